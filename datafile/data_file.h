@@ -1,0 +1,46 @@
+// Reading and writing whole Planoryx data files.
+//
+// Paths: an 8-bit NUL-terminated name, except that a name whose first two bytes, read least
+// significant byte first, are 0xFEFF or 0xFFFE is a UTF-16 name: the 16-bit units after the mark,
+// up to a zero unit, name the file; they are converted to UTF-8 before opening.
+//
+// Reading: maps handed to the reader must hold no storage; their records are overwritten. Pass
+// nullptr for any part that is not wanted: its block is skipped. On failure the reader releases
+// the storage of the maps it was given; the origin and attribute records may already be written.
+// A file without a phase block reads successfully and leaves the phase map with an all-zero
+// window and no storage.
+//
+// Writing: a map takes part only when it holds storage. The header variant follows from the
+// attributes; the caller's maps and records are never changed (byte order is converted in
+// copies). A file is reported written only when every byte reached it.
+#ifndef HARNIX_DATAFILE_DATA_FILE_H_
+#define HARNIX_DATAFILE_DATA_FILE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "cli/error_codes.h"
+#include "datafile/attributes.h"
+#include "maps/map_types.h"
+
+// ERR_CANT_OPEN_FILE, ERR_PREMATURE_EOF, ERR_NOT_A_DATA_FILE, ERR_DATASET_DIM_TOO_LARGE,
+// ERR_CORRUPT_DATA_FILE, ERR_PARAM_OUT_OF_RANGE, ERR_NO_MEM.
+ErrorCode read_data_file(const char* path, OriginInfo* origin, DataAttributes* attributes,
+                         IntensityMap* intensity, PhaseMap* phase);
+ErrorCode read_data_stream(std::FILE* stream, OriginInfo* origin, DataAttributes* attributes,
+                           IntensityMap* intensity, PhaseMap* phase);
+
+// ERR_CANT_CREATE_FILE, ERR_INVALID_PARAM (no map with storage), ERR_CANT_WRITE_FILE, ERR_NO_MEM.
+ErrorCode write_data_file(const char* path, const OriginInfo* origin,
+                          const DataAttributes* attributes, const IntensityMap* intensity,
+                          const PhaseMap* phase);
+ErrorCode write_data_stream(std::FILE* stream, const OriginInfo* origin,
+                            const DataAttributes* attributes, const IntensityMap* intensity,
+                            const PhaseMap* phase);
+
+// Writes n 16-bit values big-endian through one 65536-byte buffer, 32768 values a write.
+// ERR_NO_MEM, ERR_CANT_WRITE_FILE. The caller's values are not changed.
+ErrorCode write_swapped_shorts(const uint16_t* values, std::size_t n, std::FILE* stream);
+
+#endif  // HARNIX_DATAFILE_DATA_FILE_H_

@@ -1,0 +1,43 @@
+// The surface fit model: fit types, the record of one fitted surface and its coordinates.
+//
+//   piston    z = offset
+//   plane     z = offset + x_coef x + y_coef y
+//   sphere    z = offset + x_coef x + y_coef y + x2y2_coef (x^2 + y^2)
+//   cylinder  z = offset + x_coef x + y_coef y + xy_coef x y + x2_coef x^2 + y2_coef y^2
+//
+// x = map column - center_x and y = map row - center_y, whole pixels, y growing down the rows.
+// Coefficients are in the map's phase counts per pixel (per pixel squared for quadratic terms).
+// The origin of a fit is window_center of the window fitted.
+#ifndef HARNIX_FIT_FIT_MODEL_H_
+#define HARNIX_FIT_FIT_MODEL_H_
+
+#include <cstdint>
+
+enum FitType : int32_t {
+  piston = 0,
+  plane = 1,
+  sphere = 2,
+  cylinder = 3,
+};
+
+constexpr int32_t MAX_FIT_TERMS = 6;
+
+struct SurfaceFit {
+  int32_t type;       // FitType
+  double offset;
+  double x_coef;
+  double y_coef;
+  double x2y2_coef;   // sphere only
+  double xy_coef;     // cylinder only
+  double x2_coef;     // cylinder only
+  double y2_coef;     // cylinder only
+  double rms;         // root-mean-square residual over the points used, phase counts
+  int16_t center_x;   // map column of the coordinate origin
+  int16_t center_y;   // map row of the coordinate origin
+  int32_t npoints;    // valid points used
+};
+
+// Number of coefficients of a fit type (1, 3, 4, 6), or 0 for a value outside 0..3.
+int32_t fit_term_count(int32_t type);
+
+#endif  // HARNIX_FIT_FIT_MODEL_H_

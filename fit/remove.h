@@ -1,0 +1,21 @@
+// Removal of a best-fit surface from a phase map: the one entry of the fitting library the
+// averaging run calls.
+#ifndef HARNIX_FIT_REMOVE_H_
+#define HARNIX_FIT_REMOVE_H_
+
+#include "cli/error_codes.h"
+#include "fit/fit_model.h"
+#include "maps/map_types.h"
+
+// Removal modes 0..3 are the least-squares fits of the FitType of the same number; mode 4 is the
+// robust plane from derivative histograms with 500 bins.
+constexpr int32_t ROBUST_PLANE = 4;
+
+// Fits a surface of `mode` to the valid values of map over its whole window and subtracts it in
+// place; only valid values change. On success, and only then, *fit_out (when given) receives the
+// record subtracted. On failure the map keeps its values and fit_out is not written:
+// ERR_NO_UNIQUE_SOLUTION (singular fit), ERR_ALL_BAD_DATA and ERR_NO_MEM (mode 4),
+// ERR_IMPROPER_WINDOW (zero width or height), ERR_PARAM_OUT_OF_RANGE (mode outside 0..4).
+ErrorCode remove_best_fit(PhaseMap& map, int32_t mode, SurfaceFit* fit_out);
+
+#endif  // HARNIX_FIT_REMOVE_H_

@@ -1,0 +1,12 @@
+// Chief header of the maps library: windows, map records, allocation hooks, storage management
+// and element operations.
+#ifndef HARNIX_MAPS_MAPS_H_
+#define HARNIX_MAPS_MAPS_H_
+
+#include "maps/allocation.h"
+#include "maps/element_ops.h"
+#include "maps/map_types.h"
+#include "maps/storage.h"
+#include "maps/window.h"
+
+#endif  // HARNIX_MAPS_MAPS_H_

@@ -1,0 +1,58 @@
+// Storage management of map records.
+//
+// map_alloc allocates storage for the window already in the record (element count width x height,
+// times n_buckets for an IntensityMap, formed without overflow). The storage is not initialised.
+//   count 0           -> ERR_PARAM_OUT_OF_RANGE, record unchanged
+//   allocation fails  -> ERR_NO_MEM; size 0 and matrix nullptr; PhaseMap/RealMap keep their
+//                        window, CountMap gets width = height = 0, IntensityMap also n_buckets 0
+//   success           -> size = element count
+// map_free releases the storage (safe on a record without storage, and repeatedly): matrix
+// nullptr, size 0, width 0, height 0; x and y stay; an IntensityMap also gets n_buckets 0.
+#ifndef HARNIX_MAPS_STORAGE_H_
+#define HARNIX_MAPS_STORAGE_H_
+
+#include "cli/error_codes.h"
+#include "maps/map_types.h"
+
+void map_init(PhaseMap& m);
+void map_init(RealMap& m);
+void map_init(CountMap& m);
+void map_init(IntensityMap& m);
+
+ErrorCode map_alloc(PhaseMap& m);
+ErrorCode map_alloc(RealMap& m);
+ErrorCode map_alloc(CountMap& m);
+ErrorCode map_alloc(IntensityMap& m);
+
+void map_free(PhaseMap& m);
+void map_free(RealMap& m);
+void map_free(CountMap& m);
+void map_free(IntensityMap& m);
+
+// FloatPairArray: as map_alloc / map_free with `count` in place of the window.
+ErrorCode array_alloc(FloatPairArray& a);
+void array_free(FloatPairArray& a);  // also zeroes size and count
+
+// Gives a PhaseMap the window `w`. An element count of 0 releases the storage and leaves the
+// window as it was. A count above `size`, or below it with keep false, replaces the storage
+// (ERR_NO_MEM on failure, window unchanged); with keep true larger storage is reused.
+ErrorCode map_resize(PhaseMap& m, const Window& w, bool keep);
+
+// Sets every one of the width x height elements to `value`; nothing when that count is < 1.
+void map_fill(PhaseMap& m, int32_t value);
+void map_fill(RealMap& m, double value);
+void map_fill(CountMap& m, int16_t value);
+
+// Address of the element at camera pixel (px, py). No bounds check: the caller guarantees the
+// pixel lies in the map's window.
+int32_t* map_point(const PhaseMap& m, int px, int py);
+int16_t* map_point(const CountMap& m, int px, int py);
+
+// Fills `table` with the address of each row of `w` (or of the whole map when w is nullptr):
+// entry 0 is pixel (w.x, w.y) (or the first element), each further entry is the previous plus the
+// map's width. Entry 0 is written even for a height of 0. The table holds up to MAX_MAP_ROWS.
+void map_rows(const PhaseMap& m, const Window* w, int32_t** table);
+void map_rows(const CountMap& m, const Window* w, int16_t** table);
+void map_rows(const RealMap& m, const Window* w, double** table);
+
+#endif  // HARNIX_MAPS_STORAGE_H_

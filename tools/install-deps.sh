@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs the build's Debian packages when one is missing (needs root or sudo; does nothing when
+# everything is present).
+set -euo pipefail
+packages=(g++ cmake libgtest-dev libgmock-dev libbenchmark-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "installing: ${missing[*]}"
+sudo_cmd=""
+[ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+$sudo_cmd apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"

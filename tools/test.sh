@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the optimised build, then the build under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh
+jobs=$(nproc 2>/dev/null || echo 2)
+for preset in release sanitize; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+done
