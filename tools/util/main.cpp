@@ -2,11 +2,30 @@
 #include <cstdio>
 #include <cstring>
 
+#include "util/subcommands.h"
+
+// One entry a subcommand; each lives in a file of its own.
+static const Subcommand kSubcommands[] = {
+    {nullptr, nullptr, nullptr},
+};
+
+static void print_help(std::FILE* stream) {
+  std::fputs("usage: harnix-util <subcommand> [arguments]\n\nsubcommands:\n", stream);
+  for (const Subcommand& s : kSubcommands)
+    if (s.name != nullptr) std::fprintf(stream, "  %-8s %s\n", s.name, s.summary);
+}
+
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fputs("usage: harnix-util <subcommand> [arguments]\n", stderr);
+    print_help(stderr);
     return 1;
   }
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    print_help(stdout);
+    return 0;
+  }
+  for (const Subcommand& s : kSubcommands)
+    if (s.name != nullptr && std::strcmp(s.name, argv[1]) == 0) return s.run(argc - 1, argv + 1);
   std::fprintf(stderr, "harnix-util: unknown subcommand \"%s\"\n", argv[1]);
   return 1;
 }
