@@ -73,21 +73,4 @@ TEST(Conversions, RoundTripOfPhaseCountsIsExact) {
   EXPECT_EQ(phases, back.values());
 }
 
-TEST(Conversions, RefuseOtherWindowsAndUncoveredStorage) {
-  OwnedPhase p({0, 0, 4, 4}, 1);
-  OwnedReal shifted({1, 0, 4, 4}, 2.0);
-  OwnedReal smaller({0, 0, 4, 3}, 2.0);
-  EXPECT_EQ(ERR_WINDOWS_MISMATCHED, phase_to_real(p.m, shifted.m));
-  EXPECT_EQ(ERR_WINDOWS_MISMATCHED, real_to_phase(smaller.m, p.m));
-  EXPECT_EQ(std::vector<double>(16, 2.0), shifted.values());
-  EXPECT_EQ(std::vector<int32_t>(16, 1), p.values());
-
-  // A record whose window grew past its storage is refused, not overrun.
-  OwnedReal grown({0, 0, 4, 3}, 2.0);
-  grown.m.window.height = 4;
-  EXPECT_EQ(ERR_IMPROPER_WINDOW, phase_to_real(p.m, grown.m));
-  EXPECT_EQ(ERR_IMPROPER_WINDOW, real_to_phase(grown.m, p.m));
-  grown.m.window.height = 3;
-}
-
 }  // namespace

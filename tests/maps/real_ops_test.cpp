@@ -136,35 +136,4 @@ TEST(RealMapSubtract, RowTableFailureIsNoMem) {
   EXPECT_EQ(std::vector<double>(12, 3.0), out.values());
 }
 
-// Whole-map operations refuse any window that is not equal, before touching anything.
-TEST(RealMapOps, MismatchedWindows) {
-  const Window base = {0, 0, 4, 4};
-  const Window others[] = {{1, 0, 4, 4}, {0, 0, 4, 3}, {0, 0, 5, 4}, {10, 10, 4, 4}};
-  for (const Window& w : others) {
-    OwnedReal a(base, 1.0);
-    OwnedReal other(w, 7.0);
-    OwnedCount cnt(base, 1);
-    OwnedCount other_cnt(w, 1);
-    EXPECT_EQ(ERR_WINDOWS_MISMATCHED, real_map_average(other.m, a.m, cnt.m, 1));
-    EXPECT_EQ(ERR_WINDOWS_MISMATCHED, real_map_average(a.m, a.m, other_cnt.m, 1));
-    EXPECT_EQ(ERR_WINDOWS_MISMATCHED, real_map_subtract(a.m, other.m, a.m));
-    EXPECT_EQ(ERR_WINDOWS_MISMATCHED, real_map_subtract(a.m, a.m, other.m));
-    EXPECT_EQ(std::vector<double>(other.m.size, 7.0), other.values());
-    EXPECT_EQ(std::vector<double>(16, 1.0), a.values());
-  }
-}
-
-TEST(RealMapOps, UncoveredStorageIsRefused) {
-  OwnedReal m({0, 0, 2, 2}, 1.0);
-  OwnedCount cnt({0, 0, 2, 3}, 1);
-  m.m.window.height = 3;  // the window now reaches past the storage
-  EXPECT_EQ(ERR_IMPROPER_WINDOW, real_map_scale(m.m, 2.0));
-  EXPECT_EQ(ERR_IMPROPER_WINDOW, real_map_square(m.m));
-  EXPECT_EQ(ERR_IMPROPER_WINDOW, real_map_average(m.m, m.m, cnt.m, 1));
-  EXPECT_EQ(ERR_IMPROPER_WINDOW, real_map_subtract(m.m, m.m, m.m));
-  real_map_sqrt(m.m);
-  m.m.window.height = 2;
-  EXPECT_EQ(std::vector<double>(4, 1.0), m.values());
-}
-
 }  // namespace
