@@ -121,10 +121,26 @@ TEST(PhaseMapCopyWindow, Table) {
   }
 }
 
+// Regions of one map that overlap: the result is as if the source had been copied aside first.
 TEST(PhaseMapCopyWindow, OverlappingRegionsOfOneMap) {
-  OwnedPhase m({0, 0, 5, 1}, std::vector<int32_t>{1, 2, 3, 4, 5});
-  ASSERT_EQ(NO_ERROR, phase_map_copy_window(m.m, {0, 0, 4, 1}, m.m, {1, 0, 4, 1}));
-  EXPECT_EQ((std::vector<int32_t>{1, 1, 2, 3, 4}), m.values());
+  const Window moves[][2] = {
+      {{0, 0, 4, 1}, {1, 0, 4, 1}},  // one row, to the right
+      {{1, 0, 4, 1}, {0, 0, 4, 1}},  // one row, to the left
+      {{1, 1, 3, 4}, {2, 2, 3, 4}},  // down and right
+      {{2, 2, 3, 4}, {1, 1, 3, 4}},  // up and left
+      {{0, 1, 3, 4}, {2, 0, 3, 4}},  // up and right
+  };
+  for (const auto& move : moves) {
+    OwnedPhase m({0, 0, 5, 6}, 0);
+    number_pixels(m);
+    OwnedPhase expected({0, 0, 5, 6}, 0);
+    number_pixels(expected);
+    OwnedPhase aside({0, 0, 5, 6}, 0);
+    number_pixels(aside);
+    ASSERT_EQ(NO_ERROR, phase_map_copy_window(aside.m, move[0], expected.m, move[1]));
+    ASSERT_EQ(NO_ERROR, phase_map_copy_window(m.m, move[0], m.m, move[1]));
+    EXPECT_EQ(expected.values(), m.values()) << move[0].x << "," << move[0].y;
+  }
 }
 
 struct MinMaxCase {
