@@ -48,6 +48,43 @@ TEST(RemoveSurface, PlaneHalvesMoveAwayFromTheIntegerPart) {
   EXPECT_EQ(t.values(), (std::vector<int32_t>{0, -1, -1, -2}));
 }
 
+// Halves are rounded away from the integer part of the fixed-point pair, after the carries:
+// pinned on surfaces whose pairs are known exactly. The window is one row, x = 0, 1, 2, ...
+TEST(RemoveSurface, HalvesFollowThePairsNotTheSignOfTheValue) {
+  const struct {
+    int32_t type;
+    double offset;
+    double x_coef;
+    std::vector<int32_t> loss;
+  } cases[] = {
+      // Values -1, -0.5, 0, 0.5: at x = 1 the pair is (-1, +1/2), which rounds up to 0.
+      {plane, -1, 0.5, {-1, 0, 0, 1}},
+      {sphere, -1, 0.5, {-1, 0, 0, 1}},
+      {cylinder, -1, 0.5, {-1, 0, 0, 1}},
+      // Value -0.5 at x = 1 from the row pair (-1, -1/4) and the column pair (0, 3/4).
+      {sphere, -1.25, 0.75, {-1, 0}},
+      {cylinder, -1.25, 0.75, {-1, 0}},
+      // The fractions add to 3/2: the carry makes (1, 1/2), which rounds to 2, not 1.
+      {sphere, 0.75, 0.75, {1, 2}},
+      {cylinder, -0.75, -0.75, {-1, -2}},
+      // The plane carries only past one: (0, 2^30) at x = 2 still rounds to 1.
+      {plane, 0, 0.5, {0, 1, 1, 2}},
+      {plane, 0, -0.5, {0, -1, -1, -2}},
+  };
+  for (const auto& c : cases) {
+    const int16_t width = static_cast<int16_t>(c.loss.size());
+    TestMap t(Window{0, 0, width, 1}, 0);
+    SurfaceFit f = make_fit(c.type, 0, 0);
+    f.offset = c.offset;
+    f.x_coef = c.x_coef;
+    ASSERT_EQ(remove_surface(t.map, t.map.window, f), NO_ERROR);
+    for (int16_t x = 0; x < width; ++x) {
+      EXPECT_EQ(-t.at(x, 0), c.loss[static_cast<size_t>(x)])
+          << "type " << c.type << " offset " << c.offset << " x " << x;
+    }
+  }
+}
+
 TEST(RemoveSurface, NegativeCentreStandsForTheWindowsOwnCentre) {
   for (int32_t type = piston; type <= cylinder; ++type) {
     TestMap a(Window{2, 3, 7, 6}, 50);
