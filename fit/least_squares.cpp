@@ -274,15 +274,16 @@ ErrorCode fit_surface(const PhaseMap& map, const Window* window, int32_t type, S
   fit->type = type;
 
   const Window w = window ? *window : map.window;
-  if (w.width < 1 || w.height < 1) return ERR_IMPROPER_WINDOW;
   if (window && !window_within(*window, map.window)) return ERR_IMPROPER_WINDOW;
   window_center(w, &fit->center_x, &fit->center_y);
 
-  int32_t* row_starts[MAX_MAP_ROWS];
-  map_rows(map, &w, row_starts);
-
-  FitSums sums;
-  accumulate_fit_sums(type, w.height, w.width, row_starts, &sums);
+  // A window without pixels keeps every sum 0, so the first pivot fails.
+  FitSums sums{};
+  if (w.width > 0 && w.height > 0) {
+    int32_t* row_starts[MAX_MAP_ROWS];
+    map_rows(map, &w, row_starts);
+    accumulate_fit_sums(type, w.height, w.width, row_starts, &sums);
+  }
 
   double a[MAX_FIT_TERMS];
   if (solve_linear_system(n, STRIDE, sums.m, a, sums.b) != NO_ERROR) {

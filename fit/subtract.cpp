@@ -205,8 +205,8 @@ void remove_cylinder(int32_t* const* rows, const Extent& e, const SurfaceFit& fi
 
 ErrorCode remove_surface(PhaseMap& map, const Window& window, const SurfaceFit& fit) {
   if (!fit_type_valid(fit.type)) return ERR_PARAM_OUT_OF_RANGE;
-  if (window.width < 1 || window.height < 1) return ERR_IMPROPER_WINDOW;
   if (!window_within(window, map.window)) return ERR_IMPROPER_WINDOW;
+  if (window.width < 1 || window.height < 1) return NO_ERROR;  // no pixel to change
 
   int16_t own_cx = 0;
   int16_t own_cy = 0;

@@ -35,11 +35,12 @@ constexpr int32_t MAX_SURFACE_COLUMNS = 32768;
 //
 // Returns NO_ERROR; on any error the map is unchanged:
 //   ERR_PARAM_OUT_OF_RANGE  fit.type outside 0..3
-//   ERR_IMPROPER_WINDOW     window neither inside nor equal to the map's window, or with no pixel
+//   ERR_IMPROPER_WINDOW     window neither inside nor equal to the map's window
 //   ERR_FP_OVERFLOW         a coefficient is not finite, or the surface over the window may
 //                           reach 2^52 in magnitude (no fit of phase data comes near)
-// Invalid values never change. No heap allocation; the per-column tables and row starts are
-// working storage of the call (about 1 MiB of stack).
+// Invalid values never change; a window of zero width or height inside the map changes nothing.
+// Precondition: the map holds storage for its window. No heap allocation; the per-column tables and
+// row starts are working storage of the call (about 1 MiB of stack).
 ErrorCode remove_surface(PhaseMap& map, const Window& window, const SurfaceFit& fit);
 
 #endif  // HARNIX_FIT_SUBTRACT_H_
