@@ -194,40 +194,6 @@ TEST(FitSurface, PistonOfThreeValues) {
   EXPECT_NEAR(rms, std::sqrt(200.0 / 3.0), 1e-12);
 }
 
-TEST(FitSurface, PlaneOnThreeByThreeWithAndWithoutItsCentre) {
-  TestMap t(Window{4, 6, 3, 3});
-  for (int y = -1; y <= 1; ++y) {
-    for (int x = -1; x <= 1; ++x) t.at(5 + x, 7 + y) = 100 + 2 * x - 3 * y;
-  }
-  for (int32_t expected_points : {9, 8}) {
-    SurfaceFit fit{};
-    ASSERT_EQ(fit_surface(t.map, nullptr, plane, &fit, nullptr), NO_ERROR);
-    EXPECT_NEAR(fit.offset, 100, 1e-12);
-    EXPECT_NEAR(fit.x_coef, 2, 1e-12);
-    EXPECT_NEAR(fit.y_coef, -3, 1e-12);
-    EXPECT_EQ(fit.rms, 0);
-    EXPECT_EQ(fit.npoints, expected_points);
-    EXPECT_EQ(fit.center_x, 5);
-    EXPECT_EQ(fit.center_y, 7);
-    t.at(5, 7) = PHASE_INVALID;
-  }
-}
-
-TEST(FitSurface, EvenWidthPutsTheOriginLeftOfTheMiddle) {
-  // Columns 10..13 hold z = 5 + 4 * column: x = -1 at column 10, so the offset is z at 11.
-  TestMap t(Window{10, 0, 4, 1});
-  for (int px = 10; px < 14; ++px) t.at(px, 0) = 5 + 4 * px;
-  SurfaceFit fit{};
-  ASSERT_EQ(fit_surface(t.map, nullptr, piston, &fit, nullptr), NO_ERROR);
-  EXPECT_EQ(fit.center_x, 11);
-  TestMap square(Window{10, 0, 4, 3});
-  for (int py = 0; py < 3; ++py) {
-    for (int px = 10; px < 14; ++px) square.at(px, py) = 5 + 4 * px;
-  }
-  ASSERT_EQ(fit_surface(square.map, nullptr, plane, &fit, nullptr), NO_ERROR);
-  EXPECT_NEAR(fit.offset, 5 + 4 * 11, 1e-12);
-}
-
 TEST(FitSurface, SingleCellWindowHasItsOriginThere) {
   TestMap t(Window{3, 4, 5, 5}, 9);
   const Window w{5, 6, 1, 1};

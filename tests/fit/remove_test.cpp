@@ -12,19 +12,6 @@
 
 namespace {
 
-TEST(RemoveBestFit, PistonCentresTheValues) {
-  TestMap t(Window{0, 0, 2, 2}, PHASE_INVALID);
-  t.at(0, 0) = 10;
-  t.at(1, 0) = 20;
-  t.at(0, 1) = 30;
-  t.at(1, 1) = PHASE_INVALID + 5;
-  SurfaceFit fit{};
-  ASSERT_EQ(remove_best_fit(t.map, 0, &fit), NO_ERROR);
-  EXPECT_EQ(t.values(), (std::vector<int32_t>{-10, 0, 10, PHASE_INVALID + 5}));
-  EXPECT_EQ(fit.type, piston);
-  EXPECT_DOUBLE_EQ(fit.offset, 20);
-}
-
 // Each mode removes an exact surface of its type completely, from a window away from the
 // origin with a few invalid pixels, and hands back exactly the record fit_surface makes.
 class ExactRemoval : public testing::TestWithParam<int32_t> {};

@@ -39,15 +39,6 @@ TEST(RemoveSurface, PistonRoundsHalvesAwayFromZero) {
   }
 }
 
-TEST(RemoveSurface, PlaneHalvesMoveAwayFromTheIntegerPart) {
-  // x from 0 to 3 with slope 0.5: values 0, 0.5, 1, 1.5 lose 0, 1, 1, 2.
-  TestMap t(Window{0, 0, 4, 1}, 0);
-  SurfaceFit f = make_fit(plane, 0, 0);
-  f.x_coef = 0.5;
-  ASSERT_EQ(remove_surface(t.map, t.map.window, f), NO_ERROR);
-  EXPECT_EQ(t.values(), (std::vector<int32_t>{0, -1, -1, -2}));
-}
-
 // Halves are rounded away from the integer part of the fixed-point pair, after the carries:
 // pinned on surfaces whose pairs are known exactly. The window is one row, x = 0, 1, 2, ...
 TEST(RemoveSurface, HalvesFollowThePairsNotTheSignOfTheValue) {
@@ -125,19 +116,6 @@ TEST(RemoveSurface, FitOverOneWindowContinuesOverALargerOne) {
   ASSERT_EQ(fit_surface(t.map, &corner, sphere, &fit, nullptr), NO_ERROR);
   ASSERT_EQ(remove_surface(t.map, t.map.window, fit), NO_ERROR);
   for (int32_t v : t.values()) EXPECT_EQ(v, 0);
-}
-
-TEST(RemoveSurface, AllInvalidWindowIsLeftAsItWas) {
-  TestMap t(Window{0, 0, 6, 5}, PHASE_INVALID);
-  t.at(3, 2) = INT32_MAX;
-  const std::vector<int32_t> before = t.values();
-  for (int32_t type = piston; type <= cylinder; ++type) {
-    SurfaceFit f = make_fit(type, 2, 2);
-    f.offset = 17.5;
-    f.x_coef = f.y_coef = f.x2y2_coef = f.xy_coef = f.x2_coef = f.y2_coef = 0.3;
-    ASSERT_EQ(remove_surface(t.map, t.map.window, f), NO_ERROR);
-    EXPECT_EQ(t.values(), before);
-  }
 }
 
 // Refusals, and an empty window, leave the map unchanged.
