@@ -12,6 +12,7 @@
 // A pixel with fewer than max(1, MinValidCnt) values is a dropout in the average and deviation.
 #include "cli/averaging_run.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -171,8 +172,10 @@ static ErrorCode accumulate_inputs(const RunSettings& settings, const InputList&
 static void set_comment(DataAttributes& out, const char* format, int32_t n_inputs) {
   char text[256];
   std::snprintf(text, sizeof text, format, int(n_inputs));
+  // At most 81 characters and a terminating zero.
+  const std::size_t length = std::min(std::strlen(text), sizeof out.comment - 1);
   std::memset(out.comment, 0, sizeof out.comment);
-  std::strncpy(out.comment, text, sizeof out.comment - 1);
+  std::memcpy(out.comment, text, length);
 }
 
 // Where the result lies on the camera: the bounding window of the valid values of work_phase.
