@@ -136,8 +136,7 @@ static ErrorCode add_input(const RunSettings& settings, RunState& run) {
   if (settings.SdevOutFile == nullptr) return NO_ERROR;
   if (settings.SdevRemove != SDEV_REMOVE_NONE) {
     // A fit that fails leaves the map as it was: the input then enters unremoved.
-    // TODO: call remove_best_fit(m.work_phase, settings.SdevRemove, nullptr) once the fitting
-    // library provides it; until then every input enters unremoved, as after a failed fit.
+    (void)remove_best_fit(m.work_phase, settings.SdevRemove, nullptr);
   }
   if ((rc = phase_to_real(m.work_phase, m.work_height)) != NO_ERROR) return rc;
   if ((rc = real_map_accumulate(m.work_height, m.sum_dev, m.count_dev)) != NO_ERROR) return rc;
