@@ -12,7 +12,7 @@ rm -rf "$demo"
 mkdir -p "$demo"
 # 8 measurements of a 320 x 240 camera: a common surface with per-file noise and tilt, invalid
 # pixels, phase maps on windows of the camera and mixed phase resolutions and scale factors.
-build/release/harnix-util synth --out "$demo/inputs" --count 8 --width 320 --height 240 \
+build/release/tools/harnix-util synth --out "$demo/inputs" --count 8 --width 320 --height 240 \
   --seed 2026 --windows --mixed --invalid 3
 build/release/harnix -Verbose -Overwrite -MinValidCnt 6 \
   -AvgOut "$demo/average.dat" -SdevOut "$demo/sdev.dat" -CountOut "$demo/count.dat" \

@@ -322,6 +322,19 @@ TEST_F(AveragingRunTest, PixelSizeMayDifferAndTheFirstIsWritten) {
   EXPECT_EQ(first.pixel_width, read_output("a.dat").pixel_width);
 }
 
+TEST_F(AveragingRunTest, SurfaceRemovalChangesOnlyTheDeviation) {
+  // The same surface at two pistons: 5 apart without removal, identical after it.
+  write_input("1.dat", full_field(2, 2, {1, 2, 3, 4}));
+  write_input("2.dat", full_field(2, 2, {11, 12, 13, 14}));
+  for (const char* mode : {"None", "Piston", "Plane"}) {
+    ASSERT_EQ(0, run_all_outputs({"1.dat", "2.dat"}, {"-Overwrite", "-SdevRemove", mode}).status);
+    const int32_t spread = std::string(mode) == "None" ? 5 : 0;
+    EXPECT_EQ(std::vector<int32_t>(4, spread), read_output("s.dat").values) << mode;
+    EXPECT_EQ((std::vector<int32_t>{6, 7, 8, 9}), read_output("a.dat").values) << mode;
+    EXPECT_EQ(std::vector<int32_t>(4, 2), read_output("c.dat").values) << mode;
+  }
+}
+
 TEST_F(AveragingRunTest, FailedDeviationWriteKeepsTheAverageAndLeavesTheCountEmpty) {
   write_input("1.dat", full_field(2, 2, {1, 2, 3, 4}));
   write_input("2.dat", full_field(2, 2, {3, 4, 5, 6}));
