@@ -3,9 +3,11 @@
 #include <cstring>
 
 #include "util/subcommands.h"
+#include "util/synth.h"
 
 // One entry a subcommand; each lives in a file of its own.
 static const Subcommand kSubcommands[] = {
+    {"synth", "write synthetic measurement files and a list file naming them", run_synth},
     {nullptr, nullptr, nullptr},
 };
 
