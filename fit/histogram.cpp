@@ -100,14 +100,16 @@ int32_t peak_index(const FloatPairArray& deriv) {
       break;
     }
   }
-  int32_t l = 0;
+  int32_t l = -1;
   for (int32_t j = f; j >= 0; --j) {
     if (D[j].b < t) {
       l = j;
       break;
     }
   }
-  const int32_t dir = f - l < r - f ? -1 : 1;
+  // Without a falling edge below, the peak can only lie above the steepest rise: walking down
+  // would end at its foot.
+  const int32_t dir = l >= 0 && f - l < r - f ? -1 : 1;
   const int32_t end = dir < 0 ? 0 : last;
 
   int32_t d = 0;

@@ -137,7 +137,9 @@ TEST(PeakPosition, Table) {
        17,
        3,
        13.0f},
-      {"no weight: position 0", {0, 0, 0, 0, 0}, 3, 5, 9, 2, 0.0f},
+      {"no weight: position 0", {0, 0, 0, 0, 0}, 3, 5, 9, 0, 0.0f},
+      // Nothing falls below the steepest rise (bin 1): the top lies above it, not at bin 0.
+      {"narrow peak beside the first bin", {0, 0, 6, 0, 0, 0, 0, 0, 0, 0}, 3, 0, 18, 2, 4.0f},
       {"no change of sign: the heaviest bin", {5, 4, 3, 2, 1, 0, 0, 0, 0, 0}, 3, 20, 29, 7, 20.0f},
       {"one bin", {0}, 1, 7, 7, 0, 7.0f},
       {"two bins, first heavier", {3, 2}, 1, 7, 9, 0, 7.0f},
