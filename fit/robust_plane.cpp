@@ -14,6 +14,7 @@
 // histograms use unit bins centred on the data instead; wider bins are left as they are.
 #include "fit/robust_plane.h"
 
+#include <cstddef>
 #include <initializer_list>
 
 #include "fit/histogram.h"
@@ -90,42 +91,60 @@ ErrorCode histogram_peak(const PhaseMap& d, int32_t lo, int32_t hi, int32_t bins
   return peak_position(hist, deriv, e, wlo, whi, &peak->index, &peak->position);
 }
 
-// The most frequent of the valid values of d, from a histogram of `bins` bins and a derivative
-// of length e.
-ErrorCode most_frequent(const PhaseMap& d, int32_t bins, int32_t e, float* value) {
-  int32_t lo = 0;
-  int32_t hi = 0;
-  ErrorCode rc = phase_map_min_max(d, &lo, &hi);
+// The slopes of one axis: the map of a's central differences in g with the slopes outside the
+// main peak made invalid, and the range [lo, hi] of those left (found false when none is).
+struct Slopes {
+  int32_t lo;
+  int32_t hi;
+  bool found;
+};
+
+// Trims g to [low, high] and finds the range of what is left in the same pass: what
+// invalidate_below, invalidate_above and phase_map_min_max give one after the other.
+Slopes trim_to(PhaseMap& g, int32_t low, int32_t high) {
+  int32_t lo = INT32_MAX;
+  int32_t hi = INT32_MIN;
+  const std::size_t n = static_cast<std::size_t>(g.window.width) * g.window.height;
+  int32_t* p = g.matrix;
+  for (std::size_t i = 0; i < n; ++i) {
+    const int32_t v = p[i];
+    const bool keep = v >= low && v <= high && v < PHASE_INVALID;
+    p[i] = keep ? v : PHASE_INVALID;
+    lo = keep && v < lo ? v : lo;
+    hi = keep && v > hi ? v : hi;
+  }
+  return Slopes{lo, hi, lo <= hi};
+}
+
+ErrorCode trimmed_slopes(const PhaseMap& a, PhaseMap& g, int32_t direction, Slopes* slopes) {
+  int32_t low = 0;
+  int32_t high = 0;
+  const ErrorCode rc = derivative_limits(a, g, SG_FIRST_DERIVATIVE, direction, kSlopeFilterLength,
+                                         kSlopeSigmas, &low, &high);
   if (rc != NO_ERROR) return rc;
+  *slopes = trim_to(g, low, high);
+  return NO_ERROR;
+}
+
+// The most frequent of the slopes left in g, from a histogram of `bins` bins and a derivative of
+// length e.
+ErrorCode most_frequent(const PhaseMap& g, const Slopes& s, int32_t bins, int32_t e, float* value) {
+  if (!s.found) return ERR_ALL_BAD_DATA;
   if (static_cast<int64_t>(bins) - 2 * static_cast<int64_t>(e) + 1 < 1) {
     return ERR_PARAM_OUT_OF_RANGE;
   }
-  if (lo == hi) {  // one value only: the histogram would have no width
-    *value = static_cast<float>(lo);
+  if (s.lo == s.hi) {  // one value only: the histogram would have no width
+    *value = static_cast<float>(s.lo);
     return NO_ERROR;
   }
   FloatPairArray hist{};
   FloatPairArray deriv{};
   Peak peak{};
-  rc = histogram_peak(d, lo, hi, bins, e, hist, deriv, &peak);
+  const ErrorCode rc = histogram_peak(g, s.lo, s.hi, bins, e, hist, deriv, &peak);
   if (rc == NO_ERROR) *value = peak.position;
   array_free(hist);
   array_free(deriv);
   return rc;
-}
-
-// Slopes along one axis of a into g, with those outside the main peak made invalid.
-ErrorCode trimmed_slopes(const PhaseMap& a, PhaseMap& g, int32_t direction) {
-  int32_t low = 0;
-  int32_t high = 0;
-  ErrorCode rc = derivative_limits(a, g, SG_FIRST_DERIVATIVE, direction, kSlopeFilterLength,
-                                   kSlopeSigmas, &low, &high);
-  if (rc != NO_ERROR) return rc;
-  // A bound at the marker itself would be refused; every valid value lies below it anyway.
-  if (high >= PHASE_INVALID) high = PHASE_INVALID - 1;
-  rc = invalidate_below(g, nullptr, low);
-  if (rc != NO_ERROR) return rc;
-  return invalidate_above(g, nullptr, high);
 }
 
 // Derivative length of the final histograms: a quarter of the bins, odd, at least 5.
@@ -200,15 +219,17 @@ ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit
   }
   float x_slope = 0.0f;
   float y_slope = 0.0f;
+  Slopes xs{};
+  Slopes ys{};
   rc = map_alloc(a);
   if (rc == NO_ERROR) rc = phase_map_copy_window(map, w, a, w);
   if (rc == NO_ERROR) rc = map_alloc(gx);
   if (rc == NO_ERROR) rc = map_alloc(gy);
-  if (rc == NO_ERROR) rc = trimmed_slopes(a, gx, DERIVE_ROWS);
-  if (rc == NO_ERROR) rc = trimmed_slopes(a, gy, DERIVE_COLUMNS);
+  if (rc == NO_ERROR) rc = trimmed_slopes(a, gx, DERIVE_ROWS, &xs);
+  if (rc == NO_ERROR) rc = trimmed_slopes(a, gy, DERIVE_COLUMNS, &ys);
   const int32_t e = final_derivative_length(bins);
-  if (rc == NO_ERROR) rc = most_frequent(gx, bins, e, &x_slope);
-  if (rc == NO_ERROR) rc = most_frequent(gy, bins, e, &y_slope);
+  if (rc == NO_ERROR) rc = most_frequent(gx, xs, bins, e, &x_slope);
+  if (rc == NO_ERROR) rc = most_frequent(gy, ys, bins, e, &y_slope);
   if (rc == NO_ERROR) {
     fit->x_coef = x_slope;
     fit->y_coef = y_slope;

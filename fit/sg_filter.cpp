@@ -5,16 +5,12 @@
 // least-squares slope of a line through the L samples. The other tables are those of the
 // least-squares quadratic (smoothing, second derivative) and cubic (third derivative); smoothing
 // of length 3 is the sharpening -1, 3, -1 rather than the identity the quadratic would give.
-//
-// Validity is tracked with the length of the run of valid samples ending at the window's right
-// edge, so each line costs one pass however many samples are missing.
 #include "fit/sg_filter.h"
 
-#include <cmath>
 #include <cstddef>
 
+#include "fit/sg_kernel.h"
 #include "maps/allocation.h"
-#include "maps/storage.h"
 
 namespace {
 
@@ -66,76 +62,92 @@ constexpr float kNormalisers[4][7] = {
     {0, 2, 6, 198, 858, 572, 7956},
 };
 
-inline bool sample_valid(float v) {
-  return v < SG_INVALID;
-}
-
-// Filters n > L samples of `in` into `out` (distinct buffers).
 template <int L>
-void filter_line_fixed(const float* in, float* out, int32_t n, const float* c, float norm) {
+void filter_samples_fixed(const float* in, float* out, int32_t n, const float* c, float norm) {
   constexpr int32_t h = (L - 1) / 2;
+  for (int32_t k = h; k < n - h; ++k) {
+    const float* x = in + (k - h);
+    float s = 0.0f;
+#pragma GCC unroll 16
+    for (int m = 0; m < L; ++m) s += c[m] * x[m];
+    out[k] = blend(s == SG_INVALID, s, s / norm);
+  }
   for (int32_t i = 0; i < h; ++i) {
     out[i] = SG_INVALID;
     out[n - 1 - i] = SG_INVALID;
   }
-  int32_t run = 0;  // valid samples ending at j
-  for (int32_t j = 0; j < n; ++j) {
-    run = sample_valid(in[j]) ? run + 1 : 0;
-    if (j < L - 1) continue;
-    const int32_t k = j - h;
-    if (run < L) {
-      out[k] = SG_INVALID;
-      continue;
-    }
-    const float* window = in + (j - (L - 1));
-    float s = 0.0f;
-    for (int m = 0; m < L; ++m) s += c[m] * window[m];
-    out[k] = s == SG_INVALID ? s : s / norm;
+  // A missing sample voids every output whose window holds it. The sums above may have met it
+  // (as an overflow to infinity at worst), and are overwritten here.
+  for (int32_t i = 0; i < n; ++i) {
+    if (in[i] < SG_INVALID) continue;
+    const int32_t first = i - h > h ? i - h : h;
+    const int32_t last = i + h < n - 1 - h ? i + h : n - 1 - h;
+    for (int32_t k = first; k <= last; ++k) out[k] = SG_INVALID;
   }
 }
 
-// Filters n samples of `in` into `out`; a line no longer than the filter comes out all invalid.
-void filter_line(const float* in, float* out, int32_t n, const SgTable& t) {
-  if (n <= t.length) {
-    for (int32_t i = 0; i < n; ++i) out[i] = SG_INVALID;
-    return;
+template <int L>
+void filter_across_fixed(const float* const* rows, const int32_t* run, float* out, int32_t width,
+                         const float* c, float norm) {
+  const float* r[L];
+  for (int m = 0; m < L; ++m) r[m] = rows[m];
+  for (int32_t i = 0; i < width; ++i) {
+    float s = 0.0f;
+#pragma GCC unroll 16
+    for (int m = 0; m < L; ++m) s += c[m] * r[m][i];
+    out[i] = blend(run[i] >= L, blend(s == SG_INVALID, s, s / norm), SG_INVALID);
   }
-  const float* c = t.coefficients;
-  const float z = t.normaliser;
-  switch (t.length) {
+}
+
+// Calls f.template operator()<L>() with the filter length as a constant.
+template <typename F>
+void with_length(int32_t length, F&& f) {
+  switch (length) {
     case 3:
-      filter_line_fixed<3>(in, out, n, c, z);
+      f.template operator()<3>();
       break;
     case 5:
-      filter_line_fixed<5>(in, out, n, c, z);
+      f.template operator()<5>();
       break;
     case 7:
-      filter_line_fixed<7>(in, out, n, c, z);
+      f.template operator()<7>();
       break;
     case 9:
-      filter_line_fixed<9>(in, out, n, c, z);
+      f.template operator()<9>();
       break;
     case 11:
-      filter_line_fixed<11>(in, out, n, c, z);
+      f.template operator()<11>();
       break;
     case 13:
-      filter_line_fixed<13>(in, out, n, c, z);
+      f.template operator()<13>();
       break;
     default:
-      filter_line_fixed<15>(in, out, n, c, z);
+      f.template operator()<15>();
       break;
   }
-}
-
-// Columns are filtered in strips of this many neighbours so that each row is read and written a
-// cache line at a time instead of one element per row.
-constexpr int32_t kStripWidth = 16;
-
-bool same_shape(const Window& a, const Window& b) {
-  return a.width == b.width && a.height == b.height;
 }
 
 }  // namespace
+
+void sg_filter_samples(const float* in, float* out, int32_t n, const SgTable& t) {
+  with_length(t.length,
+              [&]<int L>() { filter_samples_fixed<L>(in, out, n, t.coefficients, t.normaliser); });
+}
+
+void sg_filter_across(const float* const* rows, const int32_t* run, float* out, int32_t width,
+                      const SgTable& t) {
+  with_length(t.length, [&]<int L>() {
+    filter_across_fixed<L>(rows, run, out, width, t.coefficients, t.normaliser);
+  });
+}
+
+void samples_from_phase(const int32_t* in, float* out, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) out[i] = phase_to_sample(in[i]);
+}
+
+void phase_from_samples(const float* in, int32_t* out, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) out[i] = sample_to_phase(in[i]);
+}
 
 ErrorCode sg_table(int32_t length, int32_t kind, SgTable* table) {
   if (length % 2 == 0) return ERR_INVALID_PARAM;
@@ -162,104 +174,8 @@ ErrorCode sg_filter(FloatPairArray& line, int32_t length, int32_t kind) {
   if (in == nullptr) return ERR_NO_MEM;
   float* out = in + n;
   for (int32_t i = 0; i < n; ++i) in[i] = line.data[i].b;
-  filter_line(in, out, n, t);
+  sg_filter_samples(in, out, n, t);
   for (int32_t i = 0; i < n; ++i) line.data[i].b = out[i];
   mem_release(in);
   return NO_ERROR;
-}
-
-ErrorCode filter_rows(const PhaseMap& src, PhaseMap& dst, int32_t length, int32_t kind) {
-  const int32_t width = src.window.width;
-  const int32_t height = src.window.height;
-  if (width < 1) return ERR_PARAM_OUT_OF_RANGE;
-  if (!same_shape(src.window, dst.window)) return ERR_WINDOWS_MISMATCHED;
-  SgTable t;
-  const ErrorCode rc = sg_table(length, kind, &t);
-  if (rc != NO_ERROR) return rc;
-  if (height < 1) return NO_ERROR;
-  if (src.matrix == nullptr || dst.matrix == nullptr) return ERR_INVALID_PARAM;
-
-  float* in =
-      static_cast<float*>(mem_allocate(2 * static_cast<std::size_t>(width) * sizeof(float)));
-  if (in == nullptr) return ERR_NO_MEM;
-  float* out = in + width;
-  for (int32_t r = 0; r < height; ++r) {
-    const int32_t* s = src.matrix + static_cast<std::size_t>(r) * width;
-    for (int32_t i = 0; i < width; ++i) in[i] = phase_to_sample(s[i]);
-    filter_line(in, out, width, t);
-    int32_t* d = dst.matrix + static_cast<std::size_t>(r) * width;
-    for (int32_t i = 0; i < width; ++i) d[i] = sample_to_phase(out[i]);
-  }
-  mem_release(in);
-  return NO_ERROR;
-}
-
-ErrorCode filter_columns(const PhaseMap& src, PhaseMap& dst, int32_t length, int32_t kind) {
-  const int32_t width = src.window.width;
-  const int32_t height = src.window.height;
-  if (height < 1) return ERR_PARAM_OUT_OF_RANGE;
-  if (!same_shape(src.window, dst.window)) return ERR_WINDOWS_MISMATCHED;
-  SgTable t;
-  const ErrorCode rc = sg_table(length, kind, &t);
-  if (rc != NO_ERROR) return rc;
-  if (width < 1) return NO_ERROR;
-  if (src.matrix == nullptr || dst.matrix == nullptr) return ERR_INVALID_PARAM;
-
-  // in and out hold one strip each, column after column.
-  const std::size_t strip = static_cast<std::size_t>(kStripWidth) * height;
-  float* in = static_cast<float*>(mem_allocate(2 * strip * sizeof(float)));
-  if (in == nullptr) return ERR_NO_MEM;
-  float* out = in + strip;
-  for (int32_t c0 = 0; c0 < width; c0 += kStripWidth) {
-    const int32_t sw = width - c0 < kStripWidth ? width - c0 : kStripWidth;
-    for (int32_t r = 0; r < height; ++r) {
-      const int32_t* s = src.matrix + static_cast<std::size_t>(r) * width + c0;
-      for (int32_t i = 0; i < sw; ++i)
-        in[static_cast<std::size_t>(i) * height + r] = phase_to_sample(s[i]);
-    }
-    for (int32_t i = 0; i < sw; ++i) {
-      const std::size_t at = static_cast<std::size_t>(i) * height;
-      filter_line(in + at, out + at, height, t);
-    }
-    for (int32_t r = 0; r < height; ++r) {
-      int32_t* d = dst.matrix + static_cast<std::size_t>(r) * width + c0;
-      for (int32_t i = 0; i < sw; ++i)
-        d[i] = sample_to_phase(out[static_cast<std::size_t>(i) * height + r]);
-    }
-  }
-  mem_release(in);
-  return NO_ERROR;
-}
-
-ErrorCode gradient_magnitude(const PhaseMap& src, PhaseMap& dst, int32_t length, int32_t kind) {
-  // 2147483640^2: a length at or above it would not fit below the marker.
-  constexpr double kLimit = 4.6116859840676495e18;
-  if (src.window.width < 1 || src.window.height < 1) return ERR_PARAM_OUT_OF_RANGE;
-  if (!same_shape(src.window, dst.window)) return ERR_WINDOWS_MISMATCHED;
-  SgTable t;
-  ErrorCode rc = sg_table(length, kind, &t);
-  if (rc != NO_ERROR) return rc;
-
-  PhaseMap gx;
-  map_init(gx);
-  gx.window = src.window;
-  rc = map_alloc(gx);
-  if (rc != NO_ERROR) return rc;
-  rc = filter_rows(src, gx, length, kind);
-  if (rc == NO_ERROR) rc = filter_columns(src, dst, length, kind);
-  if (rc == NO_ERROR) {
-    const std::size_t n = static_cast<std::size_t>(src.window.width) * src.window.height;
-    for (std::size_t i = 0; i < n; ++i) {
-      const int32_t a = gx.matrix[i];
-      const int32_t b = dst.matrix[i];
-      int32_t g = PHASE_INVALID;
-      if (phase_valid(a) && phase_valid(b)) {
-        const double s = static_cast<double>(a) * a + static_cast<double>(b) * b;
-        if (s < kLimit) g = static_cast<int32_t>(std::sqrt(s) + 0.5);
-      }
-      dst.matrix[i] = g;
-    }
-  }
-  map_free(gx);
-  return rc;
 }

@@ -16,6 +16,7 @@
 #ifndef HARNIX_FIT_SG_FILTER_H_
 #define HARNIX_FIT_SG_FILTER_H_
 
+#include <bit>
 #include <cstdint>
 
 #include "cli/error_codes.h"
@@ -56,9 +57,10 @@ ErrorCode sg_filter(FloatPairArray& line, int32_t length, int32_t kind);
 
 // Filters every row of src's window (the x direction) into the same row of dst's window. dst
 // must have a window of the same width and height (else ERR_WINDOWS_MISMATCHED); its position may
-// differ and dst may be src itself. src is only read. A width below 1 is ERR_PARAM_OUT_OF_RANGE;
-// a map without storage ERR_INVALID_PARAM; filter checks as sg_table. All checks come before any
-// row is written; ERR_NO_MEM when the line buffers cannot be had (dst untouched).
+// differ and dst may be src itself (src is otherwise only read). A width below 1 is
+// ERR_PARAM_OUT_OF_RANGE, a map without storage ERR_INVALID_PARAM, filter checks as sg_table; all
+// checks come before any row is written. ERR_NO_MEM when the working buffers cannot be had (dst
+// untouched).
 ErrorCode filter_rows(const PhaseMap& src, PhaseMap& dst, int32_t length, int32_t kind);
 
 // The same for every column (the y direction); a height below 1 is ERR_PARAM_OUT_OF_RANGE.
@@ -70,18 +72,33 @@ ErrorCode filter_columns(const PhaseMap& src, PhaseMap& dst, int32_t length, int
 // filter_columns; on a failure after the checks dst may hold the column results.
 ErrorCode gradient_magnitude(const PhaseMap& src, PhaseMap& dst, int32_t length, int32_t kind);
 
-// Line conversions, shared by the filters and the histograms.
-// A valid phase value becomes the nearest float, an invalid one SG_INVALID.
-inline float phase_to_sample(int32_t v) {
-  return v < PHASE_INVALID ? static_cast<float>(v) : SG_INVALID;
+// Line conversions, shared by the filters. Both choose with mask blends instead of branches: the
+// compiler will not move a conversion or a division out of a branch, and so would not vectorise.
+inline float blend(bool take_a, float a, float b) {
+  const uint32_t m = 0u - static_cast<uint32_t>(take_a);
+  return std::bit_cast<float>((std::bit_cast<uint32_t>(a) & m) | (std::bit_cast<uint32_t>(b) & ~m));
+}
+inline int32_t blend(bool take_a, int32_t a, int32_t b) {
+  const int32_t m = -static_cast<int32_t>(take_a);
+  return (a & m) | (b & ~m);
 }
 
-// A float in [-2^31, 2^31) becomes the integer nearest to it, halves away from zero (in double,
-// where f +- 0.5 is exact); anything else (every SG_INVALID, infinities, NaN) PHASE_INVALID.
+// A valid phase value becomes the nearest float, an invalid one SG_INVALID.
+inline float phase_to_sample(int32_t v) {
+  return blend(v < PHASE_INVALID, static_cast<float>(v), SG_INVALID);
+}
+
+// A float in [-2^31, 2^31) becomes the integer nearest to it, halves away from zero; anything
+// else (every SG_INVALID, infinities, NaN) PHASE_INVALID. The same as truncating f + 0.5 (f - 0.5
+// below zero) in double, formed from the exact integer and fractional parts of f.
 inline int32_t sample_to_phase(float f) {
-  if (!(f >= -2147483648.0f && f < 2147483648.0f)) return PHASE_INVALID;
-  const double d = f;
-  return static_cast<int32_t>(d < 0.0 ? d - 0.5 : d + 0.5);
+  const bool in_range = (f >= -2147483648.0f) & (f < 2147483648.0f);
+  const float g = blend(in_range, f, 0.0f);
+  const int32_t whole = static_cast<int32_t>(g);
+  const float frac = g - static_cast<float>(whole);
+  const int32_t rounded =
+      whole + static_cast<int32_t>(frac >= 0.5f) - static_cast<int32_t>(frac <= -0.5f);
+  return blend(in_range, rounded, PHASE_INVALID);
 }
 
 #endif  // HARNIX_FIT_SG_FILTER_H_
