@@ -49,11 +49,21 @@ ErrorCode phase_map_copy_window(const PhaseMap& src, const Window& sw, PhaseMap&
     return NO_ERROR;
   }
   const std::size_t row_bytes = static_cast<std::size_t>(sw.width) * sizeof(int32_t);
+  std::ptrdiff_t from_step = src.window.width;
+  std::ptrdiff_t to_step = dst.window.width;
+  if (src.matrix == dst.matrix && to > from) {
+    // Within one map, a target below the source is copied from the last row up, so no source
+    // row is overwritten before it is read.
+    from += (sw.height - 1) * from_step;
+    to += (sw.height - 1) * to_step;
+    from_step = -from_step;
+    to_step = -to_step;
+  }
   for (int32_t r = 0; r < sw.height; ++r) {
     std::memmove(to, from, row_bytes);
-    if (r + 1 < sw.height) {  // no address past the last row is formed
-      from += src.window.width;
-      to += dst.window.width;
+    if (r + 1 < sw.height) {  // no address beyond the first or last row is formed
+      from += from_step;
+      to += to_step;
     }
   }
   return NO_ERROR;

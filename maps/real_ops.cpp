@@ -42,14 +42,14 @@ ErrorCode apply_checked(RealMap& m, Op op) {
   for (std::size_t base = 0; base < n; base += CHUNK) {
     double* v = m.matrix + base;
     const std::size_t len = std::min(CHUNK, n - base);
-    int64_t over = 0;
+    // A flag kept as a double, set by a select: the form the compiler vectorises on any x86-64.
+    double over = 0.0;
     for (std::size_t i = 0; i < len; ++i) {
       const double x = v[i];
-      const int64_t valid = x < LIMIT;
-      const int64_t beyond = std::fabs(op(x)) >= LIMIT;
-      over |= valid & beyond;
+      const double magnitude = std::fabs(op(x));
+      over = (x < LIMIT) & (magnitude >= LIMIT) ? 1.0 : over;
     }
-    if (over != 0) {
+    if (over != 0.0) {
       // The chunk holds the stopping value: go one by one up to it.
       for (std::size_t i = 0; i < len; ++i) {
         const double x = v[i];
