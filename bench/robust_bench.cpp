@@ -1,0 +1,91 @@
+// Line filters and the robust plane on a 2048 x 2048 map, beside the least-squares plane fit of
+// the same map for scale.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+
+#include "fit/least_squares.h"
+#include "fit/robust_plane.h"
+#include "fit/sg_filter.h"
+#include "maps/storage.h"
+
+namespace {
+
+constexpr int16_t kSide = 2048;
+
+// A noisy tilted plane with a raised block and a few invalid pixels, made once.
+const PhaseMap& test_map() {
+  static PhaseMap map = [] {
+    PhaseMap m;
+    map_init(m);
+    m.window = Window{0, 0, kSide, kSide};
+    if (map_alloc(m) != NO_ERROR) std::abort();
+    std::mt19937 rng(42);
+    for (int r = 0; r < kSide; ++r) {
+      for (int c = 0; c < kSide; ++c) {
+        const int noise = static_cast<int>(rng() % 41) - 20;
+        const int step = c > 1200 && r > 900 ? 40000 : 0;
+        int32_t v = static_cast<int32_t>(std::lround(3.3 * c - 1.7 * r)) + noise + step;
+        if (rng() % 1000 == 0) v = PHASE_INVALID;
+        m.matrix[static_cast<std::size_t>(r) * kSide + c] = v;
+      }
+    }
+    return m;
+  }();
+  return map;
+}
+
+PhaseMap scratch_map() {
+  PhaseMap m;
+  map_init(m);
+  m.window = Window{0, 0, kSide, kSide};
+  if (map_alloc(m) != NO_ERROR) std::abort();
+  return m;
+}
+
+void BM_FilterRows(benchmark::State& state) {
+  const PhaseMap& src = test_map();
+  PhaseMap dst = scratch_map();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(filter_rows(src, dst, 3, SG_FIRST_DERIVATIVE));
+    benchmark::ClobberMemory();
+  }
+  map_free(dst);
+}
+BENCHMARK(BM_FilterRows)->Unit(benchmark::kMillisecond);
+
+void BM_FilterColumns(benchmark::State& state) {
+  const PhaseMap& src = test_map();
+  PhaseMap dst = scratch_map();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(filter_columns(src, dst, 3, SG_FIRST_DERIVATIVE));
+    benchmark::ClobberMemory();
+  }
+  map_free(dst);
+}
+BENCHMARK(BM_FilterColumns)->Unit(benchmark::kMillisecond);
+
+void BM_FitRobustPlane(benchmark::State& state) {
+  const PhaseMap& map = test_map();
+  SurfaceFit fit{};
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(fit_robust_plane(map, nullptr, &fit, ROBUST_PLANE_BINS));
+    benchmark::DoNotOptimize(fit);
+  }
+}
+BENCHMARK(BM_FitRobustPlane)->Unit(benchmark::kMillisecond);
+
+void BM_LeastSquaresPlane(benchmark::State& state) {
+  const PhaseMap& map = test_map();
+  SurfaceFit fit{};
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(fit_surface(map, nullptr, plane, &fit, nullptr));
+    benchmark::DoNotOptimize(fit);
+  }
+}
+BENCHMARK(BM_LeastSquaresPlane)->Unit(benchmark::kMillisecond);
+
+}  // namespace

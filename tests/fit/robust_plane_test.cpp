@@ -1,0 +1,262 @@
+#include "fit/robust_plane.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "fit/least_squares.h"
+#include "fit/owned_map.h"
+#include "fit/remove.h"
+#include "fit/sg_filter.h"
+
+namespace {
+
+constexpr double kTrueX = 3.3, kTrueY = -1.7;
+
+// Noise of +-20 with a triangular spread.
+int noise(std::mt19937& rng) {
+  return static_cast<int>(rng() % 21) + static_cast<int>(rng() % 21) - 20;
+}
+
+// A plane 3.3 x - 1.7 y + 500 with noise, a block of `step` height over the lower right part of
+// the window, and a disc of invalid pixels.
+void fill_tilted(OwnedMap& map, int32_t step) {
+  std::mt19937 rng(20240611);
+  const Window& w = map.m.window;
+  for (int r = 0; r < w.height; ++r) {
+    for (int c = 0; c < w.width; ++c) {
+      const int n = noise(rng);
+      const bool on_step = c >= 120 && r >= 60;
+      const bool hole = (c - 50) * (c - 50) + (r - 40) * (r - 40) < 15 * 15;
+      map.at(c, r) = hole ? PHASE_INVALID
+                          : static_cast<int32_t>(std::lround(kTrueX * c + kTrueY * r + 500)) + n +
+                                (on_step ? step : 0);
+    }
+  }
+}
+
+TEST(FitRobustPlane, SlopesIgnoreTheHeightOfAStep) {
+  const Window w{10, 20, 200, 150};
+  SurfaceFit first{}, first_ls{};
+  for (int32_t step : {0, 10000, 30000, 300000, -20000}) {
+    OwnedMap map(w);
+    fill_tilted(map, step);
+    const std::vector<int32_t> before = map.values();
+    SurfaceFit robust{}, ls{};
+    ASSERT_EQ(NO_ERROR, fit_robust_plane(map.m, nullptr, &robust, ROBUST_PLANE_BINS)) << step;
+    ASSERT_EQ(NO_ERROR, fit_surface(map.m, nullptr, plane, &ls, nullptr));
+    EXPECT_EQ(before, map.values());
+    EXPECT_EQ(plane, robust.type);
+    // Central differences are rounded to whole units, which bounds the accuracy.
+    EXPECT_NEAR(kTrueX, robust.x_coef, 0.25) << step;
+    EXPECT_NEAR(kTrueY, robust.y_coef, 0.25) << step;
+    EXPECT_EQ(ls.npoints, robust.npoints);
+    EXPECT_EQ(109, robust.center_x);
+    EXPECT_EQ(94, robust.center_y);
+    EXPECT_EQ(0.0, robust.x2y2_coef);
+    if (step == 0) continue;
+    if (step == 10000) {
+      first = robust;
+      first_ls = ls;
+      continue;
+    }
+    EXPECT_EQ(first.x_coef, robust.x_coef) << step;
+    EXPECT_EQ(first.y_coef, robust.y_coef) << step;
+    EXPECT_GT(std::fabs(ls.x_coef - first_ls.x_coef), 10.0) << step;
+    EXPECT_GT(std::fabs(ls.y_coef - first_ls.y_coef), 10.0) << step;
+  }
+}
+
+TEST(FitRobustPlane, OffsetAndRmsAreThoseOfTheMapLessTheTilt) {
+  OwnedMap map(Window{0, 0, 60, 50});
+  for (int r = 0; r < 50; ++r) {
+    for (int c = 0; c < 60; ++c) map.at(c, r) = 4 * c - 3 * r + ((c * 7 + r * 3) % 5) - 2;
+  }
+  SurfaceFit robust{};
+  ASSERT_EQ(NO_ERROR, fit_robust_plane(map.m, nullptr, &robust, ROBUST_PLANE_BINS));
+  // The residual of the de-tilted map about its mean, computed here from the slopes found.
+  double sum = 0, sum2 = 0;
+  for (int r = 0; r < 50; ++r) {
+    for (int c = 0; c < 60; ++c) {
+      const double z =
+          map.at(c, r) - std::nearbyint(robust.x_coef * (c - 29) + robust.y_coef * (r - 24));
+      sum += z;
+      sum2 += z * z;
+    }
+  }
+  const double mean = sum / 3000;
+  EXPECT_NEAR(mean, robust.offset, 1e-6);
+  EXPECT_NEAR(std::sqrt(sum2 / 3000 - mean * mean), robust.rms, 1e-3);
+  EXPECT_EQ(3000, robust.npoints);
+}
+
+TEST(FitRobustPlane, OneSlopeLeftOnAnAxisIsThatSlope) {
+  // Exact integer slopes everywhere but on the edges of a block: after the trimming every slope
+  // left is 2 along x and 5 along y.
+  for (int32_t step : {30, 1000}) {
+    OwnedMap map(Window{0, 0, 50, 40});
+    for (int r = 0; r < 40; ++r) {
+      for (int c = 0; c < 50; ++c) map.at(c, r) = 2 * c + 5 * r + (c > 30 && r > 20 ? step : 0);
+    }
+    SurfaceFit f{};
+    ASSERT_EQ(NO_ERROR, fit_robust_plane(map.m, nullptr, &f, ROBUST_PLANE_BINS)) << step;
+    EXPECT_EQ(2.0, f.x_coef) << step;
+    EXPECT_EQ(5.0, f.y_coef) << step;
+  }
+}
+
+TEST(FitRobustPlane, AWindowInsideTheMapIsFittedAsIfAlone) {
+  // The same noisy plane alone, and inside a larger map whose other pixels would dominate.
+  const Window w{10, 5, 60, 50};
+  OwnedMap alone(w);
+  OwnedMap map(Window{0, 0, 80, 60});
+  std::mt19937 rng(3);
+  for (int r = 0; r < 60; ++r) {
+    for (int c = 0; c < 80; ++c) {
+      const bool inside = c >= 10 && c < 70 && r >= 5 && r < 55;
+      map.at(c, r) = inside ? 7 * c + 2 * r + noise(rng) : 1000000 * (c % 3);
+      if (inside) alone.at(c - 10, r - 5) = map.at(c, r);
+    }
+  }
+  SurfaceFit f{}, g{};
+  ASSERT_EQ(NO_ERROR, fit_robust_plane(map.m, &w, &f, ROBUST_PLANE_BINS));
+  ASSERT_EQ(NO_ERROR, fit_robust_plane(alone.m, nullptr, &g, ROBUST_PLANE_BINS));
+  EXPECT_NEAR(7.0, f.x_coef, 0.6);
+  EXPECT_NEAR(2.0, f.y_coef, 0.6);
+  EXPECT_EQ(g.x_coef, f.x_coef);
+  EXPECT_EQ(g.y_coef, f.y_coef);
+  EXPECT_EQ(g.offset, f.offset);
+  EXPECT_EQ(g.rms, f.rms);
+  EXPECT_EQ(39, f.center_x);
+  EXPECT_EQ(29, f.center_y);
+  EXPECT_EQ(3000, f.npoints);
+}
+
+struct FailCase {
+  const char* what;
+  Window map;
+  const Window* window;
+  int32_t bins;
+  ErrorCode rc;
+};
+
+TEST(FitRobustPlane, Failures) {
+  const Window outside{5, 5, 20, 20};
+  const Window empty{2, 2, 0, 10};  // inside the map, but without a pixel
+  const FailCase cases[] = {
+      {"3 pixels wide", {0, 0, 3, 30}, nullptr, 500, ERR_ALL_BAD_DATA},
+      {"3 pixels high", {0, 0, 30, 3}, nullptr, 500, ERR_ALL_BAD_DATA},
+      {"window beyond the map", {0, 0, 20, 20}, &outside, 500, ERR_IMPROPER_WINDOW},
+      {"window of zero width", {0, 0, 20, 20}, &empty, 500, ERR_IMPROPER_WINDOW},
+      {"9 bins leave none for the data", {0, 0, 30, 30}, nullptr, 9, ERR_PARAM_OUT_OF_RANGE},
+      {"negative bin count", {0, 0, 30, 30}, nullptr, -4, ERR_PARAM_OUT_OF_RANGE},
+  };
+  for (const FailCase& c : cases) {
+    OwnedMap map(c.map);
+    std::mt19937 rng(5);
+    for (int r = 0; r < c.map.height; ++r) {
+      for (int col = 0; col < c.map.width; ++col) map.at(col, r) = 3 * col + r + noise(rng);
+    }
+    SurfaceFit f{};
+    f.x2_coef = 9.0;
+    EXPECT_EQ(c.rc, fit_robust_plane(map.m, c.window, &f, c.bins)) << c.what;
+    EXPECT_EQ(plane, f.type) << c.what;
+    EXPECT_EQ(0.0, f.x2_coef) << c.what;
+  }
+}
+
+TEST(FitRobustPlane, TenBinsAreEnough) {
+  OwnedMap map(Window{0, 0, 30, 30});
+  std::mt19937 rng(9);
+  for (int r = 0; r < 30; ++r) {
+    for (int c = 0; c < 30; ++c) map.at(c, r) = 3 * c + r + noise(rng);
+  }
+  SurfaceFit f{};
+  EXPECT_EQ(NO_ERROR, fit_robust_plane(map.m, nullptr, &f, 10));
+}
+
+TEST(FitRobustPlane, ExactIntegerPlaneHasNoSpreadOfSlopes) {
+  OwnedMap map(Window{0, 0, 20, 20});
+  for (int r = 0; r < 20; ++r) {
+    for (int c = 0; c < 20; ++c) map.at(c, r) = 3 * c - 2 * r;
+  }
+  SurfaceFit f{};
+  EXPECT_EQ(ERR_ALL_BAD_DATA, fit_robust_plane(map.m, nullptr, &f, ROBUST_PLANE_BINS));
+}
+
+TEST(DerivativeLimits, MainPeakOfTheValues) {
+  // 2000 values about 1000 with a spread of about 10, and 50 far outliers.
+  OwnedMap src(Window{0, 0, 50, 41});
+  std::mt19937 rng(7);
+  for (int r = 0; r < 41; ++r) {
+    for (int c = 0; c < 50; ++c) {
+      int v = 1000;
+      for (int k = 0; k < 4; ++k) v += static_cast<int>(rng() % 11) - 5;
+      src.at(c, r) = r == 40 ? 1300 + c : v;
+    }
+  }
+  OwnedMap dst(Window{0, 0, 50, 41});
+  int32_t low = 1, high = 1;
+  ASSERT_EQ(NO_ERROR, derivative_limits(src.m, dst.m, SG_SMOOTH, DERIVE_COPY, 3, 2.0, &low, &high));
+  EXPECT_EQ(src.values(), dst.values());
+  // About two standard deviations (5.5) either side, the outliers well outside.
+  EXPECT_LT(low, 995);
+  EXPECT_GT(low, 980);
+  EXPECT_GT(high, 1005);
+  EXPECT_LT(high, 1020);
+}
+
+TEST(DerivativeLimits, RefusedArguments) {
+  OwnedMap src(Window{0, 0, 10, 10}, 5);
+  OwnedMap other(Window{1, 0, 10, 10});
+  OwnedMap dst(Window{0, 0, 10, 10});
+  int32_t low = 1, high = 1;
+  EXPECT_EQ(ERR_PARAM_OUT_OF_RANGE, derivative_limits(src.m, dst.m, 1, 4, 3, 2.0, &low, &high));
+  EXPECT_EQ(0, low);
+  EXPECT_EQ(0, high);
+  EXPECT_EQ(ERR_IMPROPER_WINDOW, derivative_limits(src.m, other.m, 1, 1, 3, 2.0, &low, &high));
+  EXPECT_EQ(ERR_ALL_BAD_DATA, derivative_limits(src.m, dst.m, 1, 0, 3, 2.0, &low, &high));
+  EXPECT_EQ(ERR_INVALID_PARAM, derivative_limits(src.m, dst.m, 1, 3, 4, 2.0, &low, &high));
+}
+
+TEST(RemoveBestFit, RobustPlaneMode) {
+  OwnedMap map(Window{10, 20, 200, 150});
+  fill_tilted(map, 30000);
+  const std::vector<int32_t> before = map.values();
+  SurfaceFit f{}, direct{};
+  ASSERT_EQ(NO_ERROR, fit_robust_plane(map.m, nullptr, &direct, ROBUST_PLANE_BINS));
+  ASSERT_EQ(NO_ERROR, remove_best_fit(map.m, ROBUST_PLANE, &f));
+  EXPECT_EQ(direct.x_coef, f.x_coef);
+  EXPECT_EQ(direct.y_coef, f.y_coef);
+  EXPECT_EQ(direct.offset, f.offset);
+  EXPECT_EQ(direct.rms, f.rms);
+  EXPECT_EQ(direct.npoints, f.npoints);
+  for (int r = 0; r < 150; r += 7) {
+    for (int c = 0; c < 200; c += 11) {
+      const int32_t was = before[static_cast<std::size_t>(r) * 200 + c];
+      if (was == PHASE_INVALID) {
+        EXPECT_EQ(PHASE_INVALID, map.at(c, r));
+        continue;
+      }
+      const double z = f.offset + f.x_coef * (c - 99) + f.y_coef * (r - 74);
+      EXPECT_NEAR(was - z, map.at(c, r), 0.5 + 1e-6) << c << ", " << r;
+    }
+  }
+}
+
+TEST(RemoveBestFit, RobustPlaneFailureLeavesTheMap) {
+  OwnedMap map(Window{0, 0, 3, 40});
+  for (int r = 0; r < 40; ++r) {
+    for (int c = 0; c < 3; ++c) map.at(c, r) = 5 * r + c * c;
+  }
+  const std::vector<int32_t> before = map.values();
+  SurfaceFit f{};
+  f.offset = 42.0;
+  EXPECT_EQ(ERR_ALL_BAD_DATA, remove_best_fit(map.m, ROBUST_PLANE, &f));
+  EXPECT_EQ(before, map.values());
+  EXPECT_EQ(42.0, f.offset);
+}
+
+}  // namespace
