@@ -1,8 +1,262 @@
+// Every failure here prints its message (or the usage text) and returns status 1; nothing is
+// carried over to the averaging run but the filled RunSettings and InputList.
 #include "cli/command_line.h"
 
-#include <cstdio>
+#include <cctype>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
-int parse_command_line(int, char**) {
-  std::fputs("Harnix\nVersion 5\n", stdout);
-  return 1;
+#include "cli/averaging_run.h"
+#include "cli/console.h"
+#include "cli/list_file.h"
+#include "cli/min_valid_count.h"
+#include "cli/prompt.h"
+#include "cli/regular_file.h"
+#include "cli/settings.h"
+#include "cli/usage.h"
+
+namespace {
+
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;
+
+enum Option {
+  OPT_AVG_OUT,
+  OPT_SDEV_OUT,
+  OPT_COUNT_OUT,
+  OPT_SDEV_REMOVE,
+  OPT_MIN_VALID_CNT,
+  OPT_MIN_VALID_PCT,
+  OPT_PHASE_RES,
+  OPT_OVERWRITE,
+  OPT_VERBOSE,
+};
+
+struct OptionEntry {
+  const char* keyword;  // lower case, compared whole
+  Option option;
+  bool takes_value;
+};
+
+constexpr OptionEntry OPTIONS[] = {
+    {"avgout", OPT_AVG_OUT, true},
+    {"sdevout", OPT_SDEV_OUT, true},
+    {"countout", OPT_COUNT_OUT, true},
+    {"sdevremove", OPT_SDEV_REMOVE, true},
+    {"minvalidcnt", OPT_MIN_VALID_CNT, true},
+    {"minvalidpct", OPT_MIN_VALID_PCT, true},
+    {"phaseres", OPT_PHASE_RES, true},
+    {"overwrite", OPT_OVERWRITE, false},
+    {"verbose", OPT_VERBOSE, false},
+};
+
+// Enumerated option values in code order: SdevRemove -1..2, PhaseRes 0..2.
+constexpr const char* SDEV_REMOVE_VALUES[] = {"none", "piston", "plane", "sphere"};
+constexpr const char* PHASE_RES_VALUES[] = {"normal", "high", "super"};
+
+std::string lower_case(const char* text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+int fail_with_usage() {
+  print_usage();
+  return EXIT_FAILED;
+}
+
+// Index of `value` (lower-cased) among `values`, or -1.
+template <std::size_t N>
+int find_value(const char* value, const char* const (&values)[N]) {
+  std::string lower = lower_case(value);
+  for (std::size_t i = 0; i < N; ++i) {
+    if (lower == values[i]) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// Reads an integer like strtol: leading blanks and a sign, then as many digits as fit. A value
+// beyond 32 bits is held at the nearest bound, never wrapped, so that it stays out of range.
+// False when no digit could be read.
+bool read_count(const char* text, int32_t* value) {
+  char* end = nullptr;
+  long long read = std::strtoll(text, &end, 10);
+  if (end == text) return false;
+  if (read > INT32_MAX) read = INT32_MAX;
+  if (read < INT32_MIN) read = INT32_MIN;
+  *value = static_cast<int32_t>(read);
+  return true;
+}
+
+// Reads a number like strtod. False when no number could be read.
+bool read_number(const char* text, double* value) {
+  char* end = nullptr;
+  *value = std::strtod(text, &end);
+  return end != text;
+}
+
+// Applies `value` to `option`. Returns -1 when the walk goes on, else the exit status.
+int apply_value(Option option, const char* value, RunSettings* settings) {
+  switch (option) {
+    case OPT_AVG_OUT:
+      settings->AvgOutFile = value;
+      break;
+    case OPT_SDEV_OUT:
+      settings->SdevOutFile = value;
+      break;
+    case OPT_COUNT_OUT:
+      settings->CountOutFile = value;
+      break;
+    case OPT_SDEV_REMOVE: {
+      int index = find_value(value, SDEV_REMOVE_VALUES);
+      if (index < 0) {
+        print_error_line("%s\nERROR: Unknown SdevRemove value \"%s\"\n", PROGRAM_NAME, value);
+        return fail_with_usage();
+      }
+      settings->SdevRemove = index - 1;
+      break;
+    }
+    case OPT_MIN_VALID_CNT:
+      if (!read_count(value, &settings->MinValidCnt)) return fail_with_usage();
+      break;
+    case OPT_MIN_VALID_PCT: {
+      double percent;
+      if (!read_number(value, &percent)) return fail_with_usage();
+      if (!(percent > 0 && percent <= 100)) {  // a nan fails here too
+        print_error_line("%s\nERROR: MinValidPct value is out of range (0,100]\n", PROGRAM_NAME);
+        return EXIT_FAILED;
+      }
+      settings->MinValidPct = percent;
+      break;
+    }
+    case OPT_PHASE_RES: {
+      int index = find_value(value, PHASE_RES_VALUES);
+      if (index < 0) {
+        print_error_line("%s\nERROR: Unknown PhaseRes value \"%s\"\n", PROGRAM_NAME, value);
+        return fail_with_usage();
+      }
+      settings->PhaseRes = index;
+      break;
+    }
+    case OPT_OVERWRITE:
+    case OPT_VERBOSE:
+      break;
+  }
+  return -1;
+}
+
+// Handles the option argv[*i] (past its dash), consuming its value. Returns -1 when the walk goes
+// on, else the exit status.
+int take_option(int argc, char** argv, int* i, RunSettings* settings) {
+  const char* keyword = argv[*i] + 1;
+  if (*keyword == '\0') {
+    print_error_line("%s\nERROR: Missing option name after prefix '/'\n", PROGRAM_NAME);
+    return EXIT_FAILED;
+  }
+  std::string lower = lower_case(keyword);
+  for (const OptionEntry& entry : OPTIONS) {
+    if (lower != entry.keyword) continue;
+    if (entry.option == OPT_OVERWRITE) settings->Overwrite = true;
+    if (entry.option == OPT_VERBOSE) settings->Verbose = true;
+    if (!entry.takes_value) return -1;
+    if (*i + 1 >= argc) {
+      print_error_line("%s\nERROR: Missing value after \"/%s\"\n", PROGRAM_NAME, keyword);
+      return EXIT_FAILED;
+    }
+    ++*i;
+    return apply_value(entry.option, argv[*i], settings);
+  }
+  print_error_line("%s\nERROR: Unknown option \"/%s\"\n", PROGRAM_NAME, keyword);
+  return EXIT_FAILED;
+}
+
+// Walks the arguments into `settings` and `inputs`. Returns -1 when the walk went through, else the
+// exit status.
+int walk_arguments(int argc, char** argv, RunSettings* settings, InputList* inputs) {
+  bool list_file_seen = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (arg[0] == '-') {
+      int status = take_option(argc, argv, &i, settings);
+      if (status >= 0) return status;
+    } else if (arg[0] == '@') {
+      if (list_file_seen || !inputs->names.empty()) return fail_with_usage();
+      if (arg[1] == '\0') {
+        print_error_line("%s\nERROR: Missing list file name after prefix '@'\n", PROGRAM_NAME);
+        return EXIT_FAILED;
+      }
+      list_file_seen = true;
+      if (!read_list_file(arg + 1, inputs)) return EXIT_FAILED;
+    } else {
+      if (list_file_seen) return fail_with_usage();
+      if (inputs->names.size() >= static_cast<std::size_t>(MAX_INPUT_FILES)) {
+        print_error_line("%s\nERROR: More than %d input filenames\n", PROGRAM_NAME,
+                         static_cast<int>(MAX_INPUT_FILES));
+        return EXIT_FAILED;
+      }
+      inputs->names.emplace_back(arg);
+    }
+  }
+  return -1;
+}
+
+// The prompt format for `name`: the name shown literally (a per-cent sign in it is doubled), then
+// the placeholder for the default answer.
+std::string overwrite_prompt(const char* name) {
+  std::string prompt = "Overwrite file \"";
+  for (const char* c = name; *c != '\0'; ++c) {
+    prompt += *c;
+    if (*c == '%') prompt += '%';
+  }
+  prompt += "\" (%c) ? ";
+  return prompt;
+}
+
+// True when every existing output may be overwritten.
+bool confirm_overwrites(const RunSettings& settings) {
+  if (settings.Overwrite) return true;
+  for (const char* name : {settings.AvgOutFile, settings.SdevOutFile, settings.CountOutFile}) {
+    if (name == nullptr || !is_regular_file(name)) continue;
+    bool answer = false;
+    ask_yes_no(overwrite_prompt(name).c_str(), &answer);
+    if (!answer) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int parse_command_line(int argc, char** argv) {
+  if (argc < 3) return fail_with_usage();
+  RunSettings& settings = run_settings();
+  InputList& inputs = input_list();
+  int status = walk_arguments(argc, argv, &settings, &inputs);
+  if (status >= 0) return status;
+
+  if (inputs.names.empty()) {
+    print_error_line("%s\nERROR: No input files specified\n", PROGRAM_NAME);
+    return EXIT_FAILED;
+  }
+  for (const std::string& name : inputs.names) {
+    if (!is_regular_file(name.c_str())) {
+      print_error_line("%s\nERROR: Cannot access input file \"%s\"\n", PROGRAM_NAME, name.c_str());
+      return EXIT_FAILED;
+    }
+  }
+  if (settings.AvgOutFile == nullptr && settings.SdevOutFile == nullptr &&
+      settings.CountOutFile == nullptr) {
+    print_error_line("%s\nERROR: No output file specified\n", PROGRAM_NAME);
+    return EXIT_FAILED;
+  }
+  if (!resolve_min_valid_count(&settings, static_cast<int32_t>(inputs.names.size()))) {
+    print_error_line("%s\nERROR: MinValidCnt is out of range [1,NumInputFiles]\n", PROGRAM_NAME);
+    return EXIT_FAILED;
+  }
+  if (!confirm_overwrites(settings)) return EXIT_FAILED;
+
+  if (!run_averaging()) return EXIT_FAILED;
+  if (settings.Verbose) print_output_line("Done\n");
+  return EXIT_OK;
 }

@@ -23,8 +23,8 @@ constexpr int32_t COMMENT_BYTES = 82;  // written as at most 81 characters and a
 constexpr int16_t PHASE_RES_NORMAL = 0;
 constexpr int16_t PHASE_RES_HIGH = 1;
 constexpr int16_t PHASE_RES_SUPER = 2;
-int32_t phase_res_counts(int32_t code);       // 4096, 32768 or 131072
-const char* phase_res_label(int32_t code);    // "Normal", "High" or "Super"
+int32_t phase_res_counts(int32_t code);     // 4096, 32768 or 131072
+const char* phase_res_label(int32_t code);  // "Normal", "High" or "Super"
 
 struct OriginInfo {
   int16_t kind;
@@ -33,21 +33,21 @@ struct OriginInfo {
 };
 
 struct DataAttributes {
-  int32_t TimeStamp;              // 76: seconds since 1970-01-01 00:00 UTC
-  char comment[COMMENT_BYTES];    // 80: NUL-terminated when shorter than the field
-  float IntfScaleFactor;          // 164: dimensionless, > 0
-  float WavelengthIn;             // 168: metres, > 0
-  float ObliquityFactor;          // 176: dimensionless, > 0
-  float CameraRes;                // 184: metres, >= 0
-  int16_t PhaseRes;               // 218: phase resolution code
-  int16_t CameraWidth;            // 234: columns of the camera field
-  int16_t CameraHeight;           // 236: rows of the camera field
-  float PixelWidth;               // 486: metres
-  float PixelHeight;              // 490: metres
-  float ZoomMag;                  // 1442: stored least significant byte first in the file
+  int32_t TimeStamp;            // 76: seconds since 1970-01-01 00:00 UTC
+  char comment[COMMENT_BYTES];  // 80: NUL-terminated when shorter than the field
+  float IntfScaleFactor;        // 164: dimensionless, > 0
+  float WavelengthIn;           // 168: metres, > 0
+  float ObliquityFactor;        // 176: dimensionless, > 0
+  float CameraRes;              // 184: metres, >= 0
+  int16_t PhaseRes;             // 218: phase resolution code
+  int16_t CameraWidth;          // 234: columns of the camera field
+  int16_t CameraHeight;         // 236: rows of the camera field
+  float PixelWidth;             // 486: metres
+  float PixelHeight;            // 490: metres
+  float ZoomMag;                // 1442: stored least significant byte first in the file
   // Every other byte of the header, indexed by file offset (only 76..4095 are used): unnamed
   // numeric fields in host order, carried areas as stored, the header-format memo at 898 least
-  // significant byte first.
+  // significant byte first. The bytes below 76 and those under a named field are ignored.
   uint8_t other[HEADER_SIZE_LONG];
 };
 

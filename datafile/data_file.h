@@ -4,15 +4,33 @@
 // significant byte first, are 0xFEFF or 0xFFFE is a UTF-16 name: the 16-bit units after the mark,
 // up to a zero unit, name the file; they are converted to UTF-8 before opening.
 //
-// Reading: maps handed to the reader must hold no storage; their records are overwritten. Pass
-// nullptr for any part that is not wanted: its block is skipped. On failure the reader releases
-// the storage of the maps it was given; the origin and attribute records may already be written.
-// A file without a phase block reads successfully and leaves the phase map with an all-zero
-// window and no storage.
+// Reading: maps handed to the reader must hold no storage; their records are zeroed and then
+// overwritten. Pass nullptr for any part that is not wanted: its block is skipped. Attributes read
+// from a 4096-byte header get the header-format memo at 898 set to 3, so that writing them again
+// gives a 4096-byte header. On failure the reader releases the storage of the maps it was given;
+// the origin and attribute records may already be written. A file without a phase block reads
+// successfully and leaves the phase map with an all-zero window and no storage.
+//   ERR_PREMATURE_EOF          fewer than 4 magic bytes, or a short header
+//   ERR_NOT_A_DATA_FILE        an unknown magic number
+//   ERR_DATASET_DIM_TOO_LARGE  a width, height or n_buckets above 32767 (negative as 16-bit)
+//   ERR_PARAM_OUT_OF_RANGE     a block described with a zero-sized map (from map_alloc)
+//   ERR_CORRUPT_DATA_FILE      an intensity block whose byte count / 2 differs from
+//                              n_buckets x width x height, a phase byte count above
+//                              4 x width x height, a file too short for the blocks to be read
+//                              (found before their storage is allocated when the stream can tell
+//                              its size), a block ending early or a stream error inside it
+//   ERR_NO_MEM                 block storage cannot be obtained
+// A phase block holds width x height values whatever its (positive) byte count says.
 //
 // Writing: a map takes part only when it holds storage. The header variant follows from the
 // attributes; the caller's maps and records are never changed (byte order is converted in
 // copies). A file is reported written only when every byte reached it.
+//   ERR_INVALID_PARAM     no map with storage, a negative dimension, a window (times n_buckets)
+//                         larger than the map's storage, or a block too large for the header's
+//                         32-bit byte count; nothing is written then
+//   ERR_CANT_WRITE_FILE   the seek to the end, a write, the flush or the close fails
+//   ERR_NO_MEM            no conversion buffer
+// A nullptr path or stream is ERR_INVALID_PARAM.
 #ifndef HARNIX_DATAFILE_DATA_FILE_H_
 #define HARNIX_DATAFILE_DATA_FILE_H_
 

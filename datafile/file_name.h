@@ -8,15 +8,24 @@
 #ifndef HARNIX_DATAFILE_FILE_NAME_H_
 #define HARNIX_DATAFILE_FILE_NAME_H_
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
 // True when `name` starts with the UTF-16 mark.
 bool is_wide_name(const char* name);
 
-// The name to hand to the platform's open and status calls. Returns false (leaving *out empty)
-// for a UTF-16 name that cannot be converted (an unpaired surrogate, an odd trailing byte).
+// The name to hand to the platform's open and status calls. A UTF-16 name is read no further than
+// the string's terminating NUL, which completes an odd last unit (so "A" stored least significant
+// byte first as 41 00 00 00 is found). Returns false (leaving *out empty) for a UTF-16 name that
+// cannot be converted (an unpaired surrogate).
 bool platform_file_name(const char* name, std::string* out);
+
+// Converts `count` bytes of UTF-16 units (least significant byte first unless
+// `most_significant_first`) to UTF-8 in *out, stopping early at a zero unit. Returns false, leaving
+// *out empty, on an unpaired surrogate or an odd trailing byte.
+bool utf16_to_utf8(const unsigned char* bytes, std::size_t count, bool most_significant_first,
+                   std::string* out);
 
 // fopen through platform_file_name; nullptr when the name cannot be converted or opened.
 std::FILE* open_file(const char* name, const char* mode);

@@ -1,8 +1,14 @@
 // Storage management of map records.
 //
+// Records start zeroed (map_init) or hold storage obtained here; a record whose `matrix` is not
+// nullptr owns at least `size` elements from the allocation hooks.
+//
 // map_alloc allocates storage for the window already in the record (element count width x height,
-// times n_buckets for an IntensityMap, formed without overflow). The storage is not initialised.
-//   count 0           -> ERR_PARAM_OUT_OF_RANGE, record unchanged
+// times n_buckets for an IntensityMap, formed in 64-bit arithmetic, so it cannot overflow). The
+// storage is not initialised. Storage the record already held is released first.
+//   a dimension (or n_buckets) negative, a count of 0, or one above UINT32_MAX
+//                     -> ERR_PARAM_OUT_OF_RANGE, record unchanged (a negative dimension never
+//                        becomes a huge unsigned count)
 //   allocation fails  -> ERR_NO_MEM; size 0 and matrix nullptr; PhaseMap/RealMap keep their
 //                        window, CountMap gets width = height = 0, IntensityMap also n_buckets 0
 //   success           -> size = element count
@@ -11,8 +17,14 @@
 #ifndef HARNIX_MAPS_STORAGE_H_
 #define HARNIX_MAPS_STORAGE_H_
 
+#include <cstdint>
+
 #include "cli/error_codes.h"
 #include "maps/map_types.h"
+
+// Element count width x height x planes. ERR_PARAM_OUT_OF_RANGE (and *n = 0) when any factor is
+// negative, the count is 0, or it does not fit in 32 bits unsigned; else NO_ERROR with *n set.
+ErrorCode element_count(int32_t width, int32_t height, int32_t planes, uint32_t* n);
 
 void map_init(PhaseMap& m);
 void map_init(RealMap& m);
@@ -29,16 +41,20 @@ void map_free(RealMap& m);
 void map_free(CountMap& m);
 void map_free(IntensityMap& m);
 
-// FloatPairArray: as map_alloc / map_free with `count` in place of the window.
+// FloatPairArray: as map_alloc / map_free with `count` in place of the window (a negative or zero
+// count is ERR_PARAM_OUT_OF_RANGE). On ERR_NO_MEM: size 0, data nullptr, count kept.
 ErrorCode array_alloc(FloatPairArray& a);
 void array_free(FloatPairArray& a);  // also zeroes size and count
 
-// Gives a PhaseMap the window `w`. An element count of 0 releases the storage and leaves the
-// window as it was. A count above `size`, or below it with keep false, replaces the storage
-// (ERR_NO_MEM on failure, window unchanged); with keep true larger storage is reused.
+// Gives a PhaseMap the window `w`. An element count of 0 releases the storage (size 0, matrix
+// nullptr) and leaves the window as it was. A count above `size`, or below it with keep false,
+// replaces the storage (ERR_NO_MEM on failure: size 0, matrix nullptr, window unchanged); with
+// keep true larger storage is reused and `size` stays. A negative width or height is
+// ERR_PARAM_OUT_OF_RANGE with the record unchanged. The contents are not kept either way.
 ErrorCode map_resize(PhaseMap& m, const Window& w, bool keep);
 
-// Sets every one of the width x height elements to `value`; nothing when that count is < 1.
+// Sets every one of the width x height elements to `value`; nothing when a dimension is < 1.
+// Never writes past the `size` elements the storage holds.
 void map_fill(PhaseMap& m, int32_t value);
 void map_fill(RealMap& m, double value);
 void map_fill(CountMap& m, int16_t value);
@@ -50,7 +66,9 @@ int16_t* map_point(const CountMap& m, int px, int py);
 
 // Fills `table` with the address of each row of `w` (or of the whole map when w is nullptr):
 // entry 0 is pixel (w.x, w.y) (or the first element), each further entry is the previous plus the
-// map's width. Entry 0 is written even for a height of 0. The table holds up to MAX_MAP_ROWS.
+// map's width. Entry 0 is written even for a height of 0 (nullptr when the map has no storage).
+// Precondition: `w` lies in the map's window. The table holds up to MAX_MAP_ROWS entries, which
+// every 16-bit height fits.
 void map_rows(const PhaseMap& m, const Window* w, int32_t** table);
 void map_rows(const CountMap& m, const Window* w, int16_t** table);
 void map_rows(const RealMap& m, const Window* w, double** table);

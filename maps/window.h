@@ -3,7 +3,8 @@
 // A window is four 16-bit signed fields. Its last column is x + width - 1 and its last row
 // y + height - 1, formed in 32-bit arithmetic wherever windows are compared, so no comparison
 // can overflow. A window of zero width or height has its last column (row) before its first
-// and is therefore disjoint even from itself.
+// and is therefore disjoint from itself, yet one placed within a larger window counts as inside
+// it: code that takes a region from a caller checks its width and height as well.
 #ifndef HARNIX_MAPS_WINDOW_H_
 #define HARNIX_MAPS_WINDOW_H_
 

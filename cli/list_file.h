@@ -1,0 +1,23 @@
+// The list file: a text file naming one input data file per line.
+#ifndef HARNIX_CLI_LIST_FILE_H_
+#define HARNIX_CLI_LIST_FILE_H_
+
+#include <cstddef>
+#include <string>
+
+#include "cli/settings.h"
+
+// Removes leading and trailing blanks (space, tab, line feed) from `text` in place and returns the
+// number of characters removed. Blanks inside the text stay.
+std::size_t trim_blanks(std::string& text);
+
+// Appends the names listed in file `name` to `list`, in file order. Each line, of any length, is
+// cut at its first carriage return, then trimmed of blanks; a line left empty is skipped and any
+// other is one name, taken as it stands (no quoting). Returns true when at least one name was
+// added. Otherwise returns false after printing the error: "Cannot access list file" when the file
+// cannot be opened or read (a directory, for one), "Empty list file" when it names nothing, "More
+// than 10000 input filenames" when `list` would exceed MAX_INPUT_FILES. On failure `list` may
+// already hold some of the file's names.
+bool read_list_file(const char* name, InputList* list);
+
+#endif  // HARNIX_CLI_LIST_FILE_H_

@@ -1,0 +1,163 @@
+// Reading a Planoryx data file: the header in one read, each data block in one read converted
+// in place in one pass. Sizes are checked against the header and, when the stream can tell, the
+// bytes left in it before any block storage is allocated, so that a hostile header can neither
+// overrun a map's storage nor make the reader allocate what the file cannot fill.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "datafile/byte_order.h"
+#include "datafile/data_file.h"
+#include "datafile/file_name.h"
+#include "datafile/header_layout.h"
+#include "maps/storage.h"
+
+namespace {
+
+constexpr int32_t MAX_DIMENSION = 32767;
+
+// Bytes left in `stream` after its position, or -1 when the stream cannot tell (a pipe).
+int64_t remaining_bytes(std::FILE* stream) {
+  const off_t position = ftello(stream);
+  if (position < 0) return -1;
+  const int fd = fileno(stream);
+  if (fd >= 0) {
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return -1;
+    return status.st_size > position ? status.st_size - position : 0;
+  }
+  // A stream without a descriptor (a memory stream): measure by seeking to the end and back.
+  if (fseeko(stream, 0, SEEK_END) != 0) return -1;
+  const off_t end = ftello(stream);
+  if (fseeko(stream, position, SEEK_SET) != 0 || end < 0) return -1;
+  return end > position ? end - position : 0;
+}
+
+// Moves `bytes` forward; a stream that cannot seek is read and the bytes dropped. The result is
+// not checked: a block that follows and ends early is reported when it is read.
+void skip_bytes(std::FILE* stream, int64_t bytes) {
+  if (bytes <= 0 || fseeko(stream, bytes, SEEK_CUR) == 0) return;
+  uint8_t sink[4096];
+  while (bytes > 0) {
+    const std::size_t want = static_cast<std::size_t>(std::min<int64_t>(bytes, sizeof sink));
+    const std::size_t got = std::fread(sink, 1, want, stream);
+    if (got == 0) return;
+    bytes -= static_cast<int64_t>(got);
+  }
+}
+
+bool dimensions_fit(const MapDescription& d, bool with_buckets) {
+  return d.width >= 0 && d.height >= 0 && d.width <= MAX_DIMENSION && d.height <= MAX_DIMENSION &&
+         (!with_buckets || d.n_buckets >= 0);
+}
+
+ErrorCode read_parts(std::FILE* stream, OriginInfo* origin, DataAttributes* attributes,
+                     IntensityMap* intensity, PhaseMap* phase) {
+  uint8_t bytes[HEADER_SIZE_LONG];
+  if (std::fread(bytes, 1, 4, stream) != 4) return ERR_PREMATURE_EOF;
+  const int32_t header_size = header_size_for_magic(load_be32(bytes));
+  if (header_size == 0) return ERR_NOT_A_DATA_FILE;
+  // The magic is kept, so the rest of the header follows without stepping back: pipes work too.
+  const auto rest = static_cast<std::size_t>(header_size - 4);
+  if (std::fread(bytes + 4, 1, rest, stream) != rest) return ERR_PREMATURE_EOF;
+
+  DataHeader header;
+  decode_header(bytes, header_size, &header);
+  const MapDescription& in = header.intensity;
+  const MapDescription& ph = header.phase;
+  if (origin != nullptr) *origin = header.origin;
+  if (intensity != nullptr && in.byte_count > 0) {
+    if (!dimensions_fit(in, true)) return ERR_DATASET_DIM_TOO_LARGE;
+    intensity->window = {in.x, in.y, in.width, in.height};
+    intensity->n_buckets = in.n_buckets;
+    intensity->range = in.range;
+  }
+  if (phase != nullptr && ph.byte_count > 0) {
+    if (!dimensions_fit(ph, false)) return ERR_DATASET_DIM_TOO_LARGE;
+    phase->window = {ph.x, ph.y, ph.width, ph.height};
+  }
+  if (attributes != nullptr) {
+    *attributes = header.attributes;
+    // Remembers the long header, so that writing these attributes again gives one.
+    if (header_size == HEADER_SIZE_LONG) {
+      store_le16(attributes->other + OFFSET_FORMAT_MEMO, FORMAT_MEMO_LONG);
+    }
+  }
+
+  // Every count below is a product of non-negative 16-bit values: it fits 64 bits exactly.
+  const bool read_intensity = intensity != nullptr && in.byte_count > 0;
+  const bool read_phase = phase != nullptr && ph.byte_count > 0;
+  const uint64_t intensity_count =
+      read_intensity ? uint64_t(in.n_buckets) * uint64_t(in.width) * uint64_t(in.height) : 0;
+  const uint64_t phase_count = read_phase ? uint64_t(ph.width) * uint64_t(ph.height) : 0;
+  if (read_intensity) {
+    if (intensity_count == 0) return ERR_PARAM_OUT_OF_RANGE;
+    // The block must fill the planes exactly: a longer one would overrun their storage.
+    if (uint64_t(in.byte_count) / 2 != intensity_count) return ERR_CORRUPT_DATA_FILE;
+  }
+  if (read_phase) {
+    if (phase_count == 0) return ERR_PARAM_OUT_OF_RANGE;
+    // width x height values are read whatever the count says, but never more than that.
+    if (uint64_t(ph.byte_count) > 4 * phase_count) return ERR_CORRUPT_DATA_FILE;
+  }
+  int64_t needed = 0;
+  if (read_intensity || read_phase) needed += std::max(in.byte_count, 0);
+  if (read_phase) needed += static_cast<int64_t>(4 * phase_count);
+  if (needed > 0) {
+    const int64_t left = remaining_bytes(stream);
+    if (left >= 0 && left < needed) return ERR_CORRUPT_DATA_FILE;
+  }
+
+  if (in.byte_count > 0) {
+    if (intensity != nullptr) {
+      ErrorCode rc = map_alloc(*intensity);
+      if (rc != NO_ERROR) return rc;
+      const auto n = static_cast<std::size_t>(intensity_count);
+      if (std::fread(intensity->matrix, 2, n, stream) != n) return ERR_CORRUPT_DATA_FILE;
+      convert_be16_block(intensity->matrix, intensity->matrix, n);
+      skip_bytes(stream, in.byte_count & 1);  // an odd count leaves one byte before the phase
+    } else {
+      skip_bytes(stream, in.byte_count);
+    }
+  }
+  if (ph.byte_count > 0) {
+    if (phase != nullptr) {
+      ErrorCode rc = map_alloc(*phase);
+      if (rc != NO_ERROR) return rc;
+      const auto n = static_cast<std::size_t>(phase_count);
+      if (std::fread(phase->matrix, 4, n, stream) != n || std::ferror(stream)) {
+        return ERR_CORRUPT_DATA_FILE;
+      }
+      convert_be32_block(phase->matrix, phase->matrix, n);
+    } else {
+      skip_bytes(stream, ph.byte_count);
+    }
+  }
+  return NO_ERROR;
+}
+
+}  // namespace
+
+ErrorCode read_data_stream(std::FILE* stream, OriginInfo* origin, DataAttributes* attributes,
+                           IntensityMap* intensity, PhaseMap* phase) {
+  if (stream == nullptr) return ERR_INVALID_PARAM;
+  if (intensity != nullptr) map_init(*intensity);
+  if (phase != nullptr) map_init(*phase);
+  const ErrorCode rc = read_parts(stream, origin, attributes, intensity, phase);
+  if (rc != NO_ERROR) {
+    if (intensity != nullptr) map_free(*intensity);
+    if (phase != nullptr) map_free(*phase);
+  }
+  return rc;
+}
+
+ErrorCode read_data_file(const char* path, OriginInfo* origin, DataAttributes* attributes,
+                         IntensityMap* intensity, PhaseMap* phase) {
+  if (path == nullptr) return ERR_INVALID_PARAM;
+  std::FILE* stream = open_file(path, "rb");
+  if (stream == nullptr) return ERR_CANT_OPEN_FILE;
+  const ErrorCode rc = read_data_stream(stream, origin, attributes, intensity, phase);
+  std::fclose(stream);
+  return rc;
+}

@@ -1,0 +1,120 @@
+// Writing a Planoryx data file: the header in one write, the phase block converted into a copy in
+// one pass and written in one write, the intensity block in writes of 32768 values. The caller's
+// maps stay in host order. A file counts as written only when the flush and the close succeed.
+#include <cstring>
+#include <limits>
+
+#include "datafile/byte_order.h"
+#include "datafile/data_file.h"
+#include "datafile/file_name.h"
+#include "datafile/header_layout.h"
+#include "maps/allocation.h"
+
+namespace {
+
+constexpr std::size_t SHORTS_PER_WRITE = 32768;  // one 65536-byte buffer
+
+// Describes a map that takes part: its window, planes and block size. The window must fit the
+// storage the map holds and the block size must fit the header's 32-bit count, else
+// ERR_INVALID_PARAM (nothing is ever read past the storage).
+ErrorCode describe(const Window& w, int32_t planes, uint32_t size, int32_t bytes_each,
+                   MapDescription* out, std::size_t* count) {
+  if (w.width < 0 || w.height < 0 || planes < 0) return ERR_INVALID_PARAM;
+  const uint64_t n = uint64_t(planes) * uint64_t(w.width) * uint64_t(w.height);
+  if (n > size || n * uint64_t(bytes_each) > uint64_t(std::numeric_limits<int32_t>::max())) {
+    return ERR_INVALID_PARAM;
+  }
+  out->x = w.x;
+  out->y = w.y;
+  out->width = w.width;
+  out->height = w.height;
+  out->byte_count = static_cast<int32_t>(n * uint64_t(bytes_each));
+  *count = static_cast<std::size_t>(n);
+  return NO_ERROR;
+}
+
+int16_t header_format_for(uint32_t magic) {
+  return magic == MAGIC_FORMAT_3 ? 3 : magic == MAGIC_FORMAT_2 ? 2 : 1;
+}
+
+}  // namespace
+
+ErrorCode write_swapped_shorts(const uint16_t* values, std::size_t n, std::FILE* stream) {
+  auto* buffer = static_cast<uint8_t*>(mem_allocate(2 * SHORTS_PER_WRITE));
+  if (buffer == nullptr) return ERR_NO_MEM;
+  while (n > 0) {
+    const std::size_t chunk = n < SHORTS_PER_WRITE ? n : SHORTS_PER_WRITE;
+    convert_be16_block(values, buffer, chunk);
+    if (std::fwrite(buffer, 2, chunk, stream) != chunk) {
+      mem_release(buffer);
+      return ERR_CANT_WRITE_FILE;
+    }
+    values += chunk;
+    n -= chunk;
+  }
+  mem_release(buffer);
+  return NO_ERROR;
+}
+
+ErrorCode write_data_stream(std::FILE* stream, const OriginInfo* origin,
+                            const DataAttributes* attributes, const IntensityMap* intensity,
+                            const PhaseMap* phase) {
+  const bool with_intensity = intensity != nullptr && intensity->matrix != nullptr;
+  const bool with_phase = phase != nullptr && phase->matrix != nullptr;
+  if (stream == nullptr || (!with_intensity && !with_phase)) return ERR_INVALID_PARAM;
+
+  DataHeader header{};
+  std::size_t intensity_count = 0;
+  std::size_t phase_count = 0;
+  if (with_intensity) {
+    const ErrorCode rc = describe(intensity->window, intensity->n_buckets, intensity->size, 2,
+                                  &header.intensity, &intensity_count);
+    if (rc != NO_ERROR) return rc;
+    header.intensity.n_buckets = intensity->n_buckets;
+    header.intensity.range = intensity->range;
+  }
+  if (with_phase) {
+    const ErrorCode rc = describe(phase->window, 1, phase->size, 4, &header.phase, &phase_count);
+    if (rc != NO_ERROR) return rc;
+  }
+  if (std::fseek(stream, 0, SEEK_END) != 0) return ERR_CANT_WRITE_FILE;
+
+  header.magic = magic_for_attributes(attributes);
+  header.header_format = header_format_for(header.magic);
+  header.header_size = header_size_for_magic(header.magic);
+  if (origin != nullptr) header.origin = *origin;
+  if (attributes != nullptr) header.attributes = *attributes;
+  uint8_t bytes[HEADER_SIZE_LONG];
+  encode_header(header, bytes);
+  const auto header_bytes = static_cast<std::size_t>(header.header_size);
+  if (std::fwrite(bytes, 1, header_bytes, stream) != header_bytes) return ERR_CANT_WRITE_FILE;
+
+  if (with_intensity) {
+    const ErrorCode rc = write_swapped_shorts(intensity->matrix, intensity_count, stream);
+    if (rc != NO_ERROR) return rc;
+  }
+  if (with_phase && phase_count > 0) {
+    auto* copy = static_cast<uint8_t*>(mem_allocate(4 * phase_count));
+    if (copy == nullptr) return ERR_NO_MEM;
+    convert_be32_block(phase->matrix, copy, phase_count);
+    const std::size_t written = std::fwrite(copy, 4, phase_count, stream);
+    mem_release(copy);
+    if (written != phase_count) return ERR_CANT_WRITE_FILE;
+  }
+  return NO_ERROR;
+}
+
+ErrorCode write_data_file(const char* path, const OriginInfo* origin,
+                          const DataAttributes* attributes, const IntensityMap* intensity,
+                          const PhaseMap* phase) {
+  if (path == nullptr) return ERR_INVALID_PARAM;
+  std::FILE* stream = open_file(path, "wb");
+  if (stream == nullptr) return ERR_CANT_CREATE_FILE;
+  const ErrorCode rc = write_data_stream(stream, origin, attributes, intensity, phase);
+  // The last bytes may still sit in the stream's buffer: only a successful flush and close
+  // prove they reached the file (a full disk or a file-size limit shows up here).
+  const bool flushed = std::fflush(stream) == 0 && !std::ferror(stream);
+  const bool closed = std::fclose(stream) == 0;
+  if (rc != NO_ERROR) return rc;
+  return flushed && closed ? NO_ERROR : ERR_CANT_WRITE_FILE;
+}
