@@ -19,7 +19,7 @@
 
 #include "maps/window.h"
 
-constexpr int32_t PHASE_INVALID = 0x7FFFFFF8;  // 2147483640
+constexpr int32_t PHASE_INVALID = 0x7FFFFFF8;           // 2147483640
 constexpr double REAL_INVALID = 3.4028234663852886e38;  // bit pattern 0x47EFFFFFE0000000
 
 // Limits of real_to_phase: values outside [PHASE_MIN_VALUE, PHASE_MAX_VALUE] become invalid.
@@ -68,13 +68,17 @@ struct FloatPair {
 };
 
 struct FloatPairArray {
-  uint32_t size;   // pairs allocated
-  int32_t count;   // pairs wanted
+  uint32_t size;  // pairs allocated
+  int32_t count;  // pairs wanted
   FloatPair* data;
 };
 
 // True for a valid phase value or height value.
-inline bool phase_valid(int32_t v) { return v < PHASE_INVALID; }
-inline bool real_valid(double v) { return v < REAL_INVALID; }  // false for NaN too
+inline bool phase_valid(int32_t v) {
+  return v < PHASE_INVALID;
+}
+inline bool real_valid(double v) {
+  return v < REAL_INVALID;
+}  // false for NaN too
 
 #endif  // HARNIX_MAPS_MAP_TYPES_H_

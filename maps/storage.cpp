@@ -64,6 +64,13 @@ std::size_t fill_count(const Map& m) {
 }
 
 template <typename Map>
+bool holds_window(const Map& m) {
+  uint32_t n = 0;
+  return m.matrix != nullptr && element_count(m.window.width, m.window.height, 1, &n) == NO_ERROR &&
+         n <= m.size;
+}
+
+template <typename Map>
 std::ptrdiff_t offset_of(const Map& m, int px, int py) {
   return (static_cast<std::ptrdiff_t>(py) - m.window.y) * m.window.width +
          (static_cast<std::ptrdiff_t>(px) - m.window.x);
@@ -190,6 +197,16 @@ ErrorCode map_resize(PhaseMap& m, const Window& w, bool keep) {
   }
   m.window = w;
   return NO_ERROR;
+}
+
+bool map_holds_window(const PhaseMap& m) {
+  return holds_window(m);
+}
+bool map_holds_window(const RealMap& m) {
+  return holds_window(m);
+}
+bool map_holds_window(const CountMap& m) {
+  return holds_window(m);
 }
 
 void map_fill(PhaseMap& m, int32_t value) {

@@ -53,6 +53,13 @@ void array_free(FloatPairArray& a);  // also zeroes size and count
 // ERR_PARAM_OUT_OF_RANGE with the record unchanged. The contents are not kept either way.
 ErrorCode map_resize(PhaseMap& m, const Window& w, bool keep);
 
+// True when the record's storage covers its whole window: `matrix` set, width and height at
+// least 1 and width x height <= `size`. Every element operation checks this before touching
+// storage, so a record whose window outgrew its storage is refused rather than overrun.
+bool map_holds_window(const PhaseMap& m);
+bool map_holds_window(const RealMap& m);
+bool map_holds_window(const CountMap& m);
+
 // Sets every one of the width x height elements to `value`; nothing when a dimension is < 1.
 // Never writes past the `size` elements the storage holds.
 void map_fill(PhaseMap& m, int32_t value);

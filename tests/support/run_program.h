@@ -6,9 +6,9 @@
 #include <vector>
 
 struct ProgramResult {
-  int status = -1;       // exit status, or -1 when the program did not exit normally
-  std::string out;       // everything written to the standard output stream
-  std::string err;       // everything written to the standard error stream
+  int status = -1;  // exit status, or -1 when the program did not exit normally
+  std::string out;  // everything written to the standard output stream
+  std::string err;  // everything written to the standard error stream
 };
 
 // Runs `program` with `args` (argv[1..]) in directory `cwd` (empty: the current one), feeding
