@@ -20,24 +20,31 @@ enum FitType : int32_t {
   cylinder = 3,
 };
 
-constexpr int32_t MAX_FIT_TERMS = 6;
+// Capacity of the normal-equation solver and the row stride of the normal matrix handed to it.
+// The surface fits use at most 6 terms.
+constexpr int32_t MAX_FIT_TERMS = 37;
 
 struct SurfaceFit {
-  int32_t type;       // FitType
+  int32_t type;  // FitType
   double offset;
   double x_coef;
   double y_coef;
-  double x2y2_coef;   // sphere only
-  double xy_coef;     // cylinder only
-  double x2_coef;     // cylinder only
-  double y2_coef;     // cylinder only
-  double rms;         // root-mean-square residual over the points used, phase counts
-  int16_t center_x;   // map column of the coordinate origin
-  int16_t center_y;   // map row of the coordinate origin
-  int32_t npoints;    // valid points used
+  double x2y2_coef;  // sphere only
+  double xy_coef;    // cylinder only
+  double x2_coef;    // cylinder only
+  double y2_coef;    // cylinder only
+  double rms;        // root-mean-square residual over the points used, phase counts
+  int16_t center_x;  // map column of the coordinate origin
+  int16_t center_y;  // map row of the coordinate origin
+  int32_t npoints;   // valid points used
 };
 
 // Number of coefficients of a fit type (1, 3, 4, 6), or 0 for a value outside 0..3.
 int32_t fit_term_count(int32_t type);
+
+// True for the four fit types 0..3.
+inline bool fit_type_valid(int32_t type) {
+  return type >= piston && type <= cylinder;
+}
 
 #endif  // HARNIX_FIT_FIT_MODEL_H_

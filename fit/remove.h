@@ -12,10 +12,15 @@
 constexpr int32_t ROBUST_PLANE = 4;
 
 // Fits a surface of `mode` to the valid values of map over its whole window and subtracts it in
-// place; only valid values change. On success, and only then, *fit_out (when given) receives the
-// record subtracted. On failure the map keeps its values and fit_out is not written:
-// ERR_NO_UNIQUE_SOLUTION (singular fit), ERR_ALL_BAD_DATA and ERR_NO_MEM (mode 4),
-// ERR_IMPROPER_WINDOW (zero width or height), ERR_PARAM_OUT_OF_RANGE (mode outside 0..4).
+// place (remove_surface: the nearest integer of the surface at each pixel; a pixel whose
+// difference would leave the valid 32-bit range keeps its value). Only valid values change. On
+// success, and only then, *fit_out (when given) receives the record subtracted. On failure the
+// map keeps its values and fit_out is not written:
+//   ERR_NO_UNIQUE_SOLUTION  singular fit: no valid value, all in the centre row or column, ...
+//   ERR_ALL_BAD_DATA, ERR_NO_MEM  mode 4
+//   ERR_IMPROPER_WINDOW     the map's window has zero width or height
+//   ERR_PARAM_OUT_OF_RANGE  mode outside 0..4; for now also mode 4, which is not built yet
+//   ERR_FP_OVERFLOW         the fitted surface reaches 2^52 in magnitude (never for phase data)
 ErrorCode remove_best_fit(PhaseMap& map, int32_t mode, SurfaceFit* fit_out);
 
 #endif  // HARNIX_FIT_REMOVE_H_

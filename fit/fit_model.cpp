@@ -1,0 +1,16 @@
+#include "fit/fit_model.h"
+
+int32_t fit_term_count(int32_t type) {
+  switch (type) {
+    case piston:
+      return 1;
+    case plane:
+      return 3;
+    case sphere:
+      return 4;
+    case cylinder:
+      return 6;
+    default:
+      return 0;
+  }
+}
