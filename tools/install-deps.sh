@@ -4,7 +4,7 @@
 set -euo pipefail
 # harnix-util draws previews with cairo (a system font for its text) and writes JSON.
 packages=(g++ cmake libgtest-dev libgmock-dev libbenchmark-dev pkg-config libcairo2-dev
-  fonts-dejavu-core nlohmann-json3-dev)
+  libfontconfig-dev fonts-dejavu-core nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

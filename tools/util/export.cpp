@@ -214,7 +214,7 @@ bool write_export(const ExportOptions& o, const ExportData& data, std::FILE* str
 int export_file(const ExportOptions& o) {
   LoadedFile file{};
   std::string error;
-  if (!load_data_file(o.input, false, &file, &error)) return fail(quoted(o.input) + " is " + error);
+  if (!load_data_file(o.input, false, &file, &error)) return fail(quoted(o.input) + " " + error);
   const HeightScale scale = height_scale(file.attributes);
   const PhaseStatistics st = phase_statistics(file.phase);
   if (!check_exportable(o, file, scale, st, &error)) {

@@ -58,7 +58,7 @@ int run_info(int argc, char** argv) {
     std::string error;
     try {
       if (!load_data_file(name, true, &file, &error)) {
-        complain(quoted(name) + " is " + error);
+        complain(quoted(name) + " " + error);
         status = 1;
         continue;
       }

@@ -19,18 +19,18 @@ std::string read_failure_text(ErrorCode code) {
     case ERR_CANT_OPEN_FILE:
       return "cannot be opened";
     case ERR_PREMATURE_EOF:
-      return "too short for a Planoryx data file header";
+      return "is too short for a Planoryx data file header";
     case ERR_NOT_A_DATA_FILE:
-      return "not a Planoryx data file";
+      return "is not a Planoryx data file";
     case ERR_DATASET_DIM_TOO_LARGE:
     case ERR_PARAM_OUT_OF_RANGE:
-      return "damaged: its header describes an impossible map size";
+      return "is damaged: its header describes an impossible map size";
     case ERR_CORRUPT_DATA_FILE:
-      return "damaged: its map data is shorter than its header says";
+      return "is damaged: its map data is shorter than its header says";
     case ERR_NO_MEM:
-      return "too large: not enough memory to read its maps";
+      return "is too large: not enough memory to read its maps";
     default:
-      return "unreadable (error " + std::to_string(static_cast<int>(code)) + ")";
+      return "is unreadable (error " + std::to_string(static_cast<int>(code)) + ")";
   }
 }
 
@@ -38,7 +38,7 @@ std::string read_failure_text(ErrorCode code) {
 bool read_magic(const char* path, uint32_t* magic, std::string* message) {
   std::string name;
   if (!platform_file_name(path, &name)) {
-    *message = "not a usable file name";
+    *message = "is not a usable file name";
     return false;
   }
   struct stat st;
@@ -47,7 +47,7 @@ bool read_magic(const char* path, uint32_t* magic, std::string* message) {
     return false;
   }
   if (!S_ISREG(st.st_mode)) {
-    *message = "not a regular file";
+    *message = "is not a regular file";
     return false;
   }
   std::FILE* f = std::fopen(name.c_str(), "rb");
@@ -59,7 +59,7 @@ bool read_magic(const char* path, uint32_t* magic, std::string* message) {
   const std::size_t got = std::fread(bytes, 1, sizeof bytes, f);
   std::fclose(f);
   if (got != sizeof bytes) {
-    *message = got == 0 ? "empty" : read_failure_text(ERR_PREMATURE_EOF);
+    *message = got == 0 ? "is empty" : read_failure_text(ERR_PREMATURE_EOF);
     return false;
   }
   *magic = load_be32(bytes);

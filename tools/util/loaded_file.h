@@ -19,7 +19,8 @@ struct LoadedFile {
 // Reads `path` into `*file` (whose maps must hold no storage); the intensity map only when
 // `with_intensity` is true. On success returns true and the caller owns the maps' storage
 // (release_loaded_file). On failure returns false with the maps released and `*message` set to
-// a sentence without the file name and without a final dot, such as "not a Planoryx data file".
+// what is wrong, to follow the quoted file name: "is not a Planoryx data file", "cannot be
+// opened: No such file or directory".
 bool load_data_file(const char* path, bool with_intensity, LoadedFile* file, std::string* message);
 
 // Releases the maps' storage; safe to call repeatedly.

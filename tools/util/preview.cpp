@@ -6,6 +6,7 @@
 #include "util/preview.h"
 
 #include <cairo.h>
+#include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <cmath>
@@ -150,6 +151,13 @@ cairo_status_t write_to_stream(void* closure, const unsigned char* data, unsigne
                                                         : CAIRO_STATUS_WRITE_ERROR;
 }
 
+// cairo and fontconfig keep the fonts they loaded for the life of the process; a one-shot tool
+// hands them back so that leak checkers see a clean exit.
+void release_font_caches() {
+  cairo_debug_reset_static_data();
+  FcFini();
+}
+
 }  // namespace
 
 bool write_preview_png(const PreviewInput& in, std::FILE* stream, std::string* message) {
@@ -262,6 +270,12 @@ bool write_preview_png(const PreviewInput& in, std::FILE* stream, std::string* m
   if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_status(image.get());
   if (status == CAIRO_STATUS_SUCCESS)
     status = cairo_surface_write_to_png_stream(figure.get(), write_to_stream, stream);
+  cr.reset();
+  figure.reset();
+  image.reset();
+  measure.reset();
+  scratch.reset();
+  release_font_caches();
   if (status != CAIRO_STATUS_SUCCESS) {
     *message = std::string("cannot draw the preview: ") + cairo_status_to_string(status);
     return false;
