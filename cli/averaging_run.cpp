@@ -123,9 +123,9 @@ static ErrorCode add_input(const RunSettings& settings, RunState& run) {
   if ((rc = phase_to_real(m.work_phase, m.work_height)) != NO_ERROR) return rc;
 
   const double f = phase_scale_factor(run.attributes, run.reference, run.out_counts);
-  // Factors that are not numbers or are infinite pass the attribute checks; a scale that is not
-  // a finite positive number would turn every value into nonsense (or, being NaN, skip the
-  // scaling altogether), so it ends the run instead.
+  // Finite positive factors always give a finite positive F. Should a factor that is not a
+  // number or infinite ever pass the attribute checks, F would turn every value into nonsense
+  // (or, being NaN, fail the test below and skip the scaling unnoticed): end the run instead.
   if (!(f > 0.0) || !std::isfinite(f)) return ERR_PARAM_OUT_OF_RANGE;
   if (std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON) {
     if ((rc = real_map_scale(m.work_height, f)) != NO_ERROR) return rc;

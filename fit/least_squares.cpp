@@ -11,8 +11,8 @@
 // sum x z = (p + k) Y - Z with Y the running sum of z along the run and Z the sum of the running
 // sums, so no pixel is multiplied by its coordinate. Row totals are then weighted by powers of
 // the row's y, and the per-column totals of count, z and y (gathered in the same scan) by powers
-// of the column's x. Per-row and per-column totals are exact 64-bit integers; only the weighting
-// by coordinate powers and S are formed in double.
+// of the column's x. Per-row and per-column totals and S are exact integers; only the weighting
+// by coordinate powers, and the conversion of S, round.
 #include "fit/least_squares.h"
 
 #include <array>
@@ -35,6 +35,21 @@ struct Moments {
   double xxx, xxxx, xxxy;
   double z, yz, yyz, xz, xyz, xxz;
   double s;
+};
+
+// Exact sum of squares of 32-bit values: each square is below 2^62, and the 64-bit low word
+// counts its wrap-arounds in the high word, so S is exact until it is read as a double.
+struct SquareSum {
+  uint64_t lo = 0;
+  uint64_t hi = 0;
+  void add(int32_t v) {
+    const uint64_t sq = static_cast<uint64_t>(static_cast<int64_t>(v) * v);
+    lo += sq;
+    hi += lo < sq;
+  }
+  double value() const {
+    return static_cast<double>(hi) * 18446744073709551616.0 + static_cast<double>(lo);
+  }
 };
 
 // Sum of x^2 for x = p..q (p <= q) from the table of sums of squares.
@@ -91,24 +106,25 @@ void fill_normal_equations(int32_t type, const Moments& t, FitSums* sums) {
   }
 }
 
-// Piston needs only the count, sum z and sum z^2: a plain scan without runs.
+// Piston needs only the count, sum z and sum z^2: a plain scan without runs, where an invalid
+// pixel adds zeros instead of taking a branch.
 void accumulate_piston(int32_t rows, int32_t cols, const int32_t* const* row_starts, Moments* t) {
+  SquareSum s;
   for (int32_t r = 0; r < rows; ++r) {
     const int32_t* px = row_starts[r];
     int64_t n = 0;
     int64_t z = 0;
-    double s = 0.0;
     for (int32_t c = 0; c < cols; ++c) {
-      const int32_t v = px[c];
-      if (v >= PHASE_INVALID) continue;
-      ++n;
+      const bool valid = px[c] < PHASE_INVALID;
+      const int32_t v = valid ? px[c] : 0;
+      n += valid;
       z += v;
-      s += static_cast<double>(v) * static_cast<double>(v);
+      s.add(v);
     }
     t->n += static_cast<double>(n);
     t->z += static_cast<double>(z);
-    t->s += s;
   }
+  t->s = s.value();
 }
 
 // One scan for plane, sphere and cylinder. Column totals are kept only where a type needs
@@ -131,6 +147,7 @@ void accumulate_runs(int32_t rows, int32_t cols, const int32_t* const* row_start
   if constexpr (kColumnY) std::memset(col_y, 0, sizeof(int32_t) * static_cast<size_t>(cols));
 
   const double* squares = square_sum_table();
+  SquareSum s;
   const int32_t x_first = -((cols - 1) / 2);
   const int32_t y_first = -((rows - 1) / 2);
 
@@ -142,7 +159,6 @@ void accumulate_runs(int32_t rows, int32_t cols, const int32_t* const* row_start
     double row_xx = 0.0;
     int64_t row_z = 0;
     int64_t row_xz = 0;
-    double row_s = 0.0;
     int32_t c = 0;
     for (;;) {
       while (c < cols && px[c] >= PHASE_INVALID) ++c;
@@ -155,7 +171,7 @@ void accumulate_runs(int32_t rows, int32_t cols, const int32_t* const* row_start
         if (v >= PHASE_INVALID) break;
         run_y += v;
         run_z += run_y;
-        row_s += static_cast<double>(v) * static_cast<double>(v);
+        s.add(v);
         if constexpr (kColumns) {
           col_z[c] += v;
           ++col_n[c];
@@ -195,8 +211,8 @@ void accumulate_runs(int32_t rows, int32_t cols, const int32_t* const* row_start
     t->yyz += y2 * sz;
     t->xz += static_cast<double>(row_xz);
     t->xyz += yd * static_cast<double>(row_xz);
-    t->s += row_s;
   }
+  t->s = s.value();
 
   if constexpr (kColumns) {
     for (int32_t c = 0; c < cols; ++c) {
@@ -258,15 +274,16 @@ ErrorCode fit_surface(const PhaseMap& map, const Window* window, int32_t type, S
   fit->type = type;
 
   const Window w = window ? *window : map.window;
-  if (w.width < 1 || w.height < 1) return ERR_IMPROPER_WINDOW;
   if (window && !window_within(*window, map.window)) return ERR_IMPROPER_WINDOW;
   window_center(w, &fit->center_x, &fit->center_y);
 
-  int32_t* row_starts[MAX_MAP_ROWS];
-  map_rows(map, &w, row_starts);
-
-  FitSums sums;
-  accumulate_fit_sums(type, w.height, w.width, row_starts, &sums);
+  // A window without pixels keeps every sum 0, so the first pivot fails.
+  FitSums sums{};
+  if (w.width > 0 && w.height > 0) {
+    int32_t* row_starts[MAX_MAP_ROWS];
+    map_rows(map, &w, row_starts);
+    accumulate_fit_sums(type, w.height, w.width, row_starts, &sums);
+  }
 
   double a[MAX_FIT_TERMS];
   if (solve_linear_system(n, STRIDE, sums.m, a, sums.b) != NO_ERROR) {

@@ -44,12 +44,13 @@ void accumulate_fit_sums(int32_t type, int32_t rows, int32_t cols, const int32_t
 // root-mean-square, the origin (window_center of the window) and the number of valid points,
 // and *rms_out (when given) the same residual. The map is only read; no heap allocation.
 //   ERR_PARAM_OUT_OF_RANGE  type outside 0..3; *fit not touched
-//   ERR_IMPROPER_WINDOW     window neither inside nor equal to the map's window, or with no
-//                           pixel (width or height below 1); *fit holds the type and zeros
-//   ERR_NO_UNIQUE_SOLUTION  the normal equations are singular: no valid point, all valid
-//                           points in the centre row or column, or another pivot below
-//                           SOLVER_PIVOT_LIMIT; *fit holds the type, the origin and zeros
-// *rms_out is written only on success.
+//   ERR_IMPROPER_WINDOW     window neither inside nor equal to the map's window; *fit holds the
+//                           type and zeros
+//   ERR_NO_UNIQUE_SOLUTION  the normal equations are singular: no valid point (a window of
+//                           zero width or height included), all valid points in the centre
+//                           row or column, or another pivot below SOLVER_PIVOT_LIMIT; *fit
+//                           holds the type, the origin and zeros
+// *rms_out is written only on success. Precondition: the map holds storage for its window.
 ErrorCode fit_surface(const PhaseMap& map, const Window* window, int32_t type, SurfaceFit* fit,
                       double* rms_out);
 

@@ -9,6 +9,7 @@
 // one split per row of y2 y^2 + y_coef y + (xy y0 + x_coef + x2 x0) x0 + offset.
 #include "fit/subtract.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -36,25 +37,34 @@ inline Pair split(double v) {
   return {static_cast<int64_t>(whole), static_cast<int32_t>((v - whole) * SCALE)};
 }
 
-// Carry with the limit |f| >= 2^30.
+// Carry with the limit |f| >= 2^30. Carries and roundings are formed without branches: which
+// way they go depends on the data and would be mispredicted often.
 inline void carry(int64_t& i, int32_t& f) {
-  if (f >= ONE) {
-    f -= ONE;
-    ++i;
-  } else if (f <= -ONE) {
-    f += ONE;
-    --i;
-  }
+  const int32_t up = f >= ONE;
+  const int32_t down = f <= -ONE;
+  f += (down - up) * ONE;
+  i += up - down;
 }
 
 inline int64_t round_pair(int64_t i, int32_t f) {
   return i + static_cast<int64_t>(f >= HALF) - static_cast<int64_t>(f <= -HALF);
 }
 
-// Subtracts r from a valid value unless the difference leaves the valid range.
-inline void subtract(int32_t* p, int64_t r) {
-  const int64_t d = static_cast<int64_t>(*p) - r;
-  if (d >= INT32_MIN && d < PHASE_INVALID) *p = static_cast<int32_t>(d);
+// carry (limit |f| >= 2^30) followed by round_pair, for a pair used once: for |f| < 2^31 the
+// two together add one for each of f >= 2^29 and f >= 3 2^29 and take one for each of
+// f <= -2^29 and f <= -3 2^29.
+inline int64_t carry_and_round(int64_t i, int32_t f) {
+  constexpr int32_t THREE_HALVES = 3 * HALF;
+  return i + (static_cast<int32_t>(f >= HALF) + static_cast<int32_t>(f >= THREE_HALVES) -
+              static_cast<int32_t>(f <= -HALF) - static_cast<int32_t>(f <= -THREE_HALVES));
+}
+
+// The value v loses r when v is valid and the difference stays in the valid range; otherwise
+// v is returned as it was.
+inline int32_t subtracted(int32_t v, int64_t r) {
+  const int64_t d = static_cast<int64_t>(v) - r;
+  const bool ok = (v < PHASE_INVALID) & (d >= INT32_MIN) & (d < PHASE_INVALID);
+  return ok ? static_cast<int32_t>(d) : v;
 }
 
 // Bound on the magnitude of every value the schemes below split or carry, for coordinates
@@ -80,10 +90,43 @@ struct Extent {
 void remove_piston(int32_t* const* rows, const Extent& e, const SurfaceFit& fit) {
   const double o = fit.offset;
   const int64_t r = static_cast<int64_t>(o > 0.0 ? std::trunc(o + 0.5) : std::trunc(o - 0.5));
+  // With one r for every pixel, the values that may lose it form one range [lo, hi): valid,
+  // and with a difference in the valid range. Inside it the 32-bit wrapping difference is the
+  // true one, so the loop runs in 32 bits without branches.
+  const int64_t lo = std::max<int64_t>(INT32_MIN, INT32_MIN + r);
+  const int64_t hi = std::min<int64_t>(PHASE_INVALID, PHASE_INVALID + r);
+  if (lo >= hi) return;
+  const int32_t lo32 = static_cast<int32_t>(lo);
+  const int32_t hi32 = static_cast<int32_t>(hi);
+  const uint32_t r32 = static_cast<uint32_t>(r);
   for (int32_t j = 0; j < e.rows; ++j) {
     int32_t* px = rows[j];
     for (int32_t c = 0; c < e.cols; ++c) {
-      if (px[c] < PHASE_INVALID) subtract(px + c, r);
+      const int32_t v = px[c];
+      const int32_t d = static_cast<int32_t>(static_cast<uint32_t>(v) - r32);
+      px[c] = (v >= lo32 && v < hi32) ? d : v;
+    }
+  }
+}
+
+// One row of the plane from the pair (i, f). The column step's two parts share the sign of
+// x_coef, so f only ever moves one way and only that carry can occur; testing just that one
+// keeps the pixel-to-pixel dependency short. Along a row the carry waits until |f| exceeds
+// 2^30: f = +-2^30 still rounds right.
+template <bool Rising>
+void plane_row(int32_t* px, int32_t cols, int64_t i, int32_t f, Pair step) {
+  for (int32_t c = 0; c < cols; ++c) {
+    px[c] = subtracted(px[c], round_pair(i, f));
+    i += step.i;
+    f += step.f;
+    if constexpr (Rising) {
+      const bool up = f > ONE;
+      f = up ? f - ONE : f;
+      i += up;
+    } else {
+      const bool down = f < -ONE;
+      f = down ? f + ONE : f;
+      i -= down;
     }
   }
 }
@@ -93,21 +136,10 @@ void remove_plane(int32_t* const* rows, const Extent& e, const SurfaceFit& fit) 
   const Pair step_x = split(fit.x_coef);
   const Pair step_y = split(fit.y_coef);
   for (int32_t j = 0; j < e.rows; ++j) {
-    int32_t* px = rows[j];
-    int64_t i = row.i;
-    int32_t f = row.f;
-    for (int32_t c = 0; c < e.cols; ++c) {
-      if (px[c] < PHASE_INVALID) subtract(px + c, round_pair(i, f));
-      i += step_x.i;
-      f += step_x.f;
-      // Along a row the carry waits until |f| exceeds 2^30: f = +-2^30 still rounds right.
-      if (f > ONE) {
-        f -= ONE;
-        ++i;
-      } else if (f < -ONE) {
-        f += ONE;
-        --i;
-      }
+    if (step_x.f >= 0) {
+      plane_row<true>(rows[j], e.cols, row.i, row.f, step_x);
+    } else {
+      plane_row<false>(rows[j], e.cols, row.i, row.f, step_x);
     }
     row.f += step_y.f;
     row.i += step_y.i + row.f / ONE;
@@ -133,11 +165,7 @@ void remove_sphere(int32_t* const* rows, const Extent& e, const SurfaceFit& fit)
         split((static_cast<double>(y) * fit.y_coef + k) + static_cast<double>(y * y) * c2);
     int32_t* px = rows[j];
     for (int32_t c = 0; c < e.cols; ++c) {
-      if (px[c] >= PHASE_INVALID) continue;
-      int64_t i = row.i + col_i[c];
-      int32_t f = row.f + col_f[c];
-      carry(i, f);
-      subtract(px + c, round_pair(i, f));
+      px[c] = subtracted(px[c], carry_and_round(row.i + col_i[c], row.f + col_f[c]));
     }
   }
 }
@@ -165,12 +193,7 @@ void remove_cylinder(int32_t* const* rows, const Extent& e, const SurfaceFit& fi
     const Pair row = split((y * fit.y2_coef + fit.y_coef) * y + k);
     int32_t* px = rows[j];
     for (int32_t c = 0; c < e.cols; ++c) {
-      if (px[c] < PHASE_INVALID) {
-        int64_t i = row.i + col_i[c];
-        int32_t f = row.f + col_f[c];
-        carry(i, f);
-        subtract(px + c, round_pair(i, f));
-      }
+      px[c] = subtracted(px[c], carry_and_round(row.i + col_i[c], row.f + col_f[c]));
       col_i[c] += step_i[c];
       col_f[c] += step_f[c];
       carry(col_i[c], col_f[c]);
@@ -182,8 +205,8 @@ void remove_cylinder(int32_t* const* rows, const Extent& e, const SurfaceFit& fi
 
 ErrorCode remove_surface(PhaseMap& map, const Window& window, const SurfaceFit& fit) {
   if (!fit_type_valid(fit.type)) return ERR_PARAM_OUT_OF_RANGE;
-  if (window.width < 1 || window.height < 1) return ERR_IMPROPER_WINDOW;
   if (!window_within(window, map.window)) return ERR_IMPROPER_WINDOW;
+  if (window.width < 1 || window.height < 1) return NO_ERROR;  // no pixel to change
 
   int16_t own_cx = 0;
   int16_t own_cy = 0;

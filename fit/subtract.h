@@ -24,10 +24,12 @@ constexpr int32_t MAX_SURFACE_COLUMNS = 32768;
 // a double v gives I = v truncated and F = (v - I) 2^30 truncated. Integer additions advance the
 // pairs from pixel to pixel and row to row; per pixel there is no floating point. A pair rounds
 // to I + 1 when F >= 2^29, to I - 1 when F <= -2^29 and otherwise to I, so an exact half moves
-// away from I. The piston's offset is rounded once, halves away from zero. Each split loses
-// less than 2^-30 and the steps add that once per pixel or row they pass, so the integer
-// removed differs from the nearest integer to the exact surface only where the surface lies
-// within (2 + width + height) 2^-30 of a half, and then by one.
+// away from I, which is toward zero where I and F differ in sign. The piston's offset is
+// rounded once, halves away from zero. Each split loses less than 2^-30 and the steps add that
+// once per pixel or row they pass, so against the surface rounded half away from zero the
+// integer removed differs only by one, and only at an exact half or where the surface lies
+// within (2 + width + height) 2^-30 (plus the rounding of the per-row and per-column double
+// evaluations) of a half.
 //
 // Out-of-range results are defined: the integer parts are carried in 64 bits, and a pixel whose
 // difference would fall below -2^31 or reach PHASE_INVALID keeps its value. Coordinates are
@@ -35,11 +37,12 @@ constexpr int32_t MAX_SURFACE_COLUMNS = 32768;
 //
 // Returns NO_ERROR; on any error the map is unchanged:
 //   ERR_PARAM_OUT_OF_RANGE  fit.type outside 0..3
-//   ERR_IMPROPER_WINDOW     window neither inside nor equal to the map's window, or with no pixel
+//   ERR_IMPROPER_WINDOW     window neither inside nor equal to the map's window
 //   ERR_FP_OVERFLOW         a coefficient is not finite, or the surface over the window may
 //                           reach 2^52 in magnitude (no fit of phase data comes near)
-// Invalid values never change. No heap allocation; the per-column tables and row starts are
-// working storage of the call (about 1 MiB of stack).
+// Invalid values never change; a window of zero width or height inside the map changes nothing.
+// Precondition: the map holds storage for its window. No heap allocation; the per-column tables and
+// row starts are working storage of the call (about 1 MiB of stack).
 ErrorCode remove_surface(PhaseMap& map, const Window& window, const SurfaceFit& fit);
 
 #endif  // HARNIX_FIT_SUBTRACT_H_

@@ -14,7 +14,7 @@ namespace {
 
 constexpr int32_t X = TEST_PHASE_INVALID;
 
-TestFile with(TestFile f, void (*change)(TestFile&)) {
+MeasurementFile with(MeasurementFile f, void (*change)(MeasurementFile&)) {
   change(f);
   return f;
 }
@@ -69,24 +69,26 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{
             "UnequalPixels",
             {{"p.dat", encode_test_file(with(full_field(2, 1, {1, 2}),
-                                             [](TestFile& f) { f.pixel_height = 1e-6f; }))}},
+                                             [](MeasurementFile& f) { f.pixel_height = 1e-6f; }))}},
             {"-AvgOut", "a.dat", "p.dat"},
             "Harnix\nERROR: Invalid attribute information in input file \"p.dat\"\n"
             "Unequal camera pixel width and height.\n" +
                 error_lines({"ERR_INVALID_PARAM"})},
-        FailureCase{"NoCamera",
-                    {{"p.dat", encode_test_file(with(full_field(2, 1, {1, 2}),
-                                                     [](TestFile& f) { f.camera_height = 0; }))}},
-                    {"-AvgOut", "a.dat", "p.dat"},
-                    "Harnix\nERROR: Invalid attribute information in input file \"p.dat\"\n"
-                    "Camera width or height less than or equal to zero.\n" +
-                        error_lines({"ERR_IMPROPER_WINDOW"})},
-        FailureCase{"NoPhaseBlock",
-                    {{"1.dat", kGood},
-                     {"n.dat", encode_test_file(with(full_field(2, 1, {}),
-                                                     [](TestFile& f) { f.has_phase = false; }))}},
-                    {"-AvgOut", "a.dat", "1.dat", "n.dat"},
-                    error_lines({"Input file \"n.dat\" contains no height data"})},
+        FailureCase{
+            "NoCamera",
+            {{"p.dat", encode_test_file(with(full_field(2, 1, {1, 2}),
+                                             [](MeasurementFile& f) { f.camera_height = 0; }))}},
+            {"-AvgOut", "a.dat", "p.dat"},
+            "Harnix\nERROR: Invalid attribute information in input file \"p.dat\"\n"
+            "Camera width or height less than or equal to zero.\n" +
+                error_lines({"ERR_IMPROPER_WINDOW"})},
+        FailureCase{
+            "NoPhaseBlock",
+            {{"1.dat", kGood},
+             {"n.dat", encode_test_file(with(full_field(2, 1, {}),
+                                             [](MeasurementFile& f) { f.has_phase = false; }))}},
+            {"-AvgOut", "a.dat", "1.dat", "n.dat"},
+            error_lines({"Input file \"n.dat\" contains no height data"})},
         FailureCase{"NoValidPoint",
                     {{"v.dat", encode_test_file(full_field(2, 1, {X, X}))}},
                     {"-SdevOut", "s.dat", "v.dat"},
@@ -101,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
                     error_lines({"ERR_ALL_BAD_DATA"})},
         FailureCase{"WindowLeftOfCamera",
                     {{"w.dat", encode_test_file(with(full_field(2, 1, {1, 2}),
-                                                     [](TestFile& f) { f.x = -1; }))}},
+                                                     [](MeasurementFile& f) { f.x = -1; }))}},
                     {"-AvgOut", "a.dat", "w.dat"},
                     error_lines({"ERR_IMPROPER_WINDOW"})},
         // Emptying an output that is also an input would destroy it before it is read.
@@ -122,7 +124,7 @@ TEST_F(RunDirectory, CameraTooLargeForThisMachineIsRefusedBeforeAllocating) {
   const double camera_bytes = 32767.0 * 32767.0 * 46.0;
   if (double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGESIZE)) >= camera_bytes)
     GTEST_SKIP() << "this machine could hold the working maps of the largest camera";
-  TestFile f = full_field(1, 1, {5});
+  MeasurementFile f = full_field(1, 1, {5});
   f.camera_width = f.camera_height = 32767;
   write_file_bytes(path("big.dat"), encode_test_file(f));
   const ProgramResult r = harnix({"-AvgOut", "a.dat", "big.dat"});
@@ -136,9 +138,9 @@ std::string line(const std::string& label, const std::string& value) {
 
 TEST_F(RunDirectory, VerboseReportListsSettingsInputsWindowsAndWrites) {
   setenv("TZ", "UTC0", 1);  // the child takes the time zone from its environment
-  TestFile first = full_field(3, 2, {X, 1, 2, X, 3, 4}, 0);
+  MeasurementFile first = full_field(3, 2, {X, 1, 2, X, 3, 4}, 0);
   first.time_stamp = 1767225600 + 3661;  // 2026-01-01 01:01:01
-  TestFile second = full_field(3, 2, {5, 6, 7, 8, 9, 10}, 2);
+  MeasurementFile second = full_field(3, 2, {5, 6, 7, 8, 9, 10}, 2);
   second.time_stamp = 1767225600 + 86400 * 31;  // 2026-02-01 00:00:00
   second.zoom = 1.5f;
   second.obliquity = 1.25f;

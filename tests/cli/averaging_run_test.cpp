@@ -25,7 +25,7 @@ class AveragingRunTest : public RunDirectory {
   }
 
   void expect_map(const std::string& name, const ReferenceMap& expected) {
-    const TestFile out = read_output(name);
+    const MeasurementFile out = read_output(name);
     EXPECT_EQ(expected.x, out.x) << name;
     EXPECT_EQ(expected.y, out.y) << name;
     EXPECT_EQ(expected.width, out.width) << name;
@@ -33,7 +33,8 @@ class AveragingRunTest : public RunDirectory {
     EXPECT_EQ(expected.values, out.values) << name;
   }
 
-  void expect_results(const std::vector<TestFile>& inputs, int32_t phase_res, int32_t min_count) {
+  void expect_results(const std::vector<MeasurementFile>& inputs, int32_t phase_res,
+                      int32_t min_count) {
     const ReferenceResults r = reference_average(inputs, phase_res, min_count);
     expect_map("a.dat", r.average);
     expect_map("s.dat", r.deviation);
@@ -42,13 +43,13 @@ class AveragingRunTest : public RunDirectory {
 };
 
 // Decodes every file of a generated list.
-std::vector<TestFile> decode_list(const std::string& dir, const std::string& list_name) {
-  std::vector<TestFile> files;
+std::vector<MeasurementFile> decode_list(const std::string& dir, const std::string& list_name) {
+  std::vector<MeasurementFile> files;
   const std::string list = read_file_bytes(dir + "/" + list_name);
   std::size_t start = 0;
   while (start < list.size()) {
     const std::size_t end = list.find('\n', start);
-    TestFile f;
+    MeasurementFile f;
     EXPECT_TRUE(decode_test_file(read_file_bytes(dir + "/" + list.substr(start, end - start)), &f));
     files.push_back(f);
     start = end + 1;
@@ -76,20 +77,20 @@ TEST_P(GeneratedSetTest, OutputsEqualIndependentComputation) {
   const ProgramResult r = run_all_outputs({"@set/list.txt"}, c.harnix_options);
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ("", r.err);
-  const std::vector<TestFile> inputs = decode_list(dir_, "set/list.txt");
+  const std::vector<MeasurementFile> inputs = decode_list(dir_, "set/list.txt");
   ASSERT_EQ(7u, inputs.size());
   expect_results(inputs, c.phase_res, c.min_count);
 
   // Attributes: the first input's geometry and scale, obliquity 1, the latest time stamp.
   int32_t latest = 0;
-  for (const TestFile& f : inputs) latest = std::max(latest, f.time_stamp);
-  const TestFile& first = inputs.front();
+  for (const MeasurementFile& f : inputs) latest = std::max(latest, f.time_stamp);
+  const MeasurementFile& first = inputs.front();
   const char* comments[] = {"Height average map computed from 7 input data files",
                             "Height standard deviation map computed from 7 input data files",
                             "Input count map computed from 7 input data files"};
   const char* names[] = {"a.dat", "s.dat", "c.dat"};
   for (int i = 0; i < 3; ++i) {
-    const TestFile out = read_output(names[i]);
+    const MeasurementFile out = read_output(names[i]);
     EXPECT_EQ(0x881B0371u, out.magic) << "a non-zero ZoomMag needs the long header";
     EXPECT_EQ(comments[i], out.comment);
     EXPECT_EQ(latest, out.time_stamp);
@@ -126,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Hand-built pairs with results worked out by hand.
 struct ScalingCase {
   const char* name;
-  TestFile first, second;
+  MeasurementFile first, second;
   std::vector<std::string> options;
   std::vector<int32_t> average, deviation, count;
   int16_t out_phase_res;
@@ -144,10 +145,12 @@ TEST_P(ScalingTest, ResultsAsWorkedOut) {
   EXPECT_EQ(c.deviation, read_output("s.dat").values);
   EXPECT_EQ(c.count, read_output("c.dat").values);
   EXPECT_EQ(c.out_phase_res, read_output("a.dat").phase_res);
+  // Nothing beyond the short header is set: its magic tells Super from the others.
+  EXPECT_EQ(c.out_phase_res >= 2 ? 0x881B0370u : 0x881B036Fu, read_output("c.dat").magic);
   EXPECT_EQ(1.0f, read_output("a.dat").obliquity);
 }
 
-TestFile with_obliquity(TestFile f, float obliquity) {
+MeasurementFile with_obliquity(MeasurementFile f, float obliquity) {
   f.obliquity = obliquity;
   return f;
 }
@@ -204,8 +207,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ScalingCase>& info) { return info.param.name; });
 
 TEST_F(AveragingRunTest, SmallWindowContributesOnlyInsideIt) {
-  TestFile whole = full_field(6, 4, std::vector<int32_t>(24, 100));
-  TestFile part = full_field(6, 4, {10, 20, 30, 40});
+  MeasurementFile whole = full_field(6, 4, std::vector<int32_t>(24, 100));
+  MeasurementFile part = full_field(6, 4, {10, 20, 30, 40});
   part.x = 3;
   part.y = 1;
   part.width = 2;
@@ -226,12 +229,12 @@ TEST_F(AveragingRunTest, DefaultMinimumMakesDropoutsTheCountStillShows) {
   write_input("1.dat", full_field(3, 2, {1, 2, 3, 4, 5, 6}));
   write_input("2.dat", full_field(3, 2, {X, 4, 5, X, 7, X}));
   ASSERT_EQ(0, run_all_outputs({"1.dat", "2.dat"}).status);
-  const TestFile avg = read_output("a.dat");
+  const MeasurementFile avg = read_output("a.dat");
   EXPECT_EQ(1, avg.x);
   EXPECT_EQ(2, avg.width);
   EXPECT_EQ((std::vector<int32_t>{3, 4, 6, X}), avg.values);
   EXPECT_EQ((std::vector<int32_t>{1, 1, 1, X}), read_output("s.dat").values);
-  const TestFile count = read_output("c.dat");
+  const MeasurementFile count = read_output("c.dat");
   EXPECT_EQ(0, count.x);
   EXPECT_EQ((std::vector<int32_t>{1, 2, 2, 1, 2, 1}), count.values);
 }
@@ -246,7 +249,7 @@ class TimeStampTest : public AveragingRunTest, public ::testing::WithParamInterf
 TEST_P(TimeStampTest, OutputsCarryTheLatestStampButNeverBelowZero) {
   std::vector<std::string> names;
   for (std::size_t i = 0; i < GetParam().stamps.size(); ++i) {
-    TestFile f = full_field(1, 1, {1});
+    MeasurementFile f = full_field(1, 1, {1});
     f.time_stamp = GetParam().stamps[i];
     names.push_back(std::to_string(i) + ".dat");
     write_input(names.back(), f);
@@ -274,10 +277,10 @@ class GeometryTest : public AveragingRunTest, public ::testing::WithParamInterfa
 
 TEST_P(GeometryTest, ToleranceBoundaries) {
   const GeometryCase& c = GetParam();
-  TestFile first = full_field(2, 1, {1, 2});
+  MeasurementFile first = full_field(2, 1, {1, 2});
   first.camera_res = c.reference_res;
   first.zoom = c.reference_zoom;
-  TestFile second = first;
+  MeasurementFile second = first;
   second.camera_res = c.res;
   second.zoom = c.zoom;
   second.camera_width = c.camera_width;
@@ -313,8 +316,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<GeometryCase>& info) { return info.param.name; });
 
 TEST_F(AveragingRunTest, PixelSizeMayDifferAndTheFirstIsWritten) {
-  TestFile first = full_field(1, 1, {4});
-  TestFile second = first;
+  MeasurementFile first = full_field(1, 1, {4});
+  MeasurementFile second = first;
   second.pixel_width = second.pixel_height = 9e-6f;
   write_input("1.dat", first);
   write_input("2.dat", second);

@@ -17,6 +17,10 @@ struct PassCase {
   int16_t phase_res;
 };
 
+void PrintTo(const PassCase& c, std::ostream* os) {
+  *os << std::hex << c.magic;
+}
+
 // Random header bytes with valid map descriptions: every field, named or not, numeric or
 // carried, must come out as it went in; ZoomMag holds a signalling NaN, which must keep its bits.
 class PassThroughTest : public ::testing::TestWithParam<PassCase> {};

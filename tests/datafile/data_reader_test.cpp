@@ -156,6 +156,10 @@ struct DamageCase {
   bool with_intensity = true;
 };
 
+void PrintTo(const DamageCase& c, std::ostream* os) {
+  *os << c.defect;
+}
+
 class DamagedFileTest : public ReaderTest, public ::testing::WithParamInterface<DamageCase> {};
 
 TEST_P(DamagedFileTest, AnswersItsCodeAndReleasesTheMaps) {
@@ -230,6 +234,11 @@ TEST_F(ReaderTest, TooShortFileIsRefusedBeforeAnyLargeAllocation) {
     damage(f);
     FailingAllocator counter(0);
     EXPECT_EQ(ERR_CORRUPT_DATA_FILE, read(f));
+    // The same bytes in a memory stream, which has no descriptor to ask for its size.
+    std::FILE* memory = fmemopen(f.bytes.data(), f.bytes.size(), "rb");
+    ASSERT_NE(nullptr, memory);
+    EXPECT_EQ(ERR_CORRUPT_DATA_FILE, read_data_stream(memory, nullptr, nullptr, nullptr, &phase_));
+    std::fclose(memory);
     EXPECT_LT(counter.largest(), 1u << 20);
   }
 }

@@ -86,6 +86,10 @@ const VariantCase kVariants[] = {
     {"shadow_of_zoom", [](DataAttributes& a) { a.other[1442] = 1; }, 0x881B036F, 1, 834},
 };
 
+void PrintTo(const VariantCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class VariantTest : public WriterTest, public ::testing::WithParamInterface<VariantCase> {};
 
 TEST_P(VariantTest, ChosenFromTheAttributes) {

@@ -56,47 +56,6 @@ TEST(HeaderLayout, EncodeUndoesDecode) {
   }
 }
 
-TEST(HeaderLayout, DecodePutsFieldsInHostOrder) {
-  std::vector<uint8_t> bytes(HEADER_SIZE_LONG, 0);
-  const uint8_t magic[] = {0x88, 0x1B, 0x03, 0x71};
-  std::memcpy(&bytes[0], magic, 4);
-  bytes[68] = 0x01;  // phase width 0x0102
-  bytes[69] = 0x02;
-  bytes[164] = 0x3F;  // IntfScaleFactor 0.5f
-  bytes[234] = 0x80;  // CameraWidth -32768
-  bytes[838] = 0x12;  // an unnamed 16-bit field
-  bytes[839] = 0x34;
-  bytes[898] = 0x03;       // memo, kept as stored
-  bytes[1442 + 3] = 0x3F;  // ZoomMag 0.5f least significant byte first: 00 00 00 3F
-  DataHeader h;
-  decode_header(bytes.data(), HEADER_SIZE_LONG, &h);
-  EXPECT_EQ(MAGIC_FORMAT_3, h.magic);
-  EXPECT_EQ(0x0102, h.phase.width);
-  EXPECT_EQ(0.5f, h.attributes.IntfScaleFactor);
-  EXPECT_EQ(-32768, h.attributes.CameraWidth);
-  uint16_t other;
-  std::memcpy(&other, &h.attributes.other[838], 2);
-  EXPECT_EQ(0x1234, other);
-  EXPECT_EQ(3, h.attributes.other[898]);
-  EXPECT_EQ(0, h.attributes.other[899]);
-  EXPECT_EQ(0.5f, h.attributes.ZoomMag);
-
-  DataHeader short_header;  // the same bytes as a short header: nothing from 834 on
-  decode_header(bytes.data(), HEADER_SIZE_SHORT, &short_header);
-  EXPECT_EQ(0x0102, short_header.phase.width);
-  EXPECT_EQ(0, short_header.attributes.other[838]);
-  EXPECT_EQ(0, short_header.attributes.other[898]);
-  EXPECT_EQ(0.0f, short_header.attributes.ZoomMag);
-}
-
-TEST(HeaderLayout, SizeFollowsTheMagic) {
-  EXPECT_EQ(834, header_size_for_magic(0x881B036F));
-  EXPECT_EQ(834, header_size_for_magic(0x881B0370));
-  EXPECT_EQ(4096, header_size_for_magic(0x881B0371));
-  EXPECT_EQ(0, header_size_for_magic(0x881B0372));
-  EXPECT_EQ(0, header_size_for_magic(0x6F031B88));
-}
-
 // Swapping reverses big-endian numbers in place and leaves byte areas and the two
 // least-significant-first fields alone; twice is no change.
 TEST(HeaderLayout, SwapHeader) {

@@ -130,6 +130,10 @@ const Case kCases[] = {
      NO_ERROR, ""},
 };
 
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class ValidateTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(ValidateTest, CodeAndMessage) {

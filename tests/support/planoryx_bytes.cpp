@@ -32,7 +32,7 @@ int32_t test_phase_counts(int32_t code) {
   return code == 0 ? 4096 : code == 1 ? 32768 : 131072;
 }
 
-std::string encode_test_file(const TestFile& f) {
+std::string encode_test_file(const MeasurementFile& f) {
   const bool long_header = f.zoom != 0.0f;
   const std::size_t header = long_header ? 4096 : 834;
   std::string b(header, '\0');
@@ -74,9 +74,9 @@ std::string encode_test_file(const TestFile& f) {
   return b;
 }
 
-bool decode_test_file(const std::string& b, TestFile* out) {
+bool decode_test_file(const std::string& b, MeasurementFile* out) {
   if (b.size() < 834) return false;
-  TestFile f;
+  MeasurementFile f;
   f.magic = get_be(b, 0, 4);
   if (f.magic != 0x881B036F && f.magic != 0x881B0370 && f.magic != 0x881B0371) return false;
   f.header_size = f.magic == 0x881B0371 ? 4096 : 834;

@@ -10,7 +10,7 @@
 
 constexpr int32_t TEST_PHASE_INVALID = 0x7FFFFFF8;
 
-struct TestFile {
+struct MeasurementFile {
   uint32_t magic = 0;       // decoded; chosen by encode_test_file when 0
   int32_t header_size = 0;  // decoded
   int32_t time_stamp = 0;
@@ -32,11 +32,11 @@ struct TestFile {
 
 // Bytes of a file: an 834-byte header (magic by PhaseRes) unless `zoom` is non-zero, then the
 // phase block when has_phase.
-std::string encode_test_file(const TestFile& f);
+std::string encode_test_file(const MeasurementFile& f);
 
 // Decodes a file of either header size with its phase block; false when the bytes are not a
 // complete Planoryx file.
-bool decode_test_file(const std::string& bytes, TestFile* out);
+bool decode_test_file(const std::string& bytes, MeasurementFile* out);
 
 std::string read_file_bytes(const std::string& path);
 void write_file_bytes(const std::string& path, const std::string& bytes);

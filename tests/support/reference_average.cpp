@@ -33,9 +33,9 @@ ReferenceMap crop(const std::vector<int32_t>& camera, int w, int h) {
 
 }  // namespace
 
-ReferenceResults reference_average(const std::vector<TestFile>& inputs, int32_t phase_res,
+ReferenceResults reference_average(const std::vector<MeasurementFile>& inputs, int32_t phase_res,
                                    int32_t min_count) {
-  const TestFile& first = inputs.front();
+  const MeasurementFile& first = inputs.front();
   const int w = first.camera_width, h = first.camera_height;
   ReferenceResults r;
   r.phase_res = phase_res >= 0 ? int16_t(phase_res) : first.phase_res;
@@ -46,7 +46,7 @@ ReferenceResults reference_average(const std::vector<TestFile>& inputs, int32_t 
     for (int px = 0; px < w; ++px) {
       double sum = 0, dsum = 0, dsq = 0;
       int n = 0, dn = 0;
-      for (const TestFile& f : inputs) {
+      for (const MeasurementFile& f : inputs) {
         if (px < f.x || px >= f.x + f.width || py < f.y || py >= f.y + f.height) continue;
         const int32_t v = f.values[std::size_t(py - f.y) * f.width + (px - f.x)];
         if (v >= TEST_PHASE_INVALID) continue;

@@ -24,7 +24,7 @@ struct ReferenceResults {
 //   F = (S_i R_out O_i L_i) / (R_i S_1 1.0 L_1)
 // unless |F - 1| <= 1e-10; the average adds the scaled values, the deviation their rounded
 // counts, sqrt((sum x^2 - (sum x)^2 / n) / n).
-ReferenceResults reference_average(const std::vector<TestFile>& inputs, int32_t phase_res,
+ReferenceResults reference_average(const std::vector<MeasurementFile>& inputs, int32_t phase_res,
                                    int32_t min_count);
 
 #endif  // HARNIX_TESTS_SUPPORT_REFERENCE_AVERAGE_H_

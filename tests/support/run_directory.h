@@ -24,13 +24,13 @@ class RunDirectory : public ::testing::Test {
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
-  void write_input(const std::string& name, const TestFile& f) {
+  void write_input(const std::string& name, const MeasurementFile& f) {
     write_file_bytes(path(name), encode_test_file(f));
   }
 
   // Decodes an output file; fails the test when it is not a complete Planoryx file.
-  TestFile read_output(const std::string& name) {
-    TestFile f;
+  MeasurementFile read_output(const std::string& name) {
+    MeasurementFile f;
     EXPECT_TRUE(decode_test_file(read_file_bytes(path(name)), &f)) << name;
     return f;
   }
@@ -47,9 +47,9 @@ class RunDirectory : public ::testing::Test {
 };
 
 // A measurement covering a camera of width x height with `values` (row-major).
-inline TestFile full_field(int16_t width, int16_t height, std::vector<int32_t> values,
-                           int16_t phase_res = 1) {
-  TestFile f;
+inline MeasurementFile full_field(int16_t width, int16_t height, std::vector<int32_t> values,
+                                  int16_t phase_res = 1) {
+  MeasurementFile f;
   f.camera_width = width;
   f.camera_height = height;
   f.width = width;

@@ -1,6 +1,6 @@
 // A small deterministic pseudo-random generator for the synthetic measurements: the same seed
 // gives the same files with any compiler and standard library (the library's distributions are
-// not specified bit for bit, so none is used).
+// not fixed bit for bit, so none is used).
 #ifndef HARNIX_TOOLS_UTIL_PRNG_H_
 #define HARNIX_TOOLS_UTIL_PRNG_H_
 

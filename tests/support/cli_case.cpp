@@ -1,0 +1,118 @@
+#include "support/cli_case.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+const char* const USAGE_TEXT =
+    "Harnix\n"
+    "Version 5\n"
+    "\n"
+    "This program reads height data from one or more Planoryx binary data files\n"
+    "and computes one or more of the following:\n"
+    "  Height average map\n"
+    "  Height standard deviation map\n"
+    "  Input count map\n"
+    "Each result map is written to a separate output Planoryx binary data file.\n"
+    "\n"
+    "Input intensity maps are ignored.\n"
+    "\n"
+    "Usage:\n"
+    "\n"
+    "Harnix [Options] InFile1 ... InFileN\n"
+    "Harnix [Options] @ListFile\n"
+    "\n"
+    "The first form of the command specifies the list of input data filenames\n"
+    "directly. Wildcard filenames are supported.\n"
+    "The second form of the command specifies text file ListFile that contains\n"
+    "a list of input data filenames, one per line.\n"
+    "\n"
+    "Options:\n"
+    "\n"
+    "Options are specified by a prefix dash (-) character followed by a keyword.\n"
+    "Keywords are not case-sensitive.\n"
+    "\n"
+    "-AvgOut AvgOutFile\n"
+    "This option specifies the name of the output file that will contain\n"
+    "the height average map.\n"
+    "\n"
+    "-SdevOut SdevOutFile\n"
+    "This option specifies the name of the output file that will contain\n"
+    "the height standard deviation map.\n"
+    "\n"
+    "-CountOut CountOutFile\n"
+    "This option specifies the name of the output file that will contain\n"
+    "the input count map.\n"
+    "\n"
+    "-SdevRemove None\n"
+    "-SdevRemove Piston\n"
+    "-SdevRemove Plane\n"
+    "-SdevRemove Sphere\n"
+    "This option affects the calculation of the height standard deviation map.\n"
+    "It specifies removal of a best-fit polynomial surface from each input\n"
+    "height map before calculating the sum and sum-of-squares.\n"
+    "The default is None.\n"
+    "\n"
+    "-MinValidCnt N\n"
+    "-MinValidPct P\n"
+    "Either option sets the minimum count of valid points (at each pixel in\n"
+    "the camera field) required to calculate an average or standard deviation\n"
+    "result. If the count of valid inputs for a point is less than the minimum,\n"
+    "the average and standard deviation results are tagged as dropouts.\n"
+    "The default minimum count is one.\n"
+    "The MinValidCnt option sets the minimum count directly as an integer N.\n"
+    "The allowed range is [1,NumInputFiles].\n"
+    "The MinValidPct option sets the minimum count indirectly as a floating point\n"
+    "percentage P of the number of input files. The allowed range is (0,100].\n"
+    "\n"
+    "-PhaseRes Normal\n"
+    "-PhaseRes High\n"
+    "-PhaseRes Super\n"
+    "This option sets the output phase resolution. If this option is not specified,\n"
+    "the output phase resolution is obtained from the first input file.\n"
+    "If any input data file contains a different value, the phase data is scaled.\n"
+    "\n"
+    "-Overwrite\n"
+    "This option causes the program to quietly overwrite a pre-existing output file.\n"
+    "If this option is not specified and if the output file already exists,\n"
+    "the operator is prompted to confirm that the file may be overwritten.\n"
+    "\n"
+    "-Verbose\n"
+    "This option causes verbose progress information to be output to the console.\n";
+
+std::string error_text(const std::string& text) {
+  return "Harnix\nERROR: " + text + "\n";
+}
+
+ProgramResult run_cli(const CliCase& c, const std::vector<std::string>& args,
+                      const std::string& input) {
+  TempDir dir;
+  for (const char* name : {"a.dat", "b.dat", "c.dat", "out.dat"}) dir.write(name, "data");
+  dir.make_dir("dir");
+  for (const auto& [name, content] : c.files) dir.write(name, content);
+  return run_program(HARNIX_EXE, args, input, dir.path());
+}
+
+void check_cli_case(const CliCase& c) {
+  ProgramResult r = run_cli(c, c.args, c.input);
+  if (!c.reaches_run) {
+    EXPECT_EQ(c.out, r.out);
+    EXPECT_EQ(c.err, r.err);
+    EXPECT_EQ(c.status, r.status);
+    return;
+  }
+  std::vector<std::string> reference_args = c.args;
+  reference_args.push_back("-Overwrite");
+  ProgramResult reference = run_cli(c, reference_args, "");
+  // The reference itself must have got past the command line.
+  EXPECT_EQ(std::string::npos, reference.out.find("Usage:")) << reference.out;
+  EXPECT_EQ(std::string::npos, reference.out.find("Overwrite file")) << reference.out;
+  for (const char* refusal :
+       {"ERROR: Missing", "ERROR: Unknown", "ERROR: MinValid", "list file", "input filenames",
+        "ERROR: No input files", "ERROR: Cannot access input file", "ERROR: No output file"}) {
+    EXPECT_EQ(std::string::npos, reference.err.find(refusal)) << reference.err;
+  }
+  EXPECT_EQ(c.out + reference.out, r.out);
+  EXPECT_EQ(reference.err, r.err);
+  EXPECT_EQ(reference.status, r.status);
+}

@@ -1,0 +1,27 @@
+// A fresh directory under the system's temporary directory, removed with everything in it when
+// the object goes away.
+#ifndef HARNIX_TESTS_SUPPORT_TEMP_DIR_H_
+#define HARNIX_TESTS_SUPPORT_TEMP_DIR_H_
+
+#include <string>
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // `name` relative to the directory.
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  // Writes `content` to `name` (relative), creating missing parent directories.
+  void write(const std::string& name, const std::string& content) const;
+  // Creates directory `name` (relative) and its missing parents.
+  void make_dir(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+#endif  // HARNIX_TESTS_SUPPORT_TEMP_DIR_H_
