@@ -40,7 +40,7 @@ class BadInput : public ::testing::Test {
     ::mkdir(path("DIR").c_str(), 0755);
   }
 
-  std::string path(const std::string& key) { return dir / kFiles.at(key); }
+  std::string path(const std::string& key) { return dir.file(kFiles.at(key)); }
 
   std::vector<std::string> expand(const std::vector<std::string>& args) {
     std::vector<std::string> out;
@@ -48,7 +48,7 @@ class BadInput : public ::testing::Test {
     return out;
   }
 
-  ScratchDir dir;
+  TempDir dir;
 };
 
 TEST_F(BadInput, OneLineStatusOneAndNoOutput) {
@@ -102,7 +102,7 @@ TEST_F(BadInput, OneLineStatusOneAndNoOutput) {
   }
   // Nothing but the inputs remain: no temporary output was left behind.
   int entries = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir.path)) {
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
     EXPECT_EQ(std::string::npos, e.path().string().find(".tmp-")) << e.path();
     ++entries;
   }

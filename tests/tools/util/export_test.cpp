@@ -114,12 +114,13 @@ struct RoundTrip {
 class ExportRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
 
 TEST_P(ExportRoundTrip, HeightsAndDropoutsComeBack) {
-  ScratchDir dir;
+  TempDir dir;
   TestMap map = sample_map();
   const DataAttributes a = measurement_attributes();
-  write_planoryx(dir / "in.dat", a, map);
-  const std::string out = dir / "out";
-  ProgramResult r = run_util({"export", dir / "in.dat", "--format", GetParam().format, "-o", out});
+  write_planoryx(dir.file("in.dat"), a, map);
+  const std::string out = dir.file("out");
+  ProgramResult r =
+      run_util({"export", dir.file("in.dat"), "--format", GetParam().format, "-o", out});
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ("", r.err);
 
@@ -166,20 +167,21 @@ TEST(Export, LateralSpacingComesFromCameraResOrPixelWidth) {
     double spacing;  // 0: refused
   } cases[] = {{1.2e-6f, 7.4e-6f, 1.2e-6f}, {0, 7.4e-6f, 7.4e-6f}, {0, 0, 0}};
   for (const Case& c : cases) {
-    ScratchDir dir;
+    TempDir dir;
     TestMap map = sample_map();
     DataAttributes a = measurement_attributes();
     a.CameraRes = c.camera_res;
     a.PixelWidth = a.PixelHeight = c.pixel_width;
-    write_planoryx(dir / "in.dat", a, map);
-    ProgramResult r = run_util({"export", dir / "in.dat", "--format", "gsf", "-o", dir / "o"});
+    write_planoryx(dir.file("in.dat"), a, map);
+    ProgramResult r =
+        run_util({"export", dir.file("in.dat"), "--format", "gsf", "-o", dir.file("o")});
     if (c.spacing == 0) {
       EXPECT_EQ(1, r.status);
       EXPECT_NE(std::string::npos, r.err.find("no lateral resolution")) << r.err;
       continue;
     }
     ASSERT_EQ(0, r.status) << r.err;
-    EXPECT_DOUBLE_EQ(c.spacing, read_gsf(dir / "o").x_spacing) << c.camera_res;
+    EXPECT_DOUBLE_EQ(c.spacing, read_gsf(dir.file("o")).x_spacing) << c.camera_res;
   }
 }
 
@@ -187,11 +189,12 @@ TEST(Export, LateralSpacingComesFromCameraResOrPixelWidth) {
 // consecutive lengths make the header end at every offset modulo 4.
 TEST(Export, GsfPaddingForEveryHeaderLength) {
   for (const std::string name : {"a.dat", "ab.dat", "abc.dat", "abcd.dat"}) {
-    ScratchDir dir;
+    TempDir dir;
     TestMap map = sample_map();
-    write_planoryx(dir / name, measurement_attributes(), map);
-    ASSERT_EQ(0, run_util({"export", dir / name, "--format", "gsf", "-o", dir / "o"}).status);
-    EXPECT_EQ(map.values.size(), read_gsf(dir / "o").z.size()) << name;
+    write_planoryx(dir.file(name), measurement_attributes(), map);
+    ASSERT_EQ(0,
+              run_util({"export", dir.file(name), "--format", "gsf", "-o", dir.file("o")}).status);
+    EXPECT_EQ(map.values.size(), read_gsf(dir.file("o")).z.size()) << name;
     EXPECT_EQ(name, gsf_fields["Title"]);
   }
 }
@@ -199,9 +202,9 @@ TEST(Export, GsfPaddingForEveryHeaderLength) {
 // Counts export the stored values unscaled; a chosen fill value marks dropouts unless it could
 // pass for a value of the map.
 TEST(Export, MatrixCountsAndFillValues) {
-  ScratchDir dir;
+  TempDir dir;
   TestMap map = sample_map();
-  write_planoryx(dir / "in.dat", measurement_attributes(), map);
+  write_planoryx(dir.file("in.dat"), measurement_attributes(), map);
   struct Case {
     std::vector<std::string> options;
     double fill;  // expected at dropouts (NaN compared as NaN)
@@ -216,19 +219,19 @@ TEST(Export, MatrixCountsAndFillValues) {
       {{"--fill", "0"}, 0, false, "lies within the map's values"},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> args = {"export", dir / "in.dat", "--format",
-                                     "matrix", "-o",           dir / "m.txt"};
+    std::vector<std::string> args = {"export", dir.file("in.dat"), "--format", "matrix",
+                                     "-o",     dir.file("m.txt")};
     args.insert(args.end(), c.options.begin(), c.options.end());
-    std::filesystem::remove(dir / "m.txt");
+    std::filesystem::remove(dir.file("m.txt"));
     ProgramResult r = run_util(args);
     if (c.refusal != nullptr) {
       EXPECT_EQ(1, r.status);
       EXPECT_NE(std::string::npos, r.err.find(c.refusal)) << r.err;
-      EXPECT_FALSE(std::filesystem::exists(dir / "m.txt"));
+      EXPECT_FALSE(std::filesystem::exists(dir.file("m.txt")));
       continue;
     }
     ASSERT_EQ(0, r.status) << r.err;
-    Grid g = read_matrix(dir / "m.txt", map.window);
+    Grid g = read_matrix(dir.file("m.txt"), map.window);
     ASSERT_EQ(map.values.size(), g.z.size());
     const double k = c.counts ? 1.0 : metres_per_count(measurement_attributes());
     for (std::size_t i = 0; i < g.z.size(); ++i) {

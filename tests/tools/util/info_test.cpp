@@ -49,19 +49,19 @@ json parse_info(const std::vector<std::string>& files) {
 }
 
 TEST(Info, JsonHoldsAttributesWindowsAndStatistics) {
-  ScratchDir dir;
+  TempDir dir;
   TestMap map = stats_map();
   const DataAttributes a = measurement_attributes();
   std::vector<uint16_t> planes(2 * 4 * 3, 7);
   IntensityMap intensity{
       static_cast<uint32_t>(planes.size()), {10, 20, 4, 3}, 2, 4095, planes.data()};
-  write_planoryx(dir / "with.dat", a, map, &intensity);
-  write_planoryx(dir / "without.dat", a, map);
+  write_planoryx(dir.file("with.dat"), a, map, &intensity);
+  write_planoryx(dir.file("without.dat"), a, map);
 
-  const json doc = parse_info({dir / "with.dat", dir / "without.dat"});
+  const json doc = parse_info({dir.file("with.dat"), dir.file("without.dat")});
   ASSERT_EQ(2u, doc["files"].size());
   const json& f = doc["files"][0];
-  EXPECT_EQ(dir / "with.dat", f["file"]);
+  EXPECT_EQ(dir.file("with.dat"), f["file"]);
   EXPECT_EQ(2, f["header"]["variant"]);  // Super resolution, nothing beyond the short header
   EXPECT_EQ("0x881B0370", f["header"]["magic"]);
   EXPECT_EQ(834, f["header"]["bytes"]);
@@ -124,15 +124,15 @@ TEST(Info, VariantsAndMissingFacts) {
       {PHASE_RES_SUPER, 0, 632.8e-9f, true, 2, 834},
   };
   for (const Case& c : cases) {
-    ScratchDir dir;
+    TempDir dir;
     DataAttributes a = measurement_attributes();
     a.PhaseRes = c.phase_res;
     a.ZoomMag = c.zoom;
     a.WavelengthIn = c.wavelength;
     TestMap map = stats_map();
     if (c.all_invalid) map.values.assign(map.values.size(), PHASE_INVALID);
-    write_planoryx(dir / "f.dat", a, map);
-    const json f = parse_info({dir / "f.dat"})["files"][0];
+    write_planoryx(dir.file("f.dat"), a, map);
+    const json f = parse_info({dir.file("f.dat")})["files"][0];
     EXPECT_EQ(c.variant, f["header"]["variant"]);
     EXPECT_EQ(c.bytes, f["header"]["bytes"]);
     EXPECT_EQ(c.zoom, f["attributes"]["ZoomMag"].get<double>());
@@ -145,11 +145,11 @@ TEST(Info, VariantsAndMissingFacts) {
 }
 
 TEST(Info, TextShowsTheSameFactsInAlignedLines) {
-  ScratchDir dir;
+  TempDir dir;
   TestMap map = stats_map();
-  write_planoryx(dir / "a.dat", measurement_attributes(), map);
-  write_planoryx(dir / "b.dat", measurement_attributes(), map);
-  ProgramResult r = run_util({"info", dir / "a.dat", dir / "b.dat"});
+  write_planoryx(dir.file("a.dat"), measurement_attributes(), map);
+  write_planoryx(dir.file("b.dat"), measurement_attributes(), map);
+  ProgramResult r = run_util({"info", dir.file("a.dat"), dir.file("b.dat")});
   ASSERT_EQ(0, r.status) << r.err;
   for (const char* line :
        {"Header               = variant 2 (magic 0x881B0370, 834 bytes)\n",
@@ -165,7 +165,7 @@ TEST(Info, TextShowsTheSameFactsInAlignedLines) {
   // min -50 counts = -50 * 0.5 * 632.8 nm / 131072
   EXPECT_TRUE(std::regex_search(r.out, std::regex("\nMin +=  ?-50 counts, -0\\.120697 nm\n")))
       << r.out;
-  EXPECT_NE(std::string::npos, r.out.find("\n\nFile                 = \"" + (dir / "b.dat")));
+  EXPECT_NE(std::string::npos, r.out.find("\n\nFile                 = \"" + (dir.file("b.dat"))));
 }
 
 }  // namespace

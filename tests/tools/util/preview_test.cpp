@@ -79,14 +79,14 @@ struct MapEnds {
 class PreviewColours : public ::testing::TestWithParam<MapEnds> {};
 
 TEST_P(PreviewColours, LandmarksHaveTheirColoursAndRowZeroIsOnTop) {
-  ScratchDir dir;
+  TempDir dir;
   TestMap map = landmark_map();
-  write_planoryx(dir / "in.dat", measurement_attributes(), map);
+  write_planoryx(dir.file("in.dat"), measurement_attributes(), map);
   for (const char* range : {"0.5,99.5", "full"}) {
-    ProgramResult r = run_util({"export", dir / "in.dat", "--format", "png", "-o", dir / "p.png",
-                                "--cmap", GetParam().name, "--range", range});
+    ProgramResult r = run_util({"export", dir.file("in.dat"), "--format", "png", "-o",
+                                dir.file("p.png"), "--cmap", GetParam().name, "--range", range});
     ASSERT_EQ(0, r.status) << r.err;
-    Picture pic(dir / "p.png");
+    Picture pic(dir.file("p.png"));
     ASSERT_GT(pic.width, 640);
     ASSERT_GT(pic.height, 480);
 
@@ -133,17 +133,17 @@ TEST(Preview, SmallMapsAreEnlargedByWholeFactors) {
     std::vector<std::string> options;
     int factor;
   } cases[] = {{{}, 8}, {{"--size", "120"}, 2}};
-  ScratchDir dir;
+  TempDir dir;
   TestMap map{{0, 0, 60, 40}, std::vector<int32_t>(60 * 40, 0)};
   for (int i = 0; i < 60 * 40; ++i) map.values[static_cast<std::size_t>(i)] = i % 60;
   map.values[0] = PHASE_INVALID;
-  write_planoryx(dir / "in.dat", measurement_attributes(), map);
+  write_planoryx(dir.file("in.dat"), measurement_attributes(), map);
   for (const Case& c : cases) {
-    std::vector<std::string> args = {"export", dir / "in.dat", "--format",
-                                     "png",    "-o",           dir / "p.png"};
+    std::vector<std::string> args = {"export", dir.file("in.dat"), "--format", "png",
+                                     "-o",     dir.file("p.png")};
     args.insert(args.end(), c.options.begin(), c.options.end());
     ASSERT_EQ(0, run_util(args).status);
-    Picture pic(dir / "p.png");
+    Picture pic(dir.file("p.png"));
     const auto [x0, y0] = pic.find(kInvalid);
     ASSERT_GE(x0, 0);
     EXPECT_EQ(kInvalid, pic.at(x0 + c.factor - 1, y0 + c.factor - 1)) << c.factor;

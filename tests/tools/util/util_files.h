@@ -4,7 +4,6 @@
 #define HARNIX_TESTS_TOOLS_UTIL_UTIL_FILES_H_
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
 #include <cstring>
@@ -16,20 +15,10 @@
 
 #include "datafile/data_file.h"
 #include "support/run_program.h"
+#include "support/temp_dir.h"
 
 // A namespace of their own: other test folders have helpers of the same names.
 namespace util_test {
-
-// A directory removed with its contents at the end of the test.
-struct ScratchDir {
-  std::string path;
-  ScratchDir() {
-    char pattern[] = "/tmp/harnix-util-test-XXXXXX";
-    path = ::mkdtemp(pattern);
-  }
-  ~ScratchDir() { std::filesystem::remove_all(path); }
-  std::string operator/(const std::string& name) const { return path + "/" + name; }
-};
 
 // A small phase map with its values in a vector; the writer only reads the map.
 struct TestMap {
