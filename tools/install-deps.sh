@@ -2,7 +2,9 @@
 # Installs the build's Debian packages when one is missing (needs root or sudo; does nothing when
 # everything is present).
 set -euo pipefail
-packages=(g++ cmake libgtest-dev libgmock-dev libbenchmark-dev)
+# harnix-util draws previews with cairo (a system font for its text) and writes JSON.
+packages=(g++ cmake libgtest-dev libgmock-dev libbenchmark-dev pkg-config libcairo2-dev
+  libfontconfig-dev fonts-dejavu-core nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -2,12 +2,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "util/export.h"
+#include "util/info.h"
 #include "util/subcommands.h"
 #include "util/synth.h"
 
 // One entry a subcommand; each lives in a file of its own.
 static const Subcommand kSubcommands[] = {
     {"synth", "write synthetic measurement files and a list file naming them", run_synth},
+    {"info", "show a data file's header, attributes and phase statistics", run_info},
+    {"export", "write a data file's heights as GSF, XYZ, matrix text or a PNG preview", run_export},
     {nullptr, nullptr, nullptr},
 };
 

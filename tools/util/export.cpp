@@ -1,0 +1,266 @@
+// harnix-util export: one Planoryx file's phase map in another program's format.
+#include "util/export.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "util/export_formats.h"
+#include "util/export_png.h"
+#include "util/heights.h"
+#include "util/loaded_file.h"
+#include "util/number_text.h"
+#include "util/output_file.h"
+#include "util/preview.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: harnix-util export FILE --format gsf|xyz|matrix|png -o OUT [options]\n"
+    "\n"
+    "Writes the phase map of a Planoryx data file as heights in metres.\n"
+    "  gsf      Gwyddion Simple Field: single-precision grid, invalid points NaN\n"
+    "  xyz      one line \"x y z\" per valid point, x and y in metres\n"
+    "  matrix   one line per map row, top row first, invalid points NaN or --fill\n"
+    "  png      false-colour preview with colour bar and caption\n"
+    "\n"
+    "options:\n"
+    "  --values heights|counts  heights in metres (default) or the stored phase counts\n"
+    "  --fill VALUE             matrix: written for invalid points (default NaN); must lie\n"
+    "                           outside the map's values\n"
+    "  --cmap viridis|gray|jet  png: colour map (default viridis)\n"
+    "  --range full|LO,HI       png: colour range, the full range or the LO to HI percentiles\n"
+    "                           of the valid values (default 0.5,99.5)\n"
+    "  --size N                 png: longer side of the drawn map in pixels (16 to 8192)\n";
+
+enum Format { FORMAT_NONE, FORMAT_GSF, FORMAT_XYZ, FORMAT_MATRIX, FORMAT_PNG };
+
+struct ExportOptions {
+  const char* input = nullptr;
+  const char* output = nullptr;
+  Format format = FORMAT_NONE;
+  bool counts = false;
+  bool fill_given = false;
+  double fill = std::nan("");
+  bool png_option_given = false;
+  PngOptions png{CMAP_VIRIDIS, false, 0.5, 99.5, 0};
+};
+
+int fail(const std::string& text) {
+  std::fprintf(stderr, "harnix-util export: %s\n", text.c_str());
+  return 1;
+}
+
+bool parse_format(const char* text, Format* format) {
+  static const struct {
+    const char* name;
+    Format format;
+  } kFormats[] = {
+      {"gsf", FORMAT_GSF}, {"xyz", FORMAT_XYZ}, {"matrix", FORMAT_MATRIX}, {"png", FORMAT_PNG}};
+  for (const auto& f : kFormats)
+    if (std::strcmp(text, f.name) == 0) {
+      *format = f.format;
+      return true;
+    }
+  return false;
+}
+
+bool parse_range(const char* text, PngOptions* png) {
+  if (std::strcmp(text, "full") == 0) {
+    png->full_range = true;
+    return true;
+  }
+  const char* comma = std::strchr(text, ',');
+  if (comma == nullptr) return false;
+  const std::string lo(text, comma);
+  double a = 0;
+  double b = 0;
+  if (!parse_double(lo.c_str(), &a) || !parse_double(comma + 1, &b)) return false;
+  if (!(a >= 0 && a < b && b <= 100)) return false;
+  png->full_range = false;
+  png->lo_percentile = a;
+  png->hi_percentile = b;
+  return true;
+}
+
+bool parse_size(const char* text, int* pixels) {
+  double v = 0;
+  if (!parse_double(text, &v) || v != std::floor(v) || v < PREVIEW_MIN_PIXELS ||
+      v > PREVIEW_MAX_PIXELS)
+    return false;
+  *pixels = static_cast<int>(v);
+  return true;
+}
+
+// Parses argv (argv[0] is "export"); on failure sets *error to the one-line complaint.
+bool parse_options(int argc, char** argv, ExportOptions* o, std::string* error) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool takes_value = arg == "--format" || arg == "-o" || arg == "--values" ||
+                             arg == "--fill" || arg == "--cmap" || arg == "--range" ||
+                             arg == "--size";
+    if (takes_value && i + 1 >= argc) {
+      *error = "option " + arg + " needs a value";
+      return false;
+    }
+    const char* value = takes_value ? argv[++i] : nullptr;
+    if (arg == "--format") {
+      if (!parse_format(value, &o->format)) {
+        *error = "unknown format \"" + std::string(value) + "\" (use gsf, xyz, matrix or png)";
+        return false;
+      }
+    } else if (arg == "-o") {
+      o->output = value;
+    } else if (arg == "--values") {
+      if (std::strcmp(value, "heights") != 0 && std::strcmp(value, "counts") != 0) {
+        *error = "unknown --values \"" + std::string(value) + "\" (use heights or counts)";
+        return false;
+      }
+      o->counts = std::strcmp(value, "counts") == 0;
+    } else if (arg == "--fill") {
+      o->fill_given = true;
+      if (!parse_double(value, &o->fill) || std::isinf(o->fill)) {
+        *error = "--fill needs a finite number or NaN, not \"" + std::string(value) + "\"";
+        return false;
+      }
+    } else if (arg == "--cmap") {
+      o->png_option_given = true;
+      if (!parse_colour_map(value, &o->png.colour_map)) {
+        *error = "unknown colour map \"" + std::string(value) + "\" (use viridis, gray or jet)";
+        return false;
+      }
+    } else if (arg == "--range") {
+      o->png_option_given = true;
+      if (!parse_range(value, &o->png)) {
+        *error =
+            "--range needs \"full\" or two percentiles LO,HI with 0 <= LO < HI <= 100, "
+            "not \"" +
+            std::string(value) + "\"";
+        return false;
+      }
+    } else if (arg == "--size") {
+      o->png_option_given = true;
+      if (!parse_size(value, &o->png.map_pixels)) {
+        *error = "--size needs a whole number of pixels from 16 to 8192, not \"" +
+                 std::string(value) + "\"";
+        return false;
+      }
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      *error = "unknown option \"" + arg + "\"";
+      return false;
+    } else if (o->input == nullptr) {
+      o->input = argv[i];
+    } else {
+      *error = "one input file only (\"" + std::string(o->input) + "\" and \"" + arg + "\" given)";
+      return false;
+    }
+  }
+  if (o->input == nullptr)
+    *error = "no input file given";
+  else if (o->format == FORMAT_NONE)
+    *error = "no --format given (gsf, xyz, matrix or png)";
+  else if (o->output == nullptr)
+    *error = "no output given (-o OUT)";
+  else if (o->fill_given && o->format != FORMAT_MATRIX)
+    *error = "--fill applies to --format matrix only";
+  else if (o->png_option_given && o->format != FORMAT_PNG)
+    *error = "--cmap, --range and --size apply to --format png only";
+  return error->empty();
+}
+
+// Checks that the loaded file can be exported as asked; on failure sets *error.
+bool check_exportable(const ExportOptions& o, const LoadedFile& f, const HeightScale& scale,
+                      const PhaseStatistics& st, std::string* error) {
+  const std::string name = quoted(o.input);
+  if (f.phase.matrix == nullptr) {
+    *error = name + " holds no phase map";
+  } else if (st.valid_points == 0) {
+    *error = name + " holds no valid points";
+  } else if (!o.counts && !scale.height_known) {
+    *error = name +
+             " has no usable height scale (IntfScaleFactor x ObliquityFactor x "
+             "WavelengthIn is not a positive number)";
+  } else if ((o.format == FORMAT_GSF || o.format == FORMAT_XYZ) && scale.spacing == 0) {
+    *error = name + " has no lateral resolution (CameraRes and PixelWidth are not positive)";
+  } else if (o.format == FORMAT_MATRIX && !std::isnan(o.fill)) {
+    const double per_count = o.counts ? 1.0 : scale.metres_per_count;
+    if (o.fill >= st.min * per_count && o.fill <= st.max * per_count)
+      *error = "--fill " + shortest_text(o.fill) + " lies within the map's values (" +
+               shortest_text(st.min * per_count) + " to " + shortest_text(st.max * per_count) +
+               "), so invalid points would pass for valid ones";
+  }
+  return error->empty();
+}
+
+bool write_export(const ExportOptions& o, const ExportData& data, std::FILE* stream,
+                  std::string* error) {
+  switch (o.format) {
+    case FORMAT_GSF:
+      return write_gsf(data, stream, error);
+    case FORMAT_XYZ:
+      return write_xyz(data, stream, error);
+    case FORMAT_MATRIX:
+      return write_matrix(data, o.fill, stream, error);
+    case FORMAT_PNG:
+      return write_png(data, o.png, stream, error);
+    default:
+      *error = "no format";
+      return false;
+  }
+}
+
+int export_file(const ExportOptions& o) {
+  LoadedFile file{};
+  std::string error;
+  if (!load_data_file(o.input, false, &file, &error)) return fail(quoted(o.input) + " " + error);
+  const HeightScale scale = height_scale(file.attributes);
+  const PhaseStatistics st = phase_statistics(file.phase);
+  if (!check_exportable(o, file, scale, st, &error)) {
+    release_loaded_file(&file);
+    return fail(error);
+  }
+  ExportData data{&file.phase,
+                  printable_text(base_name(o.input).c_str(), base_name(o.input).size()),
+                  comment_text(file.attributes),
+                  o.counts ? 1.0 : scale.metres_per_count,
+                  o.counts ? "" : "m",
+                  scale.spacing};
+  OutputFile out;
+  bool ok = output_open(o.output, &out, &error);
+  if (ok) {
+    try {
+      ok = write_export(o, data, out.stream, &error);
+    } catch (const std::bad_alloc&) {
+      ok = false;
+      error = "not enough memory";
+    }
+    if (!ok) {
+      output_discard(&out);
+      error = "cannot write \"" + std::string(o.output) + "\": " + error;
+    } else {
+      ok = output_commit(&out, &error);
+    }
+  }
+  release_loaded_file(&file);
+  return ok ? 0 : fail(error);
+}
+
+}  // namespace
+
+int run_export(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  ExportOptions options;
+  std::string error;
+  if (!parse_options(argc, argv, &options, &error))
+    return fail(error + " (see harnix-util export --help)");
+  try {
+    return export_file(options);
+  } catch (const std::bad_alloc&) {
+    return fail("not enough memory to export \"" + std::string(options.input) + "\"");
+  }
+}

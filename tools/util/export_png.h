@@ -1,0 +1,24 @@
+// The PNG export: a preview figure of one loaded file.
+#ifndef HARNIX_TOOLS_UTIL_EXPORT_PNG_H_
+#define HARNIX_TOOLS_UTIL_EXPORT_PNG_H_
+
+#include <cstdio>
+#include <string>
+
+#include "util/colour_maps.h"
+#include "util/export_formats.h"
+
+struct PngOptions {
+  ColourMapKind colour_map;
+  bool full_range;       // colour range from the smallest to the largest valid value
+  double lo_percentile;  // otherwise these percentiles of the valid values, 0 <= lo < hi <= 100
+  double hi_percentile;
+  int map_pixels;  // 0 or PREVIEW_MIN_PIXELS..PREVIEW_MAX_PIXELS
+};
+
+// Draws `data` (whose map holds at least one valid point) and writes the PNG to `stream`.
+// Throws std::bad_alloc when memory runs out.
+bool write_png(const ExportData& data, const PngOptions& options, std::FILE* stream,
+               std::string* message);
+
+#endif  // HARNIX_TOOLS_UTIL_EXPORT_PNG_H_

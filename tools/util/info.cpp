@@ -1,0 +1,90 @@
+// harnix-util info: the header, attributes, windows and phase statistics of Planoryx files.
+#include "util/info.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "util/info_report.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: harnix-util info [--json] FILE...\n"
+    "\n"
+    "Shows each Planoryx data file's header variant, named attributes, intensity and phase\n"
+    "windows, and statistics of its phase map in phase counts and in metres (valid points,\n"
+    "min, max, mean, rms about the mean, peak-to-valley).\n"
+    "  --json   one JSON document for all files instead of text blocks\n";
+
+void complain(const std::string& text) {
+  std::fprintf(stderr, "harnix-util info: %s\n", text.c_str());
+}
+
+}  // namespace
+
+// Every file is examined even after one fails, so that one bad name does not hide the rest;
+// a failure makes the exit status 1. The JSON document is printed only when every file was read,
+// so that a script never takes a partial document for a whole one.
+int run_info(int argc, char** argv) {
+  bool json = false;
+  std::vector<const char*> names;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--json") == 0) {
+      json = true;
+    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+      complain("unknown option \"" + std::string(argv[i]) + "\" (see harnix-util info --help)");
+      return 1;
+    } else {
+      names.push_back(argv[i]);
+    }
+  }
+  if (names.empty()) {
+    complain("no input file given (see harnix-util info --help)");
+    return 1;
+  }
+
+  int status = 0;
+  nlohmann::json document = {{"files", nlohmann::json::array()}};
+  bool first_block = true;
+  for (const char* name : names) {
+    LoadedFile file{};
+    std::string error;
+    try {
+      if (!load_data_file(name, true, &file, &error)) {
+        complain(quoted(name) + " " + error);
+        status = 1;
+        continue;
+      }
+      FileFacts facts{printable_text(name, std::strlen(name)), &file, height_scale(file.attributes),
+                      phase_statistics(file.phase)};
+      if (json) {
+        document["files"].push_back(info_json(facts));
+      } else {
+        if (!first_block) std::fputc('\n', stdout);
+        print_info_text(facts, stdout);
+        first_block = false;
+      }
+    } catch (const std::bad_alloc&) {
+      complain("not enough memory to examine \"" + std::string(name) + "\"");
+      status = 1;
+    }
+    release_loaded_file(&file);
+  }
+  if (json && status == 0) {
+    std::fputs(document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str(),
+               stdout);
+    std::fputc('\n', stdout);
+  }
+  if (std::fflush(stdout) != 0) {
+    complain("cannot write to the standard output stream");
+    return 1;
+  }
+  return status;
+}

@@ -1,0 +1,32 @@
+#include "util/info_report.h"
+
+#include <ctime>
+
+#include "util/number_text.h"
+
+std::vector<AttributeValue> float_attributes(const DataAttributes& a) {
+  return {
+      {"IntfScaleFactor", "", float_in_units(a.IntfScaleFactor, 1)},
+      {"ObliquityFactor", "", float_in_units(a.ObliquityFactor, 1)},
+      {"WavelengthIn", "nm", float_in_units(a.WavelengthIn, 1e9)},
+      {"CameraRes", "um", float_in_units(a.CameraRes, 1e6)},
+      {"PixelWidth", "um", float_in_units(a.PixelWidth, 1e6)},
+      {"PixelHeight", "um", float_in_units(a.PixelHeight, 1e6)},
+      {"ZoomMag", "", float_in_units(a.ZoomMag, 1)},
+  };
+}
+
+std::string utc_text(int32_t seconds) {
+  const std::time_t t = seconds;
+  std::tm parts{};
+  if (gmtime_r(&t, &parts) == nullptr) return std::string();
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
+std::string magic_text(uint32_t magic) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(magic));
+  return text;
+}

@@ -1,0 +1,45 @@
+// What harnix-util info shows about one file, and its two forms: aligned text for people and a
+// JSON value for scripts. Both show the same facts in the same units: lengths of attributes in
+// nm (WavelengthIn) or um (CameraRes, PixelWidth, PixelHeight), statistics in phase counts and
+// in metres.
+#ifndef HARNIX_TOOLS_UTIL_INFO_REPORT_H_
+#define HARNIX_TOOLS_UTIL_INFO_REPORT_H_
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "util/heights.h"
+#include "util/loaded_file.h"
+
+struct FileFacts {
+  std::string name;        // the file name as given, made printable
+  const LoadedFile* file;  // read with its intensity map
+  HeightScale scale;
+  PhaseStatistics stats;  // of the phase map (no points when there is none)
+};
+
+// A single-precision attribute shown in people's units.
+struct AttributeValue {
+  const char* name;  // "WavelengthIn"
+  const char* unit;  // "nm", "um" or "" (dimensionless)
+  double value;      // in that unit, rounded to the attribute's single precision
+};
+
+// IntfScaleFactor, ObliquityFactor, WavelengthIn, CameraRes, PixelWidth, PixelHeight, ZoomMag.
+std::vector<AttributeValue> float_attributes(const DataAttributes& a);
+
+// "2023-11-14T22:13:20Z" for a time stamp in seconds since 1970-01-01 00:00 UTC.
+std::string utc_text(int32_t seconds);
+
+// "0x881B0371".
+std::string magic_text(uint32_t magic);
+
+// Writes the text block of one file (no blank line after it).
+void print_info_text(const FileFacts& facts, std::FILE* out);
+
+// The JSON object of one file.
+nlohmann::json info_json(const FileFacts& facts);
+
+#endif  // HARNIX_TOOLS_UTIL_INFO_REPORT_H_

@@ -1,0 +1,30 @@
+// Outputs that appear whole or not at all.
+//
+// Everything is written to a temporary file beside the output (same directory, so the final
+// rename cannot cross file systems) and renamed over the output name only after every byte has
+// been written, flushed and synchronised. An output name never holds a half-written file, and an
+// existing output survives a failed run unchanged.
+#ifndef HARNIX_TOOLS_UTIL_OUTPUT_FILE_H_
+#define HARNIX_TOOLS_UTIL_OUTPUT_FILE_H_
+
+#include <cstdio>
+#include <string>
+
+struct OutputFile {
+  std::string name;       // the output name as given
+  std::string temp_name;  // the temporary file being written
+  std::FILE* stream;      // open on temp_name in binary mode, nullptr when closed
+};
+
+// Creates the temporary file for `name`. On failure returns false with `*message` set (for
+// example "cannot write \"out/a.png\": No such file or directory") and nothing created.
+bool output_open(const char* name, OutputFile* out, std::string* message);
+
+// Flushes, synchronises and closes the stream, then renames the temporary file to the output
+// name. On failure removes the temporary file and returns false with `*message` set.
+bool output_commit(OutputFile* out, std::string* message);
+
+// Closes the stream and removes the temporary file; safe after a failed open or commit.
+void output_discard(OutputFile* out);
+
+#endif  // HARNIX_TOOLS_UTIL_OUTPUT_FILE_H_
