@@ -18,13 +18,14 @@
 namespace {
 
 // remove_best_fit over the camera field holding the input alone. The least-squares modes fit
-// and subtract over the input's window with the camera field's coordinates; any other mode
-// works on the field itself, placed in the scratch map. The result is not examined: a fit that
+// (without the residual, which nothing here reads) and subtract over the input's window with
+// the camera field's coordinates; any other mode works on the field itself, placed in the
+// scratch map. The result is not examined: a fit that
 // fails leaves the values as they were.
 void remove_best_fit_from(WorkingMaps& maps, PhaseMap& input, int32_t mode) {
   if (fit_type_valid(mode)) {
     SurfaceFit fit{};
-    if (fit_surface_padded(input, maps.camera, mode, &fit, nullptr) != NO_ERROR) return;
+    if (fit_surface_padded(input, maps.camera, mode, &fit, nullptr, false) != NO_ERROR) return;
     (void)remove_surface_padded(input, maps.camera, fit);
     return;
   }

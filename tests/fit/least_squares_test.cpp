@@ -306,9 +306,17 @@ TEST_P(PaddedFit, EqualsTheFitOverThePaddedMap) {
     double want_rms = -1;
     double got_rms = -1;
     const ErrorCode want_rc = fit_surface(whole.map, &w, type, &want, &want_rms);
-    ASSERT_EQ(fit_surface_padded(inner.map, w, type, &got, &got_rms), want_rc) << trial;
+    ASSERT_EQ(fit_surface_padded(inner.map, w, type, &got, &got_rms, true), want_rc) << trial;
     EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << trial;
     EXPECT_EQ(got_rms, want_rms) << trial;
+    // Without the residual: the same record but for its rms, which stays 0.
+    SurfaceFit surface_only{};
+    double untouched = -7;
+    ASSERT_EQ(fit_surface_padded(inner.map, w, type, &surface_only, &untouched, false), want_rc);
+    EXPECT_EQ(surface_only.rms, 0.0);
+    EXPECT_EQ(untouched, -7);
+    surface_only.rms = want.rms;
+    EXPECT_EQ(std::memcmp(&surface_only, &want, sizeof want), 0) << trial;
   }
 }
 
@@ -317,13 +325,13 @@ INSTANTIATE_TEST_SUITE_P(Fit, PaddedFit, testing::Values(0, 1, 2, 3));
 TEST(FitSurfacePadded, RefusesWindowsTheMapDoesNotFit) {
   TestMap t(Window{2, 2, 3, 3}, 7);
   SurfaceFit fit{};
-  EXPECT_EQ(fit_surface_padded(t.map, Window{0, 0, 4, 8}, plane, &fit, nullptr),
+  EXPECT_EQ(fit_surface_padded(t.map, Window{0, 0, 4, 8}, plane, &fit, nullptr, true),
             ERR_IMPROPER_WINDOW);
-  EXPECT_EQ(fit_surface_padded(t.map, Window{2, 2, 3, 0}, plane, &fit, nullptr),
+  EXPECT_EQ(fit_surface_padded(t.map, Window{2, 2, 3, 0}, plane, &fit, nullptr, true),
             ERR_IMPROPER_WINDOW);
-  EXPECT_EQ(fit_surface_padded(t.map, Window{0, 0, 9, 9}, 7, &fit, nullptr),
+  EXPECT_EQ(fit_surface_padded(t.map, Window{0, 0, 9, 9}, 7, &fit, nullptr, true),
             ERR_PARAM_OUT_OF_RANGE);
-  EXPECT_EQ(fit_surface_padded(t.map, Window{0, 0, 9, 9}, plane, &fit, nullptr), NO_ERROR);
+  EXPECT_EQ(fit_surface_padded(t.map, Window{0, 0, 9, 9}, plane, &fit, nullptr, true), NO_ERROR);
   EXPECT_EQ(fit.center_x, 4);
   EXPECT_EQ(fit.npoints, 9);
 }
