@@ -1,5 +1,6 @@
 // Times whole programs run after run in alternation and reports, for each, the median wall
-// time, its ratio to the first program's median, and the peak resident memory of the process.
+// time and its ratio to the first program's median, the median processor time (user and
+// system, from wait4) and its ratio, and the peak resident memory of the process.
 //
 // usage: harnix-whole-run ROUNDS -- NAME PROGRAM ARG... [-- NAME PROGRAM ARG...]...
 //
@@ -26,6 +27,7 @@ struct Program {
   std::string name;
   std::vector<char*> argv;  // ends with nullptr
   std::vector<double> seconds;
+  std::vector<double> cpu_seconds;  // user + system
   long peak_kib = 0;
 };
 
@@ -55,6 +57,8 @@ void run_once(Program& p) {
     std::exit(1);
   }
   p.seconds.push_back(std::chrono::duration<double>(stop - start).count());
+  auto as_seconds = [](const timeval& t) { return double(t.tv_sec) + 1e-6 * double(t.tv_usec); };
+  p.cpu_seconds.push_back(as_seconds(usage.ru_utime) + as_seconds(usage.ru_stime));
   p.peak_kib = std::max(p.peak_kib, usage.ru_maxrss);
 }
 
@@ -81,7 +85,7 @@ int main(int argc, char** argv) {
         std::fputs("harnix-whole-run: a NAME and a PROGRAM follow each --\n", stderr);
         return 1;
       }
-      programs.push_back(Program{argv[i + 1], {}, {}, 0});
+      programs.push_back(Program{argv[i + 1], {}, {}, {}, 0});
       i += 1;
       continue;
     }
@@ -93,14 +97,16 @@ int main(int argc, char** argv) {
     for (Program& p : programs) run_once(p);
   }
   const double base = median(programs.front().seconds);
-  std::printf("%-28s %10s %10s %10s %8s %10s\n", "program", "median s", "min s", "max s", "ratio",
-              "peak MiB");
+  const double cpu_base = median(programs.front().cpu_seconds);
+  std::printf("%-16s %9s %9s %9s %7s %9s %7s %9s\n", "program", "median s", "min s", "max s",
+              "ratio", "cpu s", "ratio", "peak MiB");
   for (const Program& p : programs) {
     const double m = median(p.seconds);
-    std::printf("%-28s %10.4f %10.4f %10.4f %8.2f %10.1f\n", p.name.c_str(), m,
+    const double cpu = median(p.cpu_seconds);
+    std::printf("%-16s %9.4f %9.4f %9.4f %7.2f %9.4f %7.2f %9.1f\n", p.name.c_str(), m,
                 *std::min_element(p.seconds.begin(), p.seconds.end()),
-                *std::max_element(p.seconds.begin(), p.seconds.end()), m / base,
-                double(p.peak_kib) / 1024.0);
+                *std::max_element(p.seconds.begin(), p.seconds.end()), m / base, cpu,
+                cpu / cpu_base, double(p.peak_kib) / 1024.0);
   }
   return 0;
 }
