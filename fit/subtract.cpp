@@ -157,7 +157,7 @@ void plane_span(int32_t* px, int32_t n, int64_t a0, int64_t ia, int64_t t0, int3
   if (narrow) {
     // Every R and every partial sum lies within +-2^30: 32-bit lanes. b + k e stays below 2^46,
     // so as a double it is exact, and so is its scaling by 2^-30, whose truncation is the floor.
-    const uint32_t r0_32 = static_cast<uint32_t>(r0);
+    uint32_t r_k = static_cast<uint32_t>(r0);
     const uint32_t step_32 = static_cast<uint32_t>(step);
     const double bd = static_cast<double>(b);
     const double ed = static_cast<double>(e);
@@ -165,8 +165,8 @@ void plane_span(int32_t* px, int32_t n, int64_t a0, int64_t ia, int64_t t0, int3
     for (int32_t k = 0; k < n; ++k) {
       const double u = bd + static_cast<double>(k) * ed;
       const uint32_t carries = static_cast<uint32_t>(static_cast<int32_t>(u * INV_ONE));
-      const uint32_t r = r0_32 + static_cast<uint32_t>(k) * step_32 + carries;
-      px[k] = subtracted_narrow(px[k], static_cast<int32_t>(r));
+      px[k] = subtracted_narrow(px[k], static_cast<int32_t>(r_k + carries));
+      r_k += step_32;
     }
     return;
   }
