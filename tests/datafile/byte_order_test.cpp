@@ -23,7 +23,7 @@ TEST(ByteOrder, Block32ConvertsEveryValueInPlaceOrNot) {
     std::vector<uint8_t> bytes(4 * n);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(37 * i + 11);
     std::vector<uint32_t> copy(n), in_place(n);
-    std::memcpy(in_place.data(), bytes.data(), bytes.size());
+    if (n > 0) std::memcpy(in_place.data(), bytes.data(), bytes.size());
     convert_be32_block(bytes.data(), copy.data(), n);
     convert_be32_block(in_place.data(), in_place.data(), n);
     for (std::size_t i = 0; i < n; ++i) {
