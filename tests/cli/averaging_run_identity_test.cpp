@@ -139,6 +139,10 @@ INSTANTIATE_TEST_SUITE_P(
         GeneratedCase{"WindowsPlaneMinimumOne", {"--windows"}, with_remove(1, 1)},
         GeneratedCase{
             "WindowsSphereMinimumFive", {"--windows", "--invalid", "3"}, with_remove(2, 5)},
+        // Modes no option selects: the general quadric, and the robust plane, which the run
+        // removes over a camera-sized copy of the input.
+        GeneratedCase{"WindowsCylinder", {"--windows"}, with_remove(3, 2)},
+        GeneratedCase{"MixedRobustPlane", kMixed, with_remove(4, 2)},
         GeneratedCase{"MixedNone", kMixed, with_remove(SDEV_REMOVE_NONE, 1)},
         GeneratedCase{"MixedPiston", kMixed, with_remove(0, 4)},
         GeneratedCase{"MixedPlaneToSuper", kMixed, with_remove(1, 1, 2)},
