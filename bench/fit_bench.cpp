@@ -68,6 +68,26 @@ void BM_FitSurface(benchmark::State& state) {
 }
 BENCHMARK(BM_FitSurface)->DenseRange(piston, cylinder)->Unit(benchmark::kMillisecond);
 
+// The run's fit: the map padded to a larger field, with and without the residual's sum of
+// squares (arguments: type, residual).
+void BM_FitSurfacePadded(benchmark::State& state) {
+  std::vector<int32_t> storage = bench_values();
+  const PhaseMap m = map_over(storage);
+  const Window field{0, 0, SIDE + 100, SIDE + 60};
+  const int32_t type = static_cast<int32_t>(state.range(0));
+  const bool with_rms = state.range(1) != 0;
+  SurfaceFit fit{};
+  for (auto _ : state) {
+    if (fit_surface_padded(m, field, type, &fit, nullptr, with_rms) != NO_ERROR) {
+      state.SkipWithError("fit failed");
+    }
+    benchmark::DoNotOptimize(fit);
+  }
+}
+BENCHMARK(BM_FitSurfacePadded)
+    ->ArgsProduct({{piston, plane, sphere}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
+
 // The map is restored outside the timed region so that every pass removes the full surface.
 void BM_RemoveBestFit(benchmark::State& state) {
   std::vector<int32_t> storage = bench_values();

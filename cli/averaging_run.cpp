@@ -10,6 +10,11 @@
 //                                                      optional best-fit surface is removed)
 //   count     = n
 // A pixel with fewer than max(1, MinValidCnt) values is a dropout in the average and deviation.
+//
+// Each input is read into one map kept from input to input and added to the sums over its own
+// window only (cli/input_sums.h); each result is formed in one pass over the camera field
+// (maps/fused_ops.h). The values are those of the plain chain of element operations over
+// camera-sized maps, bit for bit.
 #include "cli/averaging_run.h"
 
 #include <algorithm>
@@ -19,6 +24,7 @@
 
 #include "cli/console.h"
 #include "cli/error_codes.h"
+#include "cli/input_sums.h"
 #include "cli/output_check.h"
 #include "cli/progress_report.h"
 #include "cli/tolerance.h"
@@ -26,20 +32,16 @@
 #include "datafile/attributes.h"
 #include "datafile/data_file.h"
 #include "datafile/validate.h"
-#include "fit/remove.h"
 #include "maps/element_ops.h"
+#include "maps/fused_ops.h"
 #include "maps/storage.h"
-
-// Scaling is skipped when F lies this close to 1, so that inputs taken like the first are
-// neither multiplied nor re-rounded.
-constexpr double SCALE_FACTOR_EPSILON = 1e-10;
 
 // Size of the buffer the validation text is written into.
 constexpr int VALIDATION_TEXT_BYTES = 512;
 
 struct RunState {
   WorkingMaps maps;
-  PhaseMap input_map;         // each input in its own window; later each output in its window
+  PhaseMap input_map;         // each input in its own window, in storage kept from input to input
   OriginInfo input_origin;    // filled by the reader, read by nobody
   DataAttributes attributes;  // the current input's
   DataAttributes reference;   // the first input's
@@ -82,20 +84,24 @@ static double phase_scale_factor(const DataAttributes& a, const DataAttributes& 
 static ErrorCode read_input(const RunSettings& settings, int32_t index, const char* name,
                             RunState& run, Window* valid) {
   if (settings.Verbose) report_input_name(index, name);
-  ErrorCode rc = read_data_file(name, &run.input_origin, &run.attributes, nullptr, &run.input_map);
+  ErrorCode rc = read_data_file_reusing(name, &run.input_origin, &run.attributes, &run.input_map);
   if (rc != NO_ERROR) {
     print_error_line("%s\nERROR: Error reading input file \"%s\"\n", PROGRAM_NAME, name);
     return rc;
   }
+  // A file without a phase block leaves the record with an empty window (and the storage of
+  // earlier inputs, which must not take part in the checks).
+  const bool has_phase = run.input_map.window.width > 0 && run.input_map.window.height > 0;
   char text[VALIDATION_TEXT_BYTES] = "";
-  rc = validate_attributes(&run.attributes, nullptr, &run.input_map, true, text);
+  rc = validate_attributes(&run.attributes, nullptr, has_phase ? &run.input_map : nullptr, true,
+                           text);
   if (rc != NO_ERROR) {
     print_error_line("%s\nERROR: Invalid attribute information in input file \"%s\"\n",
                      PROGRAM_NAME, name);
     print_error_line("%s\n", text);
     return rc;
   }
-  if (run.input_map.matrix == nullptr) {
+  if (!has_phase) {
     print_error_line("%s\nERROR: Input file \"%s\" contains no height data\n", PROGRAM_NAME, name);
     return ALREADY_REPORTED;
   }
@@ -112,36 +118,12 @@ static ErrorCode read_input(const RunSettings& settings, int32_t index, const ch
   return NO_ERROR;
 }
 
-// Adds the input in input_map (released here) to the sums.
+// Adds the input in input_map to the sums.
 static ErrorCode add_input(const RunSettings& settings, RunState& run) {
-  WorkingMaps& m = run.maps;
-  map_fill(m.work_phase, PHASE_INVALID);
-  const Window in_window = run.input_map.window;
-  ErrorCode rc = phase_map_copy_window(run.input_map, in_window, m.work_phase, in_window);
-  map_free(run.input_map);
-  if (rc != NO_ERROR) return rc;
-  if ((rc = phase_to_real(m.work_phase, m.work_height)) != NO_ERROR) return rc;
-
   const double f = phase_scale_factor(run.attributes, run.reference, run.out_counts);
-  // Finite positive factors always give a finite positive F. Should a factor that is not a
-  // number or infinite ever pass the attribute checks, F would turn every value into nonsense
-  // (or, being NaN, fail the test below and skip the scaling unnoticed): end the run instead.
-  if (!(f > 0.0) || !std::isfinite(f)) return ERR_PARAM_OUT_OF_RANGE;
-  if (std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON) {
-    if ((rc = real_map_scale(m.work_height, f)) != NO_ERROR) return rc;
-    if ((rc = real_to_phase(m.work_height, m.work_phase)) != NO_ERROR) return rc;
-  }
-  if ((rc = real_map_accumulate(m.work_height, m.sum_avg, m.count_avg)) != NO_ERROR) return rc;
-
-  if (settings.SdevOutFile == nullptr) return NO_ERROR;
-  if (settings.SdevRemove != SDEV_REMOVE_NONE) {
-    // A fit that fails leaves the map as it was: the input then enters unremoved.
-    (void)remove_best_fit(m.work_phase, settings.SdevRemove, nullptr);
-  }
-  if ((rc = phase_to_real(m.work_phase, m.work_height)) != NO_ERROR) return rc;
-  if ((rc = real_map_accumulate(m.work_height, m.sum_dev, m.count_dev)) != NO_ERROR) return rc;
-  if ((rc = real_map_square(m.work_height)) != NO_ERROR) return rc;
-  return real_map_accumulate(m.work_height, m.sum_sq, m.count_sq);
+  const int32_t remove_mode =
+      settings.SdevOutFile != nullptr ? settings.SdevRemove : SDEV_REMOVE_NONE;
+  return add_input_to_sums(run.maps, run.input_map, f, remove_mode);
 }
 
 static ErrorCode accumulate_inputs(const RunSettings& settings, const InputList& inputs,
@@ -158,7 +140,9 @@ static ErrorCode accumulate_inputs(const RunSettings& settings, const InputList&
         run.out_code = run.attributes.PhaseRes;
         run.out_counts = phase_res_counts(run.out_code);
       }
-      rc = working_maps_create(run.maps, run.reference.CameraWidth, run.reference.CameraHeight);
+      const bool deviation = settings.SdevOutFile != nullptr;
+      rc = working_maps_create(run.maps, run.reference.CameraWidth, run.reference.CameraHeight,
+                               deviation, deviation && settings.SdevRemove != SDEV_REMOVE_NONE);
       if (rc != NO_ERROR) return rc;
     } else if ((rc = check_geometry(run.reference, run.attributes, name)) != NO_ERROR) {
       return rc;
@@ -177,7 +161,7 @@ static void set_comment(DataAttributes& out, const char* format, int32_t n_input
   std::memcpy(out.comment, text, length);
 }
 
-// Where the result lies on the camera: the bounding window of the valid values of work_phase.
+// Where the result lies on the camera: the bounding window of the valid values of the work map.
 // The average has a message of its own for a map without any; the other two end with
 // ERR_ALL_BAD_DATA.
 static ErrorCode result_window(const PhaseMap& result, bool is_average, Window* w) {
@@ -189,18 +173,23 @@ static ErrorCode result_window(const PhaseMap& result, bool is_average, Window* 
   return rc;
 }
 
-// Cuts work_phase to the bounding window of its valid values and writes it.
+// Cuts the result in the work map to the bounding window of its valid values and writes it.
 static ErrorCode write_result(const RunSettings& settings, const char* name, bool is_average,
                               const char* prefix, const char* comment_format, int32_t n_inputs,
                               DataAttributes& out, RunState& run) {
+  const PhaseMap& work = run.maps.work;
   Window w{};
-  ErrorCode rc = result_window(run.maps.work_phase, is_average, &w);
+  ErrorCode rc = result_window(work, is_average, &w);
   if (rc != NO_ERROR) return rc;
-  if ((rc = map_resize(run.input_map, w, true)) != NO_ERROR) return rc;
-  if ((rc = phase_map_copy_window(run.maps.work_phase, w, run.input_map, w)) != NO_ERROR) return rc;
+  // The window's rows move to the front of the work map's storage, to be written as a map of
+  // that window. Each row moves to a lower address than it came from, past every row before
+  // it, so the copy in storage order reads every row before it is overwritten.
+  PhaseMap cut = work;
+  cut.window = w;
+  if ((rc = phase_map_copy_window(work, w, cut, w)) != NO_ERROR) return rc;
   if (settings.Verbose) report_result_window(prefix, w);
   set_comment(out, comment_format, n_inputs);
-  if ((rc = write_data_file(name, nullptr, &out, nullptr, &run.input_map)) != NO_ERROR) return rc;
+  if ((rc = write_data_file(name, nullptr, &out, nullptr, &cut)) != NO_ERROR) return rc;
   if (settings.Verbose) report_wrote(name);
   return NO_ERROR;
 }
@@ -221,12 +210,15 @@ static void build_output_attributes(const RunState& run, DataAttributes& out) {
   out.ZoomMag = ref.ZoomMag;
 }
 
+static std::size_t camera_pixels(const WorkingMaps& m) {
+  return std::size_t(m.camera.width) * std::size_t(m.camera.height);
+}
+
 static ErrorCode write_average(const RunSettings& settings, int32_t n, int16_t min_count,
                                DataAttributes& out, RunState& run) {
   WorkingMaps& m = run.maps;
-  ErrorCode rc = real_map_average(m.work_height, m.sum_avg, m.count_avg, min_count);
-  if (rc != NO_ERROR) return rc;
-  if ((rc = real_to_phase(m.work_height, m.work_phase)) != NO_ERROR) return rc;
+  average_to_phase_span(m.sum_avg.matrix, m.count_avg.matrix, min_count, camera_pixels(m),
+                        m.work.matrix);
   return write_result(settings, settings.AvgOutFile, true, "Avg",
                       "Height average map computed from %d input data files", n, out, run);
 }
@@ -234,15 +226,10 @@ static ErrorCode write_average(const RunSettings& settings, int32_t n, int16_t m
 static ErrorCode write_deviation(const RunSettings& settings, int32_t n, int16_t min_count,
                                  DataAttributes& out, RunState& run) {
   WorkingMaps& m = run.maps;
-  ErrorCode rc = real_map_square(m.sum_dev);
+  const ErrorCode rc =
+      deviation_to_phase_span(deviation_sum(m).matrix, m.sum_sq.matrix, deviation_count(m).matrix,
+                              min_count, camera_pixels(m), m.work.matrix);
   if (rc != NO_ERROR) return rc;
-  if ((rc = real_map_average(m.work_height, m.sum_dev, m.count_dev, min_count)) != NO_ERROR)
-    return rc;
-  if ((rc = real_map_subtract(m.sum_sq, m.work_height, m.sum_sq)) != NO_ERROR) return rc;
-  if ((rc = real_map_average(m.work_height, m.sum_sq, m.count_sq, min_count)) != NO_ERROR)
-    return rc;
-  real_map_sqrt(m.work_height);
-  if ((rc = real_to_phase(m.work_height, m.work_phase)) != NO_ERROR) return rc;
   return write_result(settings, settings.SdevOutFile, false, "Sdev",
                       "Height standard deviation map computed from %d input data files", n, out,
                       run);
@@ -251,11 +238,7 @@ static ErrorCode write_deviation(const RunSettings& settings, int32_t n, int16_t
 static ErrorCode write_count(const RunSettings& settings, int32_t n, DataAttributes& out,
                              RunState& run) {
   WorkingMaps& m = run.maps;
-  // Both maps lie on the camera window, so their storage runs in step.
-  const std::size_t pixels = std::size_t(m.count_avg.window.width) * m.count_avg.window.height;
-  const int16_t* counts = m.count_avg.matrix;
-  int32_t* phase = m.work_phase.matrix;
-  for (std::size_t i = 0; i < pixels; ++i) phase[i] = counts[i] != 0 ? counts[i] : PHASE_INVALID;
+  count_to_phase_span(m.count_avg.matrix, camera_pixels(m), m.work.matrix);
   return write_result(settings, settings.CountOutFile, false, "Count",
                       "Input count map computed from %d input data files", n, out, run);
 }

@@ -49,6 +49,16 @@ ErrorCode read_data_file(const char* path, OriginInfo* origin, DataAttributes* a
 ErrorCode read_data_stream(std::FILE* stream, OriginInfo* origin, DataAttributes* attributes,
                            IntensityMap* intensity, PhaseMap* phase);
 
+// read_data_file without an intensity map, for a caller that reads many files one after the
+// other into one record: *phase may hold storage from an earlier call (or none). Storage of at
+// least width x height values is reused as it is; smaller storage is released and replaced. On
+// return the record has the file's phase window, or an all-zero window when the file has no
+// phase block or on failure; the storage stays with the record either way, for the caller to
+// reuse or release with map_free. Codes as read_data_file; ERR_INVALID_PARAM for a nullptr path
+// or record.
+ErrorCode read_data_file_reusing(const char* path, OriginInfo* origin, DataAttributes* attributes,
+                                 PhaseMap* phase);
+
 // ERR_CANT_CREATE_FILE, ERR_INVALID_PARAM (no map with storage), ERR_CANT_WRITE_FILE, ERR_NO_MEM.
 ErrorCode write_data_file(const char* path, const OriginInfo* origin,
                           const DataAttributes* attributes, const IntensityMap* intensity,

@@ -123,8 +123,11 @@ ErrorCode read_parts(std::FILE* stream, OriginInfo* origin, DataAttributes* attr
   }
   if (ph.byte_count > 0) {
     if (phase != nullptr) {
-      ErrorCode rc = map_alloc(*phase);
-      if (rc != NO_ERROR) return rc;
+      // Storage a reusing caller left in the record serves when it is large enough.
+      if (phase->matrix == nullptr || phase->size < phase_count) {
+        ErrorCode rc = map_alloc(*phase);  // releases what the record held first
+        if (rc != NO_ERROR) return rc;
+      }
       const auto n = static_cast<std::size_t>(phase_count);
       if (std::fread(phase->matrix, 4, n, stream) != n || std::ferror(stream)) {
         return ERR_CORRUPT_DATA_FILE;
@@ -159,5 +162,22 @@ ErrorCode read_data_file(const char* path, OriginInfo* origin, DataAttributes* a
   if (stream == nullptr) return ERR_CANT_OPEN_FILE;
   const ErrorCode rc = read_data_stream(stream, origin, attributes, intensity, phase);
   std::fclose(stream);
+  return rc;
+}
+
+ErrorCode read_data_file_reusing(const char* path, OriginInfo* origin, DataAttributes* attributes,
+                                 PhaseMap* phase) {
+  if (path == nullptr || phase == nullptr) return ERR_INVALID_PARAM;
+  // Only the storage outlives the call before: the window and the rest start zero.
+  int32_t* const storage = phase->matrix;
+  const uint32_t size = storage != nullptr ? phase->size : 0;
+  map_init(*phase);
+  phase->matrix = storage;
+  phase->size = size;
+  std::FILE* stream = open_file(path, "rb");
+  if (stream == nullptr) return ERR_CANT_OPEN_FILE;
+  const ErrorCode rc = read_parts(stream, origin, attributes, nullptr, phase);
+  std::fclose(stream);
+  if (rc != NO_ERROR) phase->window = Window{};
   return rc;
 }

@@ -108,6 +108,7 @@ void fill_normal_equations(int32_t type, const Moments& t, FitSums* sums) {
 
 // Piston needs only the count, sum z and sum z^2: a plain scan without runs, where an invalid
 // pixel adds zeros instead of taking a branch.
+template <bool Squares>
 void accumulate_piston(int32_t rows, int32_t cols, const int32_t* const* row_starts, Moments* t) {
   SquareSum s;
   for (int32_t r = 0; r < rows; ++r) {
@@ -119,7 +120,7 @@ void accumulate_piston(int32_t rows, int32_t cols, const int32_t* const* row_sta
       const int32_t v = valid ? px[c] : 0;
       n += valid;
       z += v;
-      s.add(v);
+      if constexpr (Squares) s.add(v);
     }
     t->n += static_cast<double>(n);
     t->z += static_cast<double>(z);
@@ -129,8 +130,9 @@ void accumulate_piston(int32_t rows, int32_t cols, const int32_t* const* row_sta
 
 // One scan for plane, sphere and cylinder. Column totals are kept only where a type needs
 // x^3, x^4 or x^2 z (sphere, cylinder) and x^3 y (cylinder).
-template <int32_t Type>
-void accumulate_runs(int32_t rows, int32_t cols, const int32_t* const* row_starts, Moments* t) {
+template <int32_t Type, bool Squares>
+void accumulate_runs(int32_t rows, int32_t cols, int32_t x_first, int32_t y_first,
+                     const int32_t* const* row_starts, Moments* t) {
   constexpr bool kColumns = Type == sphere || Type == cylinder;
   constexpr bool kColumnY = Type == cylinder;
   constexpr int32_t kColumnCount = kColumns ? SQUARE_SUM_COUNT : 1;
@@ -148,8 +150,6 @@ void accumulate_runs(int32_t rows, int32_t cols, const int32_t* const* row_start
 
   const double* squares = square_sum_table();
   SquareSum s;
-  const int32_t x_first = -((cols - 1) / 2);
-  const int32_t y_first = -((rows - 1) / 2);
 
   for (int32_t r = 0; r < rows; ++r) {
     const int32_t y = y_first + r;
@@ -171,7 +171,7 @@ void accumulate_runs(int32_t rows, int32_t cols, const int32_t* const* row_start
         if (v >= PHASE_INVALID) break;
         run_y += v;
         run_z += run_y;
-        s.add(v);
+        if constexpr (Squares) s.add(v);
         if constexpr (kColumns) {
           col_z[c] += v;
           ++col_n[c];
@@ -244,47 +244,55 @@ const double* square_sum_table() {
   return table.data();
 }
 
-void accumulate_fit_sums(int32_t type, int32_t rows, int32_t cols, const int32_t* const* row_starts,
-                         FitSums* sums) {
-  Moments t{};
+namespace {
+
+template <bool Squares>
+bool accumulate_moments(int32_t type, int32_t rows, int32_t cols, int32_t x_first,
+                        int32_t y_first, const int32_t* const* row_starts, Moments* t) {
   switch (type) {
     case piston:
-      accumulate_piston(rows, cols, row_starts, &t);
-      break;
+      accumulate_piston<Squares>(rows, cols, row_starts, t);
+      return true;
     case plane:
-      accumulate_runs<plane>(rows, cols, row_starts, &t);
-      break;
+      accumulate_runs<plane, Squares>(rows, cols, x_first, y_first, row_starts, t);
+      return true;
     case sphere:
-      accumulate_runs<sphere>(rows, cols, row_starts, &t);
-      break;
+      accumulate_runs<sphere, Squares>(rows, cols, x_first, y_first, row_starts, t);
+      return true;
     case cylinder:
-      accumulate_runs<cylinder>(rows, cols, row_starts, &t);
-      break;
+      accumulate_runs<cylinder, Squares>(rows, cols, x_first, y_first, row_starts, t);
+      return true;
     default:
-      return;
+      return false;
   }
-  fill_normal_equations(type, t, sums);
 }
 
-ErrorCode fit_surface(const PhaseMap& map, const Window* window, int32_t type, SurfaceFit* fit,
-                      double* rms_out) {
-  if (!fit_type_valid(type)) return ERR_PARAM_OUT_OF_RANGE;
+}  // namespace
+
+void accumulate_fit_sums_at(int32_t type, int32_t rows, int32_t cols, int32_t x_first,
+                            int32_t y_first, const int32_t* const* row_starts, FitSums* sums,
+                            bool with_square_sum) {
+  Moments t{};
+  const bool known =
+      with_square_sum
+          ? accumulate_moments<true>(type, rows, cols, x_first, y_first, row_starts, &t)
+          : accumulate_moments<false>(type, rows, cols, x_first, y_first, row_starts, &t);
+  if (known) fill_normal_equations(type, t, sums);
+}
+
+void accumulate_fit_sums(int32_t type, int32_t rows, int32_t cols, const int32_t* const* row_starts,
+                         FitSums* sums) {
+  accumulate_fit_sums_at(type, rows, cols, -((cols - 1) / 2), -((rows - 1) / 2), row_starts, sums,
+                         true);
+}
+
+namespace {
+
+// Solves the normal equations of `sums` and completes *fit (type and centre already set); the
+// residual only `with_rms`.
+ErrorCode solve_fit(int32_t type, const FitSums& sums, SurfaceFit* fit, double* rms_out,
+                    bool with_rms) {
   const int32_t n = fit_term_count(type);
-  *fit = SurfaceFit{};
-  fit->type = type;
-
-  const Window w = window ? *window : map.window;
-  if (window && !window_within(*window, map.window)) return ERR_IMPROPER_WINDOW;
-  window_center(w, &fit->center_x, &fit->center_y);
-
-  // A window without pixels keeps every sum 0, so the first pivot fails.
-  FitSums sums{};
-  if (w.width > 0 && w.height > 0) {
-    int32_t* row_starts[MAX_MAP_ROWS];
-    map_rows(map, &w, row_starts);
-    accumulate_fit_sums(type, w.height, w.width, row_starts, &sums);
-  }
-
   double a[MAX_FIT_TERMS];
   if (solve_linear_system(n, STRIDE, sums.m, a, sums.b) != NO_ERROR) {
     return ERR_NO_UNIQUE_SOLUTION;
@@ -302,10 +310,58 @@ ErrorCode fit_surface(const PhaseMap& map, const Window* window, int32_t type, S
     fit->y2_coef = a[4];
     fit->x2_coef = a[5];
   }
+  if (!with_rms) return NO_ERROR;
   double explained = 0.0;
   for (int32_t i = 0; i < n; ++i) explained += a[i] * sums.b[i];
   const double mean_square = (sums.s - explained) / fit->npoints;
   fit->rms = mean_square > 0.0 ? std::sqrt(mean_square) : 0.0;
   if (rms_out) *rms_out = fit->rms;
   return NO_ERROR;
+}
+
+}  // namespace
+
+ErrorCode fit_surface(const PhaseMap& map, const Window* window, int32_t type, SurfaceFit* fit,
+                      double* rms_out) {
+  if (!fit_type_valid(type)) return ERR_PARAM_OUT_OF_RANGE;
+  *fit = SurfaceFit{};
+  fit->type = type;
+
+  const Window w = window ? *window : map.window;
+  if (window && !window_within(*window, map.window)) return ERR_IMPROPER_WINDOW;
+  window_center(w, &fit->center_x, &fit->center_y);
+
+  // A window without pixels keeps every sum 0, so the first pivot fails.
+  FitSums sums{};
+  if (w.width > 0 && w.height > 0) {
+    int32_t* row_starts[MAX_MAP_ROWS];
+    map_rows(map, &w, row_starts);
+    accumulate_fit_sums(type, w.height, w.width, row_starts, &sums);
+  }
+  return solve_fit(type, sums, fit, rms_out, true);
+}
+
+ErrorCode fit_surface_padded(const PhaseMap& map, const Window& window, int32_t type,
+                             SurfaceFit* fit, double* rms_out, bool with_rms) {
+  if (!fit_type_valid(type)) return ERR_PARAM_OUT_OF_RANGE;
+  *fit = SurfaceFit{};
+  fit->type = type;
+  // As fit_surface over the padded map with `window` given: a window of no width or height is
+  // disjoint even from itself.
+  if (!window_within(window, window)) return ERR_IMPROPER_WINDOW;
+  const Window& part = map.window;
+  const bool has_pixels = part.width > 0 && part.height > 0;
+  if (has_pixels && !window_within(part, window)) return ERR_IMPROPER_WINDOW;
+  window_center(window, &fit->center_x, &fit->center_y);
+
+  // Rows and columns of the padding hold no valid value: a row without one adds nothing, and a
+  // column without one adds zeros, so the sums over the part alone are those over the window.
+  FitSums sums{};
+  if (has_pixels) {
+    int32_t* row_starts[MAX_MAP_ROWS];
+    map_rows(map, nullptr, row_starts);
+    accumulate_fit_sums_at(type, part.height, part.width, part.x - fit->center_x,
+                           part.y - fit->center_y, row_starts, &sums, with_rms);
+  }
+  return solve_fit(type, sums, fit, rms_out, with_rms);
 }

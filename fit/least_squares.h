@@ -39,6 +39,13 @@ struct FitSums {
 void accumulate_fit_sums(int32_t type, int32_t rows, int32_t cols, const int32_t* const* row_starts,
                          FitSums* sums);
 
+// The same with the coordinates of the first column and row given: x of column c is x_first + c
+// and y of row r is y_first + r; S only `with_square_sum` (else 0). Precondition as above, and
+// every |x|, |y| <= 32767.
+void accumulate_fit_sums_at(int32_t type, int32_t rows, int32_t cols, int32_t x_first,
+                            int32_t y_first, const int32_t* const* row_starts, FitSums* sums,
+                            bool with_square_sum);
+
 // Fits a surface of `type` to the valid values of `map` inside `window` (nullptr: the map's own
 // window). On success *fit holds the type, its coefficients (unused ones 0), the residual
 // root-mean-square, the origin (window_center of the window) and the number of valid points,
@@ -53,5 +60,20 @@ void accumulate_fit_sums(int32_t type, int32_t rows, int32_t cols, const int32_t
 // *rms_out is written only on success. Precondition: the map holds storage for its window.
 ErrorCode fit_surface(const PhaseMap& map, const Window* window, int32_t type, SurfaceFit* fit,
                       double* rms_out);
+
+// The fit that fit_surface(padded, &window, ...) gives, where `padded` is a map over `window`
+// holding map's values inside map.window and invalid values everywhere else: coordinates are
+// offsets from window_center(window), and only the pixels of map.window are read, so the work
+// follows the map's window, not the padded one. The record, the residual and the codes are
+// exactly those of that call. Without `with_rms` the sum of squares of the values, which only
+// the residual needs, is not formed: the record's rms stays 0 and *rms_out is not written, for
+// callers that only subtract the surface. Codes:
+//   ERR_PARAM_OUT_OF_RANGE  type outside 0..3; *fit not touched
+//   ERR_IMPROPER_WINDOW     `window` of no width or height, or a map window with pixels that
+//                           does not lie inside `window`; *fit holds the type and zeros
+//   ERR_NO_UNIQUE_SOLUTION  as fit_surface (a map window without pixels included)
+// Precondition: the map holds storage for its window.
+ErrorCode fit_surface_padded(const PhaseMap& map, const Window& window, int32_t type,
+                             SurfaceFit* fit, double* rms_out, bool with_rms);
 
 #endif  // HARNIX_FIT_LEAST_SQUARES_H_

@@ -26,6 +26,10 @@ constexpr double SCALE = static_cast<double>(ONE);
 // a double still holds every integer exactly.
 constexpr double SURFACE_LIMIT = 4503599627370496.0;  // 2^52
 
+// Below this bound every integer part, rounding and partial sum of the plane and sphere lies
+// within +-2^30, and their kernels run in 32-bit lanes.
+constexpr double NARROW_LIMIT = 536870912.0;  // 2^29
+
 struct Pair {
   int64_t i;
   int32_t f;
@@ -80,6 +84,10 @@ double surface_bound(const SurfaceFit& fit, double e) {
   return std::fabs(fit.offset) + 4.0 * linear * e + 8.0 * quadratic * e * e;
 }
 
+// The scheme runs over a window: x0, y0 are the coordinates of its first column and row, and
+// every pair is formed as if it started there. A part of the window (all of it for
+// remove_surface) is where pixels are read and written; the pairs at its first column and row
+// come from the same arithmetic, taken in closed form or stepped without touching pixels.
 struct Extent {
   int32_t x0;  // x of the window's first column
   int32_t y0;  // y of the window's first row
@@ -87,7 +95,27 @@ struct Extent {
   int32_t rows;
 };
 
-void remove_piston(int32_t* const* rows, const Extent& e, const SurfaceFit& fit) {
+struct Part {
+  int32_t col;  // first column of the part within the window
+  int32_t row;  // first row of the part within the window
+  int32_t cols;
+  int32_t rows;
+  int32_t* const* starts;  // address of each row's first part pixel
+};
+
+// subtracted() for |r| < 2^30: the 32-bit difference wraps exactly when the true one leaves
+// the 32-bit range, which happens only when v and r differ in sign and the difference takes
+// r's sign.
+inline int32_t subtracted_narrow(int32_t v, int32_t r) {
+  const int32_t d = static_cast<int32_t>(static_cast<uint32_t>(v) - static_cast<uint32_t>(r));
+  const bool wrapped = ((v ^ r) & (v ^ d)) < 0;
+  const bool ok = (v < PHASE_INVALID) & !wrapped & (d < PHASE_INVALID);
+  return ok ? d : v;
+}
+
+// Kernels copy the part's sizes into locals: the pixels they write are 32-bit integers too, so
+// the compiler could not otherwise know the loop bounds stay put.
+void remove_piston(const Part& part, const SurfaceFit& fit) {
   const double o = fit.offset;
   const int64_t r = static_cast<int64_t>(o > 0.0 ? std::trunc(o + 0.5) : std::trunc(o - 0.5));
   // With one r for every pixel, the values that may lose it form one range [lo, hi): valid,
@@ -99,9 +127,10 @@ void remove_piston(int32_t* const* rows, const Extent& e, const SurfaceFit& fit)
   const int32_t lo32 = static_cast<int32_t>(lo);
   const int32_t hi32 = static_cast<int32_t>(hi);
   const uint32_t r32 = static_cast<uint32_t>(r);
-  for (int32_t j = 0; j < e.rows; ++j) {
-    int32_t* px = rows[j];
-    for (int32_t c = 0; c < e.cols; ++c) {
+  const int32_t cols = part.cols;
+  for (int32_t j = 0; j < part.rows; ++j) {
+    int32_t* px = part.starts[j];
+    for (int32_t c = 0; c < cols; ++c) {
       const int32_t v = px[c];
       const int32_t d = static_cast<int32_t>(static_cast<uint32_t>(v) - r32);
       px[c] = (v >= lo32 && v < hi32) ? d : v;
@@ -109,76 +138,136 @@ void remove_piston(int32_t* const* rows, const Extent& e, const SurfaceFit& fit)
   }
 }
 
-// One row of the plane from the pair (i, f). The column step's two parts share the sign of
-// x_coef, so f only ever moves one way and only that carry can occur; testing just that one
-// keeps the pixel-to-pixel dependency short. Along a row the carry waits until |f| exceeds
-// 2^30: f = +-2^30 still rounds right.
-template <bool Rising>
-void plane_row(int32_t* px, int32_t cols, int64_t i, int32_t f, Pair step) {
-  for (int32_t c = 0; c < cols; ++c) {
-    px[c] = subtracted(px[c], round_pair(i, f));
-    i += step.i;
-    f += step.f;
-    if constexpr (Rising) {
-      const bool up = f > ONE;
-      f = up ? f - ONE : f;
-      i += up;
-    } else {
-      const bool down = f < -ONE;
-      f = down ? f + ONE : f;
-      i -= down;
+// Plane, one row. The running pair of the scheme at column c of the window is (i_c, f_c) with
+// i_c ONE + f_c = (Ir + c Ix) ONE + T_c, T_c = Fr + c Fx: each step adds the split column step
+// and carries f only past +-ONE, and only in the direction of Fx. So f_c = T_c until T_c
+// passes ONE (-ONE), and from then on f_c lies in (0, ONE] ([-ONE, 0)); either way f_c < 0
+// exactly when T_c < 0. Rounding i_c up when f_c >= HALF and down when f_c <= -HALF is then
+//   R_c = Ir + c Ix + floor((T_c + HALF - [T_c < 0]) / ONE),
+// which needs no running state: the row splits into at most two spans of one sign of T, and
+// in each the floor of an arithmetic progression (b + k e) / ONE with 0 <= b, e < ONE.
+void plane_span(int32_t* px, int32_t n, int64_t a0, int64_t ia, int64_t t0, int32_t tx,
+                bool narrow) {
+  const int64_t e_whole = tx < 0 ? -1 : 0;
+  const uint64_t e = static_cast<uint64_t>(tx - e_whole * ONE);
+  const int64_t b_whole = t0 >> SURFACE_FRACTION_BITS;  // floor: arithmetic shift
+  const uint64_t b = static_cast<uint64_t>(t0 - b_whole * ONE);
+  const int64_t r0 = a0 + b_whole;
+  const int64_t step = ia + e_whole;
+  if (narrow) {
+    // Every R and every partial sum lies within +-2^30: 32-bit lanes. b + k e stays below 2^46,
+    // so as a double it is exact, and so is its scaling by 2^-30, whose truncation is the floor.
+    uint32_t r_k = static_cast<uint32_t>(r0);
+    const uint32_t step_32 = static_cast<uint32_t>(step);
+    const double bd = static_cast<double>(b);
+    const double ed = static_cast<double>(e);
+    constexpr double INV_ONE = 1.0 / ONE;
+    for (int32_t k = 0; k < n; ++k) {
+      const double u = bd + static_cast<double>(k) * ed;
+      const uint32_t carries = static_cast<uint32_t>(static_cast<int32_t>(u * INV_ONE));
+      px[k] = subtracted_narrow(px[k], static_cast<int32_t>(r_k + carries));
+      r_k += step_32;
     }
+    return;
+  }
+  for (int32_t k = 0; k < n; ++k) {
+    const uint64_t u = b + static_cast<uint64_t>(k) * e;
+    const int64_t r = r0 + k * step + static_cast<int64_t>(u >> SURFACE_FRACTION_BITS);
+    px[k] = subtracted(px[k], r);
   }
 }
 
-void remove_plane(int32_t* const* rows, const Extent& e, const SurfaceFit& fit) {
+void plane_row(int32_t* px, const Part& part, Pair row, Pair step, bool narrow) {
+  const int64_t fr = row.f;
+  const int64_t fx = step.f;
+  // [first, first + count) of the part's columns, relative to the window, with T_c < 0.
+  const int64_t c_begin = part.col;
+  const int64_t c_end = part.col + part.cols;
+  int64_t neg_begin = c_end;
+  int64_t neg_end = c_end;
+  if (fx >= 0) {
+    // T rises: negative below the first c with T_c >= 0.
+    neg_begin = c_begin;
+    neg_end = fr >= 0 ? c_begin : fx == 0 ? c_end : std::clamp((-fr + fx - 1) / fx, c_begin, c_end);
+  } else {
+    // T falls: negative from the first c with T_c < 0 on.
+    neg_begin = fr < 0 ? c_begin : std::clamp(fr / -fx + 1, c_begin, c_end);
+  }
+  auto span = [&](int64_t from, int64_t to, int64_t offset) {
+    if (from >= to) return;
+    plane_span(px + (from - c_begin), static_cast<int32_t>(to - from), row.i + from * step.i,
+               step.i, fr + offset + from * fx, step.f, narrow);
+  };
+  span(c_begin, neg_begin, HALF);
+  span(neg_begin, neg_end, HALF - 1);
+  span(neg_end, c_end, HALF);
+}
+
+void remove_plane(const Extent& e, const Part& part, const SurfaceFit& fit, bool narrow) {
   Pair row = split((e.y0 * fit.y_coef + fit.offset) + e.x0 * fit.x_coef);
   const Pair step_x = split(fit.x_coef);
   const Pair step_y = split(fit.y_coef);
-  for (int32_t j = 0; j < e.rows; ++j) {
-    if (step_x.f >= 0) {
-      plane_row<true>(rows[j], e.cols, row.i, row.f, step_x);
-    } else {
-      plane_row<false>(rows[j], e.cols, row.i, row.f, step_x);
-    }
+  // The row pair is stepped from the window's first row: one addition per row.
+  const int32_t end = part.row + part.rows;
+  for (int32_t j = 0; j < end; ++j) {
+    if (j >= part.row) plane_row(part.starts[j - part.row], part, row, step_x, narrow);
     row.f += step_y.f;
     row.i += step_y.i + row.f / ONE;
     row.f %= ONE;
   }
 }
 
-void remove_sphere(int32_t* const* rows, const Extent& e, const SurfaceFit& fit) {
+void remove_sphere(const Extent& e, const Part& part, const SurfaceFit& fit, bool narrow) {
   const double c2 = fit.x2y2_coef;
   const double x0 = e.x0;
+  const int32_t cols = part.cols;
   int64_t col_i[MAX_SURFACE_COLUMNS];
+  int32_t col_i_narrow[MAX_SURFACE_COLUMNS];
   int32_t col_f[MAX_SURFACE_COLUMNS];
-  for (int32_t c = 0; c < e.cols; ++c) {
-    const double i = c;
+  for (int32_t c = 0; c < part.cols; ++c) {
+    const double i = part.col + c;  // column within the window
     const Pair p = split((i * c2 + fit.x_coef + 2.0 * c2 * x0) * i);
     col_i[c] = p.i;
+    col_i_narrow[c] = static_cast<int32_t>(p.i);
     col_f[c] = p.f;
   }
   const double k = x0 * c2 * x0 + (x0 * fit.x_coef + fit.offset);
-  for (int32_t j = 0; j < e.rows; ++j) {
-    const int64_t y = e.y0 + j;
+  for (int32_t j = 0; j < part.rows; ++j) {
+    const int64_t y = e.y0 + part.row + j;
     const Pair row =
         split((static_cast<double>(y) * fit.y_coef + k) + static_cast<double>(y * y) * c2);
-    int32_t* px = rows[j];
-    for (int32_t c = 0; c < e.cols; ++c) {
+    int32_t* px = part.starts[j];
+    if (narrow) {
+      // carry_and_round in 32 bits: the integer parts stay within +-2^30.
+      constexpr int32_t THREE_HALVES = 3 * HALF;
+      const int32_t ri = static_cast<int32_t>(row.i);
+      for (int32_t c = 0; c < cols; ++c) {
+        const int32_t f = row.f + col_f[c];
+        const int32_t r = ri + col_i_narrow[c] + static_cast<int32_t>(f >= HALF) +
+                          static_cast<int32_t>(f >= THREE_HALVES) -
+                          static_cast<int32_t>(f <= -HALF) -
+                          static_cast<int32_t>(f <= -THREE_HALVES);
+        px[c] = subtracted_narrow(px[c], r);
+      }
+      continue;
+    }
+    for (int32_t c = 0; c < cols; ++c) {
       px[c] = subtracted(px[c], carry_and_round(row.i + col_i[c], row.f + col_f[c]));
     }
   }
 }
 
-void remove_cylinder(int32_t* const* rows, const Extent& e, const SurfaceFit& fit) {
+// The column pairs step from the window's first row down, so rows above the part are stepped
+// without touching pixels.
+void remove_cylinder(const Extent& e, const Part& part, const SurfaceFit& fit) {
   const double x0 = e.x0;
   const double y0 = e.y0;
   int64_t col_i[MAX_SURFACE_COLUMNS];
   int32_t col_f[MAX_SURFACE_COLUMNS];
   int64_t step_i[MAX_SURFACE_COLUMNS];
   int32_t step_f[MAX_SURFACE_COLUMNS];
-  for (int32_t c = 0; c < e.cols; ++c) {
-    const double i = c;
+  for (int32_t c = 0; c < part.cols; ++c) {
+    const double i = part.col + c;
     const Pair step = split((x0 + i) * fit.xy_coef);
     step_i[c] = step.i;
     step_f[c] = step.f;
@@ -188,12 +277,16 @@ void remove_cylinder(int32_t* const* rows, const Extent& e, const SurfaceFit& fi
     col_f[c] = p.f;
   }
   const double k = (y0 * fit.xy_coef + fit.x_coef + x0 * fit.x2_coef) * x0 + fit.offset;
-  for (int32_t j = 0; j < e.rows; ++j) {
-    const double y = e.y0 + j;
-    const Pair row = split((y * fit.y2_coef + fit.y_coef) * y + k);
-    int32_t* px = rows[j];
-    for (int32_t c = 0; c < e.cols; ++c) {
-      px[c] = subtracted(px[c], carry_and_round(row.i + col_i[c], row.f + col_f[c]));
+  for (int32_t j = 0; j < part.row + part.rows; ++j) {
+    const bool inside = j >= part.row;
+    int32_t* px = inside ? part.starts[j - part.row] : nullptr;
+    Pair row{0, 0};
+    if (inside) {
+      const double y = e.y0 + j;
+      row = split((y * fit.y2_coef + fit.y_coef) * y + k);
+    }
+    for (int32_t c = 0; c < part.cols; ++c) {
+      if (inside) px[c] = subtracted(px[c], carry_and_round(row.i + col_i[c], row.f + col_f[c]));
       col_i[c] += step_i[c];
       col_f[c] += step_f[c];
       carry(col_i[c], col_f[c]);
@@ -201,13 +294,9 @@ void remove_cylinder(int32_t* const* rows, const Extent& e, const SurfaceFit& fi
   }
 }
 
-}  // namespace
-
-ErrorCode remove_surface(PhaseMap& map, const Window& window, const SurfaceFit& fit) {
-  if (!fit_type_valid(fit.type)) return ERR_PARAM_OUT_OF_RANGE;
-  if (!window_within(window, map.window)) return ERR_IMPROPER_WINDOW;
-  if (window.width < 1 || window.height < 1) return NO_ERROR;  // no pixel to change
-
+// The checks and the bound shared by both entries, then the kernel of the fit's type over the
+// part. `window` is the window of the scheme; the part lies inside it.
+ErrorCode subtract_part(const Window& window, const Part& part, const SurfaceFit& fit) {
   int16_t own_cx = 0;
   int16_t own_cy = 0;
   window_center(window, &own_cx, &own_cy);
@@ -219,23 +308,52 @@ ErrorCode remove_surface(PhaseMap& map, const Window& window, const SurfaceFit& 
                                  std::fmax(std::abs(e.y0), std::abs(e.y0 + e.rows - 1))) +
                        1.0;
   // Written so that a NaN bound is refused too.
-  if (!(surface_bound(fit, reach) < SURFACE_LIMIT)) return ERR_FP_OVERFLOW;
+  const double bound = surface_bound(fit, reach);
+  if (!(bound < SURFACE_LIMIT)) return ERR_FP_OVERFLOW;
+  if (part.cols < 1 || part.rows < 1) return NO_ERROR;
+  const bool narrow = bound < NARROW_LIMIT;
 
-  int32_t* rows[MAX_MAP_ROWS];
-  map_rows(map, &window, rows);
   switch (fit.type) {
     case piston:
-      remove_piston(rows, e, fit);
+      remove_piston(part, fit);
       break;
     case plane:
-      remove_plane(rows, e, fit);
+      remove_plane(e, part, fit, narrow);
       break;
     case sphere:
-      remove_sphere(rows, e, fit);
+      remove_sphere(e, part, fit, narrow);
       break;
     default:
-      remove_cylinder(rows, e, fit);
+      remove_cylinder(e, part, fit);
       break;
   }
   return NO_ERROR;
+}
+
+}  // namespace
+
+ErrorCode remove_surface(PhaseMap& map, const Window& window, const SurfaceFit& fit) {
+  if (!fit_type_valid(fit.type)) return ERR_PARAM_OUT_OF_RANGE;
+  if (!window_within(window, map.window)) return ERR_IMPROPER_WINDOW;
+  if (window.width < 1 || window.height < 1) return NO_ERROR;  // no pixel to change
+
+  int32_t* rows[MAX_MAP_ROWS];
+  map_rows(map, &window, rows);
+  return subtract_part(window, Part{0, 0, window.width, window.height, rows}, fit);
+}
+
+ErrorCode remove_surface_padded(PhaseMap& map, const Window& window, const SurfaceFit& fit) {
+  if (!fit_type_valid(fit.type)) return ERR_PARAM_OUT_OF_RANGE;
+  // As remove_surface over the padded map's own window: one of no width or height is disjoint
+  // even from itself.
+  if (!window_within(window, window)) return ERR_IMPROPER_WINDOW;
+  const Window& w = map.window;
+  const bool has_pixels = w.width > 0 && w.height > 0;
+  if (has_pixels && !window_within(w, window)) return ERR_IMPROPER_WINDOW;
+
+  int32_t* rows[MAX_MAP_ROWS];
+  if (has_pixels) map_rows(map, nullptr, rows);
+  const Part part{w.x - window.x, w.y - window.y, has_pixels ? w.width : 0,
+                  has_pixels ? w.height : 0, rows};
+  return subtract_part(window, part, fit);
 }

@@ -42,7 +42,21 @@ constexpr int32_t MAX_SURFACE_COLUMNS = 32768;
 //                           reach 2^52 in magnitude (no fit of phase data comes near)
 // Invalid values never change; a window of zero width or height inside the map changes nothing.
 // Precondition: the map holds storage for its window. No heap allocation; the per-column tables and
-// row starts are working storage of the call (about 1 MiB of stack).
+// row starts are working storage of the call (about 1 MiB of stack). Below a surface of 2^29 in
+// magnitude the plane and sphere work in 32-bit lanes; the integers subtracted are the same.
 ErrorCode remove_surface(PhaseMap& map, const Window& window, const SurfaceFit& fit);
+
+// What remove_surface(padded, window, fit) does to the pixels of map.window, where `padded` is a
+// map over `window` holding map's values inside map.window and invalid values everywhere else:
+// the pairs are formed as over the whole of `window` (so every integer subtracted is the same),
+// but only map.window is read and written, and the work follows its size. Codes and the bound
+// are those of that call:
+//   ERR_PARAM_OUT_OF_RANGE  fit.type outside 0..3
+//   ERR_IMPROPER_WINDOW     `window` of no width or height, or a map window with pixels that
+//                           does not lie inside `window`
+//   ERR_FP_OVERFLOW         as remove_surface, for the surface over `window`
+// The map is unchanged on any error; a map window without pixels changes nothing.
+// Precondition: the map holds storage for its window.
+ErrorCode remove_surface_padded(PhaseMap& map, const Window& window, const SurfaceFit& fit);
 
 #endif  // HARNIX_FIT_SUBTRACT_H_

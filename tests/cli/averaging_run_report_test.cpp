@@ -121,7 +121,7 @@ TEST_F(RunDirectory, OutputNamingAnInputLeavesTheInputIntact) {
 }
 
 TEST_F(RunDirectory, CameraTooLargeForThisMachineIsRefusedBeforeAllocating) {
-  const double camera_bytes = 32767.0 * 32767.0 * 46.0;
+  const double camera_bytes = 32767.0 * 32767.0 * 36.0;
   if (double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGESIZE)) >= camera_bytes)
     GTEST_SKIP() << "this machine could hold the working maps of the largest camera";
   MeasurementFile f = full_field(1, 1, {5});

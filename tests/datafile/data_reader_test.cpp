@@ -140,6 +140,50 @@ TEST_F(ReaderTest, NoPhaseBlockLeavesAnEmptyMap) {
   EXPECT_EQ((std::vector<int>{0, 0, 0, 0}), window_of(phase_.window));
 }
 
+// One record read over and over: storage large enough is kept (the same address), a file
+// without a phase block or a damaged one leaves an empty window and the storage, and a larger
+// block replaces it.
+TEST_F(ReaderTest, ReusingReaderKeepsStorageThatIsLargeEnough) {
+  auto file_of = [](int width, int height) {
+    TestFile f = TestFile::with_header(0x881B036F);
+    std::vector<int32_t> values(static_cast<std::size_t>(width * height));
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<int32_t>(i) * 7 - 50;
+    f.add_phase(3, 4, width, height, values);
+    return std::make_pair(f, values);
+  };
+  auto read_reusing = [&](const TestFile& f) {
+    const std::string p = dir_.write("in.dat", f.bytes);
+    return read_data_file_reusing(p.c_str(), nullptr, &attributes_, &phase_);
+  };
+  const auto [big, big_values] = file_of(6, 5);
+  ASSERT_EQ(NO_ERROR, read_reusing(big));
+  EXPECT_EQ(big_values, std::vector<int32_t>(phase_.matrix, phase_.matrix + 30));
+  const int32_t* storage = phase_.matrix;
+
+  const auto [small, small_values] = file_of(2, 3);
+  ASSERT_EQ(NO_ERROR, read_reusing(small));
+  EXPECT_EQ(storage, phase_.matrix);
+  EXPECT_EQ(30u, phase_.size);
+  EXPECT_EQ((std::vector<int>{3, 4, 2, 3}), window_of(phase_.window));
+  EXPECT_EQ(small_values, std::vector<int32_t>(phase_.matrix, phase_.matrix + 6));
+
+  TestFile damaged = big;
+  damaged.truncate(damaged.bytes.size() - 4);
+  EXPECT_EQ(ERR_CORRUPT_DATA_FILE, read_reusing(damaged));
+  TestFile no_phase = TestFile::with_header(0x881B036F);
+  EXPECT_EQ(NO_ERROR, read_reusing(no_phase));
+  for (const TestFile* f : {&damaged, &no_phase}) {
+    read_reusing(*f);
+    EXPECT_EQ((std::vector<int>{0, 0, 0, 0}), window_of(phase_.window));
+    EXPECT_EQ(storage, phase_.matrix);
+  }
+
+  const auto [bigger, bigger_values] = file_of(7, 5);
+  ASSERT_EQ(NO_ERROR, read_reusing(bigger));
+  EXPECT_EQ(35u, phase_.size);
+  EXPECT_EQ(bigger_values, std::vector<int32_t>(phase_.matrix, phase_.matrix + 35));
+}
+
 // The phase byte count only says whether the block exists: width x height values are read.
 TEST_F(ReaderTest, ShortPhaseByteCountStillReadsTheWholeWindow) {
   TestFile f = full_file();

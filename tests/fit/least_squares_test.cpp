@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -274,6 +275,65 @@ TEST(FitSurface, MapWindowWithoutPixelsHasNoSolution) {
     SurfaceFit fit{};
     EXPECT_EQ(fit_surface(t.map, nullptr, cylinder, &fit, nullptr), ERR_NO_UNIQUE_SOLUTION);
   }
+}
+
+// A fit over a window of which only a part holds values is the fit over the whole window
+// with invalid values around that part: the same record, bit for bit, and the same codes.
+class PaddedFit : public testing::TestWithParam<int32_t> {};
+
+TEST_P(PaddedFit, EqualsTheFitOverThePaddedMap) {
+  const int32_t type = GetParam();
+  std::mt19937_64 rng(static_cast<uint64_t>(type) + 40);
+  auto draw = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int trial = 0; trial < 25; ++trial) {
+    const Window w{static_cast<int16_t>(draw(-30, 30)), static_cast<int16_t>(draw(-30, 30)),
+                   static_cast<int16_t>(draw(1, 200)), static_cast<int16_t>(draw(1, 150))};
+    const int16_t pw = static_cast<int16_t>(draw(1, w.width));
+    const int16_t ph = static_cast<int16_t>(draw(1, w.height));
+    const Window part{static_cast<int16_t>(w.x + draw(0, w.width - pw)),
+                      static_cast<int16_t>(w.y + draw(0, w.height - ph)), pw, ph};
+    TestMap inner(part);
+    // Every fifth trial is all invalid, or has large values that make the sums round.
+    const double invalid = trial % 5 == 0 ? 1.0 : 0.2;
+    fill_random(inner, rng, trial % 5 == 1 ? -2000000000 : -300000,
+                trial % 5 == 1 ? 2000000000 : 300000, invalid);
+    TestMap whole(w, PHASE_INVALID);
+    for (int py = part.y; py < part.y + part.height; ++py)
+      for (int px = part.x; px < part.x + part.width; ++px) whole.at(px, py) = inner.at(px, py);
+
+    SurfaceFit want{};
+    SurfaceFit got{};
+    double want_rms = -1;
+    double got_rms = -1;
+    const ErrorCode want_rc = fit_surface(whole.map, &w, type, &want, &want_rms);
+    ASSERT_EQ(fit_surface_padded(inner.map, w, type, &got, &got_rms, true), want_rc) << trial;
+    EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << trial;
+    EXPECT_EQ(got_rms, want_rms) << trial;
+    // Without the residual: the same record but for its rms, which stays 0.
+    SurfaceFit surface_only{};
+    double untouched = -7;
+    ASSERT_EQ(fit_surface_padded(inner.map, w, type, &surface_only, &untouched, false), want_rc);
+    EXPECT_EQ(surface_only.rms, 0.0);
+    EXPECT_EQ(untouched, -7);
+    surface_only.rms = want.rms;
+    EXPECT_EQ(std::memcmp(&surface_only, &want, sizeof want), 0) << trial;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fit, PaddedFit, testing::Values(0, 1, 2, 3));
+
+TEST(FitSurfacePadded, RefusesWindowsTheMapDoesNotFit) {
+  TestMap t(Window{2, 2, 3, 3}, 7);
+  SurfaceFit fit{};
+  EXPECT_EQ(fit_surface_padded(t.map, Window{0, 0, 4, 8}, plane, &fit, nullptr, true),
+            ERR_IMPROPER_WINDOW);
+  EXPECT_EQ(fit_surface_padded(t.map, Window{2, 2, 3, 0}, plane, &fit, nullptr, true),
+            ERR_IMPROPER_WINDOW);
+  EXPECT_EQ(fit_surface_padded(t.map, Window{0, 0, 9, 9}, 7, &fit, nullptr, true),
+            ERR_PARAM_OUT_OF_RANGE);
+  EXPECT_EQ(fit_surface_padded(t.map, Window{0, 0, 9, 9}, plane, &fit, nullptr, true), NO_ERROR);
+  EXPECT_EQ(fit.center_x, 4);
+  EXPECT_EQ(fit.npoints, 9);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "fit/fit_reference.h"
 #include "fit/least_squares.h"
+#include "fit/subtract_reference.h"
 
 namespace {
 
@@ -307,5 +308,117 @@ INSTANTIATE_TEST_SUITE_P(Fit, FixedPointRemoval, testing::ValuesIn(large_cases()
                                   (c.dyadic ? "_dyadic" : "_random") + "_centre" +
                                   std::to_string(c.center_x);
                          });
+
+// The kernels (closed-form plane spans, 32-bit lanes below 2^29, work over a part of the
+// window) against the scheme stepped pixel by pixel over the whole window: the same integers,
+// to the last pixel, for remove_surface and for remove_surface_padded on random windows and
+// parts. Dyadic coefficients put many pixels exactly on halves and on carry boundaries.
+struct SchemeCase {
+  int32_t type;
+  int bits;          // fraction bits of the coefficients; 0: random doubles
+  double magnitude;  // of the offset; beyond 2^29 the kernels leave the 32-bit lanes
+  int centre;        // 0: inside the window, 1: far outside it, 2: the window's own (-1)
+};
+
+void PrintTo(const SchemeCase& c, std::ostream* os) {
+  *os << "type " << c.type << ", " << c.bits << " fraction bits, offset up to " << c.magnitude
+      << ", centre " << c.centre;
+}
+
+class SchemeAgreement : public testing::TestWithParam<SchemeCase> {};
+
+TEST_P(SchemeAgreement, KernelsSubtractTheIntegersOfTheSteppedScheme) {
+  const SchemeCase& c = GetParam();
+  std::mt19937_64 rng(static_cast<uint64_t>(c.type * 1000 + c.bits * 10 + c.centre) +
+                      static_cast<uint64_t>(c.magnitude));
+  std::uniform_real_distribution<double> u(-1, 1);
+  auto coef = [&](double scale) {
+    const double v = u(rng) * scale;
+    return c.bits == 0 ? v : std::round(std::ldexp(v, c.bits)) / std::ldexp(1.0, c.bits);
+  };
+  auto draw = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int trial = 0; trial < 12; ++trial) {
+    const Window w{static_cast<int16_t>(draw(-50, 50)), static_cast<int16_t>(draw(-50, 50)),
+                   static_cast<int16_t>(draw(1, 300)), static_cast<int16_t>(draw(1, 120))};
+    SurfaceFit f = make_fit(c.type, -1, -1);
+    if (c.centre == 0) {
+      f.center_x = static_cast<int16_t>(std::max(0, w.x + draw(0, w.width - 1)));
+      f.center_y = static_cast<int16_t>(std::max(0, w.y + draw(0, w.height - 1)));
+    } else if (c.centre == 1) {
+      f.center_x = static_cast<int16_t>(draw(3000, 9000));
+      f.center_y = static_cast<int16_t>(draw(0, 9000));
+    }
+    f.offset = coef(c.magnitude);
+    if (c.type != piston) {
+      f.x_coef = coef(c.centre == 1 ? 30 : 3);
+      f.y_coef = coef(c.centre == 1 ? 30 : 3);
+    }
+    if (c.type == sphere) f.x2y2_coef = coef(c.centre == 1 ? 2e-3 : 0.2);
+    if (c.type == cylinder) {
+      f.xy_coef = coef(c.centre == 1 ? 2e-3 : 0.2);
+      f.x2_coef = coef(c.centre == 1 ? 2e-3 : 0.2);
+      f.y2_coef = coef(c.centre == 1 ? 2e-3 : 0.2);
+    }
+    // A part of the window holds the values; the padded map is invalid around it.
+    const int16_t pw = static_cast<int16_t>(draw(1, w.width));
+    const int16_t ph = static_cast<int16_t>(draw(1, w.height));
+    const Window part{static_cast<int16_t>(w.x + draw(0, w.width - pw)),
+                      static_cast<int16_t>(w.y + draw(0, w.height - ph)), pw, ph};
+    TestMap whole(w, PHASE_INVALID);
+    TestMap inner(part);
+    fill_random(inner, rng, trial % 3 == 0 ? INT32_MIN : -2000000,
+                trial % 3 == 0 ? PHASE_INVALID - 1 : 2000000, 0.1);
+    for (int py = part.y; py < part.y + part.height; ++py)
+      for (int px = part.x; px < part.x + part.width; ++px) whole.at(px, py) = inner.at(px, py);
+
+    std::vector<int32_t> want = whole.values();
+    subtract_reference::remove(want, w, f);
+    TestMap full(whole);
+    ASSERT_EQ(remove_surface(full.map, w, f), NO_ERROR);
+    ASSERT_EQ(full.values(), want) << "remove_surface, trial " << trial;
+    ASSERT_EQ(remove_surface_padded(inner.map, w, f), NO_ERROR);
+    for (int py = part.y; py < part.y + part.height; ++py)
+      for (int px = part.x; px < part.x + part.width; ++px)
+        ASSERT_EQ(inner.at(px, py), want[static_cast<size_t>((py - w.y) * w.width + (px - w.x))])
+            << "remove_surface_padded, trial " << trial << " at " << px << "," << py;
+  }
+}
+
+std::vector<SchemeCase> scheme_cases() {
+  std::vector<SchemeCase> cases;
+  for (int32_t type = piston; type <= cylinder; ++type)
+    for (int bits : {0, 2, 6})
+      for (double magnitude : {1e5, 3e9})
+        for (int centre : {0, 1, 2}) cases.push_back({type, bits, magnitude, centre});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Fit, SchemeAgreement, testing::ValuesIn(scheme_cases()),
+                         [](const testing::TestParamInfo<SchemeCase>& info) {
+                           const SchemeCase& c = info.param;
+                           return "type" + std::to_string(c.type) + "_bits" +
+                                  std::to_string(c.bits) +
+                                  (c.magnitude > 1e9 ? "_wide" : "_narrow") + "_centre" +
+                                  std::to_string(c.centre);
+                         });
+
+// The padded entry's own checks, each leaving the map unchanged.
+TEST(RemoveSurfacePadded, RefusesWhatTheCallOverThePaddedMapRefuses) {
+  const struct {
+    SurfaceFit fit;
+    Window window;
+    ErrorCode rc;
+  } cases[] = {
+      {with(plane, 1, 0.5, 0), Window{0, 0, 0, 5}, ERR_IMPROPER_WINDOW},  // no width
+      {with(plane, 1, 0.5, 0), Window{3, 0, 8, 8}, ERR_IMPROPER_WINDOW},  // map sticks out
+      {with(5, 1, 0.5, 0), Window{0, 0, 8, 8}, ERR_PARAM_OUT_OF_RANGE},
+      {with(sphere, 0, 0, 1e40), Window{-5, -5, 20, 20}, ERR_FP_OVERFLOW},
+  };
+  for (const auto& c : cases) {
+    TestMap t(Window{1, 1, 4, 4}, 5);
+    EXPECT_EQ(remove_surface_padded(t.map, c.window, c.fit), c.rc);
+    for (int32_t v : t.values()) EXPECT_EQ(v, 5);
+  }
+}
 
 }  // namespace

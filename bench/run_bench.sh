@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Whole-run benchmark: harnix against the plain reference loop on generated measurements.
+#
+#   bench/run_bench.sh [ROUNDS]      (default 11 rounds)
+#
+# Builds the optimised harnix, harnix-util, harnix-reference-loop and harnix-whole-run, generates
+# (once) 64 measurements of 1024 x 1024 and 256 of 640 x 480 with `harnix-util synth` under
+# build/bench/data, reads them once so that the page cache holds them, and then, for each set,
+# runs in alternation the reference loop and `harnix -AvgOut -SdevOut -CountOut` with
+# -SdevRemove None, Plane and Sphere, reporting medians and their ratios to the reference loop.
+# Last, the peak memory of each program for N = 10, 100 and 1000 inputs (the 640 x 480 files
+# named over and over). Extra synth options (for instance "--mixed --windows") can be given in
+# SYNTH_OPTIONS; they name a separate data directory.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+rounds=${1:-11}
+synth_options=${SYNTH_OPTIONS:-}
+
+cmake --preset release >/dev/null
+cmake --build --preset release -j2 --target harnix harnix-util harnix-reference-loop \
+  harnix-whole-run >/dev/null
+
+bin=build/release
+data=build/bench/data${synth_options:+-$(echo "$synth_options" | tr -c 'a-z0-9' '_')}
+out=build/bench/out
+mkdir -p "$data" "$out"
+
+# Generates a set once: NAME COUNT WIDTH HEIGHT.
+make_set() {
+  local dir=$data/$1
+  if [[ -f $dir/list.txt && $(wc -l <"$dir/list.txt") -eq $2 ]]; then return; fi
+  local need_kib=$(($2 * $3 * $4 * 4 / 1024 + 4096))
+  local free_kib
+  free_kib=$(df -Pk "$data" | awk 'NR == 2 { print $4 }')
+  if ((free_kib < 2 * need_kib)); then
+    echo "run_bench.sh: not enough free disk for $1 ($need_kib KiB needed)" >&2
+    df -h "$data" >&2
+    exit 1
+  fi
+  rm -rf "$dir"
+  # shellcheck disable=SC2086
+  "$bin/tools/harnix-util" synth --out "$dir" --count "$2" --width "$3" --height "$4" --seed 9 \
+    $synth_options >/dev/null
+}
+
+make_set cam1024 64 1024 1024
+make_set cam640 256 640 480
+
+# The 640 x 480 files named over and over, N names in all.
+for n in 10 100 1000; do
+  awk -v n="$n" '{ name[NR] = $0 } END { for (i = 0; i < n; ++i) print name[i % NR + 1] }' \
+    "$data/cam640/list.txt" >"$data/cam640/list_$n.txt"
+done
+
+harnix_args() {  # LIST REMOVE
+  echo "$bin/harnix -Overwrite -AvgOut $out/avg.dat -SdevOut $out/sdev.dat -CountOut $out/count.dat \
+    -SdevRemove $2 @$1"
+}
+
+for set in cam1024 cam640; do
+  list=$data/$set/list.txt
+  cat $(cat "$list") >/dev/null  # warm the page cache
+  n=$(wc -l <"$list")
+  echo
+  echo "== $set: $n inputs ($(du -sh "$data/$set" | cut -f1)), $rounds rounds"
+  # shellcheck disable=SC2046
+  "$bin/bench/harnix-whole-run" "$rounds" \
+    -- reference "$bin/bench/harnix-reference-loop" "$out/ref" "$n" "$list" \
+    -- harnix-None $(harnix_args "$list" None) \
+    -- harnix-Plane $(harnix_args "$list" Plane) \
+    -- harnix-Sphere $(harnix_args "$list" Sphere)
+done
+
+echo
+echo "== peak memory by N (640 x 480 camera)"
+for n in 10 100 1000; do
+  list=$data/cam640/list_$n.txt
+  echo "-- N = $n"
+  # shellcheck disable=SC2046
+  "$bin/bench/harnix-whole-run" 1 \
+    -- reference "$bin/bench/harnix-reference-loop" "$out/ref" 1 "$list" \
+    -- harnix-None $(harnix_args "$list" None) \
+    -- harnix-Plane $(harnix_args "$list" Plane) | awk '{ print $1, $NF }' | column -t
+done

@@ -1,0 +1,112 @@
+// Times whole programs run after run in alternation and reports, for each, the median wall
+// time and its ratio to the first program's median, the median processor time (user and
+// system, from wait4) and its ratio, and the peak resident memory of the process.
+//
+// usage: harnix-whole-run ROUNDS -- NAME PROGRAM ARG... [-- NAME PROGRAM ARG...]...
+//
+// Each round runs every program once, in the order given, so that a slow spell of the machine
+// falls on all of them alike. Standard output of the programs is discarded; a program that exits
+// with a status other than 0 stops the benchmark. Peak memory is the largest ru_maxrss of the
+// runs (from wait4), in MiB.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Program {
+  std::string name;
+  std::vector<char*> argv;  // ends with nullptr
+  std::vector<double> seconds;
+  std::vector<double> cpu_seconds;  // user + system
+  long peak_kib = 0;
+};
+
+void run_once(Program& p) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    std::perror("fork");
+    std::exit(1);
+  }
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, STDOUT_FILENO);
+    execvp(p.argv[0], p.argv.data());
+    std::perror(p.argv[0]);
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage;
+  if (wait4(pid, &status, 0, &usage) != pid) {
+    std::perror("wait4");
+    std::exit(1);
+  }
+  const auto stop = std::chrono::steady_clock::now();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "harnix-whole-run: %s failed (status %d)\n", p.name.c_str(), status);
+    std::exit(1);
+  }
+  p.seconds.push_back(std::chrono::duration<double>(stop - start).count());
+  auto as_seconds = [](const timeval& t) { return double(t.tv_sec) + 1e-6 * double(t.tv_usec); };
+  p.cpu_seconds.push_back(as_seconds(usage.ru_utime) + as_seconds(usage.ru_stime));
+  p.peak_kib = std::max(p.peak_kib, usage.ru_maxrss);
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 5 || std::strcmp(argv[2], "--") != 0) {
+    std::fputs(
+        "usage: harnix-whole-run ROUNDS -- NAME PROGRAM ARG... [-- NAME PROGRAM ARG...]...\n",
+        stderr);
+    return 1;
+  }
+  const int rounds = std::max(1, std::atoi(argv[1]));
+  std::vector<Program> programs;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--") == 0) {
+      if (i + 2 >= argc) {
+        std::fputs("harnix-whole-run: a NAME and a PROGRAM follow each --\n", stderr);
+        return 1;
+      }
+      programs.push_back(Program{argv[i + 1], {}, {}, {}, 0});
+      i += 1;
+      continue;
+    }
+    programs.back().argv.push_back(argv[i]);
+  }
+  for (Program& p : programs) p.argv.push_back(nullptr);
+
+  for (int r = 0; r < rounds; ++r) {
+    for (Program& p : programs) run_once(p);
+  }
+  const double base = median(programs.front().seconds);
+  const double cpu_base = median(programs.front().cpu_seconds);
+  std::printf("%-16s %9s %9s %9s %7s %9s %7s %9s\n", "program", "median s", "min s", "max s",
+              "ratio", "cpu s", "ratio", "peak MiB");
+  for (const Program& p : programs) {
+    const double m = median(p.seconds);
+    const double cpu = median(p.cpu_seconds);
+    std::printf("%-16s %9.4f %9.4f %9.4f %7.2f %9.4f %7.2f %9.1f\n", p.name.c_str(), m,
+                *std::min_element(p.seconds.begin(), p.seconds.end()),
+                *std::max_element(p.seconds.begin(), p.seconds.end()), m / base, cpu,
+                cpu / cpu_base, double(p.peak_kib) / 1024.0);
+  }
+  return 0;
+}

@@ -1,0 +1,54 @@
+// Fused element operations: what a sequence of element operations does to one span of
+// elements, in one pass. Each names the sequence it stands for; over the span it gives the
+// very same values, bit for bit. They work on contiguous spans (a row of a map, or a whole map)
+// given as pointers, so that a caller can pair a row of one map with the matching part of a row
+// of another; windows and storage are the caller's to check.
+//
+// Sums and counts: a sum whose count is 0 must hold 0.0. real_map_accumulate then makes the
+// sum v where it would have set it to v, since 0.0 + v is v for every value added here (none
+// is -0.0), so the spans add without looking at the count.
+#ifndef HARNIX_MAPS_FUSED_OPS_H_
+#define HARNIX_MAPS_FUSED_OPS_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "cli/error_codes.h"
+
+// phase_to_real, then real_map_accumulate into sum and count: each valid phase value v adds v
+// to its sum and one to its count. A sum of phase values cannot leave +-REAL_INVALID (adding a
+// 32-bit integer to a double of magnitude at most REAL_INVALID never rounds beyond it), so no
+// check is needed.
+void accumulate_phase_span(const int32_t* values, std::size_t n, double* sum, int16_t* count);
+
+// The deviation step: phase_to_real, real_map_accumulate into sum and count, real_map_square,
+// real_map_accumulate into sum_sq (whose count equals `count`). Squares of 32-bit values stay
+// below 2^62, far from REAL_INVALID, so neither the squaring nor the sums can fail.
+void accumulate_phase_squares_span(const int32_t* values, std::size_t n, double* sum,
+                                   int16_t* count, double* sum_sq);
+
+// A scaled input: phase_to_real, real_map_scale by f, real_map_accumulate into sum and count,
+// real_to_phase. Each valid v gives h = v f, which is added to its sum; out (which may be
+// `values` itself, or nullptr when not wanted) receives h rounded half away from zero, or
+// PHASE_INVALID where v is invalid or h lies outside [-2^26, 2^26 - 1]. ERR_FP_OVERFLOW when a
+// product reaches +-REAL_INVALID or a sum leaves it; the sums and out are then left part-way
+// (the caller abandons them).
+ErrorCode accumulate_scaled_span(const int32_t* values, std::size_t n, double f, double* sum,
+                                 int16_t* count, int32_t* out);
+
+// The average result: real_map_average of sum by count with minimum k (k < 1 counts as 1),
+// then real_to_phase into out.
+void average_to_phase_span(const double* sum, const int16_t* count, int16_t k, std::size_t n,
+                           int32_t* out);
+
+// The deviation result: real_map_square of sum; real_map_average of it by count with minimum k;
+// real_map_subtract of that from sum_sq; real_map_average of the difference by count with
+// minimum k; real_map_sqrt; real_to_phase into out. ERR_FP_OVERFLOW, with out unspecified, when
+// a square of a sum reaches REAL_INVALID.
+ErrorCode deviation_to_phase_span(const double* sum, const double* sum_sq, const int16_t* count,
+                                  int16_t k, std::size_t n, int32_t* out);
+
+// The count result: out = count where it is not 0, else PHASE_INVALID.
+void count_to_phase_span(const int16_t* count, std::size_t n, int32_t* out);
+
+#endif  // HARNIX_MAPS_FUSED_OPS_H_

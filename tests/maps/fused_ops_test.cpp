@@ -1,0 +1,207 @@
+// Each fused operation against the chain of element operations it stands for, on random spans
+// with markers, values at the limits, sums near REAL_INVALID and every count below and above
+// the minimum. The chains start from sums filled with the marker, the fused spans from zeros;
+// wherever a count is not 0 the two must agree bit for bit, and their results everywhere.
+#include "maps/fused_ops.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "maps/element_ops.h"
+#include "support/test_maps.h"
+
+namespace {
+
+constexpr double L = REAL_INVALID;
+constexpr int16_t N = 997;  // elements of every span: not a multiple of any vector width
+constexpr Window SPAN{0, 0, N, 1};
+
+bool same_bits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Phase values: ordinary ones, markers of every kind and the extremes.
+std::vector<int32_t> random_phase(std::mt19937_64& rng, double invalid, int32_t spread) {
+  std::uniform_int_distribution<int32_t> value(-spread, spread);
+  std::uniform_int_distribution<int32_t> marker(PHASE_INVALID, INT32_MAX);
+  std::uniform_real_distribution<double> u(0, 1);
+  std::vector<int32_t> v(N);
+  for (int32_t& x : v) {
+    const double r = u(rng);
+    x = r < invalid ? marker(rng) : r < invalid + 0.01 ? INT32_MIN : value(rng);
+  }
+  v[0] = PHASE_INVALID - 1;
+  v[1] = 0;
+  return v;
+}
+
+// The state of the sums before a span is added: counts 0 to 3 and sums of earlier values.
+struct Sums {
+  std::vector<double> chain;  // REAL_INVALID where the count is 0
+  std::vector<double> fused;  // 0.0 there
+  std::vector<int16_t> count;
+};
+
+Sums random_sums(std::mt19937_64& rng, double magnitude) {
+  std::uniform_int_distribution<int> c(0, 3);
+  std::uniform_real_distribution<double> s(-magnitude, magnitude);
+  Sums r{std::vector<double>(N), std::vector<double>(N), std::vector<int16_t>(N)};
+  for (int i = 0; i < N; ++i) {
+    r.count[i] = static_cast<int16_t>(c(rng));
+    r.fused[i] = r.count[i] == 0 ? 0.0 : std::round(s(rng));
+    r.chain[i] = r.count[i] == 0 ? L : r.fused[i];
+  }
+  return r;
+}
+
+// The sums after the chain and after the fused span agree wherever a value was counted.
+void expect_same_sums(const std::vector<double>& chain, const std::vector<int16_t>& chain_count,
+                      const std::vector<double>& fused, const std::vector<int16_t>& fused_count) {
+  ASSERT_EQ(chain_count, fused_count);
+  for (int i = 0; i < N; ++i) {
+    if (chain_count[i] == 0) continue;
+    ASSERT_TRUE(same_bits(chain[i], fused[i]))
+        << "element " << i << ": " << chain[i] << " against " << fused[i];
+  }
+}
+
+struct AddCase {
+  const char* name;
+  double factor;     // 1: the unscaled spans
+  int32_t spread;    // of the phase values
+  double magnitude;  // of the earlier sums
+  bool overflows;    // the chain fails with ERR_FP_OVERFLOW
+};
+
+void PrintTo(const AddCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class FusedAccumulation : public ::testing::TestWithParam<AddCase> {};
+
+TEST_P(FusedAccumulation, EqualsTheChainOfElementOperations) {
+  const AddCase& c = GetParam();
+  std::mt19937_64 rng(static_cast<uint64_t>(c.spread) + static_cast<uint64_t>(c.factor * 8));
+  for (int trial = 0; trial < 20; ++trial) {
+    const std::vector<int32_t> values = random_phase(rng, 0.1, c.spread);
+    Sums avg = random_sums(rng, c.magnitude);
+    Sums dev = random_sums(rng, 1e12);
+    Sums sq = dev;  // counts of the squares follow those of the sums
+    for (double& v : sq.fused) v = v * v;
+    for (int i = 0; i < N; ++i) sq.chain[i] = sq.count[i] == 0 ? L : sq.fused[i];
+
+    // The chain: placed, converted, scaled, accumulated; rounded back for the deviation, which
+    // then adds the values and their squares.
+    OwnedPhase phase(SPAN, values);
+    OwnedReal height(SPAN, 0.0);
+    OwnedReal sum_avg(SPAN, avg.chain), sum_dev(SPAN, dev.chain), sum_sq(SPAN, sq.chain);
+    OwnedCount count_avg(SPAN, avg.count), count_dev(SPAN, dev.count), count_sq(SPAN, sq.count);
+    ASSERT_EQ(NO_ERROR, phase_to_real(phase.m, height.m));
+    ErrorCode chain_rc = NO_ERROR;
+    if (c.factor != 1.0) {
+      chain_rc = real_map_scale(height.m, c.factor);
+      if (chain_rc == NO_ERROR) chain_rc = real_to_phase(height.m, phase.m);
+    }
+    if (chain_rc == NO_ERROR) chain_rc = real_map_accumulate(height.m, sum_avg.m, count_avg.m);
+    ASSERT_EQ(c.overflows, chain_rc == ERR_FP_OVERFLOW) << "trial " << trial;
+
+    std::vector<int32_t> rounded = values;
+    std::vector<int16_t> fused_avg_count = avg.count;
+    if (c.factor != 1.0) {
+      const ErrorCode rc = accumulate_scaled_span(values.data(), N, c.factor, avg.fused.data(),
+                                                  fused_avg_count.data(), rounded.data());
+      ASSERT_EQ(chain_rc, rc);
+      if (rc != NO_ERROR) continue;
+      ASSERT_EQ(phase.values(), rounded);
+    } else {
+      accumulate_phase_span(values.data(), N, avg.fused.data(), fused_avg_count.data());
+    }
+    expect_same_sums(sum_avg.values(), count_avg.values(), avg.fused, fused_avg_count);
+
+    ASSERT_EQ(NO_ERROR, phase_to_real(phase.m, height.m));
+    ASSERT_EQ(NO_ERROR, real_map_accumulate(height.m, sum_dev.m, count_dev.m));
+    ASSERT_EQ(NO_ERROR, real_map_square(height.m));
+    ASSERT_EQ(NO_ERROR, real_map_accumulate(height.m, sum_sq.m, count_sq.m));
+    accumulate_phase_squares_span(rounded.data(), N, dev.fused.data(), dev.count.data(),
+                                  sq.fused.data());
+    expect_same_sums(sum_dev.values(), count_dev.values(), dev.fused, dev.count);
+    expect_same_sums(sum_sq.values(), count_sq.values(), sq.fused, dev.count);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spans, FusedAccumulation,
+    ::testing::Values(
+        AddCase{"Unscaled", 1.0, 2000000000, 1e15, false},
+        // Halves: with a factor of 1/8, every value that is 4 modulo 8 lands on one.
+        AddCase{"EighthRoundsHalves", 0.125, 3000000, 1e9, false},
+        // Products beyond +-2^26 stay in the average and become markers for the deviation.
+        AddCase{"ScaledBeyondThePhaseRange", 32.0, 200000000, 1e9, false},
+        AddCase{"IrregularFactor", 1.0000001234, 2000000000, 1e15, false},
+        AddCase{"ProductReachesTheLimit", 1e30, 2000000000, 1e9, true},
+        AddCase{"SumLeavesTheLimit", 1e29, 2000000000, 3.4e38, true}),
+    [](const ::testing::TestParamInfo<AddCase>& info) { return std::string(info.param.name); });
+
+// Results: sums and counts as the run leaves them (marker-filled for the chain, zeros for the
+// spans where nothing was counted), with counts on both sides of the minimum, sums exactly at
+// the limit, and sums of squares that make the variance round below zero.
+TEST(FusedResults, EqualTheChainsOfElementOperations) {
+  std::mt19937_64 rng(31);
+  std::uniform_int_distribution<int> c(0, 5);
+  std::uniform_real_distribution<double> s(-1e7, 1e7);
+  std::uniform_real_distribution<double> u(0, 1);
+  for (int16_t k : {int16_t{-1}, int16_t{1}, int16_t{3}}) {
+    for (int trial = 0; trial < 10; ++trial) {
+      std::vector<int16_t> count(N);
+      std::vector<double> sum_chain(N), sum_fused(N), sq_chain(N), sq_fused(N);
+      for (int i = 0; i < N; ++i) {
+        count[i] = static_cast<int16_t>(c(rng));
+        const double total = std::round(s(rng));
+        const double r = u(rng);
+        // Squares: exact, a little less than the mean square allows (negative variance), or
+        // larger; now and then a sum at the limit or one whose square overflows.
+        double squares = r < 0.3 ? total * total / std::max<int16_t>(count[i], 1)
+                                 : std::fabs(total) * std::fabs(total) * (1 + u(rng));
+        if (r < 0.1) squares = std::nextafter(squares, 0.0);
+        sum_fused[i] = count[i] == 0 ? 0.0 : r > 0.995 ? L : total;
+        sq_fused[i] = count[i] == 0 ? 0.0 : squares;
+        sum_chain[i] = count[i] == 0 ? L : sum_fused[i];
+        sq_chain[i] = count[i] == 0 ? L : sq_fused[i];
+      }
+      const bool overflow_trial = trial == 9;
+      if (overflow_trial) sum_fused[5] = sum_chain[5] = 2e19;
+      if (overflow_trial) count[5] = 2;
+
+      OwnedReal sum(SPAN, sum_chain), sum_sq(SPAN, sq_chain), out(SPAN, 0.0);
+      OwnedCount cnt(SPAN, count);
+      OwnedPhase want(SPAN, 0);
+      std::vector<int32_t> got(N);
+
+      ASSERT_EQ(NO_ERROR, real_map_average(out.m, sum.m, cnt.m, k));
+      ASSERT_EQ(NO_ERROR, real_to_phase(out.m, want.m));
+      average_to_phase_span(sum_fused.data(), count.data(), k, N, got.data());
+      EXPECT_EQ(want.values(), got) << "average, k " << k;
+
+      ErrorCode rc = real_map_square(sum.m);
+      ASSERT_EQ(rc, deviation_to_phase_span(sum_fused.data(), sq_fused.data(), count.data(), k, N,
+                                            got.data()));
+      ASSERT_EQ(overflow_trial, rc == ERR_FP_OVERFLOW);
+      if (rc == NO_ERROR) {
+        ASSERT_EQ(NO_ERROR, real_map_average(out.m, sum.m, cnt.m, k));
+        ASSERT_EQ(NO_ERROR, real_map_subtract(sum_sq.m, out.m, sum_sq.m));
+        ASSERT_EQ(NO_ERROR, real_map_average(out.m, sum_sq.m, cnt.m, k));
+        real_map_sqrt(out.m);
+        ASSERT_EQ(NO_ERROR, real_to_phase(out.m, want.m));
+        EXPECT_EQ(want.values(), got) << "deviation, k " << k;
+      }
+
+      count_to_phase_span(count.data(), N, got.data());
+      for (int i = 0; i < N; ++i) EXPECT_EQ(count[i] != 0 ? count[i] : PHASE_INVALID, got[i]);
+    }
+  }
+}
+
+}  // namespace
