@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build's Debian packages when one is missing (needs root or sudo; does nothing when
-# everything is present).
+# everything is present). clang and its fuzzer runtime build the fuzz targets.
 set -euo pipefail
-packages=(g++ cmake libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(g++ cmake libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
