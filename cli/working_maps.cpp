@@ -1,7 +1,6 @@
 #include "cli/working_maps.h"
 
-#include <unistd.h>
-
+#include "maps/memory_limit.h"
 #include "maps/storage.h"
 
 void working_maps_init(WorkingMaps& maps) {
@@ -24,7 +23,7 @@ static ErrorCode create_over(Map& map, const Window& window) {
 ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height) {
   // A camera of up to 32767 x 32767 pixels asks for tens of gigabytes: refuse it here rather
   // than be killed by the system part-way through filling the maps.
-  ErrorCode rc = check_memory_bound(width, height, physical_memory_bytes());
+  ErrorCode rc = check_memory_bound(width, height, memory_limit_bytes());
   if (rc != NO_ERROR) return rc;
   const Window camera{0, 0, width, height};
   if ((rc = create_over(maps.work_phase, camera)) != NO_ERROR) return rc;
@@ -57,15 +56,7 @@ void working_maps_free(WorkingMaps& maps) {
 
 ErrorCode check_memory_bound(int32_t width, int32_t height, uint64_t physical_bytes) {
   if (physical_bytes == 0 || width <= 0 || height <= 0) return NO_ERROR;
-  // At most 32767 x 32767 x 46 bytes: far inside 64 bits.
-  const uint64_t needed = uint64_t(width) * uint64_t(height) * RUN_BYTES_PER_CAMERA_PIXEL;
-  return needed > physical_bytes ? ERR_NO_MEM : NO_ERROR;
-}
-
-uint64_t physical_memory_bytes() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page_size = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || page_size <= 0) return 0;
-  if (uint64_t(pages) > UINT64_MAX / uint64_t(page_size)) return UINT64_MAX;
-  return uint64_t(pages) * uint64_t(page_size);
+  // At most 32767 x 32767 x 50 bytes: far inside 64 bits.
+  return check_memory_need(uint64_t(width) * uint64_t(height) * RUN_BYTES_PER_CAMERA_PIXEL,
+                           physical_bytes);
 }
