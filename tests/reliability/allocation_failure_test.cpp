@@ -84,6 +84,7 @@ class AllocationFailureTest : public ::testing::TestWithParam<SweepCase> {
     EXPECT_TRUE(r.ok) << r.err;
     EXPECT_EQ(counter.requests(), counter.releases());
     for (const std::string& name : outputs()) complete_.push_back(read_file_bytes(name));
+    RecordProperty("requests", counter.requests());
     return counter.requests();
   }
 
