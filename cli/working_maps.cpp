@@ -1,9 +1,8 @@
 #include "cli/working_maps.h"
 
-#include <unistd.h>
-
 #include <cstring>
 
+#include "maps/memory_limit.h"
 #include "maps/storage.h"
 
 void working_maps_init(WorkingMaps& maps) {
@@ -32,7 +31,7 @@ ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height, 
                               bool separate) {
   // A camera of up to 32767 x 32767 pixels asks for tens of gigabytes: refuse it here rather
   // than be killed by the system part-way through filling the maps.
-  ErrorCode rc = check_memory_bound(width, height, physical_memory_bytes());
+  ErrorCode rc = check_memory_bound(width, height, memory_limit_bytes());
   if (rc != NO_ERROR) return rc;
   const Window camera{0, 0, width, height};
   maps.camera = camera;
@@ -78,17 +77,9 @@ void working_maps_free(WorkingMaps& maps) {
   maps.separate_deviation = false;
 }
 
-ErrorCode check_memory_bound(int32_t width, int32_t height, uint64_t physical_bytes) {
-  if (physical_bytes == 0 || width <= 0 || height <= 0) return NO_ERROR;
-  // At most 32767 x 32767 x 36 bytes: far inside 64 bits.
-  const uint64_t needed = uint64_t(width) * uint64_t(height) * RUN_BYTES_PER_CAMERA_PIXEL;
-  return needed > physical_bytes ? ERR_NO_MEM : NO_ERROR;
-}
-
-uint64_t physical_memory_bytes() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page_size = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || page_size <= 0) return 0;
-  if (uint64_t(pages) > UINT64_MAX / uint64_t(page_size)) return UINT64_MAX;
-  return uint64_t(pages) * uint64_t(page_size);
+ErrorCode check_memory_bound(int32_t width, int32_t height, uint64_t limit_bytes) {
+  if (width <= 0 || height <= 0) return NO_ERROR;
+  // At most 32767 x 32767 x 40 bytes: far inside 64 bits.
+  return check_memory_need(uint64_t(width) * uint64_t(height) * RUN_BYTES_PER_CAMERA_PIXEL,
+                           limit_bytes);
 }

@@ -29,8 +29,9 @@ struct WorkingMaps {
 };
 
 // Bytes the run holds at most per camera pixel: three double maps, two 16-bit count maps and
-// one 32-bit result map, plus one 32-bit input map of the camera's size.
-constexpr uint64_t RUN_BYTES_PER_CAMERA_PIXEL = 3 * 8 + 2 * 2 + 4 + 4;
+// one 32-bit result map, plus one 32-bit input (or output) map of the camera's size and, while an
+// output is written, the writer's big-endian copy of it.
+constexpr uint64_t RUN_BYTES_PER_CAMERA_PIXEL = 3 * 8 + 2 * 2 + 4 + 4 + 4;
 
 // Zeroes every record (no storage). Call before anything else so that working_maps_free is safe
 // on every way out.
@@ -56,10 +57,8 @@ CountMap& deviation_count(WorkingMaps& maps);
 void working_maps_free(WorkingMaps& maps);
 
 // ERR_NO_MEM when width x height camera pixels at RUN_BYTES_PER_CAMERA_PIXEL exceed
-// `physical_bytes`; NO_ERROR otherwise, and always when physical_bytes is 0 (unknown).
-ErrorCode check_memory_bound(int32_t width, int32_t height, uint64_t physical_bytes);
-
-// The machine's physical memory in bytes, or 0 when the system does not tell.
-uint64_t physical_memory_bytes();
+// `limit_bytes` (memory_limit_bytes, maps/memory_limit.h); NO_ERROR otherwise, and always when
+// limit_bytes is 0 (unknown).
+ErrorCode check_memory_bound(int32_t width, int32_t height, uint64_t limit_bytes);
 
 #endif  // HARNIX_CLI_WORKING_MAPS_H_

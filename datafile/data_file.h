@@ -19,7 +19,9 @@
 //                              4 x width x height, a file too short for the blocks to be read
 //                              (found before their storage is allocated when the stream can tell
 //                              its size), a block ending early or a stream error inside it
-//   ERR_NO_MEM                 block storage cannot be obtained
+//   ERR_NO_MEM                 block storage cannot be obtained, or would exceed the memory the
+//                              program can count on (memory_limit_bytes, maps/memory_limit.h);
+//                              the latter is found before anything is allocated
 // A phase block holds width x height values whatever its (positive) byte count says.
 //
 // Writing: a map takes part only when it holds storage. The header variant follows from the

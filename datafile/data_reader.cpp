@@ -1,7 +1,8 @@
 // Reading a Planoryx data file: the header in one read, each data block in one read converted
 // in place in one pass. Sizes are checked against the header and, when the stream can tell, the
 // bytes left in it before any block storage is allocated, so that a hostile header can neither
-// overrun a map's storage nor make the reader allocate what the file cannot fill.
+// overrun a map's storage nor make the reader allocate what the file cannot fill or the machine
+// cannot hold.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include "datafile/data_file.h"
 #include "datafile/file_name.h"
 #include "datafile/header_layout.h"
+#include "maps/memory_limit.h"
 #include "maps/storage.h"
 
 namespace {
@@ -108,6 +110,10 @@ ErrorCode read_parts(std::FILE* stream, OriginInfo* origin, DataAttributes* attr
     const int64_t left = remaining_bytes(stream);
     if (left >= 0 && left < needed) return ERR_CORRUPT_DATA_FILE;
   }
+  // A 32767 x 32767 phase map is 4 GiB: refuse storage the machine cannot hold before asking
+  // for it, rather than be ended by the system while the block is read into it.
+  if (check_memory_need(2 * intensity_count + 4 * phase_count, memory_limit_bytes()) != NO_ERROR)
+    return ERR_NO_MEM;
 
   if (in.byte_count > 0) {
     if (intensity != nullptr) {

@@ -23,8 +23,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, MemoryBoundTest,
                          ::testing::Values(BoundCase{32767, 32767, 16 * kGiB, ERR_NO_MEM},
                                            BoundCase{32767, 32767, 64 * kGiB, NO_ERROR},
                                            BoundCase{2048, 2048, 16 * kGiB, NO_ERROR},
-                                           BoundCase{100, 10, 36000, NO_ERROR},  // exactly fits
-                                           BoundCase{100, 10, 35999, ERR_NO_MEM},
+                                           BoundCase{100, 10, 40000, NO_ERROR},  // exactly fits
+                                           BoundCase{100, 10, 39999, ERR_NO_MEM},
                                            // Physical memory unknown: no bound.
                                            BoundCase{32767, 32767, 0, NO_ERROR}));
 

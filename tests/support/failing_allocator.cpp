@@ -8,6 +8,7 @@
 namespace {
 
 int fail_from = 0;
+bool fail_once = false;
 int request_count = 0;
 int release_count = 0;
 std::size_t largest_request = 0;
@@ -15,7 +16,7 @@ std::size_t largest_request = 0;
 bool next_fails(std::size_t bytes) {
   ++request_count;
   largest_request = std::max(largest_request, bytes);
-  return fail_from > 0 && request_count >= fail_from;
+  return fail_from > 0 && (fail_once ? request_count == fail_from : request_count >= fail_from);
 }
 
 void* counted_allocate(std::size_t bytes) {
@@ -34,8 +35,9 @@ void counted_release(void* block) {
 
 }  // namespace
 
-FailingAllocator::FailingAllocator(int fail_at) {
+FailingAllocator::FailingAllocator(int fail_at, bool only_that_one) {
   fail_from = fail_at;
+  fail_once = only_that_one;
   request_count = 0;
   release_count = 0;
   largest_request = 0;

@@ -6,12 +6,13 @@
 #include <cstddef>
 
 // While alive, every request through allocate, reallocate or allocate_zeroed is counted (1, 2,
-// ...); the request numbered `fail_at` and every later one return nullptr (0: none fails).
-// Successful requests go to the standard library, so release stays compatible. Restores the
-// standard hooks when it goes out of scope. Only one may be alive at a time.
+// ...); the request numbered `fail_at` and every later one return nullptr (0: none fails), or
+// with `only_that_one` the request numbered `fail_at` alone. Successful requests go to the
+// standard library, so release stays compatible. Restores the standard hooks when it goes out of
+// scope. Only one may be alive at a time.
 class FailingAllocator {
  public:
-  explicit FailingAllocator(int fail_at);
+  explicit FailingAllocator(int fail_at, bool only_that_one = false);
   ~FailingAllocator();
   FailingAllocator(const FailingAllocator&) = delete;
   FailingAllocator& operator=(const FailingAllocator&) = delete;

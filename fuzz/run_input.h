@@ -1,0 +1,58 @@
+// How the run fuzz target splits its input into run settings and two data files, shared with
+// the seed tool that builds its corpus.
+//
+//   byte 0      settings: bits 0-1 SdevRemove (0 None, 1 Piston, 2 Plane, 3 Sphere),
+//               bits 2-3 PhaseRes (0 from the first input, 1 Normal, 2 High, 3 Super),
+//               bit 4 Verbose, bit 5 MinValidCnt 1 (else 2)
+//   bytes 1..4  length L of the first file, big-endian, taken modulo (bytes left + 1)
+//   then        L bytes of the first file, every byte after them the second file
+// Inputs shorter than five bytes have settings 0 and an empty first file.
+#ifndef HARNIX_FUZZ_RUN_INPUT_H_
+#define HARNIX_FUZZ_RUN_INPUT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "cli/settings.h"
+
+struct RunInput {
+  int32_t sdev_remove;  // -1 None, else 0..2
+  int32_t phase_res;    // -1 from the first input, else 0..2
+  bool verbose;
+  int32_t min_valid_count;
+  std::string first;
+  std::string second;
+};
+
+inline RunInput split_run_input(const uint8_t* data, std::size_t size) {
+  RunInput in{-1, -1, false, 2, {}, {}};
+  if (size < 5) {
+    in.second.assign(reinterpret_cast<const char*>(data), size);
+    return in;
+  }
+  const uint8_t settings = data[0];
+  in.sdev_remove = int32_t(settings & 3) - 1;
+  in.phase_res = int32_t((settings >> 2) & 3) - 1;
+  in.verbose = (settings & 0x10) != 0;
+  in.min_valid_count = (settings & 0x20) != 0 ? 1 : 2;
+  const uint32_t stated = uint32_t(data[1]) << 24 | uint32_t(data[2]) << 16 |
+                          uint32_t(data[3]) << 8 | uint32_t(data[4]);
+  const std::size_t left = size - 5;
+  const std::size_t first = std::size_t(stated) % (left + 1);
+  in.first.assign(reinterpret_cast<const char*>(data + 5), first);
+  in.second.assign(reinterpret_cast<const char*>(data + 5 + first), left - first);
+  return in;
+}
+
+// The settings byte and length prefix that split_run_input reads back as `settings_byte`, a first
+// file of first.size() bytes and `second`.
+inline std::string join_run_input(uint8_t settings_byte, const std::string& first,
+                                  const std::string& second) {
+  std::string out(1, char(settings_byte));
+  const auto n = uint32_t(first.size());
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(char((n >> shift) & 0xFF));
+  return out + first + second;
+}
+
+#endif  // HARNIX_FUZZ_RUN_INPUT_H_

@@ -1,0 +1,171 @@
+// Allocation failure anywhere in a whole run: every request the run makes through the allocation
+// hooks is made to fail in turn, and the run must report ERR_NO_MEM, give back every block it
+// took, and leave each output either empty or complete.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/settings.h"
+#include "support/failing_allocator.h"
+#include "support/in_process_run.h"
+#include "support/planoryx_bytes.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+constexpr int32_t X = TEST_PHASE_INVALID;
+const std::string kNoMemory = "Harnix\nERROR: ERR_NO_MEM\n";
+
+// Three inputs of a 5 x 4 camera: two on windows, one at another PhaseRes (so it is rescaled),
+// with invalid pixels, enough for a sphere fit.
+std::vector<MeasurementFile> small_inputs() {
+  std::vector<MeasurementFile> files(3);
+  for (auto& f : files) {
+    f.camera_width = 5;
+    f.camera_height = 4;
+  }
+  files[0].width = 5;
+  files[0].height = 4;
+  files[0].values = {10, 12, 14, 15, 17, 11, X, 15, 16, 18, 12, 14, 16, X, 19, 13, 15, 17, 18, 20};
+  files[1].x = 1;
+  files[1].width = 4;
+  files[1].height = 3;
+  files[1].values = {11, 13, 16, 18, 12, 14, 17, 19, X, 16, 18, 21};
+  files[2].phase_res = 0;
+  files[2].y = 1;
+  files[2].width = 5;
+  files[2].height = 3;
+  files[2].values = {2, 2, 3, 3, 3, 2, 3, 3, 3, 3, 2, 3, X, 3, 4};
+  return files;
+}
+
+struct SweepCase {
+  const char* name;
+  bool average, deviation, count;
+  int32_t remove;  // SdevRemove
+};
+
+std::ostream& operator<<(std::ostream& os, const SweepCase& c) {
+  return os << c.name;
+}
+
+class AllocationFailureTest : public ::testing::TestWithParam<SweepCase> {
+ protected:
+  void SetUp() override {
+    const std::vector<MeasurementFile> files = small_inputs();
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      const std::string name = "in" + std::to_string(i) + ".dat";
+      dir_.write(name, encode_test_file(files[i]));
+      inputs_.names.push_back(dir_.file(name));
+    }
+    const SweepCase& c = GetParam();
+    avg_ = dir_.file("avg.dat");
+    sdev_ = dir_.file("sdev.dat");
+    count_ = dir_.file("count.dat");
+    settings_.AvgOutFile = c.average ? avg_.c_str() : nullptr;
+    settings_.SdevOutFile = c.deviation ? sdev_.c_str() : nullptr;
+    settings_.CountOutFile = c.count ? count_.c_str() : nullptr;
+    settings_.SdevRemove = c.remove;
+    settings_.MinValidCnt = 2;
+  }
+
+  std::vector<std::string> outputs() const {
+    std::vector<std::string> names;
+    for (const char* n : {settings_.AvgOutFile, settings_.SdevOutFile, settings_.CountOutFile})
+      if (n != nullptr) names.push_back(n);
+    return names;
+  }
+
+  // Runs without failures; returns the number of requests and keeps the outputs' bytes.
+  int baseline() {
+    FailingAllocator counter(0);
+    const InProcessRun r = run_in_process(settings_, inputs_);
+    EXPECT_TRUE(r.ok) << r.err;
+    EXPECT_EQ(counter.requests(), counter.releases());
+    for (const std::string& name : outputs()) complete_.push_back(read_file_bytes(name));
+    RecordProperty("requests", counter.requests());
+    return counter.requests();
+  }
+
+  // After a failed run an output is still empty, written in full, or cut short where the write
+  // failed, so that no reader takes it for a complete file: never a whole file with other values.
+  void expect_no_false_output(int k) {
+    const std::vector<std::string> names = outputs();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      const std::string bytes = read_file_bytes(names[i]);
+      MeasurementFile decoded;
+      EXPECT_TRUE(bytes.empty() || bytes == complete_[i] || !decode_test_file(bytes, &decoded))
+          << names[i] << " after failing request " << k;
+    }
+  }
+
+  TempDir dir_;
+  InputList inputs_;
+  RunSettings settings_;
+  std::string avg_, sdev_, count_;
+  std::vector<std::string> complete_;
+};
+
+TEST_P(AllocationFailureTest, EveryRequestFailingFromThereOnIsReportedAndReleased) {
+  const int requests = baseline();
+  ASSERT_GT(requests, 0);
+  for (int k = 1; k <= requests; ++k) {
+    FailingAllocator failing(k);
+    const InProcessRun r = run_in_process(settings_, inputs_);
+    EXPECT_FALSE(r.ok) << "request " << k;
+    EXPECT_TRUE(r.err.ends_with(kNoMemory)) << "request " << k << ":\n" << r.err;
+    EXPECT_EQ(k - 1, failing.releases()) << "request " << k;
+    expect_no_false_output(k);
+  }
+}
+
+TEST_P(AllocationFailureTest, OneRefusedRequestAmongGrantedOnesIsReportedAndReleased) {
+  const int requests = baseline();
+  for (int k = 1; k <= requests; ++k) {
+    FailingAllocator failing(k, true);
+    const InProcessRun r = run_in_process(settings_, inputs_);
+    EXPECT_FALSE(r.ok) << "request " << k;
+    EXPECT_TRUE(r.err.ends_with(kNoMemory)) << "request " << k << ":\n" << r.err;
+    EXPECT_EQ(failing.requests() - 1, failing.releases()) << "request " << k;
+    expect_no_false_output(k);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, AllocationFailureTest,
+                         ::testing::Values(SweepCase{"AllOutputsNoRemoval", true, true, true, -1},
+                                           SweepCase{"AllOutputsPiston", true, true, true, 0},
+                                           SweepCase{"AllOutputsPlane", true, true, true, 1},
+                                           SweepCase{"AllOutputsSphere", true, true, true, 2},
+                                           SweepCase{"AverageOnly", true, false, false, -1},
+                                           SweepCase{"DeviationOnlySphere", false, true, false, 2},
+                                           SweepCase{"CountOnly", false, false, true, -1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The program entry turns the refusal into exit status 1, at the first request (the first
+// input's map) and at the last (the last output's byte-order copy).
+TEST(AllocationFailureExit, ProgramExitsWithStatusOne) {
+  TempDir dir;
+  std::vector<std::string> args = {"-Overwrite",  "-SdevRemove", "Plane",
+                                   "-AvgOut",     dir.file("a"), "-SdevOut",
+                                   dir.file("s"), "-CountOut",   dir.file("c")};
+  const std::vector<MeasurementFile> files = small_inputs();
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    dir.write("in" + std::to_string(i), encode_test_file(files[i]));
+    args.push_back(dir.file("in" + std::to_string(i)));
+  }
+  std::string err;
+  int requests = 0;
+  {
+    FailingAllocator counter(0);
+    ASSERT_EQ(0, main_in_process(args, &err)) << err;
+    requests = counter.requests();
+  }
+  for (int k : {1, requests}) {
+    FailingAllocator failing(k);
+    EXPECT_EQ(1, main_in_process(args, &err)) << "request " << k;
+    EXPECT_TRUE(err.ends_with(kNoMemory)) << err;
+  }
+}
+
+}  // namespace

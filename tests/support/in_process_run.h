@@ -1,0 +1,26 @@
+// Runs the averaging run, or the whole program entry, inside the test process with the standard
+// error stream captured, so that tests can replace the allocation hooks around a run.
+#ifndef HARNIX_TESTS_SUPPORT_IN_PROCESS_RUN_H_
+#define HARNIX_TESTS_SUPPORT_IN_PROCESS_RUN_H_
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/settings.h"
+
+// Calls `body` with file descriptor 2 sent to a scratch file; returns what was written there.
+std::string capture_stderr(const std::function<void()>& body);
+
+struct InProcessRun {
+  bool ok = false;  // run_averaging's result
+  std::string err;  // the standard error stream
+};
+
+InProcessRun run_in_process(const RunSettings& settings, const InputList& inputs);
+
+// parse_command_line with argv = {"harnix", args...}, after resetting the process-wide
+// RunSettings and InputList (and before resetting them again). Returns the exit status.
+int main_in_process(const std::vector<std::string>& args, std::string* err);
+
+#endif  // HARNIX_TESTS_SUPPORT_IN_PROCESS_RUN_H_
