@@ -1,8 +1,10 @@
-// Outputs that cannot be written: a device that is full, and a directory that disappears after
-// the outputs were checked. The run reports ERR_CANT_WRITE_FILE or ERR_CANT_CREATE_FILE and
-// fails (exit status 1); outputs written before stay complete and those after stay empty.
+// Outputs that cannot be written: a device that is full, a file-size limit, and a directory that
+// disappears after the outputs were checked. The run reports ERR_CANT_WRITE_FILE or
+// ERR_CANT_CREATE_FILE and fails (exit status 1); outputs written before stay complete and those
+// after stay empty.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,6 +63,23 @@ INSTANTIATE_TEST_SUITE_P(Outputs, FullDeviceTest,
                                            FullDeviceCase{"Deviation", 1},
                                            FullDeviceCase{"Count", 2}),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// In a child: harnix writing a 3 x 2 average (834 + 24 bytes) in `dir` under an 840-byte
+// file-size limit.
+[[noreturn]] void average_under_file_size_limit(const std::string& dir) {
+  const rlimit limit{840, 840};
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || chdir(dir.c_str()) != 0) std::_Exit(98);
+  execl(HARNIX_EXE, HARNIX_EXE, "-AvgOut", "a.dat", "in.dat", "in.dat", nullptr);
+  std::_Exit(97);
+}
+
+// A file-size limit (ulimit -f) below the size of the output: the write fails and is reported;
+// the limit's signal does not end the program.
+TEST_F(RunDirectory, FileSizeLimitIsAWriteFailure) {
+  write_input("in.dat", full_field(3, 2, kValues));
+  EXPECT_EXIT(average_under_file_size_limit(dir_), ::testing::ExitedWithCode(1),
+              "Harnix\nERROR: ERR_CANT_WRITE_FILE\n");
+}
 
 // Opens `fifo` for writing once the run has opened it for reading (giving up after 20 s), then
 // calls `meanwhile` and feeds `bytes` through it.
