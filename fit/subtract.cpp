@@ -50,13 +50,9 @@ inline void carry(int64_t& i, int32_t& f) {
   i += up - down;
 }
 
-inline int64_t round_pair(int64_t i, int32_t f) {
-  return i + static_cast<int64_t>(f >= HALF) - static_cast<int64_t>(f <= -HALF);
-}
-
-// carry (limit |f| >= 2^30) followed by round_pair, for a pair used once: for |f| < 2^31 the
-// two together add one for each of f >= 2^29 and f >= 3 2^29 and take one for each of
-// f <= -2^29 and f <= -3 2^29.
+// carry (limit |f| >= 2^30) followed by rounding the pair (one up for f >= 2^29, one down for
+// f <= -2^29), for a pair used once: for |f| < 2^31 the two together add one for each of
+// f >= 2^29 and f >= 3 2^29 and take one for each of f <= -2^29 and f <= -3 2^29.
 inline int64_t carry_and_round(int64_t i, int32_t f) {
   constexpr int32_t THREE_HALVES = 3 * HALF;
   return i + (static_cast<int32_t>(f >= HALF) + static_cast<int32_t>(f >= THREE_HALVES) -
