@@ -8,13 +8,13 @@
 #include <cstring>
 #include <string>
 
-#include "cli/averaging_run.h"
-#include "cli/console.h"
+#include "averaging/averaging_run.h"
+#include "averaging/console.h"
 #include "cli/list_file.h"
 #include "cli/min_valid_count.h"
 #include "cli/prompt.h"
 #include "cli/regular_file.h"
-#include "cli/settings.h"
+#include "averaging/settings.h"
 #include "cli/usage.h"
 
 namespace {

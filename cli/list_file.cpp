@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cli/console.h"
+#include "averaging/console.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "cli/settings.h"
+#include "averaging/settings.h"
 
 // Removes leading and trailing blanks (space, tab, line feed) from `text` in place and returns the
 // number of characters removed. Blanks inside the text stay.

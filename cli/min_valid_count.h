@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "cli/settings.h"
+#include "averaging/settings.h"
 
 // Resolves settings->MinValidCnt for `num_inputs` (N) input files:
 // - MinValidPct > 0: the count is ceil(N * MinValidPct / 100) in double precision, brought into

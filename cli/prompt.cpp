@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "cli/console.h"
+#include "averaging/console.h"
 
 bool ask_yes_no(const char* prompt_format, bool* answer) {
   if (prompt_format != nullptr) print_to_stream(stdout, prompt_format, *answer ? 'y' : 'n');

@@ -1,6 +1,6 @@
 #include "cli/usage.h"
 
-#include "cli/console.h"
+#include "averaging/console.h"
 
 namespace {
 

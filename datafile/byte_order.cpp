@@ -5,7 +5,7 @@
 #include <cstring>
 #include <utility>
 
-#include "cli/console.h"
+#include "averaging/console.h"
 
 void u_swap_bytes(void* value, int width) {
   if (width != 2 && width != 4 && width != 8) {

@@ -20,7 +20,7 @@
 //                              (found before their storage is allocated when the stream can tell
 //                              its size), a block ending early or a stream error inside it
 //   ERR_NO_MEM                 block storage cannot be obtained, or would exceed the memory the
-//                              program can count on (memory_limit_bytes, maps/memory_limit.h);
+//                              program can count on (memory_limit_bytes, base/memory_limit.h);
 //                              the latter is found before anything is allocated
 // A phase block holds width x height values whatever its (positive) byte count says.
 //
@@ -40,7 +40,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "datafile/attributes.h"
 #include "maps/map_types.h"
 

@@ -12,7 +12,7 @@
 #include "datafile/data_file.h"
 #include "datafile/file_name.h"
 #include "datafile/header_layout.h"
-#include "maps/memory_limit.h"
+#include "base/memory_limit.h"
 #include "maps/storage.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "datafile/data_file.h"
 #include "datafile/file_name.h"
 #include "datafile/header_layout.h"
-#include "maps/allocation.h"
+#include "base/allocation.h"
 
 namespace {
 

@@ -26,7 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "datafile/attributes.h"
 #include "maps/map_types.h"
 

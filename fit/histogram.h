@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "maps/map_types.h"
 
 // Histogram of the valid values of `map` over its own window, n bins, bin 0 at `start`, bin

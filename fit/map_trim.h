@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "maps/map_types.h"
 
 // Every value above `bound` becomes PHASE_INVALID. Since every invalid value lies above any valid

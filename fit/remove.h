@@ -3,7 +3,7 @@
 #ifndef HARNIX_FIT_REMOVE_H_
 #define HARNIX_FIT_REMOVE_H_
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "fit/fit_model.h"
 #include "maps/map_types.h"
 

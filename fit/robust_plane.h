@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "fit/fit_model.h"
 #include "maps/map_types.h"
 

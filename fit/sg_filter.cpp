@@ -10,7 +10,7 @@
 #include <cstddef>
 
 #include "fit/sg_kernel.h"
-#include "maps/allocation.h"
+#include "base/allocation.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "maps/map_types.h"
 
 // The filter kind (SgKind): the order of the derivative taken.

@@ -10,7 +10,7 @@
 
 #include "fit/sg_filter.h"
 #include "fit/sg_kernel.h"
-#include "maps/allocation.h"
+#include "base/allocation.h"
 #include "maps/storage.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 
 // A pivot whose magnitude is below this is taken as zero. The test is absolute: the normal
 // matrices of the fits hold sums of integer powers of pixel coordinates, so a non-singular one

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "maps/allocation.h"
+#include "base/allocation.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/settings.h"
+#include "averaging/settings.h"
 
 struct RunInput {
   int32_t sdev_remove;  // -1 None, else 0..2

@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <string>
 
-#include "cli/averaging_run.h"
+#include "averaging/averaging_run.h"
 #include "datafile/data_file.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/run_input.h"

@@ -11,7 +11,7 @@
 #ifndef HARNIX_MAPS_ELEMENT_OPS_H_
 #define HARNIX_MAPS_ELEMENT_OPS_H_
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "maps/map_types.h"
 
 // Copies every element; windows must be equal.

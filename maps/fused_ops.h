@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 
 // phase_to_real, then real_map_accumulate into sum and count: each valid phase value v adds v
 // to its sum and one to its count. A sum of phase values cannot leave +-REAL_INVALID (adding a

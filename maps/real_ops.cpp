@@ -11,7 +11,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "maps/allocation.h"
+#include "base/allocation.h"
 #include "maps/element_ops.h"
 #include "maps/storage.h"
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <type_traits>
 
-#include "maps/allocation.h"
+#include "base/allocation.h"
 
 ErrorCode element_count(int32_t width, int32_t height, int32_t planes, uint32_t* n) {
   *n = 0;

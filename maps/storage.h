@@ -19,7 +19,7 @@
 
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "maps/map_types.h"
 
 // Element count width x height x planes. ERR_PARAM_OUT_OF_RANGE (and *n = 0) when any factor is

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fit/fit_reference.h"
+#include "reference/fit_reference.h"
 #include "maps/storage.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "fit/fit_reference.h"
+#include "reference/fit_reference.h"
 #include "fit/least_squares.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/settings.h"
+#include "averaging/settings.h"
 #include "support/failing_allocator.h"
 #include "support/in_process_run.h"
 #include "support/planoryx_bytes.h"

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/settings.h"
+#include "averaging/settings.h"
 #include "support/in_process_run.h"
 #include "support/planoryx_bytes.h"
 #include "support/temp_dir.h"

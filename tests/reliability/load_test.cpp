@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "support/planoryx_bytes.h"
-#include "support/reference_average.h"
+#include "reference/reference_average.h"
 #include "support/run_directory.h"
 
 namespace {

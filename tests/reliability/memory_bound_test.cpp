@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "datafile/data_file.h"
-#include "maps/memory_limit.h"
+#include "base/memory_limit.h"
 #include "maps/storage.h"
 #include "support/failing_allocator.h"
 #include "support/in_process_run.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "maps/allocation.h"
+#include "base/allocation.h"
 
 namespace {
 

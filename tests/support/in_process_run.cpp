@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "cli/averaging_run.h"
+#include "averaging/averaging_run.h"
 #include "cli/command_line.h"
 
 std::string capture_stderr(const std::function<void()>& body) {

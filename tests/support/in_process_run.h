@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/settings.h"
+#include "averaging/settings.h"
 
 // Calls `body` with file descriptor 2 sent to a scratch file; returns what was written there.
 std::string capture_stderr(const std::function<void()>& body);

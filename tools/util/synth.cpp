@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "datafile/data_file.h"
 #include "maps/storage.h"
 #include "util/synth_model.h"

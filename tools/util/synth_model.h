@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "datafile/attributes.h"
 #include "maps/map_types.h"
 

@@ -1,0 +1,11 @@
+#include "averaging/settings.h"
+
+RunSettings& run_settings() {
+  static RunSettings settings;
+  return settings;
+}
+
+InputList& input_list() {
+  static InputList list;
+  return list;
+}
