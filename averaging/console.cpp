@@ -32,5 +32,3 @@ void print_to_stream(std::FILE* stream, const char* format, ...) {
   print_and_flush(stream, format, args);
   va_end(args);
 }
-
-MessageHook message_hook = print_error_line;

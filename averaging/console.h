@@ -16,9 +16,4 @@ constexpr const char* PROGRAM_NAME = "Harnix";
 [[gnu::format(printf, 1, 2)]] void print_output_line(const char* format, ...);
 [[gnu::format(printf, 2, 3)]] void print_to_stream(std::FILE* stream, const char* format, ...);
 
-// Diagnostic hook through which library operations report internal faults that have no
-// ErrorCode of their own. Replaceable; starts as print_error_line.
-using MessageHook = void (*)(const char* format, ...);
-extern MessageHook message_hook;
-
 #endif  // HARNIX_AVERAGING_CONSOLE_H_

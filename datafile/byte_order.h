@@ -58,9 +58,4 @@ inline void store_le32(uint8_t* p, uint32_t v) {
 void convert_be16_block(const void* from, void* to, std::size_t n);
 void convert_be32_block(const void* from, void* to, std::size_t n);
 
-// Reverses the byte order of the `width`-byte value at `value` in place. `width` must be 2, 4 or
-// 8; any other width is a programming error: it is reported through message_hook as
-// "u_swap_bytes: n=<width>" and the process is aborted.
-void u_swap_bytes(void* value, int width);
-
 #endif  // HARNIX_DATAFILE_BYTE_ORDER_H_
