@@ -36,6 +36,8 @@
 #include "maps/fused_ops.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 // Size of the buffer the validation text is written into.
 constexpr int VALIDATION_TEXT_BYTES = 512;
 
@@ -291,3 +293,5 @@ bool run_averaging(const RunSettings& settings, const InputList& inputs) {
 bool run_averaging() {
   return run_averaging(run_settings(), input_list());
 }
+
+}  // namespace harnix

@@ -2,6 +2,8 @@
 
 #include <cstdarg>
 
+namespace harnix {
+
 namespace {
 
 // Write errors are ignored: there is nowhere left to report them.
@@ -32,3 +34,5 @@ void print_to_stream(std::FILE* stream, const char* format, ...) {
   print_and_flush(stream, format, args);
   va_end(args);
 }
+
+}  // namespace harnix

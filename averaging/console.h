@@ -9,11 +9,15 @@
 
 #include <cstdio>
 
+namespace harnix {
+
 // The program name printed in every message and in the usage text.
 constexpr const char* PROGRAM_NAME = "Harnix";
 
 [[gnu::format(printf, 1, 2)]] void print_error_line(const char* format, ...);
 [[gnu::format(printf, 1, 2)]] void print_output_line(const char* format, ...);
 [[gnu::format(printf, 2, 3)]] void print_to_stream(std::FILE* stream, const char* format, ...);
+
+}  // namespace harnix
 
 #endif  // HARNIX_AVERAGING_CONSOLE_H_

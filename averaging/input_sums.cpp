@@ -15,6 +15,8 @@
 #include "maps/fused_ops.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 // remove_best_fit over the camera field holding the input alone. The least-squares modes fit
@@ -88,3 +90,5 @@ ErrorCode add_input_to_sums(WorkingMaps& maps, PhaseMap& input, double f, int32_
   }
   return NO_ERROR;
 }
+
+}  // namespace harnix

@@ -8,6 +8,8 @@
 #include "averaging/working_maps.h"
 #include "maps/map_types.h"
 
+namespace harnix {
+
 // Inputs are scaled when their factor lies farther than this from 1, so that inputs taken like
 // the first are neither multiplied nor re-rounded.
 constexpr double SCALE_FACTOR_EPSILON = 1e-10;
@@ -26,5 +28,7 @@ constexpr double SCALE_FACTOR_EPSILON = 1e-10;
 //   ERR_NO_MEM              the deviation's own sums cannot be made
 // After a failure the sums are left part-way and only good for releasing.
 ErrorCode add_input_to_sums(WorkingMaps& maps, PhaseMap& input, double f, int32_t remove_mode);
+
+}  // namespace harnix
 
 #endif  // HARNIX_AVERAGING_INPUT_SUMS_H_

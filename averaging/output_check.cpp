@@ -8,6 +8,8 @@
 #include "averaging/console.h"
 #include "datafile/file_name.h"
 
+namespace harnix {
+
 // Device and inode of an existing file; false when the name cannot be examined.
 static bool file_identity(const char* name, dev_t* device, ino_t* inode) {
   std::string platform_name;
@@ -49,3 +51,5 @@ bool create_empty_outputs(const RunSettings& settings, const InputList& inputs) 
   }
   return true;
 }
+
+}  // namespace harnix

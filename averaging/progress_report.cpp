@@ -5,6 +5,8 @@
 
 #include "averaging/console.h"
 
+namespace harnix {
+
 const char* sdev_remove_label(int32_t mode) {
   switch (mode) {
     case 0:
@@ -107,3 +109,5 @@ void report_result_window(const char* prefix, const Window& w) {
 void report_wrote(const char* name) {
   print_output_line("\nWrote \"%s\"\n\n", name);
 }
+
+}  // namespace harnix

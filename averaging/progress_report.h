@@ -10,6 +10,8 @@
 #include "datafile/attributes.h"
 #include "maps/window.h"
 
+namespace harnix {
+
 constexpr int REPORT_LABEL_WIDTH = 20;
 
 // "None", "Piston", "Plane" or "Sphere" for an SdevRemove setting (-1, 0, 1, 2).
@@ -38,5 +40,7 @@ void report_wrote(const char* name);
 // The calendar text of a time stamp in local time, "Www Mmm dd hh:mm:ss yyyy\n" (the day
 // space-padded), written into `text` (at least 64 bytes).
 void local_time_text(int32_t stamp, char* text, int text_bytes);
+
+}  // namespace harnix
 
 #endif  // HARNIX_AVERAGING_PROGRESS_REPORT_H_

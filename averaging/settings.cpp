@@ -1,5 +1,7 @@
 #include "averaging/settings.h"
 
+namespace harnix {
+
 RunSettings& run_settings() {
   static RunSettings settings;
   return settings;
@@ -9,3 +11,5 @@ InputList& input_list() {
   static InputList list;
   return list;
 }
+
+}  // namespace harnix

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace harnix {
+
 constexpr int32_t MAX_INPUT_FILES = 10000;
 constexpr int32_t SDEV_REMOVE_NONE = -1;
 constexpr int32_t PHASE_RES_FROM_INPUT = -1;
@@ -31,5 +33,7 @@ struct InputList {
 // The process-wide records.
 RunSettings& run_settings();
 InputList& input_list();
+
+}  // namespace harnix
 
 #endif  // HARNIX_AVERAGING_SETTINGS_H_

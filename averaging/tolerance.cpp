@@ -7,6 +7,8 @@
 
 #include <cmath>
 
+namespace harnix {
+
 bool within_tolerance(double reference, double value, double percent) {
   if (reference == value) return true;
   if (reference == 0.0 || value == 0.0) return false;
@@ -14,3 +16,5 @@ bool within_tolerance(double reference, double value, double percent) {
   const double difference = std::fabs(reference - value) * 100.0 / std::fabs(mean);
   return difference <= percent;
 }
+
+}  // namespace harnix

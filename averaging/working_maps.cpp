@@ -5,6 +5,8 @@
 #include "base/memory_limit.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 void working_maps_init(WorkingMaps& maps) {
   maps.camera = Window{};
   map_init(maps.work);
@@ -83,3 +85,5 @@ ErrorCode check_memory_bound(int32_t width, int32_t height, uint64_t limit_bytes
   return check_memory_need(uint64_t(width) * uint64_t(height) * RUN_BYTES_PER_CAMERA_PIXEL,
                            limit_bytes);
 }
+
+}  // namespace harnix

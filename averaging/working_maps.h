@@ -16,6 +16,8 @@
 #include "base/error_codes.h"
 #include "maps/map_types.h"
 
+namespace harnix {
+
 struct WorkingMaps {
   Window camera;
   PhaseMap work;
@@ -60,5 +62,7 @@ void working_maps_free(WorkingMaps& maps);
 // `limit_bytes` (memory_limit_bytes, base/memory_limit.h); NO_ERROR otherwise, and always when
 // limit_bytes is 0 (unknown).
 ErrorCode check_memory_bound(int32_t width, int32_t height, uint64_t limit_bytes);
+
+}  // namespace harnix
 
 #endif  // HARNIX_AVERAGING_WORKING_MAPS_H_

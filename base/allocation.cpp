@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+namespace harnix {
+
 namespace {
 
 // The standard library's operations, wrapped so that the hooks hold plain function pointers
@@ -48,3 +50,5 @@ void* mem_allocate_zeroed(std::size_t count, std::size_t bytes_each) {
 void mem_release(void* block) {
   if (block != nullptr) allocation_hooks.release(block);
 }
+
+}  // namespace harnix

@@ -10,6 +10,8 @@
 
 #include <cstddef>
 
+namespace harnix {
+
 struct AllocationHooks {
   void* (*allocate)(std::size_t bytes);
   void* (*reallocate)(void* block, std::size_t bytes);
@@ -29,5 +31,7 @@ void* mem_allocate(std::size_t bytes);
 void* mem_reallocate(void* block, std::size_t bytes);
 void* mem_allocate_zeroed(std::size_t count, std::size_t bytes_each);
 void mem_release(void* block);
+
+}  // namespace harnix
 
 #endif  // HARNIX_BASE_ALLOCATION_H_

@@ -9,6 +9,8 @@
 
 #include <cstdio>
 
+namespace harnix {
+
 namespace {
 
 // clang-format off
@@ -495,3 +497,5 @@ const char* error_name(int32_t code) {
   }
   return name_buffer;
 }
+
+}  // namespace harnix

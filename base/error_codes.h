@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+namespace harnix {
+
 enum ErrorCode : int32_t {
   ALREADY_REPORTED = -1,  // the averaging run printed its own message for this failure
   NO_ERROR = 0,
@@ -38,5 +40,7 @@ constexpr int32_t ERROR_CODE_COUNT = MAX_ERROR_CODE + 1;
 // "invalid error number %d" formatted with the code for anything else. The text lives in one
 // process-wide buffer of 512 bytes that the next call overwrites: print it at once.
 const char* error_name(int32_t code);
+
+}  // namespace harnix
 
 #endif  // HARNIX_BASE_ERROR_CODES_H_

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace harnix {
+
 namespace {
 
 uint64_t physical_memory_bytes() {
@@ -36,3 +38,5 @@ uint64_t memory_limit_bytes() {
 ErrorCode check_memory_need(uint64_t bytes, uint64_t limit) {
   return limit != 0 && bytes > limit ? ERR_NO_MEM : NO_ERROR;
 }
+
+}  // namespace harnix

@@ -11,6 +11,8 @@
 
 #include "base/error_codes.h"
 
+namespace harnix {
+
 // The machine's physical memory in bytes, lowered to the process's address-space or data-size
 // limit when either is set below it; 0 when the system tells nothing.
 uint64_t memory_limit_bytes();
@@ -18,5 +20,7 @@ uint64_t memory_limit_bytes();
 // ERR_NO_MEM when `bytes` exceed `limit`; NO_ERROR otherwise, and always when `limit` is 0
 // (unknown).
 ErrorCode check_memory_need(uint64_t bytes, uint64_t limit);
+
+}  // namespace harnix
 
 #endif  // HARNIX_BASE_MEMORY_LIMIT_H_

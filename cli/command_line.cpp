@@ -17,6 +17,8 @@
 #include "averaging/settings.h"
 #include "cli/usage.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int EXIT_OK = 0;
@@ -260,3 +262,5 @@ int parse_command_line(int argc, char** argv) {
   if (settings.Verbose) print_output_line("Done\n");
   return EXIT_OK;
 }
+
+}  // namespace harnix

@@ -4,6 +4,8 @@
 
 #include "averaging/console.h"
 
+namespace harnix {
+
 namespace {
 
 bool is_blank(char c) {
@@ -69,3 +71,5 @@ bool read_list_file(const char* name, InputList* list) {
   }
   return true;
 }
+
+}  // namespace harnix

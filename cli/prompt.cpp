@@ -5,6 +5,8 @@
 
 #include "averaging/console.h"
 
+namespace harnix {
+
 bool ask_yes_no(const char* prompt_format, bool* answer) {
   if (prompt_format != nullptr) print_to_stream(stdout, prompt_format, *answer ? 'y' : 'n');
   // The whole line is consumed, so that the rest of a long answer cannot answer the next prompt.
@@ -24,3 +26,5 @@ bool ask_yes_no(const char* prompt_format, bool* answer) {
       return false;
   }
 }
+
+}  // namespace harnix

@@ -2,6 +2,8 @@
 
 #include "averaging/console.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr const char* USAGE_LINES[] = {
@@ -86,3 +88,5 @@ constexpr const char* USAGE_LINES[] = {
 void print_usage() {
   for (const char* line : USAGE_LINES) print_output_line("%s\n", line);
 }
+
+}  // namespace harnix

@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstring>
 
+namespace harnix {
+
 // Each value goes through a small byte array: the compiler sees no aliasing between source and
 // target and turns the byte shifts into one byte-swap instruction per value.
 void convert_be16_block(const void* from, void* to, std::size_t n) {
@@ -37,3 +39,5 @@ void convert_be32_block(const void* from, void* to, std::size_t n) {
     std::memcpy(dst + 4 * i, &v, 4);
   }
 }
+
+}  // namespace harnix

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace harnix {
+
 inline uint16_t load_be16(const uint8_t* p) {
   return static_cast<uint16_t>((static_cast<uint32_t>(p[0]) << 8) | p[1]);
 }
@@ -57,5 +59,7 @@ inline void store_le32(uint8_t* p, uint32_t v) {
 // stored in host order.
 void convert_be16_block(const void* from, void* to, std::size_t n);
 void convert_be32_block(const void* from, void* to, std::size_t n);
+
+}  // namespace harnix
 
 #endif  // HARNIX_DATAFILE_BYTE_ORDER_H_

@@ -44,6 +44,8 @@
 #include "datafile/attributes.h"
 #include "maps/map_types.h"
 
+namespace harnix {
+
 // ERR_CANT_OPEN_FILE, ERR_PREMATURE_EOF, ERR_NOT_A_DATA_FILE, ERR_DATASET_DIM_TOO_LARGE,
 // ERR_CORRUPT_DATA_FILE, ERR_PARAM_OUT_OF_RANGE, ERR_NO_MEM.
 ErrorCode read_data_file(const char* path, OriginInfo* origin, DataAttributes* attributes,
@@ -72,5 +74,7 @@ ErrorCode write_data_stream(std::FILE* stream, const OriginInfo* origin,
 // Writes n 16-bit values big-endian through one 65536-byte buffer, 32768 values a write.
 // ERR_NO_MEM, ERR_CANT_WRITE_FILE. The caller's values are not changed.
 ErrorCode write_swapped_shorts(const uint16_t* values, std::size_t n, std::FILE* stream);
+
+}  // namespace harnix
 
 #endif  // HARNIX_DATAFILE_DATA_FILE_H_

@@ -15,6 +15,8 @@
 #include "base/memory_limit.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int32_t MAX_DIMENSION = 32767;
@@ -187,3 +189,5 @@ ErrorCode read_data_file_reusing(const char* path, OriginInfo* origin, DataAttri
   if (rc != NO_ERROR) phase->window = Window{};
   return rc;
 }
+
+}  // namespace harnix

@@ -10,6 +10,8 @@
 #include "datafile/header_layout.h"
 #include "base/allocation.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr std::size_t SHORTS_PER_WRITE = 32768;  // one 65536-byte buffer
@@ -118,3 +120,5 @@ ErrorCode write_data_file(const char* path, const OriginInfo* origin,
   if (rc != NO_ERROR) return rc;
   return flushed && closed ? NO_ERROR : ERR_CANT_WRITE_FILE;
 }
+
+}  // namespace harnix

@@ -4,6 +4,8 @@
 
 #include "datafile/byte_order.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr std::size_t kOrigin = offsetof(DataHeader, origin);
@@ -208,3 +210,5 @@ uint32_t magic_for_attributes(const DataAttributes* attributes) {
   }
   return attributes->PhaseRes >= PHASE_RES_SUPER ? MAGIC_FORMAT_2 : MAGIC_FORMAT_1;
 }
+
+}  // namespace harnix

@@ -14,6 +14,8 @@
 
 #include "datafile/attributes.h"
 
+namespace harnix {
+
 // Offsets of the fields the reader and writer handle by name.
 constexpr int32_t OFFSET_ATTRIBUTES = 76;    // DataAttributes start here (TimeStamp)
 constexpr int32_t OFFSET_EXTENDED = 838;     // first byte that decides a 4096-byte header
@@ -78,5 +80,7 @@ void encode_header(const DataHeader& header, uint8_t* out);
 // The magic for writing `attributes` (nullptr: none): 0x881B0371 when any encoded byte at
 // 838..4095 is non-zero; otherwise 0x881B0370 when PhaseRes >= 2, else 0x881B036F.
 uint32_t magic_for_attributes(const DataAttributes* attributes);
+
+}  // namespace harnix
 
 #endif  // HARNIX_DATAFILE_HEADER_LAYOUT_H_

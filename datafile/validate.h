@@ -30,6 +30,8 @@
 #include "datafile/attributes.h"
 #include "maps/map_types.h"
 
+namespace harnix {
+
 constexpr std::size_t VALIDATION_MESSAGE_BYTES = 57;
 
 // One record: validate_attribute_sets with one entry and no selection.
@@ -43,5 +45,7 @@ ErrorCode validate_attributes(DataAttributes* attributes, const IntensityMap* in
 ErrorCode validate_attribute_sets(DataAttributes* attributes, const IntensityMap* intensity,
                                   const PhaseMap* phase, bool camera_size_required, int32_t count,
                                   const uint8_t* selected, char* message);
+
+}  // namespace harnix
 
 #endif  // HARNIX_DATAFILE_VALIDATE_H_

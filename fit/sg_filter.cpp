@@ -12,6 +12,8 @@
 #include "fit/sg_kernel.h"
 #include "base/allocation.h"
 
+namespace harnix {
+
 namespace {
 
 // First derivative: c[m] = m - h, filled in below for every length.
@@ -179,3 +181,5 @@ ErrorCode sg_filter(FloatPairArray& line, int32_t length, int32_t kind) {
   mem_release(in);
   return NO_ERROR;
 }
+
+}  // namespace harnix

@@ -13,6 +13,8 @@
 #include "base/allocation.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 bool same_shape(const Window& a, const Window& b) {
@@ -147,3 +149,5 @@ ErrorCode gradient_magnitude(const PhaseMap& src, PhaseMap& dst, int32_t length,
   map_free(gx);
   return rc;
 }
+
+}  // namespace harnix

@@ -4,6 +4,8 @@
 
 #include "base/allocation.h"
 
+namespace harnix {
+
 namespace {
 
 long handed_out = 0;
@@ -70,3 +72,5 @@ void AllocationBalance::check() const {
     std::abort();
   }
 }
+
+}  // namespace harnix

@@ -20,6 +20,8 @@
 #include "fuzz/run_input.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 // Working maps of cameras up to 90 x 90 pixels are made; larger ones meet ERR_NO_MEM. Every
@@ -74,7 +76,10 @@ bool empty_or_complete(const std::string& path) {
 
 }  // namespace
 
+}  // namespace harnix
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  using namespace harnix;
   const Paths& p = paths();
   const RunInput in = split_run_input(data, size);
   write_bytes(p.first, in.first);

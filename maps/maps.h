@@ -9,4 +9,8 @@
 #include "maps/storage.h"
 #include "maps/window.h"
 
+namespace harnix {
+
+}  // namespace harnix
+
 #endif  // HARNIX_MAPS_MAPS_H_

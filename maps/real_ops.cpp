@@ -15,6 +15,8 @@
 #include "maps/element_ops.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr double LIMIT = REAL_INVALID;
@@ -153,3 +155,5 @@ ErrorCode real_map_subtract(const RealMap& a, const RealMap& b, RealMap& out) {
   mem_release(out_rows);
   return NO_ERROR;
 }
+
+}  // namespace harnix

@@ -14,6 +14,8 @@
 #include "support/run_directory.h"
 #include "reference/straightforward_run.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int32_t X = TEST_PHASE_INVALID;
@@ -321,3 +323,5 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<HandCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+}  // namespace harnix

@@ -10,6 +10,8 @@
 #include "support/planoryx_bytes.h"
 #include "support/run_directory.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int32_t X = TEST_PHASE_INVALID;
@@ -192,3 +194,5 @@ TEST_F(RunDirectory, VerboseReportShowsSdevRemoveAndStopsAtAFailingInput) {
 }
 
 }  // namespace
+
+}  // namespace harnix

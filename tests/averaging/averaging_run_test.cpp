@@ -9,6 +9,8 @@
 #include "reference/reference_average.h"
 #include "support/run_directory.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int32_t X = TEST_PHASE_INVALID;
@@ -351,3 +353,5 @@ TEST_F(AveragingRunTest, FailedDeviationWriteKeepsTheAverageAndLeavesTheCountEmp
 }
 
 }  // namespace
+
+}  // namespace harnix

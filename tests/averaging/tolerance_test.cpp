@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+namespace harnix {
+
 namespace {
 
 struct ToleranceCase {
@@ -37,3 +39,5 @@ INSTANTIATE_TEST_SUITE_P(
                       ToleranceCase{kInf, 1.0, false}, ToleranceCase{kInf, kInf, true}));
 
 }  // namespace
+
+}  // namespace harnix

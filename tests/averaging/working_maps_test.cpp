@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace harnix {
+
 namespace {
 
 struct BoundCase {
@@ -29,3 +31,5 @@ INSTANTIATE_TEST_SUITE_P(Cases, MemoryBoundTest,
                                            BoundCase{32767, 32767, 0, NO_ERROR}));
 
 }  // namespace
+
+}  // namespace harnix

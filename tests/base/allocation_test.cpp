@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+namespace harnix {
+
 namespace {
 
 int hook_calls = 0;
@@ -35,3 +37,5 @@ TEST(AllocationHooks, ZeroSizedRequestsStillAnswer) {
 }
 
 }  // namespace
+
+}  // namespace harnix

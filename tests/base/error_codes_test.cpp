@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace harnix {
+
 namespace {
 
 TEST(ErrorName, NamedCodesAndOutsideTheTable) {
@@ -62,3 +64,5 @@ TEST(ErrorName, EveryCodeHasItsOwnWellFormedName) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -9,6 +9,8 @@
 
 #include "support/cli_case.h"
 
+namespace harnix {
+
 namespace {
 
 std::vector<std::string> numbered_names(int count) {
@@ -228,3 +230,5 @@ TEST_P(Accepted, ReachesTheRun) {
 INSTANTIATE_TEST_SUITE_P(CommandLine, Accepted, testing::ValuesIn(accepted()), CliCaseName());
 
 }  // namespace
+
+}  // namespace harnix

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+namespace harnix {
+
 namespace {
 
 // Blocks of every length up to a few vectors, converted in place and into another buffer.
@@ -24,3 +26,5 @@ TEST(ByteOrder, Block32ConvertsEveryValueInPlaceOrNot) {
 }
 
 }  // namespace
+
+}  // namespace harnix

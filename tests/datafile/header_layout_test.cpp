@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace harnix {
+
 namespace {
 
 std::vector<uint8_t> random_bytes(std::size_t n, uint32_t seed) {
@@ -57,3 +59,5 @@ TEST(HeaderLayout, EncodeUndoesDecode) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -15,6 +15,8 @@
 #include "datafile/attributes.h"
 #include "maps/window.h"
 
+namespace harnix {
+
 // A window as {x, y, width, height}, for comparisons.
 inline std::vector<int> window_of(const Window& w) {
   return {w.x, w.y, w.width, w.height};
@@ -143,5 +145,7 @@ class ScratchDir {
  private:
   std::filesystem::path path_;
 };
+
+}  // namespace harnix
 
 #endif  // HARNIX_TESTS_DATAFILE_TEST_FILES_H_

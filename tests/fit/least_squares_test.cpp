@@ -11,6 +11,8 @@
 #include "reference/fit_reference.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 TEST(SquareSumTable, HoldsExactSumsOfSquaresAndIsFilledOnce) {
@@ -337,3 +339,5 @@ TEST(FitSurfacePadded, RefusesWindowsTheMapDoesNotFit) {
 }
 
 }  // namespace
+
+}  // namespace harnix

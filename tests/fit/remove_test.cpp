@@ -10,6 +10,8 @@
 #include "reference/fit_reference.h"
 #include "fit/least_squares.h"
 
+namespace harnix {
+
 namespace {
 
 // Each mode removes an exact surface of its type completely, from a window away from the
@@ -154,3 +156,5 @@ TEST_P(IndependentFit, AgreesExceptByOneNearHalves) {
 INSTANTIATE_TEST_SUITE_P(Fit, IndependentFit, testing::Values(0, 1, 2, 3));
 
 }  // namespace
+
+}  // namespace harnix

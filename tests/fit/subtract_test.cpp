@@ -12,6 +12,8 @@
 #include "fit/least_squares.h"
 #include "reference/subtract_reference.h"
 
+namespace harnix {
+
 namespace {
 
 SurfaceFit make_fit(int32_t type, int16_t cx, int16_t cy) {
@@ -422,3 +424,5 @@ TEST(RemoveSurfacePadded, RefusesWhatTheCallOverThePaddedMapRefuses) {
 }
 
 }  // namespace
+
+}  // namespace harnix

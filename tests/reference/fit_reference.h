@@ -12,6 +12,8 @@
 #include "fit/fit_model.h"
 #include "maps/map_types.h"
 
+namespace harnix {
+
 // A phase map whose storage is a vector it owns.
 class TestMap {
  public:
@@ -134,5 +136,7 @@ inline void fill_random(TestMap& t, std::mt19937_64& rng, int32_t lo, int32_t hi
     for (int px = w.x; px < w.x + w.width; ++px) t.at(px, py) = bad(rng) ? marker(rng) : value(rng);
   }
 }
+
+}  // namespace harnix
 
 #endif  // HARNIX_TESTS_REFERENCE_FIT_REFERENCE_H_

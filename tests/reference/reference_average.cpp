@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace harnix {
+
 namespace {
 
 int32_t to_counts(double v) {
@@ -80,3 +82,5 @@ ReferenceResults reference_average(const std::vector<MeasurementFile>& inputs, i
   r.count = crop(cnt, w, h);
   return r;
 }
+
+}  // namespace harnix

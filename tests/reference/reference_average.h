@@ -8,6 +8,8 @@
 
 #include "support/planoryx_bytes.h"
 
+namespace harnix {
+
 // One result cut to the bounding window of its valid values (width 0 when it has none).
 struct ReferenceMap {
   int x = 0, y = 0, width = 0, height = 0;
@@ -26,5 +28,7 @@ struct ReferenceResults {
 // counts, sqrt((sum x^2 - (sum x)^2 / n) / n).
 ReferenceResults reference_average(const std::vector<MeasurementFile>& inputs, int32_t phase_res,
                                    int32_t min_count);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TESTS_REFERENCE_REFERENCE_AVERAGE_H_

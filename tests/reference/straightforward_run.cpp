@@ -19,6 +19,8 @@
 #include "maps/element_ops.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 struct WorkingMaps {
@@ -353,3 +355,5 @@ bool straightforward_run_averaging(const RunSettings& settings, const InputList&
     print_error_line("%s\nERROR: %s\n", PROGRAM_NAME, error_name(status));
   return false;
 }
+
+}  // namespace harnix

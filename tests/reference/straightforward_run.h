@@ -7,7 +7,11 @@
 
 #include "averaging/settings.h"
 
+namespace harnix {
+
 // As run_averaging(settings, inputs).
 bool straightforward_run_averaging(const RunSettings& settings, const InputList& inputs);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TESTS_REFERENCE_STRAIGHTFORWARD_RUN_H_

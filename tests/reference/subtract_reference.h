@@ -12,6 +12,8 @@
 #include "fit/fit_model.h"
 #include "maps/map_types.h"
 
+namespace harnix {
+
 namespace subtract_reference {
 
 constexpr int64_t ONE = int64_t{1} << 30;
@@ -123,5 +125,7 @@ inline void remove(std::vector<int32_t>& values, const Window& window, const Sur
 }
 
 }  // namespace subtract_reference
+
+}  // namespace harnix
 
 #endif  // HARNIX_TESTS_REFERENCE_SUBTRACT_REFERENCE_H_

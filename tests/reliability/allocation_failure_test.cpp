@@ -12,6 +12,8 @@
 #include "support/planoryx_bytes.h"
 #include "support/temp_dir.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int32_t X = TEST_PHASE_INVALID;
@@ -169,3 +171,5 @@ TEST(AllocationFailureExit, ProgramExitsWithStatusOne) {
 }
 
 }  // namespace
+
+}  // namespace harnix

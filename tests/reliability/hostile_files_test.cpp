@@ -13,6 +13,8 @@
 #include "support/planoryx_bytes.h"
 #include "support/temp_dir.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int32_t X = TEST_PHASE_INVALID;
@@ -93,3 +95,5 @@ TEST_F(HostileSecondInputTest, EveryInterpretedHeaderByteOfAnyValueEndsCleanly) 
 }
 
 }  // namespace
+
+}  // namespace harnix

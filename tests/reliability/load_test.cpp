@@ -10,6 +10,8 @@
 #include "reference/reference_average.h"
 #include "support/run_directory.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int kInputs = 10000;
@@ -59,3 +61,5 @@ TEST_F(RunDirectory, TenThousandInputsAreAllCounted) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -22,6 +22,8 @@
 #include "support/temp_dir.h"
 #include "tests/datafile/test_files.h"
 
+namespace harnix {
+
 namespace {
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -125,3 +127,5 @@ TEST(RunMemoryBound, CameraBeyondTheLimitEndsTheProgramWithNoMem) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -4,6 +4,8 @@
 
 #include "support/temp_dir.h"
 
+namespace harnix {
+
 const char* const USAGE_TEXT =
     "Harnix\n"
     "Version 5\n"
@@ -116,3 +118,5 @@ void check_cli_case(const CliCase& c) {
   EXPECT_EQ(reference.err, r.err);
   EXPECT_EQ(reference.status, r.status);
 }
+
+}  // namespace harnix

@@ -5,6 +5,8 @@
 
 #include "base/allocation.h"
 
+namespace harnix {
+
 namespace {
 
 int fail_from = 0;
@@ -58,3 +60,5 @@ int FailingAllocator::releases() const {
 std::size_t FailingAllocator::largest() const {
   return largest_request;
 }
+
+}  // namespace harnix

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <iterator>
 
+namespace harnix {
+
 namespace {
 
 void put_be(std::string& b, std::size_t at, uint64_t v, int bytes) {
@@ -127,3 +129,5 @@ void write_file_bytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), std::streamsize(bytes.size()));
 }
+
+}  // namespace harnix

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace harnix {
+
 constexpr int32_t TEST_PHASE_INVALID = 0x7FFFFFF8;
 
 struct MeasurementFile {
@@ -43,5 +45,7 @@ void write_file_bytes(const std::string& path, const std::string& bytes);
 
 // Counts per fringe of a PhaseRes code: 4096, 32768, else 131072.
 int32_t test_phase_counts(int32_t code);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TESTS_SUPPORT_PLANORYX_BYTES_H_

@@ -15,6 +15,8 @@
 #include "util/output_file.h"
 #include "util/preview.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr const char* kUsage =
@@ -264,3 +266,5 @@ int run_export(int argc, char** argv) {
     return fail("not enough memory to export \"" + std::string(options.input) + "\"");
   }
 }
+
+}  // namespace harnix

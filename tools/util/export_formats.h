@@ -9,6 +9,8 @@
 
 #include "maps/map_types.h"
 
+namespace harnix {
+
 struct ExportData {
   const PhaseMap* map;  // holds storage
   std::string title;    // UTF-8, one line
@@ -33,5 +35,7 @@ bool write_xyz(const ExportData& data, std::FILE* stream, std::string* message);
 // point is written as `fill`, which is NaN or a number the caller has checked lies outside the
 // map's values.
 bool write_matrix(const ExportData& data, double fill, std::FILE* stream, std::string* message);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TOOLS_UTIL_EXPORT_FORMATS_H_

@@ -9,6 +9,8 @@
 #include "util/export_formats.h"
 #include "util/number_text.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr char kMagicLine[] = "Gwyddion Simple Field 1.0\n";
@@ -63,3 +65,5 @@ bool write_gsf(const ExportData& data, std::FILE* stream, std::string* message) 
   }
   return true;
 }
+
+}  // namespace harnix

@@ -7,6 +7,8 @@
 #include "util/number_text.h"
 #include "util/preview.h"
 
+namespace harnix {
+
 namespace {
 
 std::string grouped(int64_t n) {
@@ -71,3 +73,5 @@ bool write_png(const ExportData& data, const PngOptions& options, std::FILE* str
       std::string(colour_map_name(options.colour_map)) + " over " + ends + " (" + how + ")";
   return write_preview_png(in, stream, message);
 }
+
+}  // namespace harnix

@@ -8,6 +8,8 @@
 #include "util/export_formats.h"
 #include "util/number_text.h"
 
+namespace harnix {
+
 namespace {
 
 bool write_text(const std::string& text, std::FILE* stream, std::string* message) {
@@ -60,3 +62,5 @@ bool write_matrix(const ExportData& data, double fill, std::FILE* stream, std::s
   }
   return true;
 }
+
+}  // namespace harnix

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstddef>
 
+namespace harnix {
+
 namespace {
 
 std::size_t element_count(const PhaseMap& map) {
@@ -96,3 +98,5 @@ double percentile(std::vector<int32_t>& values, double p) {
   }
   return v_below + (rank - static_cast<double>(below)) * (v_above - v_below);
 }
+
+}  // namespace harnix

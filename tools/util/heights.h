@@ -14,6 +14,8 @@
 #include "datafile/attributes.h"
 #include "maps/map_types.h"
 
+namespace harnix {
+
 struct HeightScale {
   int32_t counts_per_fringe;   // R of the file's PhaseRes
   double metres_per_count;     // IntfScaleFactor * ObliquityFactor * WavelengthIn / R
@@ -50,5 +52,7 @@ std::vector<int32_t> valid_values(const PhaseMap& map);
 // nearest ranks (rank p / 100 * (n - 1) of the sorted values). Reorders `values`; `values` must
 // not be empty.
 double percentile(std::vector<int32_t>& values, double p);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TOOLS_UTIL_HEIGHTS_H_

@@ -9,6 +9,8 @@
 
 #include "util/info_report.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr const char* kUsage =
@@ -88,3 +90,5 @@ int run_info(int argc, char** argv) {
   }
   return status;
 }
+
+}  // namespace harnix

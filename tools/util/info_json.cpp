@@ -1,5 +1,7 @@
 #include "util/info_report.h"
 
+namespace harnix {
+
 namespace {
 
 nlohmann::json window_json(const Window& w) {
@@ -73,3 +75,5 @@ nlohmann::json info_json(const FileFacts& f) {
   }
   return j;
 }
+
+}  // namespace harnix

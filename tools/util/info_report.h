@@ -13,6 +13,8 @@
 #include "util/heights.h"
 #include "util/loaded_file.h"
 
+namespace harnix {
+
 struct FileFacts {
   std::string name;        // the file name as given, made printable
   const LoadedFile* file;  // read with its intensity map
@@ -41,5 +43,7 @@ void print_info_text(const FileFacts& facts, std::FILE* out);
 
 // The JSON object of one file.
 nlohmann::json info_json(const FileFacts& facts);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TOOLS_UTIL_INFO_REPORT_H_

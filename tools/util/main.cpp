@@ -7,6 +7,8 @@
 #include "util/subcommands.h"
 #include "util/synth.h"
 
+namespace harnix {
+
 // One entry a subcommand; each lives in a file of its own.
 static const Subcommand kSubcommands[] = {
     {"synth", "write synthetic measurement files and a list file naming them", run_synth},
@@ -21,7 +23,10 @@ static void print_help(std::FILE* stream) {
     if (s.name != nullptr) std::fprintf(stream, "  %-8s %s\n", s.name, s.summary);
 }
 
+}  // namespace harnix
+
 int main(int argc, char** argv) {
+  using namespace harnix;
   if (argc < 2) {
     print_help(stderr);
     return 1;

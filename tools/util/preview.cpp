@@ -17,6 +17,8 @@
 
 #include "util/colour_bar.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr const char* kFontFamily = "DejaVu Sans";
@@ -282,3 +284,5 @@ bool write_preview_png(const PreviewInput& in, std::FILE* stream, std::string* m
   }
   return true;
 }
+
+}  // namespace harnix

@@ -16,6 +16,8 @@
 #include "maps/map_types.h"
 #include "util/colour_maps.h"
 
+namespace harnix {
+
 struct PreviewInput {
   const PhaseMap* map;  // holds storage and at least one valid point
   double lo;            // colour range in phase counts, lo < hi
@@ -35,5 +37,7 @@ constexpr int PREVIEW_MAX_PIXELS = 8192;
 // Draws the figure and writes it to `stream` as PNG. On failure returns false with `*message`
 // set; bytes may have reached the stream.
 bool write_preview_png(const PreviewInput& input, std::FILE* stream, std::string* message);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TOOLS_UTIL_PREVIEW_H_

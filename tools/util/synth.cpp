@@ -14,6 +14,8 @@
 #include "maps/storage.h"
 #include "util/synth_model.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr const char* kUsage =
@@ -139,3 +141,5 @@ int run_synth(int argc, char** argv) {
   }
   return 0;
 }
+
+}  // namespace harnix

@@ -7,6 +7,8 @@
 
 #include "util_files.h"
 
+namespace harnix {
+
 namespace {
 
 using namespace util_test;
@@ -137,3 +139,5 @@ TEST_F(BadInput, InfoReportsEveryBadFileAndStillShowsTheGoodOnes) {
 }
 
 }  // namespace
+
+}  // namespace harnix
