@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the optimised build, then the build under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer. First, no #include may point up the layers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+tools/check-layers.sh
 tools/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 for preset in release sanitize; do
