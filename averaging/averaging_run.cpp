@@ -23,12 +23,12 @@
 #include <cstring>
 
 #include "averaging/console.h"
-#include "base/error_codes.h"
 #include "averaging/input_sums.h"
 #include "averaging/output_check.h"
 #include "averaging/progress_report.h"
 #include "averaging/tolerance.h"
 #include "averaging/working_maps.h"
+#include "base/error_codes.h"
 #include "datafile/attributes.h"
 #include "datafile/data_file.h"
 #include "datafile/validate.h"

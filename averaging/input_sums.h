@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "base/error_codes.h"
 #include "averaging/working_maps.h"
+#include "base/error_codes.h"
 #include "maps/map_types.h"
 
 namespace harnix {

@@ -10,11 +10,11 @@
 
 #include "averaging/averaging_run.h"
 #include "averaging/console.h"
+#include "averaging/settings.h"
 #include "cli/list_file.h"
 #include "cli/min_valid_count.h"
 #include "cli/prompt.h"
 #include "cli/regular_file.h"
-#include "averaging/settings.h"
 #include "cli/usage.h"
 
 namespace harnix {

@@ -8,11 +8,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/memory_limit.h"
 #include "datafile/byte_order.h"
 #include "datafile/data_file.h"
 #include "datafile/file_name.h"
 #include "datafile/header_layout.h"
-#include "base/memory_limit.h"
 #include "maps/storage.h"
 
 namespace harnix {

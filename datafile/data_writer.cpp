@@ -4,11 +4,11 @@
 #include <cstring>
 #include <limits>
 
+#include "base/allocation.h"
 #include "datafile/byte_order.h"
 #include "datafile/data_file.h"
 #include "datafile/file_name.h"
 #include "datafile/header_layout.h"
-#include "base/allocation.h"
 
 namespace harnix {
 

@@ -9,8 +9,8 @@
 
 #include <cstddef>
 
-#include "fit/sg_kernel.h"
 #include "base/allocation.h"
+#include "fit/sg_kernel.h"
 
 namespace harnix {
 

@@ -8,9 +8,9 @@
 #include <cmath>
 #include <cstddef>
 
+#include "base/allocation.h"
 #include "fit/sg_filter.h"
 #include "fit/sg_kernel.h"
-#include "base/allocation.h"
 #include "maps/storage.h"
 
 namespace harnix {

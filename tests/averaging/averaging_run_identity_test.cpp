@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "averaging/averaging_run.h"
+#include "reference/straightforward_run.h"
 #include "support/planoryx_bytes.h"
 #include "support/run_directory.h"
-#include "reference/straightforward_run.h"
 
 namespace harnix {
 

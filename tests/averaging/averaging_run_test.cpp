@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "support/planoryx_bytes.h"
 #include "reference/reference_average.h"
+#include "support/planoryx_bytes.h"
 #include "support/run_directory.h"
 
 namespace harnix {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "reference/fit_reference.h"
 #include "maps/storage.h"
+#include "reference/fit_reference.h"
 
 namespace harnix {
 

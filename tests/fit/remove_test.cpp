@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "reference/fit_reference.h"
 #include "fit/least_squares.h"
+#include "reference/fit_reference.h"
 
 namespace harnix {
 

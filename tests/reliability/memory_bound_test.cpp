@@ -13,14 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "datafile/data_file.h"
 #include "base/memory_limit.h"
+#include "datafile/data_file.h"
 #include "maps/storage.h"
 #include "support/failing_allocator.h"
 #include "support/in_process_run.h"
 #include "support/planoryx_bytes.h"
 #include "support/temp_dir.h"
-#include "tests/datafile/test_files.h"
 
 namespace harnix {
 
