@@ -1,4 +1,4 @@
-// The optimised averaging run against the straightforward one (tests/support/straightforward_run):
+// The optimised averaging run against the straightforward one (reference/straightforward_run):
 // on generated sets and hand-built inputs, with every -SdevRemove value, windows, invalid pixels,
 // mixed attributes, dropouts and failures, both must return the same, print the same on both
 // streams and leave the same output files, byte for byte (empty ones included).
