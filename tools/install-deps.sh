@@ -2,10 +2,12 @@
 # Installs the build's Debian packages when one is missing (needs root or sudo; does nothing when
 # everything is present). clang and its fuzzer runtime build the fuzz targets.
 set -euo pipefail
-# harnix-util draws previews with cairo (a system font for its text) and writes JSON; clang and
-# its fuzzer runtime build the fuzz targets.
+# harnix-util draws previews with cairo (a system font for its text), writes JSON, and writes X3P
+# archives with libzip and nettle's MD5; the tests check those archives with xmllint, unzip and
+# md5sum. clang and its fuzzer runtime build the fuzz targets.
 packages=(g++ cmake libgtest-dev libgmock-dev libbenchmark-dev pkg-config libcairo2-dev
-  libfontconfig-dev fonts-dejavu-core nlohmann-json3-dev clang libclang-rt-14-dev)
+  libfontconfig-dev fonts-dejavu-core nlohmann-json3-dev libzip-dev nettle-dev libxml2-utils unzip
+  clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
