@@ -1,5 +1,6 @@
-// Byte order at the file boundary: loads and stores of 16- and 32-bit values at a byte pointer,
-// in either order, built from shifts on bytes so that they work on any host and at any alignment.
+// Byte order at the file boundary: loads and stores of 16-, 32- and 64-bit values at a byte
+// pointer, in either order, built from shifts on bytes so that they work on any host and at any
+// alignment.
 //
 // Data files are big-endian except for two header fields stored least significant byte first
 // (see header_layout.h). Everything in memory is in host order.
@@ -51,6 +52,12 @@ inline void store_le32(uint8_t* p, uint32_t v) {
   p[1] = static_cast<uint8_t>(v >> 8);
   p[2] = static_cast<uint8_t>(v >> 16);
   p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+// Least significant half first (the X3P export's float64 values).
+inline void store_le64(uint8_t* p, uint64_t v) {
+  store_le32(p, static_cast<uint32_t>(v));
+  store_le32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
 // Data blocks: converts n 16-bit (32-bit) values between big-endian and host order in one pass,

@@ -1,5 +1,5 @@
-// `harnix-util export`: the phase map of a Planoryx file as GSF, XYZ, a text matrix or a PNG
-// preview.
+// `harnix-util export`: the phase map of a Planoryx file, levelled or not, as GSF, XYZ, a text
+// matrix, an X3P archive or a PNG preview.
 #ifndef HARNIX_TOOLS_UTIL_EXPORT_H_
 #define HARNIX_TOOLS_UTIL_EXPORT_H_
 

@@ -4,9 +4,11 @@
 #ifndef HARNIX_TOOLS_UTIL_EXPORT_FORMATS_H_
 #define HARNIX_TOOLS_UTIL_EXPORT_FORMATS_H_
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 
+#include "datafile/attributes.h"
 #include "maps/map_types.h"
 
 namespace harnix {
@@ -18,6 +20,17 @@ struct ExportData {
   double per_count;     // value written per phase count: metres per count, or 1 for counts
   const char* unit;     // "m" for heights, "" for counts
   double spacing;       // metres between neighbouring pixels; > 0 where a writer needs it
+  // Levelled values in counts, one per map point (NaN where invalid; see levelling.h), or
+  // nullptr to write the stored values.
+  const double* levelled = nullptr;
+  const char* levelling = "none";              // the form removed, for captions
+  const DataAttributes* attributes = nullptr;  // of the file (time stamp, wavelength)
+
+  // The value written for map point i (storage order): NaN where the point is invalid.
+  double value(std::size_t i) const {
+    if (levelled != nullptr) return levelled[i] * per_count;
+    return phase_valid(map->matrix[i]) ? map->matrix[i] * per_count : std::nan("");
+  }
 };
 
 // Gwyddion Simple Field 1.0: a text header (XRes, YRes, XReal, YReal, XOffset, YOffset in metres,

@@ -8,6 +8,7 @@
 #ifndef HARNIX_TOOLS_UTIL_HEIGHTS_H_
 #define HARNIX_TOOLS_UTIL_HEIGHTS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -52,6 +53,11 @@ std::vector<int32_t> valid_values(const PhaseMap& map);
 // nearest ranks (rank p / 100 * (n - 1) of the sorted values). Reorders `values`; `values` must
 // not be empty.
 double percentile(std::vector<int32_t>& values, double p);
+double percentile(std::vector<double>& values, double p);
+
+// The n values at `levelled` that are not NaN, in order. Throws std::bad_alloc when memory runs
+// out.
+std::vector<double> valid_levelled(const double* levelled, std::size_t n);
 
 }  // namespace harnix
 

@@ -1,3 +1,4 @@
+#include "util/info_parameters.h"
 #include "util/info_report.h"
 
 namespace harnix {
@@ -73,6 +74,7 @@ nlohmann::json info_json(const FileFacts& f) {
     }
     j["statistics"] = s;
   }
+  j["parameters"] = parameters_json(f);
   return j;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "util/height_parameters.h"
 #include "util/heights.h"
 #include "util/loaded_file.h"
 
@@ -20,6 +21,11 @@ struct FileFacts {
   const LoadedFile* file;  // read with its intensity map
   HeightScale scale;
   PhaseStatistics stats;  // of the phase map (no points when there is none)
+  // The height parameters of the levelled map (info_parameters.h); parameters_known is false
+  // when they were not computed or the map has no valid point or no height scale.
+  bool parameters_known = false;
+  HeightParameters parameters{};
+  const char* levelling = "none";
 };
 
 // A single-precision attribute shown in people's units.

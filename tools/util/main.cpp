@@ -13,7 +13,8 @@ namespace harnix {
 static const Subcommand kSubcommands[] = {
     {"synth", "write synthetic measurement files and a list file naming them", run_synth},
     {"info", "show a data file's header, attributes and phase statistics", run_info},
-    {"export", "write a data file's heights as GSF, XYZ, matrix text or a PNG preview", run_export},
+    {"export", "write a data file's heights as GSF, XYZ, matrix text, X3P or a PNG preview",
+     run_export},
     {nullptr, nullptr, nullptr},
 };
 

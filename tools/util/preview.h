@@ -29,6 +29,9 @@ struct PreviewInput {
   std::string details;
   std::string range_note;  // how the range was chosen, e.g. "0.5 to 99.5 percentile"
   int map_pixels;          // 0, or the longer side of the drawn map (16..8192)
+  // When given, the values drawn instead of the map's, in counts, one per map point (NaN where
+  // invalid); the map then gives only the window.
+  const double* levelled = nullptr;
 };
 
 constexpr int PREVIEW_MIN_PIXELS = 16;
