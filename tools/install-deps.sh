@@ -3,9 +3,10 @@
 # everything is present). clang and its fuzzer runtime build the fuzz targets.
 set -euo pipefail
 # harnix-util draws previews with cairo (a system font for its text) and writes JSON; clang and
-# its fuzzer runtime build the fuzz targets.
+# its fuzzer runtime build the fuzz targets; groff and man check the manual pages.
 packages=(g++ cmake libgtest-dev libgmock-dev libbenchmark-dev pkg-config libcairo2-dev
-  libfontconfig-dev fonts-dejavu-core nlohmann-json3-dev clang libclang-rt-14-dev)
+  libfontconfig-dev fonts-dejavu-core nlohmann-json3-dev clang libclang-rt-14-dev groff-base
+  man-db)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

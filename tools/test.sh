@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the optimised build, then the build under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# Builds and runs every test: the optimised build and its installation and package
+# (tools/check-install.sh), then the build under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -9,4 +9,5 @@ for preset in release sanitize; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
+  if [ "$preset" = release ]; then tools/check-install.sh; fi
 done
