@@ -81,6 +81,9 @@ constexpr const char* USAGE_LINES[] = {
     "",
     "-Verbose",
     "This option causes verbose progress information to be output to the console.",
+    "",
+    "-Version",
+    "This option causes the program to output its name and version, then exit.",
 };
 
 }  // namespace

@@ -19,7 +19,10 @@ static const Subcommand kSubcommands[] = {
 };
 
 static void print_help(std::FILE* stream) {
-  std::fputs("usage: harnix-util <subcommand> [arguments]\n\nsubcommands:\n", stream);
+  std::fputs(
+      "usage: harnix-util <subcommand> [arguments]\n"
+      "       harnix-util --help | --version\n\nsubcommands:\n",
+      stream);
   for (const Subcommand& s : kSubcommands)
     if (s.name != nullptr) std::fprintf(stream, "  %-8s %s\n", s.name, s.summary);
 }
@@ -34,6 +37,10 @@ int main(int argc, char** argv) {
   }
   if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     print_help(stdout);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::printf("harnix-util %s\n", HARNIX_VERSION);
     return 0;
   }
   for (const Subcommand& s : kSubcommands)
