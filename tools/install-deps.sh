@@ -4,12 +4,13 @@
 set -euo pipefail
 # harnix-util draws previews with cairo (a system font for its text), writes JSON, and writes X3P
 # archives with libzip and nettle's MD5; the tests check those archives with xmllint, unzip and
-# md5sum. clang and its fuzzer runtime,
+# md5sum; they parse the HTML report with libxml2 and open it in headless Chromium. clang and its
+# fuzzer runtime,
 # pinned to one version (the fuzz preset names clang++-14), build the fuzz targets;
 # groff and man check the manual pages.
 packages=(g++ cmake libgtest-dev libgmock-dev libbenchmark-dev pkg-config libcairo2-dev
   libfontconfig-dev fonts-dejavu-core nlohmann-json3-dev libzip-dev nettle-dev libxml2-utils unzip
-  clang-14 libclang-rt-14-dev groff-base man-db)
+  clang-14 libclang-rt-14-dev groff-base man-db libxml2-dev chromium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
