@@ -29,6 +29,9 @@ constexpr const char* kStyle =
     "tr.outlier td{background:#fbe3e0}\n"
     "tr.outlier td.flag{color:#c0392b;font-weight:bold}\n"
     "figure{margin:1em 0}\n"
+    ".map{display:flex;flex-wrap:wrap;gap:0 2em;align-items:flex-start}\n"
+    ".figures{flex:1 1 20em}\n"
+    "table.facts th{white-space:nowrap}\n"
     "figcaption{font-size:.9em;color:#555}\n"
     "img,svg.chart{max-width:100%;height:auto}\n"
     ".file{font-family:monospace;font-weight:normal;overflow-wrap:anywhere}\n"
@@ -115,9 +118,9 @@ std::string repeatability_table(const Spread& r) {
          fact_row("Mean standard deviation", general_text(r.mean_nm, 4) + " nm") +
          fact_row("Median standard deviation", general_text(r.median_nm, 4) + " nm") +
          fact_row("RMS standard deviation", general_text(r.rms_nm, 4) + " nm") +
-         "</tbody></table>\n<p>Over the valid pixels of the map; the RMS is sqrt(mean(s\xC2\xB2)), "
+         "</tbody></table>\n<p>Over the valid pixels of the map. The RMS, sqrt(mean(s\xC2\xB2)), is "
          "the deviation of one measurement pooled over the field: the instrument's repeatability "
-         "figure for this run.</p>\n";
+         "in this run.</p>\n";
 }
 
 std::string histogram_figure(const ResultSection& s) {
@@ -139,9 +142,11 @@ std::string result_section(const ResultSection& s, std::size_t number) {
                   " <span class=\"file\">" + html_escaped(s.name) + "</span></h2>\n";
   if (!s.comment.empty()) h += text_element("p", s.comment, "comment");
   if (s.png.empty()) return h + text_element("p", "This file " + s.note + ".", "warning") + "</section>\n";
-  h += preview_image(s) + map_facts(s);
+  // The preview with its figures beside it, or below on a narrow screen.
+  h += "<div class=\"map\">\n" + preview_image(s) + "<div class=\"figures\">\n" + map_facts(s);
   if (s.parameters_known) h += parameters_table(s);
   if (s.spread.known) h += repeatability_table(s.spread);
+  h += "</div>\n</div>\n";
   if (!s.histogram.bins.empty()) h += histogram_figure(s);
   return h + "</section>\n";
 }

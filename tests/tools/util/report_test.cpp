@@ -217,6 +217,27 @@ TEST_F(Report, PageHoldsEverySectionImageAndTable) {
   EXPECT_EQ(std::string::npos, html.find("<script")) << "a script element in the page";
 }
 
+// Files with nothing to draw, or no height scale, still get their sections, saying so.
+TEST_F(Report, FilesWithoutAPictureOrScaleStillMakeAPage) {
+  DataAttributes a = measurement_attributes();
+  std::vector<uint16_t> plane(6, 1);
+  IntensityMap intensity{6, {0, 0, 3, 2}, 1, 0, plane.data()};
+  ASSERT_EQ(NO_ERROR, write_data_file(dir.file("nophase.dat").c_str(), nullptr, &a, &intensity,
+                                      nullptr));
+  TestMap dropouts{{0, 0, 2, 1}, {PHASE_INVALID, PHASE_INVALID}};
+  write_planoryx(dir.file("drop.dat"), a, dropouts);
+  a.IntfScaleFactor = 0;
+  TestMap counts{{0, 0, 3, 2}, {1, 2, 3, 4, 5, 6}};
+  write_planoryx(dir.file("noscale.dat"), a, counts);
+  ASSERT_EQ(0, report({dir.file("nophase.dat"), dir.file("drop.dat"), dir.file("noscale.dat")}).status);
+  Page page(read_all(dir.file("report.html")));
+  ASSERT_TRUE(page.parsed());
+  EXPECT_EQ("This file holds no phase map.", page.text("//section[@id='result-1']/p[@class='warning']"));
+  EXPECT_EQ("This file holds no valid points.", page.text("//section[@id='result-2']/p[@class='warning']"));
+  EXPECT_EQ(1u, page.count("//img"));
+  EXPECT_EQ(0u, page.count("//table[@class='parameters']"));
+}
+
 // A bad CSV (or result file) gives one line and status 1, and the page already there survives.
 TEST_F(Report, BadInputsLeaveThePageAsItWas) {
   const std::string header =
