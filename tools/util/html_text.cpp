@@ -39,7 +39,8 @@ std::string data_uri(const char* media_type, const std::string& bytes) {
   const std::size_t head = uri.size();
   if (bytes.size() / 3 >= (uri.max_size() - head) / 4 - 1) throw std::bad_alloc();
   uri.resize(head + BASE64_ENCODE_RAW_LENGTH(bytes.size()));
-  base64_encode_raw(uri.data() + head, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
+  base64_encode_raw(uri.data() + head, bytes.size(),
+                    reinterpret_cast<const uint8_t*>(bytes.data()));
   return uri;
 }
 

@@ -17,9 +17,9 @@ namespace harnix {
 
 namespace {
 
-constexpr const char* kColumns[] = {"index",       "file",   "valid_pixels", "rejected_pixels",
-                                    "compared_pixels", "mean_diff_m", "tilt_x", "tilt_y",
-                                    "rms_diff_m",  "outlier"};
+constexpr const char* kColumns[] = {
+    "index",       "file",   "valid_pixels", "rejected_pixels", "compared_pixels",
+    "mean_diff_m", "tilt_x", "tilt_y",       "rms_diff_m",      "outlier"};
 constexpr std::size_t kColumnCount = std::size(kColumns);
 // Whole numbers up to 2^53 are exact in a double.
 constexpr double kLargestCount = 9007199254740992.0;
@@ -122,9 +122,9 @@ class CellReader {
  private:
   bool refuse(std::size_t column, const char* what) {
     const std::string& text = record_.fields[column];
-    *message_ = at_line(record_.line, std::string(kColumns[column]) + " " +
-                                         quoted(printable_text(text.data(), text.size())) + " " +
-                                         what);
+    *message_ =
+        at_line(record_.line, std::string(kColumns[column]) + " " +
+                                  quoted(printable_text(text.data(), text.size())) + " " + what);
     return false;
   }
 
@@ -134,8 +134,8 @@ class CellReader {
 
 bool parse_row(const Record& r, InputRow* row, std::string* message) {
   if (r.fields.size() != kColumnCount) {
-    *message = at_line(r.line, std::to_string(r.fields.size()) + " fields, not " +
-                                   std::to_string(kColumnCount));
+    *message = at_line(
+        r.line, std::to_string(r.fields.size()) + " fields, not " + std::to_string(kColumnCount));
     return false;
   }
   CellReader cell(r, message);
@@ -149,7 +149,8 @@ bool parse_row(const Record& r, InputRow* row, std::string* message) {
 
 }  // namespace
 
-bool parse_input_report(const std::string& text, std::vector<InputRow>* rows, std::string* message) {
+bool parse_input_report(const std::string& text, std::vector<InputRow>* rows,
+                        std::string* message) {
   rows->clear();
   std::vector<Record> records;
   if (!split_records(text, &records, message)) return false;

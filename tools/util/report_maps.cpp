@@ -131,7 +131,8 @@ bool analyse_result(const char* path, Levelling level, ResultSection* s, std::st
 
   const bool counts_kind = s->kind == RESULT_COUNT || s->kind == RESULT_REJECTED;
   const bool heights = !counts_kind && s->scale.height_known;
-  const Levelling applied = s->kind == RESULT_AVERAGE || s->kind == RESULT_OTHER ? level : LEVEL_NONE;
+  const Levelling applied =
+      s->kind == RESULT_AVERAGE || s->kind == RESULT_OTHER ? level : LEVEL_NONE;
   std::vector<double> values;
   if (!level_map(file.phase, applied, &values, &error)) {
     *message = quoted(path) + " " + error;

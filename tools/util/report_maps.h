@@ -55,8 +55,8 @@ struct ResultSection {
   HeightScale scale;
   Window window;  // of the phase map; zero size when the file has none
   PhaseStatistics stats;
-  std::string png;   // the preview's PNG bytes; empty when the map has nothing to draw
-  std::string note;  // why there is no preview ("holds no valid points")
+  std::string png;        // the preview's PNG bytes; empty when the map has nothing to draw
+  std::string note;       // why there is no preview ("holds no valid points")
   const char* levelling;  // applied to the preview and the parameters ("none" for the others)
   bool parameters_known;  // the average's height parameters
   HeightParameters parameters;

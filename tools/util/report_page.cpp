@@ -63,8 +63,8 @@ std::string preview_image(const ResultSection& s) {
   std::string size;
   if (s.png.size() >= 24)
     size = " width=\"" + std::to_string(load_be32(reinterpret_cast<const uint8_t*>(&s.png[16]))) +
-           "\" height=\"" + std::to_string(load_be32(reinterpret_cast<const uint8_t*>(&s.png[20]))) +
-           "\"";
+           "\" height=\"" +
+           std::to_string(load_be32(reinterpret_cast<const uint8_t*>(&s.png[20]))) + "\"";
   std::string alt = std::string(result_kind_title(s.kind)) + " map of " + base_name(s.name);
   if (std::string(s.levelling) != "none") alt += std::string(", ") + s.levelling + " removed";
   return "<figure class=\"preview\"><img src=\"" + data_uri("image/png", s.png) + "\" alt=\"" +
@@ -73,11 +73,11 @@ std::string preview_image(const ResultSection& s) {
 
 std::string map_facts(const ResultSection& s) {
   const Window& w = s.window;
-  std::string rows = fact_row("Map window", std::to_string(w.width) + " \xC3\x97 " +
-                                                std::to_string(w.height) + " px at column " +
-                                                std::to_string(w.x) + ", row " + std::to_string(w.y));
-  const double percent = 100.0 * static_cast<double>(s.stats.valid_points) /
-                         static_cast<double>(s.stats.total_points);
+  std::string rows = fact_row(
+      "Map window", std::to_string(w.width) + " \xC3\x97 " + std::to_string(w.height) +
+                        " px at column " + std::to_string(w.x) + ", row " + std::to_string(w.y));
+  const double percent =
+      100.0 * static_cast<double>(s.stats.valid_points) / static_cast<double>(s.stats.total_points);
   rows += fact_row("Valid points", std::to_string(s.stats.valid_points) + " of " +
                                        std::to_string(s.stats.total_points) + " (" +
                                        general_text(percent, 4) + " %)");
@@ -104,7 +104,8 @@ std::string parameters_table(const ResultSection& s) {
       {"Sku", p.shape_known ? general_text(p.sku, 4) : "undefined", "kurtosis"},
   };
   std::string t =
-      "<h3>Height parameters</h3>\n<table class=\"parameters\"><thead><tr><th>Parameter</th><th>Value</th><th>Meaning</th></tr>"
+      "<h3>Height parameters</h3>\n<table "
+      "class=\"parameters\"><thead><tr><th>Parameter</th><th>Value</th><th>Meaning</th></tr>"
       "</thead><tbody>\n";
   for (const Row& r : rows)
     t += std::string("<tr><th scope=\"row\">") + r.name + "</th><td class=\"num\">" +
@@ -118,7 +119,8 @@ std::string repeatability_table(const Spread& r) {
          fact_row("Mean standard deviation", general_text(r.mean_nm, 4) + " nm") +
          fact_row("Median standard deviation", general_text(r.median_nm, 4) + " nm") +
          fact_row("RMS standard deviation", general_text(r.rms_nm, 4) + " nm") +
-         "</tbody></table>\n<p>Over the valid pixels of the map. The RMS, sqrt(mean(s\xC2\xB2)), is "
+         "</tbody></table>\n<p>Over the valid pixels of the map. The RMS, sqrt(mean(s\xC2\xB2)), "
+         "is "
          "the deviation of one measurement pooled over the field: the instrument's repeatability "
          "in this run.</p>\n";
 }
@@ -127,10 +129,12 @@ std::string histogram_figure(const ResultSection& s) {
   const bool heights = s.kind == RESULT_AVERAGE;
   const std::string quantity = heights ? "Height" : "Standard deviation";
   const std::string x_title = quantity + " (" + s.histogram.unit + ")";
-  const std::string label = "Histogram of " + std::string(heights ? "heights" : "standard deviations") +
-                            " of " + base_name(s.name);
+  const std::string label = "Histogram of " +
+                            std::string(heights ? "heights" : "standard deviations") + " of " +
+                            base_name(s.name);
   std::string caption = label;
-  if (heights && std::string(s.levelling) != "none") caption += std::string(", ") + s.levelling + " removed";
+  if (heights && std::string(s.levelling) != "none")
+    caption += std::string(", ") + s.levelling + " removed";
   return "<h3>Histogram</h3>\n<figure class=\"histogram\">" +
          histogram_svg(s.histogram, x_title, label) + "<figcaption>" + html_escaped(caption) +
          "</figcaption></figure>\n";
@@ -141,7 +145,8 @@ std::string result_section(const ResultSection& s, std::size_t number) {
                   kind_class(s.kind) + "\">\n<h2>" + result_kind_title(s.kind) +
                   " <span class=\"file\">" + html_escaped(s.name) + "</span></h2>\n";
   if (!s.comment.empty()) h += text_element("p", s.comment, "comment");
-  if (s.png.empty()) return h + text_element("p", "This file " + s.note + ".", "warning") + "</section>\n";
+  if (s.png.empty())
+    return h + text_element("p", "This file " + s.note + ".", "warning") + "</section>\n";
   // The preview with its figures beside it, or below on a narrow screen.
   h += "<div class=\"map\">\n" + preview_image(s) + "<div class=\"figures\">\n" + map_facts(s);
   if (s.parameters_known) h += parameters_table(s);

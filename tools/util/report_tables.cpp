@@ -108,11 +108,12 @@ std::string summary_section(const ReportContent& c) {
   rows += fact_row("Result files", files);
   rows += fact_row("Camera", std::to_string(a.CameraWidth) + " \xC3\x97 " +
                                  std::to_string(a.CameraHeight) + " px");
-  rows += fact_row("Lateral spacing",
-                   first.scale.spacing_source == nullptr
-                       ? "unknown (CameraRes and PixelWidth are not positive)"
-                       : shortest_text(float_in_units(static_cast<float>(first.scale.spacing), 1e6)) +
-                             " \xC2\xB5m per pixel (" + first.scale.spacing_source + ")");
+  rows +=
+      fact_row("Lateral spacing",
+               first.scale.spacing_source == nullptr
+                   ? "unknown (CameraRes and PixelWidth are not positive)"
+                   : shortest_text(float_in_units(static_cast<float>(first.scale.spacing), 1e6)) +
+                         " \xC2\xB5m per pixel (" + first.scale.spacing_source + ")");
   std::string resolution = std::string(phase_res_label(a.PhaseRes)) + ", " +
                            std::to_string(phase_res_counts(a.PhaseRes)) + " counts per fringe";
   if (first.scale.height_known)
@@ -125,11 +126,13 @@ std::string summary_section(const ReportContent& c) {
     const auto outliers = std::count_if(c.inputs.begin(), c.inputs.end(),
                                         [](const InputRow& r) { return r.outlier == OUTLIER_YES; });
     rows += fact_row("Per-input report", printable_text(c.inputs_name, std::strlen(c.inputs_name)) +
-                                             ": " + std::to_string(c.inputs.size()) + " inputs, outliers: " +
-                                             std::to_string(outliers));
+                                             ": " + std::to_string(c.inputs.size()) +
+                                             " inputs, outliers: " + std::to_string(outliers));
   }
-  std::string section = "<section id=\"summary\">\n<h2>Run summary</h2>\n"
-                        "<table class=\"facts\"><tbody>\n" + rows + "</tbody></table>\n";
+  std::string section =
+      "<section id=\"summary\">\n<h2>Run summary</h2>\n"
+      "<table class=\"facts\"><tbody>\n" +
+      rows + "</tbody></table>\n";
   const std::string differ = disagreements(c, inputs_differ);
   if (!differ.empty())
     section += "<p class=\"warning\">" +
@@ -141,15 +144,16 @@ std::string summary_section(const ReportContent& c) {
 }
 
 std::string inputs_section(const ReportContent& c) {
-  std::string s = "<section id=\"inputs\">\n<h2>Per-input comparison</h2>\n<p>Each input against "
-                  "the final average, from <span class=\"file\">" +
-                  html_escaped(printable_text(c.inputs_name, std::strlen(c.inputs_name))) +
-                  "</span>. Outliers are highlighted.</p>\n"
-                  "<table class=\"inputs\"><thead><tr><th>Index</th><th>File</th>"
-                  "<th>Valid px</th><th>Rejected px</th><th>Compared px</th>"
-                  "<th>Mean difference (nm)</th><th>Tilt x (\xC2\xB5rad)</th>"
-                  "<th>Tilt y (\xC2\xB5rad)</th><th>RMS difference (nm)</th><th>Outlier</th>"
-                  "</tr></thead><tbody>\n";
+  std::string s =
+      "<section id=\"inputs\">\n<h2>Per-input comparison</h2>\n<p>Each input against "
+      "the final average, from <span class=\"file\">" +
+      html_escaped(printable_text(c.inputs_name, std::strlen(c.inputs_name))) +
+      "</span>. Outliers are highlighted.</p>\n"
+      "<table class=\"inputs\"><thead><tr><th>Index</th><th>File</th>"
+      "<th>Valid px</th><th>Rejected px</th><th>Compared px</th>"
+      "<th>Mean difference (nm)</th><th>Tilt x (\xC2\xB5rad)</th>"
+      "<th>Tilt y (\xC2\xB5rad)</th><th>RMS difference (nm)</th><th>Outlier</th>"
+      "</tr></thead><tbody>\n";
   for (const InputRow& r : c.inputs) {
     const bool outlier = r.outlier == OUTLIER_YES;
     s += std::string(outlier ? "<tr class=\"outlier\">" : "<tr>") + "<td class=\"num\">" +
@@ -158,7 +162,10 @@ std::string inputs_section(const ReportContent& c) {
          figure_cell(r.compared_pixels, 1, true) + figure_cell(r.mean_diff_m, 1e9, false) +
          figure_cell(r.tilt_x, 1e6, false) + figure_cell(r.tilt_y, 1e6, false) +
          figure_cell(r.rms_diff_m, 1e9, false) + "<td class=\"flag\">" +
-         (r.outlier == OUTLIER_UNKNOWN ? kNoFigure : outlier ? "yes" : "no") + "</td></tr>\n";
+         (r.outlier == OUTLIER_UNKNOWN ? kNoFigure
+          : outlier                    ? "yes"
+                                       : "no") +
+         "</td></tr>\n";
   }
   return s + "</tbody></table>\n" + rms_chart(c.inputs) + "</section>\n";
 }

@@ -80,8 +80,8 @@ class Frame {
   std::string bar(double x_from, double x_to, double value, const char* colour) const {
     const double top = y(value);
     return "<rect x=\"" + num(x(x_from)) + "\" y=\"" + num(top) + "\" width=\"" +
-           fixed_text(x(x_to) - x(x_from), 3) + "\" height=\"" + num(y(0) - top) +
-           "\" fill=\"" + colour + "\"/>";
+           fixed_text(x(x_to) - x(x_from), 3) + "\" height=\"" + num(y(0) - top) + "\" fill=\"" +
+           colour + "\"/>";
   }
 
  private:
@@ -91,7 +91,8 @@ class Frame {
 
 }  // namespace
 
-std::string histogram_svg(const Histogram& h, const std::string& x_title, const std::string& label) {
+std::string histogram_svg(const Histogram& h, const std::string& x_title,
+                          const std::string& label) {
   const int64_t highest = *std::max_element(h.bins.begin(), h.bins.end());
   const double x_hi = h.lo + h.width * static_cast<double>(h.bins.size());
   const Frame frame(h.lo, x_hi, std::max(1.0, highest * kHeadroom), true);
@@ -128,15 +129,17 @@ std::string bar_chart_svg(const std::vector<ChartBar>& bars, const std::string& 
   s += "</g>\n";
   // Ticks at round positions of the bars, labelled with the bars' own labels.
   std::vector<Tick> ticks = colour_bar_ticks(0, std::max(1.0, n - 1), kWantedTicks, true);
-  ticks.erase(std::remove_if(ticks.begin(), ticks.end(), [&](const Tick& t) { return t.value >= n; }),
-              ticks.end());
+  ticks.erase(
+      std::remove_if(ticks.begin(), ticks.end(), [&](const Tick& t) { return t.value >= n; }),
+      ticks.end());
   for (Tick& t : ticks) t.label = bars[static_cast<std::size_t>(t.value)].tick;
   s += frame.axes(ticks, x_title, y_title);
   if (any_highlighted) {
     const double x = kWidth - kRight - 110;
     s += "<g class=\"legend\" font-family=\"sans-serif\" font-size=\"12\"><rect x=\"" + num(x) +
          "\" y=\"6\" width=\"12\" height=\"12\" fill=\"" + kHighlightColour + "\"/><text x=\"" +
-         num(x + 18) + "\" y=\"16\" fill=\"#222\">" + html_escaped(highlight_name) + "</text></g>\n";
+         num(x + 18) + "\" y=\"16\" fill=\"#222\">" + html_escaped(highlight_name) +
+         "</text></g>\n";
   }
   return s + "</svg>";
 }

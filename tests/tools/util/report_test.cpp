@@ -3,8 +3,8 @@
 // page opened in headless Chromium (label `browser`).
 #include <cairo.h>
 #include <libxml/parser.h>
-#include <unistd.h>
 #include <libxml/xpath.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -93,7 +93,7 @@ class Page {
  private:
   std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc_;
   std::unique_ptr<xmlXPathContext, decltype(&xmlXPathFreeContext)> context_{nullptr,
-                                                                          xmlXPathFreeContext};
+                                                                            xmlXPathFreeContext};
 };
 
 // Five result files of one run (average, deviation, count, rejected, and one of unknown kind under
@@ -125,9 +125,10 @@ class Report : public ::testing::Test {
               "index,file,valid_pixels,rejected_pixels,compared_pixels,mean_diff_m,tilt_x,tilt_y,"
               "rms_diff_m,outlier\r\n"
               "1,a.dat,1197,0,1197,1e-9,2e-6,-1e-6,3e-9,no\r\n"
-              "2,\"" + std::string("<script>alert(\"\"x\"\")</script>") +
-              "\",1197,4,1197,5e-9,0,0,2.5e-8,yes\r\n"
-              "3,\"b,\r\nc.dat\",0,0,0,,,,,no\r\n");
+              "2,\"" +
+                  std::string("<script>alert(\"\"x\"\")</script>") +
+                  "\",1197,4,1197,5e-9,0,0,2.5e-8,yes\r\n"
+                  "3,\"b,\r\nc.dat\",0,0,0,,,,,no\r\n");
   }
 
   ProgramResult report(const std::vector<std::string>& extra) {
@@ -191,12 +192,13 @@ TEST_F(Report, PageHoldsEverySectionImageAndTable) {
   std::sort(sorted.begin(), sorted.end());
   const double n = static_cast<double>(deviation.size());
   const double median = (sorted[sorted.size() / 2 - 1] + sorted[sorted.size() / 2]) / 2.0;
-  const std::pair<const char*, double> spread[] = {{"Mean standard deviation", sum / n * nm},
-                                                   {"Median standard deviation", median * nm},
-                                                   {"RMS standard deviation", std::sqrt(squares / n) * nm}};
+  const std::pair<const char*, double> spread[] = {
+      {"Mean standard deviation", sum / n * nm},
+      {"Median standard deviation", median * nm},
+      {"RMS standard deviation", std::sqrt(squares / n) * nm}};
   for (const auto& [label, expected] : spread) {
-    const std::string shown = page.text("//table[@class='repeatability']//tr[th='" +
-                                        std::string(label) + "']/td");
+    const std::string shown =
+        page.text("//table[@class='repeatability']//tr[th='" + std::string(label) + "']/td");
     EXPECT_NEAR(expected, std::stod(shown), expected * 1e-3) << label << ": " << shown;
     EXPECT_NE(std::string::npos, shown.find(" nm")) << shown;
   }
@@ -205,7 +207,8 @@ TEST_F(Report, PageHoldsEverySectionImageAndTable) {
   EXPECT_EQ(3u, page.count("//table[@class='inputs']/tbody/tr"));
   EXPECT_EQ("2", page.text("//tr[@class='outlier']/td[1]"));
   EXPECT_EQ(2u, page.count("//figure[@class='rms-chart']/svg/g[@class='bars']/rect"));
-  EXPECT_EQ("RMS difference (nm)", page.text("//figure[@class='rms-chart']//text[@class='y-title']"));
+  EXPECT_EQ("RMS difference (nm)",
+            page.text("//figure[@class='rms-chart']//text[@class='y-title']"));
 
   // Hostile texts are text: shown whole, making no element and no attribute.
   EXPECT_EQ(dir.file(kHostileName), page.text("//section[@id='result-5']/h2/span"));
@@ -213,7 +216,8 @@ TEST_F(Report, PageHoldsEverySectionImageAndTable) {
   EXPECT_EQ(kHostileCell, page.text("//tr[@class='outlier']/td[2]"));
   // The quoted line break is kept in the cell and shown as blanks.
   EXPECT_EQ("b,  c.dat", page.text("//table[@class='inputs']/tbody/tr[3]/td[2]"));
-  EXPECT_EQ(0u, page.count("//script | //img[@onerror] | //*[@src][not(starts-with(@src, 'data:'))]"));
+  EXPECT_EQ(0u,
+            page.count("//script | //img[@onerror] | //*[@src][not(starts-with(@src, 'data:'))]"));
   EXPECT_EQ(std::string::npos, html.find("<script")) << "a script element in the page";
 }
 
@@ -222,18 +226,21 @@ TEST_F(Report, FilesWithoutAPictureOrScaleStillMakeAPage) {
   DataAttributes a = measurement_attributes();
   std::vector<uint16_t> plane(6, 1);
   IntensityMap intensity{6, {0, 0, 3, 2}, 1, 0, plane.data()};
-  ASSERT_EQ(NO_ERROR, write_data_file(dir.file("nophase.dat").c_str(), nullptr, &a, &intensity,
-                                      nullptr));
+  ASSERT_EQ(NO_ERROR,
+            write_data_file(dir.file("nophase.dat").c_str(), nullptr, &a, &intensity, nullptr));
   TestMap dropouts{{0, 0, 2, 1}, {PHASE_INVALID, PHASE_INVALID}};
   write_planoryx(dir.file("drop.dat"), a, dropouts);
   a.IntfScaleFactor = 0;
   TestMap counts{{0, 0, 3, 2}, {1, 2, 3, 4, 5, 6}};
   write_planoryx(dir.file("noscale.dat"), a, counts);
-  ASSERT_EQ(0, report({dir.file("nophase.dat"), dir.file("drop.dat"), dir.file("noscale.dat")}).status);
+  ASSERT_EQ(
+      0, report({dir.file("nophase.dat"), dir.file("drop.dat"), dir.file("noscale.dat")}).status);
   Page page(read_all(dir.file("report.html")));
   ASSERT_TRUE(page.parsed());
-  EXPECT_EQ("This file holds no phase map.", page.text("//section[@id='result-1']/p[@class='warning']"));
-  EXPECT_EQ("This file holds no valid points.", page.text("//section[@id='result-2']/p[@class='warning']"));
+  EXPECT_EQ("This file holds no phase map.",
+            page.text("//section[@id='result-1']/p[@class='warning']"));
+  EXPECT_EQ("This file holds no valid points.",
+            page.text("//section[@id='result-2']/p[@class='warning']"));
   EXPECT_EQ(1u, page.count("//img"));
   EXPECT_EQ(0u, page.count("//table[@class='parameters']"));
 }
@@ -318,15 +325,15 @@ TEST_F(ReportBrowser, RendersInHeadlessChromiumWithoutConsoleMessages) {
   args.insert(args.end(), results.begin(), results.end());
   ASSERT_EQ(0, report(args).status);
   constexpr int kWidth = 1200, kHeight = 1600;
-  ProgramResult r = run_program(
-      "/usr/bin/timeout",
-      {"120", chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-       "--no-first-run", "--disable-background-networking", "--disable-component-update",
-       "--disable-sync", "--hide-scrollbars", "--user-data-dir=" + dir.file("profile"),
-       "--screenshot=" + dir.file("shot.png"),
-       "--window-size=" + std::to_string(kWidth) + "," + std::to_string(kHeight),
-       "--virtual-time-budget=5000", "--enable-logging=stderr", "--v=0", "--dump-dom",
-       "file://" + dir.file("report.html")});
+  ProgramResult r =
+      run_program("/usr/bin/timeout",
+                  {"120", chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                   "--no-first-run", "--disable-background-networking",
+                   "--disable-component-update", "--disable-sync", "--hide-scrollbars",
+                   "--user-data-dir=" + dir.file("profile"), "--screenshot=" + dir.file("shot.png"),
+                   "--window-size=" + std::to_string(kWidth) + "," + std::to_string(kHeight),
+                   "--virtual-time-budget=5000", "--enable-logging=stderr", "--v=0", "--dump-dom",
+                   "file://" + dir.file("report.html")});
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ(std::string::npos, r.err.find(":CONSOLE")) << r.err;
   for (const char* id : {"summary", "result-1", "result-5", "inputs"})
