@@ -24,6 +24,9 @@ constexpr std::size_t kColumnCount = std::size(kColumns);
 // Whole numbers up to 2^53 are exact in a double.
 constexpr double kLargestCount = 9007199254740992.0;
 
+// What a column's figures may be.
+enum FigureKind { FIGURE_PIXELS, FIGURE_SIGNED, FIGURE_NON_NEGATIVE };
+
 struct Record {
   int line;  // where the record starts, from 1
   std::vector<std::string> fields;
@@ -90,15 +93,16 @@ class CellReader {
  public:
   CellReader(const Record& r, std::string* message) : record_(r), message_(message) {}
 
-  bool figure(std::size_t column, bool whole, Figure* f) {
+  bool figure(std::size_t column, FigureKind kind, Figure* f) {
     const std::string& text = record_.fields[column];
     *f = Figure{false, 0};
     if (text.empty()) return true;
     double v = 0;
     if (!parse_double(text.c_str(), &v) || !std::isfinite(v))
       return refuse(column, "is not a finite number");
-    if (whole && (v != std::floor(v) || v < 0 || v > kLargestCount))
+    if (kind == FIGURE_PIXELS && (v != std::floor(v) || v < 0 || v > kLargestCount))
       return refuse(column, "is not a whole number of pixels");
+    if (kind == FIGURE_NON_NEGATIVE && v < 0) return refuse(column, "is negative");
     *f = Figure{true, v};
     return true;
   }
@@ -140,11 +144,13 @@ bool parse_row(const Record& r, InputRow* row, std::string* message) {
   }
   CellReader cell(r, message);
   row->file = printable_text(r.fields[1].data(), r.fields[1].size());
-  return cell.index(&row->index) && cell.figure(2, true, &row->valid_pixels) &&
-         cell.figure(3, true, &row->rejected_pixels) &&
-         cell.figure(4, true, &row->compared_pixels) && cell.figure(5, false, &row->mean_diff_m) &&
-         cell.figure(6, false, &row->tilt_x) && cell.figure(7, false, &row->tilt_y) &&
-         cell.figure(8, false, &row->rms_diff_m) && cell.outlier(&row->outlier);
+  return cell.index(&row->index) && cell.figure(2, FIGURE_PIXELS, &row->valid_pixels) &&
+         cell.figure(3, FIGURE_PIXELS, &row->rejected_pixels) &&
+         cell.figure(4, FIGURE_PIXELS, &row->compared_pixels) &&
+         cell.figure(5, FIGURE_SIGNED, &row->mean_diff_m) &&
+         cell.figure(6, FIGURE_SIGNED, &row->tilt_x) &&
+         cell.figure(7, FIGURE_SIGNED, &row->tilt_y) &&
+         cell.figure(8, FIGURE_NON_NEGATIVE, &row->rms_diff_m) && cell.outlier(&row->outlier);
 }
 
 }  // namespace

@@ -27,7 +27,8 @@ struct InputRow {
   int64_t index;
   std::string file;  // made printable (control characters become spaces)
   Figure valid_pixels, rejected_pixels, compared_pixels;  // whole numbers >= 0
-  Figure mean_diff_m, tilt_x, tilt_y, rms_diff_m;         // finite
+  Figure mean_diff_m, tilt_x, tilt_y;                     // finite
+  Figure rms_diff_m;                                      // finite, >= 0
   Outlier outlier;
 };
 

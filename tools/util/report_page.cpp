@@ -104,9 +104,8 @@ std::string parameters_table(const ResultSection& s) {
       {"Sku", p.shape_known ? general_text(p.sku, 4) : "undefined", "kurtosis"},
   };
   std::string t =
-      "<h3>Height parameters</h3>\n<table "
-      "class=\"parameters\"><thead><tr><th>Parameter</th><th>Value</th><th>Meaning</th></tr>"
-      "</thead><tbody>\n";
+      "<h3>Height parameters</h3>\n<table class=\"parameters\">"
+      "<thead><tr><th>Parameter</th><th>Value</th><th>Meaning</th></tr></thead><tbody>\n";
   for (const Row& r : rows)
     t += std::string("<tr><th scope=\"row\">") + r.name + "</th><td class=\"num\">" +
          html_escaped(r.value) + "</td><td>" + r.meaning + "</td></tr>\n";
@@ -120,9 +119,8 @@ std::string repeatability_table(const Spread& r) {
          fact_row("Median standard deviation", general_text(r.median_nm, 4) + " nm") +
          fact_row("RMS standard deviation", general_text(r.rms_nm, 4) + " nm") +
          "</tbody></table>\n<p>Over the valid pixels of the map. The RMS, sqrt(mean(s\xC2\xB2)), "
-         "is "
-         "the deviation of one measurement pooled over the field: the instrument's repeatability "
-         "in this run.</p>\n";
+         "is the deviation of one measurement pooled over the field: the instrument's "
+         "repeatability in this run.</p>\n";
 }
 
 std::string histogram_figure(const ResultSection& s) {

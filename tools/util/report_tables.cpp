@@ -1,5 +1,6 @@
 // The report's summary of the run and its per-input comparison.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "util/colour_bar.h"
@@ -78,6 +79,9 @@ std::string rms_chart(const std::vector<InputRow>& rows) {
     if (r.rms_diff_m.known) highest = std::max(highest, r.rms_diff_m.value), any = true;
   if (!any) return "<p>No input has an rms_diff figure to chart.</p>\n";
   const DisplayUnit unit = height_unit(0, highest);
+  // Lengths beyond any instrument's would overflow the chart's scale.
+  if (!std::isfinite(highest * unit.per_value * 2))
+    return "<p>The rms_diff figures are too large to chart.</p>\n";
   std::vector<ChartBar> bars;
   for (const InputRow& r : rows)
     bars.push_back({std::to_string(r.index), r.rms_diff_m.known,

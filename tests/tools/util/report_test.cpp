@@ -153,6 +153,7 @@ TEST_F(Report, PageHoldsEverySectionImageAndTable) {
   ASSERT_TRUE(page.parsed()) << "not well-formed";
 
   EXPECT_EQ("3", page.text("//section[@id='summary']//tr[th='Input measurements']/td"));
+  EXPECT_EQ(0u, page.count("//section[@id='summary']/p[@class='warning']"));
   EXPECT_EQ(1u, page.count("//section[@id='summary']/table[@class='facts']"));
   const char* kinds[] = {"average", "deviation", "count", "rejected", "other"};
   for (int k = 0; k < 5; ++k) {
@@ -221,7 +222,8 @@ TEST_F(Report, PageHoldsEverySectionImageAndTable) {
   EXPECT_EQ(std::string::npos, html.find("<script")) << "a script element in the page";
 }
 
-// Files with nothing to draw, or no height scale, still get their sections, saying so.
+// Files with nothing to draw, or no height scale, still get their sections, saying so; files of
+// different runs are named as such.
 TEST_F(Report, FilesWithoutAPictureOrScaleStillMakeAPage) {
   DataAttributes a = measurement_attributes();
   std::vector<uint16_t> plane(6, 1);
@@ -231,6 +233,7 @@ TEST_F(Report, FilesWithoutAPictureOrScaleStillMakeAPage) {
   TestMap dropouts{{0, 0, 2, 1}, {PHASE_INVALID, PHASE_INVALID}};
   write_planoryx(dir.file("drop.dat"), a, dropouts);
   a.IntfScaleFactor = 0;
+  a.TimeStamp += 60;
   TestMap counts{{0, 0, 3, 2}, {1, 2, 3, 4, 5, 6}};
   write_planoryx(dir.file("noscale.dat"), a, counts);
   ASSERT_EQ(
@@ -243,6 +246,8 @@ TEST_F(Report, FilesWithoutAPictureOrScaleStillMakeAPage) {
             page.text("//section[@id='result-2']/p[@class='warning']"));
   EXPECT_EQ(1u, page.count("//img"));
   EXPECT_EQ(0u, page.count("//table[@class='parameters']"));
+  EXPECT_EQ(0u, page.text("//section[@id='summary']/p[@class='warning']")
+                    .find("The result files differ in time stamp:"));
 }
 
 // A bad CSV (or result file) gives one line and status 1, and the page already there survives.
@@ -263,6 +268,7 @@ TEST_F(Report, BadInputsLeaveThePageAsItWas) {
       {header + "1,\"x\ny\",1,2,3,4,5,6,7,no\n2,a,1.5,2,3,4,5,6,7,no\n",
        "line 4: valid_pixels \"1.5\" is not a whole number"},
       {header + "1,a,1,2,3,4,5,6,nan,no\n", "rms_diff_m \"nan\" is not a finite number"},
+      {header + "1,a,1,2,3,4,5,6,-7,no\n", "rms_diff_m \"-7\" is negative"},
       {header + ",a,1,2,3,4,5,6,7,no\n", "index \"\" is not a whole number"},
       {header + "1,a,1,2,3,4,5,6,7,maybe\n", "outlier \"maybe\" is neither yes nor no"},
   };
