@@ -34,6 +34,7 @@
 #include "datafile/validate.h"
 #include "maps/element_ops.h"
 #include "maps/fused_ops.h"
+#include "maps/map_view.h"
 #include "maps/storage.h"
 
 namespace harnix {
@@ -183,15 +184,12 @@ static ErrorCode write_result(const RunSettings& settings, const char* name, boo
   Window w{};
   ErrorCode rc = result_window(work, is_average, &w);
   if (rc != NO_ERROR) return rc;
-  // The window's rows move to the front of the work map's storage, to be written as a map of
-  // that window. Each row moves to a lower address than it came from, past every row before
-  // it, so the copy in storage order reads every row before it is overwritten.
-  PhaseMap cut = work;
-  cut.window = w;
-  if ((rc = phase_map_copy_window(work, w, cut, w)) != NO_ERROR) return rc;
+  // The window is written straight from the work map, its rows a camera row apart.
+  ConstPhaseView cut{};
+  if ((rc = region_view(work, w, &cut)) != NO_ERROR) return rc;
   if (settings.Verbose) report_result_window(prefix, w);
   set_comment(out, comment_format, n_inputs);
-  if ((rc = write_data_file(name, nullptr, &out, nullptr, &cut)) != NO_ERROR) return rc;
+  if ((rc = write_data_file(name, nullptr, &out, nullptr, cut)) != NO_ERROR) return rc;
   if (settings.Verbose) report_wrote(name);
   return NO_ERROR;
 }
