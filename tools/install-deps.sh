@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Installs the build's Debian packages when one is missing (needs root or sudo; does nothing when
-# everything is present). clang and its fuzzer runtime build the fuzz targets.
+# everything is present). clang and its fuzzer runtime build the fuzz targets. With the argument
+# `windows` it also installs the Windows cross-build's: MinGW-w64 g++ (posix threads) and Wine.
 set -euo pipefail
 # harnix-util draws previews with cairo (a system font for its text) and writes JSON; clang and
 # its fuzzer runtime build the fuzz targets.
 packages=(g++ cmake libgtest-dev libgmock-dev libbenchmark-dev pkg-config libcairo2-dev
   libfontconfig-dev fonts-dejavu-core nlohmann-json3-dev clang libclang-rt-14-dev)
+# The cross-build's GoogleTest is built from the sources libgtest-dev ships; iconv (libc-bin)
+# writes the check's UTF-16 list file.
+if [ "${1:-}" = windows ]; then packages+=(g++-mingw-w64-x86-64-posix wine wine64 libc-bin); fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
