@@ -12,6 +12,8 @@
 #include "datafile/data_file.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int16_t kSide = 2048;
@@ -97,3 +99,5 @@ void BM_MemcpySameBytes(benchmark::State& state) {
 BENCHMARK(BM_MemcpySameBytes)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+}  // namespace harnix

@@ -12,6 +12,8 @@
 #include "fit/subtract.h"
 #include "maps/map_types.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int16_t SIDE = 2048;
@@ -122,3 +124,5 @@ void BM_RemoveSurface(benchmark::State& state) {
 BENCHMARK(BM_RemoveSurface)->DenseRange(piston, cylinder)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+}  // namespace harnix

@@ -11,6 +11,8 @@
 #include "maps/fused_ops.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int16_t SIDE = 2048;
@@ -91,3 +93,5 @@ void BM_deviation_result_fused(benchmark::State& state) {
 BENCHMARK(BM_deviation_result_fused)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+}  // namespace harnix

@@ -14,6 +14,8 @@
 
 #include "maps/maps.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int16_t SIDE = 2048;
@@ -259,3 +261,5 @@ void BM_phase_map_valid_window_none(benchmark::State& state) {
 BENCHMARK(BM_phase_map_valid_window_none)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+}  // namespace harnix

@@ -26,6 +26,8 @@
 #include "datafile/byte_order.h"
 #include "datafile/header_layout.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int32_t INVALID = 0x7FFFFFF8;
@@ -76,7 +78,10 @@ void write_result(const std::string& name, const DataHeader& header,
 
 }  // namespace
 
+}  // namespace harnix
+
 int main(int argc, char** argv) {
+  using namespace harnix;
   if (argc != 4) {
     std::fputs("usage: harnix-reference-loop OUT MIN LIST\n", stderr);
     return 1;

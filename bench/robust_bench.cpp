@@ -12,6 +12,8 @@
 #include "fit/sg_filter.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int16_t kSide = 2048;
@@ -89,3 +91,5 @@ void BM_LeastSquaresPlane(benchmark::State& state) {
 BENCHMARK(BM_LeastSquaresPlane)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+}  // namespace harnix

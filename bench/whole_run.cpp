@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+namespace harnix {
+
 namespace {
 
 struct Program {
@@ -70,7 +72,10 @@ double median(std::vector<double> v) {
 
 }  // namespace
 
+}  // namespace harnix
+
 int main(int argc, char** argv) {
+  using namespace harnix;
   if (argc < 5 || std::strcmp(argv[2], "--") != 0) {
     std::fputs(
         "usage: harnix-whole-run ROUNDS -- NAME PROGRAM ARG... [-- NAME PROGRAM ARG...]...\n",

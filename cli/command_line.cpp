@@ -8,14 +8,16 @@
 #include <cstring>
 #include <string>
 
-#include "cli/averaging_run.h"
-#include "cli/console.h"
+#include "averaging/averaging_run.h"
+#include "averaging/console.h"
+#include "averaging/settings.h"
 #include "cli/list_file.h"
 #include "cli/min_valid_count.h"
 #include "cli/prompt.h"
 #include "cli/regular_file.h"
-#include "cli/settings.h"
 #include "cli/usage.h"
+
+namespace harnix {
 
 namespace {
 
@@ -32,6 +34,7 @@ enum Option {
   OPT_PHASE_RES,
   OPT_OVERWRITE,
   OPT_VERBOSE,
+  OPT_VERSION,
 };
 
 struct OptionEntry {
@@ -50,6 +53,7 @@ constexpr OptionEntry OPTIONS[] = {
     {"phaseres", OPT_PHASE_RES, true},
     {"overwrite", OPT_OVERWRITE, false},
     {"verbose", OPT_VERBOSE, false},
+    {"version", OPT_VERSION, false},
 };
 
 // Enumerated option values in code order: SdevRemove -1..2, PhaseRes 0..2.
@@ -142,6 +146,7 @@ int apply_value(Option option, const char* value, RunSettings* settings) {
     }
     case OPT_OVERWRITE:
     case OPT_VERBOSE:
+    case OPT_VERSION:
       break;
   }
   return -1;
@@ -160,6 +165,10 @@ int take_option(int argc, char** argv, int* i, RunSettings* settings) {
     if (lower != entry.keyword) continue;
     if (entry.option == OPT_OVERWRITE) settings->Overwrite = true;
     if (entry.option == OPT_VERBOSE) settings->Verbose = true;
+    if (entry.option == OPT_VERSION) {
+      print_output_line("%s %s\n", PROGRAM_NAME, HARNIX_VERSION);
+      return EXIT_OK;
+    }
     if (!entry.takes_value) return -1;
     if (*i + 1 >= argc) {
       print_error_line("%s\nERROR: Missing value after \"/%s\"\n", PROGRAM_NAME, keyword);
@@ -229,7 +238,8 @@ bool confirm_overwrites(const RunSettings& settings) {
 }  // namespace
 
 int parse_command_line(int argc, char** argv) {
-  if (argc < 3) return fail_with_usage();
+  // -Version is the one option that makes a command on its own.
+  if (argc < 3 && !(argc == 2 && lower_case(argv[1]) == "-version")) return fail_with_usage();
   RunSettings& settings = run_settings();
   InputList& inputs = input_list();
   int status = walk_arguments(argc, argv, &settings, &inputs);
@@ -260,3 +270,5 @@ int parse_command_line(int argc, char** argv) {
   if (settings.Verbose) print_output_line("Done\n");
   return EXIT_OK;
 }
+
+}  // namespace harnix

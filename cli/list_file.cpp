@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
-#include "cli/console.h"
+#include "averaging/console.h"
+
+namespace harnix {
 
 namespace {
 
@@ -69,3 +71,5 @@ bool read_list_file(const char* name, InputList* list) {
   }
   return true;
 }
+
+}  // namespace harnix

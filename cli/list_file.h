@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <string>
 
-#include "cli/settings.h"
+#include "averaging/settings.h"
+
+namespace harnix {
 
 // Removes leading and trailing blanks (space, tab, line feed) from `text` in place and returns the
 // number of characters removed. Blanks inside the text stay.
@@ -19,5 +21,7 @@ std::size_t trim_blanks(std::string& text);
 // than 10000 input filenames" when `list` would exceed MAX_INPUT_FILES. On failure `list` may
 // already hold some of the file's names.
 bool read_list_file(const char* name, InputList* list);
+
+}  // namespace harnix
 
 #endif  // HARNIX_CLI_LIST_FILE_H_

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace harnix {
+
 bool resolve_min_valid_count(RunSettings* settings, int32_t num_inputs) {
   if (settings->MinValidPct > 0) {
     double count = std::ceil(num_inputs * settings->MinValidPct / 100.0);
@@ -17,3 +19,5 @@ bool resolve_min_valid_count(RunSettings* settings, int32_t num_inputs) {
   }
   return settings->MinValidCnt >= 1 && settings->MinValidCnt <= num_inputs;
 }
+
+}  // namespace harnix

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
-#include "cli/settings.h"
+#include "averaging/settings.h"
+
+namespace harnix {
 
 // Resolves settings->MinValidCnt for `num_inputs` (N) input files:
 // - MinValidPct > 0: the count is ceil(N * MinValidPct / 100) in double precision, brought into
@@ -14,5 +16,7 @@
 // Returns false, leaving MinValidCnt as given, only in the last case when it is out of range.
 // Prints nothing.
 bool resolve_min_valid_count(RunSettings* settings, int32_t num_inputs);
+
+}  // namespace harnix
 
 #endif  // HARNIX_CLI_MIN_VALID_COUNT_H_

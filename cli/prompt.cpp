@@ -3,7 +3,9 @@
 #include <cctype>
 #include <cstdio>
 
-#include "cli/console.h"
+#include "averaging/console.h"
+
+namespace harnix {
 
 bool ask_yes_no(const char* prompt_format, bool* answer) {
   if (prompt_format != nullptr) print_to_stream(stdout, prompt_format, *answer ? 'y' : 'n');
@@ -24,3 +26,5 @@ bool ask_yes_no(const char* prompt_format, bool* answer) {
       return false;
   }
 }
+
+}  // namespace harnix

@@ -6,9 +6,13 @@
 
 #include "datafile/file_name.h"
 
+namespace harnix {
+
 bool is_regular_file(const char* name) {
   std::string path;
   if (!platform_file_name(name, &path)) return false;
   struct stat status;
   return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
+
+}  // namespace harnix

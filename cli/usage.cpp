@@ -1,6 +1,8 @@
 #include "cli/usage.h"
 
-#include "cli/console.h"
+#include "averaging/console.h"
+
+namespace harnix {
 
 namespace {
 
@@ -79,6 +81,9 @@ constexpr const char* USAGE_LINES[] = {
     "",
     "-Verbose",
     "This option causes verbose progress information to be output to the console.",
+    "",
+    "-Version",
+    "This option causes the program to output its name and version, then exit.",
 };
 
 }  // namespace
@@ -86,3 +91,5 @@ constexpr const char* USAGE_LINES[] = {
 void print_usage() {
   for (const char* line : USAGE_LINES) print_output_line("%s\n", line);
 }
+
+}  // namespace harnix

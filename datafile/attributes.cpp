@@ -1,5 +1,7 @@
 #include "datafile/attributes.h"
 
+namespace harnix {
+
 int32_t phase_res_counts(int32_t code) {
   switch (code) {
     case PHASE_RES_NORMAL:
@@ -21,3 +23,5 @@ const char* phase_res_label(int32_t code) {
       return "Super";
   }
 }
+
+}  // namespace harnix

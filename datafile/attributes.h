@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+namespace harnix {
+
 constexpr uint32_t MAGIC_FORMAT_1 = 0x881B036F;  // 834-byte header, PhaseRes < 2
 constexpr uint32_t MAGIC_FORMAT_2 = 0x881B0370;  // 834-byte header, PhaseRes >= 2
 constexpr uint32_t MAGIC_FORMAT_3 = 0x881B0371;  // 4096-byte header
@@ -50,5 +52,7 @@ struct DataAttributes {
   // significant byte first. The bytes below 76 and those under a named field are ignored.
   uint8_t other[HEADER_SIZE_LONG];
 };
+
+}  // namespace harnix
 
 #endif  // HARNIX_DATAFILE_ATTRIBUTES_H_

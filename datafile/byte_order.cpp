@@ -1,21 +1,9 @@
 #include "datafile/byte_order.h"
 
 #include <bit>
-#include <cstdlib>
 #include <cstring>
-#include <utility>
 
-#include "cli/console.h"
-
-void u_swap_bytes(void* value, int width) {
-  if (width != 2 && width != 4 && width != 8) {
-    // No file content reaches here: every width comes from the header layout table.
-    message_hook("u_swap_bytes: n=%d\n", width);
-    std::abort();
-  }
-  auto* bytes = static_cast<uint8_t*>(value);
-  for (int i = 0, j = width - 1; i < j; ++i, --j) std::swap(bytes[i], bytes[j]);
-}
+namespace harnix {
 
 // Each value goes through a small byte array: the compiler sees no aliasing between source and
 // target and turns the byte shifts into one byte-swap instruction per value.
@@ -51,3 +39,5 @@ void convert_be32_block(const void* from, void* to, std::size_t n) {
     std::memcpy(dst + 4 * i, &v, 4);
   }
 }
+
+}  // namespace harnix

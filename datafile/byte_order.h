@@ -1,5 +1,6 @@
-// Byte order at the file boundary: loads and stores of 16- and 32-bit values at a byte pointer,
-// in either order, built from shifts on bytes so that they work on any host and at any alignment.
+// Byte order at the file boundary: loads and stores of 16-, 32- and 64-bit values at a byte
+// pointer, in either order, built from shifts on bytes so that they work on any host and at any
+// alignment.
 //
 // Data files are big-endian except for two header fields stored least significant byte first
 // (see header_layout.h). Everything in memory is in host order.
@@ -8,6 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
+
+namespace harnix {
 
 inline uint16_t load_be16(const uint8_t* p) {
   return static_cast<uint16_t>((static_cast<uint32_t>(p[0]) << 8) | p[1]);
@@ -51,6 +54,12 @@ inline void store_le32(uint8_t* p, uint32_t v) {
   p[3] = static_cast<uint8_t>(v >> 24);
 }
 
+// Least significant half first (the X3P export's float64 values).
+inline void store_le64(uint8_t* p, uint64_t v) {
+  store_le32(p, static_cast<uint32_t>(v));
+  store_le32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+
 // Data blocks: converts n 16-bit (32-bit) values between big-endian and host order in one pass,
 // from `from` to `to`, which may be the same address (never partly overlapping). The same call
 // converts in either direction: each value's bytes are read as big-endian and the value is
@@ -58,9 +67,6 @@ inline void store_le32(uint8_t* p, uint32_t v) {
 void convert_be16_block(const void* from, void* to, std::size_t n);
 void convert_be32_block(const void* from, void* to, std::size_t n);
 
-// Reverses the byte order of the `width`-byte value at `value` in place. `width` must be 2, 4 or
-// 8; any other width is a programming error: it is reported through message_hook as
-// "u_swap_bytes: n=<width>" and the process is aborted.
-void u_swap_bytes(void* value, int width);
+}  // namespace harnix
 
 #endif  // HARNIX_DATAFILE_BYTE_ORDER_H_

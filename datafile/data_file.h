@@ -20,7 +20,7 @@
 //                              (found before their storage is allocated when the stream can tell
 //                              its size), a block ending early or a stream error inside it
 //   ERR_NO_MEM                 block storage cannot be obtained, or would exceed the memory the
-//                              program can count on (memory_limit_bytes, maps/memory_limit.h);
+//                              program can count on (memory_limit_bytes, base/memory_limit.h);
 //                              the latter is found before anything is allocated
 // A phase block holds width x height values whatever its (positive) byte count says.
 //
@@ -40,9 +40,11 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "datafile/attributes.h"
 #include "maps/map_types.h"
+
+namespace harnix {
 
 // ERR_CANT_OPEN_FILE, ERR_PREMATURE_EOF, ERR_NOT_A_DATA_FILE, ERR_DATASET_DIM_TOO_LARGE,
 // ERR_CORRUPT_DATA_FILE, ERR_PARAM_OUT_OF_RANGE, ERR_NO_MEM.
@@ -72,5 +74,7 @@ ErrorCode write_data_stream(std::FILE* stream, const OriginInfo* origin,
 // Writes n 16-bit values big-endian through one 65536-byte buffer, 32768 values a write.
 // ERR_NO_MEM, ERR_CANT_WRITE_FILE. The caller's values are not changed.
 ErrorCode write_swapped_shorts(const uint16_t* values, std::size_t n, std::FILE* stream);
+
+}  // namespace harnix
 
 #endif  // HARNIX_DATAFILE_DATA_FILE_H_

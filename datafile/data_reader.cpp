@@ -8,12 +8,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/memory_limit.h"
 #include "datafile/byte_order.h"
 #include "datafile/data_file.h"
 #include "datafile/file_name.h"
 #include "datafile/header_layout.h"
-#include "maps/memory_limit.h"
 #include "maps/storage.h"
+
+namespace harnix {
 
 namespace {
 
@@ -187,3 +189,5 @@ ErrorCode read_data_file_reusing(const char* path, OriginInfo* origin, DataAttri
   if (rc != NO_ERROR) phase->window = Window{};
   return rc;
 }
+
+}  // namespace harnix

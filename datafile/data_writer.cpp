@@ -4,11 +4,13 @@
 #include <cstring>
 #include <limits>
 
+#include "base/allocation.h"
 #include "datafile/byte_order.h"
 #include "datafile/data_file.h"
 #include "datafile/file_name.h"
 #include "datafile/header_layout.h"
-#include "maps/allocation.h"
+
+namespace harnix {
 
 namespace {
 
@@ -118,3 +120,5 @@ ErrorCode write_data_file(const char* path, const OriginInfo* origin,
   if (rc != NO_ERROR) return rc;
   return flushed && closed ? NO_ERROR : ERR_CANT_WRITE_FILE;
 }
+
+}  // namespace harnix

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+namespace harnix {
+
 namespace {
 
 constexpr unsigned MARK = 0xFEFF;          // the mark as read least significant byte first
@@ -94,3 +96,5 @@ std::FILE* open_file(const char* name, const char* mode) {
   if (!platform_file_name(name, &path)) return nullptr;
   return std::fopen(path.c_str(), mode);
 }
+
+}  // namespace harnix

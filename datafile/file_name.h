@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <string>
 
+namespace harnix {
+
 // True when `name` starts with the UTF-16 mark.
 bool is_wide_name(const char* name);
 
@@ -29,5 +31,7 @@ bool utf16_to_utf8(const unsigned char* bytes, std::size_t count, bool most_sign
 
 // fopen through platform_file_name; nullptr when the name cannot be converted or opened.
 std::FILE* open_file(const char* name, const char* mode);
+
+}  // namespace harnix
 
 #endif  // HARNIX_DATAFILE_FILE_NAME_H_

@@ -4,6 +4,8 @@
 
 #include "datafile/byte_order.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr std::size_t kOrigin = offsetof(DataHeader, origin);
@@ -209,10 +211,4 @@ uint32_t magic_for_attributes(const DataAttributes* attributes) {
   return attributes->PhaseRes >= PHASE_RES_SUPER ? MAGIC_FORMAT_2 : MAGIC_FORMAT_1;
 }
 
-void swap_header(uint8_t* header, int32_t header_size) {
-  for (const HeaderField& f : kFields) {
-    if (end_of(f) > header_size) break;
-    if (f.coding != FieldCoding::kBigEndian) continue;
-    for (int32_t i = 0; i < f.count; ++i) u_swap_bytes(header + f.offset + i * f.width, f.width);
-  }
-}
+}  // namespace harnix

@@ -14,6 +14,8 @@
 
 #include "datafile/attributes.h"
 
+namespace harnix {
+
 // Offsets of the fields the reader and writer handle by name.
 constexpr int32_t OFFSET_ATTRIBUTES = 76;    // DataAttributes start here (TimeStamp)
 constexpr int32_t OFFSET_EXTENDED = 838;     // first byte that decides a 4096-byte header
@@ -79,9 +81,6 @@ void encode_header(const DataHeader& header, uint8_t* out);
 // 838..4095 is non-zero; otherwise 0x881B0370 when PhaseRes >= 2, else 0x881B036F.
 uint32_t magic_for_attributes(const DataAttributes* attributes);
 
-// Reverses the byte order of every big-endian numeric field lying within the first
-// `header_size` bytes of `header` (the memo at 898 and ZoomMag are not touched); the same call
-// converts in both directions on a little-endian host.
-void swap_header(uint8_t* header, int32_t header_size);
+}  // namespace harnix
 
 #endif  // HARNIX_DATAFILE_HEADER_LAYOUT_H_

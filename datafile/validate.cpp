@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace harnix {
+
 namespace {
 
 bool takes_part(const IntensityMap* m) {
@@ -93,3 +95,5 @@ ErrorCode validate_attributes(DataAttributes* attributes, const IntensityMap* in
   return validate_attribute_sets(attributes, intensity, phase, camera_size_required, 1, nullptr,
                                  message);
 }
+
+}  // namespace harnix

@@ -26,9 +26,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "datafile/attributes.h"
 #include "maps/map_types.h"
+
+namespace harnix {
 
 constexpr std::size_t VALIDATION_MESSAGE_BYTES = 57;
 
@@ -43,5 +45,7 @@ ErrorCode validate_attributes(DataAttributes* attributes, const IntensityMap* in
 ErrorCode validate_attribute_sets(DataAttributes* attributes, const IntensityMap* intensity,
                                   const PhaseMap* phase, bool camera_size_required, int32_t count,
                                   const uint8_t* selected, char* message);
+
+}  // namespace harnix
 
 #endif  // HARNIX_DATAFILE_VALIDATE_H_

@@ -1,5 +1,7 @@
 #include "fit/fit_model.h"
 
+namespace harnix {
+
 int32_t fit_term_count(int32_t type) {
   switch (type) {
     case piston:
@@ -14,3 +16,5 @@ int32_t fit_term_count(int32_t type) {
       return 0;
   }
 }
+
+}  // namespace harnix

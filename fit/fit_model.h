@@ -13,6 +13,8 @@
 
 #include <cstdint>
 
+namespace harnix {
+
 enum FitType : int32_t {
   piston = 0,
   plane = 1,
@@ -46,5 +48,7 @@ int32_t fit_term_count(int32_t type);
 inline bool fit_type_valid(int32_t type) {
   return type >= piston && type <= cylinder;
 }
+
+}  // namespace harnix
 
 #endif  // HARNIX_FIT_FIT_MODEL_H_

@@ -13,6 +13,8 @@
 
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 // Weights and derivatives at or above 2^31 do not take part in the maxima (nor do NaNs).
@@ -229,3 +231,5 @@ ErrorCode peak_extent(const FloatPairArray& hist, int32_t index, double k, int32
     }
   }
 }
+
+}  // namespace harnix

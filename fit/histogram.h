@@ -14,8 +14,10 @@
 
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "maps/map_types.h"
+
+namespace harnix {
 
 // Histogram of the valid values of `map` over its own window, n bins, bin 0 at `start`, bin
 // width `w`. For each valid v: u = (v - start) / w (exact difference, division in double, then
@@ -58,5 +60,7 @@ ErrorCode peak_position(const FloatPairArray& hist, const FloatPairArray& deriv,
 // has no weight; ERR_PARAM_OUT_OF_RANGE when it is not a bin. Outputs written only on success.
 ErrorCode peak_extent(const FloatPairArray& hist, int32_t index, double k, int32_t* first,
                       int32_t* last);
+
+}  // namespace harnix
 
 #endif  // HARNIX_FIT_HISTOGRAM_H_

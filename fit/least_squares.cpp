@@ -23,6 +23,8 @@
 #include "maps/storage.h"
 #include "maps/window.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int32_t STRIDE = MAX_FIT_TERMS;
@@ -365,3 +367,5 @@ ErrorCode fit_surface_padded(const PhaseMap& map, const Window& window, int32_t 
   }
   return solve_fit(type, sums, fit, rms_out, with_rms);
 }
+
+}  // namespace harnix

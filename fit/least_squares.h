@@ -9,9 +9,11 @@
 
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "fit/fit_model.h"
 #include "maps/map_types.h"
+
+namespace harnix {
 
 // Entries of square_sum_table: enough for any run of a 16-bit window.
 constexpr int32_t SQUARE_SUM_COUNT = 32768;
@@ -75,5 +77,7 @@ ErrorCode fit_surface(const PhaseMap& map, const Window* window, int32_t type, S
 // Precondition: the map holds storage for its window.
 ErrorCode fit_surface_padded(const PhaseMap& map, const Window& window, int32_t type,
                              SurfaceFit* fit, double* rms_out, bool with_rms);
+
+}  // namespace harnix
 
 #endif  // HARNIX_FIT_LEAST_SQUARES_H_

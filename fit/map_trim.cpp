@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+namespace harnix {
+
 namespace {
 
 // Resolves the window (nullptr: the map's own) and checks that it has pixels and lies in the map.
@@ -56,3 +58,5 @@ ErrorCode count_valid(const PhaseMap& map, const Window* window, int32_t* count)
   *count = n;
   return NO_ERROR;
 }
+
+}  // namespace harnix

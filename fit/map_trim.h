@@ -8,8 +8,10 @@
 
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "maps/map_types.h"
+
+namespace harnix {
 
 // Every value above `bound` becomes PHASE_INVALID. Since every invalid value lies above any valid
 // bound, invalid values are rewritten to exactly PHASE_INVALID as well. ERR_INVALID_PARAM when
@@ -22,5 +24,7 @@ ErrorCode invalidate_below(PhaseMap& map, const Window* window, int32_t bound);
 // *count = the number of values below PHASE_INVALID inside the window; 0 when the call fails.
 // ERR_IMPROPER_WINDOW as above; ERR_INVALID_PARAM when the map has pixels but no storage.
 ErrorCode count_valid(const PhaseMap& map, const Window* window, int32_t* count);
+
+}  // namespace harnix
 
 #endif  // HARNIX_FIT_MAP_TRIM_H_

@@ -4,6 +4,8 @@
 #include "fit/robust_plane.h"
 #include "fit/subtract.h"
 
+namespace harnix {
+
 ErrorCode remove_best_fit(PhaseMap& map, int32_t mode, SurfaceFit* fit_out) {
   if (mode < piston || mode > ROBUST_PLANE) return ERR_PARAM_OUT_OF_RANGE;
 
@@ -18,3 +20,5 @@ ErrorCode remove_best_fit(PhaseMap& map, int32_t mode, SurfaceFit* fit_out) {
   if (fit_out) *fit_out = fit;
   return NO_ERROR;
 }
+
+}  // namespace harnix

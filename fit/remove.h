@@ -3,9 +3,11 @@
 #ifndef HARNIX_FIT_REMOVE_H_
 #define HARNIX_FIT_REMOVE_H_
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "fit/fit_model.h"
 #include "maps/map_types.h"
+
+namespace harnix {
 
 // Removal modes 0..3 are the least-squares fits of the FitType of the same number; mode 4 is the
 // robust plane from derivative histograms with 500 bins.
@@ -22,5 +24,7 @@ constexpr int32_t ROBUST_PLANE = 4;
 //   ERR_PARAM_OUT_OF_RANGE  mode outside 0..4
 //   ERR_FP_OVERFLOW         the fitted surface reaches 2^52 in magnitude (never for phase data)
 ErrorCode remove_best_fit(PhaseMap& map, int32_t mode, SurfaceFit* fit_out);
+
+}  // namespace harnix
 
 #endif  // HARNIX_FIT_REMOVE_H_

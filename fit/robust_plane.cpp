@@ -25,6 +25,8 @@
 #include "maps/element_ops.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 // The first level's histogram: bin count and derivative length.
@@ -247,3 +249,5 @@ ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit
   map_free(gy);
   return rc;
 }
+
+}  // namespace harnix

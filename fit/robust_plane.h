@@ -10,9 +10,11 @@
 
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "fit/fit_model.h"
 #include "maps/map_types.h"
+
+namespace harnix {
 
 // What derivative_limits writes into dst.
 enum DerivativeDirection : int32_t {
@@ -57,5 +59,7 @@ ErrorCode derivative_limits(const PhaseMap& src, PhaseMap& dst, int32_t kind, in
 // On failure *fit holds the plane type, zeros and whatever had been computed by then.
 ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit* fit,
                            int32_t bins);
+
+}  // namespace harnix
 
 #endif  // HARNIX_FIT_ROBUST_PLANE_H_

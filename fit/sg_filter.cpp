@@ -9,8 +9,10 @@
 
 #include <cstddef>
 
+#include "base/allocation.h"
 #include "fit/sg_kernel.h"
-#include "maps/allocation.h"
+
+namespace harnix {
 
 namespace {
 
@@ -179,3 +181,5 @@ ErrorCode sg_filter(FloatPairArray& line, int32_t length, int32_t kind) {
   mem_release(in);
   return NO_ERROR;
 }
+
+}  // namespace harnix

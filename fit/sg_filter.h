@@ -19,8 +19,10 @@
 #include <bit>
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "maps/map_types.h"
+
+namespace harnix {
 
 // The filter kind (SgKind): the order of the derivative taken.
 enum SgKind : int32_t {
@@ -100,5 +102,7 @@ inline int32_t sample_to_phase(float f) {
       whole + static_cast<int32_t>(frac >= 0.5f) - static_cast<int32_t>(frac <= -0.5f);
   return blend(in_range, rounded, PHASE_INVALID);
 }
+
+}  // namespace harnix
 
 #endif  // HARNIX_FIT_SG_FILTER_H_

@@ -8,10 +8,12 @@
 #include <cmath>
 #include <cstddef>
 
+#include "base/allocation.h"
 #include "fit/sg_filter.h"
 #include "fit/sg_kernel.h"
-#include "maps/allocation.h"
 #include "maps/storage.h"
+
+namespace harnix {
 
 namespace {
 
@@ -147,3 +149,5 @@ ErrorCode gradient_magnitude(const PhaseMap& src, PhaseMap& dst, int32_t length,
   map_free(gx);
   return rc;
 }
+
+}  // namespace harnix

@@ -11,6 +11,8 @@
 
 #include "fit/sg_filter.h"
 
+namespace harnix {
+
 // Filters the n > t.length samples of `in` into `out` (distinct buffers): the first and last h
 // outputs and every output within h of a missing sample are SG_INVALID.
 void sg_filter_samples(const float* in, float* out, int32_t n, const SgTable& t);
@@ -25,5 +27,7 @@ void sg_filter_across(const float* const* rows, const int32_t* run, float* out, 
 // vectorise.
 void samples_from_phase(const int32_t* in, float* out, int32_t n);
 void phase_from_samples(const float* in, int32_t* out, int32_t n);
+
+}  // namespace harnix
 
 #endif  // HARNIX_FIT_SG_KERNEL_H_

@@ -10,6 +10,8 @@
 
 #include "fit/fit_model.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int32_t RHS = MAX_FIT_TERMS;  // column of the right-hand side in the working copy
@@ -55,3 +57,5 @@ ErrorCode solve_linear_system(int32_t n, int32_t stride, const double* a, double
   }
   return NO_ERROR;
 }
+
+}  // namespace harnix

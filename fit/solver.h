@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
+
+namespace harnix {
 
 // A pivot whose magnitude is below this is taken as zero. The test is absolute: the normal
 // matrices of the fits hold sums of integer powers of pixel coordinates, so a non-singular one
@@ -24,5 +26,7 @@ constexpr double SOLVER_PIVOT_LIMIT = 1e-10;
 // changed; no heap allocation.
 ErrorCode solve_linear_system(int32_t n, int32_t stride, const double* a, double* x,
                               const double* b);
+
+}  // namespace harnix
 
 #endif  // HARNIX_FIT_SOLVER_H_

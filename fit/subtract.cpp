@@ -16,6 +16,8 @@
 #include "maps/storage.h"
 #include "maps/window.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int32_t ONE = int32_t{1} << SURFACE_FRACTION_BITS;
@@ -353,3 +355,5 @@ ErrorCode remove_surface_padded(PhaseMap& map, const Window& window, const Surfa
                   has_pixels ? w.height : 0, rows};
   return subtract_part(window, part, fit);
 }
+
+}  // namespace harnix

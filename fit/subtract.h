@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "fit/fit_model.h"
 #include "maps/map_types.h"
+
+namespace harnix {
 
 // Bits of the fraction of the fixed-point pairs that carry the surface from pixel to pixel.
 constexpr int32_t SURFACE_FRACTION_BITS = 30;
@@ -58,5 +60,7 @@ ErrorCode remove_surface(PhaseMap& map, const Window& window, const SurfaceFit& 
 // The map is unchanged on any error; a map window without pixels changes nothing.
 // Precondition: the map holds storage for its window.
 ErrorCode remove_surface_padded(PhaseMap& map, const Window& window, const SurfaceFit& fit);
+
+}  // namespace harnix
 
 #endif  // HARNIX_FIT_SUBTRACT_H_

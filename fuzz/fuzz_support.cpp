@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 
-#include "maps/allocation.h"
+#include "base/allocation.h"
+
+namespace harnix {
 
 namespace {
 
@@ -70,3 +72,5 @@ void AllocationBalance::check() const {
     std::abort();
   }
 }
+
+}  // namespace harnix

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <vector>
 
+namespace harnix {
+
 // Aborts with the failed condition and its place when `condition` is false.
 #define FUZZ_CHECK(condition) \
   ((condition) ? (void)0 : fuzz_check_failed(#condition, __FILE__, __LINE__))
@@ -32,5 +34,7 @@ class AllocationBalance {
 
   void check() const;
 };
+
+}  // namespace harnix
 
 #endif  // HARNIX_FUZZ_FUZZ_SUPPORT_H_

@@ -19,6 +19,8 @@
 #include "maps/element_ops.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 // The reader's promise: on success a map with storage covers its window; on failure no map
@@ -74,7 +76,10 @@ void read_twice(std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
+}  // namespace harnix
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  using namespace harnix;
   std::vector<uint8_t> bytes(data, data + size);
   // The reader never allocates more than the bytes it was given can fill.
   const AllocationBalance balance(std::size_t{64} << 20);

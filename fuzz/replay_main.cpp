@@ -16,6 +16,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size);
 
+namespace harnix {
+
 namespace {
 
 bool replay_file(const std::filesystem::path& path) {
@@ -29,7 +31,10 @@ bool replay_file(const std::filesystem::path& path) {
 
 }  // namespace
 
+}  // namespace harnix
+
 int main(int argc, char** argv) {
+  using namespace harnix;
   std::size_t replayed = 0;
   for (int i = 1; i < argc; ++i) {
     std::vector<std::filesystem::path> files;

@@ -14,7 +14,9 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/settings.h"
+#include "averaging/settings.h"
+
+namespace harnix {
 
 struct RunInput {
   int32_t sdev_remove;  // -1 None, else 0..2
@@ -54,5 +56,7 @@ inline std::string join_run_input(uint8_t settings_byte, const std::string& firs
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back(char((n >> shift) & 0xFF));
   return out + first + second;
 }
+
+}  // namespace harnix
 
 #endif  // HARNIX_FUZZ_RUN_INPUT_H_

@@ -14,11 +14,13 @@
 #include <filesystem>
 #include <string>
 
-#include "cli/averaging_run.h"
+#include "averaging/averaging_run.h"
 #include "datafile/data_file.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/run_input.h"
 #include "maps/storage.h"
+
+namespace harnix {
 
 namespace {
 
@@ -74,7 +76,10 @@ bool empty_or_complete(const std::string& path) {
 
 }  // namespace
 
+}  // namespace harnix
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  using namespace harnix;
   const Paths& p = paths();
   const RunInput in = split_run_input(data, size);
   write_bytes(p.first, in.first);

@@ -21,6 +21,8 @@
 #include "fuzz/run_input.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 // Header offsets of the fields the damage touches (big-endian unless noted).
@@ -243,7 +245,10 @@ void run_seeds(Seeds& s, const std::string& a, const std::string& b, const std::
 
 }  // namespace
 
+}  // namespace harnix
+
 int main(int argc, char** argv) {
+  using namespace harnix;
   if (argc != 3) {
     std::fprintf(stderr, "usage: harnix-fuzz-seeds LIST OUT_DIR\n");
     return 1;

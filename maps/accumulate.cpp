@@ -12,6 +12,8 @@
 #include "maps/element_ops.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr double LIMIT = REAL_INVALID;
@@ -106,3 +108,5 @@ ErrorCode real_map_accumulate(const RealMap& src, RealMap& sum, CountMap& cnt) {
   }
   return NO_ERROR;
 }
+
+}  // namespace harnix

@@ -10,6 +10,8 @@
 #include "maps/element_ops.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 // Checks shared by both directions: equal windows, and storage that covers them.
@@ -54,3 +56,5 @@ ErrorCode real_to_phase(const RealMap& r, PhaseMap& p) {
   }
   return NO_ERROR;
 }
+
+}  // namespace harnix

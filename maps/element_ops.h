@@ -11,8 +11,10 @@
 #ifndef HARNIX_MAPS_ELEMENT_OPS_H_
 #define HARNIX_MAPS_ELEMENT_OPS_H_
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "maps/map_types.h"
+
+namespace harnix {
 
 // Copies every element; windows must be equal.
 ErrorCode phase_map_copy(const PhaseMap& src, PhaseMap& dst);
@@ -69,5 +71,7 @@ ErrorCode real_map_average(RealMap& out, const RealMap& sum, const CountMap& cnt
 // allocation hooks and releases them before returning; ERR_NO_MEM, with out untouched, when one
 // cannot be obtained.
 ErrorCode real_map_subtract(const RealMap& a, const RealMap& b, RealMap& out);
+
+}  // namespace harnix
 
 #endif  // HARNIX_MAPS_ELEMENT_OPS_H_

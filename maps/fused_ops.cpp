@@ -17,6 +17,8 @@
 
 #include "maps/map_types.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr double LIMIT = REAL_INVALID;
@@ -147,3 +149,5 @@ ErrorCode deviation_to_phase_span(const double* sum, const double* sum_sq, const
 void count_to_phase_span(const int16_t* count, std::size_t n, int32_t* out) {
   for (std::size_t i = 0; i < n; ++i) out[i] = count[i] != 0 ? count[i] : PHASE_INVALID;
 }
+
+}  // namespace harnix

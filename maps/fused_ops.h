@@ -13,7 +13,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
+
+namespace harnix {
 
 // phase_to_real, then real_map_accumulate into sum and count: each valid phase value v adds v
 // to its sum and one to its count. A sum of phase values cannot leave +-REAL_INVALID (adding a
@@ -50,5 +52,7 @@ ErrorCode deviation_to_phase_span(const double* sum, const double* sum_sq, const
 
 // The count result: out = count where it is not 0, else PHASE_INVALID.
 void count_to_phase_span(const int16_t* count, std::size_t n, int32_t* out);
+
+}  // namespace harnix
 
 #endif  // HARNIX_MAPS_FUSED_OPS_H_

@@ -19,6 +19,8 @@
 
 #include "maps/window.h"
 
+namespace harnix {
+
 constexpr int32_t PHASE_INVALID = 0x7FFFFFF8;           // 2147483640
 constexpr double REAL_INVALID = 3.4028234663852886e38;  // bit pattern 0x47EFFFFFE0000000
 
@@ -80,5 +82,7 @@ inline bool phase_valid(int32_t v) {
 inline bool real_valid(double v) {
   return v < REAL_INVALID;
 }  // false for NaN too
+
+}  // namespace harnix
 
 #endif  // HARNIX_MAPS_MAP_TYPES_H_

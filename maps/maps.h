@@ -3,10 +3,14 @@
 #ifndef HARNIX_MAPS_MAPS_H_
 #define HARNIX_MAPS_MAPS_H_
 
-#include "maps/allocation.h"
+#include "base/allocation.h"
 #include "maps/element_ops.h"
 #include "maps/map_types.h"
 #include "maps/storage.h"
 #include "maps/window.h"
+
+namespace harnix {
+
+}  // namespace harnix
 
 #endif  // HARNIX_MAPS_MAPS_H_

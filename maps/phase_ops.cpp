@@ -6,6 +6,8 @@
 #include "maps/element_ops.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 // Element offset of camera pixel (px, py) in map m, formed in ptrdiff_t so that no 16-bit or
@@ -149,3 +151,5 @@ ErrorCode phase_map_valid_window(const PhaseMap& m, const Window* w, Window* out
   out->height = static_cast<int16_t>(bottom - top + 1);
   return NO_ERROR;
 }
+
+}  // namespace harnix

@@ -11,9 +11,11 @@
 #include <cmath>
 #include <cstddef>
 
-#include "maps/allocation.h"
+#include "base/allocation.h"
 #include "maps/element_ops.h"
 #include "maps/storage.h"
+
+namespace harnix {
 
 namespace {
 
@@ -153,3 +155,5 @@ ErrorCode real_map_subtract(const RealMap& a, const RealMap& b, RealMap& out) {
   mem_release(out_rows);
   return NO_ERROR;
 }
+
+}  // namespace harnix

@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <type_traits>
 
-#include "maps/allocation.h"
+#include "base/allocation.h"
+
+namespace harnix {
 
 ErrorCode element_count(int32_t width, int32_t height, int32_t planes, uint32_t* n) {
   *n = 0;
@@ -235,3 +237,5 @@ void map_rows(const CountMap& m, const Window* w, int16_t** table) {
 void map_rows(const RealMap& m, const Window* w, double** table) {
   rows_of(m, w, table);
 }
+
+}  // namespace harnix

@@ -19,8 +19,10 @@
 
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "maps/map_types.h"
+
+namespace harnix {
 
 // Element count width x height x planes. ERR_PARAM_OUT_OF_RANGE (and *n = 0) when any factor is
 // negative, the count is 0, or it does not fit in 32 bits unsigned; else NO_ERROR with *n set.
@@ -79,5 +81,7 @@ int16_t* map_point(const CountMap& m, int px, int py);
 void map_rows(const PhaseMap& m, const Window* w, int32_t** table);
 void map_rows(const CountMap& m, const Window* w, int16_t** table);
 void map_rows(const RealMap& m, const Window* w, double** table);
+
+}  // namespace harnix
 
 #endif  // HARNIX_MAPS_STORAGE_H_

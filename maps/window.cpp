@@ -1,5 +1,7 @@
 #include "maps/window.h"
 
+namespace harnix {
+
 namespace {
 
 // Last column or row in 32-bit arithmetic: never overflows, whatever the 16-bit fields hold.
@@ -49,3 +51,5 @@ void window_extent_about(const Window& w, int16_t cx, int16_t cy, int16_t* first
   *first_row = static_cast<int16_t>(w.y - cy);
   *last_row = static_cast<int16_t>(*first_row + w.height - 1);
 }
+
+}  // namespace harnix

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+namespace harnix {
+
 struct Window {
   int16_t x;       // first column
   int16_t y;       // first row
@@ -41,5 +43,7 @@ void window_center(const Window& w, int16_t* center_x, int16_t* center_y);
 // arithmetic. A negative cx (cy) stands for the window's own centre column (row).
 void window_extent_about(const Window& w, int16_t cx, int16_t cy, int16_t* first_col,
                          int16_t* first_row, int16_t* last_col, int16_t* last_row);
+
+}  // namespace harnix
 
 #endif  // HARNIX_MAPS_WINDOW_H_

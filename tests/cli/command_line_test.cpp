@@ -9,6 +9,8 @@
 
 #include "support/cli_case.h"
 
+namespace harnix {
+
 namespace {
 
 std::vector<std::string> numbered_names(int count) {
@@ -179,6 +181,7 @@ std::vector<CliCase> accepted() {
       {.label = "ValueLooksLikeOption",
        .args = {"a.dat", "-AvgOut", "-Verbose"},
        .reaches_run = true},
+      {.label = "VersionAsValue", .args = {"a.dat", "-AvgOut", "-Version"}, .reaches_run = true},
       // An option given twice keeps its last value.
       {.label = "LastCountKept",
        .args = {"a.dat", "-AvgOut", "o", "-MinValidCnt", "5", "-MinValidCnt", "1"},
@@ -209,6 +212,24 @@ std::vector<CliCase> accepted() {
   };
 }
 
+// -Version answers with the name and version and ends the program where it stands: options
+// before it are still checked, nothing after it is.
+std::vector<CliCase> version() {
+  const std::string line = std::string("Harnix ") + HARNIX_VERSION + "\n";
+  return {
+      {.label = "Alone", .args = {"-Version"}, .out = line, .status = 0},
+      {.label = "AnyCase", .args = {"-VERSION"}, .out = line, .status = 0},
+      {.label = "AfterACommand",
+       .args = {"a.dat", "-AvgOut", "out.dat", "-version", "-Bogus"},
+       .out = line,
+       .status = 0},
+      {.label = "AfterAnUnknownOption",
+       .args = {"-Bogus", "-Version"},
+       .err = error_text("Unknown option \"/Bogus\"")},
+      {.label = "AbbreviatedAlone", .args = {"-Vers"}, .out = USAGE_TEXT},
+  };
+}
+
 class Refusal : public testing::TestWithParam<CliCase> {};
 TEST_P(Refusal, PrintsMessageAndExitsWith1) {
   check_cli_case(GetParam());
@@ -221,6 +242,12 @@ TEST_P(UsageOnly, PrintsUsageAndExitsWith1) {
 }
 INSTANTIATE_TEST_SUITE_P(CommandLine, UsageOnly, testing::ValuesIn(usage_only()), CliCaseName());
 
+class Version : public testing::TestWithParam<CliCase> {};
+TEST_P(Version, PrintsNameAndVersion) {
+  check_cli_case(GetParam());
+}
+INSTANTIATE_TEST_SUITE_P(CommandLine, Version, testing::ValuesIn(version()), CliCaseName());
+
 class Accepted : public testing::TestWithParam<CliCase> {};
 TEST_P(Accepted, ReachesTheRun) {
   check_cli_case(GetParam());
@@ -228,3 +255,5 @@ TEST_P(Accepted, ReachesTheRun) {
 INSTANTIATE_TEST_SUITE_P(CommandLine, Accepted, testing::ValuesIn(accepted()), CliCaseName());
 
 }  // namespace
+
+}  // namespace harnix

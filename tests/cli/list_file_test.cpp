@@ -11,6 +11,8 @@
 #include "support/cli_case.h"
 #include "support/temp_dir.h"
 
+namespace harnix {
+
 namespace {
 
 struct TrimCase {
@@ -135,3 +137,5 @@ TEST(ListFile, UnreadableFileCannotBeAccessed) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+namespace harnix {
+
 namespace {
 
 struct CountCase {
@@ -45,3 +47,5 @@ TEST(ResolveMinValidCount, Table) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -8,6 +8,8 @@
 
 #include "support/cli_case.h"
 
+namespace harnix {
+
 namespace {
 
 const std::string ASK_OUT = "Overwrite file \"out.dat\" (n) ? ";
@@ -77,3 +79,5 @@ INSTANTIATE_TEST_SUITE_P(CommandLine, OverwritePrompt, testing::ValuesIn(prompt_
                          CliCaseName());
 
 }  // namespace
+
+}  // namespace harnix

@@ -9,6 +9,8 @@
 #include "support/cli_case.h"
 #include "support/temp_dir.h"
 
+namespace harnix {
+
 namespace {
 
 TEST(IsRegularFile, KindsOfObject) {
@@ -58,3 +60,5 @@ INSTANTIATE_TEST_SUITE_P(CommandLine, WideName, testing::ValuesIn(wide_name_case
                          CliCaseName());
 
 }  // namespace
+
+}  // namespace harnix

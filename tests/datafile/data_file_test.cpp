@@ -10,6 +10,8 @@
 #include "maps/storage.h"
 #include "tests/datafile/test_files.h"
 
+namespace harnix {
+
 namespace {
 
 struct PassCase {
@@ -131,3 +133,5 @@ TEST(DataFile, WideNamesOnBothSides) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -11,6 +11,8 @@
 #include "support/failing_allocator.h"
 #include "tests/datafile/test_files.h"
 
+namespace harnix {
+
 namespace {
 
 const std::vector<int32_t> kPhase = {1, -2, 0x7FFFFFF8, 0x12345678, -0x12345678, 2147483639};
@@ -320,3 +322,5 @@ TEST_F(ReaderTest, ReadsFromAPipe) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -10,6 +10,8 @@
 #include "support/failing_allocator.h"
 #include "tests/datafile/test_files.h"
 
+namespace harnix {
+
 namespace {
 
 class WriterTest : public ::testing::Test {
@@ -293,3 +295,5 @@ TEST(WriteSwappedShorts, SpansSeveralBuffers) {
 }
 
 }  // namespace
+
+}  // namespace harnix

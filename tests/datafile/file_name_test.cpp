@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace harnix {
+
 namespace {
 
 struct NameCase {
@@ -57,3 +59,5 @@ TEST(Utf16ToUtf8, StopsAtZeroUnitAndRefusesOddTrailingByte) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace harnix {
+
 namespace {
 
 std::vector<uint8_t> random_bytes(std::size_t n, uint32_t seed) {
@@ -56,38 +58,6 @@ TEST(HeaderLayout, EncodeUndoesDecode) {
   }
 }
 
-// Swapping reverses big-endian numbers in place and leaves byte areas and the two
-// least-significant-first fields alone; twice is no change.
-TEST(HeaderLayout, SwapHeader) {
-  const std::vector<uint8_t> bytes = random_bytes(HEADER_SIZE_LONG, 9);
-  std::vector<uint8_t> swapped = bytes;
-  swap_header(swapped.data(), HEADER_SIZE_LONG);
-  auto reversed = [&](std::size_t offset, std::size_t width) {
-    return std::equal(&bytes[offset], &bytes[offset + width],
-                      std::make_reverse_iterator(&swapped[offset + width]));
-  };
-  auto unchanged = [&](std::size_t offset, std::size_t width) {
-    return std::equal(&bytes[offset], &bytes[offset + width], &swapped[offset]);
-  };
-  EXPECT_TRUE(reversed(0, 4));      // magic
-  EXPECT_TRUE(reversed(4, 2));      // header_format
-  EXPECT_TRUE(reversed(164, 4));    // IntfScaleFactor
-  EXPECT_TRUE(reversed(188, 2));    // first of five unnamed 16-bit fields
-  EXPECT_TRUE(reversed(196, 2));    // last of them
-  EXPECT_TRUE(reversed(1446, 4));   // unnamed 32-bit field after ZoomMag
-  EXPECT_TRUE(unchanged(12, 30));   // OriginInfo text
-  EXPECT_TRUE(unchanged(80, 82));   // comment
-  EXPECT_TRUE(unchanged(246, 52));  // carried
-  EXPECT_TRUE(unchanged(898, 2));   // memo
-  EXPECT_TRUE(unchanged(1442, 4));  // ZoomMag
-  EXPECT_TRUE(unchanged(1454, 2642));
-  swap_header(swapped.data(), HEADER_SIZE_LONG);
-  EXPECT_EQ(bytes, swapped);
-
-  std::vector<uint8_t> short_swap = bytes;  // a short header leaves 834.. untouched
-  swap_header(short_swap.data(), HEADER_SIZE_SHORT);
-  EXPECT_TRUE(std::equal(&bytes[834], &bytes[4096], &short_swap[834]));
-  EXPECT_FALSE(std::equal(&bytes[0], &bytes[834], &short_swap[0]));
-}
-
 }  // namespace
+
+}  // namespace harnix

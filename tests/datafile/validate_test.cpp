@@ -6,6 +6,8 @@
 #include <limits>
 #include <string>
 
+namespace harnix {
+
 namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
@@ -193,3 +195,5 @@ TEST(ValidateSets, NothingToCheckPasses) {
 }
 
 }  // namespace
+
+}  // namespace harnix

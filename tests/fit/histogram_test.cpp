@@ -6,8 +6,10 @@
 #include <limits>
 #include <vector>
 
-#include "fit/owned_map.h"
 #include "maps/storage.h"
+#include "support/test_maps.h"
+
+namespace harnix {
 
 namespace {
 
@@ -71,7 +73,7 @@ TEST(ValueHistogram, SharesEachValueBetweenItsTwoBins) {
       {"not-a-number width", {100}, 3, 100, kNaN, {0, 0, 0}},
   };
   for (const HistogramCase& c : cases) {
-    OwnedMap map(c.values, -4, 6);
+    OwnedPhase map = OwnedPhase::row(c.values, -4, 6);
     Bins h;
     ASSERT_EQ(NO_ERROR, value_histogram(map.m, c.n, c.start, c.w, h.a)) << c.what;
     ASSERT_EQ(c.n, h.a.count) << c.what;
@@ -83,7 +85,7 @@ TEST(ValueHistogram, SharesEachValueBetweenItsTwoBins) {
 }
 
 TEST(ValueHistogram, NoBinsIsOutOfRange) {
-  OwnedMap map(std::vector<int32_t>{1, 2});
+  OwnedPhase map = OwnedPhase::row({1, 2});
   Bins h;
   EXPECT_EQ(ERR_PARAM_OUT_OF_RANGE, value_histogram(map.m, 0, 0, 1.0, h.a));
   EXPECT_EQ(ERR_PARAM_OUT_OF_RANGE, value_histogram(map.m, -3, 0, 1.0, h.a));
@@ -170,7 +172,7 @@ TEST(PeakPosition, WideHistogramFindsTheModeOfSharedValues) {
     const int copies = 30 - 3 * std::abs(v - 47);
     for (int i = 0; i < copies; ++i) values.push_back(v);
   }
-  OwnedMap map(values);
+  OwnedPhase map = OwnedPhase::row(values);
   Bins h, d;
   ASSERT_EQ(NO_ERROR, value_histogram(map.m, 101, 0, 1.0, h.a));
   ASSERT_EQ(NO_ERROR, histogram_derivative(h.a, d.a, 5));
@@ -222,3 +224,5 @@ TEST(PeakExtent, PeakWithoutWeightOrOutsideIsRefused) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "fit/fit_reference.h"
 #include "maps/storage.h"
+#include "reference/fit_reference.h"
+
+namespace harnix {
 
 namespace {
 
@@ -337,3 +339,5 @@ TEST(FitSurfacePadded, RefusesWindowsTheMapDoesNotFit) {
 }
 
 }  // namespace
+
+}  // namespace harnix

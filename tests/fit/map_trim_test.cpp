@@ -4,7 +4,9 @@
 
 #include <vector>
 
-#include "fit/owned_map.h"
+#include "support/test_maps.h"
+
+namespace harnix {
 
 namespace {
 
@@ -16,7 +18,7 @@ std::vector<int32_t> sample() {
 }
 const Window kInner{3, 2, 2, 2};
 
-OwnedMap* make(OwnedMap& m) {
+OwnedPhase* make(OwnedPhase& m) {
   const std::vector<int32_t> v = sample();
   for (int i = 0; i < 12; ++i) m.m.matrix[i] = v[static_cast<std::size_t>(i)];
   return &m;
@@ -46,7 +48,7 @@ TEST(Trim, InvalidatesOutsideTheBoundInsideTheWindow) {
        {5, -7, 9, 12, 0, 2147483645, X, -1, 8, 4, X, 6}},
   };
   for (const TrimCase& c : cases) {
-    OwnedMap m(Window{2, 1, 4, 3});
+    OwnedPhase m(Window{2, 1, 4, 3});
     make(m);
     const ErrorCode rc = c.above ? invalidate_above(m.m, c.window, c.bound)
                                  : invalidate_below(m.m, c.window, c.bound);
@@ -58,7 +60,7 @@ TEST(Trim, InvalidatesOutsideTheBoundInsideTheWindow) {
 TEST(Trim, RefusedArgumentsChangeNothing) {
   const Window beyond{4, 2, 3, 2};
   const Window empty{3, 2, 0, 2};
-  OwnedMap m(Window{2, 1, 4, 3});
+  OwnedPhase m(Window{2, 1, 4, 3});
   make(m);
   for (auto* f : {&invalidate_above, &invalidate_below}) {
     EXPECT_EQ(ERR_INVALID_PARAM, f(m.m, nullptr, PHASE_INVALID));
@@ -72,7 +74,7 @@ TEST(Trim, RefusedArgumentsChangeNothing) {
 }
 
 TEST(CountValid, CountsBelowTheMarkerInsideTheWindow) {
-  OwnedMap m(Window{2, 1, 4, 3});
+  OwnedPhase m(Window{2, 1, 4, 3});
   make(m);
   int32_t n = -1;
   EXPECT_EQ(NO_ERROR, count_valid(m.m, nullptr, &n));
@@ -85,3 +87,5 @@ TEST(CountValid, CountsBelowTheMarkerInsideTheWindow) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "fit/fit_reference.h"
 #include "fit/least_squares.h"
+#include "reference/fit_reference.h"
+
+namespace harnix {
 
 namespace {
 
@@ -154,3 +156,5 @@ TEST_P(IndependentFit, AgreesExceptByOneNearHalves) {
 INSTANTIATE_TEST_SUITE_P(Fit, IndependentFit, testing::Values(0, 1, 2, 3));
 
 }  // namespace
+
+}  // namespace harnix

@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "fit/least_squares.h"
-#include "fit/owned_map.h"
 #include "fit/remove.h"
 #include "fit/sg_filter.h"
+#include "support/test_maps.h"
+
+namespace harnix {
 
 namespace {
 
@@ -22,7 +24,7 @@ int noise(std::mt19937& rng) {
 
 // A plane 3.3 x - 1.7 y + 500 with noise, a block of `step` height over the lower right part of
 // the window, and a disc of invalid pixels.
-void fill_tilted(OwnedMap& map, int32_t step) {
+void fill_tilted(OwnedPhase& map, int32_t step) {
   std::mt19937 rng(20240611);
   const Window& w = map.m.window;
   for (int r = 0; r < w.height; ++r) {
@@ -30,7 +32,7 @@ void fill_tilted(OwnedMap& map, int32_t step) {
       const int n = noise(rng);
       const bool on_step = c >= 120 && r >= 60;
       const bool hole = (c - 50) * (c - 50) + (r - 40) * (r - 40) < 15 * 15;
-      map.at(c, r) = hole ? PHASE_INVALID
+      map.cell(c, r) = hole ? PHASE_INVALID
                           : static_cast<int32_t>(std::lround(kTrueX * c + kTrueY * r + 500)) + n +
                                 (on_step ? step : 0);
     }
@@ -41,7 +43,7 @@ TEST(FitRobustPlane, SlopesIgnoreTheHeightOfAStep) {
   const Window w{10, 20, 200, 150};
   SurfaceFit first{}, first_ls{};
   for (int32_t step : {0, 10000, 30000, 300000, -20000}) {
-    OwnedMap map(w);
+    OwnedPhase map(w);
     fill_tilted(map, step);
     const std::vector<int32_t> before = map.values();
     SurfaceFit robust{}, ls{};
@@ -70,9 +72,9 @@ TEST(FitRobustPlane, SlopesIgnoreTheHeightOfAStep) {
 }
 
 TEST(FitRobustPlane, OffsetAndRmsAreThoseOfTheMapLessTheTilt) {
-  OwnedMap map(Window{0, 0, 60, 50});
+  OwnedPhase map(Window{0, 0, 60, 50});
   for (int r = 0; r < 50; ++r) {
-    for (int c = 0; c < 60; ++c) map.at(c, r) = 4 * c - 3 * r + ((c * 7 + r * 3) % 5) - 2;
+    for (int c = 0; c < 60; ++c) map.cell(c, r) = 4 * c - 3 * r + ((c * 7 + r * 3) % 5) - 2;
   }
   SurfaceFit robust{};
   ASSERT_EQ(NO_ERROR, fit_robust_plane(map.m, nullptr, &robust, ROBUST_PLANE_BINS));
@@ -81,7 +83,7 @@ TEST(FitRobustPlane, OffsetAndRmsAreThoseOfTheMapLessTheTilt) {
   for (int r = 0; r < 50; ++r) {
     for (int c = 0; c < 60; ++c) {
       const double z =
-          map.at(c, r) - std::nearbyint(robust.x_coef * (c - 29) + robust.y_coef * (r - 24));
+          map.cell(c, r) - std::nearbyint(robust.x_coef * (c - 29) + robust.y_coef * (r - 24));
       sum += z;
       sum2 += z * z;
     }
@@ -96,9 +98,9 @@ TEST(FitRobustPlane, OneSlopeLeftOnAnAxisIsThatSlope) {
   // Exact integer slopes everywhere but on the edges of a block: after the trimming every slope
   // left is 2 along x and 5 along y.
   for (int32_t step : {30, 1000}) {
-    OwnedMap map(Window{0, 0, 50, 40});
+    OwnedPhase map(Window{0, 0, 50, 40});
     for (int r = 0; r < 40; ++r) {
-      for (int c = 0; c < 50; ++c) map.at(c, r) = 2 * c + 5 * r + (c > 30 && r > 20 ? step : 0);
+      for (int c = 0; c < 50; ++c) map.cell(c, r) = 2 * c + 5 * r + (c > 30 && r > 20 ? step : 0);
     }
     SurfaceFit f{};
     ASSERT_EQ(NO_ERROR, fit_robust_plane(map.m, nullptr, &f, ROBUST_PLANE_BINS)) << step;
@@ -110,14 +112,14 @@ TEST(FitRobustPlane, OneSlopeLeftOnAnAxisIsThatSlope) {
 TEST(FitRobustPlane, AWindowInsideTheMapIsFittedAsIfAlone) {
   // The same noisy plane alone, and inside a larger map whose other pixels would dominate.
   const Window w{10, 5, 60, 50};
-  OwnedMap alone(w);
-  OwnedMap map(Window{0, 0, 80, 60});
+  OwnedPhase alone(w);
+  OwnedPhase map(Window{0, 0, 80, 60});
   std::mt19937 rng(3);
   for (int r = 0; r < 60; ++r) {
     for (int c = 0; c < 80; ++c) {
       const bool inside = c >= 10 && c < 70 && r >= 5 && r < 55;
-      map.at(c, r) = inside ? 7 * c + 2 * r + noise(rng) : 1000000 * (c % 3);
-      if (inside) alone.at(c - 10, r - 5) = map.at(c, r);
+      map.cell(c, r) = inside ? 7 * c + 2 * r + noise(rng) : 1000000 * (c % 3);
+      if (inside) alone.cell(c - 10, r - 5) = map.cell(c, r);
     }
   }
   SurfaceFit f{}, g{};
@@ -154,10 +156,10 @@ TEST(FitRobustPlane, Failures) {
       {"negative bin count", {0, 0, 30, 30}, nullptr, -4, ERR_PARAM_OUT_OF_RANGE},
   };
   for (const FailCase& c : cases) {
-    OwnedMap map(c.map);
+    OwnedPhase map(c.map);
     std::mt19937 rng(5);
     for (int r = 0; r < c.map.height; ++r) {
-      for (int col = 0; col < c.map.width; ++col) map.at(col, r) = 3 * col + r + noise(rng);
+      for (int col = 0; col < c.map.width; ++col) map.cell(col, r) = 3 * col + r + noise(rng);
     }
     SurfaceFit f{};
     f.x2_coef = 9.0;
@@ -168,19 +170,19 @@ TEST(FitRobustPlane, Failures) {
 }
 
 TEST(FitRobustPlane, TenBinsAreEnough) {
-  OwnedMap map(Window{0, 0, 30, 30});
+  OwnedPhase map(Window{0, 0, 30, 30});
   std::mt19937 rng(9);
   for (int r = 0; r < 30; ++r) {
-    for (int c = 0; c < 30; ++c) map.at(c, r) = 3 * c + r + noise(rng);
+    for (int c = 0; c < 30; ++c) map.cell(c, r) = 3 * c + r + noise(rng);
   }
   SurfaceFit f{};
   EXPECT_EQ(NO_ERROR, fit_robust_plane(map.m, nullptr, &f, 10));
 }
 
 TEST(FitRobustPlane, ExactIntegerPlaneHasNoSpreadOfSlopes) {
-  OwnedMap map(Window{0, 0, 20, 20});
+  OwnedPhase map(Window{0, 0, 20, 20});
   for (int r = 0; r < 20; ++r) {
-    for (int c = 0; c < 20; ++c) map.at(c, r) = 3 * c - 2 * r;
+    for (int c = 0; c < 20; ++c) map.cell(c, r) = 3 * c - 2 * r;
   }
   SurfaceFit f{};
   EXPECT_EQ(ERR_ALL_BAD_DATA, fit_robust_plane(map.m, nullptr, &f, ROBUST_PLANE_BINS));
@@ -188,16 +190,16 @@ TEST(FitRobustPlane, ExactIntegerPlaneHasNoSpreadOfSlopes) {
 
 TEST(DerivativeLimits, MainPeakOfTheValues) {
   // 2000 values about 1000 with a spread of about 10, and 50 far outliers.
-  OwnedMap src(Window{0, 0, 50, 41});
+  OwnedPhase src(Window{0, 0, 50, 41});
   std::mt19937 rng(7);
   for (int r = 0; r < 41; ++r) {
     for (int c = 0; c < 50; ++c) {
       int v = 1000;
       for (int k = 0; k < 4; ++k) v += static_cast<int>(rng() % 11) - 5;
-      src.at(c, r) = r == 40 ? 1300 + c : v;
+      src.cell(c, r) = r == 40 ? 1300 + c : v;
     }
   }
-  OwnedMap dst(Window{0, 0, 50, 41});
+  OwnedPhase dst(Window{0, 0, 50, 41});
   int32_t low = 1, high = 1;
   ASSERT_EQ(NO_ERROR, derivative_limits(src.m, dst.m, SG_SMOOTH, DERIVE_COPY, 3, 2.0, &low, &high));
   EXPECT_EQ(src.values(), dst.values());
@@ -209,9 +211,9 @@ TEST(DerivativeLimits, MainPeakOfTheValues) {
 }
 
 TEST(DerivativeLimits, RefusedArguments) {
-  OwnedMap src(Window{0, 0, 10, 10}, 5);
-  OwnedMap other(Window{1, 0, 10, 10});
-  OwnedMap dst(Window{0, 0, 10, 10});
+  OwnedPhase src(Window{0, 0, 10, 10}, 5);
+  OwnedPhase other(Window{1, 0, 10, 10});
+  OwnedPhase dst(Window{0, 0, 10, 10});
   int32_t low = 1, high = 1;
   EXPECT_EQ(ERR_PARAM_OUT_OF_RANGE, derivative_limits(src.m, dst.m, 1, 4, 3, 2.0, &low, &high));
   EXPECT_EQ(0, low);
@@ -222,7 +224,7 @@ TEST(DerivativeLimits, RefusedArguments) {
 }
 
 TEST(RemoveBestFit, RobustPlaneMode) {
-  OwnedMap map(Window{10, 20, 200, 150});
+  OwnedPhase map(Window{10, 20, 200, 150});
   fill_tilted(map, 30000);
   const std::vector<int32_t> before = map.values();
   SurfaceFit f{}, direct{};
@@ -237,19 +239,19 @@ TEST(RemoveBestFit, RobustPlaneMode) {
     for (int c = 0; c < 200; c += 11) {
       const int32_t was = before[static_cast<std::size_t>(r) * 200 + c];
       if (was == PHASE_INVALID) {
-        EXPECT_EQ(PHASE_INVALID, map.at(c, r));
+        EXPECT_EQ(PHASE_INVALID, map.cell(c, r));
         continue;
       }
       const double z = f.offset + f.x_coef * (c - 99) + f.y_coef * (r - 74);
-      EXPECT_NEAR(was - z, map.at(c, r), 0.5 + 1e-6) << c << ", " << r;
+      EXPECT_NEAR(was - z, map.cell(c, r), 0.5 + 1e-6) << c << ", " << r;
     }
   }
 }
 
 TEST(RemoveBestFit, RobustPlaneFailureLeavesTheMap) {
-  OwnedMap map(Window{0, 0, 3, 40});
+  OwnedPhase map(Window{0, 0, 3, 40});
   for (int r = 0; r < 40; ++r) {
-    for (int c = 0; c < 3; ++c) map.at(c, r) = 5 * r + c * c;
+    for (int c = 0; c < 3; ++c) map.cell(c, r) = 5 * r + c * c;
   }
   const std::vector<int32_t> before = map.values();
   SurfaceFit f{};
@@ -260,3 +262,5 @@ TEST(RemoveBestFit, RobustPlaneFailureLeavesTheMap) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "fit/owned_map.h"
 #include "maps/storage.h"
 #include "support/failing_allocator.h"
+#include "support/test_maps.h"
+
+namespace harnix {
 
 namespace {
 
@@ -120,11 +122,11 @@ TEST_P(EveryFilter, LinesOfPolynomialsGiveExactDerivativesAndSpreadInvalidity) {
   const int n = 40, lines = 19, missing = 25, h = (c.length - 1) / 2;
   for (bool along_rows : {true, false}) {
     const int16_t w = along_rows ? n : lines, ht = along_rows ? lines : n;
-    OwnedMap src(Window{5, -2, w, ht});
-    OwnedMap dst(Window{100, 7, w, ht}, 123);
+    OwnedPhase src(Window{5, -2, w, ht});
+    OwnedPhase dst(Window{100, 7, w, ht}, 123);
     for (int line = 0; line < lines; ++line) {
       for (int i = 0; i < n; ++i) {
-        int32_t& v = along_rows ? src.at(i, line) : src.at(line, i);
+        int32_t& v = along_rows ? src.cell(i, line) : src.cell(line, i);
         v = i == missing ? PHASE_INVALID + line % 8  // any value at or above the marker
                          : static_cast<int32_t>(poly(c.kind, i - 20)) + 100 * line;
       }
@@ -134,7 +136,7 @@ TEST_P(EveryFilter, LinesOfPolynomialsGiveExactDerivativesAndSpreadInvalidity) {
     ASSERT_EQ(NO_ERROR, rc);
     for (int line = 0; line < lines; ++line) {
       for (int i = 0; i < n; ++i) {
-        const int32_t got = along_rows ? dst.at(i, line) : dst.at(line, i);
+        const int32_t got = along_rows ? dst.cell(i, line) : dst.cell(line, i);
         const bool invalid = i < h || i >= n - h || std::abs(i - missing) <= h;
         const double offset = c.kind == SG_SMOOTH ? 100.0 * line : 0.0;
         const int32_t want =
@@ -173,30 +175,30 @@ TEST(FilterLines, SmallLines) {
       {"largest valid input", 1, 3, {0, 0, 2147483639, 2147483639}, {X, 1073741824, 1073741824, X}},
   };
   for (const RowCase& c : cases) {
-    OwnedMap src(c.in);
-    OwnedMap dst(c.in, 3, 9);
+    OwnedPhase src = OwnedPhase::row(c.in);
+    OwnedPhase dst = OwnedPhase::row(c.in, 3, 9);
     ASSERT_EQ(NO_ERROR, filter_rows(src.m, dst.m, c.length, c.kind)) << c.what;
     EXPECT_EQ(c.out, dst.values()) << c.what;
     EXPECT_EQ(c.in, src.values()) << c.what;
     const int16_t n = static_cast<int16_t>(c.in.size());
-    OwnedMap column(Window{4, 2, 1, n});
-    OwnedMap column_out(Window{0, 0, 1, n});
-    for (int i = 0; i < n; ++i) column.at(0, i) = c.in[static_cast<std::size_t>(i)];
+    OwnedPhase column(Window{4, 2, 1, n});
+    OwnedPhase column_out(Window{0, 0, 1, n});
+    for (int i = 0; i < n; ++i) column.cell(0, i) = c.in[static_cast<std::size_t>(i)];
     ASSERT_EQ(NO_ERROR, filter_columns(column.m, column_out.m, c.length, c.kind)) << c.what;
     EXPECT_EQ(c.out, column_out.values()) << c.what;
   }
 }
 
 TEST(FilterLines, InPlaceMatchesSeparateTarget) {
-  OwnedMap a(Window{0, 0, 6, 5});
-  OwnedMap b(Window{0, 0, 6, 5});
+  OwnedPhase a(Window{0, 0, 6, 5});
+  OwnedPhase b(Window{0, 0, 6, 5});
   for (int r = 0; r < 5; ++r) {
-    for (int c = 0; c < 6; ++c) a.at(c, r) = (r * 37 + c * c * 11) % 91;
+    for (int c = 0; c < 6; ++c) a.cell(c, r) = (r * 37 + c * c * 11) % 91;
   }
   for (bool rows : {true, false}) {
-    OwnedMap in_place(Window{0, 0, 6, 5});
+    OwnedPhase in_place(Window{0, 0, 6, 5});
     for (int r = 0; r < 5; ++r) {
-      for (int c = 0; c < 6; ++c) in_place.at(c, r) = a.at(c, r);
+      for (int c = 0; c < 6; ++c) in_place.cell(c, r) = a.cell(c, r);
     }
     ASSERT_EQ(NO_ERROR, rows ? filter_rows(a.m, b.m, 5, 0) : filter_columns(a.m, b.m, 5, 0));
     ASSERT_EQ(NO_ERROR, rows ? filter_rows(in_place.m, in_place.m, 5, 0)
@@ -240,8 +242,8 @@ TEST(Filters, RefusedArgumentsLeaveTheTargetAlone) {
        ERR_WINDOWS_MISMATCHED},
   };
   for (const ErrorCase& c : cases) {
-    OwnedMap src(c.src, 5);
-    OwnedMap dst(c.dst, 77);
+    OwnedPhase src(c.src, 5);
+    OwnedPhase dst(c.dst, 77);
     const std::vector<int32_t> before = dst.values();
     EXPECT_EQ(c.rows, filter_rows(src.m, dst.m, c.length, c.kind)) << c.what;
     EXPECT_EQ(c.columns, filter_columns(src.m, dst.m, c.length, c.kind)) << c.what;
@@ -281,33 +283,35 @@ TEST(SgFilter, FiltersSampleValuesOnly) {
 }
 
 TEST(GradientMagnitude, LengthOfTheTwoDerivatives) {
-  OwnedMap src(Window{2, 3, 6, 5});
+  OwnedPhase src(Window{2, 3, 6, 5});
   for (int r = 0; r < 5; ++r) {
-    for (int c = 0; c < 6; ++c) src.at(c, r) = 3 * c + 4 * r;
+    for (int c = 0; c < 6; ++c) src.cell(c, r) = 3 * c + 4 * r;
   }
-  src.at(4, 2) = PHASE_INVALID;
-  OwnedMap dst(Window{0, 0, 6, 5});
+  src.cell(4, 2) = PHASE_INVALID;
+  OwnedPhase dst(Window{0, 0, 6, 5});
   ASSERT_EQ(NO_ERROR, gradient_magnitude(src.m, dst.m, 3, SG_FIRST_DERIVATIVE));
   for (int r = 0; r < 5; ++r) {
     for (int c = 0; c < 6; ++c) {
       const bool edge = r == 0 || r == 4 || c == 0 || c == 5;
       const bool beside_missing = (r == 2 && c >= 3 && c <= 5) || (c == 4 && r >= 1 && r <= 3);
-      EXPECT_EQ(edge || beside_missing ? PHASE_INVALID : 5, dst.at(c, r)) << c << ", " << r;
+      EXPECT_EQ(edge || beside_missing ? PHASE_INVALID : 5, dst.cell(c, r)) << c << ", " << r;
     }
   }
 }
 
 TEST(GradientMagnitude, LengthsBeyondTheMarkerAreInvalid) {
-  OwnedMap src(Window{0, 0, 4, 4});
-  src.at(0, 1) = -1600000000;
-  src.at(2, 1) = 1600000000;  // gx at (1, 1): 1.6e9
-  src.at(1, 0) = -1600000000;
-  src.at(1, 2) = 1600000000;  // gy at (1, 1): 1.6e9, so the length is 2.26e9
-  src.at(3, 2) = 1000000000;  // at (2, 2) gx is -0.3e9 and gy -0.8e9: sqrt(73) 1e8
-  OwnedMap dst(Window{0, 0, 4, 4});
+  OwnedPhase src(Window{0, 0, 4, 4});
+  src.cell(0, 1) = -1600000000;
+  src.cell(2, 1) = 1600000000;  // gx at (1, 1): 1.6e9
+  src.cell(1, 0) = -1600000000;
+  src.cell(1, 2) = 1600000000;  // gy at (1, 1): 1.6e9, so the length is 2.26e9
+  src.cell(3, 2) = 1000000000;  // at (2, 2) gx is -0.3e9 and gy -0.8e9: sqrt(73) 1e8
+  OwnedPhase dst(Window{0, 0, 4, 4});
   ASSERT_EQ(NO_ERROR, gradient_magnitude(src.m, dst.m, 3, SG_FIRST_DERIVATIVE));
-  EXPECT_EQ(PHASE_INVALID, dst.at(1, 1));
-  EXPECT_EQ(854400375, dst.at(2, 2));
+  EXPECT_EQ(PHASE_INVALID, dst.cell(1, 1));
+  EXPECT_EQ(854400375, dst.cell(2, 2));
 }
 
 }  // namespace
+
+}  // namespace harnix

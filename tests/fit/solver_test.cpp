@@ -8,6 +8,8 @@
 
 #include "fit/fit_model.h"
 
+namespace harnix {
+
 namespace {
 
 struct SolverCase {
@@ -93,3 +95,5 @@ TEST(Solver, RefusesSizesOutsideItsCapacity) {
 }
 
 }  // namespace
+
+}  // namespace harnix

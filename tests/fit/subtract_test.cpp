@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "fit/fit_reference.h"
 #include "fit/least_squares.h"
-#include "fit/subtract_reference.h"
+#include "reference/fit_reference.h"
+#include "reference/subtract_reference.h"
+
+namespace harnix {
 
 namespace {
 
@@ -422,3 +424,5 @@ TEST(RemoveSurfacePadded, RefusesWhatTheCallOverThePaddedMapRefuses) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -6,6 +6,8 @@
 #include "maps/element_ops.h"
 #include "support/test_maps.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr double L = REAL_INVALID;
@@ -111,3 +113,5 @@ TEST(RealMapAccumulate, FirstValueReplacesWhateverTheSumHeld) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -7,6 +7,8 @@
 #include "maps/element_ops.h"
 #include "support/test_maps.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
@@ -74,3 +76,5 @@ TEST(Conversions, RoundTripOfPhaseCountsIsExact) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -8,6 +8,8 @@
 
 #include "support/test_maps.h"
 
+namespace harnix {
+
 namespace {
 
 // One map of each kind on the window the operation is checked against, and one of each kind on
@@ -121,3 +123,5 @@ TEST(ElementOperations, RefuseStorageThatDoesNotCoverTheWindow) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -13,6 +13,8 @@
 #include "maps/element_ops.h"
 #include "support/test_maps.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr double L = REAL_INVALID;
@@ -205,3 +207,5 @@ TEST(FusedResults, EqualTheChainsOfElementOperations) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -6,6 +6,8 @@
 #include "maps/element_ops.h"
 #include "support/test_maps.h"
 
+namespace harnix {
+
 namespace {
 
 // A map of distinct values: 1000 * row + column of the camera pixel.
@@ -253,3 +255,5 @@ TEST(PhaseMapValidWindow, MatchesTheFourScansOnRandomMaps) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -7,6 +7,8 @@
 #include "support/failing_allocator.h"
 #include "support/test_maps.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
@@ -137,3 +139,5 @@ TEST(RealMapSubtract, RowTableFailureIsNoMem) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -6,6 +6,8 @@
 
 #include "support/failing_allocator.h"
 
+namespace harnix {
+
 namespace {
 
 struct CountCase {
@@ -285,3 +287,5 @@ TEST(MapPointAndRows, AddressPixelsRowMajor) {
 }
 
 }  // namespace
+
+}  // namespace harnix

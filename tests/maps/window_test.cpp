@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace harnix {
+
 namespace {
 
 struct RelationCase {
@@ -100,3 +102,5 @@ TEST(WindowExtentAbout, Table) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "cli/settings.h"
+#include "averaging/settings.h"
 #include "support/failing_allocator.h"
 #include "support/in_process_run.h"
 #include "support/planoryx_bytes.h"
 #include "support/temp_dir.h"
+
+namespace harnix {
 
 namespace {
 
@@ -169,3 +171,5 @@ TEST(AllocationFailureExit, ProgramExitsWithStatusOne) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -8,10 +8,12 @@
 #include <utility>
 #include <vector>
 
-#include "cli/settings.h"
+#include "averaging/settings.h"
 #include "support/in_process_run.h"
 #include "support/planoryx_bytes.h"
 #include "support/temp_dir.h"
+
+namespace harnix {
 
 namespace {
 
@@ -93,3 +95,5 @@ TEST_F(HostileSecondInputTest, EveryInterpretedHeaderByteOfAnyValueEndsCleanly) 
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -11,6 +11,8 @@
 
 #include "support/run_directory.h"
 
+namespace harnix {
+
 namespace {
 
 const std::vector<int32_t> kValues = {1, 2, 3, 4, 5, 6};
@@ -158,3 +160,5 @@ TEST_F(RunDirectory, OutputNamesOfAnyBytes) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "reference/reference_average.h"
 #include "support/planoryx_bytes.h"
-#include "support/reference_average.h"
 #include "support/run_directory.h"
+
+namespace harnix {
 
 namespace {
 
@@ -59,3 +61,5 @@ TEST_F(RunDirectory, TenThousandInputsAreAllCounted) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -13,14 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "base/memory_limit.h"
 #include "datafile/data_file.h"
-#include "maps/memory_limit.h"
 #include "maps/storage.h"
 #include "support/failing_allocator.h"
 #include "support/in_process_run.h"
 #include "support/planoryx_bytes.h"
 #include "support/temp_dir.h"
-#include "tests/datafile/test_files.h"
+
+namespace harnix {
 
 namespace {
 
@@ -125,3 +126,5 @@ TEST(RunMemoryBound, CameraBeyondTheLimitEndsTheProgramWithNoMem) {
 }
 
 }  // namespace
+
+}  // namespace harnix

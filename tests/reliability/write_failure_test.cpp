@@ -20,6 +20,8 @@
 #include "support/run_directory.h"
 #include "support/temp_dir.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int32_t X = TEST_PHASE_INVALID;
@@ -132,3 +134,5 @@ TEST(VanishingDirectory, ReportsCantCreate) {
 }
 
 }  // namespace
+
+}  // namespace harnix

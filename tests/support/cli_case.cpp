@@ -4,6 +4,8 @@
 
 #include "support/temp_dir.h"
 
+namespace harnix {
+
 const char* const USAGE_TEXT =
     "Harnix\n"
     "Version 5\n"
@@ -78,7 +80,10 @@ const char* const USAGE_TEXT =
     "the operator is prompted to confirm that the file may be overwritten.\n"
     "\n"
     "-Verbose\n"
-    "This option causes verbose progress information to be output to the console.\n";
+    "This option causes verbose progress information to be output to the console.\n"
+    "\n"
+    "-Version\n"
+    "This option causes the program to output its name and version, then exit.\n";
 
 std::string error_text(const std::string& text) {
   return "Harnix\nERROR: " + text + "\n";
@@ -116,3 +121,5 @@ void check_cli_case(const CliCase& c) {
   EXPECT_EQ(reference.err, r.err);
   EXPECT_EQ(reference.status, r.status);
 }
+
+}  // namespace harnix

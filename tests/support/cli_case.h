@@ -18,6 +18,8 @@
 
 #include "support/run_program.h"
 
+namespace harnix {
+
 struct CliCase {
   std::string label{};  // test name: letters, digits and underscores
   std::vector<std::string> args{};
@@ -53,5 +55,7 @@ struct CliCaseName {
     return info.param.label;
   }
 };
+
+}  // namespace harnix
 
 #endif  // HARNIX_TESTS_SUPPORT_CLI_CASE_H_

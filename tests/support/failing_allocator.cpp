@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "maps/allocation.h"
+#include "base/allocation.h"
+
+namespace harnix {
 
 namespace {
 
@@ -58,3 +60,5 @@ int FailingAllocator::releases() const {
 std::size_t FailingAllocator::largest() const {
   return largest_request;
 }
+
+}  // namespace harnix

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+namespace harnix {
+
 // While alive, every request through allocate, reallocate or allocate_zeroed is counted (1, 2,
 // ...); the request numbered `fail_at` and every later one return nullptr (0: none fails), or
 // with `only_that_one` the request numbered `fail_at` alone. Successful requests go to the
@@ -21,5 +23,7 @@ class FailingAllocator {
   int releases() const;         // non-null blocks released so far
   std::size_t largest() const;  // largest byte count asked for
 };
+
+}  // namespace harnix
 
 #endif  // HARNIX_TESTS_SUPPORT_FAILING_ALLOCATOR_H_

@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "cli/averaging_run.h"
+#include "averaging/averaging_run.h"
 #include "cli/command_line.h"
+
+namespace harnix {
 
 std::string capture_stderr(const std::function<void()>& body) {
   char path[] = "/tmp/harnix-stderr-XXXXXX";
@@ -49,3 +51,5 @@ int main_in_process(const std::vector<std::string>& args, std::string* err) {
   input_list().names.clear();
   return status;
 }
+
+}  // namespace harnix

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/settings.h"
+#include "averaging/settings.h"
+
+namespace harnix {
 
 // Calls `body` with file descriptor 2 sent to a scratch file; returns what was written there.
 std::string capture_stderr(const std::function<void()>& body);
@@ -22,5 +24,7 @@ InProcessRun run_in_process(const RunSettings& settings, const InputList& inputs
 // parse_command_line with argv = {"harnix", args...}, after resetting the process-wide
 // RunSettings and InputList (and before resetting them again). Returns the exit status.
 int main_in_process(const std::vector<std::string>& args, std::string* err);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TESTS_SUPPORT_IN_PROCESS_RUN_H_

@@ -13,6 +13,8 @@
 #include "support/planoryx_bytes.h"
 #include "support/run_program.h"
 
+namespace harnix {
+
 class RunDirectory : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -58,5 +60,7 @@ inline MeasurementFile full_field(int16_t width, int16_t height, std::vector<int
   f.values = std::move(values);
   return f;
 }
+
+}  // namespace harnix
 
 #endif  // HARNIX_TESTS_SUPPORT_RUN_DIRECTORY_H_

@@ -8,6 +8,8 @@
 #include <csignal>
 #include <cstring>
 
+namespace harnix {
+
 ProgramResult run_program(const std::string& program, const std::vector<std::string>& args,
                           const std::string& input, const std::string& cwd) {
   ProgramResult result;
@@ -70,3 +72,5 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
   if (waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
   return result;
 }
+
+}  // namespace harnix

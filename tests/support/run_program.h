@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace harnix {
+
 struct ProgramResult {
   int status = -1;  // exit status, or -1 when the program did not exit normally
   std::string out;  // everything written to the standard output stream
@@ -15,5 +17,7 @@ struct ProgramResult {
 // `input` to its standard input and closing it afterwards.
 ProgramResult run_program(const std::string& program, const std::vector<std::string>& args,
                           const std::string& input = "", const std::string& cwd = "");
+
+}  // namespace harnix
 
 #endif  // HARNIX_TESTS_SUPPORT_RUN_PROGRAM_H_

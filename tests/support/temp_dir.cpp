@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <vector>
 
+namespace harnix {
+
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "harnix-test-XXXXXX").string();
   std::vector<char> buffer(pattern.begin(), pattern.end());
@@ -31,3 +33,5 @@ void TempDir::write(const std::string& name, const std::string& content) const {
 void TempDir::make_dir(const std::string& name) const {
   std::filesystem::create_directories(std::filesystem::path(path_) / name);
 }
+
+}  // namespace harnix

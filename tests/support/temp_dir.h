@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace harnix {
+
 class TempDir {
  public:
   TempDir();
@@ -23,5 +25,7 @@ class TempDir {
  private:
   std::string path_;
 };
+
+}  // namespace harnix
 
 #endif  // HARNIX_TESTS_SUPPORT_TEMP_DIR_H_

@@ -8,13 +8,15 @@
 
 #include "maps/storage.h"
 
+namespace harnix {
+
 // A map record with storage for window `w` (filled with `fill`, or with `values` in storage
 // order when given), released when the scope ends.
 template <typename Map, typename Element>
 struct OwnedMap {
   Map m{};
 
-  OwnedMap(Window w, Element fill) {
+  explicit OwnedMap(Window w, Element fill = Element{}) {
     m.window = w;
     EXPECT_EQ(NO_ERROR, map_alloc(m));
     for (uint32_t i = 0; i < m.size; ++i) m.matrix[i] = fill;
@@ -22,6 +24,10 @@ struct OwnedMap {
   OwnedMap(Window w, const std::vector<Element>& values) : OwnedMap(w, Element{}) {
     EXPECT_EQ(values.size(), m.size);
     for (uint32_t i = 0; i < m.size && i < values.size(); ++i) m.matrix[i] = values[i];
+  }
+  // One row holding `values`, at column x0 and row y0.
+  static OwnedMap row(const std::vector<Element>& values, int16_t x0 = 0, int16_t y0 = 0) {
+    return OwnedMap(Window{x0, y0, static_cast<int16_t>(values.size()), 1}, values);
   }
   ~OwnedMap() { map_free(m); }
   OwnedMap(const OwnedMap&) = delete;
@@ -32,6 +38,8 @@ struct OwnedMap {
   Element& at(int px, int py) {
     return m.matrix[(py - m.window.y) * m.window.width + (px - m.window.x)];
   }
+  // Element at column `col`, row `row` of the window.
+  Element& cell(int col, int row) { return m.matrix[row * m.window.width + col]; }
 };
 
 // Element-wise equality of heights where two NaNs count as equal.
@@ -48,5 +56,7 @@ inline void expect_same_heights(const std::vector<double>& expected,
 using OwnedPhase = OwnedMap<PhaseMap, int32_t>;
 using OwnedReal = OwnedMap<RealMap, double>;
 using OwnedCount = OwnedMap<CountMap, int16_t>;
+
+}  // namespace harnix
 
 #endif  // HARNIX_TESTS_SUPPORT_TEST_MAPS_H_

@@ -8,6 +8,8 @@
 
 #include "util/number_text.h"
 
+namespace harnix {
+
 namespace {
 
 // Ticks closer than this fraction of a step to an end still count as inside: lo and hi are
@@ -46,3 +48,5 @@ std::vector<Tick> colour_bar_ticks(double lo, double hi, int wanted, bool intege
   }
   return ticks;
 }
+
+}  // namespace harnix

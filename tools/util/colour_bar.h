@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace harnix {
+
 struct DisplayUnit {
   double per_value;  // display units per value of the range (1e9 for metres shown in nm)
   const char* name;  // "nm", "µm", or "" for plain values
@@ -22,5 +24,7 @@ struct Tick {
 // about `wanted` of them (at least 2 when the range holds two). With `integers` the step is at
 // least 1 (for counts). Returns no ticks when lo or hi is not finite.
 std::vector<Tick> colour_bar_ticks(double lo, double hi, int wanted, bool integers);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TOOLS_UTIL_COLOUR_BAR_H_

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace harnix {
+
 namespace {
 
 uint8_t channel(double v) {
@@ -68,3 +70,5 @@ int colour_index(double v, double lo, double hi) {
   const double bin = std::floor((v - lo) / (hi - lo) * COLOUR_MAP_ENTRIES);
   return static_cast<int>(std::clamp(bin, 0.0, static_cast<double>(COLOUR_MAP_ENTRIES - 1)));
 }
+
+}  // namespace harnix

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+namespace harnix {
+
 constexpr int COLOUR_MAP_ENTRIES = 256;
 
 // viridis as published, red, green and blue in 0..1.
@@ -38,5 +40,7 @@ void colour_map_palette(ColourMapKind kind, Rgb palette[COLOUR_MAP_ENTRIES]);
 
 // Entry of v in [lo, hi] by the rule above. Precondition: lo < hi and v is not NaN.
 int colour_index(double v, double lo, double hi);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TOOLS_UTIL_COLOUR_MAPS_H_

@@ -1,33 +1,45 @@
 // harnix-util export: one Planoryx file's phase map in another program's format.
 #include "util/export.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "util/export_formats.h"
 #include "util/export_png.h"
+#include "util/export_x3p.h"
 #include "util/heights.h"
+#include "util/levelling.h"
 #include "util/loaded_file.h"
 #include "util/number_text.h"
 #include "util/output_file.h"
 #include "util/preview.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr const char* kUsage =
-    "usage: harnix-util export FILE --format gsf|xyz|matrix|png -o OUT [options]\n"
+    "usage: harnix-util export FILE --format gsf|xyz|matrix|png|x3p -o OUT [options]\n"
     "\n"
     "Writes the phase map of a Planoryx data file as heights in metres.\n"
     "  gsf      Gwyddion Simple Field: single-precision grid, invalid points NaN\n"
     "  xyz      one line \"x y z\" per valid point, x and y in metres\n"
     "  matrix   one line per map row, top row first, invalid points NaN or --fill\n"
     "  png      false-colour preview with colour bar and caption\n"
+    "  x3p      ISO 5436-2 / ISO 25178-72 archive: int32 counts with the metres per count and\n"
+    "           a validity file, or, when levelled, float64 values with invalid points NaN\n"
     "\n"
     "options:\n"
     "  --values heights|counts  heights in metres (default) or the stored phase counts\n"
+    "  --level none|piston|plane|sphere|cylinder|robust\n"
+    "                           form removed first: a least-squares fit or the robust plane\n"
+    "                           over the valid points, subtracted in double precision\n"
+    "                           (default none)\n"
     "  --fill VALUE             matrix: written for invalid points (default NaN); must lie\n"
     "                           outside the map's values\n"
     "  --cmap viridis|gray|jet  png: colour map (default viridis)\n"
@@ -35,13 +47,14 @@ constexpr const char* kUsage =
     "                           of the valid values (default 0.5,99.5)\n"
     "  --size N                 png: longer side of the drawn map in pixels (16 to 8192)\n";
 
-enum Format { FORMAT_NONE, FORMAT_GSF, FORMAT_XYZ, FORMAT_MATRIX, FORMAT_PNG };
+enum Format { FORMAT_NONE, FORMAT_GSF, FORMAT_XYZ, FORMAT_MATRIX, FORMAT_PNG, FORMAT_X3P };
 
 struct ExportOptions {
   const char* input = nullptr;
   const char* output = nullptr;
   Format format = FORMAT_NONE;
   bool counts = false;
+  Levelling level = LEVEL_NONE;
   bool fill_given = false;
   double fill = std::nan("");
   bool png_option_given = false;
@@ -57,8 +70,11 @@ bool parse_format(const char* text, Format* format) {
   static const struct {
     const char* name;
     Format format;
-  } kFormats[] = {
-      {"gsf", FORMAT_GSF}, {"xyz", FORMAT_XYZ}, {"matrix", FORMAT_MATRIX}, {"png", FORMAT_PNG}};
+  } kFormats[] = {{"gsf", FORMAT_GSF},
+                  {"xyz", FORMAT_XYZ},
+                  {"matrix", FORMAT_MATRIX},
+                  {"png", FORMAT_PNG},
+                  {"x3p", FORMAT_X3P}};
   for (const auto& f : kFormats)
     if (std::strcmp(text, f.name) == 0) {
       *format = f.format;
@@ -100,7 +116,7 @@ bool parse_options(int argc, char** argv, ExportOptions* o, std::string* error) 
     const std::string arg = argv[i];
     const bool takes_value = arg == "--format" || arg == "-o" || arg == "--values" ||
                              arg == "--fill" || arg == "--cmap" || arg == "--range" ||
-                             arg == "--size";
+                             arg == "--size" || arg == "--level";
     if (takes_value && i + 1 >= argc) {
       *error = "option " + arg + " needs a value";
       return false;
@@ -108,7 +124,7 @@ bool parse_options(int argc, char** argv, ExportOptions* o, std::string* error) 
     const char* value = takes_value ? argv[++i] : nullptr;
     if (arg == "--format") {
       if (!parse_format(value, &o->format)) {
-        *error = "unknown format \"" + std::string(value) + "\" (use gsf, xyz, matrix or png)";
+        *error = "unknown format \"" + std::string(value) + "\" (use gsf, xyz, matrix, png or x3p)";
         return false;
       }
     } else if (arg == "-o") {
@@ -119,6 +135,12 @@ bool parse_options(int argc, char** argv, ExportOptions* o, std::string* error) 
         return false;
       }
       o->counts = std::strcmp(value, "counts") == 0;
+    } else if (arg == "--level") {
+      if (!parse_levelling(value, &o->level)) {
+        *error = "unknown --level \"" + std::string(value) +
+                 "\" (use none, piston, plane, sphere, cylinder or robust)";
+        return false;
+      }
     } else if (arg == "--fill") {
       o->fill_given = true;
       if (!parse_double(value, &o->fill) || std::isinf(o->fill)) {
@@ -160,7 +182,7 @@ bool parse_options(int argc, char** argv, ExportOptions* o, std::string* error) 
   if (o->input == nullptr)
     *error = "no input file given";
   else if (o->format == FORMAT_NONE)
-    *error = "no --format given (gsf, xyz, matrix or png)";
+    *error = "no --format given (gsf, xyz, matrix, png or x3p)";
   else if (o->output == nullptr)
     *error = "no output given (-o OUT)";
   else if (o->fill_given && o->format != FORMAT_MATRIX)
@@ -182,7 +204,8 @@ bool check_exportable(const ExportOptions& o, const LoadedFile& f, const HeightS
     *error = name +
              " has no usable height scale (IntfScaleFactor x ObliquityFactor x "
              "WavelengthIn is not a positive number)";
-  } else if ((o.format == FORMAT_GSF || o.format == FORMAT_XYZ) && scale.spacing == 0) {
+  } else if ((o.format == FORMAT_GSF || o.format == FORMAT_XYZ || o.format == FORMAT_X3P) &&
+             scale.spacing == 0) {
     *error = name + " has no lateral resolution (CameraRes and PixelWidth are not positive)";
   } else if (o.format == FORMAT_MATRIX && !std::isnan(o.fill)) {
     const double per_count = o.counts ? 1.0 : scale.metres_per_count;
@@ -192,6 +215,20 @@ bool check_exportable(const ExportOptions& o, const LoadedFile& f, const HeightS
                "), so invalid points would pass for valid ones";
   }
   return error->empty();
+}
+
+// Levels the map; *st then holds the levelled values' extremes, which --fill must avoid.
+bool level_for_export(const PhaseMap& map, Levelling level, std::vector<double>* levelled,
+                      PhaseStatistics* st, std::string* error) {
+  if (!level_map(map, level, levelled, error)) return false;
+  st->min = HUGE_VAL;
+  st->max = -HUGE_VAL;
+  for (double v : *levelled) {
+    if (std::isnan(v)) continue;
+    st->min = std::min(st->min, v);
+    st->max = std::max(st->max, v);
+  }
+  return true;
 }
 
 bool write_export(const ExportOptions& o, const ExportData& data, std::FILE* stream,
@@ -205,6 +242,8 @@ bool write_export(const ExportOptions& o, const ExportData& data, std::FILE* str
       return write_matrix(data, o.fill, stream, error);
     case FORMAT_PNG:
       return write_png(data, o.png, stream, error);
+    case FORMAT_X3P:
+      return write_x3p(data, stream, error);
     default:
       *error = "no format";
       return false;
@@ -216,7 +255,13 @@ int export_file(const ExportOptions& o) {
   std::string error;
   if (!load_data_file(o.input, false, &file, &error)) return fail(quoted(o.input) + " " + error);
   const HeightScale scale = height_scale(file.attributes);
-  const PhaseStatistics st = phase_statistics(file.phase);
+  PhaseStatistics st = phase_statistics(file.phase);
+  std::vector<double> levelled;
+  if (o.level != LEVEL_NONE && st.valid_points > 0 &&
+      !level_for_export(file.phase, o.level, &levelled, &st, &error)) {
+    release_loaded_file(&file);
+    return fail(quoted(o.input) + " " + error);
+  }
   if (!check_exportable(o, file, scale, st, &error)) {
     release_loaded_file(&file);
     return fail(error);
@@ -226,7 +271,10 @@ int export_file(const ExportOptions& o) {
                   comment_text(file.attributes),
                   o.counts ? 1.0 : scale.metres_per_count,
                   o.counts ? "" : "m",
-                  scale.spacing};
+                  scale.spacing,
+                  levelled.empty() ? nullptr : levelled.data(),
+                  levelling_name(o.level),
+                  &file.attributes};
   OutputFile out;
   bool ok = output_open(o.output, &out, &error);
   if (ok) {
@@ -264,3 +312,5 @@ int run_export(int argc, char** argv) {
     return fail("not enough memory to export \"" + std::string(options.input) + "\"");
   }
 }
+
+}  // namespace harnix

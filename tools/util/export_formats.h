@@ -4,10 +4,14 @@
 #ifndef HARNIX_TOOLS_UTIL_EXPORT_FORMATS_H_
 #define HARNIX_TOOLS_UTIL_EXPORT_FORMATS_H_
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 
+#include "datafile/attributes.h"
 #include "maps/map_types.h"
+
+namespace harnix {
 
 struct ExportData {
   const PhaseMap* map;  // holds storage
@@ -16,6 +20,17 @@ struct ExportData {
   double per_count;     // value written per phase count: metres per count, or 1 for counts
   const char* unit;     // "m" for heights, "" for counts
   double spacing;       // metres between neighbouring pixels; > 0 where a writer needs it
+  // Levelled values in counts, one per map point (NaN where invalid; see levelling.h), or
+  // nullptr to write the stored values.
+  const double* levelled = nullptr;
+  const char* levelling = "none";              // the form removed, for captions
+  const DataAttributes* attributes = nullptr;  // of the file (time stamp, wavelength)
+
+  // The value written for map point i (storage order): NaN where the point is invalid.
+  double value(std::size_t i) const {
+    if (levelled != nullptr) return levelled[i] * per_count;
+    return phase_valid(map->matrix[i]) ? map->matrix[i] * per_count : std::nan("");
+  }
 };
 
 // Gwyddion Simple Field 1.0: a text header (XRes, YRes, XReal, YReal, XOffset, YOffset in metres,
@@ -33,5 +48,7 @@ bool write_xyz(const ExportData& data, std::FILE* stream, std::string* message);
 // point is written as `fill`, which is NaN or a number the caller has checked lies outside the
 // map's values.
 bool write_matrix(const ExportData& data, double fill, std::FILE* stream, std::string* message);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TOOLS_UTIL_EXPORT_FORMATS_H_

@@ -9,6 +9,8 @@
 #include "util/export_formats.h"
 #include "util/number_text.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr char kMagicLine[] = "Gwyddion Simple Field 1.0\n";
@@ -48,10 +50,10 @@ bool write_gsf(const ExportData& data, std::FILE* stream, std::string* message) 
   std::vector<uint8_t> row(4 * width);
   const float missing = std::numeric_limits<float>::quiet_NaN();
   for (int r = 0; r < w.height; ++r) {
-    const int32_t* values = data.map->matrix + static_cast<std::size_t>(r) * width;
+    const std::size_t first = static_cast<std::size_t>(r) * width;
     for (std::size_t c = 0; c < width; ++c) {
-      const float z =
-          phase_valid(values[c]) ? static_cast<float>(values[c] * data.per_count) : missing;
+      const double v = data.value(first + c);
+      const float z = std::isnan(v) ? missing : static_cast<float>(v);
       uint32_t bits;
       std::memcpy(&bits, &z, sizeof bits);
       store_le32(&row[4 * c], bits);
@@ -63,3 +65,5 @@ bool write_gsf(const ExportData& data, std::FILE* stream, std::string* message) 
   }
   return true;
 }
+
+}  // namespace harnix

@@ -7,6 +7,8 @@
 #include "util/number_text.h"
 #include "util/preview.h"
 
+namespace harnix {
+
 namespace {
 
 std::string grouped(int64_t n) {
@@ -26,6 +28,7 @@ std::string details_line(const ExportData& data, const PhaseStatistics& st) {
   } else {
     s += ", values in counts";
   }
+  if (data.levelled != nullptr) s += std::string(", ") + data.levelling + " removed";
   return s;
 }
 
@@ -42,18 +45,27 @@ bool write_png(const ExportData& data, const PngOptions& options, std::FILE* str
   in.title = data.title;
   in.comment = data.comment;
   in.details = details_line(data, st);
-  std::string how;
-  if (options.full_range) {
+  in.levelled = data.levelled;
+  const double lo_rank = options.full_range ? 0 : options.lo_percentile;
+  const double hi_rank = options.full_range ? 100 : options.hi_percentile;
+  if (data.levelled != nullptr) {
+    const Window& w = data.map->window;
+    std::vector<double> values = valid_levelled(
+        data.levelled, static_cast<std::size_t>(w.width) * static_cast<std::size_t>(w.height));
+    in.lo = percentile(values, lo_rank);
+    in.hi = percentile(values, hi_rank);
+  } else if (options.full_range) {
     in.lo = st.min;
     in.hi = st.max;
-    how = "full range";
   } else {
     std::vector<int32_t> values = valid_values(*data.map);
-    in.lo = percentile(values, options.lo_percentile);
-    in.hi = percentile(values, options.hi_percentile);
-    how = shortest_text(options.lo_percentile) + " to " + shortest_text(options.hi_percentile) +
-          " percentile";
+    in.lo = percentile(values, lo_rank);
+    in.hi = percentile(values, hi_rank);
   }
+  const std::string how = options.full_range
+                              ? "full range"
+                              : shortest_text(options.lo_percentile) + " to " +
+                                    shortest_text(options.hi_percentile) + " percentile";
   // A flat map (or a clip range inside one step) still needs a range: one count either side.
   if (!(in.lo < in.hi)) {
     in.lo -= 1;
@@ -71,3 +83,5 @@ bool write_png(const ExportData& data, const PngOptions& options, std::FILE* str
       std::string(colour_map_name(options.colour_map)) + " over " + ends + " (" + how + ")";
   return write_preview_png(in, stream, message);
 }
+
+}  // namespace harnix

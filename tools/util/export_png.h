@@ -8,6 +8,8 @@
 #include "util/colour_maps.h"
 #include "util/export_formats.h"
 
+namespace harnix {
+
 struct PngOptions {
   ColourMapKind colour_map;
   bool full_range;       // colour range from the smallest to the largest valid value
@@ -20,5 +22,7 @@ struct PngOptions {
 // Throws std::bad_alloc when memory runs out.
 bool write_png(const ExportData& data, const PngOptions& options, std::FILE* stream,
                std::string* message);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TOOLS_UTIL_EXPORT_PNG_H_

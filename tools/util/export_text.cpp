@@ -8,6 +8,8 @@
 #include "util/export_formats.h"
 #include "util/number_text.h"
 
+namespace harnix {
+
 namespace {
 
 bool write_text(const std::string& text, std::FILE* stream, std::string* message) {
@@ -23,16 +25,17 @@ bool write_xyz(const ExportData& data, std::FILE* stream, std::string* message) 
   const std::size_t width = static_cast<std::size_t>(w.width);
   std::string line;
   for (int r = 0; r < w.height; ++r) {
-    const int32_t* values = data.map->matrix + static_cast<std::size_t>(r) * width;
+    const std::size_t first = static_cast<std::size_t>(r) * width;
     const std::string y = shortest_text((w.y + r) * data.spacing);
     line.clear();
     for (std::size_t c = 0; c < width; ++c) {
-      if (!phase_valid(values[c])) continue;
+      const double z = data.value(first + c);
+      if (std::isnan(z)) continue;
       append_shortest(line, (w.x + static_cast<double>(c)) * data.spacing);
       line += ' ';
       line += y;
       line += ' ';
-      append_shortest(line, values[c] * data.per_count);
+      append_shortest(line, z);
       line += '\n';
     }
     if (!write_text(line, stream, message)) return false;
@@ -46,17 +49,20 @@ bool write_matrix(const ExportData& data, double fill, std::FILE* stream, std::s
   const std::string fill_text = shortest_text(fill);
   std::string line;
   for (int r = 0; r < w.height; ++r) {
-    const int32_t* values = data.map->matrix + static_cast<std::size_t>(r) * width;
+    const std::size_t first = static_cast<std::size_t>(r) * width;
     line.clear();
     for (std::size_t c = 0; c < width; ++c) {
       if (c != 0) line += ' ';
-      if (phase_valid(values[c]))
-        append_shortest(line, values[c] * data.per_count);
-      else
+      const double z = data.value(first + c);
+      if (std::isnan(z))
         line += fill_text;
+      else
+        append_shortest(line, z);
     }
     line += '\n';
     if (!write_text(line, stream, message)) return false;
   }
   return true;
 }
+
+}  // namespace harnix

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstddef>
 
+namespace harnix {
+
 namespace {
 
 std::size_t element_count(const PhaseMap& map) {
@@ -82,7 +84,10 @@ std::vector<int32_t> valid_values(const PhaseMap& map) {
   return values;
 }
 
-double percentile(std::vector<int32_t>& values, double p) {
+namespace {
+
+template <typename T>
+double percentile_of(std::vector<T>& values, double p) {
   const double rank = std::clamp(p, 0.0, 100.0) / 100.0 * static_cast<double>(values.size() - 1);
   const std::size_t below = static_cast<std::size_t>(std::floor(rank));
   const std::size_t above = std::min(below + 1, values.size() - 1);
@@ -96,3 +101,23 @@ double percentile(std::vector<int32_t>& values, double p) {
   }
   return v_below + (rank - static_cast<double>(below)) * (v_above - v_below);
 }
+
+}  // namespace
+
+double percentile(std::vector<int32_t>& values, double p) {
+  return percentile_of(values, p);
+}
+
+double percentile(std::vector<double>& values, double p) {
+  return percentile_of(values, p);
+}
+
+std::vector<double> valid_levelled(const double* levelled, std::size_t n) {
+  std::vector<double> values;
+  values.reserve(n);
+  for (std::size_t i = 0; i < n; ++i)
+    if (!std::isnan(levelled[i])) values.push_back(levelled[i]);
+  return values;
+}
+
+}  // namespace harnix

@@ -8,11 +8,14 @@
 #ifndef HARNIX_TOOLS_UTIL_HEIGHTS_H_
 #define HARNIX_TOOLS_UTIL_HEIGHTS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "datafile/attributes.h"
 #include "maps/map_types.h"
+
+namespace harnix {
 
 struct HeightScale {
   int32_t counts_per_fringe;   // R of the file's PhaseRes
@@ -50,5 +53,12 @@ std::vector<int32_t> valid_values(const PhaseMap& map);
 // nearest ranks (rank p / 100 * (n - 1) of the sorted values). Reorders `values`; `values` must
 // not be empty.
 double percentile(std::vector<int32_t>& values, double p);
+double percentile(std::vector<double>& values, double p);
+
+// The n values at `levelled` that are not NaN, in order. Throws std::bad_alloc when memory runs
+// out.
+std::vector<double> valid_levelled(const double* levelled, std::size_t n);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TOOLS_UTIL_HEIGHTS_H_

@@ -7,17 +7,25 @@
 #include <string>
 #include <vector>
 
+#include "util/info_parameters.h"
 #include "util/info_report.h"
+
+namespace harnix {
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: harnix-util info [--json] FILE...\n"
+    "usage: harnix-util info [--json] [--params] [--level LEVEL] FILE...\n"
     "\n"
     "Shows each Planoryx data file's header variant, named attributes, intensity and phase\n"
     "windows, and statistics of its phase map in phase counts and in metres (valid points,\n"
     "min, max, mean, rms about the mean, peak-to-valley).\n"
-    "  --json   one JSON document for all files instead of text blocks\n";
+    "  --json          one JSON document for all files instead of text blocks; it always holds\n"
+    "                  the height parameters, in metres\n"
+    "  --params        add the height parameters of the valid points, from their mean: Sq, Sa,\n"
+    "                  Sp, Sv, Sz, Ssk, Sku\n"
+    "  --level LEVEL   form removed before the parameters are computed: none (default),\n"
+    "                  piston, plane, sphere, cylinder (least-squares fits) or robust (plane)\n";
 
 void complain(const std::string& text) {
   std::fprintf(stderr, "harnix-util info: %s\n", text.c_str());
@@ -30,6 +38,8 @@ void complain(const std::string& text) {
 // so that a script never takes a partial document for a whole one.
 int run_info(int argc, char** argv) {
   bool json = false;
+  bool params = false;
+  Levelling level = LEVEL_NONE;
   std::vector<const char*> names;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -38,6 +48,16 @@ int run_info(int argc, char** argv) {
     }
     if (std::strcmp(argv[i], "--json") == 0) {
       json = true;
+    } else if (std::strcmp(argv[i], "--params") == 0) {
+      params = true;
+    } else if (std::strcmp(argv[i], "--level") == 0) {
+      if (i + 1 >= argc || !parse_levelling(argv[i + 1], &level)) {
+        complain(i + 1 >= argc ? "option --level needs a value"
+                               : "unknown --level \"" + std::string(argv[i + 1]) +
+                                     "\" (use none, piston, plane, sphere, cylinder or robust)");
+        return 1;
+      }
+      ++i;
     } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
       complain("unknown option \"" + std::string(argv[i]) + "\" (see harnix-util info --help)");
       return 1;
@@ -64,11 +84,18 @@ int run_info(int argc, char** argv) {
       }
       FileFacts facts{printable_text(name, std::strlen(name)), &file, height_scale(file.attributes),
                       phase_statistics(file.phase)};
+      if ((json || params) && !compute_parameters(level, &facts, &error)) {
+        complain(quoted(name) + " " + error);
+        status = 1;
+        release_loaded_file(&file);
+        continue;
+      }
       if (json) {
         document["files"].push_back(info_json(facts));
       } else {
         if (!first_block) std::fputc('\n', stdout);
         print_info_text(facts, stdout);
+        if (params) print_parameters_text(facts, stdout);
         first_block = false;
       }
     } catch (const std::bad_alloc&) {
@@ -88,3 +115,5 @@ int run_info(int argc, char** argv) {
   }
   return status;
 }
+
+}  // namespace harnix

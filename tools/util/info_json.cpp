@@ -1,4 +1,7 @@
+#include "util/info_parameters.h"
 #include "util/info_report.h"
+
+namespace harnix {
 
 namespace {
 
@@ -71,5 +74,8 @@ nlohmann::json info_json(const FileFacts& f) {
     }
     j["statistics"] = s;
   }
+  j["parameters"] = parameters_json(f);
   return j;
 }
+
+}  // namespace harnix

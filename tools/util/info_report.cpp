@@ -4,6 +4,8 @@
 
 #include "util/number_text.h"
 
+namespace harnix {
+
 std::vector<AttributeValue> float_attributes(const DataAttributes& a) {
   return {
       {"IntfScaleFactor", "", float_in_units(a.IntfScaleFactor, 1)},
@@ -30,3 +32,5 @@ std::string magic_text(uint32_t magic) {
   std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(magic));
   return text;
 }
+
+}  // namespace harnix

@@ -10,14 +10,22 @@
 #include <string>
 #include <vector>
 
+#include "util/height_parameters.h"
 #include "util/heights.h"
 #include "util/loaded_file.h"
+
+namespace harnix {
 
 struct FileFacts {
   std::string name;        // the file name as given, made printable
   const LoadedFile* file;  // read with its intensity map
   HeightScale scale;
   PhaseStatistics stats;  // of the phase map (no points when there is none)
+  // The height parameters of the levelled map (info_parameters.h); parameters_known is false
+  // when they were not computed or the map has no valid point or no height scale.
+  bool parameters_known = false;
+  HeightParameters parameters{};
+  const char* levelling = "none";
 };
 
 // A single-precision attribute shown in people's units.
@@ -41,5 +49,7 @@ void print_info_text(const FileFacts& facts, std::FILE* out);
 
 // The JSON object of one file.
 nlohmann::json info_json(const FileFacts& facts);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TOOLS_UTIL_INFO_REPORT_H_

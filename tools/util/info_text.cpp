@@ -4,6 +4,8 @@
 #include "util/info_report.h"
 #include "util/number_text.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr int kLabelWidth = 20;
@@ -82,3 +84,5 @@ void print_info_text(const FileFacts& f, std::FILE* out) {
   line(out, "RMS", statistic(st.rms, false, f, shown));
   line(out, "Peak-to-valley", statistic(st.peak_to_valley, true, f, shown));
 }
+
+}  // namespace harnix

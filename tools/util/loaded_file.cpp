@@ -11,6 +11,8 @@
 #include "datafile/file_name.h"
 #include "maps/storage.h"
 
+namespace harnix {
+
 namespace {
 
 // Why a read failed, in the operator's words.
@@ -171,3 +173,5 @@ std::string quoted(const std::string& text) {
   out += '"';
   return out;
 }
+
+}  // namespace harnix

@@ -8,6 +8,8 @@
 #include "datafile/attributes.h"
 #include "maps/map_types.h"
 
+namespace harnix {
+
 struct LoadedFile {
   uint32_t magic;        // the file's first four bytes, big-endian
   int32_t header_bytes;  // 834 or 4096
@@ -41,5 +43,7 @@ std::string quoted(const std::string& text);
 
 // The last component of a path ("/data/run 1/avg.dat" -> "avg.dat").
 std::string base_name(const std::string& path);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TOOLS_UTIL_LOADED_FILE_H_

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <system_error>
 
+namespace harnix {
+
 namespace {
 
 // Longest text of a double in any of the forms used here: sign, 17 digits, dot, exponent, with
@@ -85,3 +87,5 @@ bool parse_double(const char* text, double* value) {
   std::from_chars_result r = std::from_chars(first, text + n, *value);
   return r.ec == std::errc() && r.ptr == text + n;
 }
+
+}  // namespace harnix

@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace harnix {
+
 // Shortest text that reads back as exactly `value` ("0.1", "6.328e-07"); "NaN", "inf", "-inf"
 // for the non-finite values.
 std::string shortest_text(double value);
@@ -31,5 +33,7 @@ double float_in_units(float value, double factor);
 // Parses a whole text as a double ("1e-9", "-0.5", "nan"); false when anything is left over or
 // the text is empty.
 bool parse_double(const char* text, double* value);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TOOLS_UTIL_NUMBER_TEXT_H_

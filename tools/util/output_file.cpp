@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+namespace harnix {
+
 namespace {
 
 std::string failure(const OutputFile& out, int error) {
@@ -86,3 +88,5 @@ void output_discard(OutputFile* out) {
     out->temp_name.clear();
   }
 }
+
+}  // namespace harnix

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <string>
 
+namespace harnix {
+
 struct OutputFile {
   std::string name;       // the output name as given
   std::string temp_name;  // the temporary file being written
@@ -26,5 +28,7 @@ bool output_commit(OutputFile* out, std::string* message);
 
 // Closes the stream and removes the temporary file; safe after a failed open or commit.
 void output_discard(OutputFile* out);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TOOLS_UTIL_OUTPUT_FILE_H_

@@ -17,6 +17,8 @@
 
 #include "util/colour_bar.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr const char* kFontFamily = "DejaVu Sans";
@@ -79,14 +81,20 @@ Surface map_image(const PreviewInput& in, Size size, const Rgb* palette) {
     columns[static_cast<std::size_t>(x)] = source_index(x, size.width, w);
   const uint32_t invalid = pixel_value(INVALID_COLOUR);
   for (int y = 0; y < size.height; ++y) {
-    const int32_t* row =
-        in.map->matrix +
+    const std::size_t first =
         static_cast<std::size_t>(source_index(y, size.height, h)) * static_cast<std::size_t>(w);
+    const int32_t* row = in.map->matrix + first;
+    const double* levelled_row = in.levelled != nullptr ? in.levelled + first : nullptr;
     unsigned char* out = data + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride);
     for (int x = 0; x < size.width; ++x) {
-      const int32_t v = row[columns[static_cast<std::size_t>(x)]];
-      const uint32_t p =
-          phase_valid(v) ? pixel_value(palette[colour_index(v, in.lo, in.hi)]) : invalid;
+      const int column = columns[static_cast<std::size_t>(x)];
+      uint32_t p = invalid;
+      if (levelled_row != nullptr) {
+        const double v = levelled_row[column];
+        if (!std::isnan(v)) p = pixel_value(palette[colour_index(v, in.lo, in.hi)]);
+      } else if (phase_valid(row[column])) {
+        p = pixel_value(palette[colour_index(row[column], in.lo, in.hi)]);
+      }
       std::memcpy(out + 4 * static_cast<std::size_t>(x), &p, sizeof p);
     }
   }
@@ -282,3 +290,5 @@ bool write_preview_png(const PreviewInput& in, std::FILE* stream, std::string* m
   }
   return true;
 }
+
+}  // namespace harnix

@@ -16,6 +16,8 @@
 #include "maps/map_types.h"
 #include "util/colour_maps.h"
 
+namespace harnix {
+
 struct PreviewInput {
   const PhaseMap* map;  // holds storage and at least one valid point
   double lo;            // colour range in phase counts, lo < hi
@@ -27,6 +29,9 @@ struct PreviewInput {
   std::string details;
   std::string range_note;  // how the range was chosen, e.g. "0.5 to 99.5 percentile"
   int map_pixels;          // 0, or the longer side of the drawn map (16..8192)
+  // When given, the values drawn instead of the map's, in counts, one per map point (NaN where
+  // invalid); the map then gives only the window.
+  const double* levelled = nullptr;
 };
 
 constexpr int PREVIEW_MIN_PIXELS = 16;
@@ -35,5 +40,7 @@ constexpr int PREVIEW_MAX_PIXELS = 8192;
 // Draws the figure and writes it to `stream` as PNG. On failure returns false with `*message`
 // set; bytes may have reached the stream.
 bool write_preview_png(const PreviewInput& input, std::FILE* stream, std::string* message);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TOOLS_UTIL_PREVIEW_H_

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace harnix {
+
 // splitmix64: a 64-bit counter passed through a fixed mixing function.
 struct Prng {
   uint64_t state;
@@ -39,5 +41,7 @@ inline double prng_normal(Prng& p) {
   const double s = prng_uniform(p) + prng_uniform(p) + prng_uniform(p) + prng_uniform(p);
   return (s - 2.0) * 1.7320508075688772;  // sqrt(12 / 4)
 }
+
+}  // namespace harnix
 
 #endif  // HARNIX_TOOLS_UTIL_PRNG_H_

@@ -4,10 +4,14 @@
 #ifndef HARNIX_TOOLS_UTIL_SUBCOMMANDS_H_
 #define HARNIX_TOOLS_UTIL_SUBCOMMANDS_H_
 
+namespace harnix {
+
 struct Subcommand {
   const char* name;
   const char* summary;
   int (*run)(int argc, char** argv);
 };
+
+}  // namespace harnix
 
 #endif  // HARNIX_TOOLS_UTIL_SUBCOMMANDS_H_

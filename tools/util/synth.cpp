@@ -9,10 +9,12 @@
 #include <filesystem>
 #include <string>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "datafile/data_file.h"
 #include "maps/storage.h"
 #include "util/synth_model.h"
+
+namespace harnix {
 
 namespace {
 
@@ -139,3 +141,5 @@ int run_synth(int argc, char** argv) {
   }
   return 0;
 }
+
+}  // namespace harnix

@@ -8,6 +8,8 @@
 #include "maps/storage.h"
 #include "util/prng.h"
 
+namespace harnix {
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -150,3 +152,5 @@ ErrorCode make_measurement(const SynthSettings& s, const SurfaceModel& surface, 
   add_clusters(s, std::clamp(s.invalid_percent, 0.0, 100.0) / 2.0, p, *phase);
   return NO_ERROR;
 }
+
+}  // namespace harnix

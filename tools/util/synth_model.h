@@ -11,9 +11,11 @@
 
 #include <cstdint>
 
-#include "cli/error_codes.h"
+#include "base/error_codes.h"
 #include "datafile/attributes.h"
 #include "maps/map_types.h"
+
+namespace harnix {
 
 struct SynthSettings {
   int32_t width;           // camera columns, 1..32767
@@ -42,5 +44,7 @@ SurfaceModel make_surface_model(uint64_t seed);
 // ERR_NO_MEM or ERR_PARAM_OUT_OF_RANGE from map_alloc; the caller releases the map with map_free.
 ErrorCode make_measurement(const SynthSettings& settings, const SurfaceModel& surface,
                            int32_t index, DataAttributes* attributes, PhaseMap* phase);
+
+}  // namespace harnix
 
 #endif  // HARNIX_TOOLS_UTIL_SYNTH_MODEL_H_

@@ -3,6 +3,8 @@
 // deficiencies; the table is in the public domain (CC0; Smith, van der Walt, Firing).
 #include "util/colour_maps.h"
 
+namespace harnix {
+
 const float VIRIDIS_TABLE[COLOUR_MAP_ENTRIES][3] = {
     {0.267004f, 0.004874f, 0.329415f}, {0.268510f, 0.009605f, 0.335427f},
     {0.269944f, 0.014625f, 0.341379f}, {0.271305f, 0.019942f, 0.347269f},
@@ -133,3 +135,5 @@ const float VIRIDIS_TABLE[COLOUR_MAP_ENTRIES][3] = {
     {0.964894f, 0.902323f, 0.123941f}, {0.974417f, 0.903590f, 0.130215f},
     {0.983868f, 0.904867f, 0.136897f}, {0.993248f, 0.906157f, 0.143936f},
 };
+
+}  // namespace harnix

@@ -7,6 +7,8 @@
 
 #include "util_files.h"
 
+namespace harnix {
+
 namespace {
 
 using namespace util_test;
@@ -86,6 +88,16 @@ TEST_F(BadInput, OneLineStatusOneAndNoOutput) {
       {{"export", "GOOD", "--format", "gsf", "-o"}, "option -o needs a value"},
       {{"export", "GOOD", "--format", "xyz", "-o", "NODIR"}, "No such file or directory"},
       {{"export", "GOOD", "--format", "png", "-o", "DIR"}, "Is a directory"},
+      {{"export", "GOOD", "--format", "x3p", "--level", "tilt", "-o", "OUT"},
+       "unknown --level \"tilt\""},
+      {{"export", "GOOD", "--format", "x3p", "--level", "cylinder", "-o", "OUT"},
+       "cannot be levelled by cylinder"},  // 5 valid points for 6 terms
+      {{"export", "GOOD", "--format", "png", "--level", "robust", "-o", "OUT"},
+       "cannot be levelled by robust"},  // too narrow for slopes
+      {{"export", "DROPOUTS", "--format", "x3p", "-o", "OUT"}, "holds no valid points"},
+      {{"info", "--json", "--level", "cylinder", "GOOD"}, "cannot be levelled by cylinder"},
+      {{"info", "--params", "--level", "plane", "NOPHASE"}, "holds no phase map"},
+      {{"info", "--level"}, "option --level needs a value"},
       {{"unknown"}, "unknown subcommand"},
   };
   for (const Case& c : cases) {
@@ -137,3 +149,5 @@ TEST_F(BadInput, InfoReportsEveryBadFileAndStillShowsTheGoodOnes) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -8,6 +8,8 @@
 
 #include "util_files.h"
 
+namespace harnix {
+
 namespace {
 
 using namespace util_test;
@@ -248,3 +250,5 @@ TEST(Export, MatrixCountsAndFillValues) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -6,6 +6,8 @@
 
 #include "util_files.h"
 
+namespace harnix {
+
 namespace {
 
 using namespace util_test;
@@ -169,3 +171,5 @@ TEST(Info, TextShowsTheSameFactsInAlignedLines) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -6,6 +6,8 @@
 
 #include "util_files.h"
 
+namespace harnix {
+
 namespace {
 
 using namespace util_test;
@@ -153,3 +155,5 @@ TEST(Preview, SmallMapsAreEnlargedByWholeFactors) {
 }
 
 }  // namespace
+
+}  // namespace harnix

@@ -9,6 +9,8 @@
 #include "support/planoryx_bytes.h"
 #include "support/run_directory.h"
 
+namespace harnix {
+
 namespace {
 
 class SynthTest : public RunDirectory {
@@ -108,3 +110,5 @@ TEST_F(SynthTest, BadArgumentsAreRefusedWithAMessage) {
 }
 
 }  // namespace
+
+}  // namespace harnix

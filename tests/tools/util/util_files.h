@@ -17,6 +17,8 @@
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
+namespace harnix {
+
 // A namespace of their own: other test folders have helpers of the same names.
 namespace util_test {
 
@@ -77,5 +79,7 @@ inline ProgramResult run_util(const std::vector<std::string>& args) {
 }
 
 }  // namespace util_test
+
+}  // namespace harnix
 
 #endif  // HARNIX_TESTS_TOOLS_UTIL_UTIL_FILES_H_

@@ -1,0 +1,23 @@
+// Console primitives: the only way the program prints.
+//
+// Each prints a printf-style format with its arguments and then flushes the stream it wrote to;
+// write errors are ignored. Errors go to the standard error stream as two lines, the program name
+// and "ERROR: " with the text (the format strings carry the "%s\nERROR: " prefix themselves);
+// usage text, prompts and the progress report go to the standard output stream.
+#ifndef HARNIX_AVERAGING_CONSOLE_H_
+#define HARNIX_AVERAGING_CONSOLE_H_
+
+#include <cstdio>
+
+namespace harnix {
+
+// The program name printed in every message and in the usage text.
+constexpr const char* PROGRAM_NAME = "Harnix";
+
+[[gnu::format(printf, 1, 2)]] void print_error_line(const char* format, ...);
+[[gnu::format(printf, 1, 2)]] void print_output_line(const char* format, ...);
+[[gnu::format(printf, 2, 3)]] void print_to_stream(std::FILE* stream, const char* format, ...);
+
+}  // namespace harnix
+
+#endif  // HARNIX_AVERAGING_CONSOLE_H_

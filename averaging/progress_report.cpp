@@ -1,0 +1,113 @@
+#include "averaging/progress_report.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "averaging/console.h"
+
+namespace harnix {
+
+const char* sdev_remove_label(int32_t mode) {
+  switch (mode) {
+    case 0:
+      return "Piston";
+    case 1:
+      return "Plane";
+    case 2:
+      return "Sphere";
+    default:
+      return "None";
+  }
+}
+
+static void report_name_or_none(const char* label, const char* name) {
+  if (name != nullptr)
+    print_output_line("%-*s = \"%s\"\n", REPORT_LABEL_WIDTH, label, name);
+  else
+    print_output_line("%-*s = None\n", REPORT_LABEL_WIDTH, label);
+}
+
+static void report_int(const char* label, int value) {
+  print_output_line("%-*s = %d\n", REPORT_LABEL_WIDTH, label, value);
+}
+
+void report_settings(const RunSettings& settings) {
+  report_name_or_none("AvgOutFile", settings.AvgOutFile);
+  report_name_or_none("SdevOutFile", settings.SdevOutFile);
+  report_name_or_none("CountOutFile", settings.CountOutFile);
+  report_int("MinValidCnt", settings.MinValidCnt);
+  if (settings.SdevOutFile != nullptr)
+    print_output_line("%-*s = %s\n", REPORT_LABEL_WIDTH, "SdevRemove",
+                      sdev_remove_label(settings.SdevRemove));
+}
+
+void report_output_phase_res(int32_t code) {
+  print_output_line("%-*s = %s\n", REPORT_LABEL_WIDTH, "Output PhaseRes", phase_res_label(code));
+  print_output_line("%-*s = 1/%g fr\n", REPORT_LABEL_WIDTH, "Output OvikRes",
+                    double(phase_res_counts(code)));
+}
+
+void report_input_name(int32_t index, const char* name) {
+  char label[32];
+  std::snprintf(label, sizeof label, "InFile[%04d]", int(index));
+  print_output_line("\n%-*s = \"%s\"\n", REPORT_LABEL_WIDTH, label, name);
+}
+
+void local_time_text(int32_t stamp, char* text, int text_bytes) {
+  // Month and day names are fixed English abbreviations whatever the locale.
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const std::time_t t = stamp;
+  std::tm local{};
+  if (localtime_r(&t, &local) == nullptr || local.tm_wday < 0 || local.tm_wday > 6 ||
+      local.tm_mon < 0 || local.tm_mon > 11) {
+    std::snprintf(text, std::size_t(text_bytes), "(no local time for %d)\n", int(stamp));
+    return;
+  }
+  std::snprintf(text, std::size_t(text_bytes), "%.3s %.3s%3d %.2d:%.2d:%.2d %d\n",
+                kDays[local.tm_wday], kMonths[local.tm_mon], local.tm_mday, local.tm_hour,
+                local.tm_min, local.tm_sec, 1900 + local.tm_year);
+}
+
+void report_input_attributes(const DataAttributes& a, const Window& w) {
+  char when[64];
+  local_time_text(a.TimeStamp, when, sizeof when);
+  const int width = REPORT_LABEL_WIDTH;
+  print_output_line("%-*s = %s", width, "TimeStamp", when);
+  report_int("CameraWidth", a.CameraWidth);
+  report_int("CameraHeight", a.CameraHeight);
+  print_output_line("%-*s = %g um\n", width, "PixelWidth", double(a.PixelWidth) * 1e6);
+  print_output_line("%-*s = %g um\n", width, "PixelHeight", double(a.PixelHeight) * 1e6);
+  print_output_line("%-*s = %g um\n", width, "CameraRes", double(a.CameraRes) * 1e6);
+  report_int("WindowX", w.x);
+  report_int("WindowY", w.y);
+  report_int("WindowWidth", w.width);
+  report_int("WindowHeight", w.height);
+  print_output_line("%-*s = %g\n", width, "IntfScaleFactor", double(a.IntfScaleFactor));
+  print_output_line("%-*s = %g nm\n", width, "WavelengthIn", double(a.WavelengthIn) * 1e9);
+  print_output_line("%-*s = %g\n", width, "ObliquityFactor", double(a.ObliquityFactor));
+  print_output_line("%-*s = %s\n", width, "PhaseRes", phase_res_label(a.PhaseRes));
+  print_output_line("%-*s = 1/%g fr\n", width, "OvikRes", double(phase_res_counts(a.PhaseRes)));
+  print_output_line("%-*s = %g\n", width, "ZoomMag", double(a.ZoomMag));
+  print_output_line("\n");
+}
+
+void report_result_window(const char* prefix, const Window& w) {
+  char label[32];
+  const struct {
+    const char* name;
+    int value;
+  } lines[] = {
+      {"WindowX", w.x}, {"WindowY", w.y}, {"WindowWidth", w.width}, {"WindowHeight", w.height}};
+  for (const auto& line : lines) {
+    std::snprintf(label, sizeof label, "%s %s", prefix, line.name);
+    report_int(label, line.value);
+  }
+}
+
+void report_wrote(const char* name) {
+  print_output_line("\nWrote \"%s\"\n\n", name);
+}
+
+}  // namespace harnix

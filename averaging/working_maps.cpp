@@ -1,0 +1,89 @@
+#include "averaging/working_maps.h"
+
+#include <cstring>
+
+#include "base/memory_limit.h"
+#include "maps/storage.h"
+
+namespace harnix {
+
+void working_maps_init(WorkingMaps& maps) {
+  maps.camera = Window{};
+  map_init(maps.work);
+  map_init(maps.sum_avg);
+  map_init(maps.count_avg);
+  map_init(maps.sum_dev);
+  map_init(maps.count_dev);
+  map_init(maps.sum_sq);
+  maps.with_deviation = false;
+  maps.separate_deviation = false;
+}
+
+namespace {
+
+template <typename Map>
+ErrorCode create_over(Map& map, const Window& window) {
+  map.window = window;
+  return map_alloc(map);
+}
+
+}  // namespace
+
+ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height, bool with_deviation,
+                              bool separate) {
+  // A camera of up to 32767 x 32767 pixels asks for tens of gigabytes: refuse it here rather
+  // than be killed by the system part-way through filling the maps.
+  ErrorCode rc = check_memory_bound(width, height, memory_limit_bytes());
+  if (rc != NO_ERROR) return rc;
+  const Window camera{0, 0, width, height};
+  maps.camera = camera;
+  maps.with_deviation = with_deviation;
+  if ((rc = create_over(maps.work, camera)) != NO_ERROR) return rc;
+  if ((rc = create_over(maps.sum_avg, camera)) != NO_ERROR) return rc;
+  if ((rc = create_over(maps.count_avg, camera)) != NO_ERROR) return rc;
+  map_fill(maps.sum_avg, 0.0);
+  map_fill(maps.count_avg, int16_t{0});
+  if (!with_deviation) return NO_ERROR;
+  if ((rc = create_over(maps.sum_sq, camera)) != NO_ERROR) return rc;
+  map_fill(maps.sum_sq, 0.0);
+  return separate ? working_maps_separate_deviation(maps) : NO_ERROR;
+}
+
+ErrorCode working_maps_separate_deviation(WorkingMaps& maps) {
+  if (maps.separate_deviation) return NO_ERROR;
+  ErrorCode rc = NO_ERROR;
+  if ((rc = create_over(maps.sum_dev, maps.camera)) != NO_ERROR) return rc;
+  if ((rc = create_over(maps.count_dev, maps.camera)) != NO_ERROR) return rc;
+  const std::size_t pixels = std::size_t(maps.camera.width) * std::size_t(maps.camera.height);
+  std::memcpy(maps.sum_dev.matrix, maps.sum_avg.matrix, pixels * sizeof(double));
+  std::memcpy(maps.count_dev.matrix, maps.count_avg.matrix, pixels * sizeof(int16_t));
+  maps.separate_deviation = true;
+  return NO_ERROR;
+}
+
+RealMap& deviation_sum(WorkingMaps& maps) {
+  return maps.separate_deviation ? maps.sum_dev : maps.sum_avg;
+}
+
+CountMap& deviation_count(WorkingMaps& maps) {
+  return maps.separate_deviation ? maps.count_dev : maps.count_avg;
+}
+
+void working_maps_free(WorkingMaps& maps) {
+  map_free(maps.work);
+  map_free(maps.sum_avg);
+  map_free(maps.count_avg);
+  map_free(maps.sum_dev);
+  map_free(maps.count_dev);
+  map_free(maps.sum_sq);
+  maps.separate_deviation = false;
+}
+
+ErrorCode check_memory_bound(int32_t width, int32_t height, uint64_t limit_bytes) {
+  if (width <= 0 || height <= 0) return NO_ERROR;
+  // At most 32767 x 32767 x 40 bytes: far inside 64 bits.
+  return check_memory_need(uint64_t(width) * uint64_t(height) * RUN_BYTES_PER_CAMERA_PIXEL,
+                           limit_bytes);
+}
+
+}  // namespace harnix

@@ -1,0 +1,68 @@
+// The camera-sized maps the averaging run keeps for the whole run.
+//
+// sum_avg/count_avg gather the average; sum_dev/count_dev and sum_sq the standard deviation
+// (the squares are counted with the values, so count_dev serves both). Sums start at 0 with
+// their counts, never at the marker: adding a value to a sum then needs no look at its count.
+// While every input's deviation values are its average values (unscaled inputs, no surface
+// removed), the deviation's sum and count are the average's very own, and sum_dev/count_dev
+// hold no storage; working_maps_separate_deviation makes them copies when that ends. `work`
+// holds each result in phase counts, and serves as camera-sized scratch before. Every map lies
+// on the camera window (0, 0, CameraWidth, CameraHeight) of the first input.
+#ifndef HARNIX_AVERAGING_WORKING_MAPS_H_
+#define HARNIX_AVERAGING_WORKING_MAPS_H_
+
+#include <cstdint>
+
+#include "base/error_codes.h"
+#include "maps/map_types.h"
+
+namespace harnix {
+
+struct WorkingMaps {
+  Window camera;
+  PhaseMap work;
+  RealMap sum_avg;
+  CountMap count_avg;
+  RealMap sum_dev;     // storage only once separate
+  CountMap count_dev;  // storage only once separate
+  RealMap sum_sq;      // storage only with a deviation output
+  bool with_deviation;
+  bool separate_deviation;
+};
+
+// Bytes the run holds at most per camera pixel: three double maps, two 16-bit count maps and
+// one 32-bit result map, plus one 32-bit input (or output) map of the camera's size and, while an
+// output is written, the writer's big-endian copy of it.
+constexpr uint64_t RUN_BYTES_PER_CAMERA_PIXEL = 3 * 8 + 2 * 2 + 4 + 4 + 4;
+
+// Zeroes every record (no storage). Call before anything else so that working_maps_free is safe
+// on every way out.
+void working_maps_init(WorkingMaps& maps);
+
+// Creates the maps over (0, 0, width, height): work (unfilled), sum_avg and count_avg, and with
+// a deviation sum_sq and, when `separate`, sum_dev and count_dev; sums and counts filled with 0.
+// ERR_NO_MEM before any allocation when the run would not fit in the machine's physical memory
+// (check_memory_bound), ERR_NO_MEM or ERR_PARAM_OUT_OF_RANGE from map_alloc. On failure the
+// maps obtained so far are kept for working_maps_free.
+ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height, bool with_deviation,
+                              bool separate);
+
+// Gives the deviation a sum and a count of its own, copies of the average's; nothing when it
+// has them already. ERR_NO_MEM (maps unchanged but for storage kept for working_maps_free).
+ErrorCode working_maps_separate_deviation(WorkingMaps& maps);
+
+// The deviation's sum and count: its own once separate, else the average's.
+RealMap& deviation_sum(WorkingMaps& maps);
+CountMap& deviation_count(WorkingMaps& maps);
+
+// Releases every map; safe on records without storage and repeatedly.
+void working_maps_free(WorkingMaps& maps);
+
+// ERR_NO_MEM when width x height camera pixels at RUN_BYTES_PER_CAMERA_PIXEL exceed
+// `limit_bytes` (memory_limit_bytes, base/memory_limit.h); NO_ERROR otherwise, and always when
+// limit_bytes is 0 (unknown).
+ErrorCode check_memory_bound(int32_t width, int32_t height, uint64_t limit_bytes);
+
+}  // namespace harnix
+
+#endif  // HARNIX_AVERAGING_WORKING_MAPS_H_

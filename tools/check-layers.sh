@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Fails on an #include that points up the layers, naming the file and the include.
+#
+#   base <- maps <- datafile, fit <- averaging <- cli
+#
+# A file may include its own folder and the layers below it; datafile/ and fit/ stand side by
+# side and include neither each other. tools/util, bench/ and fuzz/ use the library layers, never
+# cli/.
+#   tools/check-layers.sh [ROOT]    (ROOT: the source tree, by default this script's)
+set -euo pipefail
+root=${1:-"$(dirname "$0")/.."}
+cd "$root"
+
+rank() {
+  case $1 in
+    base) echo 0 ;; maps) echo 1 ;; datafile | fit) echo 2 ;; averaging) echo 3 ;;
+    cli) echo 4 ;; *) echo "" ;;
+  esac
+}
+
+status=0
+for dir in base maps datafile fit averaging cli tools/util bench fuzz; do
+  [ -d "$dir" ] || continue
+  own=$(rank "$dir")
+  while IFS=: read -r file line include; do
+    target=${include#*\"}
+    target=${target%%/*}
+    theirs=$(rank "$target")
+    [ -z "$theirs" ] && continue  # a system header or the folder's own relative include
+    [ "$target" = "$dir" ] && continue
+    if [ -z "$own" ]; then
+      [ "$target" != cli ] && continue  # tools, benchmarks and fuzz targets: any library layer
+    elif [ "$theirs" -lt "$own" ]; then
+      continue
+    fi
+    echo "$file:$line: ${include#*#}: $target/ is not below $dir/"
+    status=1
+  done < <(grep -rnE --include='*.h' --include='*.cpp' '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$dir" || true)
+done
+[ $status -eq 0 ] || echo "layers: base <- maps <- datafile, fit <- averaging <- cli" >&2
+exit $status
