@@ -61,6 +61,28 @@ INSTANTIATE_TEST_SUITE_P(DataFile, PassThroughTest,
                          ::testing::Values(PassCase{0x881B036F, 1}, PassCase{0x881B0370, 2},
                                            PassCase{0x881B0371, 0}));
 
+// Line-feed, carriage-return and end-of-file (0x1A) bytes in the header and both blocks are data:
+// neither reading nor writing may translate them or stop at them, as Windows does with files
+// opened in text mode.
+TEST(DataFile, TextControlBytesPassThrough) {
+  TestFile in = TestFile::with_header(0x881B036F);
+  for (std::size_t i = 10; i < 40; ++i) in.bytes[i] = "\n\x1A\r"[i % 3];
+  in.add_intensity(0, 0, 2, 1, 1, 255, {0x0A1A, 0x0D0A});
+  in.add_phase(0, 0, 2, 2, {0x0A0D0A1A, 0x1A1A0A0A, 0x0D0A0D0A, 0x001A000A});
+  ScratchDir dir;
+  OriginInfo origin;
+  DataAttributes attributes;
+  IntensityMap intensity;
+  PhaseMap phase;
+  const std::string p = dir.write("in.dat", in.bytes);
+  ASSERT_EQ(NO_ERROR, read_data_file(p.c_str(), &origin, &attributes, &intensity, &phase));
+  const std::string q = dir.path("out.dat");
+  ASSERT_EQ(NO_ERROR, write_data_file(q.c_str(), &origin, &attributes, &intensity, &phase));
+  map_free(intensity);
+  map_free(phase);
+  EXPECT_EQ(in.bytes, ScratchDir::read(q).bytes);
+}
+
 // A long header read back from an otherwise empty extension is written long again: the memo.
 TEST(DataFile, LongHeaderStaysLongThroughTheMemo) {
   TestFile in = TestFile::with_header(0x881B0371);
