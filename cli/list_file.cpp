@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "averaging/console.h"
 #include "base/platform.h"
+#include "cli/console.h"
 #include "datafile/file_name.h"
 
 namespace harnix {
