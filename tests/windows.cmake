@@ -26,5 +26,8 @@ list(REMOVE_ITEM HARNIX_TEST_SUPPORT ${CMAKE_CURRENT_SOURCE_DIR}/support/run_pro
 add_executable(harnix_tests ${HARNIX_TEST_SOURCES} ${HARNIX_TEST_SUPPORT})
 target_include_directories(harnix_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(harnix_tests PRIVATE harnix_cli GTest::gtest GTest::gmock GTest::gtest_main)
+# Named by the shared end-to-end fixture; no test built here starts a program.
+target_compile_definitions(harnix_tests PRIVATE HARNIX_EXE="$<TARGET_FILE:harnix>"
+                                                HARNIX_UTIL_EXE="")
 # One test: a Wine start per test case would take longer than the cases themselves.
 add_test(NAME harnix_tests COMMAND harnix_tests --gtest_brief=1)
