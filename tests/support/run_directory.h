@@ -4,6 +4,7 @@
 #define HARNIX_TESTS_SUPPORT_RUN_DIRECTORY_H_
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <string>
@@ -11,17 +12,17 @@
 
 #include "support/planoryx_bytes.h"
 #include "support/run_program.h"
-#include "support/temp_dir.h"
 
 namespace harnix {
 
 class RunDirectory : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = TempDir::unique_name("harnix_e2e");
-    ASSERT_TRUE(std::filesystem::create_directory(TempDir::native(dir_)));
+    char pattern[] = "/tmp/harnix_e2e_XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    dir_ = pattern;
   }
-  void TearDown() override { std::filesystem::remove_all(TempDir::native(dir_)); }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
