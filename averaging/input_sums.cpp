@@ -12,6 +12,7 @@
 #include "fit/subtract.h"
 #include "maps/element_ops.h"
 #include "maps/fused_ops.h"
+#include "maps/map_view.h"
 #include "maps/storage.h"
 
 namespace harnix {
@@ -21,20 +22,24 @@ namespace {
 // remove_best_fit over the camera field holding the input alone. The least-squares modes fit
 // (without the residual, which nothing here reads) and subtract over the input's window with
 // the camera field's coordinates; any other mode works on the field itself, placed in the
-// scratch map. The result is not examined: a fit that
-// fails leaves the values as they were.
-void remove_best_fit_from(WorkingMaps& maps, PhaseMap& input, int32_t mode) {
-  if (fit_type_valid(mode)) {
+// scratch map. A fit that fails leaves the values as they were; only a lack of memory ends the
+// run.
+ErrorCode remove_best_fit_from(WorkingMaps& maps, PhaseMap& input, int32_t mode) {
+  ErrorCode rc = NO_ERROR;
+  if (mode >= 0 && mode < ROBUST_PLANE) {
     SurfaceFit fit{};
-    if (fit_surface_padded(input, maps.camera, mode, &fit, nullptr, false) != NO_ERROR) return;
-    (void)remove_surface_padded(input, maps.camera, fit);
-    return;
+    const PhaseView view = map_view(input);
+    rc = fit_surface(view, maps.camera, static_cast<FitType>(mode), FitOptions{.residual = false},
+                     maps.surface, &fit);
+    if (rc == NO_ERROR) rc = remove_surface(view, maps.camera, fit, maps.surface);
+    return rc == ERR_NO_MEM ? rc : NO_ERROR;
   }
   PhaseMap& field = maps.work;
   map_fill(field, PHASE_INVALID);
-  if (phase_map_copy_window(input, input.window, field, input.window) != NO_ERROR) return;
-  if (remove_best_fit(field, mode, nullptr) != NO_ERROR) return;
-  (void)phase_map_copy_window(field, input.window, input, input.window);
+  rc = phase_map_copy_window(input, input.window, field, input.window);
+  if (rc == NO_ERROR) rc = remove_best_fit(field, mode, nullptr);
+  if (rc == NO_ERROR) rc = phase_map_copy_window(field, input.window, input, input.window);
+  return rc == ERR_NO_MEM ? rc : NO_ERROR;
 }
 
 }  // namespace
@@ -42,13 +47,13 @@ void remove_best_fit_from(WorkingMaps& maps, PhaseMap& input, int32_t mode) {
 int32_t removal_fit_mode(RemovalMode mode) {
   switch (mode) {
     case RemovalMode::PISTON:
-      return piston;
+      return static_cast<int32_t>(FitType::piston);
     case RemovalMode::PLANE:
-      return plane;
+      return static_cast<int32_t>(FitType::plane);
     case RemovalMode::SPHERE:
-      return sphere;
+      return static_cast<int32_t>(FitType::sphere);
     case RemovalMode::CYLINDER:
-      return cylinder;
+      return static_cast<int32_t>(FitType::cylinder);
     case RemovalMode::ROBUST:
       return ROBUST_PLANE;
     case RemovalMode::NONE:
@@ -99,7 +104,8 @@ ErrorCode add_input_to_sums(WorkingMaps& maps, PhaseMap& input, double f, Remova
   }
   if (!removal) return NO_ERROR;
 
-  remove_best_fit_from(maps, input, removal_fit_mode(remove_mode));
+  const ErrorCode rc = remove_best_fit_from(maps, input, removal_fit_mode(remove_mode));
+  if (rc != NO_ERROR) return rc;
   for (int32_t r = 0; r < w.height; ++r) {
     const int32_t* row = input.matrix + static_cast<std::size_t>(r) * n;
     const std::size_t at = static_cast<std::size_t>(r) * stride;

@@ -17,6 +17,7 @@ void working_maps_init(WorkingMaps& maps) {
   map_init(maps.sum_sq);
   maps.with_deviation = false;
   maps.separate_deviation = false;
+  maps.surface = SurfaceWorkspace{};
 }
 
 namespace {
@@ -76,6 +77,7 @@ void working_maps_free(WorkingMaps& maps) {
   map_free(maps.sum_dev);
   map_free(maps.count_dev);
   map_free(maps.sum_sq);
+  surface_workspace_free(maps.surface);
   maps.separate_deviation = false;
 }
 
