@@ -1,10 +1,9 @@
 #include "averaging/outputs.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <string>
 
+#include "base/platform.h"
 #include "datafile/file_name.h"
 #include "maps/fused_ops.h"
 
@@ -42,33 +41,25 @@ constexpr OutputDescriptor OUTPUTS[] = {
      "Input count map computed from %d input data files", form_count},
 };
 
-// Device and inode of an existing file; false when the name cannot be examined.
-bool file_identity(const char* name, dev_t* device, ino_t* inode) {
+// The identity of an existing file; false when the name cannot be examined.
+bool identity_of(const char* name, FileIdentity* id) {
   std::string platform_name;
-  if (!platform_file_name(name, &platform_name)) return false;
-  struct stat st {};
-  if (stat(platform_name.c_str(), &st) != 0) return false;
-  *device = st.st_dev;
-  *inode = st.st_ino;
-  return true;
+  return platform_file_name(name, &platform_name) && file_identity(platform_name.c_str(), id);
 }
 
 bool names_an_input(const char* output, const InputList& inputs) {
-  dev_t out_device;
-  ino_t out_inode;
-  if (!file_identity(output, &out_device, &out_inode)) return false;  // nothing there yet
+  FileIdentity out;
+  if (!identity_of(output, &out)) return false;  // nothing there yet
   for (const std::string& input : inputs.names) {
-    dev_t device;
-    ino_t inode;
-    if (file_identity(input.c_str(), &device, &inode) && device == out_device && inode == out_inode)
-      return true;
+    FileIdentity in;
+    if (identity_of(input.c_str(), &in) && in == out) return true;
   }
   return false;
 }
 
 bool create_empty(const char* name, const InputList& inputs) {
   if (names_an_input(name, inputs)) return false;
-  std::FILE* f = open_file(name, "w");
+  std::FILE* f = open_file(name, "wb");
   if (f == nullptr) return false;
   return std::fclose(f) == 0;
 }
