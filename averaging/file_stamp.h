@@ -1,0 +1,29 @@
+// What identifies a file between the passes of a run: device, inode, size and modification time.
+#ifndef HARNIX_AVERAGING_FILE_STAMP_H_
+#define HARNIX_AVERAGING_FILE_STAMP_H_
+
+#include <cstdint>
+
+namespace harnix {
+
+struct FileStamp {
+  uint64_t device;
+  uint64_t inode;
+  int64_t size;
+  int64_t modified_seconds;
+  int64_t modified_nanoseconds;
+};
+
+// The stamp of the file `name` (a UTF-16 name through its UTF-8 form, symbolic links followed);
+// false when it cannot be examined.
+bool file_stamp(const char* name, FileStamp* stamp);
+
+// The same file: same device and inode.
+bool same_file(const FileStamp& a, const FileStamp& b);
+
+// The same file, unchanged: same device, inode, size and modification time.
+bool same_contents_stamp(const FileStamp& a, const FileStamp& b);
+
+}  // namespace harnix
+
+#endif  // HARNIX_AVERAGING_FILE_STAMP_H_
