@@ -21,20 +21,23 @@ namespace {
 // remove_best_fit over the camera field holding the input alone. The least-squares modes fit
 // (without the residual, which nothing here reads) and subtract over the input's window with
 // the camera field's coordinates; any other mode works on the field itself, placed in the
-// scratch map. The result is not examined: a fit that
-// fails leaves the values as they were.
-void remove_best_fit_from(WorkingMaps& maps, PhaseMap& input, int32_t mode) {
+// scratch map. A fit that fails leaves the values as they were, but running out of memory is
+// the run's failure (ERR_NO_MEM), not a surface left in place.
+ErrorCode remove_best_fit_from(WorkingMaps& maps, PhaseMap& input, int32_t mode) {
   if (fit_type_valid(mode)) {
     SurfaceFit fit{};
-    if (fit_surface_padded(input, maps.camera, mode, &fit, nullptr, false) != NO_ERROR) return;
+    if (fit_surface_padded(input, maps.camera, mode, &fit, nullptr, false) != NO_ERROR)
+      return NO_ERROR;
     (void)remove_surface_padded(input, maps.camera, fit);
-    return;
+    return NO_ERROR;
   }
   PhaseMap& field = maps.work;
   map_fill(field, PHASE_INVALID);
-  if (phase_map_copy_window(input, input.window, field, input.window) != NO_ERROR) return;
-  if (remove_best_fit(field, mode, nullptr) != NO_ERROR) return;
+  if (phase_map_copy_window(input, input.window, field, input.window) != NO_ERROR) return NO_ERROR;
+  const ErrorCode rc = remove_best_fit(field, mode, nullptr);
+  if (rc != NO_ERROR) return rc == ERR_NO_MEM ? rc : NO_ERROR;
   (void)phase_map_copy_window(field, input.window, input, input.window);
+  return NO_ERROR;
 }
 
 }  // namespace
@@ -99,7 +102,8 @@ ErrorCode add_input_to_sums(WorkingMaps& maps, PhaseMap& input, double f, Remova
   }
   if (!removal) return NO_ERROR;
 
-  remove_best_fit_from(maps, input, removal_fit_mode(remove_mode));
+  const ErrorCode rc = remove_best_fit_from(maps, input, removal_fit_mode(remove_mode));
+  if (rc != NO_ERROR) return rc;
   for (int32_t r = 0; r < w.height; ++r) {
     const int32_t* row = input.matrix + static_cast<std::size_t>(r) * n;
     const std::size_t at = static_cast<std::size_t>(r) * stride;
