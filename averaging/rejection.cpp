@@ -133,13 +133,16 @@ ErrorCode rejection_pass(RejectionMaps& maps, PhaseMap& input, double f, const R
       int16_t* c = set.count.matrix + at;
       double* s = set.sum.matrix + at;
       double* q = set.sum_sq.matrix + at;
+      // Without branches, so that it vectorises: a value left out adds +0.0 and 0, which
+      // change no sum (none is ever -0.0).
       for (std::size_t i = 0; i < n; ++i) {
-        if (fate[i] != KEPT) continue;
-        if (c[i] == 0) ref[i] = x[i];
-        const double d = x[i] - ref[i];
+        const bool kept = fate[i] == KEPT;
+        const double r = kept & (c[i] == 0) ? x[i] : ref[i];
+        const double d = kept ? x[i] - r : 0.0;
+        ref[i] = r;
         s[i] += d;
         q[i] += d * d;
-        ++c[i];
+        c[i] = int16_t(c[i] + kept);
       }
     }
     if (pass.rounds_replayed > 0) {
