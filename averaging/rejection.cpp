@@ -18,12 +18,13 @@ namespace {
 constexpr uint8_t KEPT = 0;
 constexpr uint8_t INVALID = 255;
 
-template <typename Map, typename T>
-ErrorCode create_filled(Map& map, const Window& camera, T value) {
-  map.window = camera;
-  const ErrorCode rc = map_alloc(map);
-  if (rc == NO_ERROR) map_fill(map, value);
-  return rc;
+// Calls f on each of the set's four maps.
+template <typename F>
+void each_map(KeptSums& set, F f) {
+  f(set.reference);
+  f(set.count);
+  f(set.sum);
+  f(set.sum_sq);
 }
 
 // The leave-one-out test of x = r + d against a kept set (c, S, Q) that holds x, multiplied out
@@ -43,12 +44,7 @@ void rejection_init(RejectionMaps& maps) {
   maps.camera = Window{};
   maps.k_squared = 0.0;
   maps.rounds = 0;
-  for (KeptSums& set : maps.sets) {
-    map_init(set.reference);
-    map_init(set.count);
-    map_init(set.sum);
-    map_init(set.sum_sq);
-  }
+  for (KeptSums& set : maps.sets) each_map(set, [](auto& map) { map_init(map); });
   maps.values = nullptr;
   maps.fates = nullptr;
 }
@@ -66,23 +62,16 @@ ErrorCode rejection_create(RejectionMaps& maps, int16_t width, int16_t height, d
   if (maps.values == nullptr || maps.fates == nullptr) return ERR_NO_MEM;
   ErrorCode rc = NO_ERROR;
   for (int32_t j = 0; j < rounds; ++j) {
-    KeptSums& set = maps.sets[j];
-    if ((rc = create_filled(set.reference, maps.camera, 0.0)) != NO_ERROR ||
-        (rc = create_filled(set.count, maps.camera, int16_t{0})) != NO_ERROR ||
-        (rc = create_filled(set.sum, maps.camera, 0.0)) != NO_ERROR ||
-        (rc = create_filled(set.sum_sq, maps.camera, 0.0)) != NO_ERROR)
-      return rc;
+    each_map(maps.sets[j], [&](auto& map) {
+      map.window = maps.camera;
+      if (rc == NO_ERROR && (rc = map_alloc(map)) == NO_ERROR) map_fill(map, 0);
+    });
   }
-  return NO_ERROR;
+  return rc;
 }
 
 void rejection_free(RejectionMaps& maps) {
-  for (KeptSums& set : maps.sets) {
-    map_free(set.reference);
-    map_free(set.count);
-    map_free(set.sum);
-    map_free(set.sum_sq);
-  }
+  for (KeptSums& set : maps.sets) each_map(set, [](auto& map) { map_free(map); });
   mem_release(maps.values);
   mem_release(maps.fates);
   maps.values = nullptr;
