@@ -60,51 +60,58 @@ void put_field(std::FILE* stream, const char* text) {
 
 void compare_with_average(const PhaseMap& input, double f, const WorkingMaps& maps,
                           int16_t min_count, const ReportScale& scale, InputFigures& figures) {
+  // First sweep: sums shifted by the first d and by the camera's centre, so that they hold
+  // spreads rather than magnitudes; the centred moments follow from them.
+  const double cx = (maps.camera.width - 1) / 2.0, cy = (maps.camera.height - 1) / 2.0;
   int64_t n = 0;
-  double sum_d = 0.0, sum_x = 0.0, sum_y = 0.0;
+  double d0 = 0.0, su = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0, syy = 0.0, sxu = 0.0,
+         syu = 0.0;
   for_each_compared(input, f, maps, min_count, [&](double x, double y, double d) {
-    ++n;
-    sum_d += d;
-    sum_x += x;
-    sum_y += y;
+    if (n++ == 0) d0 = d;
+    const double u = d - d0, px = x - cx, py = y - cy;
+    su += u;
+    sx += px;
+    sy += py;
+    sxx += px * px;
+    sxy += px * py;
+    syy += py * py;
+    sxu += px * u;
+    syu += py * u;
   });
   figures.compared_pixels = n;
   figures.has_tilt_x = figures.has_tilt_y = false;
   if (n == 0) return;
-  const double mean_d = sum_d / double(n), mean_x = sum_x / double(n), mean_y = sum_y / double(n);
-  double sxx = 0.0, sxy = 0.0, syy = 0.0, sxd = 0.0, syd = 0.0;
-  for_each_compared(input, f, maps, min_count, [&](double x, double y, double d) {
-    const double u = x - mean_x, v = y - mean_y, e = d - mean_d;
-    sxx += u * u;
-    sxy += u * v;
-    syy += v * v;
-    sxd += u * e;
-    syd += v * e;
-  });
+  const double count = double(n);
+  const double mean_u = su / count, mean_x = sx / count, mean_y = sy / count;
+  const double cxx = sxx - sx * mean_x, cxy = sxy - sx * mean_y, cyy = syy - sy * mean_y;
+  const double cxu = sxu - sx * mean_u, cyu = syu - sy * mean_u;
   // Slopes of the plane; a direction the pixels do not span is left out. Pixel coordinates are
-  // whole numbers, so a determinant this small relative to its terms means one line.
+  // whole numbers: a spread below a quarter means none (two pixels give a half), and a
+  // determinant this small relative to its terms means one line.
   double bx = 0.0, by = 0.0;
-  const double det = sxx * syy - sxy * sxy;
-  if (sxx > 0.0 && syy > 0.0 && det > 1e-9 * sxx * syy) {
-    bx = (syy * sxd - sxy * syd) / det;
-    by = (sxx * syd - sxy * sxd) / det;
+  const double det = cxx * cyy - cxy * cxy;
+  if (cxx > 0.25 && cyy > 0.25 && det > 1e-9 * cxx * cyy) {
+    bx = (cyy * cxu - cxy * cyu) / det;
+    by = (cxx * cyu - cxy * cxu) / det;
     figures.has_tilt_x = figures.has_tilt_y = true;
-  } else if (sxx > 0.0 && sxx >= syy) {
-    bx = sxd / sxx;
+  } else if (cxx > 0.25 && cxx >= cyy) {
+    bx = cxu / cxx;
     figures.has_tilt_x = true;
-  } else if (syy > 0.0) {
-    by = syd / syy;
+  } else if (cyy > 0.25) {
+    by = cyu / cyy;
     figures.has_tilt_y = true;
   }
+  // Second sweep: the residuals themselves, rather than a difference of large sums.
   double sum_r2 = 0.0;
   for_each_compared(input, f, maps, min_count, [&](double x, double y, double d) {
-    const double r = (d - mean_d) - bx * (x - mean_x) - by * (y - mean_y);
+    const double r = (d - d0 - mean_u) - bx * (x - cx - mean_x) - by * (y - cy - mean_y);
     sum_r2 += r * r;
   });
-  figures.mean_diff_m = mean_d * scale.metres_per_count;
+  figures.mean_diff_m = (d0 + mean_u) * scale.metres_per_count;
   figures.tilt_x = bx * scale.metres_per_count / scale.spacing_m;
   figures.tilt_y = by * scale.metres_per_count / scale.spacing_m;
-  figures.rms_diff_m = std::sqrt(sum_r2 / double(n)) * scale.metres_per_count;
+  if (!(scale.spacing_m > 0.0)) figures.has_tilt_x = figures.has_tilt_y = false;
+  figures.rms_diff_m = std::sqrt(sum_r2 / count) * scale.metres_per_count;
 }
 
 ErrorCode write_input_report(std::FILE* stream, const InputList& inputs,

@@ -6,8 +6,8 @@
 //   mean    = sum(d) / n
 //   plane   d - mean = bx X + by Y by least squares (centred sums, double precision)
 //   rms     = sqrt(sum((d - mean - bx X - by Y)^2) / n)
-// Each is computed in its own sweep over the input's rows, so that no sum cancels the large
-// terms of another. A slope whose direction the pixels do not span (all in one row or column, or
+// The first sweep gathers sums shifted by the first d and by the camera's centre (spreads, not
+// magnitudes) for the mean and the plane; the second sums the residuals themselves. A slope whose direction the pixels do not span (all in one row or column, or
 // on one line) is not fitted and left out of the report. Heights are converted to metres by
 // metres_per_count and slopes to metres per metre by metres_per_count / spacing_m.
 #ifndef HARNIX_AVERAGING_INPUT_REPORT_H_
