@@ -1,5 +1,6 @@
 // The per-input report end to end against its slow reference (reference/report_reference.h):
-// a shifted, a tilted and a noisy input among clean ones, one input without compared pixels,
+// a shifted, a tilted and a noisy input among clean ones, one input without compared pixels and
+// one of a single row,
 // file names that need CSV quoting, with and without CameraRes.
 #include <gtest/gtest.h>
 
@@ -58,7 +59,8 @@ TEST_P(InputReportTest, RowsMatchTheReference) {
   std::mt19937 rng(7);
   auto noise = [&](int size) { return std::uniform_int_distribution<int>(-size, size)(rng); };
   const std::vector<std::string> names = {"plain.dat", "a,b.dat",    "q\"uote.dat",
-                                          "noisy.dat", "line\nbreak.dat", "corner.dat"};
+                                          "noisy.dat", "line\nbreak.dat", "corner.dat",
+                                          "one row.dat"};
   std::vector<MeasurementFile> files(names.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
     MeasurementFile& f = files[i];
@@ -67,8 +69,9 @@ TEST_P(InputReportTest, RowsMatchTheReference) {
     f.camera_res = GetParam();
     f.pixel_width = f.pixel_height = 5e-6f;
     f.width = i == 5 ? 2 : W;
-    f.height = i == 5 ? 2 : H;
-    for (int y = 0; y < f.height; ++y) {
+    f.height = i == 5 ? 2 : i == 6 ? 1 : H;
+    f.y = i == 6 ? 7 : 0;
+    for (int y = f.y; y < f.y + f.height; ++y) {
       for (int x = 0; x < f.width; ++x) {
         double v = 1000 + 3 * x - 2 * y + noise(1);
         if (i == 1) v += 40;                       // a piston
@@ -115,6 +118,7 @@ TEST_P(InputReportTest, RowsMatchTheReference) {
   }
   EXPECT_EQ("yes", records[4][9]) << "the noisy input stands out";
   EXPECT_EQ("0", records[6][4]) << "the corner input has no average to compare with";
+  EXPECT_EQ("", records[7][7]) << "one row tells no slope down the columns";
 }
 
 INSTANTIATE_TEST_SUITE_P(Spacing, InputReportTest, ::testing::Values(7.4e-6f, 0.0f));
