@@ -249,29 +249,24 @@ bool next_pass(const InputList& inputs, RunState& run, Feed feed) {
 // when a round rejects nothing, one more pass) marks the rejected values and adds every input
 // to the result sums.
 bool rejection_rounds(const RunSettings& settings, const InputList& inputs, RunState& run) {
-  const int32_t rounds = reject_rounds(settings);
-  for (int32_t k = 1; k <= rounds; ++k) {
-    const bool last = k == rounds;
-    const RejectionPass pass{k, !last, last};
-    RejectionTally tally;
-    const bool ok = next_pass(inputs, run, [&](int32_t i, const char* name) {
+  // One pass deciding with `pass`; a marking pass also adds every input to the result sums.
+  const auto decide = [&](const RejectionPass& pass, RejectionTally& tally) {
+    return next_pass(inputs, run, [&](int32_t i, const char* name) {
       const int64_t before = tally.marked;
       if (!reject_input(run, pass, tally, name)) return false;
       if (run.figures != nullptr) run.figures[i].rejected_pixels = tally.marked - before;
-      return !last || add_input(settings, run, name);
+      return !pass.mark || add_input(settings, run, name);
     });
-    if (!ok) return false;
+  };
+  const int32_t rounds = reject_rounds(settings);
+  for (int32_t k = 1; k <= rounds; ++k) {
+    const bool last = k == rounds;
+    RejectionTally tally;
+    if (!decide(RejectionPass{k, !last, last}, tally)) return false;
     run.observer->rejection_round(k, tally.last_round);
-    if (last) return true;
-    if (tally.last_round == 0) {
-      const RejectionPass final_pass{k - 1, false, true};
+    if (!last && tally.last_round == 0) {
       RejectionTally final_tally;
-      return next_pass(inputs, run, [&](int32_t i, const char* name) {
-        const int64_t before = final_tally.marked;
-        if (!reject_input(run, final_pass, final_tally, name)) return false;
-        if (run.figures != nullptr) run.figures[i].rejected_pixels = final_tally.marked - before;
-        return add_input(settings, run, name);
-      });
+      return decide(RejectionPass{k - 1, false, true}, final_tally);
     }
   }
   return true;
