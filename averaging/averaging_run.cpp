@@ -45,6 +45,7 @@
 #include "datafile/output_file.h"
 #include "datafile/validate.h"
 #include "maps/element_ops.h"
+#include "maps/map_view.h"
 #include "maps/storage.h"
 
 namespace harnix {
@@ -311,16 +312,13 @@ bool write_result(const OutputDescriptor& output, const char* name, int32_t n_in
   if (rc == ERR_ALL_BAD_DATA && output.kind == OutputKind::AVERAGE)
     return fail(run, RunStep::EMPTY_AVERAGE, rc, name);
   if (rc != NO_ERROR) return fail(run, RunStep::WRITE_OUTPUT, rc, name);
-  // The window's rows move to the front of the work map's storage, to be written as a map of
-  // that window. Each row moves to a lower address than it came from, past every row before
-  // it, so the copy in storage order reads every row before it is overwritten.
-  PhaseMap cut = work;
-  cut.window = w;
-  if ((rc = phase_map_copy_window(work, w, cut, w)) != NO_ERROR)
+  // The window is written straight from the work map, its rows a camera row apart.
+  ConstPhaseView cut{};
+  if ((rc = region_view(work, w, &cut)) != NO_ERROR)
     return fail(run, RunStep::WRITE_OUTPUT, rc, name);
   run.observer->result_formed(output, w);
   set_comment(out, output.comment_format, n_inputs);
-  if ((rc = write_data_file(name, nullptr, &out, nullptr, &cut)) != NO_ERROR)
+  if ((rc = write_data_file(name, nullptr, &out, nullptr, cut)) != NO_ERROR)
     return fail(run, RunStep::WRITE_OUTPUT, rc, name);
   run.observer->output_written(name);
   return true;

@@ -12,6 +12,7 @@
 #include "fit/subtract.h"
 #include "maps/element_ops.h"
 #include "maps/fused_ops.h"
+#include "maps/map_view.h"
 #include "maps/storage.h"
 
 namespace harnix {
@@ -21,23 +22,24 @@ namespace {
 // remove_best_fit over the camera field holding the input alone. The least-squares modes fit
 // (without the residual, which nothing here reads) and subtract over the input's window with
 // the camera field's coordinates; any other mode works on the field itself, placed in the
-// scratch map. A fit that fails leaves the values as they were, but running out of memory is
-// the run's failure (ERR_NO_MEM), not a surface left in place.
+// scratch map. A fit that fails leaves the values as they were; only a lack of memory ends the
+// run.
 ErrorCode remove_best_fit_from(WorkingMaps& maps, PhaseMap& input, int32_t mode) {
-  if (fit_type_valid(mode)) {
+  ErrorCode rc = NO_ERROR;
+  if (mode >= 0 && mode < ROBUST_PLANE) {
     SurfaceFit fit{};
-    if (fit_surface_padded(input, maps.camera, mode, &fit, nullptr, false) != NO_ERROR)
-      return NO_ERROR;
-    (void)remove_surface_padded(input, maps.camera, fit);
-    return NO_ERROR;
+    const PhaseView view = map_view(input);
+    rc = fit_surface(view, maps.camera, static_cast<FitType>(mode), FitOptions{.residual = false},
+                     maps.surface, &fit);
+    if (rc == NO_ERROR) rc = remove_surface(view, maps.camera, fit, maps.surface);
+    return rc == ERR_NO_MEM ? rc : NO_ERROR;
   }
   PhaseMap& field = maps.work;
   map_fill(field, PHASE_INVALID);
-  if (phase_map_copy_window(input, input.window, field, input.window) != NO_ERROR) return NO_ERROR;
-  const ErrorCode rc = remove_best_fit(field, mode, nullptr);
-  if (rc != NO_ERROR) return rc == ERR_NO_MEM ? rc : NO_ERROR;
-  (void)phase_map_copy_window(field, input.window, input, input.window);
-  return NO_ERROR;
+  rc = phase_map_copy_window(input, input.window, field, input.window);
+  if (rc == NO_ERROR) rc = remove_best_fit(field, mode, nullptr);
+  if (rc == NO_ERROR) rc = phase_map_copy_window(field, input.window, input, input.window);
+  return rc == ERR_NO_MEM ? rc : NO_ERROR;
 }
 
 }  // namespace
@@ -45,13 +47,13 @@ ErrorCode remove_best_fit_from(WorkingMaps& maps, PhaseMap& input, int32_t mode)
 int32_t removal_fit_mode(RemovalMode mode) {
   switch (mode) {
     case RemovalMode::PISTON:
-      return piston;
+      return static_cast<int32_t>(FitType::piston);
     case RemovalMode::PLANE:
-      return plane;
+      return static_cast<int32_t>(FitType::plane);
     case RemovalMode::SPHERE:
-      return sphere;
+      return static_cast<int32_t>(FitType::sphere);
     case RemovalMode::CYLINDER:
-      return cylinder;
+      return static_cast<int32_t>(FitType::cylinder);
     case RemovalMode::ROBUST:
       return ROBUST_PLANE;
     case RemovalMode::NONE:

@@ -20,14 +20,15 @@ constexpr double SCALE_FACTOR_EPSILON = 1e-10;
 // convert to heights; scale them by f when |f - 1| > SCALE_FACTOR_EPSILON; accumulate them into
 // sum_avg/count_avg; and, with a deviation, round the scaled heights back to phase counts,
 // remove the best-fit surface of `remove_mode` (removal_fit_mode) from the camera field with
-// remove_best_fit, whose failure removes nothing (but for ERR_NO_MEM), and accumulate the
-// values and their squares into the deviation sums. Only the input's window is visited: the rest of the field is
-// invalid for this input and changes nothing. The input's values become its deviation values.
+// remove_best_fit, whose failure (but for a lack of memory) removes nothing, and accumulate the
+// values and their squares into the deviation sums. Only the input's window is visited: the rest
+// of the field is invalid for this input and changes nothing. The input's values become its
+// deviation values.
 //   ERR_IMPROPER_WINDOW     the input's window does not lie in the camera
 //   ERR_PARAM_OUT_OF_RANGE  f is not a positive finite number (checked after the window)
 //   ERR_FP_OVERFLOW         a scaled value or an average sum reaches +-REAL_INVALID
-//   ERR_NO_MEM              the deviation's own sums, or the robust plane's histograms, cannot
-//                           be made
+//   ERR_NO_MEM              the deviation's own sums, or the working storage of the surface
+//                           removal, cannot be had
 // After a failure the sums are left part-way and only good for releasing.
 ErrorCode add_input_to_sums(WorkingMaps& maps, PhaseMap& input, double f, RemovalMode remove_mode);
 

@@ -18,6 +18,7 @@ void working_maps_init(WorkingMaps& maps) {
   map_init(maps.rejected);
   maps.with_deviation = false;
   maps.separate_deviation = false;
+  maps.surface = SurfaceWorkspace{};
 }
 
 namespace {
@@ -82,6 +83,7 @@ void working_maps_free(WorkingMaps& maps) {
   map_free(maps.count_dev);
   map_free(maps.sum_sq);
   map_free(maps.rejected);
+  surface_workspace_free(maps.surface);
   maps.separate_deviation = false;
 }
 

@@ -52,7 +52,7 @@ void BM_FilterRows(benchmark::State& state) {
   const PhaseMap& src = test_map();
   PhaseMap dst = scratch_map();
   for (auto _ : state) {
-    benchmark::DoNotOptimize(filter_rows(src, dst, 3, SG_FIRST_DERIVATIVE));
+    benchmark::DoNotOptimize(filter_rows(src, dst, 3, SgKind::FIRST_DERIVATIVE));
     benchmark::ClobberMemory();
   }
   map_free(dst);
@@ -63,7 +63,7 @@ void BM_FilterColumns(benchmark::State& state) {
   const PhaseMap& src = test_map();
   PhaseMap dst = scratch_map();
   for (auto _ : state) {
-    benchmark::DoNotOptimize(filter_columns(src, dst, 3, SG_FIRST_DERIVATIVE));
+    benchmark::DoNotOptimize(filter_columns(src, dst, 3, SgKind::FIRST_DERIVATIVE));
     benchmark::ClobberMemory();
   }
   map_free(dst);
@@ -82,11 +82,14 @@ BENCHMARK(BM_FitRobustPlane)->Unit(benchmark::kMillisecond);
 
 void BM_LeastSquaresPlane(benchmark::State& state) {
   const PhaseMap& map = test_map();
+  SurfaceWorkspace ws;
   SurfaceFit fit{};
   for (auto _ : state) {
-    benchmark::DoNotOptimize(fit_surface(map, nullptr, plane, &fit, nullptr));
+    benchmark::DoNotOptimize(
+        fit_surface(map_view(map), map.window, FitType::plane, FitOptions{}, ws, &fit));
     benchmark::DoNotOptimize(fit);
   }
+  surface_workspace_free(ws);
 }
 BENCHMARK(BM_LeastSquaresPlane)->Unit(benchmark::kMillisecond);
 

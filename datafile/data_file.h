@@ -43,6 +43,7 @@
 #include "base/error_codes.h"
 #include "datafile/attributes.h"
 #include "maps/map_types.h"
+#include "maps/map_view.h"
 
 namespace harnix {
 
@@ -70,6 +71,17 @@ ErrorCode write_data_file(const char* path, const OriginInfo* origin,
 ErrorCode write_data_stream(std::FILE* stream, const OriginInfo* origin,
                             const DataAttributes* attributes, const IntensityMap* intensity,
                             const PhaseMap* phase);
+
+// The same with the phase block taken from a view (a region of a larger map, for instance): the
+// block describes the view's window and holds its rows. The bytes are those of writing a map of
+// that window holding the same values. ERR_INVALID_PARAM, with nothing written, also for a view
+// without storage or with a stride below its width.
+ErrorCode write_data_file(const char* path, const OriginInfo* origin,
+                          const DataAttributes* attributes, const IntensityMap* intensity,
+                          const ConstPhaseView& phase);
+ErrorCode write_data_stream(std::FILE* stream, const OriginInfo* origin,
+                            const DataAttributes* attributes, const IntensityMap* intensity,
+                            const ConstPhaseView& phase);
 
 // Writes n 16-bit values big-endian through one 65536-byte buffer, 32768 values a write.
 // ERR_NO_MEM, ERR_CANT_WRITE_FILE. The caller's values are not changed.

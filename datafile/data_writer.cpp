@@ -1,6 +1,7 @@
 // Writing a Planoryx data file: the header in one write, the phase block converted into a copy in
-// one pass and written in one write, the intensity block in writes of 32768 values. The caller's
-// maps stay in host order. A file counts as written only when the flush and the close succeed.
+// one pass over its rows and written in one write, the intensity block in writes of 32768
+// values. The caller's maps stay in host order. A file counts as written only when the flush and
+// the close succeed.
 #include <cstring>
 #include <limits>
 
@@ -9,6 +10,7 @@
 #include "datafile/data_file.h"
 #include "datafile/file_name.h"
 #include "datafile/header_layout.h"
+#include "maps/map_view.h"
 
 namespace harnix {
 
@@ -58,12 +60,15 @@ ErrorCode write_swapped_shorts(const uint16_t* values, std::size_t n, std::FILE*
   return NO_ERROR;
 }
 
-ErrorCode write_data_stream(std::FILE* stream, const OriginInfo* origin,
-                            const DataAttributes* attributes, const IntensityMap* intensity,
-                            const PhaseMap* phase) {
+namespace {
+
+// The writer proper: `phase` (nullptr: no phase block) is a view whose window the caller has
+// checked against its storage.
+ErrorCode write_stream(std::FILE* stream, const OriginInfo* origin,
+                       const DataAttributes* attributes, const IntensityMap* intensity,
+                       const ConstPhaseView* phase) {
   const bool with_intensity = intensity != nullptr && intensity->matrix != nullptr;
-  const bool with_phase = phase != nullptr && phase->matrix != nullptr;
-  if (stream == nullptr || (!with_intensity && !with_phase)) return ERR_INVALID_PARAM;
+  if (stream == nullptr || (!with_intensity && phase == nullptr)) return ERR_INVALID_PARAM;
 
   DataHeader header{};
   std::size_t intensity_count = 0;
@@ -75,8 +80,8 @@ ErrorCode write_data_stream(std::FILE* stream, const OriginInfo* origin,
     header.intensity.n_buckets = intensity->n_buckets;
     header.intensity.range = intensity->range;
   }
-  if (with_phase) {
-    const ErrorCode rc = describe(phase->window, 1, phase->size, 4, &header.phase, &phase_count);
+  if (phase != nullptr) {
+    const ErrorCode rc = describe(phase->window, 1, UINT32_MAX, 4, &header.phase, &phase_count);
     if (rc != NO_ERROR) return rc;
   }
   if (std::fseek(stream, 0, SEEK_END) != 0) return ERR_CANT_WRITE_FILE;
@@ -95,10 +100,14 @@ ErrorCode write_data_stream(std::FILE* stream, const OriginInfo* origin,
     const ErrorCode rc = write_swapped_shorts(intensity->matrix, intensity_count, stream);
     if (rc != NO_ERROR) return rc;
   }
-  if (with_phase && phase_count > 0) {
+  if (phase != nullptr && phase_count > 0) {
     auto* copy = static_cast<uint8_t*>(mem_allocate(4 * phase_count));
     if (copy == nullptr) return ERR_NO_MEM;
-    convert_be32_block(phase->matrix, copy, phase_count);
+    // The block is written in one write; its rows are gathered from the view's stride.
+    const auto width = static_cast<std::size_t>(phase->window.width);
+    for (int32_t r = 0; r < phase->window.height; ++r) {
+      convert_be32_block(phase->row(r), copy + 4 * width * static_cast<std::size_t>(r), width);
+    }
     const std::size_t written = std::fwrite(copy, 4, phase_count, stream);
     mem_release(copy);
     if (written != phase_count) return ERR_CANT_WRITE_FILE;
@@ -106,19 +115,78 @@ ErrorCode write_data_stream(std::FILE* stream, const OriginInfo* origin,
   return NO_ERROR;
 }
 
-ErrorCode write_data_file(const char* path, const OriginInfo* origin,
-                          const DataAttributes* attributes, const IntensityMap* intensity,
-                          const PhaseMap* phase) {
+// A view of a map's window when the map takes part and its storage covers the window;
+// ERR_INVALID_PARAM when it takes part and does not. *view nullptr when it does not take part.
+ErrorCode phase_part(const PhaseMap* phase, ConstPhaseView* storage, const ConstPhaseView** view) {
+  *view = nullptr;
+  if (phase == nullptr || phase->matrix == nullptr) return NO_ERROR;
+  MapDescription unused{};
+  std::size_t count = 0;
+  const ErrorCode rc = describe(phase->window, 1, phase->size, 4, &unused, &count);
+  if (rc != NO_ERROR) return rc;
+  *storage = map_view(*phase);
+  *view = storage;
+  return NO_ERROR;
+}
+
+// The checks of a view given as the phase block: storage, and rows that do not overlap.
+bool view_usable(const ConstPhaseView& phase) {
+  return phase.data != nullptr && phase.window.width >= 0 && phase.stride >= phase.window.width;
+}
+
+}  // namespace
+
+ErrorCode write_data_stream(std::FILE* stream, const OriginInfo* origin,
+                            const DataAttributes* attributes, const IntensityMap* intensity,
+                            const PhaseMap* phase) {
+  ConstPhaseView storage{};
+  const ConstPhaseView* view = nullptr;
+  const ErrorCode rc = phase_part(phase, &storage, &view);
+  if (rc != NO_ERROR) return rc;
+  return write_stream(stream, origin, attributes, intensity, view);
+}
+
+ErrorCode write_data_stream(std::FILE* stream, const OriginInfo* origin,
+                            const DataAttributes* attributes, const IntensityMap* intensity,
+                            const ConstPhaseView& phase) {
+  if (!view_usable(phase)) return ERR_INVALID_PARAM;
+  return write_stream(stream, origin, attributes, intensity, &phase);
+}
+
+namespace {
+
+// Opens `path`, writes through `write` and closes; a file counts as written only when the flush
+// and the close succeed.
+template <typename Write>
+ErrorCode write_file(const char* path, Write write) {
   if (path == nullptr) return ERR_INVALID_PARAM;
   std::FILE* stream = open_file(path, "wb");
   if (stream == nullptr) return ERR_CANT_CREATE_FILE;
-  const ErrorCode rc = write_data_stream(stream, origin, attributes, intensity, phase);
+  const ErrorCode rc = write(stream);
   // The last bytes may still sit in the stream's buffer: only a successful flush and close
   // prove they reached the file (a full disk or a file-size limit shows up here).
   const bool flushed = std::fflush(stream) == 0 && !std::ferror(stream);
   const bool closed = std::fclose(stream) == 0;
   if (rc != NO_ERROR) return rc;
   return flushed && closed ? NO_ERROR : ERR_CANT_WRITE_FILE;
+}
+
+}  // namespace
+
+ErrorCode write_data_file(const char* path, const OriginInfo* origin,
+                          const DataAttributes* attributes, const IntensityMap* intensity,
+                          const PhaseMap* phase) {
+  return write_file(path, [&](std::FILE* stream) {
+    return write_data_stream(stream, origin, attributes, intensity, phase);
+  });
+}
+
+ErrorCode write_data_file(const char* path, const OriginInfo* origin,
+                          const DataAttributes* attributes, const IntensityMap* intensity,
+                          const ConstPhaseView& phase) {
+  return write_file(path, [&](std::FILE* stream) {
+    return write_data_stream(stream, origin, attributes, intensity, phase);
+  });
 }
 
 }  // namespace harnix

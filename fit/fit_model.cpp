@@ -2,7 +2,8 @@
 
 namespace harnix {
 
-int32_t fit_term_count(int32_t type) {
+int32_t fit_term_count(FitType type) {
+  using enum FitType;
   switch (type) {
     case piston:
       return 1;

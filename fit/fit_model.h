@@ -15,7 +15,8 @@
 
 namespace harnix {
 
-enum FitType : int32_t {
+// The enumerators keep the names the surfaces have in the field.
+enum class FitType : int32_t {
   piston = 0,
   plane = 1,
   sphere = 2,
@@ -27,7 +28,7 @@ enum FitType : int32_t {
 constexpr int32_t MAX_FIT_TERMS = 37;
 
 struct SurfaceFit {
-  int32_t type;  // FitType
+  FitType type;
   double offset;
   double x_coef;
   double y_coef;
@@ -42,11 +43,12 @@ struct SurfaceFit {
 };
 
 // Number of coefficients of a fit type (1, 3, 4, 6), or 0 for a value outside 0..3.
-int32_t fit_term_count(int32_t type);
+int32_t fit_term_count(FitType type);
 
-// True for the four fit types 0..3.
-inline bool fit_type_valid(int32_t type) {
-  return type >= piston && type <= cylinder;
+// True for the four fit types 0..3; a FitType may hold any 32-bit value read from elsewhere.
+inline bool fit_type_valid(FitType type) {
+  const auto v = static_cast<int32_t>(type);
+  return v >= 0 && v <= 3;
 }
 
 }  // namespace harnix

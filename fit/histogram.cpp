@@ -18,7 +18,7 @@ namespace harnix {
 namespace {
 
 // Weights and derivatives at or above 2^31 do not take part in the maxima (nor do NaNs).
-constexpr float kHuge = 2147483648.0f;
+constexpr float HUGE_WEIGHT = 2147483648.0f;
 
 ErrorCode alloc_bins(FloatPairArray& a, int32_t n) {
   if (n < 1) return ERR_PARAM_OUT_OF_RANGE;
@@ -87,7 +87,7 @@ int32_t peak_index(const FloatPairArray& deriv) {
   bool found = false;
   for (int32_t i = 1; i <= n - 2; ++i) {
     const float v = D[i].b;
-    if (!(v < kHuge)) continue;
+    if (!(v < HUGE_WEIGHT)) continue;
     if (!found || v > D[f].b) {
       f = i;
       found = true;
@@ -158,7 +158,7 @@ ErrorCode peak_position(const FloatPairArray& hist, const FloatPairArray& deriv,
   int32_t ties = 0;
   for (int32_t i = 0; i < n; ++i) {
     const float v = H[i].b;
-    if (!(v < kHuge)) continue;
+    if (!(v < HUGE_WEIGHT)) continue;
     if (heaviest < 0 || v > hmax) {
       hmax = v;
       heaviest = i;

@@ -17,10 +17,10 @@
 
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "fit/solver.h"
-#include "maps/storage.h"
 #include "maps/window.h"
 
 namespace harnix {
@@ -66,7 +66,8 @@ void set_symmetric(FitSums* sums, int32_t i, int32_t j, double v) {
   sums->m[j * STRIDE + i] = v;
 }
 
-void fill_normal_equations(int32_t type, const Moments& t, FitSums* sums) {
+void fill_normal_equations(FitType type, const Moments& t, FitSums* sums) {
+  using enum FitType;
   set_symmetric(sums, 0, 0, t.n);
   sums->b[0] = t.z;
   sums->s = t.s;
@@ -108,13 +109,36 @@ void fill_normal_equations(int32_t type, const Moments& t, FitSums* sums) {
   }
 }
 
+// Exact totals of the valid pixels of one row: their count and sums of x, x^2, z and x z. The
+// sum of x^2 is an integer below 2^53, so the double holds it exactly.
+struct RowTotals {
+  int64_t n;
+  int64_t x;
+  double xx;
+  int64_t z;
+  int64_t xz;
+};
+
+// Exact per-column totals of the valid pixels, kept where a type needs x^3, x^4 or x^2 z
+// (sphere, cylinder) and x^3 y (cylinder): |sum z| < 2^46 and |sum y| < 2^30 for any 16-bit
+// window.
+struct ColumnTotals {
+  int64_t* z;
+  int32_t* n;
+  int32_t* y;
+};
+
+constexpr bool has_columns(FitType type) {
+  return type == FitType::sphere || type == FitType::cylinder;
+}
+
 // Piston needs only the count, sum z and sum z^2: a plain scan without runs, where an invalid
 // pixel adds zeros instead of taking a branch.
-template <bool Squares>
-void accumulate_piston(int32_t rows, int32_t cols, const int32_t* const* row_starts, Moments* t) {
-  SquareSum s;
-  for (int32_t r = 0; r < rows; ++r) {
-    const int32_t* px = row_starts[r];
+template <bool SQUARES>
+void scan_piston(ConstPhaseView view, RowTotals* rows, SquareSum* s) {
+  const int32_t cols = view.window.width;
+  for (int32_t r = 0; r < view.window.height; ++r) {
+    const int32_t* px = view.row(r);
     int64_t n = 0;
     int64_t z = 0;
     for (int32_t c = 0; c < cols; ++c) {
@@ -122,45 +146,25 @@ void accumulate_piston(int32_t rows, int32_t cols, const int32_t* const* row_sta
       const int32_t v = valid ? px[c] : 0;
       n += valid;
       z += v;
-      if constexpr (Squares) s.add(v);
+      if constexpr (SQUARES) s->add(v);
     }
-    t->n += static_cast<double>(n);
-    t->z += static_cast<double>(z);
+    rows[r] = RowTotals{n, 0, 0.0, z, 0};
   }
-  t->s = s.value();
 }
 
-// One scan for plane, sphere and cylinder. Column totals are kept only where a type needs
-// x^3, x^4 or x^2 z (sphere, cylinder) and x^3 y (cylinder).
-template <int32_t Type, bool Squares>
-void accumulate_runs(int32_t rows, int32_t cols, int32_t x_first, int32_t y_first,
-                     const int32_t* const* row_starts, Moments* t) {
-  constexpr bool kColumns = Type == sphere || Type == cylinder;
-  constexpr bool kColumnY = Type == cylinder;
-  constexpr int32_t kColumnCount = kColumns ? SQUARE_SUM_COUNT : 1;
-  constexpr int32_t kColumnYCount = kColumnY ? SQUARE_SUM_COUNT : 1;
-
-  // Column totals: |sum z| < 2^46 and |sum y| < 2^30 for any 16-bit window.
-  int64_t col_z[kColumnCount];
-  int32_t col_n[kColumnCount];
-  int32_t col_y[kColumnYCount];
-  if constexpr (kColumns) {
-    std::memset(col_z, 0, sizeof(int64_t) * static_cast<size_t>(cols));
-    std::memset(col_n, 0, sizeof(int32_t) * static_cast<size_t>(cols));
-  }
-  if constexpr (kColumnY) std::memset(col_y, 0, sizeof(int32_t) * static_cast<size_t>(cols));
-
+// One scan for plane, sphere and cylinder: the row totals from the runs of valid pixels, and
+// the column totals where the type keeps them.
+template <FitType TYPE, bool SQUARES>
+void scan_runs(ConstPhaseView view, int32_t x_first, int32_t y_first, RowTotals* rows,
+               ColumnTotals columns, SquareSum* s) {
+  constexpr bool COLUMNS = has_columns(TYPE);
+  constexpr bool COLUMN_Y = TYPE == FitType::cylinder;
+  const int32_t cols = view.window.width;
   const double* squares = square_sum_table();
-  SquareSum s;
-
-  for (int32_t r = 0; r < rows; ++r) {
+  for (int32_t r = 0; r < view.window.height; ++r) {
     const int32_t y = y_first + r;
-    const int32_t* px = row_starts[r];
-    int64_t row_n = 0;
-    int64_t row_x = 0;
-    double row_xx = 0.0;
-    int64_t row_z = 0;
-    int64_t row_xz = 0;
+    const int32_t* px = view.row(r);
+    RowTotals row{0, 0, 0.0, 0, 0};
     int32_t c = 0;
     for (;;) {
       while (c < cols && px[c] >= PHASE_INVALID) ++c;
@@ -173,29 +177,44 @@ void accumulate_runs(int32_t rows, int32_t cols, int32_t x_first, int32_t y_firs
         if (v >= PHASE_INVALID) break;
         run_y += v;
         run_z += run_y;
-        if constexpr (Squares) s.add(v);
-        if constexpr (kColumns) {
-          col_z[c] += v;
-          ++col_n[c];
+        if constexpr (SQUARES) s->add(v);
+        if constexpr (COLUMNS) {
+          columns.z[c] += v;
+          ++columns.n[c];
         }
-        if constexpr (kColumnY) col_y[c] += y;
+        if constexpr (COLUMN_Y) columns.y[c] += y;
       }
       const int32_t k = c - start;
       const int32_t p = x_first + start;
       const int32_t q = p + k - 1;
-      row_n += k;
-      row_x += static_cast<int64_t>(k) * (p + q) / 2;
-      row_xx += run_sum_squares(squares, p, q);
-      row_z += run_y;
-      row_xz += static_cast<int64_t>(p + k) * run_y - run_z;
+      row.n += k;
+      row.x += static_cast<int64_t>(k) * (p + q) / 2;
+      row.xx += run_sum_squares(squares, p, q);
+      row.z += run_y;
+      row.xz += static_cast<int64_t>(p + k) * run_y - run_z;
     }
-    if (row_n == 0) continue;
+    rows[r] = row;
+  }
+}
 
-    const double yd = y;
+// The window totals from the row totals, row after row, and from the column totals, column
+// after column: the only sums that round, always formed in this order.
+void weigh_rows(FitType type, const RowTotals* rows, int32_t count, int32_t y_first, Moments* t) {
+  if (type == FitType::piston) {
+    for (int32_t r = 0; r < count; ++r) {
+      t->n += static_cast<double>(rows[r].n);
+      t->z += static_cast<double>(rows[r].z);
+    }
+    return;
+  }
+  for (int32_t r = 0; r < count; ++r) {
+    const RowTotals& row = rows[r];
+    if (row.n == 0) continue;
+    const double yd = y_first + r;
     const double y2 = yd * yd;
-    const double n = static_cast<double>(row_n);
-    const double sx = static_cast<double>(row_x);
-    const double sz = static_cast<double>(row_z);
+    const double n = static_cast<double>(row.n);
+    const double sx = static_cast<double>(row.x);
+    const double sz = static_cast<double>(row.z);
     t->n += n;
     t->y += yd * n;
     t->yy += y2 * n;
@@ -205,28 +224,49 @@ void accumulate_runs(int32_t rows, int32_t cols, int32_t x_first, int32_t y_firs
     t->xy += yd * sx;
     t->xyy += y2 * sx;
     t->xyyy += y2 * yd * sx;
-    t->xx += row_xx;
-    t->xxy += yd * row_xx;
-    t->xxyy += y2 * row_xx;
+    t->xx += row.xx;
+    t->xxy += yd * row.xx;
+    t->xxyy += y2 * row.xx;
     t->z += sz;
     t->yz += yd * sz;
     t->yyz += y2 * sz;
-    t->xz += static_cast<double>(row_xz);
-    t->xyz += yd * static_cast<double>(row_xz);
+    t->xz += static_cast<double>(row.xz);
+    t->xyz += yd * static_cast<double>(row.xz);
   }
-  t->s = s.value();
+}
 
-  if constexpr (kColumns) {
-    for (int32_t c = 0; c < cols; ++c) {
-      const double x = x_first + c;
-      const double x2 = x * x;
-      const double n = col_n[c];
-      const double z = static_cast<double>(col_z[c]);
-      t->xxx += x2 * x * n;
-      t->xxxx += x2 * x2 * n;
-      t->xxz += x2 * z;
-      if constexpr (kColumnY) t->xxxy += x2 * x * col_y[c];
-    }
+void weigh_columns(FitType type, const ColumnTotals& columns, int32_t count, int32_t x_first,
+                   Moments* t) {
+  if (!has_columns(type)) return;
+  const bool column_y = type == FitType::cylinder;
+  for (int32_t c = 0; c < count; ++c) {
+    const double x = x_first + c;
+    const double x2 = x * x;
+    const double n = columns.n[c];
+    const double z = static_cast<double>(columns.z[c]);
+    t->xxx += x2 * x * n;
+    t->xxxx += x2 * x2 * n;
+    t->xxz += x2 * z;
+    if (column_y) t->xxxy += x2 * x * columns.y[c];
+  }
+}
+
+template <bool SQUARES>
+void scan(FitType type, ConstPhaseView view, int32_t x_first, int32_t y_first, RowTotals* rows,
+          ColumnTotals columns, SquareSum* s) {
+  switch (type) {
+    case FitType::piston:
+      scan_piston<SQUARES>(view, rows, s);
+      break;
+    case FitType::plane:
+      scan_runs<FitType::plane, SQUARES>(view, x_first, y_first, rows, columns, s);
+      break;
+    case FitType::sphere:
+      scan_runs<FitType::sphere, SQUARES>(view, x_first, y_first, rows, columns, s);
+      break;
+    case FitType::cylinder:
+      scan_runs<FitType::cylinder, SQUARES>(view, x_first, y_first, rows, columns, s);
+      break;
   }
 }
 
@@ -246,54 +286,41 @@ const double* square_sum_table() {
   return table.data();
 }
 
-namespace {
-
-template <bool Squares>
-bool accumulate_moments(int32_t type, int32_t rows, int32_t cols, int32_t x_first,
-                        int32_t y_first, const int32_t* const* row_starts, Moments* t) {
-  switch (type) {
-    case piston:
-      accumulate_piston<Squares>(rows, cols, row_starts, t);
-      return true;
-    case plane:
-      accumulate_runs<plane, Squares>(rows, cols, x_first, y_first, row_starts, t);
-      return true;
-    case sphere:
-      accumulate_runs<sphere, Squares>(rows, cols, x_first, y_first, row_starts, t);
-      return true;
-    case cylinder:
-      accumulate_runs<cylinder, Squares>(rows, cols, x_first, y_first, row_starts, t);
-      return true;
-    default:
-      return false;
+ErrorCode accumulate_fit_sums(ConstPhaseView view, int32_t x_first, int32_t y_first, FitType type,
+                              const FitOptions& options, SurfaceWorkspace& ws, FitSums* sums) {
+  const auto rows = static_cast<std::size_t>(view.window.height);
+  const auto cols = static_cast<std::size_t>(view.window.width);
+  const std::size_t column_bytes = has_columns(type) ? cols * 16 : 0;
+  const ErrorCode rc = surface_workspace_reserve(ws, rows * sizeof(RowTotals) + column_bytes);
+  if (rc != NO_ERROR) return rc;
+  auto* row_totals = static_cast<RowTotals*>(ws.storage);
+  ColumnTotals columns{nullptr, nullptr, nullptr};
+  if (column_bytes > 0) {
+    columns.z = reinterpret_cast<int64_t*>(row_totals + rows);
+    columns.n = reinterpret_cast<int32_t*>(columns.z + cols);
+    columns.y = columns.n + cols;
+    std::memset(columns.z, 0, column_bytes);
   }
-}
 
-}  // namespace
-
-void accumulate_fit_sums_at(int32_t type, int32_t rows, int32_t cols, int32_t x_first,
-                            int32_t y_first, const int32_t* const* row_starts, FitSums* sums,
-                            bool with_square_sum) {
+  SquareSum s;
+  if (options.residual) {
+    scan<true>(type, view, x_first, y_first, row_totals, columns, &s);
+  } else {
+    scan<false>(type, view, x_first, y_first, row_totals, columns, &s);
+  }
   Moments t{};
-  const bool known =
-      with_square_sum
-          ? accumulate_moments<true>(type, rows, cols, x_first, y_first, row_starts, &t)
-          : accumulate_moments<false>(type, rows, cols, x_first, y_first, row_starts, &t);
-  if (known) fill_normal_equations(type, t, sums);
-}
-
-void accumulate_fit_sums(int32_t type, int32_t rows, int32_t cols, const int32_t* const* row_starts,
-                         FitSums* sums) {
-  accumulate_fit_sums_at(type, rows, cols, -((cols - 1) / 2), -((rows - 1) / 2), row_starts, sums,
-                         true);
+  weigh_rows(type, row_totals, view.window.height, y_first, &t);
+  weigh_columns(type, columns, view.window.width, x_first, &t);
+  t.s = s.value();
+  fill_normal_equations(type, t, sums);
+  return NO_ERROR;
 }
 
 namespace {
 
 // Solves the normal equations of `sums` and completes *fit (type and centre already set); the
-// residual only `with_rms`.
-ErrorCode solve_fit(int32_t type, const FitSums& sums, SurfaceFit* fit, double* rms_out,
-                    bool with_rms) {
+// residual only with options.residual.
+ErrorCode solve_fit(FitType type, const FitSums& sums, const FitOptions& options, SurfaceFit* fit) {
   const int32_t n = fit_term_count(type);
   double a[MAX_FIT_TERMS];
   if (solve_linear_system(n, STRIDE, sums.m, a, sums.b) != NO_ERROR) {
@@ -302,70 +329,55 @@ ErrorCode solve_fit(int32_t type, const FitSums& sums, SurfaceFit* fit, double* 
 
   fit->npoints = static_cast<int32_t>(sums.m[0]);
   fit->offset = a[0];
-  if (type != piston) {
+  if (type != FitType::piston) {
     fit->y_coef = a[1];
     fit->x_coef = a[2];
   }
-  if (type == sphere) fit->x2y2_coef = a[3];
-  if (type == cylinder) {
+  if (type == FitType::sphere) fit->x2y2_coef = a[3];
+  if (type == FitType::cylinder) {
     fit->xy_coef = a[3];
     fit->y2_coef = a[4];
     fit->x2_coef = a[5];
   }
-  if (!with_rms) return NO_ERROR;
+  if (!options.residual) return NO_ERROR;
   double explained = 0.0;
   for (int32_t i = 0; i < n; ++i) explained += a[i] * sums.b[i];
   const double mean_square = (sums.s - explained) / fit->npoints;
   fit->rms = mean_square > 0.0 ? std::sqrt(mean_square) : 0.0;
-  if (rms_out) *rms_out = fit->rms;
   return NO_ERROR;
+}
+
+// True when the window's last column and row lie within the 16-bit fields, so that its centre
+// is its true centre and every coordinate about it fits in 16 bits.
+bool within_field(const Window& w) {
+  return static_cast<int32_t>(w.x) + w.width - 1 <= INT16_MAX &&
+         static_cast<int32_t>(w.y) + w.height - 1 <= INT16_MAX;
 }
 
 }  // namespace
 
-ErrorCode fit_surface(const PhaseMap& map, const Window* window, int32_t type, SurfaceFit* fit,
-                      double* rms_out) {
+ErrorCode fit_surface(ConstPhaseView view, const Window& frame, FitType type,
+                      const FitOptions& options, SurfaceWorkspace& ws, SurfaceFit* fit) {
   if (!fit_type_valid(type)) return ERR_PARAM_OUT_OF_RANGE;
   *fit = SurfaceFit{};
   fit->type = type;
-
-  const Window w = window ? *window : map.window;
-  if (window && !window_within(*window, map.window)) return ERR_IMPROPER_WINDOW;
-  window_center(w, &fit->center_x, &fit->center_y);
-
-  // A window without pixels keeps every sum 0, so the first pivot fails.
-  FitSums sums{};
-  if (w.width > 0 && w.height > 0) {
-    int32_t* row_starts[MAX_MAP_ROWS];
-    map_rows(map, &w, row_starts);
-    accumulate_fit_sums(type, w.height, w.width, row_starts, &sums);
+  const bool pixels = view.has_pixels();
+  if ((pixels && !window_within(view.window, frame)) || !within_field(frame)) {
+    return ERR_IMPROPER_WINDOW;
   }
-  return solve_fit(type, sums, fit, rms_out, true);
-}
+  window_center(frame, &fit->center_x, &fit->center_y);
 
-ErrorCode fit_surface_padded(const PhaseMap& map, const Window& window, int32_t type,
-                             SurfaceFit* fit, double* rms_out, bool with_rms) {
-  if (!fit_type_valid(type)) return ERR_PARAM_OUT_OF_RANGE;
-  *fit = SurfaceFit{};
-  fit->type = type;
-  // As fit_surface over the padded map with `window` given: a window of no width or height is
-  // disjoint even from itself.
-  if (!window_within(window, window)) return ERR_IMPROPER_WINDOW;
-  const Window& part = map.window;
-  const bool has_pixels = part.width > 0 && part.height > 0;
-  if (has_pixels && !window_within(part, window)) return ERR_IMPROPER_WINDOW;
-  window_center(window, &fit->center_x, &fit->center_y);
-
-  // Rows and columns of the padding hold no valid value: a row without one adds nothing, and a
-  // column without one adds zeros, so the sums over the part alone are those over the window.
+  // Rows and columns of the frame outside the view hold no valid value: a row without one adds
+  // nothing, and a column without one adds zeros, so the sums over the view alone are those
+  // over the frame. A view without pixels keeps every sum 0, so the first pivot fails.
   FitSums sums{};
-  if (has_pixels) {
-    int32_t* row_starts[MAX_MAP_ROWS];
-    map_rows(map, nullptr, row_starts);
-    accumulate_fit_sums_at(type, part.height, part.width, part.x - fit->center_x,
-                           part.y - fit->center_y, row_starts, &sums, with_rms);
+  if (pixels) {
+    const ErrorCode rc =
+        accumulate_fit_sums(view, view.window.x - fit->center_x, view.window.y - fit->center_y,
+                            type, options, ws, &sums);
+    if (rc != NO_ERROR) return rc;
   }
-  return solve_fit(type, sums, fit, rms_out, with_rms);
+  return solve_fit(type, sums, options, fit);
 }
 
 }  // namespace harnix

@@ -3,19 +3,30 @@
 #include "fit/least_squares.h"
 #include "fit/robust_plane.h"
 #include "fit/subtract.h"
+#include "maps/map_view.h"
 
 namespace harnix {
 
 ErrorCode remove_best_fit(PhaseMap& map, int32_t mode, SurfaceFit* fit_out) {
-  if (mode < piston || mode > ROBUST_PLANE) return ERR_PARAM_OUT_OF_RANGE;
+  if (mode < 0 || mode > ROBUST_PLANE) return ERR_PARAM_OUT_OF_RANGE;
 
+  // The map's own window as a region makes a map of zero width or height fail as an improper
+  // window; the robust plane makes its own checks first.
+  SurfaceWorkspace ws;
   SurfaceFit fit{};
-  // The explicit window makes a map of zero width or height fail as an improper window.
-  ErrorCode rc = mode == ROBUST_PLANE ? fit_robust_plane(map, &map.window, &fit, ROBUST_PLANE_BINS)
-                                      : fit_surface(map, &map.window, mode, &fit, nullptr);
-  if (rc != NO_ERROR) return rc;
-
-  rc = remove_surface(map, map.window, fit);
+  PhaseView view{};
+  ErrorCode rc = NO_ERROR;
+  if (mode == ROBUST_PLANE) {
+    rc = fit_robust_plane(map, &map.window, &fit, ROBUST_PLANE_BINS);
+    if (rc == NO_ERROR) rc = region_view(map, map.window, &view);
+  } else {
+    rc = region_view(map, map.window, &view);
+    if (rc == NO_ERROR) {
+      rc = fit_surface(view, map.window, static_cast<FitType>(mode), FitOptions{}, ws, &fit);
+    }
+  }
+  if (rc == NO_ERROR) rc = remove_surface(view, map.window, fit, ws);
+  surface_workspace_free(ws);
   if (rc != NO_ERROR) return rc;
   if (fit_out) *fit_out = fit;
   return NO_ERROR;

@@ -19,8 +19,9 @@ constexpr int32_t ROBUST_PLANE = 4;
 // success, and only then, *fit_out (when given) receives the record subtracted. On failure the
 // map keeps its values and fit_out is not written:
 //   ERR_NO_UNIQUE_SOLUTION  singular fit: no valid value, all in the centre row or column, ...
-//   ERR_ALL_BAD_DATA, ERR_NO_MEM  mode 4 (see fit_robust_plane)
-//   ERR_IMPROPER_WINDOW     the map's window has zero width or height
+//   ERR_ALL_BAD_DATA        mode 4 (see fit_robust_plane)
+//   ERR_NO_MEM              working storage of the fit or the subtraction
+//   ERR_IMPROPER_WINDOW     the map's window has zero width or height, or no storage covers it
 //   ERR_PARAM_OUT_OF_RANGE  mode outside 0..4
 //   ERR_FP_OVERFLOW         the fitted surface reaches 2^52 in magnitude (never for phase data)
 ErrorCode remove_best_fit(PhaseMap& map, int32_t mode, SurfaceFit* fit_out);

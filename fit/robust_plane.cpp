@@ -23,6 +23,7 @@
 #include "fit/sg_filter.h"
 #include "fit/subtract.h"
 #include "maps/element_ops.h"
+#include "maps/map_view.h"
 #include "maps/storage.h"
 
 namespace harnix {
@@ -30,15 +31,15 @@ namespace harnix {
 namespace {
 
 // The first level's histogram: bin count and derivative length.
-constexpr int32_t kLimitBins = 300;
-constexpr int32_t kLimitDerivative = 19;
+constexpr int32_t LIMIT_BINS = 300;
+constexpr int32_t LIMIT_DERIVATIVE = 19;
 // The central difference that gives each pixel's slope, and the peak half-width kept.
-constexpr int32_t kSlopeFilterLength = 3;
-constexpr double kSlopeSigmas = 2.0;
+constexpr int32_t SLOPE_FILTER_LENGTH = 3;
+constexpr double SLOPE_SIGMAS = 2.0;
 // Narrowest bin of the first level's histogram before it falls back to unit bins.
-constexpr float kMinUnitBinWidth = 0.5f;
+constexpr float MIN_UNIT_BIN_WIDTH = 0.5f;
 // A widening margin beyond this spans every 32-bit value anyway.
-constexpr double kMaxMargin = 4294967296.0;
+constexpr double MAX_MARGIN = 4294967296.0;
 
 int32_t clamp_to_int32(int64_t v) {
   if (v < INT32_MIN) return INT32_MIN;
@@ -70,13 +71,13 @@ ErrorCode histogram_peak(const PhaseMap& d, int32_t lo, int32_t hi, int32_t bins
   if (middle < 1 || bins < 2 || e < 1) return ERR_PARAM_OUT_OF_RANGE;
   const float q = static_cast<float>(static_cast<int64_t>(hi) - lo) / static_cast<float>(middle);
   double margin = static_cast<double>(static_cast<float>(e - 1) * q) + 0.5;
-  if (!(margin < kMaxMargin)) margin = kMaxMargin;
+  if (!(margin < MAX_MARGIN)) margin = MAX_MARGIN;
   const int64_t g = static_cast<int64_t>(margin);
   // Clamped so that data near the ends of the 32-bit range cannot overflow the bounds.
   int32_t wlo = clamp_to_int32(static_cast<int64_t>(lo) - g);
   int32_t whi = clamp_to_int32(static_cast<int64_t>(hi) + g);
   float w = static_cast<float>(static_cast<int64_t>(whi) - wlo) / static_cast<float>(bins - 1);
-  if (hi > lo && w < kMinUnitBinWidth) {
+  if (hi > lo && w < MIN_UNIT_BIN_WIDTH) {
     const int64_t span = static_cast<int64_t>(bins) - 1;
     int64_t first = lo - (span - (static_cast<int64_t>(hi) - lo)) / 2;
     if (first + span > INT32_MAX) first = INT32_MAX - span;
@@ -118,11 +119,12 @@ Slopes trim_to(PhaseMap& g, int32_t low, int32_t high) {
   return Slopes{lo, hi, lo <= hi};
 }
 
-ErrorCode trimmed_slopes(const PhaseMap& a, PhaseMap& g, int32_t direction, Slopes* slopes) {
+ErrorCode trimmed_slopes(const PhaseMap& a, PhaseMap& g, DerivativeDirection direction,
+                         Slopes* slopes) {
   int32_t low = 0;
   int32_t high = 0;
-  const ErrorCode rc = derivative_limits(a, g, SG_FIRST_DERIVATIVE, direction, kSlopeFilterLength,
-                                         kSlopeSigmas, &low, &high);
+  const ErrorCode rc = derivative_limits(a, g, SgKind::FIRST_DERIVATIVE, direction,
+                                         SLOPE_FILTER_LENGTH, SLOPE_SIGMAS, &low, &high);
   if (rc != NO_ERROR) return rc;
   *slopes = trim_to(g, low, high);
   return NO_ERROR;
@@ -157,23 +159,25 @@ int32_t final_derivative_length(int32_t bins) {
 
 }  // namespace
 
-ErrorCode derivative_limits(const PhaseMap& src, PhaseMap& dst, int32_t kind, int32_t direction,
-                            int32_t length, double k, int32_t* low, int32_t* high) {
+ErrorCode derivative_limits(const PhaseMap& src, PhaseMap& dst, SgKind kind,
+                            DerivativeDirection direction, int32_t length, double k, int32_t* low,
+                            int32_t* high) {
   *low = 0;
   *high = 0;
-  if (window_relation(src.window, dst.window) != WN_EQUAL) return ERR_IMPROPER_WINDOW;
+  if (window_relation(src.window, dst.window) != WindowRelation::WN_EQUAL)
+    return ERR_IMPROPER_WINDOW;
   ErrorCode rc = NO_ERROR;
   switch (direction) {
-    case DERIVE_COPY:
+    case DerivativeDirection::COPY:
       rc = phase_map_copy(src, dst);
       break;
-    case DERIVE_ROWS:
+    case DerivativeDirection::ROWS:
       rc = filter_rows(src, dst, length, kind);
       break;
-    case DERIVE_COLUMNS:
+    case DerivativeDirection::COLUMNS:
       rc = filter_columns(src, dst, length, kind);
       break;
-    case DERIVE_GRADIENT:
+    case DerivativeDirection::GRADIENT:
       rc = gradient_magnitude(src, dst, length, kind);
       break;
     default:
@@ -188,7 +192,7 @@ ErrorCode derivative_limits(const PhaseMap& src, PhaseMap& dst, int32_t kind, in
   FloatPairArray hist{};
   FloatPairArray deriv{};
   Peak peak{};
-  rc = histogram_peak(dst, lo, hi, kLimitBins, kLimitDerivative, hist, deriv, &peak);
+  rc = histogram_peak(dst, lo, hi, LIMIT_BINS, LIMIT_DERIVATIVE, hist, deriv, &peak);
   int32_t first = 0;
   int32_t last = 0;
   if (rc == NO_ERROR) rc = peak_extent(hist, peak.index, k, &first, &last);
@@ -204,7 +208,7 @@ ErrorCode derivative_limits(const PhaseMap& src, PhaseMap& dst, int32_t kind, in
 ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit* fit,
                            int32_t bins) {
   *fit = SurfaceFit{};
-  fit->type = plane;
+  fit->type = FitType::plane;
   const Window w = window != nullptr ? *window : map.window;
   if (w.width < 1 || w.height < 1 || !window_within(w, map.window)) return ERR_IMPROPER_WINDOW;
   if (map.matrix == nullptr) return ERR_INVALID_PARAM;
@@ -219,6 +223,7 @@ ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit
     map_init(*m);
     m->window = w;
   }
+  SurfaceWorkspace ws;  // a plane and a piston: only the fit's row totals
   float x_slope = 0.0f;
   float y_slope = 0.0f;
   Slopes xs{};
@@ -227,8 +232,8 @@ ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit
   if (rc == NO_ERROR) rc = phase_map_copy_window(map, w, a, w);
   if (rc == NO_ERROR) rc = map_alloc(gx);
   if (rc == NO_ERROR) rc = map_alloc(gy);
-  if (rc == NO_ERROR) rc = trimmed_slopes(a, gx, DERIVE_ROWS, &xs);
-  if (rc == NO_ERROR) rc = trimmed_slopes(a, gy, DERIVE_COLUMNS, &ys);
+  if (rc == NO_ERROR) rc = trimmed_slopes(a, gx, DerivativeDirection::ROWS, &xs);
+  if (rc == NO_ERROR) rc = trimmed_slopes(a, gy, DerivativeDirection::COLUMNS, &ys);
   const int32_t e = final_derivative_length(bins);
   if (rc == NO_ERROR) rc = most_frequent(gx, xs, bins, e, &x_slope);
   if (rc == NO_ERROR) rc = most_frequent(gy, ys, bins, e, &y_slope);
@@ -236,17 +241,18 @@ ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit
     fit->x_coef = x_slope;
     fit->y_coef = y_slope;
     fit->offset = 0.0;
-    rc = remove_surface(a, w, *fit);
+    rc = remove_surface(map_view(a), w, *fit, ws);
   }
-  if (rc == NO_ERROR) rc = fit_surface(a, &w, piston, fit, nullptr);
+  if (rc == NO_ERROR) rc = fit_surface(map_view(a), w, FitType::piston, FitOptions{}, ws, fit);
   if (rc == NO_ERROR) {
-    fit->type = plane;
+    fit->type = FitType::plane;
     fit->x_coef = x_slope;
     fit->y_coef = y_slope;
   }
   map_free(a);
   map_free(gx);
   map_free(gy);
+  surface_workspace_free(ws);
   return rc;
 }
 

@@ -12,16 +12,17 @@
 
 #include "base/error_codes.h"
 #include "fit/fit_model.h"
+#include "fit/sg_filter.h"
 #include "maps/map_types.h"
 
 namespace harnix {
 
 // What derivative_limits writes into dst.
-enum DerivativeDirection : int32_t {
-  DERIVE_COPY = 0,      // a copy of src
-  DERIVE_ROWS = 1,      // filter_rows: the x direction
-  DERIVE_COLUMNS = 2,   // filter_columns: the y direction
-  DERIVE_GRADIENT = 3,  // gradient_magnitude
+enum class DerivativeDirection : int32_t {
+  COPY = 0,      // a copy of src
+  ROWS = 1,      // filter_rows: the x direction
+  COLUMNS = 2,   // filter_columns: the y direction
+  GRADIENT = 3,  // gradient_magnitude
 };
 
 // Histogram bins the removal's robust plane uses.
@@ -38,8 +39,9 @@ constexpr int32_t ROBUST_PLANE_BINS = 500;
 //                           equal, for instance)
 //   ERR_NO_MEM              histograms or filter buffers
 // and any code of the filters (dst may then be partly written).
-ErrorCode derivative_limits(const PhaseMap& src, PhaseMap& dst, int32_t kind, int32_t direction,
-                            int32_t length, double k, int32_t* low, int32_t* high);
+ErrorCode derivative_limits(const PhaseMap& src, PhaseMap& dst, SgKind kind,
+                            DerivativeDirection direction, int32_t length, double k, int32_t* low,
+                            int32_t* high);
 
 // Fits the robust plane to `map` over `window` (nullptr: the map's own window) with `bins`
 // histogram bins for the final slopes (ROBUST_PLANE_BINS in the removal). On success *fit is a

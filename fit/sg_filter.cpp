@@ -17,47 +17,47 @@ namespace harnix {
 namespace {
 
 // First derivative: c[m] = m - h, filled in below for every length.
-constexpr float kFirst3[] = {-1, 0, 1};
-constexpr float kFirst5[] = {-2, -1, 0, 1, 2};
-constexpr float kFirst7[] = {-3, -2, -1, 0, 1, 2, 3};
-constexpr float kFirst9[] = {-4, -3, -2, -1, 0, 1, 2, 3, 4};
-constexpr float kFirst11[] = {-5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5};
-constexpr float kFirst13[] = {-6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6};
-constexpr float kFirst15[] = {-7, -6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6, 7};
+constexpr float FIRST_3[] = {-1, 0, 1};
+constexpr float FIRST_5[] = {-2, -1, 0, 1, 2};
+constexpr float FIRST_7[] = {-3, -2, -1, 0, 1, 2, 3};
+constexpr float FIRST_9[] = {-4, -3, -2, -1, 0, 1, 2, 3, 4};
+constexpr float FIRST_11[] = {-5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5};
+constexpr float FIRST_13[] = {-6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6};
+constexpr float FIRST_15[] = {-7, -6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6, 7};
 
-constexpr float kSmooth3[] = {-1, 3, -1};
-constexpr float kSmooth5[] = {-3, 12, 17, 12, -3};
-constexpr float kSmooth7[] = {-2, 3, 6, 7, 6, 3, -2};
-constexpr float kSmooth9[] = {-21, 14, 39, 54, 59, 54, 39, 14, -21};
-constexpr float kSmooth11[] = {-36, 9, 44, 69, 84, 89, 84, 69, 44, 9, -36};
-constexpr float kSmooth13[] = {-11, 0, 9, 16, 21, 24, 25, 24, 21, 16, 9, 0, -11};
-constexpr float kSmooth15[] = {-78, -13, 42,  87, 122, 147, 162, 167,
+constexpr float SMOOTH_3[] = {-1, 3, -1};
+constexpr float SMOOTH_5[] = {-3, 12, 17, 12, -3};
+constexpr float SMOOTH_7[] = {-2, 3, 6, 7, 6, 3, -2};
+constexpr float SMOOTH_9[] = {-21, 14, 39, 54, 59, 54, 39, 14, -21};
+constexpr float SMOOTH_11[] = {-36, 9, 44, 69, 84, 89, 84, 69, 44, 9, -36};
+constexpr float SMOOTH_13[] = {-11, 0, 9, 16, 21, 24, 25, 24, 21, 16, 9, 0, -11};
+constexpr float SMOOTH_15[] = {-78, -13, 42,  87, 122, 147, 162, 167,
                                162, 147, 122, 87, 42,  -13, -78};
 
-constexpr float kSecond3[] = {1, -2, 1};
-constexpr float kSecond5[] = {2, -1, -2, -1, 2};
-constexpr float kSecond7[] = {5, 0, -3, -4, -3, 0, 5};
-constexpr float kSecond9[] = {28, 7, -8, -17, -20, -17, -8, 7, 28};
-constexpr float kSecond11[] = {15, 6, -1, -6, -9, -10, -9, -6, -1, 6, 15};
-constexpr float kSecond13[] = {22, 11, 2, -5, -10, -13, -14, -13, -10, -5, 2, 11, 22};
-constexpr float kSecond15[] = {91, 52, 19, -8, -29, -44, -53, -56, -53, -44, -29, -8, 19, 52, 91};
+constexpr float SECOND_3[] = {1, -2, 1};
+constexpr float SECOND_5[] = {2, -1, -2, -1, 2};
+constexpr float SECOND_7[] = {5, 0, -3, -4, -3, 0, 5};
+constexpr float SECOND_9[] = {28, 7, -8, -17, -20, -17, -8, 7, 28};
+constexpr float SECOND_11[] = {15, 6, -1, -6, -9, -10, -9, -6, -1, 6, 15};
+constexpr float SECOND_13[] = {22, 11, 2, -5, -10, -13, -14, -13, -10, -5, 2, 11, 22};
+constexpr float SECOND_15[] = {91, 52, 19, -8, -29, -44, -53, -56, -53, -44, -29, -8, 19, 52, 91};
 
-constexpr float kThird5[] = {-1, 2, 0, -2, 1};
-constexpr float kThird7[] = {-1, 1, 1, 0, -1, -1, 1};
-constexpr float kThird9[] = {-14, 7, 13, 9, 0, -9, -13, -7, 14};
-constexpr float kThird11[] = {-30, 6, 22, 23, 14, 0, -14, -23, -22, -6, 30};
-constexpr float kThird13[] = {-11, 0, 6, 8, 7, 4, 0, -4, -7, -8, -6, 0, 11};
-constexpr float kThird15[] = {-91, -13, 35, 58, 61, 49, 27, 0, -27, -49, -61, -58, -35, 13, 91};
+constexpr float THIRD_5[] = {-1, 2, 0, -2, 1};
+constexpr float THIRD_7[] = {-1, 1, 1, 0, -1, -1, 1};
+constexpr float THIRD_9[] = {-14, 7, 13, 9, 0, -9, -13, -7, 14};
+constexpr float THIRD_11[] = {-30, 6, 22, 23, 14, 0, -14, -23, -22, -6, 30};
+constexpr float THIRD_13[] = {-11, 0, 6, 8, 7, 4, 0, -4, -7, -8, -6, 0, 11};
+constexpr float THIRD_15[] = {-91, -13, 35, 58, 61, 49, 27, 0, -27, -49, -61, -58, -35, 13, 91};
 
 // Indexed by kind, then by half-length h - 1 (lengths 3, 5, ..., 15). Third derivative of length
 // 3 does not exist.
-constexpr const float* kCoefficients[4][7] = {
-    {kSmooth3, kSmooth5, kSmooth7, kSmooth9, kSmooth11, kSmooth13, kSmooth15},
-    {kFirst3, kFirst5, kFirst7, kFirst9, kFirst11, kFirst13, kFirst15},
-    {kSecond3, kSecond5, kSecond7, kSecond9, kSecond11, kSecond13, kSecond15},
-    {nullptr, kThird5, kThird7, kThird9, kThird11, kThird13, kThird15},
+constexpr const float* COEFFICIENTS[4][7] = {
+    {SMOOTH_3, SMOOTH_5, SMOOTH_7, SMOOTH_9, SMOOTH_11, SMOOTH_13, SMOOTH_15},
+    {FIRST_3, FIRST_5, FIRST_7, FIRST_9, FIRST_11, FIRST_13, FIRST_15},
+    {SECOND_3, SECOND_5, SECOND_7, SECOND_9, SECOND_11, SECOND_13, SECOND_15},
+    {nullptr, THIRD_5, THIRD_7, THIRD_9, THIRD_11, THIRD_13, THIRD_15},
 };
-constexpr float kNormalisers[4][7] = {
+constexpr float NORMALISERS[4][7] = {
     {1, 35, 21, 231, 429, 143, 1105},
     {2, 10, 28, 60, 110, 182, 280},
     {1, 7, 42, 462, 429, 1001, 6188},
@@ -151,17 +151,18 @@ void phase_from_samples(const float* in, int32_t* out, int32_t n) {
   for (int32_t i = 0; i < n; ++i) out[i] = sample_to_phase(in[i]);
 }
 
-ErrorCode sg_table(int32_t length, int32_t kind, SgTable* table) {
+ErrorCode sg_table(int32_t length, SgKind kind, SgTable* table) {
+  const auto k = static_cast<int32_t>(kind);
   if (length % 2 == 0) return ERR_INVALID_PARAM;
   if (length < SG_MIN_LENGTH || length > SG_MAX_LENGTH) return ERR_PARAM_OUT_OF_RANGE;
-  if (kind < SG_SMOOTH || kind > SG_THIRD_DERIVATIVE) return ERR_PARAM_OUT_OF_RANGE;
-  if (length == 3 && kind == SG_THIRD_DERIVATIVE) return ERR_PARAM_OUT_OF_RANGE;
+  if (k < 0 || k > 3) return ERR_PARAM_OUT_OF_RANGE;
+  if (length == 3 && kind == SgKind::THIRD_DERIVATIVE) return ERR_PARAM_OUT_OF_RANGE;
   const int32_t row = (length - 1) / 2 - 1;
-  *table = SgTable{length, kCoefficients[kind][row], kNormalisers[kind][row]};
+  *table = SgTable{length, COEFFICIENTS[k][row], NORMALISERS[k][row]};
   return NO_ERROR;
 }
 
-ErrorCode sg_filter(FloatPairArray& line, int32_t length, int32_t kind) {
+ErrorCode sg_filter(FloatPairArray& line, int32_t length, SgKind kind) {
   SgTable t;
   const ErrorCode rc = sg_table(length, kind, &t);
   if (rc != NO_ERROR) return rc;

@@ -24,12 +24,12 @@
 
 namespace harnix {
 
-// The filter kind (SgKind): the order of the derivative taken.
-enum SgKind : int32_t {
-  SG_SMOOTH = 0,
-  SG_FIRST_DERIVATIVE = 1,
-  SG_SECOND_DERIVATIVE = 2,
-  SG_THIRD_DERIVATIVE = 3,
+// The filter kind: the order of the derivative taken.
+enum class SgKind : int32_t {
+  SMOOTH = 0,
+  FIRST_DERIVATIVE = 1,
+  SECOND_DERIVATIVE = 2,
+  THIRD_DERIVATIVE = 3,
 };
 
 constexpr int32_t SG_MIN_LENGTH = 3;
@@ -48,14 +48,15 @@ struct SgTable {
 
 // Checks a (length, kind) pair and looks up its table, in this order: an even length is
 // ERR_INVALID_PARAM; a length outside 3..15, length 3 with the third derivative, or a kind outside
-// 0..3 is ERR_PARAM_OUT_OF_RANGE. *table is written only on success.
-ErrorCode sg_table(int32_t length, int32_t kind, SgTable* table);
+// 0..3 (a kind read from elsewhere may hold any value) is ERR_PARAM_OUT_OF_RANGE. *table is written
+// only on success.
+ErrorCode sg_table(int32_t length, SgKind kind, SgTable* table);
 
 // Filters the sample values (the second float of each pair) of `line` in place; the first float
 // of each pair is neither read nor written. Checks as sg_table, before anything changes. A line
 // of `count` <= length samples becomes entirely SG_INVALID. Uses one scratch buffer of the line's
 // length (ERR_NO_MEM if it cannot be had; the line is then unchanged).
-ErrorCode sg_filter(FloatPairArray& line, int32_t length, int32_t kind);
+ErrorCode sg_filter(FloatPairArray& line, int32_t length, SgKind kind);
 
 // Filters every row of src's window (the x direction) into the same row of dst's window. dst
 // must have a window of the same width and height (else ERR_WINDOWS_MISMATCHED); its position may
@@ -63,16 +64,16 @@ ErrorCode sg_filter(FloatPairArray& line, int32_t length, int32_t kind);
 // ERR_PARAM_OUT_OF_RANGE, a map without storage ERR_INVALID_PARAM, filter checks as sg_table; all
 // checks come before any row is written. ERR_NO_MEM when the working buffers cannot be had (dst
 // untouched).
-ErrorCode filter_rows(const PhaseMap& src, PhaseMap& dst, int32_t length, int32_t kind);
+ErrorCode filter_rows(const PhaseMap& src, PhaseMap& dst, int32_t length, SgKind kind);
 
 // The same for every column (the y direction); a height below 1 is ERR_PARAM_OUT_OF_RANGE.
-ErrorCode filter_columns(const PhaseMap& src, PhaseMap& dst, int32_t length, int32_t kind);
+ErrorCode filter_columns(const PhaseMap& src, PhaseMap& dst, int32_t length, SgKind kind);
 
 // dst = the length of (row result, column result) at every pixel: sqrt(gx^2 + gy^2) + 0.5
 // truncated, in double; PHASE_INVALID where either is invalid or the length reaches
 // PHASE_INVALID. Needs one scratch map of src's window (ERR_NO_MEM). Failures as filter_rows and
 // filter_columns; on a failure after the checks dst may hold the column results.
-ErrorCode gradient_magnitude(const PhaseMap& src, PhaseMap& dst, int32_t length, int32_t kind);
+ErrorCode gradient_magnitude(const PhaseMap& src, PhaseMap& dst, int32_t length, SgKind kind);
 
 // Line conversions, shared by the filters. Both choose with mask blends instead of branches: the
 // compiler will not move a conversion or a division out of a branch, and so would not vectorise.

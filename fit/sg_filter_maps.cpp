@@ -27,7 +27,7 @@ int32_t* row_of(const PhaseMap& m, int32_t r) {
 
 // Checks shared by the map filters; `along` is the line length, `across` the number of lines.
 ErrorCode check(const PhaseMap& src, const PhaseMap& dst, int32_t along, int32_t length,
-                int32_t kind, SgTable* t) {
+                SgKind kind, SgTable* t) {
   if (along < 1) return ERR_PARAM_OUT_OF_RANGE;
   if (!same_shape(src.window, dst.window)) return ERR_WINDOWS_MISMATCHED;
   const ErrorCode rc = sg_table(length, kind, t);
@@ -41,7 +41,7 @@ ErrorCode check(const PhaseMap& src, const PhaseMap& dst, int32_t along, int32_t
 
 }  // namespace
 
-ErrorCode filter_rows(const PhaseMap& src, PhaseMap& dst, int32_t length, int32_t kind) {
+ErrorCode filter_rows(const PhaseMap& src, PhaseMap& dst, int32_t length, SgKind kind) {
   const int32_t width = src.window.width;
   const int32_t height = src.window.height;
   SgTable t;
@@ -65,7 +65,7 @@ ErrorCode filter_rows(const PhaseMap& src, PhaseMap& dst, int32_t length, int32_
   return NO_ERROR;
 }
 
-ErrorCode filter_columns(const PhaseMap& src, PhaseMap& dst, int32_t length, int32_t kind) {
+ErrorCode filter_columns(const PhaseMap& src, PhaseMap& dst, int32_t length, SgKind kind) {
   const int32_t width = src.window.width;
   const int32_t height = src.window.height;
   SgTable t;
@@ -118,9 +118,9 @@ ErrorCode filter_columns(const PhaseMap& src, PhaseMap& dst, int32_t length, int
   return NO_ERROR;
 }
 
-ErrorCode gradient_magnitude(const PhaseMap& src, PhaseMap& dst, int32_t length, int32_t kind) {
+ErrorCode gradient_magnitude(const PhaseMap& src, PhaseMap& dst, int32_t length, SgKind kind) {
   // 2147483640^2: a length at or above it would not fit below the marker.
-  constexpr double kLimit = 4.6116859840676495e18;
+  constexpr double LIMIT = 4.6116859840676495e18;
   if (src.window.width < 1 || src.window.height < 1) return ERR_PARAM_OUT_OF_RANGE;
   SgTable t;
   ErrorCode rc = check(src, dst, src.window.width, length, kind, &t);
@@ -141,7 +141,7 @@ ErrorCode gradient_magnitude(const PhaseMap& src, PhaseMap& dst, int32_t length,
       int32_t g = PHASE_INVALID;
       if (phase_valid(a) && phase_valid(b)) {
         const double s = static_cast<double>(a) * a + static_cast<double>(b) * b;
-        if (s < kLimit) g = static_cast<int32_t>(std::sqrt(s) + 0.5);
+        if (s < LIMIT) g = static_cast<int32_t>(std::sqrt(s) + 0.5);
       }
       dst.matrix[i] = g;
     }

@@ -11,9 +11,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 
-#include "maps/storage.h"
 #include "maps/window.h"
 
 namespace harnix {
@@ -72,6 +72,7 @@ inline int32_t subtracted(int32_t v, int64_t r) {
 // Bound on the magnitude of every value the schemes below split or carry, for coordinates
 // up to e in magnitude; not finite when a coefficient the type uses is not.
 double surface_bound(const SurfaceFit& fit, double e) {
+  using enum FitType;
   double linear = 0.0;
   double quadratic = 0.0;
   if (fit.type != piston) linear = std::fabs(fit.x_coef) + std::fabs(fit.y_coef);
@@ -98,8 +99,29 @@ struct Part {
   int32_t row;  // first row of the part within the window
   int32_t cols;
   int32_t rows;
-  int32_t* const* starts;  // address of each row's first part pixel
+  PhaseView view;  // the part's pixels
+
+  int32_t* start(int32_t j) const { return view.row(j); }
 };
+
+// The per-column tables of the sphere and cylinder, in the caller's workspace.
+struct ColumnTables {
+  int64_t* i;
+  int32_t* i_narrow;  // sphere
+  int32_t* f;
+  int64_t* step_i;  // cylinder
+  int32_t* step_f;  // cylinder
+};
+
+// Bytes of the column tables for `cols` columns: the cylinder's, the larger of the two.
+constexpr std::size_t COLUMN_TABLE_BYTES = 2 * sizeof(int64_t) + 2 * sizeof(int32_t);
+
+ColumnTables column_tables(const SurfaceWorkspace& ws, int32_t cols) {
+  const auto n = static_cast<std::size_t>(cols);
+  auto* wide = static_cast<int64_t*>(ws.storage);
+  auto* narrow = reinterpret_cast<int32_t*>(wide + 2 * n);
+  return ColumnTables{wide, narrow, narrow + n, wide + n, narrow};
+}
 
 // subtracted() for |r| < 2^30: the 32-bit difference wraps exactly when the true one leaves
 // the 32-bit range, which happens only when v and r differ in sign and the difference takes
@@ -127,7 +149,7 @@ void remove_piston(const Part& part, const SurfaceFit& fit) {
   const uint32_t r32 = static_cast<uint32_t>(r);
   const int32_t cols = part.cols;
   for (int32_t j = 0; j < part.rows; ++j) {
-    int32_t* px = part.starts[j];
+    int32_t* px = part.start(j);
     for (int32_t c = 0; c < cols; ++c) {
       const int32_t v = px[c];
       const int32_t d = static_cast<int32_t>(static_cast<uint32_t>(v) - r32);
@@ -208,20 +230,21 @@ void remove_plane(const Extent& e, const Part& part, const SurfaceFit& fit, bool
   // The row pair is stepped from the window's first row: one addition per row.
   const int32_t end = part.row + part.rows;
   for (int32_t j = 0; j < end; ++j) {
-    if (j >= part.row) plane_row(part.starts[j - part.row], part, row, step_x, narrow);
+    if (j >= part.row) plane_row(part.start(j - part.row), part, row, step_x, narrow);
     row.f += step_y.f;
     row.i += step_y.i + row.f / ONE;
     row.f %= ONE;
   }
 }
 
-void remove_sphere(const Extent& e, const Part& part, const SurfaceFit& fit, bool narrow) {
+void remove_sphere(const Extent& e, const Part& part, const SurfaceFit& fit, bool narrow,
+                   const ColumnTables& tables) {
   const double c2 = fit.x2y2_coef;
   const double x0 = e.x0;
   const int32_t cols = part.cols;
-  int64_t col_i[MAX_SURFACE_COLUMNS];
-  int32_t col_i_narrow[MAX_SURFACE_COLUMNS];
-  int32_t col_f[MAX_SURFACE_COLUMNS];
+  int64_t* const col_i = tables.i;
+  int32_t* const col_i_narrow = tables.i_narrow;
+  int32_t* const col_f = tables.f;
   for (int32_t c = 0; c < part.cols; ++c) {
     const double i = part.col + c;  // column within the window
     const Pair p = split((i * c2 + fit.x_coef + 2.0 * c2 * x0) * i);
@@ -234,7 +257,7 @@ void remove_sphere(const Extent& e, const Part& part, const SurfaceFit& fit, boo
     const int64_t y = e.y0 + part.row + j;
     const Pair row =
         split((static_cast<double>(y) * fit.y_coef + k) + static_cast<double>(y * y) * c2);
-    int32_t* px = part.starts[j];
+    int32_t* px = part.start(j);
     if (narrow) {
       // carry_and_round in 32 bits: the integer parts stay within +-2^30.
       constexpr int32_t THREE_HALVES = 3 * HALF;
@@ -257,13 +280,14 @@ void remove_sphere(const Extent& e, const Part& part, const SurfaceFit& fit, boo
 
 // The column pairs step from the window's first row down, so rows above the part are stepped
 // without touching pixels.
-void remove_cylinder(const Extent& e, const Part& part, const SurfaceFit& fit) {
+void remove_cylinder(const Extent& e, const Part& part, const SurfaceFit& fit,
+                     const ColumnTables& tables) {
   const double x0 = e.x0;
   const double y0 = e.y0;
-  int64_t col_i[MAX_SURFACE_COLUMNS];
-  int32_t col_f[MAX_SURFACE_COLUMNS];
-  int64_t step_i[MAX_SURFACE_COLUMNS];
-  int32_t step_f[MAX_SURFACE_COLUMNS];
+  int64_t* const col_i = tables.i;
+  int32_t* const col_f = tables.f;
+  int64_t* const step_i = tables.step_i;
+  int32_t* const step_f = tables.step_f;
   for (int32_t c = 0; c < part.cols; ++c) {
     const double i = part.col + c;
     const Pair step = split((x0 + i) * fit.xy_coef);
@@ -277,7 +301,7 @@ void remove_cylinder(const Extent& e, const Part& part, const SurfaceFit& fit) {
   const double k = (y0 * fit.xy_coef + fit.x_coef + x0 * fit.x2_coef) * x0 + fit.offset;
   for (int32_t j = 0; j < part.row + part.rows; ++j) {
     const bool inside = j >= part.row;
-    int32_t* px = inside ? part.starts[j - part.row] : nullptr;
+    int32_t* px = inside ? part.start(j - part.row) : nullptr;
     Pair row{0, 0};
     if (inside) {
       const double y = e.y0 + j;
@@ -292,15 +316,16 @@ void remove_cylinder(const Extent& e, const Part& part, const SurfaceFit& fit) {
   }
 }
 
-// The checks and the bound shared by both entries, then the kernel of the fit's type over the
-// part. `window` is the window of the scheme; the part lies inside it.
-ErrorCode subtract_part(const Window& window, const Part& part, const SurfaceFit& fit) {
+// The bound over the frame, then the kernel of the fit's type over the part. The part lies
+// inside the frame and has pixels.
+ErrorCode subtract_part(const Window& frame, const Part& part, const SurfaceFit& fit,
+                        SurfaceWorkspace& ws) {
   int16_t own_cx = 0;
   int16_t own_cy = 0;
-  window_center(window, &own_cx, &own_cy);
+  window_center(frame, &own_cx, &own_cy);
   const int32_t cx = fit.center_x < 0 ? own_cx : fit.center_x;
   const int32_t cy = fit.center_y < 0 ? own_cy : fit.center_y;
-  const Extent e{window.x - cx, window.y - cy, window.width, window.height};
+  const Extent e{frame.x - cx, frame.y - cy, frame.width, frame.height};
 
   const double reach = std::fmax(std::fmax(std::abs(e.x0), std::abs(e.x0 + e.cols - 1)),
                                  std::fmax(std::abs(e.y0), std::abs(e.y0 + e.rows - 1))) +
@@ -308,9 +333,14 @@ ErrorCode subtract_part(const Window& window, const Part& part, const SurfaceFit
   // Written so that a NaN bound is refused too.
   const double bound = surface_bound(fit, reach);
   if (!(bound < SURFACE_LIMIT)) return ERR_FP_OVERFLOW;
-  if (part.cols < 1 || part.rows < 1) return NO_ERROR;
   const bool narrow = bound < NARROW_LIMIT;
 
+  using enum FitType;
+  if (fit.type == sphere || fit.type == cylinder) {
+    const ErrorCode rc =
+        surface_workspace_reserve(ws, static_cast<std::size_t>(part.cols) * COLUMN_TABLE_BYTES);
+    if (rc != NO_ERROR) return rc;
+  }
   switch (fit.type) {
     case piston:
       remove_piston(part, fit);
@@ -319,10 +349,10 @@ ErrorCode subtract_part(const Window& window, const Part& part, const SurfaceFit
       remove_plane(e, part, fit, narrow);
       break;
     case sphere:
-      remove_sphere(e, part, fit, narrow);
+      remove_sphere(e, part, fit, narrow, column_tables(ws, part.cols));
       break;
-    default:
-      remove_cylinder(e, part, fit);
+    case cylinder:
+      remove_cylinder(e, part, fit, column_tables(ws, part.cols));
       break;
   }
   return NO_ERROR;
@@ -330,30 +360,14 @@ ErrorCode subtract_part(const Window& window, const Part& part, const SurfaceFit
 
 }  // namespace
 
-ErrorCode remove_surface(PhaseMap& map, const Window& window, const SurfaceFit& fit) {
+ErrorCode remove_surface(PhaseView view, const Window& frame, const SurfaceFit& fit,
+                         SurfaceWorkspace& ws) {
   if (!fit_type_valid(fit.type)) return ERR_PARAM_OUT_OF_RANGE;
-  if (!window_within(window, map.window)) return ERR_IMPROPER_WINDOW;
-  if (window.width < 1 || window.height < 1) return NO_ERROR;  // no pixel to change
-
-  int32_t* rows[MAX_MAP_ROWS];
-  map_rows(map, &window, rows);
-  return subtract_part(window, Part{0, 0, window.width, window.height, rows}, fit);
-}
-
-ErrorCode remove_surface_padded(PhaseMap& map, const Window& window, const SurfaceFit& fit) {
-  if (!fit_type_valid(fit.type)) return ERR_PARAM_OUT_OF_RANGE;
-  // As remove_surface over the padded map's own window: one of no width or height is disjoint
-  // even from itself.
-  if (!window_within(window, window)) return ERR_IMPROPER_WINDOW;
-  const Window& w = map.window;
-  const bool has_pixels = w.width > 0 && w.height > 0;
-  if (has_pixels && !window_within(w, window)) return ERR_IMPROPER_WINDOW;
-
-  int32_t* rows[MAX_MAP_ROWS];
-  if (has_pixels) map_rows(map, nullptr, rows);
-  const Part part{w.x - window.x, w.y - window.y, has_pixels ? w.width : 0,
-                  has_pixels ? w.height : 0, rows};
-  return subtract_part(window, part, fit);
+  if (!view.has_pixels()) return NO_ERROR;  // no pixel to change
+  const Window& w = view.window;
+  if (!window_within(w, frame)) return ERR_IMPROPER_WINDOW;
+  const Part part{w.x - frame.x, w.y - frame.y, w.width, w.height, view};
+  return subtract_part(frame, part, fit, ws);
 }
 
 }  // namespace harnix

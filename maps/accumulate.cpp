@@ -77,8 +77,10 @@ ErrorCode accumulate_span(const double* src, double* sum, int16_t* cnt, std::siz
 }  // namespace
 
 ErrorCode real_map_accumulate(const RealMap& src, RealMap& sum, CountMap& cnt) {
-  if (window_relation(src.window, sum.window) == WN_DISJOINT) return ERR_WINDOWS_DISJOINT;
-  if (window_relation(sum.window, cnt.window) != WN_EQUAL) return ERR_WINDOWS_MISMATCHED;
+  if (window_relation(src.window, sum.window) == WindowRelation::WN_DISJOINT)
+    return ERR_WINDOWS_DISJOINT;
+  if (window_relation(sum.window, cnt.window) != WindowRelation::WN_EQUAL)
+    return ERR_WINDOWS_MISMATCHED;
 
   // The shared pixels, in 32-bit arithmetic.
   const int32_t first_col = std::max<int32_t>(src.window.x, sum.window.x);

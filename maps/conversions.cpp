@@ -17,7 +17,8 @@ namespace {
 // Checks shared by both directions: equal windows, and storage that covers them.
 template <typename From, typename To>
 ErrorCode check_pair(const From& from, const To& to, std::size_t* n) {
-  if (window_relation(from.window, to.window) != WN_EQUAL) return ERR_WINDOWS_MISMATCHED;
+  if (window_relation(from.window, to.window) != WindowRelation::WN_EQUAL)
+    return ERR_WINDOWS_MISMATCHED;
   if (!map_holds_window(from) || !map_holds_window(to)) return ERR_IMPROPER_WINDOW;
   *n = static_cast<std::size_t>(from.window.width) * static_cast<std::size_t>(from.window.height);
   return NO_ERROR;

@@ -1,7 +1,7 @@
-// Element-wise operations on maps. Each is one pass in storage order, allocates nothing (except
-// the row tables of real_map_subtract) and leaves every invalid point invalid. Operations that
-// read a region require it WN_INSIDE or WN_EQUAL to the map's window (else ERR_IMPROPER_WINDOW);
-// operations that combine whole maps require WN_EQUAL windows (else ERR_WINDOWS_MISMATCHED).
+// Element-wise operations on maps. Each is one pass in storage order, allocates nothing and
+// leaves every invalid point invalid. Operations that read a region require it WN_INSIDE or
+// WN_EQUAL to the map's window (else ERR_IMPROPER_WINDOW); operations that combine whole maps
+// require WN_EQUAL windows (else ERR_WINDOWS_MISMATCHED).
 // Inputs come first, outputs last; an output may be the same map as an input of the same kind
 // (every operation is element by element).
 //
@@ -67,9 +67,7 @@ ErrorCode real_map_accumulate(const RealMap& src, RealMap& sum, CountMap& cnt);
 ErrorCode real_map_average(RealMap& out, const RealMap& sum, const CountMap& cnt, int16_t k);
 
 // out = a - b where both are valid and the difference lies within +-REAL_INVALID; REAL_INVALID
-// elsewhere (a NaN difference included). Takes three row tables of `height` entries through the
-// allocation hooks and releases them before returning; ERR_NO_MEM, with out untouched, when one
-// cannot be obtained.
+// elsewhere (a NaN difference included).
 ErrorCode real_map_subtract(const RealMap& a, const RealMap& b, RealMap& out);
 
 }  // namespace harnix

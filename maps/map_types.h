@@ -28,9 +28,6 @@ constexpr double REAL_INVALID = 3.4028234663852886e38;  // bit pattern 0x47EFFFF
 constexpr double PHASE_MIN_VALUE = -67108864.0;  // -2^26
 constexpr double PHASE_MAX_VALUE = 67108863.0;   // 2^26 - 1
 
-// Largest window height any caller builds a row table for.
-constexpr int32_t MAX_MAP_ROWS = 32768;
-
 struct PhaseMap {
   uint32_t size;
   Window window;

@@ -24,7 +24,8 @@ std::size_t element_total(const Window& w) {
 }  // namespace
 
 ErrorCode phase_map_copy(const PhaseMap& src, PhaseMap& dst) {
-  if (window_relation(src.window, dst.window) != WN_EQUAL) return ERR_WINDOWS_MISMATCHED;
+  if (window_relation(src.window, dst.window) != WindowRelation::WN_EQUAL)
+    return ERR_WINDOWS_MISMATCHED;
   if (!map_holds_window(src) || !map_holds_window(dst)) return ERR_IMPROPER_WINDOW;
   if (src.matrix != dst.matrix) {
     std::memcpy(dst.matrix, src.matrix, element_total(src.window) * sizeof(int32_t));

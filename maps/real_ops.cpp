@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstddef>
 
-#include "base/allocation.h"
 #include "maps/element_ops.h"
 #include "maps/storage.h"
 
@@ -93,8 +92,8 @@ void real_map_sqrt(RealMap& m) {
 }
 
 ErrorCode real_map_average(RealMap& out, const RealMap& sum, const CountMap& cnt, int16_t k) {
-  if (window_relation(sum.window, cnt.window) != WN_EQUAL ||
-      window_relation(out.window, sum.window) != WN_EQUAL) {
+  if (window_relation(sum.window, cnt.window) != WindowRelation::WN_EQUAL ||
+      window_relation(out.window, sum.window) != WindowRelation::WN_EQUAL) {
     return ERR_WINDOWS_MISMATCHED;
   }
   if (!map_holds_window(out) || !map_holds_window(sum) || !map_holds_window(cnt)) {
@@ -117,42 +116,26 @@ ErrorCode real_map_average(RealMap& out, const RealMap& sum, const CountMap& cnt
 }
 
 ErrorCode real_map_subtract(const RealMap& a, const RealMap& b, RealMap& out) {
-  if (window_relation(a.window, b.window) != WN_EQUAL ||
-      window_relation(a.window, out.window) != WN_EQUAL) {
+  if (window_relation(a.window, b.window) != WindowRelation::WN_EQUAL ||
+      window_relation(a.window, out.window) != WindowRelation::WN_EQUAL) {
     return ERR_WINDOWS_MISMATCHED;
   }
   if (!map_holds_window(a) || !map_holds_window(b) || !map_holds_window(out)) {
     return ERR_IMPROPER_WINDOW;
   }
-  const std::size_t rows = static_cast<std::size_t>(a.window.height);
-  double** a_rows = static_cast<double**>(mem_allocate(rows * sizeof(double*)));
-  double** b_rows = static_cast<double**>(mem_allocate(rows * sizeof(double*)));
-  double** out_rows = static_cast<double**>(mem_allocate(rows * sizeof(double*)));
-  if (a_rows == nullptr || b_rows == nullptr || out_rows == nullptr) {
-    mem_release(a_rows);
-    mem_release(b_rows);
-    mem_release(out_rows);
-    return ERR_NO_MEM;
+  // Equal windows over storage that covers them: the three maps are alike element by element.
+  std::size_t n = 0;
+  (void)window_elements(a, &n);
+  const double* x = a.matrix;
+  const double* y = b.matrix;
+  double* d = out.matrix;  // may be a or b itself: element-wise
+  for (std::size_t i = 0; i < n; ++i) {
+    const double xi = x[i];
+    const double yi = y[i];
+    const double diff = xi - yi;
+    // A NaN difference (-inf - -inf) fails the range test and becomes the marker too.
+    d[i] = (xi < LIMIT) & (yi < LIMIT) & (std::fabs(diff) <= LIMIT) ? diff : REAL_INVALID;
   }
-  map_rows(a, nullptr, a_rows);
-  map_rows(b, nullptr, b_rows);
-  map_rows(out, nullptr, out_rows);
-  const std::size_t width = static_cast<std::size_t>(a.window.width);
-  for (std::size_t r = 0; r < rows; ++r) {
-    const double* x = a_rows[r];
-    const double* y = b_rows[r];
-    double* d = out_rows[r];  // may be a or b itself: element-wise
-    for (std::size_t i = 0; i < width; ++i) {
-      const double xi = x[i];
-      const double yi = y[i];
-      const double diff = xi - yi;
-      // A NaN difference (-inf - -inf) fails the range test and becomes the marker too.
-      d[i] = (xi < LIMIT) & (yi < LIMIT) & (std::fabs(diff) <= LIMIT) ? diff : REAL_INVALID;
-    }
-  }
-  mem_release(a_rows);
-  mem_release(b_rows);
-  mem_release(out_rows);
   return NO_ERROR;
 }
 

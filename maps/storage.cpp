@@ -78,26 +78,6 @@ std::ptrdiff_t offset_of(const Map& m, int px, int py) {
          (static_cast<std::ptrdiff_t>(px) - m.window.x);
 }
 
-template <typename Map, typename Element>
-void rows_of(const Map& m, const Window* w, Element** table) {
-  if (m.matrix == nullptr) {
-    table[0] = nullptr;
-    return;
-  }
-  Element* row = m.matrix;
-  int32_t rows = m.window.height;
-  if (w != nullptr) {
-    row += offset_of(m, w->x, w->y);
-    rows = w->height;
-  }
-  table[0] = row;
-  // Entry r is formed only for r < rows, so no address past the window's last row is computed.
-  for (int32_t r = 1; r < rows; ++r) {
-    row += m.window.width;
-    table[r] = row;
-  }
-}
-
 }  // namespace
 
 void map_init(PhaseMap& m) {
@@ -185,7 +165,7 @@ void array_free(FloatPairArray& a) {
   a.count = 0;
 }
 
-ErrorCode map_resize(PhaseMap& m, const Window& w, bool keep) {
+ErrorCode map_resize(PhaseMap& m, const Window& w, const ResizeOptions& options) {
   if (w.width < 0 || w.height < 0) return ERR_PARAM_OUT_OF_RANGE;
   if (m.matrix == nullptr) m.size = 0;
   uint32_t n = 0;
@@ -193,7 +173,7 @@ ErrorCode map_resize(PhaseMap& m, const Window& w, bool keep) {
     release_storage(m);  // an empty window: no storage, window as it was
     return NO_ERROR;
   }
-  if (n > m.size || (n < m.size && !keep)) {
+  if (n > m.size || (n < m.size && !options.reuse_larger)) {
     ErrorCode rc = alloc_storage(m, n);
     if (rc != NO_ERROR) return rc;
   }
@@ -226,16 +206,6 @@ int32_t* map_point(const PhaseMap& m, int px, int py) {
 }
 int16_t* map_point(const CountMap& m, int px, int py) {
   return m.matrix + offset_of(m, px, py);
-}
-
-void map_rows(const PhaseMap& m, const Window* w, int32_t** table) {
-  rows_of(m, w, table);
-}
-void map_rows(const CountMap& m, const Window* w, int16_t** table) {
-  rows_of(m, w, table);
-}
-void map_rows(const RealMap& m, const Window* w, double** table) {
-  rows_of(m, w, table);
 }
 
 }  // namespace harnix

@@ -48,12 +48,18 @@ void map_free(IntensityMap& m);
 ErrorCode array_alloc(FloatPairArray& a);
 void array_free(FloatPairArray& a);  // also zeroes size and count
 
+// How map_resize treats storage larger than the new window needs.
+struct ResizeOptions {
+  bool reuse_larger = false;  // keep it (size stays) rather than replace it by storage of the size
+};
+
 // Gives a PhaseMap the window `w`. An element count of 0 releases the storage (size 0, matrix
-// nullptr) and leaves the window as it was. A count above `size`, or below it with keep false,
-// replaces the storage (ERR_NO_MEM on failure: size 0, matrix nullptr, window unchanged); with
-// keep true larger storage is reused and `size` stays. A negative width or height is
-// ERR_PARAM_OUT_OF_RANGE with the record unchanged. The contents are not kept either way.
-ErrorCode map_resize(PhaseMap& m, const Window& w, bool keep);
+// nullptr) and leaves the window as it was. A count above `size`, or below it without
+// reuse_larger, replaces the storage (ERR_NO_MEM on failure: size 0, matrix nullptr, window
+// unchanged); with reuse_larger larger storage is reused and `size` stays. A negative width or
+// height is ERR_PARAM_OUT_OF_RANGE with the record unchanged. The contents are not kept either
+// way.
+ErrorCode map_resize(PhaseMap& m, const Window& w, const ResizeOptions& options);
 
 // True when the record's storage covers its whole window: `matrix` set, width and height at
 // least 1 and width x height <= `size`. Every element operation checks this before touching
@@ -72,15 +78,6 @@ void map_fill(CountMap& m, int16_t value);
 // pixel lies in the map's window.
 int32_t* map_point(const PhaseMap& m, int px, int py);
 int16_t* map_point(const CountMap& m, int px, int py);
-
-// Fills `table` with the address of each row of `w` (or of the whole map when w is nullptr):
-// entry 0 is pixel (w.x, w.y) (or the first element), each further entry is the previous plus the
-// map's width. Entry 0 is written even for a height of 0 (nullptr when the map has no storage).
-// Precondition: `w` lies in the map's window. The table holds up to MAX_MAP_ROWS entries, which
-// every 16-bit height fits.
-void map_rows(const PhaseMap& m, const Window* w, int32_t** table);
-void map_rows(const CountMap& m, const Window* w, int16_t** table);
-void map_rows(const RealMap& m, const Window* w, double** table);
 
 }  // namespace harnix
 

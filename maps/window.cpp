@@ -12,6 +12,7 @@ int32_t last_of(int16_t first, int16_t extent) {
 }  // namespace
 
 WindowRelation window_relation(const Window& a, const Window& b) {
+  using enum WindowRelation;
   const int32_t a_right = last_of(a.x, a.width);
   const int32_t a_bottom = last_of(a.y, a.height);
   const int32_t b_right = last_of(b.x, b.width);
@@ -26,7 +27,7 @@ WindowRelation window_relation(const Window& a, const Window& b) {
 
 bool window_within(const Window& region, const Window& outer) {
   const WindowRelation r = window_relation(region, outer);
-  return r == WN_INSIDE || r == WN_EQUAL;
+  return r == WindowRelation::WN_INSIDE || r == WindowRelation::WN_EQUAL;
 }
 
 void window_center(const Window& w, int16_t* center_x, int16_t* center_y) {

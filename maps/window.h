@@ -19,7 +19,7 @@ struct Window {
   int16_t height;  // number of rows
 };
 
-enum WindowRelation : int32_t {
+enum class WindowRelation : int32_t {
   WN_DISJOINT = 1,  // no pixel in common
   WN_EQUAL = 2,     // same first and last column and row
   WN_OVERLAP = 3,   // some pixels in common, neither holds the other

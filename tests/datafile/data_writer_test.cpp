@@ -6,6 +6,7 @@
 #include <random>
 
 #include "datafile/data_file.h"
+#include "maps/map_view.h"
 #include "maps/storage.h"
 #include "support/failing_allocator.h"
 #include "tests/datafile/test_files.h"
@@ -231,6 +232,32 @@ TEST_F(WriterTest, RefusedMapsWriteNothing) {
   EXPECT_EQ(ERR_INVALID_PARAM, write_data_stream(stream, nullptr, nullptr, nullptr, nullptr));
   EXPECT_EQ(0L, std::ftell(stream));
   std::fclose(stream);
+}
+
+// A region of a larger map, written from a view with the larger map's stride: the very bytes of
+// a map of that region. Views without storage or with overlapping rows write nothing.
+TEST_F(WriterTest, ViewWithAStrideWritesTheBytesOfAMapOfItsWindow) {
+  PhaseMap field{};
+  field.window = {8, 19, 6, 4};
+  ASSERT_EQ(NO_ERROR, map_alloc(field));
+  for (uint32_t i = 0; i < field.size; ++i) field.matrix[i] = -7 - static_cast<int32_t>(i);
+  for (int r = 0; r < 2; ++r)
+    std::memcpy(map_point(field, 10, 20 + r), phase_.matrix + 3 * r, 3 * sizeof(int32_t));
+  ConstPhaseView view{};
+  ASSERT_EQ(NO_ERROR, region_view(field, phase_.window, &view));
+  const std::string p = dir_.path("view.dat");
+  ASSERT_EQ(NO_ERROR, write_data_file(p.c_str(), nullptr, nullptr, nullptr, view));
+  expect_phase_block(ScratchDir::read(p), 834);
+
+  for (ConstPhaseView bad :
+       {ConstPhaseView{nullptr, 6, {0, 0, 3, 2}}, ConstPhaseView{view.data, 2, view.window}}) {
+    std::FILE* stream = std::tmpfile();
+    ASSERT_NE(nullptr, stream);
+    EXPECT_EQ(ERR_INVALID_PARAM, write_data_stream(stream, nullptr, nullptr, nullptr, bad));
+    EXPECT_EQ(0L, std::ftell(stream));
+    std::fclose(stream);
+  }
+  map_free(field);
 }
 
 TEST_F(WriterTest, StreamWriterAppendsAtTheEnd) {

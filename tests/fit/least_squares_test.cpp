@@ -10,10 +10,14 @@
 
 #include "maps/storage.h"
 #include "reference/fit_reference.h"
+#include "support/failing_allocator.h"
+#include "support/fit_calls.h"
 
 namespace harnix {
 
 namespace {
+
+using enum FitType;
 
 TEST(SquareSumTable, HoldsExactSumsOfSquaresAndIsFilledOnce) {
   const double* t = square_sum_table();
@@ -27,7 +31,7 @@ TEST(SquareSumTable, HoldsExactSumsOfSquaresAndIsFilledOnce) {
 // are chosen so that every sum is an integer below 2^53: both sides are then exact and must be
 // equal, whatever order they add in.
 struct SumsCase {
-  int32_t type;
+  FitType type;
   int16_t rows;
   int16_t cols;
   double invalid;  // share of invalid pixels
@@ -44,10 +48,14 @@ TEST_P(ClosedFormSums, EqualSlowAccumulation) {
   fill_random(t, rng, -(1 << 20), 1 << 20, c.invalid);
   const Window w{-5, 4, c.cols, c.rows};
 
-  std::vector<int32_t*> rows(static_cast<size_t>(c.rows));
-  map_rows(t.map, &w, rows.data());
+  ConstPhaseView view{};
+  ASSERT_EQ(region_view(t.map, w, &view), NO_ERROR);
+  SurfaceWorkspace ws;
   FitSums sums;
-  accumulate_fit_sums(c.type, c.rows, c.cols, rows.data(), &sums);
+  ASSERT_EQ(accumulate_fit_sums(view, -((c.cols - 1) / 2), -((c.rows - 1) / 2), c.type,
+                                FitOptions{}, ws, &sums),
+            NO_ERROR);
+  surface_workspace_free(ws);
 
   const ReferenceSums want = reference_sums(t.map, w, c.type);
   const int n = fit_term_count(c.type);
@@ -65,7 +73,7 @@ TEST_P(ClosedFormSums, EqualSlowAccumulation) {
 std::vector<SumsCase> sums_cases() {
   std::vector<SumsCase> cases;
   const int16_t sizes[][2] = {{1, 1}, {1, 9}, {8, 1}, {2, 2}, {7, 9}, {10, 12}, {33, 40}, {40, 31}};
-  for (int32_t type = piston; type <= cylinder; ++type) {
+  for (FitType type : ALL_FIT_TYPES) {
     for (const auto& s : sizes) {
       for (double invalid : {0.0, 0.1, 0.5, 0.97}) cases.push_back({type, s[0], s[1], invalid});
     }
@@ -76,9 +84,9 @@ std::vector<SumsCase> sums_cases() {
 INSTANTIATE_TEST_SUITE_P(Fit, ClosedFormSums, testing::ValuesIn(sums_cases()),
                          [](const testing::TestParamInfo<SumsCase>& info) {
                            const SumsCase& c = info.param;
-                           return "type" + std::to_string(c.type) + "_" + std::to_string(c.rows) +
-                                  "x" + std::to_string(c.cols) + "_invalid" +
-                                  std::to_string(static_cast<int>(c.invalid * 100));
+                           return "type" + std::to_string(static_cast<int>(c.type)) + "_" +
+                                  std::to_string(c.rows) + "x" + std::to_string(c.cols) +
+                                  "_invalid" + std::to_string(static_cast<int>(c.invalid * 100));
                          });
 
 // Long runs of extreme values over the widest window: the integer run and column sums must not
@@ -90,11 +98,12 @@ TEST(ClosedFormSumsExtremes, LongRunsOfExtremeValuesStayWithinRounding) {
   TestMap t(Window{0, 0, 32767, 3});
   fill_random(t, rng, INT32_MIN, PHASE_INVALID - 1, 0.001);
   for (int px = 0; px < 32767; ++px) t.at(px, 1) = px % 2 ? INT32_MIN : PHASE_INVALID - 1;
-  for (int32_t type = piston; type <= cylinder; ++type) {
-    std::vector<int32_t*> rows(3);
-    map_rows(t.map, nullptr, rows.data());
+  for (FitType type : ALL_FIT_TYPES) {
+    SurfaceWorkspace ws;
     FitSums sums;
-    accumulate_fit_sums(type, 3, 32767, rows.data(), &sums);
+    ASSERT_EQ(accumulate_fit_sums(map_view(t.map), -16383, -1, type, FitOptions{}, ws, &sums),
+              NO_ERROR);
+    surface_workspace_free(ws);
     const ReferenceSums want = reference_sums(t.map, t.map.window, type);
     const int n = fit_term_count(type);
     for (int i = 0; i < n; ++i) {
@@ -114,7 +123,7 @@ TEST(ClosedFormSumsExtremes, LongRunsOfExtremeValuesStayWithinRounding) {
 
 // Exactly representable surfaces: integer coefficients on every pixel, some pixels invalid.
 struct ExactCase {
-  int32_t type;
+  FitType type;
   Window map_window;
   Window fit_window;
 };
@@ -149,8 +158,7 @@ TEST_P(ExactSurfaces, RecoverCoefficientsWithZeroResidual) {
     }
   }
   SurfaceFit fit{};
-  double rms = -1;
-  ASSERT_EQ(fit_surface(t.map, &w, c.type, &fit, &rms), NO_ERROR);
+  ASSERT_EQ(fit_region(t.map, &w, c.type, &fit), NO_ERROR);
   EXPECT_EQ(fit.type, c.type);
   EXPECT_EQ(fit.npoints, valid);
   EXPECT_EQ(fit.center_x, w.x + (w.width - 1) / 2);
@@ -165,7 +173,6 @@ TEST_P(ExactSurfaces, RecoverCoefficientsWithZeroResidual) {
   EXPECT_NEAR(fit.y2_coef, want.y2_coef, tol);
   // S and a.b cancel to rounding: the residual is zero to well below a phase count.
   EXPECT_LT(fit.rms, 1e-3);
-  EXPECT_EQ(rms, fit.rms);
 }
 
 std::vector<ExactCase> exact_cases() {
@@ -176,7 +183,7 @@ std::vector<ExactCase> exact_cases() {
       {{-20, 5, 60, 50}, {-3, 9, 31, 24}},  // a window inside the map, mixed parity
       {{100, 200, 300, 257}, {100, 200, 300, 257}},
   };
-  for (int32_t type = piston; type <= cylinder; ++type) {
+  for (FitType type : ALL_FIT_TYPES) {
     for (const auto& w : windows) cases.push_back({type, w[0], w[1]});
   }
   return cases;
@@ -190,18 +197,17 @@ TEST(FitSurface, PistonOfThreeValues) {
   t.at(1, 0) = 20;
   t.at(1, 1) = 30;
   SurfaceFit fit{};
-  double rms = 0;
-  ASSERT_EQ(fit_surface(t.map, nullptr, piston, &fit, &rms), NO_ERROR);
+  ASSERT_EQ(fit_region(t.map, nullptr, piston, &fit), NO_ERROR);
   EXPECT_DOUBLE_EQ(fit.offset, 20);
   EXPECT_EQ(fit.npoints, 3);
-  EXPECT_NEAR(rms, std::sqrt(200.0 / 3.0), 1e-12);
+  EXPECT_NEAR(fit.rms, std::sqrt(200.0 / 3.0), 1e-12);
 }
 
 TEST(FitSurface, SingleCellWindowHasItsOriginThere) {
   TestMap t(Window{3, 4, 5, 5}, 9);
   const Window w{5, 6, 1, 1};
   SurfaceFit fit{};
-  ASSERT_EQ(fit_surface(t.map, &w, piston, &fit, nullptr), NO_ERROR);
+  ASSERT_EQ(fit_region(t.map, &w, piston, &fit), NO_ERROR);
   EXPECT_EQ(fit.center_x, 5);
   EXPECT_EQ(fit.center_y, 6);
   EXPECT_EQ(fit.offset, 9);
@@ -211,8 +217,8 @@ TEST(FitSurface, SingleCellWindowHasItsOriginThere) {
 // Failures: each with the state the record is left in.
 struct FailureCase {
   const char* name;
-  int32_t type;
-  Window window;      // fitted window; the map is (0, 0, 5, 5)
+  FitType type;
+  Window window;      // fitted region of the map (0, 0, 5, 5), also the frame
   const char* valid;  // 25 characters, row by row: '#' valid, '.' invalid
   ErrorCode rc;
 };
@@ -227,11 +233,9 @@ TEST_P(FitFailures, LeaveTheRecordAsDocumented) {
   SurfaceFit fit{};
   fit.offset = 99;
   fit.npoints = 99;
-  double rms = -5;
-  ASSERT_EQ(fit_surface(t.map, &c.window, c.type, &fit, &rms), c.rc);
-  EXPECT_EQ(rms, -5);
-  if (c.rc == ERR_PARAM_OUT_OF_RANGE) {
-    EXPECT_EQ(fit.offset, 99);  // not touched
+  ASSERT_EQ(fit_region(t.map, &c.window, c.type, &fit), c.rc);
+  if (c.rc == ERR_PARAM_OUT_OF_RANGE || c.rc == ERR_IMPROPER_WINDOW) {
+    EXPECT_EQ(fit.offset, 99);  // not touched: the type, or the region (region_view), refused
     return;
   }
   EXPECT_EQ(fit.type, c.type);
@@ -266,8 +270,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ERR_NO_UNIQUE_SOLUTION},
         FailureCase{"negative_height_inside_map", piston, Window{2, 3, 2, -2}, kAll,
                     ERR_NO_UNIQUE_SOLUTION},
-        FailureCase{"type_below_range", -1, kWhole, kAll, ERR_PARAM_OUT_OF_RANGE},
-        FailureCase{"type_above_range", 4, kWhole, kAll, ERR_PARAM_OUT_OF_RANGE}),
+        FailureCase{"type_below_range", FitType{-1}, kWhole, kAll, ERR_PARAM_OUT_OF_RANGE},
+        FailureCase{"type_above_range", FitType{4}, kWhole, kAll, ERR_PARAM_OUT_OF_RANGE}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST(FitSurface, MapWindowWithoutPixelsHasNoSolution) {
@@ -275,18 +279,42 @@ TEST(FitSurface, MapWindowWithoutPixelsHasNoSolution) {
     TestMap t(Window{0, 0, 3, 3});
     t.map.window.width = width;
     SurfaceFit fit{};
-    EXPECT_EQ(fit_surface(t.map, nullptr, cylinder, &fit, nullptr), ERR_NO_UNIQUE_SOLUTION);
+    EXPECT_EQ(fit_region(t.map, nullptr, cylinder, &fit), ERR_NO_UNIQUE_SOLUTION);
   }
 }
 
-// A fit over a window of which only a part holds values is the fit over the whole window
-// with invalid values around that part: the same record, bit for bit, and the same codes.
-class PaddedFit : public testing::TestWithParam<int32_t> {};
+// The frame's own refusals: a view that sticks out of it, and a frame beyond the 16-bit field,
+// whose centre would not be its own. The record holds the type and zeros.
+TEST(FitSurface, RefusesAViewOutsideItsFrameOrAFrameBeyondTheField) {
+  TestMap t(Window{32000, 0, 1000, 2}, 7);
+  const struct {
+    Window view;
+    Window frame;
+  } cases[] = {{{32000, 0, 500, 2}, {32001, 0, 500, 2}},
+               {{32000, 0, 500, 2}, {32000, 0, 500, 1}},
+               {{32000, 0, 1000, 2}, {32000, 0, 1000, 2}}};
+  for (const auto& c : cases) {
+    ConstPhaseView view{};
+    ASSERT_EQ(region_view(t.map, c.view, &view), NO_ERROR);
+    SurfaceWorkspace ws;
+    SurfaceFit fit{};
+    fit.offset = 99;
+    EXPECT_EQ(fit_surface(view, c.frame, plane, FitOptions{}, ws, &fit), ERR_IMPROPER_WINDOW);
+    EXPECT_EQ(fit.type, plane);
+    EXPECT_EQ(fit.offset, 0);
+    EXPECT_EQ(fit.center_x, 0);
+  }
+}
 
-TEST_P(PaddedFit, EqualsTheFitOverThePaddedMap) {
-  const int32_t type = GetParam();
+// A fit over a frame of which only a part holds values is the fit over the whole frame with
+// invalid values around that part: the same record, bit for bit, and the same codes.
+class FitInFrame : public testing::TestWithParam<FitType> {};
+
+TEST_P(FitInFrame, EqualsTheFitOverThePaddedMap) {
+  const FitType type = GetParam();
   std::mt19937_64 rng(static_cast<uint64_t>(type) + 40);
   auto draw = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  SurfaceWorkspace ws;  // one workspace for every trial, as the run keeps one
   for (int trial = 0; trial < 25; ++trial) {
     const Window w{static_cast<int16_t>(draw(-30, 30)), static_cast<int16_t>(draw(-30, 30)),
                    static_cast<int16_t>(draw(1, 200)), static_cast<int16_t>(draw(1, 150))};
@@ -305,37 +333,52 @@ TEST_P(PaddedFit, EqualsTheFitOverThePaddedMap) {
 
     SurfaceFit want{};
     SurfaceFit got{};
-    double want_rms = -1;
-    double got_rms = -1;
-    const ErrorCode want_rc = fit_surface(whole.map, &w, type, &want, &want_rms);
-    ASSERT_EQ(fit_surface_padded(inner.map, w, type, &got, &got_rms, true), want_rc) << trial;
+    const ErrorCode want_rc = fit_region(whole.map, &w, type, &want);
+    ASSERT_EQ(fit_surface(map_view(inner.map), w, type, FitOptions{}, ws, &got), want_rc) << trial;
     EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << trial;
-    EXPECT_EQ(got_rms, want_rms) << trial;
     // Without the residual: the same record but for its rms, which stays 0.
     SurfaceFit surface_only{};
-    double untouched = -7;
-    ASSERT_EQ(fit_surface_padded(inner.map, w, type, &surface_only, &untouched, false), want_rc);
+    ASSERT_EQ(
+        fit_surface(map_view(inner.map), w, type, FitOptions{.residual = false}, ws, &surface_only),
+        want_rc);
     EXPECT_EQ(surface_only.rms, 0.0);
-    EXPECT_EQ(untouched, -7);
     surface_only.rms = want.rms;
     EXPECT_EQ(std::memcmp(&surface_only, &want, sizeof want), 0) << trial;
   }
+  surface_workspace_free(ws);
 }
 
-INSTANTIATE_TEST_SUITE_P(Fit, PaddedFit, testing::Values(0, 1, 2, 3));
+INSTANTIATE_TEST_SUITE_P(Fit, FitInFrame, testing::ValuesIn(ALL_FIT_TYPES));
 
-TEST(FitSurfacePadded, RefusesWindowsTheMapDoesNotFit) {
+TEST(FitInFrame, RefusesFramesTheViewDoesNotFit) {
   TestMap t(Window{2, 2, 3, 3}, 7);
+  SurfaceWorkspace ws;
   SurfaceFit fit{};
-  EXPECT_EQ(fit_surface_padded(t.map, Window{0, 0, 4, 8}, plane, &fit, nullptr, true),
+  const ConstPhaseView view = map_view(t.map);
+  EXPECT_EQ(fit_surface(view, Window{0, 0, 4, 8}, plane, FitOptions{}, ws, &fit),
             ERR_IMPROPER_WINDOW);
-  EXPECT_EQ(fit_surface_padded(t.map, Window{2, 2, 3, 0}, plane, &fit, nullptr, true),
+  EXPECT_EQ(fit_surface(view, Window{2, 2, 3, 0}, plane, FitOptions{}, ws, &fit),
             ERR_IMPROPER_WINDOW);
-  EXPECT_EQ(fit_surface_padded(t.map, Window{0, 0, 9, 9}, 7, &fit, nullptr, true),
+  EXPECT_EQ(fit_surface(view, Window{0, 0, 9, 9}, FitType{7}, FitOptions{}, ws, &fit),
             ERR_PARAM_OUT_OF_RANGE);
-  EXPECT_EQ(fit_surface_padded(t.map, Window{0, 0, 9, 9}, plane, &fit, nullptr, true), NO_ERROR);
+  EXPECT_EQ(fit_surface(view, Window{0, 0, 9, 9}, plane, FitOptions{}, ws, &fit), NO_ERROR);
   EXPECT_EQ(fit.center_x, 4);
   EXPECT_EQ(fit.npoints, 9);
+  surface_workspace_free(ws);
+}
+
+// A workspace that cannot grow fails the fit, with the record holding the type and origin.
+TEST(FitSurface, WorkspaceThatCannotGrowIsReported) {
+  TestMap t(Window{0, 0, 40, 30}, 7);
+  for (FitType type : ALL_FIT_TYPES) {
+    FailingAllocator fail(1);
+    SurfaceWorkspace ws;
+    SurfaceFit fit{};
+    EXPECT_EQ(fit_surface(map_view(t.map), t.map.window, type, FitOptions{}, ws, &fit), ERR_NO_MEM);
+    EXPECT_EQ(fit.type, type);
+    EXPECT_EQ(fit.center_x, 19);
+    EXPECT_EQ(ws.bytes, 0u);
+  }
 }
 
 }  // namespace

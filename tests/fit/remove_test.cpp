@@ -9,10 +9,13 @@
 
 #include "fit/least_squares.h"
 #include "reference/fit_reference.h"
+#include "support/fit_calls.h"
 
 namespace harnix {
 
 namespace {
+
+using enum FitType;
 
 // Each mode removes an exact surface of its type completely, from a window away from the
 // origin with a few invalid pixels, and hands back exactly the record fit_surface makes.
@@ -20,6 +23,7 @@ class ExactRemoval : public testing::TestWithParam<int32_t> {};
 
 TEST_P(ExactRemoval, LeavesZeroAndReportsTheFit) {
   const int32_t mode = GetParam();
+  const auto type = static_cast<FitType>(mode);
   const Window w{37, -12, 64, 41};
   TestMap t(w);
   std::mt19937_64 rng(3);
@@ -29,15 +33,15 @@ TEST_P(ExactRemoval, LeavesZeroAndReportsTheFit) {
       const int x = fit_x(w, px);
       const int y = fit_y(w, py);
       int32_t z = -500 + 4 * x + 9 * y;
-      if (mode == sphere) z += 3 * (x * x + y * y);
-      if (mode == cylinder) z += x * y - 2 * x * x + 5 * y * y;
-      if (mode == piston) z = 12345;
+      if (type == sphere) z += 3 * (x * x + y * y);
+      if (type == cylinder) z += x * y - 2 * x * x + 5 * y * y;
+      if (type == piston) z = 12345;
       t.at(px, py) = bad(rng) ? PHASE_INVALID + 1 : z;
     }
   }
   const TestMap before(t);
   SurfaceFit expected{};
-  ASSERT_EQ(fit_surface(t.map, nullptr, mode, &expected, nullptr), NO_ERROR);
+  ASSERT_EQ(fit_region(t.map, nullptr, type, &expected), NO_ERROR);
 
   SurfaceFit fit{};
   ASSERT_EQ(remove_best_fit(t.map, mode, &fit), NO_ERROR);
@@ -71,7 +75,7 @@ TEST_P(RemovalFailures, ChangeNothing) {
   EXPECT_EQ(remove_best_fit(t.map, c.mode, &fit), c.rc);
   EXPECT_EQ(t.values(), before);
   EXPECT_EQ(fit.offset, 42);
-  EXPECT_EQ(fit.type, 0);
+  EXPECT_EQ(fit.type, piston);
 }
 
 constexpr Window kMap{0, 0, 6, 5};
@@ -99,6 +103,7 @@ class IndependentFit : public testing::TestWithParam<int32_t> {};
 
 TEST_P(IndependentFit, AgreesExceptByOneNearHalves) {
   const int32_t mode = GetParam();
+  const auto type = static_cast<FitType>(mode);
   const Window w{5, 9, 1024, 771};
   TestMap t(w);
   std::mt19937_64 rng(static_cast<uint64_t>(40 + mode));
@@ -113,16 +118,16 @@ TEST_P(IndependentFit, AgreesExceptByOneNearHalves) {
     }
   }
   const TestMap before(t);
-  const std::vector<long double> a = reference_solve(reference_sums(t.map, w, mode));
+  const std::vector<long double> a = reference_solve(reference_sums(t.map, w, type));
   ASSERT_FALSE(a.empty());
   SurfaceFit ref{};
   ref.offset = static_cast<double>(a[0]);
-  if (mode != piston) {
+  if (type != piston) {
     ref.y_coef = static_cast<double>(a[1]);
     ref.x_coef = static_cast<double>(a[2]);
   }
-  if (mode == sphere) ref.x2y2_coef = static_cast<double>(a[3]);
-  if (mode == cylinder) {
+  if (type == sphere) ref.x2y2_coef = static_cast<double>(a[3]);
+  if (type == cylinder) {
     ref.xy_coef = static_cast<double>(a[3]);
     ref.y2_coef = static_cast<double>(a[4]);
     ref.x2_coef = static_cast<double>(a[5]);

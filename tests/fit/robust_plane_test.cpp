@@ -9,6 +9,7 @@
 #include "fit/least_squares.h"
 #include "fit/remove.h"
 #include "fit/sg_filter.h"
+#include "support/fit_calls.h"
 #include "support/test_maps.h"
 
 namespace harnix {
@@ -33,8 +34,8 @@ void fill_tilted(OwnedPhase& map, int32_t step) {
       const bool on_step = c >= 120 && r >= 60;
       const bool hole = (c - 50) * (c - 50) + (r - 40) * (r - 40) < 15 * 15;
       map.cell(c, r) = hole ? PHASE_INVALID
-                          : static_cast<int32_t>(std::lround(kTrueX * c + kTrueY * r + 500)) + n +
-                                (on_step ? step : 0);
+                            : static_cast<int32_t>(std::lround(kTrueX * c + kTrueY * r + 500)) + n +
+                                  (on_step ? step : 0);
     }
   }
 }
@@ -48,9 +49,9 @@ TEST(FitRobustPlane, SlopesIgnoreTheHeightOfAStep) {
     const std::vector<int32_t> before = map.values();
     SurfaceFit robust{}, ls{};
     ASSERT_EQ(NO_ERROR, fit_robust_plane(map.m, nullptr, &robust, ROBUST_PLANE_BINS)) << step;
-    ASSERT_EQ(NO_ERROR, fit_surface(map.m, nullptr, plane, &ls, nullptr));
+    ASSERT_EQ(NO_ERROR, fit_region(map.m, nullptr, FitType::plane, &ls));
     EXPECT_EQ(before, map.values());
-    EXPECT_EQ(plane, robust.type);
+    EXPECT_EQ(FitType::plane, robust.type);
     // Central differences are rounded to whole units, which bounds the accuracy.
     EXPECT_NEAR(kTrueX, robust.x_coef, 0.25) << step;
     EXPECT_NEAR(kTrueY, robust.y_coef, 0.25) << step;
@@ -164,7 +165,7 @@ TEST(FitRobustPlane, Failures) {
     SurfaceFit f{};
     f.x2_coef = 9.0;
     EXPECT_EQ(c.rc, fit_robust_plane(map.m, c.window, &f, c.bins)) << c.what;
-    EXPECT_EQ(plane, f.type) << c.what;
+    EXPECT_EQ(FitType::plane, f.type) << c.what;
     EXPECT_EQ(0.0, f.x2_coef) << c.what;
   }
 }
@@ -201,7 +202,8 @@ TEST(DerivativeLimits, MainPeakOfTheValues) {
   }
   OwnedPhase dst(Window{0, 0, 50, 41});
   int32_t low = 1, high = 1;
-  ASSERT_EQ(NO_ERROR, derivative_limits(src.m, dst.m, SG_SMOOTH, DERIVE_COPY, 3, 2.0, &low, &high));
+  ASSERT_EQ(NO_ERROR, derivative_limits(src.m, dst.m, SgKind::SMOOTH, DerivativeDirection::COPY, 3,
+                                        2.0, &low, &high));
   EXPECT_EQ(src.values(), dst.values());
   // About two standard deviations (5.5) either side, the outliers well outside.
   EXPECT_LT(low, 995);
@@ -215,12 +217,17 @@ TEST(DerivativeLimits, RefusedArguments) {
   OwnedPhase other(Window{1, 0, 10, 10});
   OwnedPhase dst(Window{0, 0, 10, 10});
   int32_t low = 1, high = 1;
-  EXPECT_EQ(ERR_PARAM_OUT_OF_RANGE, derivative_limits(src.m, dst.m, 1, 4, 3, 2.0, &low, &high));
+  constexpr SgKind FIRST = SgKind::FIRST_DERIVATIVE;
+  EXPECT_EQ(ERR_PARAM_OUT_OF_RANGE,
+            derivative_limits(src.m, dst.m, FIRST, DerivativeDirection{4}, 3, 2.0, &low, &high));
   EXPECT_EQ(0, low);
   EXPECT_EQ(0, high);
-  EXPECT_EQ(ERR_IMPROPER_WINDOW, derivative_limits(src.m, other.m, 1, 1, 3, 2.0, &low, &high));
-  EXPECT_EQ(ERR_ALL_BAD_DATA, derivative_limits(src.m, dst.m, 1, 0, 3, 2.0, &low, &high));
-  EXPECT_EQ(ERR_INVALID_PARAM, derivative_limits(src.m, dst.m, 1, 3, 4, 2.0, &low, &high));
+  EXPECT_EQ(ERR_IMPROPER_WINDOW, derivative_limits(src.m, other.m, FIRST, DerivativeDirection::ROWS,
+                                                   3, 2.0, &low, &high));
+  EXPECT_EQ(ERR_ALL_BAD_DATA,
+            derivative_limits(src.m, dst.m, FIRST, DerivativeDirection::COPY, 3, 2.0, &low, &high));
+  EXPECT_EQ(ERR_INVALID_PARAM, derivative_limits(src.m, dst.m, FIRST, DerivativeDirection::GRADIENT,
+                                                 4, 2.0, &low, &high));
 }
 
 TEST(RemoveBestFit, RobustPlaneMode) {

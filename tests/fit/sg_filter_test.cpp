@@ -15,6 +15,12 @@ namespace harnix {
 
 namespace {
 
+// The kinds by the order of the derivative taken, as the weights below count them.
+constexpr int32_t ORDER_SMOOTH = 0;
+constexpr int32_t ORDER_FIRST = 1;
+constexpr int32_t ORDER_SECOND = 2;
+constexpr int32_t ORDER_THIRD = 3;
+
 struct FilterCase {
   int32_t kind;
   int32_t length;
@@ -22,9 +28,9 @@ struct FilterCase {
 
 std::vector<FilterCase> all_filters() {
   std::vector<FilterCase> cases;
-  for (int32_t kind = SG_SMOOTH; kind <= SG_THIRD_DERIVATIVE; ++kind) {
+  for (int32_t kind = ORDER_SMOOTH; kind <= ORDER_THIRD; ++kind) {
     for (int32_t length = 3; length <= 15; length += 2) {
-      if (kind == SG_THIRD_DERIVATIVE && length == 3) continue;
+      if (kind == ORDER_THIRD && length == 3) continue;
       cases.push_back({kind, length});
     }
   }
@@ -73,8 +79,8 @@ std::vector<long double> least_squares_weights(int32_t length, int32_t kind) {
 // the least-squares quadratic (the identity there): it is the sample minus its second difference.
 std::vector<long double> expected_weights(int32_t length, int32_t kind) {
   std::vector<long double> w = least_squares_weights(length, kind);
-  if (kind == SG_SMOOTH && length == 3) {
-    const std::vector<long double> second = least_squares_weights(3, SG_SECOND_DERIVATIVE);
+  if (kind == ORDER_SMOOTH && length == 3) {
+    const std::vector<long double> second = least_squares_weights(3, ORDER_SECOND);
     for (int m = 0; m < 3; ++m) w[m] -= second[m];
   }
   return w;
@@ -85,7 +91,7 @@ class EveryFilter : public testing::TestWithParam<FilterCase> {};
 TEST_P(EveryFilter, TableIsTheLeastSquaresDerivative) {
   const FilterCase c = GetParam();
   SgTable t{};
-  ASSERT_EQ(NO_ERROR, sg_table(c.length, c.kind, &t));
+  ASSERT_EQ(NO_ERROR, sg_table(c.length, SgKind{c.kind}, &t));
   ASSERT_EQ(c.length, t.length);
   const std::vector<long double> want = expected_weights(c.length, c.kind);
   for (int m = 0; m < c.length; ++m) {
@@ -99,15 +105,15 @@ TEST_P(EveryFilter, TableIsTheLeastSquaresDerivative) {
 // The polynomial a filter is exact for (a cubic for the third derivative, a quadratic otherwise)
 // and what the filter must give for it at t.
 double poly(int32_t kind, int t) {
-  return kind == SG_THIRD_DERIVATIVE ? 2.0 * t * t * t - 5.0 * t * t + 3 * t - 11
-                                     : 3.0 * t * t - 7.0 * t + 13;
+  return kind == ORDER_THIRD ? 2.0 * t * t * t - 5.0 * t * t + 3 * t - 11
+                             : 3.0 * t * t - 7.0 * t + 13;
 }
 double filtered_poly(int32_t kind, int32_t length, int t) {
-  if (kind == SG_THIRD_DERIVATIVE) return 12;
+  if (kind == ORDER_THIRD) return 12;
   switch (kind) {
-    case SG_SMOOTH:
+    case ORDER_SMOOTH:
       return length == 3 ? poly(kind, t) - 6 : poly(kind, t);
-    case SG_FIRST_DERIVATIVE:
+    case ORDER_FIRST:
       return 6.0 * t - 7;
     default:
       return 6;
@@ -131,14 +137,14 @@ TEST_P(EveryFilter, LinesOfPolynomialsGiveExactDerivativesAndSpreadInvalidity) {
                          : static_cast<int32_t>(poly(c.kind, i - 20)) + 100 * line;
       }
     }
-    const ErrorCode rc = along_rows ? filter_rows(src.m, dst.m, c.length, c.kind)
-                                    : filter_columns(src.m, dst.m, c.length, c.kind);
+    const ErrorCode rc = along_rows ? filter_rows(src.m, dst.m, c.length, SgKind{c.kind})
+                                    : filter_columns(src.m, dst.m, c.length, SgKind{c.kind});
     ASSERT_EQ(NO_ERROR, rc);
     for (int line = 0; line < lines; ++line) {
       for (int i = 0; i < n; ++i) {
         const int32_t got = along_rows ? dst.cell(i, line) : dst.cell(line, i);
         const bool invalid = i < h || i >= n - h || std::abs(i - missing) <= h;
-        const double offset = c.kind == SG_SMOOTH ? 100.0 * line : 0.0;
+        const double offset = c.kind == ORDER_SMOOTH ? 100.0 * line : 0.0;
         const int32_t want =
             invalid ? PHASE_INVALID
                     : static_cast<int32_t>(filtered_poly(c.kind, c.length, i - 20) + offset);
@@ -177,14 +183,14 @@ TEST(FilterLines, SmallLines) {
   for (const RowCase& c : cases) {
     OwnedPhase src = OwnedPhase::row(c.in);
     OwnedPhase dst = OwnedPhase::row(c.in, 3, 9);
-    ASSERT_EQ(NO_ERROR, filter_rows(src.m, dst.m, c.length, c.kind)) << c.what;
+    ASSERT_EQ(NO_ERROR, filter_rows(src.m, dst.m, c.length, SgKind{c.kind})) << c.what;
     EXPECT_EQ(c.out, dst.values()) << c.what;
     EXPECT_EQ(c.in, src.values()) << c.what;
     const int16_t n = static_cast<int16_t>(c.in.size());
     OwnedPhase column(Window{4, 2, 1, n});
     OwnedPhase column_out(Window{0, 0, 1, n});
     for (int i = 0; i < n; ++i) column.cell(0, i) = c.in[static_cast<std::size_t>(i)];
-    ASSERT_EQ(NO_ERROR, filter_columns(column.m, column_out.m, c.length, c.kind)) << c.what;
+    ASSERT_EQ(NO_ERROR, filter_columns(column.m, column_out.m, c.length, SgKind{c.kind})) << c.what;
     EXPECT_EQ(c.out, column_out.values()) << c.what;
   }
 }
@@ -200,9 +206,10 @@ TEST(FilterLines, InPlaceMatchesSeparateTarget) {
     for (int r = 0; r < 5; ++r) {
       for (int c = 0; c < 6; ++c) in_place.cell(c, r) = a.cell(c, r);
     }
-    ASSERT_EQ(NO_ERROR, rows ? filter_rows(a.m, b.m, 5, 0) : filter_columns(a.m, b.m, 5, 0));
-    ASSERT_EQ(NO_ERROR, rows ? filter_rows(in_place.m, in_place.m, 5, 0)
-                             : filter_columns(in_place.m, in_place.m, 5, 0));
+    ASSERT_EQ(NO_ERROR,
+              rows ? filter_rows(a.m, b.m, 5, SgKind{0}) : filter_columns(a.m, b.m, 5, SgKind{0}));
+    ASSERT_EQ(NO_ERROR, rows ? filter_rows(in_place.m, in_place.m, 5, SgKind{0})
+                             : filter_columns(in_place.m, in_place.m, 5, SgKind{0}));
     EXPECT_EQ(b.values(), in_place.values());
   }
 }
@@ -245,9 +252,9 @@ TEST(Filters, RefusedArgumentsLeaveTheTargetAlone) {
     OwnedPhase src(c.src, 5);
     OwnedPhase dst(c.dst, 77);
     const std::vector<int32_t> before = dst.values();
-    EXPECT_EQ(c.rows, filter_rows(src.m, dst.m, c.length, c.kind)) << c.what;
-    EXPECT_EQ(c.columns, filter_columns(src.m, dst.m, c.length, c.kind)) << c.what;
-    EXPECT_EQ(c.rows, gradient_magnitude(src.m, dst.m, c.length, c.kind)) << c.what;
+    EXPECT_EQ(c.rows, filter_rows(src.m, dst.m, c.length, SgKind{c.kind})) << c.what;
+    EXPECT_EQ(c.columns, filter_columns(src.m, dst.m, c.length, SgKind{c.kind})) << c.what;
+    EXPECT_EQ(c.rows, gradient_magnitude(src.m, dst.m, c.length, SgKind{c.kind})) << c.what;
     EXPECT_EQ(before, dst.values()) << c.what;
   }
 }
@@ -255,9 +262,9 @@ TEST(Filters, RefusedArgumentsLeaveTheTargetAlone) {
 TEST(Filters, ZeroLengthLinesAreOutOfRange) {
   PhaseMap empty{};
   empty.window = Window{0, 0, 0, 4};
-  EXPECT_EQ(ERR_PARAM_OUT_OF_RANGE, filter_rows(empty, empty, 3, 1));
+  EXPECT_EQ(ERR_PARAM_OUT_OF_RANGE, filter_rows(empty, empty, 3, SgKind{1}));
   empty.window = Window{0, 0, 4, 0};
-  EXPECT_EQ(ERR_PARAM_OUT_OF_RANGE, filter_columns(empty, empty, 3, 1));
+  EXPECT_EQ(ERR_PARAM_OUT_OF_RANGE, filter_columns(empty, empty, 3, SgKind{1}));
 }
 
 TEST(SgFilter, FiltersSampleValuesOnly) {
@@ -266,7 +273,7 @@ TEST(SgFilter, FiltersSampleValuesOnly) {
   ASSERT_EQ(NO_ERROR, array_alloc(line));
   const float samples[] = {1.0f, 4.0f, 9.0f, 16.0f, SG_INVALID, 36.0f};
   for (int i = 0; i < 6; ++i) line.data[i] = FloatPair{-7.0f * i, samples[i]};
-  ASSERT_EQ(NO_ERROR, sg_filter(line, 3, SG_FIRST_DERIVATIVE));
+  ASSERT_EQ(NO_ERROR, sg_filter(line, 3, SgKind{ORDER_FIRST}));
   const float want[] = {SG_INVALID, 4.0f, 6.0f, SG_INVALID, SG_INVALID, SG_INVALID};
   for (int i = 0; i < 6; ++i) {
     EXPECT_EQ(-7.0f * i, line.data[i].a);
@@ -275,10 +282,10 @@ TEST(SgFilter, FiltersSampleValuesOnly) {
   {
     FailingAllocator fail(1);  // the scratch copy
     line.data[4].b = 25.0f;
-    EXPECT_EQ(ERR_NO_MEM, sg_filter(line, 3, SG_FIRST_DERIVATIVE));
+    EXPECT_EQ(ERR_NO_MEM, sg_filter(line, 3, SgKind{ORDER_FIRST}));
     EXPECT_EQ(25.0f, line.data[4].b);
   }
-  EXPECT_EQ(ERR_INVALID_PARAM, sg_filter(line, 6, SG_SMOOTH));
+  EXPECT_EQ(ERR_INVALID_PARAM, sg_filter(line, 6, SgKind{ORDER_SMOOTH}));
   array_free(line);
 }
 
@@ -289,7 +296,7 @@ TEST(GradientMagnitude, LengthOfTheTwoDerivatives) {
   }
   src.cell(4, 2) = PHASE_INVALID;
   OwnedPhase dst(Window{0, 0, 6, 5});
-  ASSERT_EQ(NO_ERROR, gradient_magnitude(src.m, dst.m, 3, SG_FIRST_DERIVATIVE));
+  ASSERT_EQ(NO_ERROR, gradient_magnitude(src.m, dst.m, 3, SgKind{ORDER_FIRST}));
   for (int r = 0; r < 5; ++r) {
     for (int c = 0; c < 6; ++c) {
       const bool edge = r == 0 || r == 4 || c == 0 || c == 5;
@@ -307,7 +314,7 @@ TEST(GradientMagnitude, LengthsBeyondTheMarkerAreInvalid) {
   src.cell(1, 2) = 1600000000;  // gy at (1, 1): 1.6e9, so the length is 2.26e9
   src.cell(3, 2) = 1000000000;  // at (2, 2) gx is -0.3e9 and gy -0.8e9: sqrt(73) 1e8
   OwnedPhase dst(Window{0, 0, 4, 4});
-  ASSERT_EQ(NO_ERROR, gradient_magnitude(src.m, dst.m, 3, SG_FIRST_DERIVATIVE));
+  ASSERT_EQ(NO_ERROR, gradient_magnitude(src.m, dst.m, 3, SgKind{ORDER_FIRST}));
   EXPECT_EQ(PHASE_INVALID, dst.cell(1, 1));
   EXPECT_EQ(854400375, dst.cell(2, 2));
 }

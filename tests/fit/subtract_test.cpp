@@ -11,12 +11,16 @@
 #include "fit/least_squares.h"
 #include "reference/fit_reference.h"
 #include "reference/subtract_reference.h"
+#include "support/failing_allocator.h"
+#include "support/fit_calls.h"
 
 namespace harnix {
 
 namespace {
 
-SurfaceFit make_fit(int32_t type, int16_t cx, int16_t cy) {
+using enum FitType;
+
+SurfaceFit make_fit(FitType type, int16_t cx, int16_t cy) {
   SurfaceFit f{};
   f.type = type;
   f.center_x = cx;
@@ -34,7 +38,7 @@ TEST(RemoveSurface, PistonRoundsHalvesAwayFromZero) {
     t.at(1, 1) = PHASE_INVALID + 3;
     SurfaceFit f = make_fit(piston, 1, 0);
     f.offset = c.offset;
-    ASSERT_EQ(remove_surface(t.map, t.map.window, f), NO_ERROR);
+    ASSERT_EQ(remove_region(t.map, t.map.window, f), NO_ERROR);
     for (int i = 0; i < 6; ++i) {
       const int32_t want = i == 4 ? PHASE_INVALID + 3 : 100 + c.change;
       EXPECT_EQ(t.values()[static_cast<size_t>(i)], want) << c.offset << " " << i;
@@ -46,7 +50,7 @@ TEST(RemoveSurface, PistonRoundsHalvesAwayFromZero) {
 // pinned on surfaces whose pairs are known exactly. The window is one row, x = 0, 1, 2, ...
 TEST(RemoveSurface, HalvesFollowThePairsNotTheSignOfTheValue) {
   const struct {
-    int32_t type;
+    FitType type;
     double offset;
     double x_coef;
     std::vector<int32_t> loss;
@@ -71,7 +75,7 @@ TEST(RemoveSurface, HalvesFollowThePairsNotTheSignOfTheValue) {
     SurfaceFit f = make_fit(c.type, 0, 0);
     f.offset = c.offset;
     f.x_coef = c.x_coef;
-    ASSERT_EQ(remove_surface(t.map, t.map.window, f), NO_ERROR);
+    ASSERT_EQ(remove_region(t.map, t.map.window, f), NO_ERROR);
     for (int16_t x = 0; x < width; ++x) {
       EXPECT_EQ(-t.at(x, 0), c.loss[static_cast<size_t>(x)])
           << "type " << c.type << " offset " << c.offset << " x " << x;
@@ -80,7 +84,7 @@ TEST(RemoveSurface, HalvesFollowThePairsNotTheSignOfTheValue) {
 }
 
 TEST(RemoveSurface, NegativeCentreStandsForTheWindowsOwnCentre) {
-  for (int32_t type = piston; type <= cylinder; ++type) {
+  for (FitType type : ALL_FIT_TYPES) {
     TestMap a(Window{2, 3, 7, 6}, 50);
     TestMap b(Window{2, 3, 7, 6}, 50);
     SurfaceFit own = make_fit(type, -1, -1);
@@ -94,12 +98,12 @@ TEST(RemoveSurface, NegativeCentreStandsForTheWindowsOwnCentre) {
     SurfaceFit explicit_centre = own;
     explicit_centre.center_x = 5;  // window_center of (2, 3, 7, 6)
     explicit_centre.center_y = 5;
-    ASSERT_EQ(remove_surface(a.map, a.map.window, own), NO_ERROR);
-    ASSERT_EQ(remove_surface(b.map, b.map.window, explicit_centre), NO_ERROR);
+    ASSERT_EQ(remove_region(a.map, a.map.window, own), NO_ERROR);
+    ASSERT_EQ(remove_region(b.map, b.map.window, explicit_centre), NO_ERROR);
     EXPECT_EQ(a.values(), b.values()) << type;
     own.center_x = 5;  // only the row centre from the window
     TestMap c(Window{2, 3, 7, 6}, 50);
-    ASSERT_EQ(remove_surface(c.map, c.map.window, own), NO_ERROR);
+    ASSERT_EQ(remove_region(c.map, c.map.window, own), NO_ERROR);
     EXPECT_EQ(a.values(), c.values()) << type;
   }
 }
@@ -116,8 +120,8 @@ TEST(RemoveSurface, FitOverOneWindowContinuesOverALargerOne) {
   }
   const Window corner{2, 1, 12, 9};
   SurfaceFit fit{};
-  ASSERT_EQ(fit_surface(t.map, &corner, sphere, &fit, nullptr), NO_ERROR);
-  ASSERT_EQ(remove_surface(t.map, t.map.window, fit), NO_ERROR);
+  ASSERT_EQ(fit_region(t.map, &corner, sphere, &fit), NO_ERROR);
+  ASSERT_EQ(remove_region(t.map, t.map.window, fit), NO_ERROR);
   for (int32_t v : t.values()) EXPECT_EQ(v, 0);
 }
 
@@ -129,7 +133,7 @@ struct RefusalCase {
   ErrorCode rc;
 };
 
-SurfaceFit with(int32_t type, double offset, double linear, double quadratic) {
+SurfaceFit with(FitType type, double offset, double linear, double quadratic) {
   SurfaceFit f = make_fit(type, 4, 4);
   f.offset = offset;
   f.x_coef = f.y_coef = linear;
@@ -142,7 +146,7 @@ class Refusals : public testing::TestWithParam<RefusalCase> {};
 TEST_P(Refusals, LeaveTheMapUnchanged) {
   const RefusalCase& c = GetParam();
   TestMap t(Window{0, 0, 8, 8}, 5);
-  ASSERT_EQ(remove_surface(t.map, c.window, c.fit), c.rc);
+  ASSERT_EQ(remove_region(t.map, c.window, c.fit), c.rc);
   const bool unchanged = c.rc != NO_ERROR || c.window.width < 1;
   for (int32_t v : t.values()) EXPECT_EQ(v == 5, unchanged);
 }
@@ -154,8 +158,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 INSTANTIATE_TEST_SUITE_P(
     Fit, Refusals,
     testing::Values(
-        RefusalCase{"type_below_range", with(-1, 1, 0, 0), kMap, ERR_PARAM_OUT_OF_RANGE},
-        RefusalCase{"type_above_range", with(4, 1, 0, 0), kMap, ERR_PARAM_OUT_OF_RANGE},
+        RefusalCase{"type_below_range", with(FitType{-1}, 1, 0, 0), kMap, ERR_PARAM_OUT_OF_RANGE},
+        RefusalCase{"type_above_range", with(FitType{4}, 1, 0, 0), kMap, ERR_PARAM_OUT_OF_RANGE},
         RefusalCase{"window_beyond_map", with(piston, 1, 0, 0), Window{1, 0, 8, 8},
                     ERR_IMPROPER_WINDOW},
         RefusalCase{"empty_window_changes_nothing", with(piston, 1, 0, 0), Window{1, 1, 0, 3},
@@ -173,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
 // as it was; surfaces beyond 32 bits still subtract where the difference fits.
 TEST(RemoveSurface, DifferencesOutsideTheValidRangeKeepThePixel) {
   const struct {
-    int32_t type;
+    FitType type;
     double offset;
     double x_coef;
     int32_t value;
@@ -194,7 +198,7 @@ TEST(RemoveSurface, DifferencesOutsideTheValidRangeKeepThePixel) {
     SurfaceFit f = make_fit(c.type, 0, 0);
     f.offset = c.offset;
     f.x_coef = c.x_coef;
-    ASSERT_EQ(remove_surface(t.map, t.map.window, f), NO_ERROR);
+    ASSERT_EQ(remove_region(t.map, t.map.window, f), NO_ERROR);
     EXPECT_EQ(t.values()[0], c.want) << c.type << " " << c.offset << " " << c.value;
   }
 }
@@ -205,7 +209,7 @@ TEST(RemoveSurface, DifferencesOutsideTheValidRangeKeepThePixel) {
 // rounding, of a half; exact halves may go either way (they move away from the pair's integer
 // part). Everywhere else the two must agree exactly.
 struct LargeCase {
-  int32_t type;
+  FitType type;
   bool dyadic;  // coefficients with few fraction bits: no split loses anything
   int16_t center_x;
   int16_t center_y;
@@ -215,7 +219,7 @@ class FixedPointRemoval : public testing::TestWithParam<LargeCase> {};
 
 TEST_P(FixedPointRemoval, AgreesWithDoubleEvaluationExceptNearHalves) {
   const LargeCase& c = GetParam();
-  std::mt19937_64 rng(static_cast<uint64_t>(c.type * 10 + c.dyadic + c.center_y));
+  std::mt19937_64 rng(static_cast<uint64_t>(static_cast<int>(c.type) * 10 + c.dyadic + c.center_y));
   const Window map_window{-40, 30, 2000, 1100};
   TestMap t(map_window);
   fill_random(t, rng, -1000000, 1000000, 0.05);
@@ -239,7 +243,7 @@ TEST_P(FixedPointRemoval, AgreesWithDoubleEvaluationExceptNearHalves) {
     f.x2_coef = coef(5e-3, 11);
     f.y2_coef = coef(5e-3, 13);
   }
-  ASSERT_EQ(remove_surface(t.map, w, f), NO_ERROR);
+  ASSERT_EQ(remove_region(t.map, w, f), NO_ERROR);
 
   const double step_loss = (4.0 + w.width + w.height) * std::ldexp(1.0, -30);
   const double eps = std::numeric_limits<double>::epsilon();
@@ -294,7 +298,7 @@ TEST_P(FixedPointRemoval, AgreesWithDoubleEvaluationExceptNearHalves) {
 
 std::vector<LargeCase> large_cases() {
   std::vector<LargeCase> cases;
-  for (int32_t type = piston; type <= cylinder; ++type) {
+  for (FitType type : ALL_FIT_TYPES) {
     for (bool dyadic : {false, true}) {
       cases.push_back({type, dyadic, 950, 580});     // origin inside the window
       cases.push_back({type, dyadic, 12000, 9000});  // far outside: large coordinates
@@ -306,17 +310,17 @@ std::vector<LargeCase> large_cases() {
 INSTANTIATE_TEST_SUITE_P(Fit, FixedPointRemoval, testing::ValuesIn(large_cases()),
                          [](const testing::TestParamInfo<LargeCase>& info) {
                            const LargeCase& c = info.param;
-                           return "type" + std::to_string(c.type) +
+                           return "type" + std::to_string(static_cast<int>(c.type)) +
                                   (c.dyadic ? "_dyadic" : "_random") + "_centre" +
                                   std::to_string(c.center_x);
                          });
 
 // The kernels (closed-form plane spans, 32-bit lanes below 2^29, work over a part of the
 // window) against the scheme stepped pixel by pixel over the whole window: the same integers,
-// to the last pixel, for remove_surface and for remove_surface_padded on random windows and
-// parts. Dyadic coefficients put many pixels exactly on halves and on carry boundaries.
+// to the last pixel, for remove_surface over a whole window and over a random part of it in the
+// window's frame. Dyadic coefficients put many pixels exactly on halves and on carry boundaries.
 struct SchemeCase {
-  int32_t type;
+  FitType type;
   int bits;          // fraction bits of the coefficients; 0: random doubles
   double magnitude;  // of the offset; beyond 2^29 the kernels leave the 32-bit lanes
   int centre;        // 0: inside the window, 1: far outside it, 2: the window's own (-1)
@@ -331,14 +335,16 @@ class SchemeAgreement : public testing::TestWithParam<SchemeCase> {};
 
 TEST_P(SchemeAgreement, KernelsSubtractTheIntegersOfTheSteppedScheme) {
   const SchemeCase& c = GetParam();
-  std::mt19937_64 rng(static_cast<uint64_t>(c.type * 1000 + c.bits * 10 + c.centre) +
-                      static_cast<uint64_t>(c.magnitude));
+  std::mt19937_64 rng(
+      static_cast<uint64_t>(static_cast<int>(c.type) * 1000 + c.bits * 10 + c.centre) +
+      static_cast<uint64_t>(c.magnitude));
   std::uniform_real_distribution<double> u(-1, 1);
   auto coef = [&](double scale) {
     const double v = u(rng) * scale;
     return c.bits == 0 ? v : std::round(std::ldexp(v, c.bits)) / std::ldexp(1.0, c.bits);
   };
   auto draw = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  SurfaceWorkspace ws;  // one for every trial, as the run keeps one
   for (int trial = 0; trial < 12; ++trial) {
     const Window w{static_cast<int16_t>(draw(-50, 50)), static_cast<int16_t>(draw(-50, 50)),
                    static_cast<int16_t>(draw(1, 300)), static_cast<int16_t>(draw(1, 120))};
@@ -376,19 +382,20 @@ TEST_P(SchemeAgreement, KernelsSubtractTheIntegersOfTheSteppedScheme) {
     std::vector<int32_t> want = whole.values();
     subtract_reference::remove(want, w, f);
     TestMap full(whole);
-    ASSERT_EQ(remove_surface(full.map, w, f), NO_ERROR);
+    ASSERT_EQ(remove_region(full.map, w, f), NO_ERROR);
     ASSERT_EQ(full.values(), want) << "remove_surface, trial " << trial;
-    ASSERT_EQ(remove_surface_padded(inner.map, w, f), NO_ERROR);
+    ASSERT_EQ(remove_surface(map_view(inner.map), w, f, ws), NO_ERROR);
     for (int py = part.y; py < part.y + part.height; ++py)
       for (int px = part.x; px < part.x + part.width; ++px)
         ASSERT_EQ(inner.at(px, py), want[static_cast<size_t>((py - w.y) * w.width + (px - w.x))])
-            << "remove_surface_padded, trial " << trial << " at " << px << "," << py;
+            << "remove_surface in the frame, trial " << trial << " at " << px << "," << py;
   }
+  surface_workspace_free(ws);
 }
 
 std::vector<SchemeCase> scheme_cases() {
   std::vector<SchemeCase> cases;
-  for (int32_t type = piston; type <= cylinder; ++type)
+  for (FitType type : ALL_FIT_TYPES)
     for (int bits : {0, 2, 6})
       for (double magnitude : {1e5, 3e9})
         for (int centre : {0, 1, 2}) cases.push_back({type, bits, magnitude, centre});
@@ -398,14 +405,14 @@ std::vector<SchemeCase> scheme_cases() {
 INSTANTIATE_TEST_SUITE_P(Fit, SchemeAgreement, testing::ValuesIn(scheme_cases()),
                          [](const testing::TestParamInfo<SchemeCase>& info) {
                            const SchemeCase& c = info.param;
-                           return "type" + std::to_string(c.type) + "_bits" +
+                           return "type" + std::to_string(static_cast<int>(c.type)) + "_bits" +
                                   std::to_string(c.bits) +
                                   (c.magnitude > 1e9 ? "_wide" : "_narrow") + "_centre" +
                                   std::to_string(c.centre);
                          });
 
-// The padded entry's own checks, each leaving the map unchanged.
-TEST(RemoveSurfacePadded, RefusesWhatTheCallOverThePaddedMapRefuses) {
+// The frame's own checks, each leaving the view unchanged.
+TEST(RemoveSurface, RefusesWhatTheCallOverThePaddedMapRefuses) {
   const struct {
     SurfaceFit fit;
     Window window;
@@ -413,12 +420,24 @@ TEST(RemoveSurfacePadded, RefusesWhatTheCallOverThePaddedMapRefuses) {
   } cases[] = {
       {with(plane, 1, 0.5, 0), Window{0, 0, 0, 5}, ERR_IMPROPER_WINDOW},  // no width
       {with(plane, 1, 0.5, 0), Window{3, 0, 8, 8}, ERR_IMPROPER_WINDOW},  // map sticks out
-      {with(5, 1, 0.5, 0), Window{0, 0, 8, 8}, ERR_PARAM_OUT_OF_RANGE},
+      {with(FitType{5}, 1, 0.5, 0), Window{0, 0, 8, 8}, ERR_PARAM_OUT_OF_RANGE},
       {with(sphere, 0, 0, 1e40), Window{-5, -5, 20, 20}, ERR_FP_OVERFLOW},
   };
   for (const auto& c : cases) {
     TestMap t(Window{1, 1, 4, 4}, 5);
-    EXPECT_EQ(remove_surface_padded(t.map, c.window, c.fit), c.rc);
+    SurfaceWorkspace ws;
+    EXPECT_EQ(remove_surface(map_view(t.map), c.window, c.fit, ws), c.rc);
+    for (int32_t v : t.values()) EXPECT_EQ(v, 5);
+    surface_workspace_free(ws);
+  }
+}
+
+// A workspace that cannot grow fails the sphere and cylinder, leaving the map unchanged.
+TEST(RemoveSurface, WorkspaceThatCannotGrowIsReported) {
+  for (FitType type : {sphere, cylinder}) {
+    TestMap t(Window{0, 0, 9, 4}, 5);
+    FailingAllocator fail(1);
+    EXPECT_EQ(remove_region(t.map, t.map.window, with(type, 1, 0.5, 0.25)), ERR_NO_MEM);
     for (int32_t v : t.values()) EXPECT_EQ(v, 5);
   }
 }

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "maps/map_view.h"
 #include "support/failing_allocator.h"
 
 namespace harnix {
@@ -187,7 +188,7 @@ TEST(MapResize, Table) {
     m.window = {0, 0, 4, 4};
     ASSERT_EQ(NO_ERROR, map_alloc(m));
     int32_t* block = m.matrix;
-    EXPECT_EQ(c.rc, map_resize(m, c.to, c.keep)) << c.name;
+    EXPECT_EQ(c.rc, map_resize(m, c.to, ResizeOptions{.reuse_larger = c.keep})) << c.name;
     EXPECT_EQ(c.size, m.size) << c.name;
     EXPECT_EQ(c.same_block, m.matrix == block) << c.name;
     EXPECT_EQ(c.size == 0, m.matrix == nullptr) << c.name;
@@ -204,7 +205,7 @@ TEST(MapResize, FailureLeavesNoStorageAndTheOldWindow) {
   m.window = {0, 0, 2, 2};
   ASSERT_EQ(NO_ERROR, map_alloc(m));
   FailingAllocator fail(1);
-  EXPECT_EQ(ERR_NO_MEM, map_resize(m, {0, 0, 3, 3}, true));
+  EXPECT_EQ(ERR_NO_MEM, map_resize(m, {0, 0, 3, 3}, ResizeOptions{.reuse_larger = true}));
   EXPECT_EQ(nullptr, m.matrix);
   EXPECT_EQ(0u, m.size);
   EXPECT_EQ(2, m.window.width);
@@ -214,7 +215,7 @@ TEST(MapResize, FailureLeavesNoStorageAndTheOldWindow) {
 TEST(MapResize, RecordWithoutStorageAllocates) {
   PhaseMap m{};
   m.size = 1000;  // stale: no matrix means no storage whatever size says
-  EXPECT_EQ(NO_ERROR, map_resize(m, {0, 0, 3, 3}, true));
+  EXPECT_EQ(NO_ERROR, map_resize(m, {0, 0, 3, 3}, ResizeOptions{.reuse_larger = true}));
   ASSERT_NE(nullptr, m.matrix);
   EXPECT_EQ(9u, m.size);
   map_free(m);
@@ -225,7 +226,7 @@ TEST(MapFill, FillsTheWindowOnlyAndNeverPastTheStorage) {
   m.window = {0, 0, 4, 4};
   ASSERT_EQ(NO_ERROR, map_alloc(m));
   map_fill(m, 7);
-  ASSERT_EQ(NO_ERROR, map_resize(m, {0, 0, 2, 3}, true));
+  ASSERT_EQ(NO_ERROR, map_resize(m, {0, 0, 2, 3}, ResizeOptions{.reuse_larger = true}));
   map_fill(m, PHASE_INVALID);
   for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(i < 6 ? PHASE_INVALID : 7, m.matrix[i]) << i;
   m.window = {0, 0, -2, -3};  // a positive product of negatives fills nothing
@@ -251,7 +252,7 @@ TEST(MapFill, FillsTheWindowOnlyAndNeverPastTheStorage) {
   map_free(c);
 }
 
-TEST(MapPointAndRows, AddressPixelsRowMajor) {
+TEST(MapPointAndViews, AddressPixelsRowMajor) {
   PhaseMap m{};
   m.window = {10, 20, 5, 4};
   ASSERT_EQ(NO_ERROR, map_alloc(m));
@@ -259,30 +260,40 @@ TEST(MapPointAndRows, AddressPixelsRowMajor) {
   EXPECT_EQ(m.matrix + 2 * 5 + 3, map_point(m, 13, 22));
   EXPECT_EQ(m.matrix + 19, map_point(m, 14, 23));
 
-  std::vector<int32_t*> rows(MAX_MAP_ROWS, nullptr);
-  const Window sub = {11, 21, 3, 2};
-  map_rows(m, &sub, rows.data());
-  EXPECT_EQ(map_point(m, 11, 21), rows[0]);
-  EXPECT_EQ(map_point(m, 11, 22), rows[1]);
-  EXPECT_EQ(nullptr, rows[2]);  // only `height` entries
-
-  map_rows(m, nullptr, rows.data());
-  for (int r = 0; r < 4; ++r) EXPECT_EQ(m.matrix + 5 * r, rows[r]);
-
-  rows.assign(MAX_MAP_ROWS, nullptr);
-  const Window flat = {12, 23, 2, 0};
-  map_rows(m, &flat, rows.data());
-  EXPECT_EQ(map_point(m, 12, 23), rows[0]);  // entry 0 even for a height of 0
-  EXPECT_EQ(nullptr, rows[1]);
+  const PhaseView whole = map_view(m);
+  EXPECT_EQ(m.matrix + 15, whole.row(3));
+  PhaseView sub{};
+  ASSERT_EQ(NO_ERROR, region_view(m, Window{11, 21, 3, 2}, &sub));
+  EXPECT_EQ(map_point(m, 11, 21), sub.row(0));
+  EXPECT_EQ(map_point(m, 11, 22), sub.row(1));
+  EXPECT_EQ(5, sub.stride);
+  // Regions without pixels inside the map are views of nothing; past its last row or column
+  // they are refused.
+  for (const Window w : {Window{12, 23, 2, 0}, Window{14, 20, 0, 4}}) {
+    ASSERT_EQ(NO_ERROR, region_view(m, w, &sub));
+    EXPECT_FALSE(sub.has_pixels());
+  }
+  // Refused, *out untouched: regions beyond the map, and a map without storage for its window.
+  sub.stride = -1;
+  for (const Window w : {Window{11, 21, 5, 2}, Window{10, 24, 5, 0}, Window{15, 20, 0, 4}}) {
+    EXPECT_EQ(ERR_IMPROPER_WINDOW, region_view(m, w, &sub));
+  }
+  PhaseMap bare = m;
+  bare.matrix = nullptr;
+  ConstPhaseView view{};
+  view.stride = -1;
+  EXPECT_EQ(ERR_IMPROPER_WINDOW, region_view(bare, m.window, &view));
+  bare = m;
+  bare.window.width = 0;
+  EXPECT_EQ(ERR_IMPROPER_WINDOW, region_view(bare, bare.window, &view));
+  EXPECT_EQ(-1, sub.stride);
+  EXPECT_EQ(-1, view.stride);
   map_free(m);
 
   CountMap c{};
   c.window = {-3, -2, 4, 3};
   ASSERT_EQ(NO_ERROR, map_alloc(c));
   EXPECT_EQ(c.matrix + 4 + 2, map_point(c, -1, -1));
-  std::vector<int16_t*> count_rows(3);
-  map_rows(c, nullptr, count_rows.data());
-  EXPECT_EQ(c.matrix + 8, count_rows[2]);
   map_free(c);
 }
 

@@ -6,6 +6,8 @@ namespace harnix {
 
 namespace {
 
+using enum WindowRelation;
+
 struct RelationCase {
   const char* name;
   Window a;

@@ -47,7 +47,8 @@ inline int fit_y(const Window& w, int py) {
 }
 
 // Basis functions of a fit type in the order of the normal equations (unused entries 0).
-inline std::array<long double, 6> fit_basis(int32_t type, long double x, long double y) {
+inline std::array<long double, 6> fit_basis(FitType type, long double x, long double y) {
+  using enum FitType;
   switch (type) {
     case piston:
       return {1};
@@ -67,7 +68,7 @@ struct ReferenceSums {
   long double s = 0;
 };
 
-inline ReferenceSums reference_sums(const PhaseMap& map, const Window& w, int32_t type) {
+inline ReferenceSums reference_sums(const PhaseMap& map, const Window& w, FitType type) {
   const int n = fit_term_count(type);
   ReferenceSums r{std::vector<long double>(static_cast<size_t>(n * n)),
                   std::vector<long double>(static_cast<size_t>(n)), 0};

@@ -250,7 +250,8 @@ ErrorCode write_result(const RunSettings& settings, const char* name, bool is_av
   Window w{};
   ErrorCode rc = result_window(run.maps.work_phase, is_average, &w);
   if (rc != NO_ERROR) return rc;
-  if ((rc = map_resize(run.input_map, w, true)) != NO_ERROR) return rc;
+  if ((rc = map_resize(run.input_map, w, ResizeOptions{.reuse_larger = true})) != NO_ERROR)
+    return rc;
   if ((rc = phase_map_copy_window(run.maps.work_phase, w, run.input_map, w)) != NO_ERROR) return rc;
   if (settings.Verbose) report_result_window(prefix, w);
   set_comment(out, comment_format, n_inputs);

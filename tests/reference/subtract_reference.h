@@ -65,6 +65,7 @@ inline void remove(std::vector<int32_t>& values, const Window& window, const Sur
   auto at = [&](int32_t c, int32_t r) -> int32_t& {
     return values[size_t(r) * size_t(cols) + size_t(c)];
   };
+  using enum FitType;
   if (fit.type == piston) {
     const double o = fit.offset;
     const int64_t r = static_cast<int64_t>(o > 0 ? std::trunc(o + 0.5) : std::trunc(o - 0.5));

@@ -12,6 +12,7 @@
 #include "fit/remove.h"
 #include "fit/robust_plane.h"
 #include "fit/surface_value.h"
+#include "maps/map_view.h"
 
 namespace harnix {
 
@@ -56,12 +57,21 @@ bool level_map(const PhaseMap& map, Levelling level, std::vector<double>* values
   values->clear();
   SurfaceFit fit{};
   if (level != LEVEL_NONE) {
-    // The explicit window makes a map of zero width or height fail as an improper window.
-    const ErrorCode rc =
-        level == LEVEL_ROBUST
-            ? fit_robust_plane(map, &map.window, &fit, ROBUST_PLANE_BINS)
-            : fit_surface(map, &map.window, static_cast<int32_t>(level - LEVEL_PISTON), &fit,
-                          nullptr);
+    // The map's own window as a region makes a map of zero width or height fail as an improper
+    // window.
+    ErrorCode rc = NO_ERROR;
+    if (level == LEVEL_ROBUST) {
+      rc = fit_robust_plane(map, &map.window, &fit, ROBUST_PLANE_BINS);
+    } else {
+      ConstPhaseView view{};
+      SurfaceWorkspace ws;
+      rc = region_view(map, map.window, &view);
+      if (rc == NO_ERROR) {
+        rc = fit_surface(view, map.window, static_cast<FitType>(level - LEVEL_PISTON), FitOptions{},
+                         ws, &fit);
+      }
+      surface_workspace_free(ws);
+    }
     if (rc != NO_ERROR) {
       *message = std::string("cannot be levelled by ") + levelling_name(level) + ": " +
                  fit_failure_text(rc);
