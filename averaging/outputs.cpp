@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "base/platform.h"
+#include "averaging/file_stamp.h"
 #include "datafile/file_name.h"
 #include "maps/fused_ops.h"
 
@@ -32,30 +32,26 @@ ErrorCode form_count(WorkingMaps& m, int16_t /*min_count*/) {
   return NO_ERROR;
 }
 
-constexpr OutputDescriptor OUTPUTS[] = {
-    {OutputKind::AVERAGE, "AvgOut", &RunSettings::AvgOutFile, "AvgOutFile", "Avg",
-     "Height average map computed from %d input data files", form_average},
-    {OutputKind::DEVIATION, "SdevOut", &RunSettings::SdevOutFile, "SdevOutFile", "Sdev",
-     "Height standard deviation map computed from %d input data files", form_deviation},
-    {OutputKind::COUNT, "CountOut", &RunSettings::CountOutFile, "CountOutFile", "Count",
-     "Input count map computed from %d input data files", form_count},
-};
-
-// The identity of an existing file; false when the name cannot be examined.
-bool identity_of(const char* name, FileIdentity* id) {
-  std::string platform_name;
-  return platform_file_name(name, &platform_name) && file_identity(platform_name.c_str(), id);
-}
-
-bool names_an_input(const char* output, const InputList& inputs) {
-  FileIdentity out;
-  if (!identity_of(output, &out)) return false;  // nothing there yet
-  for (const std::string& input : inputs.names) {
-    FileIdentity in;
-    if (identity_of(input.c_str(), &in) && in == out) return true;
+// The number of values rejected, where any input had a valid value.
+ErrorCode form_rejected(WorkingMaps& m, int16_t /*min_count*/) {
+  const std::size_t n = camera_pixels(m);
+  for (std::size_t i = 0; i < n; ++i) {
+    const int16_t r = m.rejected.matrix[i];
+    m.work.matrix[i] = m.count_avg.matrix[i] + r > 0 ? int32_t(r) : PHASE_INVALID;
   }
-  return false;
+  return NO_ERROR;
 }
+
+constexpr OutputDescriptor OUTPUTS[] = {
+    {OutputKind::AVERAGE, "AvgOut", &RunSettings::AvgOutFile, "AvgOutFile", true, "Avg",
+     "Height average map computed from %d input data files", form_average},
+    {OutputKind::DEVIATION, "SdevOut", &RunSettings::SdevOutFile, "SdevOutFile", true, "Sdev",
+     "Height standard deviation map computed from %d input data files", form_deviation},
+    {OutputKind::COUNT, "CountOut", &RunSettings::CountOutFile, "CountOutFile", true, "Count",
+     "Input count map computed from %d input data files", form_count},
+    {OutputKind::REJECTED, "RejectOut", &RunSettings::RejectOutFile, "RejectOutFile", false,
+     "Reject", "Rejected value count map computed from %d input data files", form_rejected},
+};
 
 bool create_empty(const char* name, const InputList& inputs) {
   if (names_an_input(name, inputs)) return false;
@@ -76,6 +72,16 @@ const char* create_empty_outputs(const RunSettings& settings, const InputList& i
     if (name != nullptr && !create_empty(name, inputs)) return name;
   }
   return nullptr;
+}
+
+bool names_an_input(const char* name, const InputList& inputs) {
+  FileStamp out;
+  if (!file_stamp(name, &out)) return false;  // nothing there yet
+  for (const std::string& input : inputs.names) {
+    FileStamp in;
+    if (file_stamp(input.c_str(), &in) && same_file(in, out)) return true;
+  }
+  return false;
 }
 
 }  // namespace harnix

@@ -19,6 +19,7 @@ enum class RunStep {
   NO_HEIGHT_DATA,     // an input has no phase map
   NO_VALID_DATA,      // an input has no valid value
   MISMATCHED_INPUT,   // an input's camera disagrees with the first's; detail: the attribute
+  INPUT_CHANGED,      // an input vanished or changed (size, time, identity) between passes
   ACCUMULATE,         // making the sums or adding an input to them failed; code says why
   EMPTY_AVERAGE,      // the average has no valid value
   WRITE_OUTPUT,       // forming or writing an output failed; code says why

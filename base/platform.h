@@ -61,9 +61,17 @@ struct FileIdentity {
   friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
-// The identity of the existing file `name` (UTF-8; symbolic links followed). False, leaving *id
+// What tells whether a file changed between two looks at it: its identity, size and time of last
+// modification (nanoseconds on POSIX systems, 100-nanosecond steps on Windows).
+struct FileStatus {
+  FileIdentity identity;
+  int64_t size = 0;
+  int64_t modified = 0;
+};
+
+// The status of the existing file `name` (UTF-8; symbolic links followed). False, leaving *status
 // alone, when there is no such file or it cannot be examined.
-bool file_identity(const char* name, FileIdentity* id);
+bool file_status(const char* name, FileStatus* status);
 
 // True when `name` (UTF-8) is an existing regular file, symbolic links followed; false for a
 // directory, a device or anything that cannot be examined.

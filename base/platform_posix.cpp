@@ -38,11 +38,12 @@ std::FILE* open_file_utf8(const char* name, const char* mode) {
   return std::fopen(name, mode);
 }
 
-bool file_identity(const char* name, FileIdentity* id) {
+bool file_status(const char* name, FileStatus* out) {
   struct stat status {};
   if (stat(name, &status) != 0) return false;
-  id->volume = uint64_t(status.st_dev);
-  id->file = uint64_t(status.st_ino);
+  out->identity = FileIdentity{uint64_t(status.st_dev), uint64_t(status.st_ino)};
+  out->size = int64_t(status.st_size);
+  out->modified = int64_t(status.st_mtim.tv_sec) * 1000000000 + int64_t(status.st_mtim.tv_nsec);
   return true;
 }
 

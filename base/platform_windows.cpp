@@ -105,11 +105,14 @@ std::FILE* open_file_utf8(const char* name, const char* mode) {
   return _wfopen(wide_name.c_str(), wide_mode.c_str());
 }
 
-bool file_identity(const char* name, FileIdentity* id) {
+bool file_status(const char* name, FileStatus* out) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!query_file(name, &info)) return false;
-  id->volume = info.dwVolumeSerialNumber;
-  id->file = uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  out->identity = FileIdentity{info.dwVolumeSerialNumber,
+                               uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+  out->size = int64_t(uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow);
+  out->modified = int64_t(uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32 |
+                          info.ftLastWriteTime.dwLowDateTime);
   return true;
 }
 

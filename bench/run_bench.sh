@@ -9,7 +9,9 @@
 # runs in alternation the reference loop and `harnix -AvgOut -SdevOut -CountOut` with
 # -SdevRemove None, Plane and Sphere, reporting medians and their ratios to the reference loop.
 # Last, the peak memory of each program for N = 10, 100 and 1000 inputs (the 640 x 480 files
-# named over and over). Extra synth options (for instance "--mixed --windows") can be given in
+# named over and over). Then, on the 1024 x 1024 set, rejection with one and three rounds, the
+# per-input report and the Plane and Robust removals, as ratios to the plain run (-SdevRemove
+# None) of the same rounds. Extra synth options (for instance "--mixed --windows") can be given in
 # SYNTH_OPTIONS; they name a separate data directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -70,6 +72,18 @@ for set in cam1024 cam640; do
     -- harnix-Plane $(harnix_args "$list" Plane) \
     -- harnix-Sphere $(harnix_args "$list" Sphere)
 done
+
+list=$data/cam1024/list.txt
+echo
+echo "== cam1024: rejection, the per-input report and the removals against the plain run"
+# shellcheck disable=SC2046
+"$bin/bench/harnix-whole-run" "$rounds" \
+  -- plain $(harnix_args "$list" None) \
+  -- reject-1-round $(harnix_args "$list" None) -Reject 3 \
+  -- reject-3-rounds $(harnix_args "$list" None) -Reject 3 -RejectIter 3 \
+  -- input-report $(harnix_args "$list" None) -InputReport "$out/report.csv" \
+  -- remove-Plane $(harnix_args "$list" Plane) \
+  -- remove-Robust $(harnix_args "$list" Robust)
 
 echo
 echo "== peak memory by N (640 x 480 camera)"

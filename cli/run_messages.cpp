@@ -3,6 +3,7 @@
 #include "averaging/averaging_run.h"
 #include "base/error_codes.h"
 #include "cli/console.h"
+#include "cli/progress_line.h"
 #include "cli/progress_report.h"
 
 namespace harnix {
@@ -40,6 +41,11 @@ void print_run_failure(const RunResult& result) {
                        result.detail);
       with_code = false;
       break;
+    case RunStep::INPUT_CHANGED:
+      print_error_line("%s\nERROR: Input file \"%s\" changed during the run\n", PROGRAM_NAME,
+                       file);
+      with_code = false;
+      break;
     case RunStep::EMPTY_AVERAGE:
       print_error_line("%s\nERROR: Height average map contains no valid data points\n",
                        PROGRAM_NAME);
@@ -54,7 +60,12 @@ void print_run_failure(const RunResult& result) {
 
 bool run_on_console(const RunSettings& settings, const InputList& inputs) {
   VerboseReport report;
-  const RunResult result = run_averaging(settings, inputs, settings.Verbose ? &report : nullptr);
+  ProgressLine progress(stderr);
+  RunObserver* observer = settings.Verbose        ? static_cast<RunObserver*>(&report)
+                          : stderr_is_terminal() ? &progress
+                                                 : nullptr;
+  const RunResult result = run_averaging(settings, inputs, observer);
+  progress.finish();
   print_run_failure(result);
   return result.ok();
 }

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "util/loaded_file.h"
-#include "util/output_file.h"
+#include "datafile/output_file.h"
 #include "util/preview.h"
 #include "util/report_page.h"
 
