@@ -73,7 +73,8 @@ void gather_kept(const double* __restrict x, const uint8_t* __restrict fate, std
   }
   for (std::size_t i = 0; i < n; ++i) {
     const bool kept = fate[i] == KEPT;
-    const double d = kept ? x[i] - ref[i] : 0.0;
+    const double difference = x[i] - ref[i];
+    const double d = kept ? difference : 0.0;
     s[i] += d;
     q[i] += d * d;
     c[i] = int16_t(c[i] + kept);
