@@ -55,7 +55,7 @@ constexpr OutputDescriptor OUTPUTS[] = {
 
 bool create_empty(const char* name, const InputList& inputs) {
   if (names_an_input(name, inputs)) return false;
-  std::FILE* f = open_file(name, "w");
+  std::FILE* f = open_file(name, "wb");
   if (f == nullptr) return false;
   return std::fclose(f) == 0;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/platform.h"
 #include "cli/console.h"
 
 namespace harnix {
@@ -72,7 +73,7 @@ void local_time_text(int32_t stamp, char* text, int text_bytes) {
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   const std::time_t t = stamp;
   std::tm local{};
-  if (localtime_r(&t, &local) == nullptr || local.tm_wday < 0 || local.tm_wday > 6 ||
+  if (!local_time(t, &local) || local.tm_wday < 0 || local.tm_wday > 6 ||
       local.tm_mon < 0 || local.tm_mon > 11) {
     std::snprintf(text, std::size_t(text_bytes), "(no local time for %d)\n", int(stamp));
     return;
