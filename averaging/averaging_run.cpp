@@ -66,6 +66,8 @@ struct RunState {
   int32_t pass;           // the pass over the inputs under way, from 1
   FileStamp* stamps;      // each input's after the first pass; only with more than one pass
   InputFigures* figures;  // each input's, for the report
+  RealMap average;        // the report's average, over the camera
+  ReportRows report_rows; // its scratch rows
   OutputFile report;      // the report's temporary file
   RunObserver* observer;  // never null
   RunResult result;
@@ -154,17 +156,17 @@ int16_t min_count_of(const RunSettings& settings) {
 bool create_maps(const RunSettings& settings, RunState& run) {
   const int16_t width = run.reference.CameraWidth;
   const int16_t height = run.reference.CameraHeight;
+  // Rejection and the report are refused before any allocation, as working_maps_create does for
+  // the plain run: the rejection counts and sums, and the report's average.
+  uint64_t per_pixel = RUN_BYTES_PER_CAMERA_PIXEL;
+  if (rejecting(settings))
+    per_pixel += sizeof(int16_t) + rejection_bytes_per_pixel(reject_rounds(settings));
+  if (settings.InputReportFile != nullptr) per_pixel += sizeof(double);
   ErrorCode rc = NO_ERROR;
-  if (rejecting(settings)) {
-    // Refused before any allocation, as working_maps_create does for the plain run.
-    const uint64_t per_pixel = RUN_BYTES_PER_CAMERA_PIXEL + sizeof(int16_t) +
-                               rejection_bytes_per_pixel(reject_rounds(settings));
-    if (width > 0 && height > 0)
-      rc = check_memory_need(uint64_t(width) * uint64_t(height) * per_pixel,
-                             memory_limit_bytes());
-    if (rc == NO_ERROR)
-      rc = rejection_create(run.rejection, width, height, settings.Reject, reject_rounds(settings));
-  }
+  if (width > 0 && height > 0)
+    rc = check_memory_need(uint64_t(width) * uint64_t(height) * per_pixel, memory_limit_bytes());
+  if (rc == NO_ERROR && rejecting(settings))
+    rc = rejection_create(run.rejection, width, height, settings.Reject, reject_rounds(settings));
   if (rc == NO_ERROR) {
     const SumsLayout layout{settings.SdevOutFile != nullptr,
                             removal_of(settings) != RemovalMode::NONE,
@@ -280,7 +282,15 @@ bool compare_inputs(const RunSettings& settings, const InputList& inputs, RunSta
   scale.metres_per_count =
       double(ref.IntfScaleFactor) * double(ref.WavelengthIn) / double(run.out_counts);
   scale.spacing_m = ref.CameraRes != 0.0f ? double(ref.CameraRes) : double(ref.PixelWidth);
-  const int16_t min_count = min_count_of(settings);
+  run.average.window = run.maps.camera;
+  const ErrorCode rc = map_alloc(run.average);
+  if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc);
+  const auto width = std::size_t(run.maps.camera.width);
+  run.report_rows.u = static_cast<double*>(mem_allocate(width * sizeof(double)));
+  run.report_rows.skip = static_cast<uint8_t*>(mem_allocate(width));
+  if (run.report_rows.u == nullptr || run.report_rows.skip == nullptr)
+    return fail(run, RunStep::ACCUMULATE, ERR_NO_MEM);
+  average_for_report(run.maps, min_count_of(settings), run.average);
   return next_pass(inputs, run, [&](int32_t i, const char*) {
     InputFigures& figures = run.figures[i];
     const PhaseMap& in = run.input_map;
@@ -288,7 +298,7 @@ bool compare_inputs(const RunSettings& settings, const InputList& inputs, RunSta
     figures.valid_pixels = 0;
     for (std::size_t p = 0; p < n; ++p) figures.valid_pixels += in.matrix[p] < PHASE_INVALID;
     const double f = phase_scale_factor(run.attributes, run.reference, run.out_counts);
-    compare_with_average(in, f, run.maps, min_count, scale, figures);
+    compare_with_average(in, f, run.average, scale, run.report_rows, figures);
     return true;
   });
 }
@@ -424,6 +434,7 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
   working_maps_init(run.maps);
   rejection_init(run.rejection);
   map_init(run.input_map);
+  map_init(run.average);
   run.out_code = settings.PhaseRes;
   if (settings.PhaseRes != PHASE_RES_FROM_INPUT) run.out_counts = phase_res_counts(settings.PhaseRes);
 
@@ -433,6 +444,9 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
   working_maps_free(run.maps);
   rejection_free(run.rejection);
   map_free(run.input_map);
+  map_free(run.average);
+  mem_release(run.report_rows.u);
+  mem_release(run.report_rows.skip);
   mem_release(run.stamps);
   mem_release(run.figures);
   return run.result;

@@ -37,7 +37,7 @@ ErrorCode remove_best_fit_from(WorkingMaps& maps, PhaseMap& input, int32_t mode)
   PhaseMap& field = maps.work;
   map_fill(field, PHASE_INVALID);
   rc = phase_map_copy_window(input, input.window, field, input.window);
-  if (rc == NO_ERROR) rc = remove_best_fit(field, mode, nullptr);
+  if (rc == NO_ERROR) rc = remove_best_fit(field, mode, nullptr, maps.robust);
   if (rc == NO_ERROR) rc = phase_map_copy_window(field, input.window, input, input.window);
   return rc == ERR_NO_MEM ? rc : NO_ERROR;
 }

@@ -19,6 +19,7 @@ void working_maps_init(WorkingMaps& maps) {
   maps.with_deviation = false;
   maps.separate_deviation = false;
   maps.surface = SurfaceWorkspace{};
+  maps.robust = SurfaceWorkspace{};
 }
 
 namespace {
@@ -84,6 +85,7 @@ void working_maps_free(WorkingMaps& maps) {
   map_free(maps.sum_sq);
   map_free(maps.rejected);
   surface_workspace_free(maps.surface);
+  surface_workspace_free(maps.robust);
   maps.separate_deviation = false;
 }
 

@@ -32,6 +32,7 @@ struct WorkingMaps {
   bool with_deviation;
   bool separate_deviation;
   SurfaceWorkspace surface;  // working storage of the surface removal
+  SurfaceWorkspace robust;   // the robust plane's scratch maps
 };
 
 // Bytes the run holds at most per camera pixel: three double maps, two 16-bit count maps and
