@@ -16,7 +16,7 @@ namespace harnix {
 
 namespace {
 
-constexpr int16_t kSide = 2048;
+constexpr int16_t SIDE = 2048;
 
 // A scratch directory holding one written file, made on first use and removed at exit.
 struct Scratch {
@@ -30,7 +30,7 @@ struct Scratch {
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
     dir = pattern;
     input = (dir / "input.dat").string();
-    map.window = {0, 0, kSide, kSide};
+    map.window = {0, 0, SIDE, SIDE};
     if (map_alloc(map) != NO_ERROR) std::abort();
     for (uint32_t i = 0; i < map.size; ++i) map.matrix[i] = int32_t(i * 2654435761u) >> 6;
     DataAttributes attributes{};

@@ -16,23 +16,23 @@ namespace harnix {
 
 namespace {
 
-constexpr int16_t kSide = 2048;
+constexpr int16_t SIDE = 2048;
 
 // A noisy tilted plane with a raised block and a few invalid pixels, made once.
 const PhaseMap& test_map() {
   static PhaseMap map = [] {
     PhaseMap m;
     map_init(m);
-    m.window = Window{0, 0, kSide, kSide};
+    m.window = Window{0, 0, SIDE, SIDE};
     if (map_alloc(m) != NO_ERROR) std::abort();
     std::mt19937 rng(42);
-    for (int r = 0; r < kSide; ++r) {
-      for (int c = 0; c < kSide; ++c) {
+    for (int r = 0; r < SIDE; ++r) {
+      for (int c = 0; c < SIDE; ++c) {
         const int noise = static_cast<int>(rng() % 41) - 20;
         const int step = c > 1200 && r > 900 ? 40000 : 0;
         int32_t v = static_cast<int32_t>(std::lround(3.3 * c - 1.7 * r)) + noise + step;
         if (rng() % 1000 == 0) v = PHASE_INVALID;
-        m.matrix[static_cast<std::size_t>(r) * kSide + c] = v;
+        m.matrix[static_cast<std::size_t>(r) * SIDE + c] = v;
       }
     }
     return m;
@@ -43,7 +43,7 @@ const PhaseMap& test_map() {
 PhaseMap scratch_map() {
   PhaseMap m;
   map_init(m);
-  m.window = Window{0, 0, kSide, kSide};
+  m.window = Window{0, 0, SIDE, SIDE};
   if (map_alloc(m) != NO_ERROR) std::abort();
   return m;
 }

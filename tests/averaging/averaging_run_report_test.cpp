@@ -49,19 +49,19 @@ TEST_P(RunFailureTest, ReportsItsMessageAndLeavesOutputsEmpty) {
   }
 }
 
-const std::string kGood = encode_test_file(full_field(2, 1, {1, 2}));
-const std::string kLeftOnly = encode_test_file(full_field(2, 1, {1, X}));
-const std::string kRightOnly = encode_test_file(full_field(2, 1, {X, 2}));
+const std::string GOOD = encode_test_file(full_field(2, 1, {1, 2}));
+const std::string LEFT_ONLY = encode_test_file(full_field(2, 1, {1, X}));
+const std::string RIGHT_ONLY = encode_test_file(full_field(2, 1, {X, 2}));
 
 INSTANTIATE_TEST_SUITE_P(
     Messages, RunFailureTest,
     ::testing::Values(
         FailureCase{"OutputCannotBeCreated",
-                    {{"1.dat", kGood}},
+                    {{"1.dat", GOOD}},
                     {"-AvgOut", "a.dat", "-SdevOut", "no/such/dir/s.dat", "1.dat"},
                     error_lines({"Cannot create output file \"no/such/dir/s.dat\""})},
         FailureCase{"NotADataFile",
-                    {{"1.dat", kGood}, {"bad.dat", std::string(900, 'x')}},
+                    {{"1.dat", GOOD}, {"bad.dat", std::string(900, 'x')}},
                     {"-AvgOut", "a.dat", "1.dat", "bad.dat"},
                     error_lines({"Error reading input file \"bad.dat\"", "ERR_NOT_A_DATA_FILE"})},
         FailureCase{"ShortFile",
@@ -86,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
                 error_lines({"ERR_IMPROPER_WINDOW"})},
         FailureCase{
             "NoPhaseBlock",
-            {{"1.dat", kGood},
+            {{"1.dat", GOOD},
              {"n.dat", encode_test_file(with(full_field(2, 1, {}),
                                              [](MeasurementFile& f) { f.has_phase = false; }))}},
             {"-AvgOut", "a.dat", "1.dat", "n.dat"},
@@ -96,11 +96,11 @@ INSTANTIATE_TEST_SUITE_P(
                     {"-SdevOut", "s.dat", "v.dat"},
                     error_lines({"Input file \"v.dat\" contains no valid data points"})},
         FailureCase{"AverageAllDropouts",
-                    {{"l.dat", kLeftOnly}, {"r.dat", kRightOnly}},
+                    {{"l.dat", LEFT_ONLY}, {"r.dat", RIGHT_ONLY}},
                     {"-AvgOut", "a.dat", "-CountOut", "c.dat", "l.dat", "r.dat"},
                     error_lines({"Height average map contains no valid data points"})},
         FailureCase{"DeviationAllDropouts",
-                    {{"l.dat", kLeftOnly}, {"r.dat", kRightOnly}},
+                    {{"l.dat", LEFT_ONLY}, {"r.dat", RIGHT_ONLY}},
                     {"-SdevOut", "s.dat", "-CountOut", "c.dat", "l.dat", "r.dat"},
                     error_lines({"ERR_ALL_BAD_DATA"})},
         FailureCase{"WindowLeftOfCamera",
@@ -110,16 +110,16 @@ INSTANTIATE_TEST_SUITE_P(
                     error_lines({"ERR_IMPROPER_WINDOW"})},
         // Emptying an output that is also an input would destroy it before it is read.
         FailureCase{"OutputIsAnInput",
-                    {{"1.dat", kGood}, {"2.dat", kGood}},
+                    {{"1.dat", GOOD}, {"2.dat", GOOD}},
                     {"-Overwrite", "-CountOut", "2.dat", "1.dat", "2.dat"},
                     error_lines({"Cannot create output file \"2.dat\""})}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 TEST_F(RunDirectory, OutputNamingAnInputLeavesTheInputIntact) {
-  write_file_bytes(path("1.dat"), kGood);
-  write_file_bytes(path("2.dat"), kGood);
+  write_file_bytes(path("1.dat"), GOOD);
+  write_file_bytes(path("2.dat"), GOOD);
   EXPECT_EQ(1, harnix({"-Overwrite", "-AvgOut", "1.dat", "1.dat", "2.dat"}).status);
-  EXPECT_EQ(kGood, read_file_bytes(path("1.dat")));
+  EXPECT_EQ(GOOD, read_file_bytes(path("1.dat")));
 }
 
 TEST_F(RunDirectory, CameraTooLargeForThisMachineIsRefusedBeforeAllocating) {

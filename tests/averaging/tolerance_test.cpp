@@ -22,8 +22,8 @@ TEST_P(ToleranceTest, FivePercentOfTheMean) {
       << c.reference << " against " << c.value;
 }
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
+constexpr double INFINITE_VALUE = std::numeric_limits<double>::infinity();
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ToleranceTest,
@@ -35,8 +35,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ToleranceCase{1e-9, 0.0, false},
                       ToleranceCase{-39.0, -41.0, true},  // negative values keep their distance
                       ToleranceCase{-3.0, 1.0, false},    // opposite signs never agree by sign
-                      ToleranceCase{kNaN, 1.0, false}, ToleranceCase{1.0, kNaN, false},
-                      ToleranceCase{kInf, 1.0, false}, ToleranceCase{kInf, kInf, true}));
+                      ToleranceCase{NOT_A_NUMBER, 1.0, false}, ToleranceCase{1.0, NOT_A_NUMBER, false},
+                      ToleranceCase{INFINITE_VALUE, 1.0, false}, ToleranceCase{INFINITE_VALUE, INFINITE_VALUE, true}));
 
 }  // namespace
 

@@ -15,15 +15,15 @@ namespace harnix {
 
 namespace {
 
-const std::vector<int32_t> kPhase = {1, -2, 0x7FFFFFF8, 0x12345678, -0x12345678, 2147483639};
-const std::vector<uint16_t> kIntensity = {0, 1, 0x8000, 0xFFFF, 0x1234, 7, 8, 9};
+const std::vector<int32_t> PHASE = {1, -2, 0x7FFFFFF8, 0x12345678, -0x12345678, 2147483639};
+const std::vector<uint16_t> INTENSITY = {0, 1, 0x8000, 0xFFFF, 0x1234, 7, 8, 9};
 
 // A 4096-byte-header file with two 2x2 intensity planes at (1, 2) and a 3x2 phase map at
 // (10, 20).
 TestFile full_file(uint32_t magic = 0x881B0371) {
   TestFile f = TestFile::with_header(magic);
-  f.add_intensity(1, 2, 2, 2, 2, 255, kIntensity);
-  f.add_phase(10, 20, 3, 2, kPhase);
+  f.add_intensity(1, 2, 2, 2, 2, 255, INTENSITY);
+  f.add_phase(10, 20, 3, 2, PHASE);
   return f;
 }
 
@@ -97,10 +97,10 @@ TEST_F(ReaderTest, ReadsWindowsValuesAndAttributes) {
   EXPECT_EQ(2, intensity_.n_buckets);
   EXPECT_EQ(255, intensity_.range);
   ASSERT_EQ(8u, intensity_.size);
-  EXPECT_EQ(kIntensity, std::vector<uint16_t>(intensity_.matrix, intensity_.matrix + 8));
+  EXPECT_EQ(INTENSITY, std::vector<uint16_t>(intensity_.matrix, intensity_.matrix + 8));
   EXPECT_EQ((std::vector<int>{10, 20, 3, 2}), window_of(phase_.window));
   ASSERT_EQ(6u, phase_.size);
-  EXPECT_EQ(kPhase, std::vector<int32_t>(phase_.matrix, phase_.matrix + 6));
+  EXPECT_EQ(PHASE, std::vector<int32_t>(phase_.matrix, phase_.matrix + 6));
 }
 
 TEST_F(ReaderTest, ShortHeaderLeavesExtendedAttributesZeroAndNoMemo) {
@@ -109,7 +109,7 @@ TEST_F(ReaderTest, ShortHeaderLeavesExtendedAttributesZeroAndNoMemo) {
   ASSERT_EQ(NO_ERROR, read(f));
   EXPECT_EQ(0.0f, attributes_.ZoomMag);
   EXPECT_EQ(0, attributes_.other[898]);
-  EXPECT_EQ(kPhase, std::vector<int32_t>(phase_.matrix, phase_.matrix + 6));
+  EXPECT_EQ(PHASE, std::vector<int32_t>(phase_.matrix, phase_.matrix + 6));
 }
 
 TEST_F(ReaderTest, HeaderSizeFollowsTheMagicAlone) {
@@ -117,13 +117,13 @@ TEST_F(ReaderTest, HeaderSizeFollowsTheMagicAlone) {
   f.set16(4, 1);    // header_format says 1
   f.set32(6, 834);  // header_size says 834
   ASSERT_EQ(NO_ERROR, read(f));
-  EXPECT_EQ(kPhase, std::vector<int32_t>(phase_.matrix, phase_.matrix + 6));
+  EXPECT_EQ(PHASE, std::vector<int32_t>(phase_.matrix, phase_.matrix + 6));
 }
 
 // Optional parts: a block whose map is not asked for is skipped, and the next one is still found.
 TEST_F(ReaderTest, SkipsBlocksNotAskedFor) {
   ASSERT_EQ(NO_ERROR, read(full_file(), false, true));
-  EXPECT_EQ(kPhase, std::vector<int32_t>(phase_.matrix, phase_.matrix + 6));
+  EXPECT_EQ(PHASE, std::vector<int32_t>(phase_.matrix, phase_.matrix + 6));
   ASSERT_EQ(NO_ERROR, read(full_file(), true, false));
   EXPECT_EQ(8u, intensity_.size);
   const std::string p = dir_.write("only.dat", full_file().bytes);
@@ -191,7 +191,7 @@ TEST_F(ReaderTest, ShortPhaseByteCountStillReadsTheWholeWindow) {
   TestFile f = full_file();
   f.set32(72, 4);  // phase byte count 4 for a 3x2 window
   ASSERT_EQ(NO_ERROR, read(f));
-  EXPECT_EQ(kPhase, std::vector<int32_t>(phase_.matrix, phase_.matrix + 6));
+  EXPECT_EQ(PHASE, std::vector<int32_t>(phase_.matrix, phase_.matrix + 6));
 }
 
 // One damaged file per error code: each row damages the good file and names the answer.
@@ -218,7 +218,7 @@ TEST_P(DamagedFileTest, AnswersItsCodeAndReleasesTheMaps) {
   EXPECT_EQ(0u, phase_.size);
 }
 
-const DamageCase kDamage[] = {
+const DamageCase DAMAGE[] = {
     {"empty", [](TestFile& f) { f.truncate(0); }, ERR_PREMATURE_EOF},
     {"three_bytes", [](TestFile& f) { f.truncate(3); }, ERR_PREMATURE_EOF},
     {"zero_magic", [](TestFile& f) { f.set32(0, 0); }, ERR_NOT_A_DATA_FILE},
@@ -252,7 +252,7 @@ const DamageCase kDamage[] = {
      ERR_CORRUPT_DATA_FILE, false},
 };
 
-INSTANTIATE_TEST_SUITE_P(Reader, DamagedFileTest, ::testing::ValuesIn(kDamage),
+INSTANTIATE_TEST_SUITE_P(Reader, DamagedFileTest, ::testing::ValuesIn(DAMAGE),
                          [](const auto& info) { return std::string(info.param.defect); });
 
 TEST_F(ReaderTest, MissingFileCannotBeOpened) {
@@ -318,7 +318,7 @@ TEST_F(ReaderTest, ReadsFromAPipe) {
   EXPECT_EQ(NO_ERROR, read_data_stream(stream, nullptr, &attributes_, nullptr, &phase_));
   writer.join();
   std::fclose(stream);
-  EXPECT_EQ(kPhase, std::vector<int32_t>(phase_.matrix, phase_.matrix + 6));
+  EXPECT_EQ(PHASE, std::vector<int32_t>(phase_.matrix, phase_.matrix + 6));
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ struct VariantCase {
   uint32_t size;
 };
 
-const VariantCase kVariants[] = {
+const VariantCase VARIANTS[] = {
     {"normal", [](DataAttributes& a) { a.PhaseRes = 1; }, 0x881B036F, 1, 834},
     {"negative_res", [](DataAttributes& a) { a.PhaseRes = -1; }, 0x881B036F, 1, 834},
     {"super", [](DataAttributes& a) { a.PhaseRes = 2; }, 0x881B0370, 2, 834},
@@ -105,7 +105,7 @@ TEST_P(VariantTest, ChosenFromTheAttributes) {
   expect_phase_block(f, GetParam().size);
 }
 
-INSTANTIATE_TEST_SUITE_P(Writer, VariantTest, ::testing::ValuesIn(kVariants),
+INSTANTIATE_TEST_SUITE_P(Writer, VariantTest, ::testing::ValuesIn(VARIANTS),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WriterTest, NamedAttributesAtTheirOffsets) {

@@ -10,16 +10,16 @@ namespace harnix {
 
 namespace {
 
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float NOT_A_NUMBER = std::numeric_limits<float>::quiet_NaN();
+constexpr float INFINITE_VALUE = std::numeric_limits<float>::infinity();
 
-const char* const kNoCamera = "Camera width or height less than or equal to zero.";
-const char* const kNegativeRes = "Lateral resolution is less than zero.";
-const char* const kPixels = "Unequal camera pixel width and height.";
-const char* const kScale = "Interferometric scale factor less than or equal to zero.";
-const char* const kWavelength = "Wavelength-in less than or equal to zero.";
-const char* const kObliquity = "Obliquity factor less than or equal to zero.";
-const char* const kInconsistent = "Camera width or height inconsistent with data.";
+const char* const NO_CAMERA = "Camera width or height less than or equal to zero.";
+const char* const NEGATIVE_RES = "Lateral resolution is less than zero.";
+const char* const PIXELS = "Unequal camera pixel width and height.";
+const char* const SCALE = "Interferometric scale factor less than or equal to zero.";
+const char* const WAVELENGTH = "Wavelength-in less than or equal to zero.";
+const char* const OBLIQUITY = "Obliquity factor less than or equal to zero.";
+const char* const INCONSISTENT = "Camera width or height inconsistent with data.";
 
 DataAttributes good_attributes() {
   DataAttributes a{};
@@ -44,13 +44,13 @@ struct Case {
   bool camera_required = true;
 };
 
-const Case kCases[] = {
+const Case CASES[] = {
     {"good", [](DataAttributes&, PhaseMap&, IntensityMap&) {}, NO_ERROR, ""},
     {"camera_width_zero", [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.CameraWidth = 0; },
-     ERR_IMPROPER_WINDOW, kNoCamera},
+     ERR_IMPROPER_WINDOW, NO_CAMERA},
     {"camera_height_negative",
      [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.CameraHeight = -1; }, ERR_IMPROPER_WINDOW,
-     kNoCamera},
+     NO_CAMERA},
     // Not required: the size is cleared and the extents are no longer checked.
     {"camera_zero_not_required",
      [](DataAttributes& a, PhaseMap& p, IntensityMap&) {
@@ -62,44 +62,44 @@ const Case kCases[] = {
      NO_ERROR, ""},
     {"camera_res_negative",
      [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.CameraRes = -1e-9f; }, ERR_INVALID_PARAM,
-     kNegativeRes},
-    {"camera_res_nan", [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.CameraRes = kNaN; },
+     NEGATIVE_RES},
+    {"camera_res_nan", [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.CameraRes = NOT_A_NUMBER; },
      NO_ERROR, ""},
     {"resolution_before_pixels",
      [](DataAttributes& a, PhaseMap&, IntensityMap&) {
        a.CameraRes = -1;
        a.PixelHeight = 1;
      },
-     ERR_INVALID_PARAM, kNegativeRes},
+     ERR_INVALID_PARAM, NEGATIVE_RES},
     {"pixels_unequal", [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.PixelHeight = 7.5e-6f; },
-     ERR_INVALID_PARAM, kPixels},
+     ERR_INVALID_PARAM, PIXELS},
     {"pixels_nan",
-     [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.PixelWidth = a.PixelHeight = kNaN; },
-     ERR_INVALID_PARAM, kPixels},
+     [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.PixelWidth = a.PixelHeight = NOT_A_NUMBER; },
+     ERR_INVALID_PARAM, PIXELS},
     {"scale_zero", [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.IntfScaleFactor = 0; },
-     ERR_PARAM_OUT_OF_RANGE, kScale},
-    {"scale_nan", [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.IntfScaleFactor = kNaN; },
-     ERR_PARAM_OUT_OF_RANGE, kScale},
+     ERR_PARAM_OUT_OF_RANGE, SCALE},
+    {"scale_nan", [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.IntfScaleFactor = NOT_A_NUMBER; },
+     ERR_PARAM_OUT_OF_RANGE, SCALE},
     {"scale_infinite",
-     [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.IntfScaleFactor = kInf; },
-     ERR_PARAM_OUT_OF_RANGE, kScale},
+     [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.IntfScaleFactor = INFINITE_VALUE; },
+     ERR_PARAM_OUT_OF_RANGE, SCALE},
     {"wavelength_negative",
      [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.WavelengthIn = -1e-9f; },
-     ERR_PARAM_OUT_OF_RANGE, kWavelength},
-    {"wavelength_nan", [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.WavelengthIn = kNaN; },
-     ERR_PARAM_OUT_OF_RANGE, kWavelength},
+     ERR_PARAM_OUT_OF_RANGE, WAVELENGTH},
+    {"wavelength_nan", [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.WavelengthIn = NOT_A_NUMBER; },
+     ERR_PARAM_OUT_OF_RANGE, WAVELENGTH},
     {"wavelength_minus_infinity",
-     [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.WavelengthIn = -kInf; },
-     ERR_PARAM_OUT_OF_RANGE, kWavelength},
+     [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.WavelengthIn = -INFINITE_VALUE; },
+     ERR_PARAM_OUT_OF_RANGE, WAVELENGTH},
     {"obliquity_zero", [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.ObliquityFactor = 0; },
-     ERR_PARAM_OUT_OF_RANGE, kObliquity},
+     ERR_PARAM_OUT_OF_RANGE, OBLIQUITY},
     {"obliquity_infinite",
-     [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.ObliquityFactor = kInf; },
-     ERR_PARAM_OUT_OF_RANGE, kObliquity},
+     [](DataAttributes& a, PhaseMap&, IntensityMap&) { a.ObliquityFactor = INFINITE_VALUE; },
+     ERR_PARAM_OUT_OF_RANGE, OBLIQUITY},
     {"factors_ignored_without_phase",
      [](DataAttributes& a, PhaseMap& p, IntensityMap&) {
        a.WavelengthIn = 0;
-       a.IntfScaleFactor = kNaN;
+       a.IntfScaleFactor = NOT_A_NUMBER;
        p.matrix = nullptr;
      },
      NO_ERROR, ""},
@@ -113,7 +113,7 @@ const Case kCases[] = {
        p.window = {10, 0, 630, 480};
        a.CameraWidth = 639;
      },
-     ERR_IMPROPER_WINDOW, kInconsistent},
+     ERR_IMPROPER_WINDOW, INCONSISTENT},
     {"negative_start_not_checked",
      [](DataAttributes&, PhaseMap& p, IntensityMap&) {
        p.window = {-5, -9, 645, 489};
@@ -124,7 +124,7 @@ const Case kCases[] = {
        i.matrix = reinterpret_cast<uint16_t*>(&storage);
        i.window = {0, 470, 1, 11};
      },
-     ERR_IMPROPER_WINDOW, kInconsistent},
+     ERR_IMPROPER_WINDOW, INCONSISTENT},
     {"intensity_without_storage_not_checked",
      [](DataAttributes&, PhaseMap&, IntensityMap& i) {
        i.window = {0, 470, 1, 11};
@@ -159,7 +159,7 @@ TEST_P(ValidateTest, CodeAndMessage) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Validate, ValidateTest, ::testing::ValuesIn(kCases),
+INSTANTIATE_TEST_SUITE_P(Validate, ValidateTest, ::testing::ValuesIn(CASES),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ValidateSets, SelectionAndFirstFailure) {
@@ -173,10 +173,10 @@ TEST(ValidateSets, SelectionAndFirstFailure) {
   const uint8_t skip_middle[] = {1, 0, 1};
   EXPECT_EQ(ERR_PARAM_OUT_OF_RANGE,
             validate_attribute_sets(a, nullptr, phase, true, 3, skip_middle, message));
-  EXPECT_STREQ(kObliquity, message);
+  EXPECT_STREQ(OBLIQUITY, message);
   EXPECT_EQ(ERR_PARAM_OUT_OF_RANGE,
             validate_attribute_sets(a, nullptr, phase, true, 3, nullptr, message));
-  EXPECT_STREQ(kWavelength, message);  // the first failing entry answers
+  EXPECT_STREQ(WAVELENGTH, message);  // the first failing entry answers
   const uint8_t only_exact_ones[] = {1, 2, 255};
   EXPECT_EQ(NO_ERROR,
             validate_attribute_sets(a, nullptr, phase, true, 3, only_exact_ones, message));

@@ -34,7 +34,7 @@ struct Bins {
 };
 
 constexpr int32_t X = PHASE_INVALID;
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
 
 struct HistogramCase {
   const char* what;
@@ -70,7 +70,7 @@ TEST(ValueHistogram, SharesEachValueBetweenItsTwoBins) {
        2e9,
        {0, 0, 0.852517f, 0.147483f}},
       {"negative width counts downwards", {96}, 3, 100, -2.0, {0, 0, 1}},
-      {"not-a-number width", {100}, 3, 100, kNaN, {0, 0, 0}},
+      {"not-a-number width", {100}, 3, 100, NOT_A_NUMBER, {0, 0, 0}},
   };
   for (const HistogramCase& c : cases) {
     OwnedPhase map = OwnedPhase::row(c.values, -4, 6);

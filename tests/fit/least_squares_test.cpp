@@ -248,30 +248,30 @@ TEST_P(FitFailures, LeaveTheRecordAsDocumented) {
   }
 }
 
-constexpr Window kWhole{0, 0, 5, 5};
-constexpr const char* kAll = "#########################";
+constexpr Window WHOLE{0, 0, 5, 5};
+constexpr const char* ALL = "#########################";
 
 INSTANTIATE_TEST_SUITE_P(
     Fit, FitFailures,
     testing::Values(
-        FailureCase{"no_valid_piston", piston, kWhole, ".........................",
+        FailureCase{"no_valid_piston", piston, WHOLE, ".........................",
                     ERR_NO_UNIQUE_SOLUTION},
-        FailureCase{"no_valid_cylinder", cylinder, kWhole, ".........................",
+        FailureCase{"no_valid_cylinder", cylinder, WHOLE, ".........................",
                     ERR_NO_UNIQUE_SOLUTION},
-        FailureCase{"centre_row_plane", plane, kWhole, "..........#####..........",
+        FailureCase{"centre_row_plane", plane, WHOLE, "..........#####..........",
                     ERR_NO_UNIQUE_SOLUTION},
-        FailureCase{"centre_row_sphere", sphere, kWhole, "..........#####..........",
+        FailureCase{"centre_row_sphere", sphere, WHOLE, "..........#####..........",
                     ERR_NO_UNIQUE_SOLUTION},
-        FailureCase{"centre_column_cylinder", cylinder, kWhole, "..#....#....#....#....#..",
+        FailureCase{"centre_column_cylinder", cylinder, WHOLE, "..#....#....#....#....#..",
                     ERR_NO_UNIQUE_SOLUTION},
-        FailureCase{"window_larger_than_map", plane, Window{0, 0, 6, 5}, kAll, ERR_IMPROPER_WINDOW},
-        FailureCase{"window_outside_map", plane, Window{5, 0, 1, 1}, kAll, ERR_IMPROPER_WINDOW},
-        FailureCase{"zero_width_inside_map", piston, Window{2, 2, 0, 2}, kAll,
+        FailureCase{"window_larger_than_map", plane, Window{0, 0, 6, 5}, ALL, ERR_IMPROPER_WINDOW},
+        FailureCase{"window_outside_map", plane, Window{5, 0, 1, 1}, ALL, ERR_IMPROPER_WINDOW},
+        FailureCase{"zero_width_inside_map", piston, Window{2, 2, 0, 2}, ALL,
                     ERR_NO_UNIQUE_SOLUTION},
-        FailureCase{"negative_height_inside_map", piston, Window{2, 3, 2, -2}, kAll,
+        FailureCase{"negative_height_inside_map", piston, Window{2, 3, 2, -2}, ALL,
                     ERR_NO_UNIQUE_SOLUTION},
-        FailureCase{"type_below_range", FitType{-1}, kWhole, kAll, ERR_PARAM_OUT_OF_RANGE},
-        FailureCase{"type_above_range", FitType{4}, kWhole, kAll, ERR_PARAM_OUT_OF_RANGE}),
+        FailureCase{"type_below_range", FitType{-1}, WHOLE, ALL, ERR_PARAM_OUT_OF_RANGE},
+        FailureCase{"type_above_range", FitType{4}, WHOLE, ALL, ERR_PARAM_OUT_OF_RANGE}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST(FitSurface, MapWindowWithoutPixelsHasNoSolution) {

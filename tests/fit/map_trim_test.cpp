@@ -16,7 +16,7 @@ constexpr int32_t X = PHASE_INVALID;
 std::vector<int32_t> sample() {
   return {5, -7, 9, 12, 0, 2147483645, 3, -1, 8, 4, X, 6};
 }
-const Window kInner{3, 2, 2, 2};
+const Window INNER{3, 2, 2, 2};
 
 OwnedPhase* make(OwnedPhase& m) {
   const std::vector<int32_t> v = sample();
@@ -40,10 +40,10 @@ TEST(Trim, InvalidatesOutsideTheBoundInsideTheWindow) {
        5,
        {5, -7, X, X, 0, X, 3, -1, X, 4, X, X}},
       {"below 0, whole map", false, nullptr, 0, {5, X, 9, 12, 0, 2147483645, 3, X, 8, 4, X, 6}},
-      {"above 2 inside the window", true, &kInner, 2, {5, -7, 9, 12, 0, X, X, -1, 8, X, X, 6}},
+      {"above 2 inside the window", true, &INNER, 2, {5, -7, 9, 12, 0, X, X, -1, 8, X, X, 6}},
       {"below 4 inside the window",
        false,
-       &kInner,
+       &INNER,
        4,
        {5, -7, 9, 12, 0, 2147483645, X, -1, 8, 4, X, 6}},
   };
@@ -79,7 +79,7 @@ TEST(CountValid, CountsBelowTheMarkerInsideTheWindow) {
   int32_t n = -1;
   EXPECT_EQ(NO_ERROR, count_valid(m.m, nullptr, &n));
   EXPECT_EQ(10, n);  // 2147483645 is invalid as well as the marker
-  EXPECT_EQ(NO_ERROR, count_valid(m.m, &kInner, &n));
+  EXPECT_EQ(NO_ERROR, count_valid(m.m, &INNER, &n));
   EXPECT_EQ(2, n);
   const Window beyond{1, 1, 2, 2};
   EXPECT_EQ(ERR_IMPROPER_WINDOW, count_valid(m.m, &beyond, &n));

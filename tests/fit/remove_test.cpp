@@ -78,21 +78,21 @@ TEST_P(RemovalFailures, ChangeNothing) {
   EXPECT_EQ(fit.type, piston);
 }
 
-constexpr Window kMap{0, 0, 6, 5};
+constexpr Window MAP{0, 0, 6, 5};
 
 INSTANTIATE_TEST_SUITE_P(
     Fit, RemovalFailures,
     testing::Values(
-        FailureCase{"no_valid_piston", 0, kMap, false, ERR_NO_UNIQUE_SOLUTION},
-        FailureCase{"no_valid_plane", 1, kMap, false, ERR_NO_UNIQUE_SOLUTION},
-        FailureCase{"no_valid_sphere", 2, kMap, false, ERR_NO_UNIQUE_SOLUTION},
-        FailureCase{"no_valid_cylinder", 3, kMap, false, ERR_NO_UNIQUE_SOLUTION},
+        FailureCase{"no_valid_piston", 0, MAP, false, ERR_NO_UNIQUE_SOLUTION},
+        FailureCase{"no_valid_plane", 1, MAP, false, ERR_NO_UNIQUE_SOLUTION},
+        FailureCase{"no_valid_sphere", 2, MAP, false, ERR_NO_UNIQUE_SOLUTION},
+        FailureCase{"no_valid_cylinder", 3, MAP, false, ERR_NO_UNIQUE_SOLUTION},
         FailureCase{"zero_width_piston", 0, Window{0, 0, 0, 5}, true, ERR_IMPROPER_WINDOW},
         FailureCase{"zero_height_plane", 1, Window{0, 0, 6, 0}, true, ERR_IMPROPER_WINDOW},
         FailureCase{"zero_height_sphere", 2, Window{0, 0, 6, 0}, true, ERR_IMPROPER_WINDOW},
         FailureCase{"zero_width_cylinder", 3, Window{0, 0, 0, 5}, true, ERR_IMPROPER_WINDOW},
-        FailureCase{"mode_below_range", -1, kMap, true, ERR_PARAM_OUT_OF_RANGE},
-        FailureCase{"mode_above_range", 5, kMap, true, ERR_PARAM_OUT_OF_RANGE}),
+        FailureCase{"mode_below_range", -1, MAP, true, ERR_PARAM_OUT_OF_RANGE},
+        FailureCase{"mode_above_range", 5, MAP, true, ERR_PARAM_OUT_OF_RANGE}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 // The whole removal against an independent fit: normal equations summed per pixel in long

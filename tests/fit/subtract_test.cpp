@@ -151,26 +151,26 @@ TEST_P(Refusals, LeaveTheMapUnchanged) {
   for (int32_t v : t.values()) EXPECT_EQ(v == 5, unchanged);
 }
 
-constexpr Window kMap{0, 0, 8, 8};
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr Window MAP{0, 0, 8, 8};
+constexpr double INFINITE_VALUE = std::numeric_limits<double>::infinity();
+constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
 
 INSTANTIATE_TEST_SUITE_P(
     Fit, Refusals,
     testing::Values(
-        RefusalCase{"type_below_range", with(FitType{-1}, 1, 0, 0), kMap, ERR_PARAM_OUT_OF_RANGE},
-        RefusalCase{"type_above_range", with(FitType{4}, 1, 0, 0), kMap, ERR_PARAM_OUT_OF_RANGE},
+        RefusalCase{"type_below_range", with(FitType{-1}, 1, 0, 0), MAP, ERR_PARAM_OUT_OF_RANGE},
+        RefusalCase{"type_above_range", with(FitType{4}, 1, 0, 0), MAP, ERR_PARAM_OUT_OF_RANGE},
         RefusalCase{"window_beyond_map", with(piston, 1, 0, 0), Window{1, 0, 8, 8},
                     ERR_IMPROPER_WINDOW},
         RefusalCase{"empty_window_changes_nothing", with(piston, 1, 0, 0), Window{1, 1, 0, 3},
                     NO_ERROR},
-        RefusalCase{"huge_offset", with(piston, 1e300, 0, 0), kMap, ERR_FP_OVERFLOW},
-        RefusalCase{"nan_offset", with(plane, kNaN, 0, 0), kMap, ERR_FP_OVERFLOW},
-        RefusalCase{"infinite_slope", with(plane, 0, kInf, 0), kMap, ERR_FP_OVERFLOW},
-        RefusalCase{"huge_curvature", with(sphere, 0, 0, 1e40), kMap, ERR_FP_OVERFLOW},
-        RefusalCase{"nan_curvature", with(cylinder, 0, 0, kNaN), kMap, ERR_FP_OVERFLOW},
-        RefusalCase{"unused_terms_ignored", with(piston, 1, kNaN, kInf), kMap, NO_ERROR},
-        RefusalCase{"unused_quadratic_ignored", with(plane, 1, 2, kNaN), kMap, NO_ERROR}),
+        RefusalCase{"huge_offset", with(piston, 1e300, 0, 0), MAP, ERR_FP_OVERFLOW},
+        RefusalCase{"nan_offset", with(plane, NOT_A_NUMBER, 0, 0), MAP, ERR_FP_OVERFLOW},
+        RefusalCase{"infinite_slope", with(plane, 0, INFINITE_VALUE, 0), MAP, ERR_FP_OVERFLOW},
+        RefusalCase{"huge_curvature", with(sphere, 0, 0, 1e40), MAP, ERR_FP_OVERFLOW},
+        RefusalCase{"nan_curvature", with(cylinder, 0, 0, NOT_A_NUMBER), MAP, ERR_FP_OVERFLOW},
+        RefusalCase{"unused_terms_ignored", with(piston, 1, NOT_A_NUMBER, INFINITE_VALUE), MAP, NO_ERROR},
+        RefusalCase{"unused_quadratic_ignored", with(plane, 1, 2, NOT_A_NUMBER), MAP, NO_ERROR}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
 // A difference that would leave the 32-bit range or reach the invalid marker leaves the pixel

@@ -79,11 +79,11 @@ TEST_F(HostileSecondInputTest, EveryCutIsReportedAsAReadError) {
 // The header bytes the program interprets, as [first, last] offsets: the magic, header format and
 // size, the origin, both map descriptions, TimeStamp, the four factors and CameraRes, PhaseRes,
 // CameraWidth and CameraHeight, PixelWidth and PixelHeight. The other bytes are carried only.
-constexpr std::pair<std::size_t, std::size_t> kInterpreted[] = {
+constexpr std::pair<std::size_t, std::size_t> INTERPRETED[] = {
     {0, 79}, {164, 191}, {218, 219}, {234, 237}, {486, 493}};
 
 TEST_F(HostileSecondInputTest, EveryInterpretedHeaderByteOfAnyValueEndsCleanly) {
-  for (const auto& [first, last] : kInterpreted) {
+  for (const auto& [first, last] : INTERPRETED) {
     for (std::size_t at = first; at <= last; ++at) {
       for (unsigned char value : {0x00, 0x7F, 0x80, 0xFF}) {
         std::string bad = good_;

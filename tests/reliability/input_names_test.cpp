@@ -15,7 +15,7 @@ namespace harnix {
 
 namespace {
 
-const std::vector<int32_t> kValues = {1, 2, 3, 4, 5, 6};
+const std::vector<int32_t> VALUES = {1, 2, 3, 4, 5, 6};
 
 std::string cannot_access(const std::string& name) {
   return "Harnix\nERROR: Cannot access input file \"" + name + "\"\n";
@@ -76,11 +76,11 @@ class InputNameTest : public RunDirectory, public ::testing::WithParamInterface<
  protected:
   void SetUp() override {
     RunDirectory::SetUp();
-    write_input("first.dat", full_field(3, 2, kValues));
+    write_input("first.dat", full_field(3, 2, VALUES));
     const NameCase& c = GetParam();
     if (!c.created.empty()) {
       std::filesystem::create_directories(std::filesystem::path(path(c.created)).parent_path());
-      write_input(c.created, full_field(3, 2, kValues));
+      write_input(c.created, full_field(3, 2, VALUES));
     }
   }
 
@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(Names, InputNameTest, ::testing::ValuesIn(name_cases())
 // List lines that no name could be: a UTF-16 list file (every other byte NUL), a line holding
 // only a NUL, a line of 100000 bytes. Each ends in a message and status 1.
 TEST_F(RunDirectory, ListLinesWithNulBytesOrHugeLengthAreRefusedCleanly) {
-  write_input("first.dat", full_field(3, 2, kValues));
+  write_input("first.dat", full_field(3, 2, VALUES));
   const std::string utf16_list(
       "\xff\xfe"
       "f\0i\0r\0s\0t\0.\0d\0a\0t\0\r\0\n\0"
@@ -139,7 +139,7 @@ TEST_F(RunDirectory, ListLinesWithNulBytesOrHugeLengthAreRefusedCleanly) {
 // Output names of the same kinds: a name that is not UTF-8 is created byte for byte, a UTF-16
 // name with an unpaired surrogate cannot be created.
 TEST_F(RunDirectory, OutputNamesOfAnyBytes) {
-  write_input("first.dat", full_field(3, 2, kValues));
+  write_input("first.dat", full_field(3, 2, VALUES));
   ProgramResult r = harnix({"-CountOut", "c\xe9\xff.dat", "first.dat", "first.dat"});
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_EQ(2, read_output("c\xe9\xff.dat").values.at(0));

@@ -14,10 +14,10 @@ namespace harnix {
 
 namespace {
 
-constexpr int kInputs = 10000;
+constexpr int INPUTS = 10000;
 
 TEST_F(RunDirectory, TenThousandInputsAreAllCounted) {
-  ASSERT_EQ(0, util({"synth", "--out", "set", "--count", std::to_string(kInputs), "--width", "8",
+  ASSERT_EQ(0, util({"synth", "--out", "set", "--count", std::to_string(INPUTS), "--width", "8",
                      "--height", "8", "--seed", "99", "--windows", "--mixed", "--invalid", "8"})
                    .status);
   const ProgramResult r = harnix({"-MinValidPct", "50", "-AvgOut", "a.dat", "-SdevOut", "s.dat",
@@ -37,7 +37,7 @@ TEST_F(RunDirectory, TenThousandInputsAreAllCounted) {
           ++valid[std::size_t((f.y + row) * 8 + f.x + col)];
     inputs.push_back(std::move(f));
   }
-  ASSERT_EQ(std::size_t(kInputs), inputs.size());
+  ASSERT_EQ(std::size_t(INPUTS), inputs.size());
 
   const MeasurementFile count = read_output("c.dat");
   EXPECT_EQ("Input count map computed from 10000 input data files", count.comment);

@@ -26,12 +26,12 @@ namespace harnix {
 namespace {
 
 #if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
+constexpr bool ADDRESS_SANITIZER = true;
 #else
-constexpr bool kAddressSanitizer = false;
+constexpr bool ADDRESS_SANITIZER = false;
 #endif
 
-constexpr uint64_t kGiB = uint64_t{1} << 30;
+constexpr uint64_t GIB = uint64_t{1} << 30;
 
 void limit_address_space(uint64_t bytes) {
   const rlimit limit{bytes, bytes};
@@ -39,12 +39,12 @@ void limit_address_space(uint64_t bytes) {
 }
 
 TEST(MemoryLimit, FollowsTheAddressSpaceLimit) {
-  if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer needs unlimited address space";
-  EXPECT_GT(memory_limit_bytes(), 2 * kGiB) << "this machine has more than the limit below";
+  if (ADDRESS_SANITIZER) GTEST_SKIP() << "the address sanitizer needs unlimited address space";
+  EXPECT_GT(memory_limit_bytes(), 2 * GIB) << "this machine has more than the limit below";
   EXPECT_EXIT(
       {
-        limit_address_space(2 * kGiB);
-        std::_Exit(memory_limit_bytes() == 2 * kGiB ? 0 : 1);
+        limit_address_space(2 * GIB);
+        std::_Exit(memory_limit_bytes() == 2 * GIB ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
 }
@@ -65,7 +65,7 @@ class ReaderMemoryBoundTest : public ::testing::TestWithParam<ReaderBoundCase> {
 // The header alone arrives through a pipe, so the reader cannot compare the block with the
 // file's size: only the memory bound stands between it and the allocation.
 TEST_P(ReaderMemoryBoundTest, RefusesBlocksBeyondTheLimitBeforeAskingForThem) {
-  if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer needs unlimited address space";
+  if (ADDRESS_SANITIZER) GTEST_SKIP() << "the address sanitizer needs unlimited address space";
   const ReaderBoundCase& c = GetParam();
   TestFile f = TestFile::with_header(0x881B036F);
   f.set16(68, uint32_t(c.width));
@@ -75,7 +75,7 @@ TEST_P(ReaderMemoryBoundTest, RefusesBlocksBeyondTheLimitBeforeAskingForThem) {
           uint32_t(std::min<uint64_t>(4ull * uint64_t(c.width) * uint64_t(c.height), 0x7FFFFFFF)));
   EXPECT_EXIT(
       {
-        limit_address_space(2 * kGiB);
+        limit_address_space(2 * GIB);
         int ends[2];
         if (pipe(ends) != 0) std::_Exit(98);
         if (write(ends[1], f.bytes.data(), f.bytes.size()) != ssize_t(f.bytes.size()))
@@ -104,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(Blocks, ReaderMemoryBoundTest,
 // beyond a 2 GiB limit. The run refuses it after reading the first input (one request) and the
 // program exits with status 1.
 TEST(RunMemoryBound, CameraBeyondTheLimitEndsTheProgramWithNoMem) {
-  if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer needs unlimited address space";
+  if (ADDRESS_SANITIZER) GTEST_SKIP() << "the address sanitizer needs unlimited address space";
   TempDir dir;
   MeasurementFile m;
   m.camera_width = m.camera_height = 8000;
@@ -114,7 +114,7 @@ TEST(RunMemoryBound, CameraBeyondTheLimitEndsTheProgramWithNoMem) {
   dir.write("big.dat", encode_test_file(m));
   EXPECT_EXIT(
       {
-        limit_address_space(2 * kGiB);
+        limit_address_space(2 * GIB);
         std::string err;
         FailingAllocator counter(0);
         const int status = main_in_process(

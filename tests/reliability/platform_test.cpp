@@ -20,14 +20,14 @@ namespace harnix {
 
 namespace {
 
-const std::vector<std::string> kNames = {"é.dat", "測.dat", "😀.dat"};
-const std::vector<int32_t> kValues = {10, 20};
+const std::vector<std::string> NAMES = {"é.dat", "測.dat", "😀.dat"};
+const std::vector<int32_t> VALUES = {10, 20};
 
 std::string measurement() {
   MeasurementFile f;
   f.camera_width = f.width = 2;
   f.camera_height = f.height = 1;
-  f.values = kValues;
+  f.values = VALUES;
   return encode_test_file(f);
 }
 
@@ -83,7 +83,7 @@ TEST_P(ListEncodingTest, NamesBeyondAsciiAreReadAndAveraged) {
   TempDir dir;
   std::string text;
   std::vector<std::string> paths;
-  for (const std::string& name : kNames) {
+  for (const std::string& name : NAMES) {
     write_file_bytes(dir.file(name), measurement());
     paths.push_back(dir.file(name));
     text += paths.back() + c.line_end;
@@ -137,7 +137,7 @@ TEST(ListEncoding, UndecodableUtf16IsRefused) {
 TEST(NamesBeyondAscii, OnTheCommandLine) {
   TempDir dir;
   std::vector<std::string> args = {"-AvgOut", dir.file("平均 é.dat")};
-  for (const std::string& name : kNames) {
+  for (const std::string& name : NAMES) {
     write_file_bytes(dir.file(name), measurement());
     args.push_back(dir.file(name));
   }
@@ -167,13 +167,13 @@ TEST_P(OutputNamingAnInputTest, IsRefusedAndTheInputKept) {
 }
 
 // On Windows names differ in case and separator too.
-const char* const kSpellings[] = {"in é.dat", "sub/../in é.dat",  "./in é.dat", "link 測.dat",
+const char* const SPELLINGS[] = {"in é.dat", "sub/../in é.dat",  "./in é.dat", "link 測.dat",
 #ifdef _WIN32
                                   "IN É.DAT", "sub\\..\\in é.dat"
 #endif
 };
 
-INSTANTIATE_TEST_SUITE_P(Spellings, OutputNamingAnInputTest, ::testing::ValuesIn(kSpellings));
+INSTANTIATE_TEST_SUITE_P(Spellings, OutputNamingAnInputTest, ::testing::ValuesIn(SPELLINGS));
 
 }  // namespace
 

@@ -25,7 +25,7 @@ namespace harnix {
 namespace {
 
 constexpr int32_t X = TEST_PHASE_INVALID;
-const std::vector<int32_t> kValues = {5, 6, X, 8, 9, 10};
+const std::vector<int32_t> VALUES = {5, 6, X, 8, 9, 10};
 
 struct FullDeviceCase {
   const char* label;
@@ -40,7 +40,7 @@ class FullDeviceTest : public RunDirectory, public ::testing::WithParamInterface
 
 TEST_P(FullDeviceTest, ReportsCantWriteAndKeepsEarlierOutputsComplete) {
   if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full on this machine";
-  write_input("in.dat", full_field(3, 2, kValues));
+  write_input("in.dat", full_field(3, 2, VALUES));
   std::vector<std::string> outputs = {"a.dat", "s.dat", "c.dat"};
   const int full = GetParam().full;
   outputs[std::size_t(full)] = "/dev/full";
@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(Outputs, FullDeviceTest,
 // A file-size limit (ulimit -f) below the size of the output: the write fails and is reported;
 // the limit's signal does not end the program.
 TEST_F(RunDirectory, FileSizeLimitIsAWriteFailure) {
-  write_input("in.dat", full_field(3, 2, kValues));
+  write_input("in.dat", full_field(3, 2, VALUES));
   EXPECT_EXIT(average_under_file_size_limit(dir_), ::testing::ExitedWithCode(1),
               "Harnix\nERROR: ERR_CANT_WRITE_FILE\n");
 }
@@ -107,7 +107,7 @@ void feed_fifo_when_opened(const std::string& fifo, const std::string& bytes,
 // (already created empty by the run) is removed.
 TEST(VanishingDirectory, ReportsCantCreate) {
   TempDir dir;
-  dir.write("in.dat", encode_test_file(full_field(3, 2, kValues)));
+  dir.write("in.dat", encode_test_file(full_field(3, 2, VALUES)));
   const std::string fifo = dir.file("pipe.dat");
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
   dir.make_dir("out");
@@ -121,7 +121,7 @@ TEST(VanishingDirectory, ReportsCantCreate) {
   inputs.names = {dir.file("in.dat"), fifo};
 
   bool outputs_were_created = false;
-  std::thread feeder(feed_fifo_when_opened, fifo, encode_test_file(full_field(3, 2, kValues)), [&] {
+  std::thread feeder(feed_fifo_when_opened, fifo, encode_test_file(full_field(3, 2, VALUES)), [&] {
     outputs_were_created = std::filesystem::exists(average);
     std::filesystem::remove_all(dir.file("out"));
   });

@@ -14,7 +14,7 @@ namespace {
 
 // Ticks closer than this fraction of a step to an end still count as inside: lo and hi are
 // often round values that floating-point division misses by an ulp.
-constexpr double kEndSlack = 1e-9;
+constexpr double END_SLACK = 1e-9;
 
 double nice_step(double raw) {
   const double power = std::pow(10.0, std::floor(std::log10(raw)));
@@ -38,9 +38,9 @@ std::vector<Tick> colour_bar_ticks(double lo, double hi, int wanted, bool intege
   if (!std::isfinite(lo) || !std::isfinite(hi) || !(lo < hi)) return ticks;
   double step = nice_step((hi - lo) / std::max(1, wanted));
   if (integers) step = std::max(step, 1.0);
-  const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(step) + kEndSlack)));
-  const double first = std::ceil(lo / step - kEndSlack);
-  const double last = std::floor(hi / step + kEndSlack);
+  const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(step) + END_SLACK)));
+  const double first = std::ceil(lo / step - END_SLACK);
+  const double last = std::floor(hi / step + END_SLACK);
   for (double k = first; k <= last; ++k) {
     double value = k * step;
     if (value == 0) value = 0;  // no "-0"

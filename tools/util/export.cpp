@@ -23,7 +23,7 @@ namespace harnix {
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* USAGE =
     "usage: harnix-util export FILE --format gsf|xyz|matrix|png|x3p -o OUT [options]\n"
     "\n"
     "Writes the phase map of a Planoryx data file as heights in metres.\n"
@@ -70,12 +70,12 @@ bool parse_format(const char* text, Format* format) {
   static const struct {
     const char* name;
     Format format;
-  } kFormats[] = {{"gsf", FORMAT_GSF},
+  } FORMATS[] = {{"gsf", FORMAT_GSF},
                   {"xyz", FORMAT_XYZ},
                   {"matrix", FORMAT_MATRIX},
                   {"png", FORMAT_PNG},
                   {"x3p", FORMAT_X3P}};
-  for (const auto& f : kFormats)
+  for (const auto& f : FORMATS)
     if (std::strcmp(text, f.name) == 0) {
       *format = f.format;
       return true;
@@ -299,7 +299,7 @@ int export_file(const ExportOptions& o) {
 
 int run_export(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(kUsage, stdout);
+    std::fputs(USAGE, stdout);
     return 0;
   }
   ExportOptions options;

@@ -13,7 +13,7 @@ namespace harnix {
 
 namespace {
 
-constexpr char kMagicLine[] = "Gwyddion Simple Field 1.0\n";
+constexpr char MAGIC_LINE[] = "Gwyddion Simple Field 1.0\n";
 
 void add_field(std::string& header, const char* name, const std::string& value) {
   header += name;
@@ -26,7 +26,7 @@ void add_field(std::string& header, const char* name, const std::string& value) 
 
 bool write_gsf(const ExportData& data, std::FILE* stream, std::string* message) {
   const Window& w = data.map->window;
-  std::string header = kMagicLine;
+  std::string header = MAGIC_LINE;
   add_field(header, "XRes", std::to_string(w.width));
   add_field(header, "YRes", std::to_string(w.height));
   add_field(header, "XReal", shortest_text(w.width * data.spacing));

@@ -19,7 +19,7 @@ namespace harnix {
 namespace {
 
 // Zip dates start in 1980; a second day keeps any time zone's local time inside the range.
-constexpr std::time_t kEarliestZipTime = 315619200;  // 1980-01-02T00:00:00Z
+constexpr std::time_t EARLIEST_ZIP_TIME = 315619200;  // 1980-01-02T00:00:00Z
 
 struct PointData {
   std::vector<uint8_t> values;
@@ -91,7 +91,7 @@ bool write_x3p(const ExportData& data, std::FILE* stream, std::string* message) 
                                     {X3P_DATA, points.values.data(), points.values.size()}};
   if (!levelled) members.push_back({X3P_VALID, points.valid.data(), points.valid.size()});
   members.push_back({X3P_CHECKSUM, checksum.data(), checksum.size()});
-  const std::time_t modified = std::max<std::time_t>(data.attributes->TimeStamp, kEarliestZipTime);
+  const std::time_t modified = std::max<std::time_t>(data.attributes->TimeStamp, EARLIEST_ZIP_TIME);
   return write_zip_archive(members, modified, stream, message);
 }
 

@@ -14,7 +14,7 @@ namespace harnix {
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* USAGE =
     "usage: harnix-util info [--json] [--params] [--level LEVEL] FILE...\n"
     "\n"
     "Shows each Planoryx data file's header variant, named attributes, intensity and phase\n"
@@ -43,7 +43,7 @@ int run_info(int argc, char** argv) {
   std::vector<const char*> names;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
+      std::fputs(USAGE, stdout);
       return 0;
     }
     if (std::strcmp(argv[i], "--json") == 0) {

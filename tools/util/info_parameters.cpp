@@ -9,10 +9,10 @@ namespace harnix {
 
 namespace {
 
-constexpr int kLabelWidth = 20;  // as the rest of the info text
+constexpr int LABEL_WIDTH = 20;  // as the rest of the info text
 
 void line(std::FILE* out, const char* label, const std::string& value) {
-  std::fprintf(out, "%-*s = %s\n", kLabelWidth, label, value.c_str());
+  std::fprintf(out, "%-*s = %s\n", LABEL_WIDTH, label, value.c_str());
 }
 
 // A length in nm below 1 um, else in um (plain ASCII, as the rest of the console text).

@@ -8,10 +8,10 @@ namespace harnix {
 
 namespace {
 
-constexpr int kLabelWidth = 20;
+constexpr int LABEL_WIDTH = 20;
 
 void line(std::FILE* out, const char* label, const std::string& value) {
-  std::fprintf(out, "%-*s = %s\n", kLabelWidth, label, value.c_str());
+  std::fprintf(out, "%-*s = %s\n", LABEL_WIDTH, label, value.c_str());
 }
 
 std::string window_text(const Window& w) {

@@ -17,12 +17,12 @@ namespace harnix {
 
 namespace {
 
-constexpr const char* kColumns[] = {
+constexpr const char* COLUMNS[] = {
     "index",       "file",   "valid_pixels", "rejected_pixels", "compared_pixels",
     "mean_diff_m", "tilt_x", "tilt_y",       "rms_diff_m",      "outlier"};
-constexpr std::size_t kColumnCount = std::size(kColumns);
+constexpr std::size_t COLUMN_COUNT = std::size(COLUMNS);
 // Whole numbers up to 2^53 are exact in a double.
-constexpr double kLargestCount = 9007199254740992.0;
+constexpr double LARGEST_COUNT = 9007199254740992.0;
 
 // What a column's figures may be.
 enum FigureKind { FIGURE_PIXELS, FIGURE_SIGNED, FIGURE_NON_NEGATIVE };
@@ -100,7 +100,7 @@ class CellReader {
     double v = 0;
     if (!parse_double(text.c_str(), &v) || !std::isfinite(v))
       return refuse(column, "is not a finite number");
-    if (kind == FIGURE_PIXELS && (v != std::floor(v) || v < 0 || v > kLargestCount))
+    if (kind == FIGURE_PIXELS && (v != std::floor(v) || v < 0 || v > LARGEST_COUNT))
       return refuse(column, "is not a whole number of pixels");
     if (kind == FIGURE_NON_NEGATIVE && v < 0) return refuse(column, "is negative");
     *f = Figure{true, v};
@@ -110,24 +110,24 @@ class CellReader {
   bool index(int64_t* value) {
     double v = 0;
     const std::string& text = record_.fields[0];
-    if (!parse_double(text.c_str(), &v) || v != std::floor(v) || v < 0 || v > kLargestCount)
+    if (!parse_double(text.c_str(), &v) || v != std::floor(v) || v < 0 || v > LARGEST_COUNT)
       return refuse(0, "is not a whole number");
     *value = static_cast<int64_t>(v);
     return true;
   }
 
   bool outlier(Outlier* o) {
-    const std::string& text = record_.fields[kColumnCount - 1];
+    const std::string& text = record_.fields[COLUMN_COUNT - 1];
     *o = text.empty() ? OUTLIER_UNKNOWN : text == "yes" ? OUTLIER_YES : OUTLIER_NO;
     return text.empty() || text == "yes" || text == "no" ||
-           refuse(kColumnCount - 1, "is neither yes nor no");
+           refuse(COLUMN_COUNT - 1, "is neither yes nor no");
   }
 
  private:
   bool refuse(std::size_t column, const char* what) {
     const std::string& text = record_.fields[column];
     *message_ =
-        at_line(record_.line, std::string(kColumns[column]) + " " +
+        at_line(record_.line, std::string(COLUMNS[column]) + " " +
                                   quoted(printable_text(text.data(), text.size())) + " " + what);
     return false;
   }
@@ -137,9 +137,9 @@ class CellReader {
 };
 
 bool parse_row(const Record& r, InputRow* row, std::string* message) {
-  if (r.fields.size() != kColumnCount) {
+  if (r.fields.size() != COLUMN_COUNT) {
     *message = at_line(
-        r.line, std::to_string(r.fields.size()) + " fields, not " + std::to_string(kColumnCount));
+        r.line, std::to_string(r.fields.size()) + " fields, not " + std::to_string(COLUMN_COUNT));
     return false;
   }
   CellReader cell(r, message);
@@ -164,7 +164,7 @@ bool parse_input_report(const std::string& text, std::vector<InputRow>* rows,
     *message = "is empty";
     return false;
   }
-  const std::vector<std::string> header(std::begin(kColumns), std::end(kColumns));
+  const std::vector<std::string> header(std::begin(COLUMNS), std::end(COLUMNS));
   if (records[0].fields != header) {
     *message = "line 1: not the header of a per-input report (index,file,valid_pixels,...)";
     return false;

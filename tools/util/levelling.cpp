@@ -18,7 +18,7 @@ namespace harnix {
 
 namespace {
 
-constexpr const char* kNames[] = {"none", "piston", "plane", "sphere", "cylinder", "robust"};
+constexpr const char* NAMES[] = {"none", "piston", "plane", "sphere", "cylinder", "robust"};
 
 // Why a fit of the map could not be made, in the operator's words.
 std::string fit_failure_text(ErrorCode code) {
@@ -41,7 +41,7 @@ std::string fit_failure_text(ErrorCode code) {
 
 bool parse_levelling(const char* text, Levelling* level) {
   for (int i = LEVEL_NONE; i <= LEVEL_ROBUST; ++i)
-    if (std::strcmp(text, kNames[i]) == 0) {
+    if (std::strcmp(text, NAMES[i]) == 0) {
       *level = static_cast<Levelling>(i);
       return true;
     }
@@ -49,7 +49,7 @@ bool parse_levelling(const char* text, Levelling* level) {
 }
 
 const char* levelling_name(Levelling level) {
-  return kNames[level];
+  return NAMES[level];
 }
 
 bool level_map(const PhaseMap& map, Levelling level, std::vector<double>* values,

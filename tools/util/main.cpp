@@ -11,7 +11,7 @@
 namespace harnix {
 
 // One entry a subcommand; each lives in a file of its own.
-static const Subcommand kSubcommands[] = {
+static const Subcommand SUBCOMMANDS[] = {
     {"synth", "write synthetic measurement files and a list file naming them", run_synth},
     {"info", "show a data file's header, attributes and phase statistics", run_info},
     {"export", "write a data file's heights as GSF, XYZ, matrix text, X3P or a PNG preview",
@@ -25,7 +25,7 @@ static void print_help(std::FILE* stream) {
       "usage: harnix-util <subcommand> [arguments]\n"
       "       harnix-util --help | --version\n\nsubcommands:\n",
       stream);
-  for (const Subcommand& s : kSubcommands)
+  for (const Subcommand& s : SUBCOMMANDS)
     if (s.name != nullptr) std::fprintf(stream, "  %-8s %s\n", s.name, s.summary);
 }
 
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     std::printf("harnix-util %s\n", HARNIX_VERSION);
     return 0;
   }
-  for (const Subcommand& s : kSubcommands)
+  for (const Subcommand& s : SUBCOMMANDS)
     if (s.name != nullptr && std::strcmp(s.name, argv[1]) == 0) return s.run(argc - 1, argv + 1);
   std::fprintf(stderr, "harnix-util: unknown subcommand \"%s\"\n", argv[1]);
   return 1;

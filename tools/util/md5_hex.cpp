@@ -13,11 +13,11 @@ std::string md5_hex(const void* data, std::size_t size) {
   md5_update(&ctx, size, static_cast<const uint8_t*>(data));
   uint8_t digest[MD5_DIGEST_SIZE];
   md5_digest(&ctx, sizeof digest, digest);
-  static const char kHex[] = "0123456789abcdef";
+  static const char HEX[] = "0123456789abcdef";
   std::string text;
   for (uint8_t b : digest) {
-    text += kHex[b >> 4];
-    text += kHex[b & 0xF];
+    text += HEX[b >> 4];
+    text += HEX[b & 0xF];
   }
   return text;
 }

@@ -12,7 +12,7 @@ namespace {
 
 // Longest text of a double in any of the forms used here: sign, 17 digits, dot, exponent, with
 // room to spare; %.*f of a large value is limited separately below.
-constexpr int kTextBytes = 64;
+constexpr int TEXT_BYTES = 64;
 
 bool non_finite_text(double value, std::string& out) {
   if (std::isnan(value)) {
@@ -30,7 +30,7 @@ bool non_finite_text(double value, std::string& out) {
 
 void append_shortest(std::string& out, double value) {
   if (non_finite_text(value, out)) return;
-  char buffer[kTextBytes];
+  char buffer[TEXT_BYTES];
   std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, value);
   out.append(buffer, r.ptr);
 }
@@ -44,7 +44,7 @@ std::string shortest_text(double value) {
 std::string shortest_text(float value) {
   std::string out;
   if (non_finite_text(value, out)) return out;
-  char buffer[kTextBytes];
+  char buffer[TEXT_BYTES];
   std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, value);
   return std::string(buffer, r.ptr);
 }
@@ -52,7 +52,7 @@ std::string shortest_text(float value) {
 std::string general_text(double value, int digits) {
   std::string out;
   if (non_finite_text(value, out)) return out;
-  char buffer[kTextBytes];
+  char buffer[TEXT_BYTES];
   std::to_chars_result r =
       std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, digits);
   return std::string(buffer, r.ptr);

@@ -23,15 +23,15 @@ namespace harnix {
 
 namespace {
 
-constexpr const char* kFontFamily = "DejaVu Sans";
-constexpr int kDefaultMinPixels = 480;
-constexpr int kDefaultMaxPixels = 2048;
-constexpr double kFontPerPixel = 1.0 / 40.0;
-constexpr double kMinFont = 13.0;
-constexpr double kMaxFont = 60.0;
+constexpr const char* FONT_FAMILY = "DejaVu Sans";
+constexpr int DEFAULT_MIN_PIXELS = 480;
+constexpr int DEFAULT_MAX_PIXELS = 2048;
+constexpr double FONT_PER_PIXEL = 1.0 / 40.0;
+constexpr double MIN_FONT = 13.0;
+constexpr double MAX_FONT = 60.0;
 // Wide enough for a caption of about forty characters however narrow the map is.
-constexpr double kMinFigureWidthInFonts = 22.0;
-constexpr double kLineAdvance = 1.4;
+constexpr double MIN_FIGURE_WIDTH_IN_FONTS = 22.0;
+constexpr double LINE_ADVANCE = 1.4;
 
 struct SurfaceDeleter {
   void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
@@ -52,10 +52,10 @@ Size drawn_size(const Window& w, int map_pixels) {
   double factor = 1;
   if (map_pixels > 0) {
     factor = map_pixels / static_cast<double>(longer);
-  } else if (longer < kDefaultMinPixels) {
-    factor = std::ceil(kDefaultMinPixels / static_cast<double>(longer));
-  } else if (longer > kDefaultMaxPixels) {
-    factor = kDefaultMaxPixels / static_cast<double>(longer);
+  } else if (longer < DEFAULT_MIN_PIXELS) {
+    factor = std::ceil(DEFAULT_MIN_PIXELS / static_cast<double>(longer));
+  } else if (longer > DEFAULT_MAX_PIXELS) {
+    factor = DEFAULT_MAX_PIXELS / static_cast<double>(longer);
   }
   return {std::max(1, static_cast<int>(std::lround(w.width * factor))),
           std::max(1, static_cast<int>(std::lround(w.height * factor)))};
@@ -105,7 +105,7 @@ Surface map_image(const PreviewInput& in, Size size, const Rgb* palette) {
 }
 
 void set_font(cairo_t* cr, double size, bool bold) {
-  cairo_select_font_face(cr, kFontFamily, CAIRO_FONT_SLANT_NORMAL,
+  cairo_select_font_face(cr, FONT_FAMILY, CAIRO_FONT_SLANT_NORMAL,
                          bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
   cairo_set_font_size(cr, size);
 }
@@ -189,7 +189,7 @@ bool draw_preview(const PreviewInput& in, cairo_write_func_t write, void* closur
   Rgb palette[COLOUR_MAP_ENTRIES];
   colour_map_palette(in.colour_map, palette);
   const Size map = drawn_size(in.map->window, in.map_pixels);
-  const double f = std::clamp(std::max(map.width, map.height) * kFontPerPixel, kMinFont, kMaxFont);
+  const double f = std::clamp(std::max(map.width, map.height) * FONT_PER_PIXEL, MIN_FONT, MAX_FONT);
   const int pad = static_cast<int>(std::lround(f));
 
   // Colour bar labels in display units.
@@ -217,7 +217,7 @@ bool draw_preview(const PreviewInput& in, cairo_write_func_t write, void* closur
   const double unit_width = text_width(measure.get(), unit.name);
 
   double y = pad;
-  for (const CaptionLine& line : caption) y += kLineAdvance * line.size;
+  for (const CaptionLine& line : caption) y += LINE_ADVANCE * line.size;
   const int map_x = pad;
   const int map_y = static_cast<int>(std::lround(y + 1.4 * f));  // room for the unit above the bar
   const int bar_x = map_x + map.width + static_cast<int>(std::lround(f));
@@ -227,7 +227,7 @@ bool draw_preview(const PreviewInput& in, cairo_write_func_t write, void* closur
   const double right = std::max(label_x + label_width, bar_x + unit_width);
   const int footer_y = map_y + map.height + static_cast<int>(std::lround(0.7 * f));
   const int width = std::max(static_cast<int>(std::ceil(right)) + pad,
-                             static_cast<int>(kMinFigureWidthInFonts * f));
+                             static_cast<int>(MIN_FIGURE_WIDTH_IN_FONTS * f));
   const int height = footer_y + static_cast<int>(std::lround(f)) + pad;
   const double text_room = width - 2.0 * pad;
 
@@ -244,7 +244,7 @@ bool draw_preview(const PreviewInput& in, cairo_write_func_t write, void* closur
   for (const CaptionLine& line : caption) {
     set_font(c, line.size, line.bold);
     show_text(c, pad, y + 0.95 * line.size, fitted(c, line.text, text_room));
-    y += kLineAdvance * line.size;
+    y += LINE_ADVANCE * line.size;
   }
 
   // The map, pixel for pixel.

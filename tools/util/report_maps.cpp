@@ -17,7 +17,7 @@ namespace harnix {
 
 namespace {
 
-constexpr int kHistogramBins = 64;
+constexpr int HISTOGRAM_BINS = 64;
 
 struct LoadedFileGuard {
   LoadedFile* file;
@@ -32,10 +32,10 @@ Histogram histogram_of(const std::vector<double>& counts, double per_count, cons
   const bool whole =
       std::all_of(counts.begin(), counts.end(), [](double v) { return v == std::floor(v); });
   double start = lo;
-  double width = (hi - lo) / kHistogramBins;
-  std::size_t n = kHistogramBins;
+  double width = (hi - lo) / HISTOGRAM_BINS;
+  std::size_t n = HISTOGRAM_BINS;
   if (whole) {
-    width = std::ceil((hi - lo + 1) / kHistogramBins);
+    width = std::ceil((hi - lo + 1) / HISTOGRAM_BINS);
     start = lo - 0.5;
     n = static_cast<std::size_t>(std::floor((hi - lo) / width)) + 1;
   } else if (!(lo < hi)) {
@@ -70,11 +70,11 @@ ResultKind result_kind(const std::string& comment) {
   static const struct {
     const char* start;
     ResultKind kind;
-  } kKinds[] = {{"Height average map", RESULT_AVERAGE},
+  } KINDS[] = {{"Height average map", RESULT_AVERAGE},
                 {"Height standard deviation map", RESULT_DEVIATION},
                 {"Input count map", RESULT_COUNT},
                 {"Rejected value count map", RESULT_REJECTED}};
-  for (const auto& k : kKinds)
+  for (const auto& k : KINDS)
     if (comment.rfind(k.start, 0) == 0) return k.kind;
   return RESULT_OTHER;
 }

@@ -16,7 +16,7 @@ namespace harnix {
 
 namespace {
 
-constexpr const char* kStyle =
+constexpr const char* STYLE =
     "body{font-family:'DejaVu Sans',sans-serif;color:#222;background:#fff;max-width:1100px;"
     "margin:1.5em auto;padding:0 1em;line-height:1.4}\n"
     "h1{font-size:1.6em;margin-bottom:.2em}\n"
@@ -41,8 +41,8 @@ constexpr const char* kStyle =
     "footer{margin-top:2em;font-size:.85em;color:#666}\n";
 
 const char* kind_class(ResultKind kind) {
-  static const char* const kClasses[] = {"average", "deviation", "count", "rejected", "other"};
-  return kClasses[kind];
+  static const char* const CLASSES[] = {"average", "deviation", "count", "rejected", "other"};
+  return CLASSES[kind];
 }
 
 std::string text_element(const char* tag, const std::string& text, const char* cls = nullptr) {
@@ -169,7 +169,7 @@ std::string report_html(const ReportContent& c) {
       "style-src 'unsafe-inline'\"/>\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"/>\n"
       "<meta name=\"generator\" content=\"harnix-util " HARNIX_VERSION "\"/>\n" +
-      text_element("title", page_title(c)) + "<style>\n" + kStyle + "</style>\n</head>\n<body>\n" +
+      text_element("title", page_title(c)) + "<style>\n" + STYLE + "</style>\n</head>\n<body>\n" +
       "<header>\n<h1>Surface measurement report</h1>\n" +
       text_element("p", std::to_string(c.results.size()) + " result file" +
                             (c.results.size() == 1 ? "" : "s") + " of an averaging run") +

@@ -15,7 +15,7 @@ namespace harnix {
 
 namespace {
 
-constexpr const char* kNoFigure = "\xE2\x80\x93";  // en dash
+constexpr const char* NO_FIGURE = "\xE2\x80\x93";  // en dash
 
 std::string lower_first(std::string text) {
   if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] + 32);
@@ -67,7 +67,7 @@ std::string levelling_text(Levelling level) {
 }
 
 std::string figure_cell(const Figure& f, double factor, bool whole) {
-  if (!f.known) return "<td class=\"num\">" + std::string(kNoFigure) + "</td>";
+  if (!f.known) return "<td class=\"num\">" + std::string(NO_FIGURE) + "</td>";
   return "<td class=\"num\">" +
          (whole ? fixed_text(f.value, 0) : general_text(f.value * factor, 4)) + "</td>";
 }
@@ -166,7 +166,7 @@ std::string inputs_section(const ReportContent& c) {
          figure_cell(r.compared_pixels, 1, true) + figure_cell(r.mean_diff_m, 1e9, false) +
          figure_cell(r.tilt_x, 1e6, false) + figure_cell(r.tilt_y, 1e6, false) +
          figure_cell(r.rms_diff_m, 1e9, false) + "<td class=\"flag\">" +
-         (r.outlier == OUTLIER_UNKNOWN ? kNoFigure
+         (r.outlier == OUTLIER_UNKNOWN ? NO_FIGURE
           : outlier                    ? "yes"
                                        : "no") +
          "</td></tr>\n";

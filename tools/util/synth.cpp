@@ -18,7 +18,7 @@ namespace harnix {
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* USAGE =
     "usage: harnix-util synth --out DIR --count N --width W --height H [--seed S] [--windows]\n"
     "                         [--mixed] [--invalid PCT] [--prefix NAME] [--list NAME]\n"
     "Writes N synthetic measurements DIR/NAME_0001.dat ... (NAME default \"meas\") of a camera of\n"
@@ -130,7 +130,7 @@ std::string write_measurements(const SynthCommand& cmd) {
 int run_synth(int argc, char** argv) {
   SynthCommand cmd;
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(kUsage, stdout);
+    std::fputs(USAGE, stdout);
     return 0;
   }
   std::string message = parse_synth_arguments(argc, argv, &cmd);

@@ -12,13 +12,13 @@ namespace harnix {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr int32_t kFirstTimeStamp = 1767225600;  // 2026-01-01 00:00:00 UTC
-constexpr float kPixelSize = 7.4e-6f;            // metres
-constexpr double kNoiseSigma = 1.5e-9;           // metres, per pixel and file
-constexpr double kFilePiston = 10e-9;            // metres, largest piston of one file
-constexpr double kFileTilt = 20e-9;              // metres across half the field
-constexpr int32_t kMaxClusters = 10000;
+constexpr double PI_VALUE = 3.14159265358979323846;
+constexpr int32_t FIRST_TIME_STAMP = 1767225600;  // 2026-01-01 00:00:00 UTC
+constexpr float PIXEL_SIZE = 7.4e-6f;            // metres
+constexpr double NOISE_SIGMA = 1.5e-9;           // metres, per pixel and file
+constexpr double FILE_PISTON = 10e-9;            // metres, largest piston of one file
+constexpr double FILE_TILT = 20e-9;              // metres across half the field
+constexpr int32_t MAX_CLUSTERS = 10000;
 
 struct Acquisition {
   int16_t phase_res;
@@ -28,15 +28,15 @@ struct Acquisition {
 };
 
 Acquisition choose_acquisition(bool mixed, Prng& p) {
-  static const float kScaleFactors[] = {0.5f, 1.0f};
-  static const float kWavelengths[] = {6.328e-7f, 5.32e-7f};
-  static const float kObliquities[] = {1.0f, 1.02f};
+  static const float SCALE_FACTORS[] = {0.5f, 1.0f};
+  static const float WAVELENGTHS[] = {6.328e-7f, 5.32e-7f};
+  static const float OBLIQUITIES[] = {1.0f, 1.02f};
   if (!mixed) return {PHASE_RES_HIGH, 0.5f, 6.328e-7f, 1.0f};
   Acquisition a;
   a.phase_res = int16_t(prng_below(p, 3));
-  a.scale_factor = kScaleFactors[prng_below(p, 2)];
-  a.wavelength = kWavelengths[prng_below(p, 2)];
-  a.obliquity = kObliquities[prng_below(p, 2)];
+  a.scale_factor = SCALE_FACTORS[prng_below(p, 2)];
+  a.wavelength = WAVELENGTHS[prng_below(p, 2)];
+  a.obliquity = OBLIQUITIES[prng_below(p, 2)];
   return a;
 }
 
@@ -65,11 +65,11 @@ void add_clusters(const SynthSettings& s, double percent, Prng& p, PhaseMap& map
   const double max_radius = std::max(2.0, std::min(s.width, s.height) / 25.0);
   double covered = 0.0;
   const Window& w = map.window;
-  for (int32_t n = 0; n < kMaxClusters && covered < budget; ++n) {
+  for (int32_t n = 0; n < MAX_CLUSTERS && covered < budget; ++n) {
     const double r = prng_range(p, 1.5, max_radius);
     const double cx = prng_range(p, 0.0, s.width);
     const double cy = prng_range(p, 0.0, s.height);
-    covered += kPi * r * r;
+    covered += PI_VALUE * r * r;
     const int32_t x0 = std::max<int32_t>(w.x, int32_t(std::floor(cx - r)));
     const int32_t x1 = std::min<int32_t>(w.x + w.width - 1, int32_t(std::ceil(cx + r)));
     const int32_t y0 = std::max<int32_t>(w.y, int32_t(std::floor(cy - r)));
@@ -94,7 +94,7 @@ SurfaceModel make_surface_model(uint64_t seed) {
   m.wave_amplitude = prng_range(p, 5e-9, 20e-9);
   m.wave_fx = prng_range(p, 2.0, 6.0);
   m.wave_fy = prng_range(p, 1.0, 4.0);
-  m.wave_phase = prng_range(p, 0.0, 2.0 * kPi);
+  m.wave_phase = prng_range(p, 0.0, 2.0 * PI_VALUE);
   return m;
 }
 
@@ -103,24 +103,24 @@ ErrorCode make_measurement(const SynthSettings& s, const SurfaceModel& surface, 
   Prng p{s.seed * 0x2545F4914F6CDD1Dull + uint64_t(index) * 0x9E3779B97F4A7C15ull};
   const Acquisition acq = choose_acquisition(s.mixed, p);
   const Window window = choose_window(s, p);
-  const double piston = prng_range(p, -kFilePiston, kFilePiston);
-  const double tilt_x = prng_range(p, -kFileTilt, kFileTilt);
-  const double tilt_y = prng_range(p, -kFileTilt, kFileTilt);
+  const double piston = prng_range(p, -FILE_PISTON, FILE_PISTON);
+  const double tilt_x = prng_range(p, -FILE_TILT, FILE_TILT);
+  const double tilt_y = prng_range(p, -FILE_TILT, FILE_TILT);
 
   DataAttributes& a = *attributes;
   std::memset(&a, 0, sizeof a);
-  a.TimeStamp = kFirstTimeStamp + index * 60 + int32_t(prng_below(p, 30));
+  a.TimeStamp = FIRST_TIME_STAMP + index * 60 + int32_t(prng_below(p, 30));
   std::snprintf(a.comment, sizeof a.comment, "Synthetic measurement %d, seed %llu", int(index + 1),
                 static_cast<unsigned long long>(s.seed));
   a.IntfScaleFactor = acq.scale_factor;
   a.WavelengthIn = acq.wavelength;
   a.ObliquityFactor = acq.obliquity;
-  a.CameraRes = kPixelSize;
+  a.CameraRes = PIXEL_SIZE;
   a.PhaseRes = acq.phase_res;
   a.CameraWidth = int16_t(s.width);
   a.CameraHeight = int16_t(s.height);
-  a.PixelWidth = kPixelSize;
-  a.PixelHeight = kPixelSize;
+  a.PixelWidth = PIXEL_SIZE;
+  a.PixelHeight = PIXEL_SIZE;
   a.ZoomMag = 1.0f;
 
   map_init(*phase);
@@ -142,9 +142,9 @@ ErrorCode make_measurement(const SynthSettings& s, const SurfaceModel& surface, 
       const double common =
           surface.tilt_x * x + surface.tilt_y * y + surface.sag * (x * x + y * y) +
           surface.wave_amplitude *
-              std::sin(2.0 * kPi * (surface.wave_fx * x + surface.wave_fy * y) / 2.0 +
+              std::sin(2.0 * PI_VALUE * (surface.wave_fx * x + surface.wave_fy * y) / 2.0 +
                        surface.wave_phase);
-      const double h = common + piston + tilt_x * x + tilt_y * y + kNoiseSigma * prng_normal(p);
+      const double h = common + piston + tilt_x * x + tilt_y * y + NOISE_SIGMA * prng_normal(p);
       out[col] =
           prng_uniform(p) < scattered ? PHASE_INVALID : round_half_away(h * counts_per_metre);
     }

@@ -14,7 +14,7 @@ namespace {
 using namespace util_test;
 
 // Placeholders in the argument lists, replaced by paths in the scratch directory.
-const std::map<std::string, std::string> kFiles = {
+const std::map<std::string, std::string> FILES = {
     {"GOOD", "good.dat"},     {"EMPTY", "empty.dat"},     {"SHORT", "short.dat"},
     {"TEXT", "text.dat"},     {"CUT", "cut.dat"},         {"NOPHASE", "nophase.dat"},
     {"DROPOUTS", "drop.dat"}, {"NOSCALE", "noscale.dat"}, {"MISSING", "missing.dat"},
@@ -42,11 +42,11 @@ class BadInput : public ::testing::Test {
     ::mkdir(path("DIR").c_str(), 0755);
   }
 
-  std::string path(const std::string& key) { return dir.file(kFiles.at(key)); }
+  std::string path(const std::string& key) { return dir.file(FILES.at(key)); }
 
   std::vector<std::string> expand(const std::vector<std::string>& args) {
     std::vector<std::string> out;
-    for (const std::string& a : args) out.push_back(kFiles.count(a) ? path(a) : a);
+    for (const std::string& a : args) out.push_back(FILES.count(a) ? path(a) : a);
     return out;
   }
 

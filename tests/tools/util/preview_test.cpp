@@ -21,7 +21,7 @@ std::ostream& operator<<(std::ostream& os, const Rgb& c) {
   return os << "(" << c.r << ", " << c.g << ", " << c.b << ")";
 }
 
-constexpr Rgb kInvalid = {255, 0, 255};
+constexpr Rgb INVALID = {255, 0, 255};
 
 // A decoded PNG.
 struct Picture {
@@ -93,11 +93,11 @@ TEST_P(PreviewColours, LandmarksHaveTheirColoursAndRowZeroIsOnTop) {
     ASSERT_GT(pic.height, 480);
 
     // The dropout block marks the map's top-left corner; a 640 x 480 map is drawn 1:1.
-    const auto [x0, y0] = pic.find(kInvalid);
+    const auto [x0, y0] = pic.find(INVALID);
     ASSERT_GE(x0, 0) << "no invalid colour in the figure";
-    for (int d = 0; d < 10; ++d) EXPECT_EQ(kInvalid, pic.at(x0 + d, y0 + 9 - d)) << range;
-    EXPECT_NE(kInvalid, pic.at(x0 + 10, y0 + 10));
-    EXPECT_NE(kInvalid, pic.at(x0 - 1, y0));
+    for (int d = 0; d < 10; ++d) EXPECT_EQ(INVALID, pic.at(x0 + d, y0 + 9 - d)) << range;
+    EXPECT_NE(INVALID, pic.at(x0 + 10, y0 + 10));
+    EXPECT_NE(INVALID, pic.at(x0 - 1, y0));
 
     // Row 0 on top: the low block is at the bottom-left, the high block at the bottom-right.
     EXPECT_EQ(GetParam().low, pic.at(x0 + 5, y0 + 475)) << range;
@@ -146,11 +146,11 @@ TEST(Preview, SmallMapsAreEnlargedByWholeFactors) {
     args.insert(args.end(), c.options.begin(), c.options.end());
     ASSERT_EQ(0, run_util(args).status);
     Picture pic(dir.file("p.png"));
-    const auto [x0, y0] = pic.find(kInvalid);
+    const auto [x0, y0] = pic.find(INVALID);
     ASSERT_GE(x0, 0);
-    EXPECT_EQ(kInvalid, pic.at(x0 + c.factor - 1, y0 + c.factor - 1)) << c.factor;
-    EXPECT_NE(kInvalid, pic.at(x0 + c.factor, y0)) << c.factor;
-    EXPECT_NE(kInvalid, pic.at(x0, y0 + c.factor)) << c.factor;
+    EXPECT_EQ(INVALID, pic.at(x0 + c.factor - 1, y0 + c.factor - 1)) << c.factor;
+    EXPECT_NE(INVALID, pic.at(x0 + c.factor, y0)) << c.factor;
+    EXPECT_NE(INVALID, pic.at(x0, y0 + c.factor)) << c.factor;
   }
 }
 

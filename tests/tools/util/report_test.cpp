@@ -21,19 +21,19 @@ namespace {
 using namespace util_test;
 
 // The names of the files the page must show as text.
-const std::string kHostileName = "<img src=x onerror=alert(1)>&'\".dat";
-const char kHostileComment[] = "</p><script>alert(1)</script><p>";
-const std::string kHostileCell = "<script>alert(\"x\")</script>";
+const std::string HOSTILE_NAME = "<img src=x onerror=alert(1)>&'\".dat";
+const char HOSTILE_COMMENT[] = "</p><script>alert(1)</script><p>";
+const std::string HOSTILE_CELL = "<script>alert(\"x\")</script>";
 
 std::string decode_base64(const std::string& text) {
-  static const std::string kDigits =
+  static const std::string DIGITS =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   uint32_t bits = 0;
   int held = 0;
   for (char c : text) {
     if (c == '=') break;
-    bits = bits << 6 | static_cast<uint32_t>(kDigits.find(c));
+    bits = bits << 6 | static_cast<uint32_t>(DIGITS.find(c));
     if ((held += 6) >= 8) out += static_cast<char>(bits >> (held -= 8) & 0xFF);
   }
   return out;
@@ -105,8 +105,8 @@ class Report : public ::testing::Test {
                               "Height standard deviation map computed from 3 input data files",
                               "Input count map computed from 3 input data files",
                               "Rejected value count map computed from 3 input data files",
-                              kHostileComment};
-    const std::string names[] = {"avg.dat", "sdev.dat", "count.dat", "rejected.dat", kHostileName};
+                              HOSTILE_COMMENT};
+    const std::string names[] = {"avg.dat", "sdev.dat", "count.dat", "rejected.dat", HOSTILE_NAME};
     for (int k = 0; k < 5; ++k) {
       TestMap map{{2, 1, 40, 30}, {}};
       for (int i = 0; i < 40 * 30; ++i) {
@@ -212,9 +212,9 @@ TEST_F(Report, PageHoldsEverySectionImageAndTable) {
             page.text("//figure[@class='rms-chart']//text[@class='y-title']"));
 
   // Hostile texts are text: shown whole, making no element and no attribute.
-  EXPECT_EQ(dir.file(kHostileName), page.text("//section[@id='result-5']/h2/span"));
-  EXPECT_EQ(kHostileComment, page.text("//section[@id='result-5']/p[@class='comment']"));
-  EXPECT_EQ(kHostileCell, page.text("//tr[@class='outlier']/td[2]"));
+  EXPECT_EQ(dir.file(HOSTILE_NAME), page.text("//section[@id='result-5']/h2/span"));
+  EXPECT_EQ(HOSTILE_COMMENT, page.text("//section[@id='result-5']/p[@class='comment']"));
+  EXPECT_EQ(HOSTILE_CELL, page.text("//tr[@class='outlier']/td[2]"));
   // The quoted line break is kept in the cell and shown as blanks.
   EXPECT_EQ("b,  c.dat", page.text("//table[@class='inputs']/tbody/tr[3]/td[2]"));
   EXPECT_EQ(0u,
@@ -330,14 +330,14 @@ TEST_F(ReportBrowser, RendersInHeadlessChromiumWithoutConsoleMessages) {
   std::vector<std::string> args = {"--level", "plane", "--inputs", dir.file("inputs.csv")};
   args.insert(args.end(), results.begin(), results.end());
   ASSERT_EQ(0, report(args).status);
-  constexpr int kWidth = 1200, kHeight = 1600;
+  constexpr int WIDTH = 1200, kHeight = 1600;
   ProgramResult r =
       run_program("/usr/bin/timeout",
                   {"120", chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                    "--no-first-run", "--disable-background-networking",
                    "--disable-component-update", "--disable-sync", "--hide-scrollbars",
                    "--user-data-dir=" + dir.file("profile"), "--screenshot=" + dir.file("shot.png"),
-                   "--window-size=" + std::to_string(kWidth) + "," + std::to_string(kHeight),
+                   "--window-size=" + std::to_string(WIDTH) + "," + std::to_string(kHeight),
                    "--virtual-time-budget=5000", "--enable-logging=stderr", "--v=0", "--dump-dom",
                    "file://" + dir.file("report.html")});
   ASSERT_EQ(0, r.status) << r.err;
@@ -351,7 +351,7 @@ TEST_F(ReportBrowser, RendersInHeadlessChromiumWithoutConsoleMessages) {
   ASSERT_EQ(CAIRO_STATUS_SUCCESS, cairo_surface_status(shot.get()));
   const int w = cairo_image_surface_get_width(shot.get());
   const int h = cairo_image_surface_get_height(shot.get());
-  EXPECT_EQ(kWidth, w);
+  EXPECT_EQ(WIDTH, w);
   EXPECT_EQ(kHeight, h);
   // Text makes grey pixels and the previews coloured ones (viridis and the magenta of dropouts).
   const unsigned char* data = cairo_image_surface_get_data(shot.get());
