@@ -3,17 +3,19 @@
 #ifndef HARNIX_AVERAGING_AVERAGING_RUN_H_
 #define HARNIX_AVERAGING_AVERAGING_RUN_H_
 
+#include "averaging/run_observer.h"
+#include "averaging/run_result.h"
 #include "averaging/settings.h"
 
 namespace harnix {
 
-// Runs with `settings` (MinValidCnt already resolved) over `inputs`. Returns true when every
-// requested output was written; false after its failure messages have been printed on the
-// standard error stream. Releases every map it took on every way out.
-bool run_averaging(const RunSettings& settings, const InputList& inputs);
-
-// The same with the process-wide records.
-bool run_averaging();
+// Runs with `settings` (MinValidCnt already resolved) over `inputs`, telling `observer` (when
+// given) what happens. Prints nothing. Returns a record with step DONE when every requested
+// output was written; otherwise the step that failed, its code, the file concerned and any
+// detail text. Outputs are created empty first, so that after a failure each is empty or
+// complete. Releases every map it took on every way out.
+RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
+                        RunObserver* observer = nullptr);
 
 }  // namespace harnix
 

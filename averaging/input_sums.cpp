@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstddef>
 
-#include "averaging/settings.h"
 #include "fit/least_squares.h"
 #include "fit/remove.h"
 #include "fit/subtract.h"
@@ -45,7 +44,25 @@ ErrorCode remove_best_fit_from(WorkingMaps& maps, PhaseMap& input, int32_t mode)
 
 }  // namespace
 
-ErrorCode add_input_to_sums(WorkingMaps& maps, PhaseMap& input, double f, int32_t remove_mode) {
+int32_t removal_fit_mode(RemovalMode mode) {
+  switch (mode) {
+    case RemovalMode::PISTON:
+      return static_cast<int32_t>(FitType::piston);
+    case RemovalMode::PLANE:
+      return static_cast<int32_t>(FitType::plane);
+    case RemovalMode::SPHERE:
+      return static_cast<int32_t>(FitType::sphere);
+    case RemovalMode::CYLINDER:
+      return static_cast<int32_t>(FitType::cylinder);
+    case RemovalMode::ROBUST:
+      return ROBUST_PLANE;
+    case RemovalMode::NONE:
+      break;
+  }
+  return -1;
+}
+
+ErrorCode add_input_to_sums(WorkingMaps& maps, PhaseMap& input, double f, RemovalMode remove_mode) {
   const Window& w = input.window;
   if (w.width < 1 || w.height < 1 || !window_within(w, maps.camera)) return ERR_IMPROPER_WINDOW;
   // Finite positive factors always give a finite positive F. Should a factor that is not a
@@ -54,7 +71,7 @@ ErrorCode add_input_to_sums(WorkingMaps& maps, PhaseMap& input, double f, int32_
   if (!(f > 0.0) || !std::isfinite(f)) return ERR_PARAM_OUT_OF_RANGE;
   const bool scaled = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON;
   const bool deviation = maps.with_deviation;
-  const bool removal = deviation && remove_mode != SDEV_REMOVE_NONE;
+  const bool removal = deviation && remove_mode != RemovalMode::NONE;
   if (deviation && (scaled || removal)) {
     const ErrorCode rc = working_maps_separate_deviation(maps);
     if (rc != NO_ERROR) return rc;
@@ -87,7 +104,7 @@ ErrorCode add_input_to_sums(WorkingMaps& maps, PhaseMap& input, double f, int32_
   }
   if (!removal) return NO_ERROR;
 
-  const ErrorCode rc = remove_best_fit_from(maps, input, remove_mode);
+  const ErrorCode rc = remove_best_fit_from(maps, input, removal_fit_mode(remove_mode));
   if (rc != NO_ERROR) return rc;
   for (int32_t r = 0; r < w.height; ++r) {
     const int32_t* row = input.matrix + static_cast<std::size_t>(r) * n;

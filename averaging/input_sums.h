@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "averaging/settings.h"
 #include "averaging/working_maps.h"
 #include "base/error_codes.h"
 #include "maps/map_types.h"
@@ -18,7 +19,7 @@ constexpr double SCALE_FACTOR_EPSILON = 1e-10;
 // chain over camera-sized maps would: place it in the camera field (invalid outside its window);
 // convert to heights; scale them by f when |f - 1| > SCALE_FACTOR_EPSILON; accumulate them into
 // sum_avg/count_avg; and, with a deviation, round the scaled heights back to phase counts,
-// remove the best-fit surface of `remove_mode` (SDEV_REMOVE_NONE: none) from the camera field
+// remove the best-fit surface of `remove_mode` (removal_fit_mode) from the camera field
 // with remove_best_fit, whose failure (but for a lack of memory) removes nothing, and accumulate
 // the values and their squares into the deviation sums. Only the input's window is visited: the
 // rest of the field is invalid for this input and changes nothing. The input's values become its
@@ -29,7 +30,11 @@ constexpr double SCALE_FACTOR_EPSILON = 1e-10;
 //   ERR_NO_MEM              the deviation's own sums, or the working storage of the surface
 //                           removal, cannot be had
 // After a failure the sums are left part-way and only good for releasing.
-ErrorCode add_input_to_sums(WorkingMaps& maps, PhaseMap& input, double f, int32_t remove_mode);
+ErrorCode add_input_to_sums(WorkingMaps& maps, PhaseMap& input, double f, RemovalMode remove_mode);
+
+// The mode of remove_best_fit (fit/remove.h) that removes the surface of `mode`: the FitType of
+// the same shape, ROBUST_PLANE for the robust plane, -1 for RemovalMode::NONE.
+int32_t removal_fit_mode(RemovalMode mode);
 
 }  // namespace harnix
 

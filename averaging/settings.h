@@ -1,5 +1,5 @@
-// The parsed command line: the process-wide RunSettings and InputList, written by the
-// command-line parser and read by the averaging run.
+// What a run is asked to do: the RunSettings and the InputList, which the command line fills and
+// hands to run_averaging. The field names mirror the command line's options.
 #ifndef HARNIX_AVERAGING_SETTINGS_H_
 #define HARNIX_AVERAGING_SETTINGS_H_
 
@@ -10,16 +10,26 @@
 namespace harnix {
 
 constexpr int32_t MAX_INPUT_FILES = 10000;
-constexpr int32_t SDEV_REMOVE_NONE = -1;
 constexpr int32_t PHASE_RES_FROM_INPUT = -1;
+
+// The surface removed from each input before its deviation values are summed (-SdevRemove):
+// none, a least-squares piston, plane, sphere or cylinder, or the robust plane.
+enum class RemovalMode : int32_t {
+  NONE = -1,
+  PISTON = 0,
+  PLANE = 1,
+  SPHERE = 2,
+  CYLINDER = 3,
+  ROBUST = 4,
+};
 
 struct RunSettings {
   const char* AvgOutFile = nullptr;    // output names refer to the argument texts themselves
   const char* SdevOutFile = nullptr;
   const char* CountOutFile = nullptr;
-  int32_t SdevRemove = SDEV_REMOVE_NONE;  // -1 None, else 0 Piston, 1 Plane, 2 Sphere
-  int32_t MinValidCnt = 0;                // 0: not given, until resolved
-  double MinValidPct = 0.0;               // 0: not given
+  RemovalMode SdevRemove = RemovalMode::NONE;
+  int32_t MinValidCnt = 0;                  // 0: not given, until resolved
+  double MinValidPct = 0.0;                 // 0: not given
   int32_t PhaseRes = PHASE_RES_FROM_INPUT;  // -1: from the first input, else 0, 1, 2
   bool Overwrite = false;
   bool Verbose = false;
@@ -29,10 +39,6 @@ struct RunSettings {
 struct InputList {
   std::vector<std::string> names;
 };
-
-// The process-wide records.
-RunSettings& run_settings();
-InputList& input_list();
 
 }  // namespace harnix
 

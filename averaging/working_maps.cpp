@@ -30,24 +30,24 @@ ErrorCode create_over(Map& map, const Window& window) {
 
 }  // namespace
 
-ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height, bool with_deviation,
-                              bool separate) {
+ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height,
+                              const SumsLayout& layout) {
   // A camera of up to 32767 x 32767 pixels asks for tens of gigabytes: refuse it here rather
   // than be killed by the system part-way through filling the maps.
   ErrorCode rc = check_memory_bound(width, height, memory_limit_bytes());
   if (rc != NO_ERROR) return rc;
   const Window camera{0, 0, width, height};
   maps.camera = camera;
-  maps.with_deviation = with_deviation;
+  maps.with_deviation = layout.deviation;
   if ((rc = create_over(maps.work, camera)) != NO_ERROR) return rc;
   if ((rc = create_over(maps.sum_avg, camera)) != NO_ERROR) return rc;
   if ((rc = create_over(maps.count_avg, camera)) != NO_ERROR) return rc;
   map_fill(maps.sum_avg, 0.0);
   map_fill(maps.count_avg, int16_t{0});
-  if (!with_deviation) return NO_ERROR;
+  if (!layout.deviation) return NO_ERROR;
   if ((rc = create_over(maps.sum_sq, camera)) != NO_ERROR) return rc;
   map_fill(maps.sum_sq, 0.0);
-  return separate ? working_maps_separate_deviation(maps) : NO_ERROR;
+  return layout.separate_deviation ? working_maps_separate_deviation(maps) : NO_ERROR;
 }
 
 ErrorCode working_maps_separate_deviation(WorkingMaps& maps) {

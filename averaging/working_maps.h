@@ -41,13 +41,19 @@ constexpr uint64_t RUN_BYTES_PER_CAMERA_PIXEL = 3 * 8 + 2 * 2 + 4 + 4 + 4;
 // on every way out.
 void working_maps_init(WorkingMaps& maps);
 
-// Creates the maps over (0, 0, width, height): work (unfilled), sum_avg and count_avg, and with
-// a deviation sum_sq and, when `separate`, sum_dev and count_dev; sums and counts filled with 0.
+// Which sums a run keeps besides the average's.
+struct SumsLayout {
+  bool deviation = false;           // sum_sq, for a deviation output
+  bool separate_deviation = false;  // sum_dev and count_dev from the start (a surface removed)
+};
+
+// Creates the maps over (0, 0, width, height): work (unfilled), sum_avg and count_avg, and as
+// `layout` asks sum_sq and sum_dev/count_dev; sums and counts filled with 0.
 // ERR_NO_MEM before any allocation when the run would not fit in the machine's physical memory
 // (check_memory_bound), ERR_NO_MEM or ERR_PARAM_OUT_OF_RANGE from map_alloc. On failure the
 // maps obtained so far are kept for working_maps_free.
-ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height, bool with_deviation,
-                              bool separate);
+ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height,
+                              const SumsLayout& layout);
 
 // Gives the deviation a sum and a count of its own, copies of the average's; nothing when it
 // has them already. ERR_NO_MEM (maps unchanged but for storage kept for working_maps_free).

@@ -12,7 +12,6 @@
 namespace harnix {
 
 enum ErrorCode : int32_t {
-  ALREADY_REPORTED = -1,  // the averaging run printed its own message for this failure
   NO_ERROR = 0,
   ERR_ALL_BAD_DATA = 27,            // a map holds no valid value where one is needed
   ERR_CANT_CREATE_FILE = 116,       // a data file cannot be created for writing

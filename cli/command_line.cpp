@@ -1,5 +1,5 @@
-// Every failure here prints its message (or the usage text) and returns status 1; nothing is
-// carried over to the averaging run but the filled RunSettings and InputList.
+// Every failure here prints its message (or the usage text) and returns status 1; the averaging
+// run receives the RunSettings and InputList built here.
 #include "cli/command_line.h"
 
 #include <cctype>
@@ -8,13 +8,14 @@
 #include <cstring>
 #include <string>
 
-#include "averaging/averaging_run.h"
-#include "averaging/console.h"
+#include "averaging/outputs.h"
 #include "averaging/settings.h"
+#include "cli/console.h"
 #include "cli/list_file.h"
 #include "cli/min_valid_count.h"
 #include "cli/prompt.h"
 #include "cli/regular_file.h"
+#include "cli/run_messages.h"
 #include "cli/usage.h"
 
 namespace harnix {
@@ -24,17 +25,15 @@ namespace {
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
 
-enum Option {
-  OPT_AVG_OUT,
-  OPT_SDEV_OUT,
-  OPT_COUNT_OUT,
-  OPT_SDEV_REMOVE,
-  OPT_MIN_VALID_CNT,
-  OPT_MIN_VALID_PCT,
-  OPT_PHASE_RES,
-  OPT_OVERWRITE,
-  OPT_VERBOSE,
-  OPT_VERSION,
+// The options besides the outputs' (averaging/outputs.h).
+enum class Option {
+  SDEV_REMOVE,
+  MIN_VALID_CNT,
+  MIN_VALID_PCT,
+  PHASE_RES,
+  OVERWRITE,
+  VERBOSE,
+  VERSION,
 };
 
 struct OptionEntry {
@@ -44,20 +43,19 @@ struct OptionEntry {
 };
 
 constexpr OptionEntry OPTIONS[] = {
-    {"avgout", OPT_AVG_OUT, true},
-    {"sdevout", OPT_SDEV_OUT, true},
-    {"countout", OPT_COUNT_OUT, true},
-    {"sdevremove", OPT_SDEV_REMOVE, true},
-    {"minvalidcnt", OPT_MIN_VALID_CNT, true},
-    {"minvalidpct", OPT_MIN_VALID_PCT, true},
-    {"phaseres", OPT_PHASE_RES, true},
-    {"overwrite", OPT_OVERWRITE, false},
-    {"verbose", OPT_VERBOSE, false},
-    {"version", OPT_VERSION, false},
+    {"sdevremove", Option::SDEV_REMOVE, true},
+    {"minvalidcnt", Option::MIN_VALID_CNT, true},
+    {"minvalidpct", Option::MIN_VALID_PCT, true},
+    {"phaseres", Option::PHASE_RES, true},
+    {"overwrite", Option::OVERWRITE, false},
+    {"verbose", Option::VERBOSE, false},
+    {"version", Option::VERSION, false},
 };
 
-// Enumerated option values in code order: SdevRemove -1..2, PhaseRes 0..2.
+// Enumerated option values: SdevRemove in the order of RemovalMode, PhaseRes in code order 0..2.
 constexpr const char* SDEV_REMOVE_VALUES[] = {"none", "piston", "plane", "sphere"};
+constexpr RemovalMode SDEV_REMOVE_MODES[] = {RemovalMode::NONE, RemovalMode::PISTON,
+                                             RemovalMode::PLANE, RemovalMode::SPHERE};
 constexpr const char* PHASE_RES_VALUES[] = {"normal", "high", "super"};
 
 std::string lower_case(const char* text) {
@@ -104,28 +102,19 @@ bool read_number(const char* text, double* value) {
 // Applies `value` to `option`. Returns -1 when the walk goes on, else the exit status.
 int apply_value(Option option, const char* value, RunSettings* settings) {
   switch (option) {
-    case OPT_AVG_OUT:
-      settings->AvgOutFile = value;
-      break;
-    case OPT_SDEV_OUT:
-      settings->SdevOutFile = value;
-      break;
-    case OPT_COUNT_OUT:
-      settings->CountOutFile = value;
-      break;
-    case OPT_SDEV_REMOVE: {
+    case Option::SDEV_REMOVE: {
       int index = find_value(value, SDEV_REMOVE_VALUES);
       if (index < 0) {
         print_error_line("%s\nERROR: Unknown SdevRemove value \"%s\"\n", PROGRAM_NAME, value);
         return fail_with_usage();
       }
-      settings->SdevRemove = index - 1;
+      settings->SdevRemove = SDEV_REMOVE_MODES[index];
       break;
     }
-    case OPT_MIN_VALID_CNT:
+    case Option::MIN_VALID_CNT:
       if (!read_count(value, &settings->MinValidCnt)) return fail_with_usage();
       break;
-    case OPT_MIN_VALID_PCT: {
+    case Option::MIN_VALID_PCT: {
       double percent;
       if (!read_number(value, &percent)) return fail_with_usage();
       if (!(percent > 0 && percent <= 100)) {  // a nan fails here too
@@ -135,7 +124,7 @@ int apply_value(Option option, const char* value, RunSettings* settings) {
       settings->MinValidPct = percent;
       break;
     }
-    case OPT_PHASE_RES: {
+    case Option::PHASE_RES: {
       int index = find_value(value, PHASE_RES_VALUES);
       if (index < 0) {
         print_error_line("%s\nERROR: Unknown PhaseRes value \"%s\"\n", PROGRAM_NAME, value);
@@ -144,9 +133,9 @@ int apply_value(Option option, const char* value, RunSettings* settings) {
       settings->PhaseRes = index;
       break;
     }
-    case OPT_OVERWRITE:
-    case OPT_VERBOSE:
-    case OPT_VERSION:
+    case Option::OVERWRITE:
+    case Option::VERBOSE:
+    case Option::VERSION:
       break;
   }
   return -1;
@@ -160,20 +149,29 @@ int take_option(int argc, char** argv, int* i, RunSettings* settings) {
     print_error_line("%s\nERROR: Missing option name after prefix '/'\n", PROGRAM_NAME);
     return EXIT_FAILED;
   }
-  std::string lower = lower_case(keyword);
+  const std::string lower = lower_case(keyword);
+  // The option's value, argv[*i + 1]; false after the message when there is none.
+  const auto take_value = [&]() {
+    if (*i + 1 < argc) return true;
+    print_error_line("%s\nERROR: Missing value after \"/%s\"\n", PROGRAM_NAME, keyword);
+    return false;
+  };
+  for (const OutputDescriptor& output : output_descriptors()) {
+    if (lower != lower_case(output.option)) continue;
+    if (!take_value()) return EXIT_FAILED;
+    settings->*output.file = argv[++*i];
+    return -1;
+  }
   for (const OptionEntry& entry : OPTIONS) {
     if (lower != entry.keyword) continue;
-    if (entry.option == OPT_OVERWRITE) settings->Overwrite = true;
-    if (entry.option == OPT_VERBOSE) settings->Verbose = true;
-    if (entry.option == OPT_VERSION) {
+    if (entry.option == Option::OVERWRITE) settings->Overwrite = true;
+    if (entry.option == Option::VERBOSE) settings->Verbose = true;
+    if (entry.option == Option::VERSION) {
       print_output_line("%s %s\n", PROGRAM_NAME, HARNIX_VERSION);
       return EXIT_OK;
     }
     if (!entry.takes_value) return -1;
-    if (*i + 1 >= argc) {
-      print_error_line("%s\nERROR: Missing value after \"/%s\"\n", PROGRAM_NAME, keyword);
-      return EXIT_FAILED;
-    }
+    if (!take_value()) return EXIT_FAILED;
     ++*i;
     return apply_value(entry.option, argv[*i], settings);
   }
@@ -226,7 +224,8 @@ std::string overwrite_prompt(const char* name) {
 // True when every existing output may be overwritten.
 bool confirm_overwrites(const RunSettings& settings) {
   if (settings.Overwrite) return true;
-  for (const char* name : {settings.AvgOutFile, settings.SdevOutFile, settings.CountOutFile}) {
+  for (const OutputDescriptor& output : output_descriptors()) {
+    const char* name = output_file(settings, output);
     if (name == nullptr || !is_regular_file(name)) continue;
     bool answer = false;
     ask_yes_no(overwrite_prompt(name).c_str(), &answer);
@@ -240,8 +239,8 @@ bool confirm_overwrites(const RunSettings& settings) {
 int parse_command_line(int argc, char** argv) {
   // -Version is the one option that makes a command on its own.
   if (argc < 3 && !(argc == 2 && lower_case(argv[1]) == "-version")) return fail_with_usage();
-  RunSettings& settings = run_settings();
-  InputList& inputs = input_list();
+  RunSettings settings;
+  InputList inputs;
   int status = walk_arguments(argc, argv, &settings, &inputs);
   if (status >= 0) return status;
 
@@ -255,8 +254,10 @@ int parse_command_line(int argc, char** argv) {
       return EXIT_FAILED;
     }
   }
-  if (settings.AvgOutFile == nullptr && settings.SdevOutFile == nullptr &&
-      settings.CountOutFile == nullptr) {
+  bool any_output = false;
+  for (const OutputDescriptor& output : output_descriptors())
+    any_output = any_output || output_file(settings, output) != nullptr;
+  if (!any_output) {
     print_error_line("%s\nERROR: No output file specified\n", PROGRAM_NAME);
     return EXIT_FAILED;
   }
@@ -266,7 +267,7 @@ int parse_command_line(int argc, char** argv) {
   }
   if (!confirm_overwrites(settings)) return EXIT_FAILED;
 
-  if (!run_averaging()) return EXIT_FAILED;
+  if (!run_on_console(settings, inputs)) return EXIT_FAILED;
   if (settings.Verbose) print_output_line("Done\n");
   return EXIT_OK;
 }

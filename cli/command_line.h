@@ -4,8 +4,8 @@
 
 namespace harnix {
 
-// Parses argv into the process-wide RunSettings and InputList, checks inputs and outputs, asks
-// before overwriting, calls run_averaging and returns the process exit status: 0 after a
+// Parses argv into a RunSettings and an InputList, checks inputs and outputs, asks before
+// overwriting, runs the averaging run with them and returns the process exit status: 0 after a
 // successful run, 1 in every other case (each failure has been reported by then).
 int parse_command_line(int argc, char** argv);
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "averaging/console.h"
+#include "cli/console.h"
 
 namespace harnix {
 

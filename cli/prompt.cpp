@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "averaging/console.h"
+#include "cli/console.h"
 
 namespace harnix {
 

@@ -1,6 +1,6 @@
 #include "cli/usage.h"
 
-#include "averaging/console.h"
+#include "cli/console.h"
 
 namespace harnix {
 

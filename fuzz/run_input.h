@@ -19,7 +19,7 @@
 namespace harnix {
 
 struct RunInput {
-  int32_t sdev_remove;  // -1 None, else 0..2
+  RemovalMode sdev_remove;
   int32_t phase_res;    // -1 from the first input, else 0..2
   bool verbose;
   int32_t min_valid_count;
@@ -28,13 +28,15 @@ struct RunInput {
 };
 
 inline RunInput split_run_input(const uint8_t* data, std::size_t size) {
-  RunInput in{-1, -1, false, 2, {}, {}};
+  RunInput in{RemovalMode::NONE, -1, false, 2, {}, {}};
   if (size < 5) {
     in.second.assign(reinterpret_cast<const char*>(data), size);
     return in;
   }
   const uint8_t settings = data[0];
-  in.sdev_remove = int32_t(settings & 3) - 1;
+  constexpr RemovalMode MODES[] = {RemovalMode::NONE, RemovalMode::PISTON, RemovalMode::PLANE,
+                                   RemovalMode::SPHERE};
+  in.sdev_remove = MODES[settings & 3];
   in.phase_res = int32_t((settings >> 2) & 3) - 1;
   in.verbose = (settings & 0x10) != 0;
   in.min_valid_count = (settings & 0x20) != 0 ? 1 : 2;

@@ -3,6 +3,7 @@
 // The input is split into run settings and two files (fuzz/run_input.h), which are written into a
 // temporary directory made once per process. After each run:
 //   - every block taken through the allocation hooks has been released;
+//   - (with the verbose bit) every result the run tells of lies on the camera;
 //   - after a successful run every output reads back as a complete data file with a phase map;
 //   - after a failed one every output is either still empty or complete, never cut short.
 #include <sys/stat.h>
@@ -19,6 +20,7 @@
 #include "fuzz/fuzz_support.h"
 #include "fuzz/run_input.h"
 #include "maps/storage.h"
+#include "maps/window.h"
 
 namespace harnix {
 
@@ -58,6 +60,21 @@ void write_bytes(const std::string& path, const std::string& bytes) {
   FUZZ_CHECK(std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size());
   FUZZ_CHECK(std::fclose(f) == 0);
 }
+
+// Checks what the run tells: each result window lies on the camera of the first input.
+class CheckingObserver : public RunObserver {
+ public:
+  void input_read(const DataAttributes& a, const Window& valid) override {
+    if (camera_.width == 0) camera_ = Window{0, 0, a.CameraWidth, a.CameraHeight};
+    FUZZ_CHECK(valid.width > 0 && valid.height > 0 && window_within(valid, camera_));
+  }
+  void result_formed(const OutputDescriptor&, const Window& w) override {
+    FUZZ_CHECK(w.width > 0 && w.height > 0 && window_within(w, camera_));
+  }
+
+ private:
+  Window camera_{};
+};
 
 // True when `path` is an empty file; otherwise it must read back completely.
 bool empty_or_complete(const std::string& path) {
@@ -100,7 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   bool ok;
   {
     const AllocationBalance balance(RUN_ALLOCATION_CAP);
-    ok = run_averaging(settings, inputs);
+    CheckingObserver observer;
+    ok = run_averaging(settings, inputs, in.verbose ? &observer : nullptr).ok();
     balance.check();
   }
   for (const std::string* out : {&p.average, &p.deviation, &p.count}) {

@@ -5,7 +5,8 @@
 #
 # A file may include its own folder and the layers below it; datafile/ and fit/ stand side by
 # side and include neither each other. tools/util, bench/ and fuzz/ use the library layers, never
-# cli/.
+# cli/. The library layers never print: a write to the standard streams anywhere below cli/ fails
+# too, naming the file and the line (the engine returns results and tells an observer instead).
 #   tools/check-layers.sh [ROOT]    (ROOT: the source tree, by default this script's)
 set -euo pipefail
 root=${1:-"$(dirname "$0")/.."}
@@ -37,5 +38,11 @@ for dir in base maps datafile fit averaging cli tools/util bench fuzz; do
     status=1
   done < <(grep -rnE --include='*.h' --include='*.cpp' '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$dir" || true)
 done
+while IFS=: read -r file line text; do
+  echo "$file:$line: prints to a standard stream: only cli/ prints"
+  status=1
+done < <(grep -rnE --include='*.h' --include='*.cpp' \
+  '(^|[^a-z_])(printf|puts|perror|putchar)[[:space:]]*\(|std::(cout|cerr|clog)|\b(stdout|stderr)\b' \
+  base maps datafile fit averaging 2>/dev/null || true)
 [ $status -eq 0 ] || echo "layers: base <- maps <- datafile, fit <- averaging <- cli" >&2
 exit $status

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "averaging/averaging_run.h"
+#include "cli/run_messages.h"
 #include "reference/straightforward_run.h"
 #include "support/planoryx_bytes.h"
 #include "support/run_directory.h"
@@ -22,7 +22,7 @@ constexpr int32_t X = TEST_PHASE_INVALID;
 const char* const kOutputs[] = {"a.dat", "s.dat", "c.dat"};
 
 struct Options {
-  int32_t remove = SDEV_REMOVE_NONE;
+  RemovalMode remove = RemovalMode::NONE;
   int32_t min_count = 0;  // 0: every input
   int32_t phase_res = PHASE_RES_FROM_INPUT;
   bool verbose = false;
@@ -73,7 +73,7 @@ class IdentityTest : public RunDirectory {
   // Both implementations on the same inputs; returns the optimised run's outcome.
   Outcome expect_identical(const std::vector<std::string>& inputs, const Options& o) {
     const Outcome want = run(straightforward_run_averaging, inputs, o);
-    const Outcome got = run(run_averaging, inputs, o);
+    const Outcome got = run(run_on_console, inputs, o);
     EXPECT_EQ(want.ok, got.ok);
     EXPECT_EQ(want.out, got.out);
     EXPECT_EQ(want.err, got.err);
@@ -121,7 +121,7 @@ TEST_P(GeneratedIdentity, SameResultsAsTheStraightforwardRun) {
   EXPECT_TRUE(got.ok) << got.err;
 }
 
-Options with_remove(int32_t mode, int32_t min_count = 0, int32_t phase_res = -1) {
+Options with_remove(RemovalMode mode, int32_t min_count = 0, int32_t phase_res = -1) {
   Options o;
   o.remove = mode;
   o.min_count = min_count;
@@ -134,38 +134,38 @@ const std::vector<std::string> kMixed = {"--mixed", "--windows", "--invalid", "6
 INSTANTIATE_TEST_SUITE_P(
     Sets, GeneratedIdentity,
     ::testing::Values(
-        GeneratedCase{"PlainNone", {}, with_remove(SDEV_REMOVE_NONE)},
-        GeneratedCase{"PlainPiston", {}, with_remove(0)},
-        GeneratedCase{"PlainPlane", {}, with_remove(1)},
-        GeneratedCase{"PlainSphere", {}, with_remove(2)},
-        GeneratedCase{"WindowsPlaneMinimumOne", {"--windows"}, with_remove(1, 1)},
+        GeneratedCase{"PlainNone", {}, with_remove(RemovalMode::NONE)},
+        GeneratedCase{"PlainPiston", {}, with_remove(RemovalMode::PISTON)},
+        GeneratedCase{"PlainPlane", {}, with_remove(RemovalMode::PLANE)},
+        GeneratedCase{"PlainSphere", {}, with_remove(RemovalMode::SPHERE)},
+        GeneratedCase{"WindowsPlaneMinimumOne", {"--windows"}, with_remove(RemovalMode::PLANE, 1)},
         GeneratedCase{
-            "WindowsSphereMinimumFive", {"--windows", "--invalid", "3"}, with_remove(2, 5)},
+            "WindowsSphereMinimumFive", {"--windows", "--invalid", "3"}, with_remove(RemovalMode::SPHERE, 5)},
         // Modes no option selects: the general quadric, and the robust plane, which the run
         // removes over a camera-sized copy of the input.
-        GeneratedCase{"WindowsCylinder", {"--windows"}, with_remove(3, 2)},
-        GeneratedCase{"MixedRobustPlane", kMixed, with_remove(4, 2)},
-        GeneratedCase{"MixedNone", kMixed, with_remove(SDEV_REMOVE_NONE, 1)},
-        GeneratedCase{"MixedPiston", kMixed, with_remove(0, 4)},
-        GeneratedCase{"MixedPlaneToSuper", kMixed, with_remove(1, 1, 2)},
-        GeneratedCase{"MixedSphereToNormal", kMixed, with_remove(2, 2, 0)},
-        GeneratedCase{"MixedNoneDefaultMinimumDropouts", kMixed, with_remove(SDEV_REMOVE_NONE)},
-        GeneratedCase{"ManyInvalidSphereDropouts", {"--invalid", "40"}, with_remove(2)},
+        GeneratedCase{"WindowsCylinder", {"--windows"}, with_remove(RemovalMode::CYLINDER, 2)},
+        GeneratedCase{"MixedRobustPlane", kMixed, with_remove(RemovalMode::ROBUST, 2)},
+        GeneratedCase{"MixedNone", kMixed, with_remove(RemovalMode::NONE, 1)},
+        GeneratedCase{"MixedPiston", kMixed, with_remove(RemovalMode::PISTON, 4)},
+        GeneratedCase{"MixedPlaneToSuper", kMixed, with_remove(RemovalMode::PLANE, 1, 2)},
+        GeneratedCase{"MixedSphereToNormal", kMixed, with_remove(RemovalMode::SPHERE, 2, 0)},
+        GeneratedCase{"MixedNoneDefaultMinimumDropouts", kMixed, with_remove(RemovalMode::NONE)},
+        GeneratedCase{"ManyInvalidSphereDropouts", {"--invalid", "40"}, with_remove(RemovalMode::SPHERE)},
         GeneratedCase{"MixedPlaneVerbose", kMixed,
                       [] {
-                        Options o = with_remove(1, 3);
+                        Options o = with_remove(RemovalMode::PLANE, 3);
                         o.verbose = true;
                         return o;
                       }()},
         GeneratedCase{"MixedPlaneDeviationOnly", kMixed,
                       [] {
-                        Options o = with_remove(1, 2);
+                        Options o = with_remove(RemovalMode::PLANE, 2);
                         o.average = o.count = false;
                         return o;
                       }()},
         GeneratedCase{"MixedAverageOnly", kMixed,
                       [] {
-                        Options o = with_remove(SDEV_REMOVE_NONE, 2);
+                        Options o = with_remove(RemovalMode::NONE, 2);
                         o.deviation = o.count = false;
                         return o;
                       }()}),
@@ -226,32 +226,32 @@ INSTANTIATE_TEST_SUITE_P(
                    return std::vector<MeasurementFile>{field(3, 1, {3000000, -3000000, 7}, 0),
                                                        field(3, 1, {1, 2100000, 9}, 0)};
                  },
-                 with_remove(SDEV_REMOVE_NONE, 1, 2)},
+                 with_remove(RemovalMode::NONE, 1, 2)},
         HandCase{"ScaledBeyondThePhaseRangePlane",
                  [] {
                    return std::vector<MeasurementFile>{
                        field(3, 2, {3000000, -3000000, 7, 1, 2, 3}, 0),
                        field(3, 2, {1, 2100000, 9, 4, 4, 4}, 0)};
                  },
-                 with_remove(1, 1, 2)},
+                 with_remove(RemovalMode::PLANE, 1, 2)},
         // Unscaled first inputs share the deviation's sums with the average until a scaled one.
         HandCase{"ScaledInputAfterUnscaledOnes",
                  [] {
                    return std::vector<MeasurementFile>{ramp(10), ramp(-20), scaled(ramp(3), 0.75f),
                                                        ramp(40)};
                  },
-                 with_remove(SDEV_REMOVE_NONE, 2)},
+                 with_remove(RemovalMode::NONE, 2)},
         HandCase{"ProductReachesTheLimit",
                  [] {
                    return std::vector<MeasurementFile>{ramp(10), scaled(ramp(1000), 3e37f)};
                  },
-                 with_remove(SDEV_REMOVE_NONE, 1)},
+                 with_remove(RemovalMode::NONE, 1)},
         HandCase{"SumLeavesTheLimit",
                  [] {
                    MeasurementFile big = scaled(field(1, 1, {30000000}), 5e30f);
                    return std::vector<MeasurementFile>{field(1, 1, {1}), big, big};
                  },
-                 with_remove(1, 1)},
+                 with_remove(RemovalMode::PLANE, 1)},
         // Sphere fits that fail (all valid values in the camera's centre row) remove nothing.
         HandCase{"SingularFitsRemoveNothing",
                  [] {
@@ -259,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(
                                                        field(3, 3, {4, 8, 1, 2, 9, 3, 7, 7, 0}),
                                                        field(3, 3, {X, X, X, X, 6, X, X, X, X})};
                  },
-                 with_remove(2, 1)},
+                 with_remove(RemovalMode::SPHERE, 1)},
         // Windows in the corners of a larger camera; the fit's coordinates are the camera's.
         HandCase{"WindowsPlaneAndSphereCoordinates",
                  [] {
@@ -270,7 +270,7 @@ INSTANTIATE_TEST_SUITE_P(
                                                        windowed(a, 34, 26, 6, 5),
                                                        windowed(a, 17, 3, 6, 5)};
                  },
-                 with_remove(2, 1)},
+                 with_remove(RemovalMode::SPHERE, 1)},
         HandCase{"WindowLeftOfTheCamera",
                  [] {
                    MeasurementFile a = ramp(1);
@@ -278,38 +278,38 @@ INSTANTIATE_TEST_SUITE_P(
                    b.x = -1;
                    return std::vector<MeasurementFile>{a, b};
                  },
-                 with_remove(1)},
+                 with_remove(RemovalMode::PLANE)},
         HandCase{"MismatchedCameraAfterTheFirst",
                  [] {
                    MeasurementFile b = ramp(2);
                    b.camera_width = 7;
                    return std::vector<MeasurementFile>{ramp(1), b};
                  },
-                 with_remove(SDEV_REMOVE_NONE)},
+                 with_remove(RemovalMode::NONE)},
         HandCase{"NoValidPointInTheSecond",
                  [] {
                    return std::vector<MeasurementFile>{ramp(1),
                                                        field(6, 5, std::vector<int32_t>(30, X))};
                  },
-                 with_remove(0)},
+                 with_remove(RemovalMode::PISTON)},
         HandCase{"NoPhaseBlockInTheSecond",
                  [] {
                    MeasurementFile b = ramp(2);
                    b.has_phase = false;
                    return std::vector<MeasurementFile>{ramp(1), b};
                  },
-                 with_remove(0)},
+                 with_remove(RemovalMode::PISTON)},
         HandCase{"AverageAllDropouts",
                  [] {
                    return std::vector<MeasurementFile>{field(2, 1, {1, X}), field(2, 1, {X, 2})};
                  },
-                 with_remove(SDEV_REMOVE_NONE)},
+                 with_remove(RemovalMode::NONE)},
         HandCase{"DeviationWriteFails",
                  [] {
                    return std::vector<MeasurementFile>{ramp(1), ramp(5)};
                  },
                  [] {
-                   Options o = with_remove(1);
+                   Options o = with_remove(RemovalMode::PLANE);
                    o.deviation_name = "/dev/full";
                    return o;
                  }()},
@@ -319,7 +319,7 @@ INSTANTIATE_TEST_SUITE_P(
                        field(4, 1, {X, X + 3, 2147483647, -2147483647 - 1}),
                        field(4, 1, {2147483639, X + 1, 5, 6})};
                  },
-                 with_remove(0, 1, 0)}),
+                 with_remove(RemovalMode::PISTON, 1, 0)}),
     [](const ::testing::TestParamInfo<HandCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

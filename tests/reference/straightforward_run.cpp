@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "averaging/console.h"
-#include "averaging/output_check.h"
-#include "averaging/progress_report.h"
+#include "averaging/outputs.h"
 #include "averaging/tolerance.h"
 #include "base/error_codes.h"
+#include "cli/console.h"
+#include "cli/progress_report.h"
 #include "datafile/attributes.h"
 #include "datafile/data_file.h"
 #include "datafile/validate.h"
@@ -22,6 +22,9 @@
 namespace harnix {
 
 namespace {
+
+// The failure's message has been printed where it happened.
+constexpr ErrorCode ALREADY_REPORTED = ErrorCode(-1);
 
 struct WorkingMaps {
   PhaseMap work_phase;
@@ -185,9 +188,10 @@ ErrorCode add_input(const RunSettings& settings, RunState& run) {
   if ((rc = real_map_accumulate(m.work_height, m.sum_avg, m.count_avg)) != NO_ERROR) return rc;
 
   if (settings.SdevOutFile == nullptr) return NO_ERROR;
-  if (settings.SdevRemove != SDEV_REMOVE_NONE) {
-    // A fit that fails leaves the map as it was: the input then enters unremoved.
-    (void)remove_best_fit(m.work_phase, settings.SdevRemove, nullptr);
+  if (settings.SdevRemove != RemovalMode::NONE) {
+    // A fit that fails leaves the map as it was: the input then enters unremoved. The options
+    // Piston, Plane and Sphere are the fits 0, 1 and 2.
+    (void)remove_best_fit(m.work_phase, int32_t(settings.SdevRemove), nullptr);
   }
   if ((rc = phase_to_real(m.work_phase, m.work_height)) != NO_ERROR) return rc;
   if ((rc = real_map_accumulate(m.work_height, m.sum_dev, m.count_dev)) != NO_ERROR) return rc;
@@ -332,7 +336,10 @@ ErrorCode write_results(const RunSettings& settings, int32_t n, RunState& run) {
 }  // namespace
 
 bool straightforward_run_averaging(const RunSettings& settings, const InputList& inputs) {
-  if (!create_empty_outputs(settings, inputs)) return false;
+  if (const char* name = create_empty_outputs(settings, inputs)) {
+    print_error_line("%s\nERROR: Cannot create output file \"%s\"\n", PROGRAM_NAME, name);
+    return false;
+  }
   if (settings.Verbose) report_settings(settings);
 
   RunState run{};

@@ -9,7 +9,7 @@
 
 namespace harnix {
 
-// As run_averaging(settings, inputs).
+// As run_on_console(settings, inputs) (cli/run_messages.h).
 bool straightforward_run_averaging(const RunSettings& settings, const InputList& inputs);
 
 }  // namespace harnix

@@ -45,7 +45,7 @@ std::vector<MeasurementFile> small_inputs() {
 struct SweepCase {
   const char* name;
   bool average, deviation, count;
-  int32_t remove;  // SdevRemove
+  RemovalMode remove;
 };
 
 std::ostream& operator<<(std::ostream& os, const SweepCase& c) {
@@ -135,13 +135,13 @@ TEST_P(AllocationFailureTest, OneRefusedRequestAmongGrantedOnesIsReportedAndRele
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, AllocationFailureTest,
-                         ::testing::Values(SweepCase{"AllOutputsNoRemoval", true, true, true, -1},
-                                           SweepCase{"AllOutputsPiston", true, true, true, 0},
-                                           SweepCase{"AllOutputsPlane", true, true, true, 1},
-                                           SweepCase{"AllOutputsSphere", true, true, true, 2},
-                                           SweepCase{"AverageOnly", true, false, false, -1},
-                                           SweepCase{"DeviationOnlySphere", false, true, false, 2},
-                                           SweepCase{"CountOnly", false, false, true, -1}),
+                         ::testing::Values(SweepCase{"AllOutputsNoRemoval", true, true, true, RemovalMode::NONE},
+                                           SweepCase{"AllOutputsPiston", true, true, true, RemovalMode::PISTON},
+                                           SweepCase{"AllOutputsPlane", true, true, true, RemovalMode::PLANE},
+                                           SweepCase{"AllOutputsSphere", true, true, true, RemovalMode::SPHERE},
+                                           SweepCase{"AverageOnly", true, false, false, RemovalMode::NONE},
+                                           SweepCase{"DeviationOnlySphere", false, true, false, RemovalMode::SPHERE},
+                                           SweepCase{"CountOnly", false, false, true, RemovalMode::NONE}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The program entry turns the refusal into exit status 1, at the first request (the first

@@ -35,7 +35,7 @@ class HostileSecondInputTest : public ::testing::Test {
     settings_.AvgOutFile = names_[0].c_str();
     settings_.SdevOutFile = names_[1].c_str();
     settings_.CountOutFile = names_[2].c_str();
-    settings_.SdevRemove = 1;
+    settings_.SdevRemove = RemovalMode::PLANE;
     settings_.MinValidCnt = 1;
     inputs_.names = {dir_.file("a.dat"), dir_.file("b.dat")};
   }

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "averaging/averaging_run.h"
 #include "cli/command_line.h"
+#include "cli/run_messages.h"
 
 namespace harnix {
 
@@ -33,7 +33,7 @@ std::string capture_stderr(const std::function<void()>& body) {
 
 InProcessRun run_in_process(const RunSettings& settings, const InputList& inputs) {
   InProcessRun r;
-  r.err = capture_stderr([&] { r.ok = run_averaging(settings, inputs); });
+  r.err = capture_stderr([&] { r.ok = run_on_console(settings, inputs); });
   return r;
 }
 
@@ -43,12 +43,8 @@ int main_in_process(const std::vector<std::string>& args, std::string* err) {
   std::vector<char*> argv;
   for (std::string& a : storage) argv.push_back(a.data());
   argv.push_back(nullptr);
-  run_settings() = RunSettings{};
-  input_list().names.clear();
   int status = -1;
   *err = capture_stderr([&] { status = parse_command_line(int(storage.size()), argv.data()); });
-  run_settings() = RunSettings{};
-  input_list().names.clear();
   return status;
 }
 

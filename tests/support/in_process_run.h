@@ -15,14 +15,14 @@ namespace harnix {
 std::string capture_stderr(const std::function<void()>& body);
 
 struct InProcessRun {
-  bool ok = false;  // run_averaging's result
+  bool ok = false;  // every output written
   std::string err;  // the standard error stream
 };
 
+// The run as the command line makes it (run_on_console), with its messages.
 InProcessRun run_in_process(const RunSettings& settings, const InputList& inputs);
 
-// parse_command_line with argv = {"harnix", args...}, after resetting the process-wide
-// RunSettings and InputList (and before resetting them again). Returns the exit status.
+// parse_command_line with argv = {"harnix", args...}. Returns the exit status.
 int main_in_process(const std::vector<std::string>& args, std::string* err);
 
 }  // namespace harnix

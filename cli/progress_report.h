@@ -1,11 +1,12 @@
 // The averaging run's progress report (printed only with -Verbose), on the standard output
-// stream. Every labelled line is the label left-aligned in a 20-character column, " = " and the
-// value.
-#ifndef HARNIX_AVERAGING_PROGRESS_REPORT_H_
-#define HARNIX_AVERAGING_PROGRESS_REPORT_H_
+// stream: the run's observer and the lines it prints. Every labelled line is the label
+// left-aligned in a 20-character column, " = " and the value.
+#ifndef HARNIX_CLI_PROGRESS_REPORT_H_
+#define HARNIX_CLI_PROGRESS_REPORT_H_
 
 #include <cstdint>
 
+#include "averaging/run_observer.h"
 #include "averaging/settings.h"
 #include "datafile/attributes.h"
 #include "maps/window.h"
@@ -14,8 +15,19 @@ namespace harnix {
 
 constexpr int REPORT_LABEL_WIDTH = 20;
 
-// "None", "Piston", "Plane" or "Sphere" for an SdevRemove setting (-1, 0, 1, 2).
-const char* sdev_remove_label(int32_t mode);
+// Prints the report of a run as it goes: the settings (and the output PhaseRes when the command
+// line chose it), each input's name and attributes, each result's window and each file written.
+class VerboseReport : public RunObserver {
+ public:
+  void run_started(const RunSettings& settings) override;
+  void input_started(int32_t index, const char* name) override;
+  void input_read(const DataAttributes& attributes, const Window& valid) override;
+  void result_formed(const OutputDescriptor& output, const Window& window) override;
+  void output_written(const char* name) override;
+};
+
+// "None", "Piston", "Plane" or "Sphere" for an SdevRemove setting.
+const char* sdev_remove_label(RemovalMode mode);
 
 // The three output names (quoted, or None), MinValidCnt and, with a deviation output,
 // SdevRemove.
@@ -43,4 +55,4 @@ void local_time_text(int32_t stamp, char* text, int text_bytes);
 
 }  // namespace harnix
 
-#endif  // HARNIX_AVERAGING_PROGRESS_REPORT_H_
+#endif  // HARNIX_CLI_PROGRESS_REPORT_H_

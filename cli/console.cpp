@@ -1,4 +1,4 @@
-#include "averaging/console.h"
+#include "cli/console.h"
 
 #include <cstdarg>
 

@@ -1,23 +1,26 @@
-#include "averaging/progress_report.h"
+#include "cli/progress_report.h"
 
 #include <cstdio>
 #include <ctime>
 
-#include "averaging/console.h"
+#include "cli/console.h"
 
 namespace harnix {
 
-const char* sdev_remove_label(int32_t mode) {
+const char* sdev_remove_label(RemovalMode mode) {
   switch (mode) {
-    case 0:
+    case RemovalMode::PISTON:
       return "Piston";
-    case 1:
+    case RemovalMode::PLANE:
       return "Plane";
-    case 2:
+    case RemovalMode::SPHERE:
       return "Sphere";
-    default:
-      return "None";
+    case RemovalMode::CYLINDER:
+    case RemovalMode::ROBUST:
+    case RemovalMode::NONE:
+      break;
   }
+  return "None";
 }
 
 static void report_name_or_none(const char* label, const char* name) {
@@ -32,9 +35,8 @@ static void report_int(const char* label, int value) {
 }
 
 void report_settings(const RunSettings& settings) {
-  report_name_or_none("AvgOutFile", settings.AvgOutFile);
-  report_name_or_none("SdevOutFile", settings.SdevOutFile);
-  report_name_or_none("CountOutFile", settings.CountOutFile);
+  for (const OutputDescriptor& output : output_descriptors())
+    report_name_or_none(output.setting, output_file(settings, output));
   report_int("MinValidCnt", settings.MinValidCnt);
   if (settings.SdevOutFile != nullptr)
     print_output_line("%-*s = %s\n", REPORT_LABEL_WIDTH, "SdevRemove",
@@ -55,8 +57,8 @@ void report_input_name(int32_t index, const char* name) {
 
 void local_time_text(int32_t stamp, char* text, int text_bytes) {
   // Month and day names are fixed English abbreviations whatever the locale.
-  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+  static const char* const DAYS[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   const std::time_t t = stamp;
   std::tm local{};
@@ -66,7 +68,7 @@ void local_time_text(int32_t stamp, char* text, int text_bytes) {
     return;
   }
   std::snprintf(text, std::size_t(text_bytes), "%.3s %.3s%3d %.2d:%.2d:%.2d %d\n",
-                kDays[local.tm_wday], kMonths[local.tm_mon], local.tm_mday, local.tm_hour,
+                DAYS[local.tm_wday], MONTHS[local.tm_mon], local.tm_mday, local.tm_hour,
                 local.tm_min, local.tm_sec, 1900 + local.tm_year);
 }
 
@@ -108,6 +110,27 @@ void report_result_window(const char* prefix, const Window& w) {
 
 void report_wrote(const char* name) {
   print_output_line("\nWrote \"%s\"\n\n", name);
+}
+
+void VerboseReport::run_started(const RunSettings& settings) {
+  report_settings(settings);
+  if (settings.PhaseRes != PHASE_RES_FROM_INPUT) report_output_phase_res(settings.PhaseRes);
+}
+
+void VerboseReport::input_started(int32_t index, const char* name) {
+  report_input_name(index, name);
+}
+
+void VerboseReport::input_read(const DataAttributes& attributes, const Window& valid) {
+  report_input_attributes(attributes, valid);
+}
+
+void VerboseReport::result_formed(const OutputDescriptor& output, const Window& window) {
+  report_result_window(output.label, window);
+}
+
+void VerboseReport::output_written(const char* name) {
+  report_wrote(name);
 }
 
 }  // namespace harnix

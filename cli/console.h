@@ -4,8 +4,8 @@
 // write errors are ignored. Errors go to the standard error stream as two lines, the program name
 // and "ERROR: " with the text (the format strings carry the "%s\nERROR: " prefix themselves);
 // usage text, prompts and the progress report go to the standard output stream.
-#ifndef HARNIX_AVERAGING_CONSOLE_H_
-#define HARNIX_AVERAGING_CONSOLE_H_
+#ifndef HARNIX_CLI_CONSOLE_H_
+#define HARNIX_CLI_CONSOLE_H_
 
 #include <cstdio>
 
@@ -20,4 +20,4 @@ constexpr const char* PROGRAM_NAME = "Harnix";
 
 }  // namespace harnix
 
-#endif  // HARNIX_AVERAGING_CONSOLE_H_
+#endif  // HARNIX_CLI_CONSOLE_H_

@@ -1,0 +1,49 @@
+// The run's outputs, one descriptor each: the option that asks for it, the comment it carries,
+// the label of its verbose lines and how its result is formed from the sums. Creation, the
+// overwrite check, the progress report and writing all walk this one table, in its order.
+#ifndef HARNIX_AVERAGING_OUTPUTS_H_
+#define HARNIX_AVERAGING_OUTPUTS_H_
+
+#include <cstdint>
+#include <span>
+
+#include "averaging/settings.h"
+#include "averaging/working_maps.h"
+#include "base/error_codes.h"
+
+namespace harnix {
+
+enum class OutputKind { AVERAGE, DEVIATION, COUNT };
+
+struct OutputDescriptor {
+  OutputKind kind;
+  const char* option;             // "AvgOut": the option naming the file, without its dash
+  const char* RunSettings::*file;  // where RunSettings keeps that name (nullptr: not asked for)
+  const char* setting;            // "AvgOutFile": its name in the progress report
+  const char* label;              // "Avg": the prefix of its result window lines
+  const char* comment_format;     // the file's comment; %d is the number of inputs
+  // Forms the result in maps.work (phase counts on the camera, PHASE_INVALID where none) from
+  // the sums, with `min_count` the resolved minimum of valid values. ERR_FP_OVERFLOW from the
+  // deviation.
+  ErrorCode (*form)(WorkingMaps& maps, int16_t min_count);
+};
+
+// Average, deviation and count, in the order they are created and written.
+std::span<const OutputDescriptor> output_descriptors();
+
+// The file name `settings` gives for `output`, or nullptr when it is not asked for.
+inline const char* output_file(const RunSettings& settings, const OutputDescriptor& output) {
+  return settings.*output.file;
+}
+
+// For every output asked for, in table order: create the file for writing (an existing file is
+// emptied) and close it at once, so that every output is an empty file until it is written. An
+// output that names the same file as one of `inputs` is refused before anything is emptied,
+// since emptying it would destroy an input the run has yet to read. Returns the name of the first
+// output that cannot be created (or is an input), the outputs before it emptied; nullptr when
+// all were created.
+const char* create_empty_outputs(const RunSettings& settings, const InputList& inputs);
+
+}  // namespace harnix
+
+#endif  // HARNIX_AVERAGING_OUTPUTS_H_

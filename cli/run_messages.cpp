@@ -1,0 +1,62 @@
+#include "cli/run_messages.h"
+
+#include "averaging/averaging_run.h"
+#include "base/error_codes.h"
+#include "cli/console.h"
+#include "cli/progress_report.h"
+
+namespace harnix {
+
+void print_run_failure(const RunResult& result) {
+  const char* file = result.file != nullptr ? result.file : "";
+  bool with_code = true;
+  switch (result.step) {
+    case RunStep::DONE:
+      return;
+    case RunStep::CREATE_OUTPUT:
+      print_error_line("%s\nERROR: Cannot create output file \"%s\"\n", PROGRAM_NAME, file);
+      with_code = false;
+      break;
+    case RunStep::READ_INPUT:
+      print_error_line("%s\nERROR: Error reading input file \"%s\"\n", PROGRAM_NAME, file);
+      break;
+    case RunStep::CHECK_ATTRIBUTES:
+      print_error_line("%s\nERROR: Invalid attribute information in input file \"%s\"\n",
+                       PROGRAM_NAME, file);
+      print_error_line("%s\n", result.detail);
+      break;
+    case RunStep::NO_HEIGHT_DATA:
+      print_error_line("%s\nERROR: Input file \"%s\" contains no height data\n", PROGRAM_NAME,
+                       file);
+      with_code = false;
+      break;
+    case RunStep::NO_VALID_DATA:
+      print_error_line("%s\nERROR: Input file \"%s\" contains no valid data points\n",
+                       PROGRAM_NAME, file);
+      with_code = false;
+      break;
+    case RunStep::MISMATCHED_INPUT:
+      print_error_line("%s\nERROR: Input file \"%s\" has mismatched %s\n", PROGRAM_NAME, file,
+                       result.detail);
+      with_code = false;
+      break;
+    case RunStep::EMPTY_AVERAGE:
+      print_error_line("%s\nERROR: Height average map contains no valid data points\n",
+                       PROGRAM_NAME);
+      with_code = false;
+      break;
+    case RunStep::ACCUMULATE:
+    case RunStep::WRITE_OUTPUT:
+      break;
+  }
+  if (with_code) print_error_line("%s\nERROR: %s\n", PROGRAM_NAME, error_name(result.code));
+}
+
+bool run_on_console(const RunSettings& settings, const InputList& inputs) {
+  VerboseReport report;
+  const RunResult result = run_averaging(settings, inputs, settings.Verbose ? &report : nullptr);
+  print_run_failure(result);
+  return result.ok();
+}
+
+}  // namespace harnix

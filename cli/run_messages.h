@@ -1,0 +1,22 @@
+// The operator's view of a run: the averaging run with the verbose report when asked for, and
+// its result turned into the messages on the standard error stream.
+#ifndef HARNIX_CLI_RUN_MESSAGES_H_
+#define HARNIX_CLI_RUN_MESSAGES_H_
+
+#include "averaging/run_result.h"
+#include "averaging/settings.h"
+
+namespace harnix {
+
+// Prints the messages of a failed run on the standard error stream: the step's own message
+// naming the file, then for the steps that carry a code of interest the code's name. Prints
+// nothing for a run that succeeded.
+void print_run_failure(const RunResult& result);
+
+// Runs the averaging run, reporting its progress with -Verbose, and prints its failure. True
+// when every requested output was written.
+bool run_on_console(const RunSettings& settings, const InputList& inputs);
+
+}  // namespace harnix
+
+#endif  // HARNIX_CLI_RUN_MESSAGES_H_

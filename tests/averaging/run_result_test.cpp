@@ -1,0 +1,97 @@
+// The engine's own account of a run: the events its observer receives, in order, and the result
+// record of a failure (the messages built from them are checked byte for byte elsewhere).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "averaging/averaging_run.h"
+#include "support/planoryx_bytes.h"
+#include "support/run_directory.h"
+
+namespace harnix {
+
+namespace {
+
+class Recorder : public RunObserver {
+ public:
+  void run_started(const RunSettings&) override { events.push_back("started"); }
+  void input_started(int32_t index, const char*) override {
+    events.push_back("input " + std::to_string(index));
+  }
+  void input_read(const DataAttributes&, const Window& w) override {
+    events.push_back("read " + std::to_string(w.width) + "x" + std::to_string(w.height));
+  }
+  void result_formed(const OutputDescriptor& output, const Window&) override {
+    events.push_back(std::string("formed ") + output.label);
+  }
+  void output_written(const char*) override { events.push_back("written"); }
+  std::vector<std::string> events;
+};
+
+class RunResultTest : public RunDirectory {
+ protected:
+  RunResult run(const std::vector<MeasurementFile>& files, Recorder* recorder = nullptr) {
+    inputs_.names.clear();
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      inputs_.names.push_back(path(std::to_string(i) + ".dat"));
+      write_input(std::to_string(i) + ".dat", files[i]);
+    }
+    avg_ = path("a.dat");
+    count_ = path("c.dat");
+    RunSettings settings;
+    settings.AvgOutFile = avg_.c_str();
+    settings.CountOutFile = count_.c_str();
+    settings.MinValidCnt = 1;
+    return run_averaging(settings, inputs_, recorder);
+  }
+  InputList inputs_;  // the result's file points into it
+  std::string avg_, count_;
+};
+
+TEST_F(RunResultTest, ObserverHearsEveryStepInOrder) {
+  Recorder recorder;
+  const RunResult r = run({full_field(2, 1, {1, 2}), full_field(2, 1, {3, TEST_PHASE_INVALID})},
+                          &recorder);
+  EXPECT_TRUE(r.ok());
+  EXPECT_EQ(NO_ERROR, r.code);
+  const std::vector<std::string> want = {"started",    "input 1", "read 2x1", "input 2",
+                                         "read 1x1",   "formed Avg", "written", "formed Count",
+                                         "written"};
+  EXPECT_EQ(want, recorder.events);
+}
+
+TEST_F(RunResultTest, FailuresNameTheirStepFileAndDetail) {
+  MeasurementFile other_res = full_field(2, 1, {1, 2});
+  other_res.camera_res *= 2;
+  MeasurementFile no_phase = full_field(2, 1, {1, 2});
+  no_phase.has_phase = false;
+  const struct {
+    std::vector<MeasurementFile> files;
+    RunStep step;
+    std::string file, detail;
+  } cases[] = {
+      {{full_field(2, 1, {1, 2}), other_res}, RunStep::MISMATCHED_INPUT, "1.dat", "CameraRes"},
+      {{full_field(2, 1, {1, 2}), full_field(3, 1, {1, 2, 3})},
+       RunStep::MISMATCHED_INPUT,
+       "1.dat",
+       "CameraWidth or CameraHeight"},
+      {{no_phase}, RunStep::NO_HEIGHT_DATA, "0.dat", ""},
+      {{full_field(2, 1, {TEST_PHASE_INVALID, TEST_PHASE_INVALID})},
+       RunStep::NO_VALID_DATA,
+       "0.dat",
+       ""},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = run(c.files);
+    EXPECT_FALSE(r.ok());
+    EXPECT_EQ(c.step, r.step) << c.file;
+    EXPECT_NE(NO_ERROR, r.code);
+    EXPECT_EQ(path(c.file), r.file != nullptr ? r.file : "");
+    EXPECT_EQ(c.detail, r.detail);
+  }
+}
+
+}  // namespace
+
+}  // namespace harnix
