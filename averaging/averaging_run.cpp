@@ -22,6 +22,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "averaging/band_team.h"
+#include "averaging/input_reader.h"
 #include "averaging/input_sums.h"
 #include "averaging/outputs.h"
 #include "averaging/tolerance.h"
@@ -38,10 +40,14 @@ namespace harnix {
 
 namespace {
 
+// Inputs read ahead of the one being added when the run has more than one thread.
+constexpr int32_t READ_AHEAD_INPUTS = 2;
+
 struct RunState {
   WorkingMaps maps;
-  PhaseMap input_map;         // each input in its own window, in storage kept from input to input
-  OriginInfo input_origin;    // filled by the reader, read by nobody
+  InputReader* reader;        // the inputs, each in its own window, in order
+  BandTeam* team;             // the threads that add them
+  PhaseMap* input_map;        // the current input's phase map, in the reader's storage
   DataAttributes attributes;  // the current input's
   DataAttributes reference;   // the first input's
   bool have_reference;
@@ -58,8 +64,7 @@ bool fail(RunState& run, RunStep step, ErrorCode code, const char* file = nullpt
   run.result.step = step;
   run.result.code = code;
   run.result.file = file;
-  if (detail != nullptr)
-    std::snprintf(run.result.detail, sizeof run.result.detail, "%s", detail);
+  if (detail != nullptr) std::snprintf(run.result.detail, sizeof run.result.detail, "%s", detail);
   return false;
 }
 
@@ -90,17 +95,20 @@ double phase_scale_factor(const DataAttributes& a, const DataAttributes& ref, in
 // bounding window of its valid values.
 bool read_input(int32_t index, const char* name, RunState& run, Window* valid) {
   run.observer->input_started(index, name);
-  ErrorCode rc = read_data_file_reusing(name, &run.input_origin, &run.attributes, &run.input_map);
+  ReadInput& input = run.reader->next();
+  run.attributes = input.attributes;
+  run.input_map = &input.map;
+  ErrorCode rc = input.code;
   if (rc != NO_ERROR) return fail(run, RunStep::READ_INPUT, rc, name);
   // A file without a phase block leaves the record with an empty window (and the storage of
   // earlier inputs, which must not take part in the checks).
-  const bool has_phase = run.input_map.window.width > 0 && run.input_map.window.height > 0;
+  const PhaseMap& map = input.map;
+  const bool has_phase = map.window.width > 0 && map.window.height > 0;
   char text[RUN_DETAIL_BYTES] = "";
-  rc = validate_attributes(&run.attributes, nullptr, has_phase ? &run.input_map : nullptr, true,
-                           text);
+  rc = validate_attributes(&run.attributes, nullptr, has_phase ? &map : nullptr, true, text);
   if (rc != NO_ERROR) return fail(run, RunStep::CHECK_ATTRIBUTES, rc, name, text);
   if (!has_phase) return fail(run, RunStep::NO_HEIGHT_DATA, ERR_INVALID_PARAM, name);
-  rc = phase_map_valid_window(run.input_map, nullptr, valid);
+  rc = phase_map_valid_window(map, nullptr, valid);
   if (rc == ERR_ALL_BAD_DATA) return fail(run, RunStep::NO_VALID_DATA, rc, name);
   if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
   const DataAttributes& a = run.attributes;
@@ -127,7 +135,7 @@ bool accumulate_inputs(const RunSettings& settings, const InputList& inputs, Run
         run.out_counts = phase_res_counts(run.out_code);
       }
       const SumsLayout layout{settings.SdevOutFile != nullptr,
-                              removal_of(settings) != RemovalMode::NONE};
+                              removal_of(settings) != RemovalMode::NONE, run.reader->maps_ahead()};
       const ErrorCode rc = working_maps_create(run.maps, run.reference.CameraWidth,
                                                run.reference.CameraHeight, layout);
       if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc);
@@ -135,7 +143,8 @@ bool accumulate_inputs(const RunSettings& settings, const InputList& inputs, Run
       return false;
     }
     const double f = phase_scale_factor(run.attributes, run.reference, run.out_counts);
-    const ErrorCode rc = add_input_to_sums(run.maps, run.input_map, f, removal_of(settings));
+    const ErrorCode rc =
+        add_input_to_sums(run.maps, *run.input_map, f, removal_of(settings), *run.team);
     if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
   }
   return true;
@@ -219,9 +228,16 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
   run.observer->run_started(settings);
 
   working_maps_init(run.maps);
-  map_init(run.input_map);
   run.out_code = settings.PhaseRes;
-  if (settings.PhaseRes != PHASE_RES_FROM_INPUT) run.out_counts = phase_res_counts(settings.PhaseRes);
+  if (settings.PhaseRes != PHASE_RES_FROM_INPUT)
+    run.out_counts = phase_res_counts(settings.PhaseRes);
+
+  // One thread: no other is started, and each input is read when its turn comes.
+  const int32_t threads = settings.Threads > 0 ? settings.Threads : usable_cores();
+  BandTeam team(threads);
+  InputReader reader(inputs, threads > 1 ? READ_AHEAD_INPUTS : 0);
+  run.team = &team;
+  run.reader = &reader;
 
   bool ok = accumulate_inputs(settings, inputs, run);
   // No input at all leaves nothing to write; the command line never calls with an empty list.
@@ -229,7 +245,6 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
   if (ok) write_results(settings, int32_t(inputs.names.size()), run);
 
   working_maps_free(run.maps);
-  map_free(run.input_map);
   return run.result;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "averaging/band_team.h"
 #include "averaging/settings.h"
 #include "averaging/working_maps.h"
 #include "base/error_codes.h"
@@ -29,8 +30,10 @@ constexpr double SCALE_FACTOR_EPSILON = 1e-10;
 //   ERR_FP_OVERFLOW         a scaled value or an average sum reaches +-REAL_INVALID
 //   ERR_NO_MEM              the deviation's own sums, or the working storage of the surface
 //                           removal, cannot be had
-// After a failure the sums are left part-way and only good for releasing.
-ErrorCode add_input_to_sums(WorkingMaps& maps, PhaseMap& input, double f, RemovalMode remove_mode);
+// After a failure the sums are left part-way and only good for releasing. The passes are shared
+// among the team's threads (at most MAX_FIT_PARTS); the sums come out the same for any team.
+ErrorCode add_input_to_sums(WorkingMaps& maps, PhaseMap& input, double f, RemovalMode remove_mode,
+                            BandTeam& team);
 
 // The mode of remove_best_fit (fit/remove.h) that removes the surface of `mode`: the FitType of
 // the same shape, ROBUST_PLANE for the robust plane, -1 for RemovalMode::NONE.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "averaging/band_team.h"
 #include "averaging/outputs.h"
 #include "averaging/settings.h"
 #include "cli/console.h"
@@ -31,6 +32,7 @@ enum class Option {
   MIN_VALID_CNT,
   MIN_VALID_PCT,
   PHASE_RES,
+  THREADS,
   OVERWRITE,
   VERBOSE,
   VERSION,
@@ -43,13 +45,10 @@ struct OptionEntry {
 };
 
 constexpr OptionEntry OPTIONS[] = {
-    {"sdevremove", Option::SDEV_REMOVE, true},
-    {"minvalidcnt", Option::MIN_VALID_CNT, true},
-    {"minvalidpct", Option::MIN_VALID_PCT, true},
-    {"phaseres", Option::PHASE_RES, true},
-    {"overwrite", Option::OVERWRITE, false},
-    {"verbose", Option::VERBOSE, false},
-    {"version", Option::VERSION, false},
+    {"sdevremove", Option::SDEV_REMOVE, true},    {"minvalidcnt", Option::MIN_VALID_CNT, true},
+    {"minvalidpct", Option::MIN_VALID_PCT, true}, {"phaseres", Option::PHASE_RES, true},
+    {"threads", Option::THREADS, true},           {"overwrite", Option::OVERWRITE, false},
+    {"verbose", Option::VERBOSE, false},          {"version", Option::VERSION, false},
 };
 
 // Enumerated option values: SdevRemove in the order of RemovalMode, PhaseRes in code order 0..2.
@@ -131,6 +130,18 @@ int apply_value(Option option, const char* value, RunSettings* settings) {
         return fail_with_usage();
       }
       settings->PhaseRes = index;
+      break;
+    }
+    case Option::THREADS: {
+      int32_t threads = 0;
+      if (!read_count(value, &threads)) return fail_with_usage();
+      const int32_t cores = usable_cores();
+      if (threads < 1 || threads > cores) {
+        print_error_line("%s\nERROR: Threads value is out of range [1,%d]\n", PROGRAM_NAME,
+                         static_cast<int>(cores));
+        return EXIT_FAILED;
+      }
+      settings->Threads = threads;
       break;
     }
     case Option::OVERWRITE:
@@ -240,6 +251,7 @@ int parse_command_line(int argc, char** argv) {
   // -Version is the one option that makes a command on its own.
   if (argc < 3 && !(argc == 2 && lower_case(argv[1]) == "-version")) return fail_with_usage();
   RunSettings settings;
+  settings.Threads = 0;  // every core the process may use, unless -Threads says otherwise
   InputList inputs;
   int status = walk_arguments(argc, argv, &settings, &inputs);
   if (status >= 0) return status;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "averaging/band_team.h"
 #include "support/cli_case.h"
 
 namespace harnix {
@@ -27,6 +28,8 @@ const std::string LONG_TEXT(600, 'q');
 
 std::vector<CliCase> refusals() {
   const std::string usage = USAGE_TEXT;
+  const std::string threads_range =
+      error_text("Threads value is out of range [1," + std::to_string(usable_cores()) + "]");
   return {
       {.label = "DashAlone",
        .args = {"-", "a.dat"},
@@ -68,6 +71,12 @@ std::vector<CliCase> refusals() {
       {.label = "MinValidPctZeroWithoutInputs",
        .args = {"-MinValidPct", "0"},
        .err = error_text("MinValidPct value is out of range (0,100]")},
+      {.label = "ThreadsZero",
+       .args = {"a.dat", "-AvgOut", "o", "-Threads", "0"},
+       .err = threads_range},
+      {.label = "ThreadsBeyondTheCores",
+       .args = {"a.dat", "-AvgOut", "o", "-Threads", std::to_string(usable_cores() + 1)},
+       .err = threads_range},
       {.label = "AtAlone",
        .args = {"@", "-AvgOut", "o"},
        .err = error_text("Missing list file name after prefix '@'")},
@@ -152,6 +161,7 @@ std::vector<CliCase> usage_only() {
       {.label = "MinValidPctText",
        .args = {"a.dat", "-AvgOut", "o", "-MinValidPct", "half"},
        .out = usage},
+      {.label = "ThreadsText", .args = {"a.dat", "-AvgOut", "o", "-Threads", "all"}, .out = usage},
       {.label = "ListAfterInputName",
        .args = {"a.dat", "@list.txt", "-AvgOut", "o"},
        .out = usage,
@@ -205,6 +215,10 @@ std::vector<CliCase> accepted() {
        .reaches_run = true},
       {.label = "MinValidPctWinsOverHugeCnt",
        .args = {"a.dat", "-MinValidCnt", "4294967299", "-AvgOut", "o", "-MinValidPct", "100"},
+       .reaches_run = true},
+      {.label = "ThreadsInRange",
+       .args = {"a.dat", "-AvgOut", "o", "-threads", "1", "-Threads",
+                std::to_string(usable_cores())},
        .reaches_run = true},
       {.label = "RepeatedNameCountsTwice",
        .args = {"a.dat", "a.dat", "-AvgOut", "o", "-MinValidCnt", "2"},

@@ -1,0 +1,120 @@
+// The slots form a ring of depth + 1: the one in use and up to depth read ahead. Input i goes
+// into slot i % (depth + 1) once input i - depth - 1 has been given up, which happens when
+// next() hands out input i - depth.
+#include "averaging/input_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <system_error>
+
+#include "datafile/data_file.h"
+#include "datafile/file_name.h"
+#include "maps/storage.h"
+
+namespace harnix {
+
+namespace {
+
+// Files past the ones being read for which the system is told they will be wanted.
+constexpr std::size_t ADVISE_AHEAD = 4;
+
+bool is_regular(const std::string& platform_name) {
+  struct stat st {};
+  return ::stat(platform_name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void advise_will_need(const char* name) {
+  std::string platform;
+  if (!platform_file_name(name, &platform) || !is_regular(platform)) return;
+  const int fd = ::open(platform.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return;
+  (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
+  ::close(fd);
+}
+
+}  // namespace
+
+InputReader::InputReader(const InputList& inputs, int32_t depth)
+    : inputs_(inputs), depth_(depth < 0 ? 0 : depth) {
+  slots_.resize(static_cast<std::size_t>(depth_) + 1);
+  deferred_.assign(slots_.size(), 0);
+  for (ReadInput& slot : slots_) map_init(slot.map);
+  if (depth_ > 0 && inputs_.names.size() > 1) {
+    try {
+      thread_ = std::thread([this] { read_ahead(); });
+    } catch (const std::system_error&) {
+      depth_ = 0;  // read each input when asked
+    }
+  }
+}
+
+InputReader::~InputReader() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  if (thread_.joinable()) thread_.join();
+  for (ReadInput& slot : slots_) map_free(slot.map);
+}
+
+void InputReader::read_into(std::size_t index, ReadInput& slot) {
+  slot.code = read_data_file_reusing(inputs_.names[index].c_str(), &slot.origin, &slot.attributes,
+                                     &slot.map);
+}
+
+void InputReader::read_ahead() {
+  const std::size_t n = inputs_.names.size();
+  const std::size_t ring = slots_.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    {
+      // Input i may take its slot once input i - ring is no longer in use: handed_ > i - ring + 1.
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [&] { return stopping_ || i + 1 < handed_ + ring; });
+      if (stopping_) return;
+    }
+    // The files up to `horizon` past this one are announced: all at first, then one more each.
+    const std::size_t horizon = ring + ADVISE_AHEAD;
+    if (i == 0) {
+      for (std::size_t k = 1; k < horizon && k < n; ++k) advise_will_need(inputs_.names[k].c_str());
+    } else if (i + horizon - 1 < n) {
+      advise_will_need(inputs_.names[i + horizon - 1].c_str());
+    }
+    ReadInput& slot = slots_[i % ring];
+    std::string platform;
+    const bool regular =
+        platform_file_name(inputs_.names[i].c_str(), &platform) && is_regular(platform);
+    if (regular) read_into(i, slot);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      deferred_[i % ring] = regular ? 0 : 1;
+      read_ = i + 1;
+    }
+    changed_.notify_all();
+  }
+}
+
+ReadInput& InputReader::next() {
+  const std::size_t i = handed_;
+  ReadInput& slot = slots_[i % slots_.size()];
+  if (!thread_.joinable()) {
+    ++handed_;
+    read_into(i, slot);
+    return slot;
+  }
+  bool deferred = false;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++handed_;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return read_ > i; });
+    deferred = deferred_[i % slots_.size()] != 0;
+  }
+  if (deferred) read_into(i, slot);
+  return slot;
+}
+
+}  // namespace harnix
