@@ -40,13 +40,15 @@ namespace harnix {
 
 namespace {
 
-// Inputs read ahead of the one being added when the run has more than one thread.
+// With more than one thread: inputs added together, and inputs read ahead of those.
+constexpr int32_t BATCH_INPUTS = 4;
 constexpr int32_t READ_AHEAD_INPUTS = 2;
 
 struct RunState {
   WorkingMaps maps;
   InputReader* reader;        // the inputs, each in its own window, in order
   BandTeam* team;             // the threads that add them
+  InputBatch batch;           // the inputs read and checked, not yet added
   PhaseMap* input_map;        // the current input's phase map, in the reader's storage
   DataAttributes attributes;  // the current input's
   DataAttributes reference;   // the first input's
@@ -143,9 +145,16 @@ bool accumulate_inputs(const RunSettings& settings, const InputList& inputs, Run
       return false;
     }
     const double f = phase_scale_factor(run.attributes, run.reference, run.out_counts);
-    const ErrorCode rc =
-        add_input_to_sums(run.maps, *run.input_map, f, removal_of(settings), *run.team);
+    ErrorCode rc =
+        queue_input(run.maps, run.batch, *run.input_map, f, removal_of(settings), *run.team);
     if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
+    // The batch is added when full, after the last input, and when the next input is not read
+    // yet, so that the team works while the reader catches up. Its inputs are then given back.
+    if (input_batch_full(run.batch) || i + 1 == inputs.names.size() || !run.reader->ready(i + 1)) {
+      rc = add_batch(run.maps, run.batch, removal_of(settings), *run.team);
+      if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
+      run.reader->release(i + 1);
+    }
   }
   return true;
 }
@@ -232,10 +241,13 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
   if (settings.PhaseRes != PHASE_RES_FROM_INPUT)
     run.out_counts = phase_res_counts(settings.PhaseRes);
 
-  // One thread: no other is started, and each input is read when its turn comes.
+  // One thread: no other is started, and each input is read when its turn comes and added on
+  // its own.
   const int32_t threads = settings.Threads > 0 ? settings.Threads : usable_cores();
   BandTeam team(threads);
-  InputReader reader(inputs, threads > 1 ? READ_AHEAD_INPUTS : 0);
+  const bool together = team.bands() > 1;
+  run.batch.capacity = together ? BATCH_INPUTS : 1;
+  InputReader reader(inputs, run.batch.capacity + (together ? READ_AHEAD_INPUTS : 0), together);
   run.team = &team;
   run.reader = &reader;
 
@@ -245,6 +257,7 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
   if (ok) write_results(settings, int32_t(inputs.names.size()), run);
 
   working_maps_free(run.maps);
+  input_batch_free(run.batch);
   return run.result;
 }
 

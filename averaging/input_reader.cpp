@@ -1,6 +1,4 @@
-// The slots form a ring of depth + 1: the one in use and up to depth read ahead. Input i goes
-// into slot i % (depth + 1) once input i - depth - 1 has been given up, which happens when
-// next() hands out input i - depth.
+// Input i goes into slot i % slots once input i - slots has been released.
 #include "averaging/input_reader.h"
 
 #include <fcntl.h>
@@ -37,16 +35,15 @@ void advise_will_need(const char* name) {
 
 }  // namespace
 
-InputReader::InputReader(const InputList& inputs, int32_t depth)
-    : inputs_(inputs), depth_(depth < 0 ? 0 : depth) {
-  slots_.resize(static_cast<std::size_t>(depth_) + 1);
+InputReader::InputReader(const InputList& inputs, int32_t slots, bool threaded) : inputs_(inputs) {
+  slots_.resize(static_cast<std::size_t>(slots < 1 ? 1 : slots));
   deferred_.assign(slots_.size(), 0);
   for (ReadInput& slot : slots_) map_init(slot.map);
-  if (depth_ > 0 && inputs_.names.size() > 1) {
+  if (threaded && inputs_.names.size() > 1) {
     try {
       thread_ = std::thread([this] { read_ahead(); });
     } catch (const std::system_error&) {
-      depth_ = 0;  // read each input when asked
+      // Each input is read when asked.
     }
   }
 }
@@ -69,20 +66,16 @@ void InputReader::read_into(std::size_t index, ReadInput& slot) {
 void InputReader::read_ahead() {
   const std::size_t n = inputs_.names.size();
   const std::size_t ring = slots_.size();
+  // The files up to `horizon` past the one read are announced: all at first, then one more each.
+  const std::size_t horizon = ring + ADVISE_AHEAD;
+  for (std::size_t k = 1; k < horizon && k < n; ++k) advise_will_need(inputs_.names[k].c_str());
   for (std::size_t i = 0; i < n; ++i) {
     {
-      // Input i may take its slot once input i - ring is no longer in use: handed_ > i - ring + 1.
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return stopping_ || i + 1 < handed_ + ring; });
+      changed_.wait(lock, [&] { return stopping_ || i < released_ + ring; });
       if (stopping_) return;
     }
-    // The files up to `horizon` past this one are announced: all at first, then one more each.
-    const std::size_t horizon = ring + ADVISE_AHEAD;
-    if (i == 0) {
-      for (std::size_t k = 1; k < horizon && k < n; ++k) advise_will_need(inputs_.names[k].c_str());
-    } else if (i + horizon - 1 < n) {
-      advise_will_need(inputs_.names[i + horizon - 1].c_str());
-    }
+    if (i > 0 && i + horizon - 1 < n) advise_will_need(inputs_.names[i + horizon - 1].c_str());
     ReadInput& slot = slots_[i % ring];
     std::string platform;
     const bool regular =
@@ -98,23 +91,34 @@ void InputReader::read_ahead() {
 }
 
 ReadInput& InputReader::next() {
-  const std::size_t i = handed_;
+  const std::size_t i = handed_++;
   ReadInput& slot = slots_[i % slots_.size()];
   if (!thread_.joinable()) {
-    ++handed_;
     read_into(i, slot);
     return slot;
   }
   bool deferred = false;
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    ++handed_;
-    changed_.notify_all();
     changed_.wait(lock, [&] { return read_ > i; });
     deferred = deferred_[i % slots_.size()] != 0;
   }
   if (deferred) read_into(i, slot);
   return slot;
+}
+
+void InputReader::release(std::size_t count) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (count > released_) released_ = count;
+  }
+  changed_.notify_all();
+}
+
+bool InputReader::ready(std::size_t index) {
+  if (!thread_.joinable()) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  return read_ > index;
 }
 
 }  // namespace harnix

@@ -1,13 +1,14 @@
 // The inputs read in order, ahead of their use when asked: a thread of its own reads the next
-// few files while the run adds the current one.
+// few files while the run adds the ones before.
 //
-// next() hands out the inputs one after the other. Without reading ahead (depth 0) it reads the
-// input then and there, exactly as the run always did. With a depth of d, a reader thread keeps
-// up to d inputs after the current one read; an input read ahead is the same record, with the
-// same code, as one read when asked. Only regular files are read ahead: any other name (a pipe,
-// a device) is read when asked, so the reader can never block on it. Reading ahead also tells
-// the system, for the few files after those, that they will be wanted (posix_fadvise), so that a
-// disk works on several at once.
+// next() hands out the inputs one after the other, each in a slot of a ring; the caller gives
+// inputs back, in order, with release() once it is done with them, and holds at most `slots` at
+// once. Without a thread next() reads the input then and there, exactly as the run always did.
+// With one, the reader thread fills every slot given back with the next input; an input read
+// ahead is the same record, with the same code, as one read when asked. Only regular files are
+// read ahead: any other name (a pipe, a device) is read when asked, so the reader can never
+// block on it. The reader also tells the system, for a few files past those, that they will be
+// wanted (posix_fadvise), so that a disk works on several at once.
 #ifndef HARNIX_AVERAGING_INPUT_READER_H_
 #define HARNIX_AVERAGING_INPUT_READER_H_
 
@@ -34,26 +35,35 @@ struct ReadInput {
 
 class InputReader {
  public:
-  InputReader(const InputList& inputs, int32_t depth);
+  // `slots` (at least 1) inputs in use or read ahead at once; a thread reads ahead when
+  // `threaded` and there is more than one input.
+  InputReader(const InputList& inputs, int32_t slots, bool threaded);
   ~InputReader();  // stops the reader thread and releases every map
   InputReader(const InputReader&) = delete;
   InputReader& operator=(const InputReader&) = delete;
 
-  // The next input in order, read; valid until the following call. Call at most once per input.
+  // The next input in order, read; valid until it is released. The caller holds fewer than
+  // `slots` inputs when it asks.
   ReadInput& next();
 
-  // Maps the reader may hold at once besides the one in use, for the memory bound.
-  int32_t maps_ahead() const { return depth_; }
+  // The first `count` inputs are no longer in use: their slots take the next inputs.
+  void release(std::size_t count);
+
+  // True when input `index` has been read ahead, so next() would not wait for it.
+  bool ready(std::size_t index);
+
+  // Input maps the reader may hold at once besides one in use, for the memory bound.
+  int32_t maps_ahead() const { return static_cast<int32_t>(slots_.size()) - 1; }
 
  private:
   void read_ahead();
   void read_into(std::size_t index, ReadInput& slot);
 
   const InputList& inputs_;
-  int32_t depth_ = 0;
   std::vector<ReadInput> slots_;  // input i lives in slot i % slots_.size()
   std::vector<char> deferred_;    // per slot: left for next() to read
   std::size_t handed_ = 0;        // inputs handed out by next()
+  std::size_t released_ = 0;      // inputs given back
   std::size_t read_ = 0;          // inputs the reader thread has finished
   bool stopping_ = false;
   std::mutex mutex_;

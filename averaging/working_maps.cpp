@@ -18,7 +18,6 @@ void working_maps_init(WorkingMaps& maps) {
   map_init(maps.sum_sq);
   maps.with_deviation = false;
   maps.separate_deviation = false;
-  maps.surface = SurfaceWorkspace{};
 }
 
 namespace {
@@ -78,7 +77,6 @@ void working_maps_free(WorkingMaps& maps) {
   map_free(maps.sum_dev);
   map_free(maps.count_dev);
   map_free(maps.sum_sq);
-  surface_workspace_free(maps.surface);
   maps.separate_deviation = false;
 }
 

@@ -14,7 +14,6 @@
 #include <cstdint>
 
 #include "base/error_codes.h"
-#include "fit/workspace.h"
 #include "maps/map_types.h"
 
 namespace harnix {
@@ -29,7 +28,6 @@ struct WorkingMaps {
   RealMap sum_sq;      // storage only with a deviation output
   bool with_deviation;
   bool separate_deviation;
-  SurfaceWorkspace surface;  // working storage of the surface removal
 };
 
 // Bytes the run holds at most per camera pixel: three double maps, two 16-bit count maps and

@@ -340,9 +340,9 @@ ErrorCode begin_parts(ConstPhaseView view, int32_t x_first, int32_t y_first, Fit
                       const FitOptions& options, int32_t parts, SurfaceWorkspace& ws,
                       FitParts* plan) {
   *plan = FitParts{view, type, options, x_first, y_first, parts, nullptr};
-  const std::size_t rows = round_to_line(sizeof(RowTotals) * view.window.height);
   const std::size_t each = part_bytes(type, view.window.width);
-  const ErrorCode rc = surface_workspace_reserve(ws, rows + static_cast<std::size_t>(parts) * each);
+  const ErrorCode rc = surface_workspace_reserve(
+      ws, fit_parts_bytes(type, view.window.height, view.window.width, parts));
   if (rc != NO_ERROR) return rc;
   plan->storage = ws.storage;
   for (int32_t p = 0; p < parts; ++p) {
@@ -441,6 +441,12 @@ ErrorCode solve_fit(FitType type, const FitSums& sums, const FitOptions& options
 }
 
 }  // namespace
+
+std::size_t fit_parts_bytes(FitType type, int32_t rows, int32_t cols, int32_t parts) {
+  const auto n = static_cast<std::size_t>(std::clamp(parts, 1, MAX_FIT_PARTS));
+  return round_to_line(sizeof(RowTotals) * static_cast<std::size_t>(std::max(rows, 0))) +
+         n * part_bytes(type, std::max(cols, 0));
+}
 
 ErrorCode fit_parts_begin(ConstPhaseView view, const Window& frame, FitType type,
                           const FitOptions& options, int32_t parts, SurfaceWorkspace& ws,

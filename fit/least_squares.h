@@ -7,6 +7,7 @@
 #ifndef HARNIX_FIT_LEAST_SQUARES_H_
 #define HARNIX_FIT_LEAST_SQUARES_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "base/error_codes.h"
@@ -66,6 +67,11 @@ struct FitParts {
   int32_t parts;
   void* storage;  // the totals, in the caller's workspace
 };
+
+// Bytes of workspace a fit in `parts` parts over a view of rows x cols pixels takes: a caller
+// that reserves them beforehand (surface_workspace_reserve) makes fit_parts_begin unable to fail
+// for want of memory.
+std::size_t fit_parts_bytes(FitType type, int32_t rows, int32_t cols, int32_t parts);
 
 // Checks as fit_surface (the same codes, leaving *fit the same), sets the fit's origin, and
 // makes room for `parts` parts (clamped to 1..MAX_FIT_PARTS) in the workspace, every total 0

@@ -111,10 +111,16 @@ constexpr std::size_t CYLINDER_BYTES = 2 * sizeof(int64_t) + 2 * sizeof(int32_t)
 constexpr std::size_t CYLINDER_SCRATCH_BYTES = sizeof(int64_t) + sizeof(int32_t);
 
 std::size_t table_bytes(FitType type, int32_t cols) {
-  const auto n = static_cast<std::size_t>(cols);
+  const auto n = static_cast<std::size_t>(cols < 0 ? 0 : cols);
   if (type == FitType::sphere) return n * SPHERE_BYTES;
   if (type == FitType::cylinder) return n * CYLINDER_BYTES;
   return 0;
+}
+
+std::size_t scratch_bytes(FitType type, int32_t cols) {
+  return type == FitType::cylinder && cols > 0
+             ? static_cast<std::size_t>(cols) * CYLINDER_SCRATCH_BYTES
+             : 0;
 }
 
 SphereTables sphere_tables(const SubtractionPlan& plan) {
@@ -356,6 +362,11 @@ void remove_cylinder(const SubtractionPlan& plan, int32_t first, int32_t end, vo
 
 }  // namespace
 
+std::size_t subtraction_bytes(FitType type, int32_t cols, int32_t ranges) {
+  const auto areas = static_cast<std::size_t>(ranges < 1 ? 1 : ranges);
+  return table_bytes(type, cols) + areas * scratch_bytes(type, cols);
+}
+
 ErrorCode subtraction_begin(PhaseView view, const Window& frame, const SurfaceFit& fit,
                             int32_t ranges, SurfaceWorkspace& ws, SubtractionPlan* plan) {
   if (!fit_type_valid(fit.type)) return ERR_PARAM_OUT_OF_RANGE;
@@ -380,11 +391,8 @@ ErrorCode subtraction_begin(PhaseView view, const Window& frame, const SurfaceFi
   if (!(bound < SURFACE_LIMIT)) return ERR_FP_OVERFLOW;
 
   const std::size_t tables = table_bytes(fit.type, w.width);
-  const std::size_t scratch = fit.type == FitType::cylinder
-                                  ? static_cast<std::size_t>(w.width) * CYLINDER_SCRATCH_BYTES
-                                  : 0;
-  const auto areas = static_cast<std::size_t>(ranges < 1 ? 1 : ranges);
-  const ErrorCode rc = surface_workspace_reserve(ws, tables + areas * scratch);
+  const std::size_t scratch = scratch_bytes(fit.type, w.width);
+  const ErrorCode rc = surface_workspace_reserve(ws, subtraction_bytes(fit.type, w.width, ranges));
   if (rc != NO_ERROR) return rc;
   *plan = SubtractionPlan{view,
                           fit,

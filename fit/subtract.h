@@ -70,6 +70,10 @@ struct SubtractionPlan {
   std::size_t scratch_bytes;  // of each area
 };
 
+// Bytes of workspace a subtraction plan of `type` over `cols` columns with `ranges` ranges at
+// once takes: reserved beforehand, subtraction_begin cannot fail for want of memory.
+std::size_t subtraction_bytes(FitType type, int32_t cols, int32_t ranges);
+
 // The checks of remove_surface (the same codes, the view unchanged on every one), then the
 // column tables and the scratch of `ranges` ranges subtracted at the same time (at least 1) in
 // the workspace (ERR_NO_MEM), which must not be used for anything else, nor grown, while the
