@@ -1,4 +1,4 @@
-// The averaging run: one pass over the inputs, then up to three result maps.
+// The averaging run: one pass over the inputs, then up to four result maps.
 //
 // Every input is placed in the camera field and brought to the output's phase scale by
 //   F = (S_i * R_out * O_i * L_i) / (R_i * S_ref * 1.0 * L_ref)
@@ -15,22 +15,40 @@
 // window only (averaging/input_sums.h); each result is formed in one pass over the camera field
 // (maps/fused_ops.h). The values are those of the plain chain of element operations over
 // camera-sized maps, bit for bit.
+//
+// With rejection (averaging/rejection.h) the first pass gathers the sums of every value, each
+// round one more pass over the inputs, and the last pass marks every input's rejected values
+// invalid before it enters the sums above, so that every result comes from the same code and a
+// stack without outliers gives the plain results. The per-input report takes one more pass.
+// Between passes every input must keep its device, inode, size and modification time.
+//
+// With more than one thread each pass reads its inputs ahead (averaging/input_reader.h), adds
+// them in batches (averaging/input_sums.h) and shares every other per-input step among the
+// team (averaging/band_team.h); every sum, figure and byte is that of one thread.
 #include "averaging/averaging_run.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "averaging/band_team.h"
+#include "averaging/file_stamp.h"
 #include "averaging/input_reader.h"
+#include "averaging/input_report.h"
 #include "averaging/input_sums.h"
 #include "averaging/outputs.h"
+#include "averaging/rejection.h"
 #include "averaging/tolerance.h"
 #include "averaging/working_maps.h"
+#include "base/allocation.h"
 #include "base/error_codes.h"
+#include "base/memory_limit.h"
 #include "datafile/attributes.h"
 #include "datafile/data_file.h"
+#include "datafile/file_name.h"
+#include "datafile/output_file.h"
 #include "datafile/validate.h"
 #include "maps/element_ops.h"
 #include "maps/map_view.h"
@@ -46,9 +64,10 @@ constexpr int32_t READ_AHEAD_INPUTS = 2;
 
 struct RunState {
   WorkingMaps maps;
-  InputReader* reader;        // the inputs, each in its own window, in order
-  BandTeam* team;             // the threads that add them
-  InputBatch batch;           // the inputs read and checked, not yet added
+  RejectionMaps rejection;
+  BandTeam* team;             // the threads of the passes
+  InputReader* reader;        // the current pass's inputs, each in its own window, in order
+  InputBatch batch;           // inputs read and checked, not yet added
   PhaseMap* input_map;        // the current input's phase map, in the reader's storage
   DataAttributes attributes;  // the current input's
   DataAttributes reference;   // the first input's
@@ -56,6 +75,10 @@ struct RunState {
   int32_t out_code;    // output PhaseRes code
   int32_t out_counts;  // output counts per fringe
   int32_t latest_stamp;
+  int32_t pass;           // the pass over the inputs under way, from 1
+  FileStamp* stamps;      // each input's after the first pass; only with more than one pass
+  InputFigures* figures;  // each input's, for the report
+  OutputFile report;      // the report's temporary file
   RunObserver* observer;  // never null
   RunResult result;
 };
@@ -94,9 +117,10 @@ double phase_scale_factor(const DataAttributes& a, const DataAttributes& ref, in
 }
 
 // Reads one input and checks it; on success input_map holds its phase map and `valid` the
-// bounding window of its valid values.
+// bounding window of its valid values. Only the first pass tells the observer.
 bool read_input(int32_t index, const char* name, RunState& run, Window* valid) {
-  run.observer->input_started(index, name);
+  const bool first_pass = run.pass == 1;
+  if (first_pass) run.observer->input_started(index, name);
   ReadInput& input = run.reader->next();
   run.attributes = input.attributes;
   run.input_map = &input.map;
@@ -113,6 +137,7 @@ bool read_input(int32_t index, const char* name, RunState& run, Window* valid) {
   rc = phase_map_valid_window(map, nullptr, valid);
   if (rc == ERR_ALL_BAD_DATA) return fail(run, RunStep::NO_VALID_DATA, rc, name);
   if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
+  if (!first_pass) return true;
   const DataAttributes& a = run.attributes;
   if (a.TimeStamp > run.latest_stamp) run.latest_stamp = a.TimeStamp;
   run.observer->input_read(a, *valid);
@@ -124,11 +149,107 @@ RemovalMode removal_of(const RunSettings& settings) {
   return settings.SdevOutFile != nullptr ? settings.SdevRemove : RemovalMode::NONE;
 }
 
-bool accumulate_inputs(const RunSettings& settings, const InputList& inputs, RunState& run) {
-  for (std::size_t i = 0; i < inputs.names.size(); ++i) {
-    const char* name = inputs.names[i].c_str();
+bool rejecting(const RunSettings& settings) {
+  return settings.Reject > 0.0;
+}
+
+int32_t reject_rounds(const RunSettings& settings) {
+  return settings.RejectIter == 0 ? 1 : settings.RejectIter;
+}
+
+// The resolved minimum lies in [1, N], N at most 10000; clamp anything else into the counts'
+// range (a minimum of 0 or less counts as 1).
+int16_t min_count_of(const RunSettings& settings) {
+  const int32_t min_valid = settings.MinValidCnt > INT16_MAX ? INT16_MAX : settings.MinValidCnt;
+  return int16_t(min_valid < 0 ? 0 : min_valid);
+}
+
+// The maps of the run, once the first input has given the camera.
+bool create_maps(const RunSettings& settings, RunState& run) {
+  const int16_t width = run.reference.CameraWidth;
+  const int16_t height = run.reference.CameraHeight;
+  ErrorCode rc = NO_ERROR;
+  if (rejecting(settings)) {
+    // Refused before any allocation, as working_maps_create does for the plain run.
+    const uint64_t per_pixel = RUN_BYTES_PER_CAMERA_PIXEL + sizeof(int16_t) +
+                               rejection_bytes_per_pixel(reject_rounds(settings)) +
+                               4 * uint64_t(run.reader->maps_ahead());
+    if (width > 0 && height > 0)
+      rc = check_memory_need(uint64_t(width) * uint64_t(height) * per_pixel, memory_limit_bytes());
+    if (rc == NO_ERROR)
+      rc = rejection_create(run.rejection, width, height, settings.Reject, reject_rounds(settings),
+                            run.team->bands());
+  }
+  if (rc == NO_ERROR) {
+    const SumsLayout layout{settings.SdevOutFile != nullptr,
+                            removal_of(settings) != RemovalMode::NONE,
+                            settings.RejectOutFile != nullptr, run.reader->maps_ahead()};
+    rc = working_maps_create(run.maps, width, height, layout);
+  }
+  return rc == NO_ERROR || fail(run, RunStep::ACCUMULATE, rc);
+}
+
+// Queues the input in input_map to be added to the sums of the results; the batch is added when
+// full, after the pass's last input, and when the next input is not read yet, so that the team
+// works while the reader catches up. Its inputs are then given back to the reader.
+bool add_input(const RunSettings& settings, RunState& run, int32_t i, int32_t count,
+               const char* name) {
+  const double f = phase_scale_factor(run.attributes, run.reference, run.out_counts);
+  ErrorCode rc =
+      queue_input(run.maps, run.batch, *run.input_map, f, removal_of(settings), *run.team);
+  if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
+  if (input_batch_full(run.batch) || i + 1 == count || !run.reader->ready(std::size_t(i) + 1)) {
+    rc = add_batch(run.maps, run.batch, removal_of(settings), *run.team);
+    if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
+    run.reader->release(std::size_t(i) + 1);
+  }
+  return true;
+}
+
+// Gives the inputs up to `i` back to the reader when nothing waits to be added.
+void done_with(RunState& run, int32_t i) {
+  if (run.batch.count == 0) run.reader->release(std::size_t(i) + 1);
+}
+
+// Passes the input in input_map through the rejection rounds of `pass`, its rows shared among
+// the team.
+bool reject_input(RunState& run, const RejectionPass& pass, RejectionTally& tally,
+                  const char* name) {
+  const double f = phase_scale_factor(run.attributes, run.reference, run.out_counts);
+  const ErrorCode rc =
+      rejection_pass(run.rejection, *run.input_map, f, pass, run.maps.rejected, *run.team, tally);
+  return rc == NO_ERROR || fail(run, RunStep::ACCUMULATE, rc, name);
+}
+
+// A pass's reader: ahead of the inputs with more than one thread.
+InputReader pass_reader(const InputList& inputs, const RunState& run) {
+  const bool together = run.team->bands() > 1;
+  return InputReader(inputs, run.batch.capacity + (together ? READ_AHEAD_INPUTS : 0), together);
+}
+
+// At the end of a pass, its reader goes: inputs still queued after a failure are dropped with
+// it (the run ends without adding them).
+struct Ending {
+  RunState& run;
+  ~Ending() {
+    run.batch.count = 0;
+    run.reader = nullptr;
+  }
+};
+
+// The first pass: every input read and checked against the first; its values go to `feed`.
+template <typename Feed>
+bool first_pass(const RunSettings& settings, const InputList& inputs, RunState& run, Feed feed) {
+  run.pass = 1;
+  run.observer->pass_started(run.pass);
+  InputReader reader = pass_reader(inputs, run);
+  run.reader = &reader;
+  const Ending ending{run};
+  const auto count = int32_t(inputs.names.size());
+  for (int32_t i = 0; i < count; ++i) {
+    const char* name = inputs.names[std::size_t(i)].c_str();
     Window valid{};
-    if (!read_input(int32_t(i + 1), name, run, &valid)) return false;
+    if (!read_input(i + 1, name, run, &valid)) return false;
     if (!run.have_reference) {
       run.reference = run.attributes;
       run.have_reference = true;
@@ -136,27 +257,116 @@ bool accumulate_inputs(const RunSettings& settings, const InputList& inputs, Run
         run.out_code = run.attributes.PhaseRes;
         run.out_counts = phase_res_counts(run.out_code);
       }
-      const SumsLayout layout{settings.SdevOutFile != nullptr,
-                              removal_of(settings) != RemovalMode::NONE, run.reader->maps_ahead()};
-      const ErrorCode rc = working_maps_create(run.maps, run.reference.CameraWidth,
-                                               run.reference.CameraHeight, layout);
-      if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc);
+      if (!create_maps(settings, run)) return false;
     } else if (!check_geometry(run, name)) {
       return false;
     }
-    const double f = phase_scale_factor(run.attributes, run.reference, run.out_counts);
-    ErrorCode rc =
-        queue_input(run.maps, run.batch, *run.input_map, f, removal_of(settings), *run.team);
-    if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
-    // The batch is added when full, after the last input, and when the next input is not read
-    // yet, so that the team works while the reader catches up. Its inputs are then given back.
-    if (input_batch_full(run.batch) || i + 1 == inputs.names.size() || !run.reader->ready(i + 1)) {
-      rc = add_batch(run.maps, run.batch, removal_of(settings), *run.team);
-      if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
-      run.reader->release(i + 1);
+    if (run.stamps != nullptr && !file_stamp(name, &run.stamps[i]))
+      return fail(run, RunStep::INPUT_CHANGED, ERR_CANT_OPEN_FILE, name);
+    if (!feed(i, name)) return false;
+    run.observer->input_passed(run.pass, i + 1, count);
+  }
+  return true;
+}
+
+// True when input `i` is the file the first pass read, unchanged.
+bool unchanged(const RunState& run, int32_t i, const char* name) {
+  FileStamp now;
+  return file_stamp(name, &now) && same_contents_stamp(now, run.stamps[i]);
+}
+
+// One more pass: every input read again, unchanged since the first pass, then fed to `feed`.
+template <typename Feed>
+bool next_pass(const InputList& inputs, RunState& run, Feed feed) {
+  ++run.pass;
+  run.observer->pass_started(run.pass);
+  InputReader reader = pass_reader(inputs, run);
+  run.reader = &reader;
+  const Ending ending{run};
+  const auto count = int32_t(inputs.names.size());
+  for (int32_t i = 0; i < count; ++i) {
+    const char* name = inputs.names[std::size_t(i)].c_str();
+    Window valid{};
+    if (!unchanged(run, i, name))
+      return fail(run, RunStep::INPUT_CHANGED, ERR_CORRUPT_DATA_FILE, name);
+    if (!read_input(i + 1, name, run, &valid)) return false;
+    if (!unchanged(run, i, name))
+      return fail(run, RunStep::INPUT_CHANGED, ERR_CORRUPT_DATA_FILE, name);
+    if (!feed(i, name)) return false;
+    run.observer->input_passed(run.pass, i + 1, count);
+  }
+  return true;
+}
+
+// The rounds after the first pass. Round k's pass decides round k from the sums of the values
+// kept before it and gathers those kept after it for round k + 1; the last round's pass (or,
+// when a round rejects nothing, one more pass) marks the rejected values and adds every input
+// to the result sums.
+bool rejection_rounds(const RunSettings& settings, const InputList& inputs, RunState& run) {
+  // One pass deciding with `pass`; a marking pass also adds every input to the result sums.
+  const auto decide = [&](const RejectionPass& pass, RejectionTally& tally) {
+    return next_pass(inputs, run, [&](int32_t i, const char* name) {
+      const int64_t before = tally.marked;
+      if (!reject_input(run, pass, tally, name)) return false;
+      if (run.figures != nullptr) run.figures[i].rejected_pixels = tally.marked - before;
+      if (pass.mark) return add_input(settings, run, i, int32_t(inputs.names.size()), name);
+      done_with(run, i);
+      return true;
+    });
+  };
+  const int32_t rounds = reject_rounds(settings);
+  for (int32_t k = 1; k <= rounds; ++k) {
+    const bool last = k == rounds;
+    RejectionTally tally;
+    if (!decide(RejectionPass{k, !last, last}, tally)) return false;
+    run.observer->rejection_round(k, tally.last_round);
+    if (!last && tally.last_round == 0) {
+      RejectionTally final_tally;
+      return decide(RejectionPass{k - 1, false, true}, final_tally);
     }
   }
   return true;
+}
+
+// The report's pass: every input against the final average.
+bool compare_inputs(const RunSettings& settings, const InputList& inputs, RunState& run) {
+  const DataAttributes& ref = run.reference;
+  ReportScale scale{};
+  scale.metres_per_count =
+      double(ref.IntfScaleFactor) * double(ref.WavelengthIn) / double(run.out_counts);
+  scale.spacing_m = ref.CameraRes != 0.0f ? double(ref.CameraRes) : double(ref.PixelWidth);
+  const int16_t min_count = min_count_of(settings);
+  // Each input's figures come from one thread, in the one order of its pixels; the inputs of a
+  // batch are shared among the team, so the figures are those of one thread.
+  struct Pending {
+    int32_t index;
+    const PhaseMap* map;
+    double f;
+  };
+  Pending pending[MAX_BATCH_INPUTS];
+  int32_t waiting = 0;
+  const auto count = int32_t(inputs.names.size());
+  return next_pass(inputs, run, [&](int32_t i, const char*) {
+    pending[waiting++] = Pending{i, run.input_map,
+                                 phase_scale_factor(run.attributes, run.reference, run.out_counts)};
+    if (waiting < run.batch.capacity && i + 1 < count && run.reader->ready(std::size_t(i) + 1))
+      return true;
+    auto compare = [&](int32_t band) {
+      for (int32_t k = band; k < waiting; k += run.team->bands()) {
+        const Pending& p = pending[k];
+        InputFigures& figures = run.figures[p.index];
+        const std::size_t n = std::size_t(p.map->window.width) * std::size_t(p.map->window.height);
+        figures.valid_pixels = 0;
+        for (std::size_t q = 0; q < n; ++q)
+          figures.valid_pixels += p.map->matrix[q] < PHASE_INVALID;
+        compare_with_average(*p.map, p.f, run.maps, min_count, scale, figures);
+      }
+    };
+    run.team->run(compare);
+    waiting = 0;
+    run.reader->release(std::size_t(i) + 1);
+    return true;
+  });
 }
 
 void set_comment(DataAttributes& out, const char* format, int32_t n_inputs) {
@@ -209,10 +419,7 @@ void build_output_attributes(const RunState& run, DataAttributes& out) {
 bool write_results(const RunSettings& settings, int32_t n, RunState& run) {
   DataAttributes out;
   build_output_attributes(run, out);
-  // The resolved minimum lies in [1, N], N at most 10000; clamp anything else into the counts'
-  // range (a minimum of 0 or less counts as 1).
-  const int32_t min_valid = settings.MinValidCnt > INT16_MAX ? INT16_MAX : settings.MinValidCnt;
-  const int16_t min_count = int16_t(min_valid < 0 ? 0 : min_valid);
+  const int16_t min_count = min_count_of(settings);
   for (const OutputDescriptor& output : output_descriptors()) {
     const char* name = output_file(settings, output);
     if (name == nullptr) continue;
@@ -221,6 +428,60 @@ bool write_results(const RunSettings& settings, int32_t n, RunState& run) {
     if (!write_result(output, name, n, out, run)) return false;
   }
   return true;
+}
+
+// Makes the report's temporary file beside it, before any input is read. A report that would
+// replace an input is refused like an output.
+bool open_report(const RunSettings& settings, const InputList& inputs, RunState& run) {
+  const char* name = settings.InputReportFile;
+  std::string platform_name, message;
+  if (names_an_input(name, inputs) || !platform_file_name(name, &platform_name) ||
+      !output_open(platform_name.c_str(), &run.report, &message))
+    return fail(run, RunStep::CREATE_OUTPUT, ERR_CANT_CREATE_FILE, name);
+  return true;
+}
+
+bool write_report(const RunSettings& settings, const InputList& inputs, RunState& run) {
+  const char* name = settings.InputReportFile;
+  const ErrorCode rc = write_input_report(run.report.stream, inputs, run.figures);
+  if (rc != NO_ERROR) return fail(run, RunStep::WRITE_OUTPUT, rc, name);
+  std::string message;
+  if (!output_commit(&run.report, &message))
+    return fail(run, RunStep::WRITE_OUTPUT, ERR_CANT_WRITE_FILE, name);
+  run.observer->output_written(name);
+  return true;
+}
+
+// Per-input records through the allocation hooks, zeroed; nullptr when none are wanted.
+template <typename T>
+bool allocate_records(RunState& run, bool wanted, std::size_t count, T** records) {
+  *records = nullptr;
+  if (!wanted || count == 0) return true;
+  *records = static_cast<T*>(mem_allocate_zeroed(count, sizeof(T)));
+  return *records != nullptr || fail(run, RunStep::ACCUMULATE, ERR_NO_MEM);
+}
+
+bool run_passes(const RunSettings& settings, const InputList& inputs, RunState& run) {
+  const bool report = settings.InputReportFile != nullptr;
+  const std::size_t count = inputs.names.size();
+  if (!allocate_records(run, rejecting(settings) || report, count, &run.stamps) ||
+      !allocate_records(run, report, count, &run.figures))
+    return false;
+  const RejectionPass gather{0, true, false};
+  RejectionTally tally;
+  const bool ok = first_pass(settings, inputs, run, [&](int32_t i, const char* name) {
+    if (!rejecting(settings)) return add_input(settings, run, i, int32_t(count), name);
+    if (!reject_input(run, gather, tally, name)) return false;
+    done_with(run, i);
+    return true;
+  });
+  if (!ok) return false;
+  // No input at all leaves nothing to write; the command line never calls with an empty list.
+  if (!run.have_reference) return fail(run, RunStep::ACCUMULATE, ERR_INVALID_PARAM);
+  if (rejecting(settings) && !rejection_rounds(settings, inputs, run)) return false;
+  if (report && !compare_inputs(settings, inputs, run)) return false;
+  if (!write_results(settings, int32_t(count), run)) return false;
+  return !report || write_report(settings, inputs, run);
 }
 
 }  // namespace
@@ -234,30 +495,28 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
     fail(run, RunStep::CREATE_OUTPUT, ERR_CANT_CREATE_FILE, name);
     return run.result;
   }
+  if (settings.InputReportFile != nullptr && !open_report(settings, inputs, run)) return run.result;
   run.observer->run_started(settings);
 
   working_maps_init(run.maps);
+  rejection_init(run.rejection);
   run.out_code = settings.PhaseRes;
   if (settings.PhaseRes != PHASE_RES_FROM_INPUT)
     run.out_counts = phase_res_counts(settings.PhaseRes);
 
   // One thread: no other is started, and each input is read when its turn comes and added on
   // its own.
-  const int32_t threads = settings.Threads > 0 ? settings.Threads : usable_cores();
-  BandTeam team(threads);
-  const bool together = team.bands() > 1;
-  run.batch.capacity = together ? BATCH_INPUTS : 1;
-  InputReader reader(inputs, run.batch.capacity + (together ? READ_AHEAD_INPUTS : 0), together);
+  BandTeam team(settings.Threads > 0 ? settings.Threads : usable_cores());
   run.team = &team;
-  run.reader = &reader;
+  run.batch.capacity = team.bands() > 1 ? BATCH_INPUTS : 1;
+  run_passes(settings, inputs, run);
 
-  bool ok = accumulate_inputs(settings, inputs, run);
-  // No input at all leaves nothing to write; the command line never calls with an empty list.
-  if (ok && !run.have_reference) ok = fail(run, RunStep::ACCUMULATE, ERR_INVALID_PARAM);
-  if (ok) write_results(settings, int32_t(inputs.names.size()), run);
-
+  output_discard(&run.report);
   working_maps_free(run.maps);
+  rejection_free(run.rejection);
   input_batch_free(run.batch);
+  mem_release(run.stamps);
+  mem_release(run.figures);
   return run.result;
 }
 

@@ -1,10 +1,9 @@
 #include "averaging/outputs.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <string>
 
+#include "averaging/file_stamp.h"
 #include "datafile/file_name.h"
 #include "maps/fused_ops.h"
 
@@ -33,42 +32,30 @@ ErrorCode form_count(WorkingMaps& m, int16_t /*min_count*/) {
   return NO_ERROR;
 }
 
-constexpr OutputDescriptor OUTPUTS[] = {
-    {OutputKind::AVERAGE, "AvgOut", &RunSettings::AvgOutFile, "AvgOutFile", "Avg",
-     "Height average map computed from %d input data files", form_average},
-    {OutputKind::DEVIATION, "SdevOut", &RunSettings::SdevOutFile, "SdevOutFile", "Sdev",
-     "Height standard deviation map computed from %d input data files", form_deviation},
-    {OutputKind::COUNT, "CountOut", &RunSettings::CountOutFile, "CountOutFile", "Count",
-     "Input count map computed from %d input data files", form_count},
-};
-
-// Device and inode of an existing file; false when the name cannot be examined.
-bool file_identity(const char* name, dev_t* device, ino_t* inode) {
-  std::string platform_name;
-  if (!platform_file_name(name, &platform_name)) return false;
-  struct stat st {};
-  if (stat(platform_name.c_str(), &st) != 0) return false;
-  *device = st.st_dev;
-  *inode = st.st_ino;
-  return true;
-}
-
-bool names_an_input(const char* output, const InputList& inputs) {
-  dev_t out_device;
-  ino_t out_inode;
-  if (!file_identity(output, &out_device, &out_inode)) return false;  // nothing there yet
-  for (const std::string& input : inputs.names) {
-    dev_t device;
-    ino_t inode;
-    if (file_identity(input.c_str(), &device, &inode) && device == out_device && inode == out_inode)
-      return true;
+// The number of values rejected, where any input had a valid value.
+ErrorCode form_rejected(WorkingMaps& m, int16_t /*min_count*/) {
+  const std::size_t n = camera_pixels(m);
+  for (std::size_t i = 0; i < n; ++i) {
+    const int16_t r = m.rejected.matrix[i];
+    m.work.matrix[i] = m.count_avg.matrix[i] + r > 0 ? int32_t(r) : PHASE_INVALID;
   }
-  return false;
+  return NO_ERROR;
 }
+
+constexpr OutputDescriptor OUTPUTS[] = {
+    {OutputKind::AVERAGE, "AvgOut", &RunSettings::AvgOutFile, "AvgOutFile", true, "Avg",
+     "Height average map computed from %d input data files", form_average},
+    {OutputKind::DEVIATION, "SdevOut", &RunSettings::SdevOutFile, "SdevOutFile", true, "Sdev",
+     "Height standard deviation map computed from %d input data files", form_deviation},
+    {OutputKind::COUNT, "CountOut", &RunSettings::CountOutFile, "CountOutFile", true, "Count",
+     "Input count map computed from %d input data files", form_count},
+    {OutputKind::REJECTED, "RejectOut", &RunSettings::RejectOutFile, "RejectOutFile", false,
+     "Reject", "Rejected value count map computed from %d input data files", form_rejected},
+};
 
 bool create_empty(const char* name, const InputList& inputs) {
   if (names_an_input(name, inputs)) return false;
-  std::FILE* f = open_file(name, "w");
+  std::FILE* f = open_file(name, "wb");
   if (f == nullptr) return false;
   return std::fclose(f) == 0;
 }
@@ -85,6 +72,16 @@ const char* create_empty_outputs(const RunSettings& settings, const InputList& i
     if (name != nullptr && !create_empty(name, inputs)) return name;
   }
   return nullptr;
+}
+
+bool names_an_input(const char* name, const InputList& inputs) {
+  FileStamp out;
+  if (!file_stamp(name, &out)) return false;  // nothing there yet
+  for (const std::string& input : inputs.names) {
+    FileStamp in;
+    if (file_stamp(input.c_str(), &in) && same_file(in, out)) return true;
+  }
+  return false;
 }
 
 }  // namespace harnix

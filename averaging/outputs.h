@@ -13,22 +13,23 @@
 
 namespace harnix {
 
-enum class OutputKind { AVERAGE, DEVIATION, COUNT };
+enum class OutputKind { AVERAGE, DEVIATION, COUNT, REJECTED };
 
 struct OutputDescriptor {
   OutputKind kind;
-  const char* option;             // "AvgOut": the option naming the file, without its dash
+  const char* option;              // "AvgOut": the option naming the file, without its dash
   const char* RunSettings::*file;  // where RunSettings keeps that name (nullptr: not asked for)
-  const char* setting;            // "AvgOutFile": its name in the progress report
-  const char* label;              // "Avg": the prefix of its result window lines
-  const char* comment_format;     // the file's comment; %d is the number of inputs
+  const char* setting;             // "AvgOutFile": its name in the progress report
+  bool always_reported;            // listed in the report even when not asked for
+  const char* label;               // "Avg": the prefix of its result window lines
+  const char* comment_format;      // the file's comment; %d is the number of inputs
   // Forms the result in maps.work (phase counts on the camera, PHASE_INVALID where none) from
   // the sums, with `min_count` the resolved minimum of valid values. ERR_FP_OVERFLOW from the
   // deviation.
   ErrorCode (*form)(WorkingMaps& maps, int16_t min_count);
 };
 
-// Average, deviation and count, in the order they are created and written.
+// Average, deviation, count and rejection count, in the order they are created and written.
 std::span<const OutputDescriptor> output_descriptors();
 
 // The file name `settings` gives for `output`, or nullptr when it is not asked for.
@@ -43,6 +44,9 @@ inline const char* output_file(const RunSettings& settings, const OutputDescript
 // output that cannot be created (or is an input), the outputs before it emptied; nullptr when
 // all were created.
 const char* create_empty_outputs(const RunSettings& settings, const InputList& inputs);
+
+// True when the existing file `name` is one of `inputs` (same device and inode).
+bool names_an_input(const char* name, const InputList& inputs);
 
 }  // namespace harnix
 

@@ -19,13 +19,20 @@ class RunObserver {
 
   // Every requested output exists, empty; nothing has been read yet.
   virtual void run_started(const RunSettings&) {}
-  // Input `index` (from 1) is about to be read.
+  // A pass over the inputs begins: pass 1 reads and checks them, each rejection round and the
+  // per-input report take one more.
+  virtual void pass_started(int32_t /*pass*/) {}
+  // Input `index` (from 1) is about to be read in the first pass.
   virtual void input_started(int32_t /*index*/, const char* /*name*/) {}
   // The input just started has been read and checked; `valid` bounds its valid values.
   virtual void input_read(const DataAttributes&, const Window& /*valid*/) {}
+  // Input `index` of `count` is through pass `pass`.
+  virtual void input_passed(int32_t /*pass*/, int32_t /*index*/, int32_t /*count*/) {}
+  // Rejection round `round` (from 1) is over, having rejected `rejected` values.
+  virtual void rejection_round(int32_t /*round*/, int64_t /*rejected*/) {}
   // The result of `output` lies on `window` of the camera and is about to be written.
   virtual void result_formed(const OutputDescriptor&, const Window& /*window*/) {}
-  // The output named `name` has been written in full.
+  // The output (or the per-input report) named `name` has been written in full.
   virtual void output_written(const char* /*name*/) {}
 };
 

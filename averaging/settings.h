@@ -11,6 +11,7 @@ namespace harnix {
 
 constexpr int32_t MAX_INPUT_FILES = 10000;
 constexpr int32_t PHASE_RES_FROM_INPUT = -1;
+constexpr int32_t MAX_REJECT_ROUNDS = 10;
 
 // The surface removed from each input before its deviation values are summed (-SdevRemove):
 // none, a least-squares piston, plane, sphere or cylinder, or the robust plane.
@@ -27,6 +28,10 @@ struct RunSettings {
   const char* AvgOutFile = nullptr;  // output names refer to the argument texts themselves
   const char* SdevOutFile = nullptr;
   const char* CountOutFile = nullptr;
+  const char* RejectOutFile = nullptr;    // needs Reject
+  const char* InputReportFile = nullptr;  // the per-input CSV report
+  double Reject = 0.0;                    // K of the rejection test; 0: no rejection
+  int32_t RejectIter = 0;                 // rejection rounds at most, 1..MAX_REJECT_ROUNDS; 0: 1
   RemovalMode SdevRemove = RemovalMode::NONE;
   int32_t MinValidCnt = 0;                  // 0: not given, until resolved
   double MinValidPct = 0.0;                 // 0: not given

@@ -16,6 +16,7 @@ void working_maps_init(WorkingMaps& maps) {
   map_init(maps.sum_dev);
   map_init(maps.count_dev);
   map_init(maps.sum_sq);
+  map_init(maps.rejected);
   maps.with_deviation = false;
   maps.separate_deviation = false;
 }
@@ -44,6 +45,10 @@ ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height,
   if ((rc = create_over(maps.count_avg, camera)) != NO_ERROR) return rc;
   map_fill(maps.sum_avg, 0.0);
   map_fill(maps.count_avg, int16_t{0});
+  if (layout.rejected_counts) {
+    if ((rc = create_over(maps.rejected, camera)) != NO_ERROR) return rc;
+    map_fill(maps.rejected, int16_t{0});
+  }
   if (!layout.deviation) return NO_ERROR;
   if ((rc = create_over(maps.sum_sq, camera)) != NO_ERROR) return rc;
   map_fill(maps.sum_sq, 0.0);
@@ -77,6 +82,7 @@ void working_maps_free(WorkingMaps& maps) {
   map_free(maps.sum_dev);
   map_free(maps.count_dev);
   map_free(maps.sum_sq);
+  map_free(maps.rejected);
   maps.separate_deviation = false;
 }
 

@@ -6,7 +6,8 @@
 // While every input's deviation values are its average values (unscaled inputs, no surface
 // removed), the deviation's sum and count are the average's very own, and sum_dev/count_dev
 // hold no storage; working_maps_separate_deviation makes them copies when that ends. `work`
-// holds each result in phase counts, and serves as camera-sized scratch before. Every map lies
+// holds each result in phase counts, and serves as camera-sized scratch before. `rejected`
+// counts the values rejection took out at each pixel (with -RejectOut only). Every map lies
 // on the camera window (0, 0, CameraWidth, CameraHeight) of the first input.
 #ifndef HARNIX_AVERAGING_WORKING_MAPS_H_
 #define HARNIX_AVERAGING_WORKING_MAPS_H_
@@ -26,6 +27,7 @@ struct WorkingMaps {
   RealMap sum_dev;     // storage only once separate
   CountMap count_dev;  // storage only once separate
   RealMap sum_sq;      // storage only with a deviation output
+  CountMap rejected;   // storage only with a rejection count output
   bool with_deviation;
   bool separate_deviation;
 };
@@ -43,11 +45,12 @@ void working_maps_init(WorkingMaps& maps);
 struct SumsLayout {
   bool deviation = false;           // sum_sq, for a deviation output
   bool separate_deviation = false;  // sum_dev and count_dev from the start (a surface removed)
+  bool rejected_counts = false;     // `rejected`, filled with 0
   int32_t inputs_ahead = 0;         // input maps read ahead besides the one in use, for the bound
 };
 
 // Creates the maps over (0, 0, width, height): work (unfilled), sum_avg and count_avg, and as
-// `layout` asks sum_sq and sum_dev/count_dev; sums and counts filled with 0.
+// `layout` asks sum_sq, sum_dev/count_dev and `rejected`; sums and counts filled with 0.
 // ERR_NO_MEM before any allocation when the run would not fit in the machine's physical memory
 // (check_memory_bound), ERR_NO_MEM or ERR_PARAM_OUT_OF_RANGE from map_alloc. On failure the
 // maps obtained so far are kept for working_maps_free.

@@ -8,12 +8,13 @@
 # build/bench/data, reads them once so that the page cache holds them, and then, for each set,
 # runs in alternation the reference loop and `harnix -AvgOut -SdevOut -CountOut` with
 # -SdevRemove None, Plane and Sphere, each with -Threads 1 and with every core, reporting medians
-# and their ratios to the reference loop. Then cold rounds on the 1024 x 1024 set: the page cache
-# dropped before every run (only as root; otherwise the script says so and skips them), with
-# `cat` of the same files as the yardstick. Last, the peak memory of each program for N = 10, 100
-# and 1000 inputs (the 640 x 480 files named over and over), with 1 thread and every core. Extra
-# synth options (for instance "--mixed --windows") can be given in SYNTH_OPTIONS; they name a
-# separate data directory.
+# and their ratios to the reference loop. Then, on the 1024 x 1024 set, rejection with one and
+# three rounds, the per-input report and the Robust removal, against the same reference loop.
+# Then cold rounds on the 1024 x 1024 set: the page cache dropped before every run (only as root;
+# otherwise the script says so and skips them), with `cat` of the same files as the yardstick.
+# Last, the peak memory of each program for N = 10, 100 and 1000 inputs (the 640 x 480 files
+# named over and over), with 1 thread and every core. Extra synth options (for instance
+# "--mixed --windows") can be given in SYNTH_OPTIONS; they name a separate data directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-11}
@@ -81,6 +82,19 @@ for set in cam1024 cam640; do
   # shellcheck disable=SC2046
   "$bin/bench/harnix-whole-run" "$rounds" $(programs "$list" "$n")
 done
+
+list=$data/cam1024/list.txt
+echo
+echo "== cam1024: rejection, the per-input report and the Robust removal, warm page cache"
+# shellcheck disable=SC2046
+"$bin/bench/harnix-whole-run" "$rounds" \
+  -- reference "$bin/bench/harnix-reference-loop" 64 "$list" \
+  -- plain-$cores $(harnix_args "$list" None "$cores") \
+  -- reject-1-round-1 $(harnix_args "$list" None 1) -Reject 3 \
+  -- reject-1-round-$cores $(harnix_args "$list" None "$cores") -Reject 3 \
+  -- reject-3-rounds-$cores $(harnix_args "$list" None "$cores") -Reject 3 -RejectIter 3 \
+  -- input-report-$cores $(harnix_args "$list" None "$cores") -InputReport "$out/report.csv" \
+  -- remove-Robust-$cores $(harnix_args "$list" Robust "$cores")
 
 echo
 list=$data/cam1024/list.txt

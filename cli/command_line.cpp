@@ -3,6 +3,7 @@
 #include "cli/command_line.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +33,9 @@ enum class Option {
   MIN_VALID_CNT,
   MIN_VALID_PCT,
   PHASE_RES,
+  REJECT,
+  REJECT_ITER,
+  INPUT_REPORT,
   THREADS,
   OVERWRITE,
   VERBOSE,
@@ -45,16 +49,25 @@ struct OptionEntry {
 };
 
 constexpr OptionEntry OPTIONS[] = {
-    {"sdevremove", Option::SDEV_REMOVE, true},    {"minvalidcnt", Option::MIN_VALID_CNT, true},
-    {"minvalidpct", Option::MIN_VALID_PCT, true}, {"phaseres", Option::PHASE_RES, true},
-    {"threads", Option::THREADS, true},           {"overwrite", Option::OVERWRITE, false},
-    {"verbose", Option::VERBOSE, false},          {"version", Option::VERSION, false},
+    {"sdevremove", Option::SDEV_REMOVE, true},
+    {"minvalidcnt", Option::MIN_VALID_CNT, true},
+    {"minvalidpct", Option::MIN_VALID_PCT, true},
+    {"phaseres", Option::PHASE_RES, true},
+    {"reject", Option::REJECT, true},
+    {"rejectiter", Option::REJECT_ITER, true},
+    {"inputreport", Option::INPUT_REPORT, true},
+    {"threads", Option::THREADS, true},
+    {"overwrite", Option::OVERWRITE, false},
+    {"verbose", Option::VERBOSE, false},
+    {"version", Option::VERSION, false},
 };
 
 // Enumerated option values: SdevRemove in the order of RemovalMode, PhaseRes in code order 0..2.
-constexpr const char* SDEV_REMOVE_VALUES[] = {"none", "piston", "plane", "sphere"};
-constexpr RemovalMode SDEV_REMOVE_MODES[] = {RemovalMode::NONE, RemovalMode::PISTON,
-                                             RemovalMode::PLANE, RemovalMode::SPHERE};
+constexpr const char* SDEV_REMOVE_VALUES[] = {"none",   "piston",   "plane",
+                                              "sphere", "cylinder", "robust"};
+constexpr RemovalMode SDEV_REMOVE_MODES[] = {RemovalMode::NONE,     RemovalMode::PISTON,
+                                             RemovalMode::PLANE,    RemovalMode::SPHERE,
+                                             RemovalMode::CYLINDER, RemovalMode::ROBUST};
 constexpr const char* PHASE_RES_VALUES[] = {"normal", "high", "super"};
 
 std::string lower_case(const char* text) {
@@ -98,6 +111,13 @@ bool read_number(const char* text, double* value) {
   return end != text;
 }
 
+// Reads a whole text as a number (leading blanks allowed, nothing after it). False otherwise.
+bool read_whole_number(const char* text, double* value) {
+  char* end = nullptr;
+  *value = std::strtod(text, &end);
+  return end != text && *end == '\0';
+}
+
 // Applies `value` to `option`. Returns -1 when the walk goes on, else the exit status.
 int apply_value(Option option, const char* value, RunSettings* settings) {
   switch (option) {
@@ -132,16 +152,49 @@ int apply_value(Option option, const char* value, RunSettings* settings) {
       settings->PhaseRes = index;
       break;
     }
-    case Option::THREADS: {
-      int32_t threads = 0;
-      if (!read_count(value, &threads)) return fail_with_usage();
-      const int32_t cores = usable_cores();
-      if (threads < 1 || threads > cores) {
-        print_error_line("%s\nERROR: Threads value is out of range [1,%d]\n", PROGRAM_NAME,
-                         static_cast<int>(cores));
+    case Option::REJECT: {
+      double k;
+      if (!read_whole_number(value, &k)) {
+        print_error_line("%s\nERROR: Invalid Reject value \"%s\"\n", PROGRAM_NAME, value);
         return EXIT_FAILED;
       }
-      settings->Threads = threads;
+      if (!(k > 0 && std::isfinite(k))) {
+        print_error_line("%s\nERROR: Reject value is out of range (0,Inf)\n", PROGRAM_NAME);
+        return EXIT_FAILED;
+      }
+      settings->Reject = k;
+      break;
+    }
+    case Option::REJECT_ITER: {
+      double rounds;
+      if (!read_whole_number(value, &rounds) || rounds != std::floor(rounds)) {
+        print_error_line("%s\nERROR: Invalid RejectIter value \"%s\"\n", PROGRAM_NAME, value);
+        return EXIT_FAILED;
+      }
+      if (!(rounds >= 1 && rounds <= MAX_REJECT_ROUNDS)) {
+        print_error_line("%s\nERROR: RejectIter value is out of range [1,%d]\n", PROGRAM_NAME,
+                         int(MAX_REJECT_ROUNDS));
+        return EXIT_FAILED;
+      }
+      settings->RejectIter = int32_t(rounds);
+      break;
+    }
+    case Option::INPUT_REPORT:
+      settings->InputReportFile = value;
+      break;
+    case Option::THREADS: {
+      double threads;
+      if (!read_whole_number(value, &threads) || threads != std::floor(threads)) {
+        print_error_line("%s\nERROR: Invalid Threads value \"%s\"\n", PROGRAM_NAME, value);
+        return EXIT_FAILED;
+      }
+      const int32_t cores = usable_cores();
+      if (!(threads >= 1 && threads <= cores)) {
+        print_error_line("%s\nERROR: Threads value is out of range [1,%d]\n", PROGRAM_NAME,
+                         int(cores));
+        return EXIT_FAILED;
+      }
+      settings->Threads = int32_t(threads);
       break;
     }
     case Option::OVERWRITE:
@@ -232,17 +285,33 @@ std::string overwrite_prompt(const char* name) {
   return prompt;
 }
 
-// True when every existing output may be overwritten.
+// True when `name` (when given) may be overwritten: it does not exist yet, or the operator says
+// yes.
+bool may_overwrite(const char* name) {
+  if (name == nullptr || !is_regular_file(name)) return true;
+  bool answer = false;
+  ask_yes_no(overwrite_prompt(name).c_str(), &answer);
+  return answer;
+}
+
+// True when every existing output, and the per-input report, may be overwritten.
 bool confirm_overwrites(const RunSettings& settings) {
   if (settings.Overwrite) return true;
   for (const OutputDescriptor& output : output_descriptors()) {
-    const char* name = output_file(settings, output);
-    if (name == nullptr || !is_regular_file(name)) continue;
-    bool answer = false;
-    ask_yes_no(overwrite_prompt(name).c_str(), &answer);
-    if (!answer) return false;
+    if (!may_overwrite(output_file(settings, output))) return false;
   }
-  return true;
+  return may_overwrite(settings.InputReportFile);
+}
+
+// The options that only make sense with -Reject. True when each is with it.
+bool rejection_options_complete(const RunSettings& settings) {
+  if (settings.Reject > 0) return true;
+  const char* alone = settings.RejectIter != 0            ? "RejectIter"
+                      : settings.RejectOutFile != nullptr ? "RejectOut"
+                                                          : nullptr;
+  if (alone == nullptr) return true;
+  print_error_line("%s\nERROR: %s needs the Reject option\n", PROGRAM_NAME, alone);
+  return false;
 }
 
 }  // namespace
@@ -255,6 +324,7 @@ int parse_command_line(int argc, char** argv) {
   InputList inputs;
   int status = walk_arguments(argc, argv, &settings, &inputs);
   if (status >= 0) return status;
+  if (!rejection_options_complete(settings)) return EXIT_FAILED;
 
   if (inputs.names.empty()) {
     print_error_line("%s\nERROR: No input files specified\n", PROGRAM_NAME);
@@ -266,7 +336,7 @@ int parse_command_line(int argc, char** argv) {
       return EXIT_FAILED;
     }
   }
-  bool any_output = false;
+  bool any_output = settings.InputReportFile != nullptr;
   for (const OutputDescriptor& output : output_descriptors())
     any_output = any_output || output_file(settings, output) != nullptr;
   if (!any_output) {

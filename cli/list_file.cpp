@@ -1,8 +1,12 @@
 #include "cli/list_file.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <vector>
 
+#include "base/platform.h"
 #include "cli/console.h"
+#include "datafile/file_name.h"
 
 namespace harnix {
 
@@ -12,16 +16,72 @@ bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\n';
 }
 
-// Reads one line without its line feed into *line, whatever its length. False at end of input
-// when nothing was read.
-bool read_line(std::FILE* file, std::string* line) {
+// How a list file's bytes make its lines.
+enum class ListEncoding { BYTES, UTF16_LE, UTF16_BE };
+
+// The bytes of a list file, the first three held back while a byte-order mark is looked for.
+class ListBytes {
+ public:
+  explicit ListBytes(std::FILE* file) : file_(file) {}
+
+  // Consumes a UTF-8 or UTF-16 byte-order mark at the start; returns the encoding it announces.
+  ListEncoding take_mark() {
+    for (int c; count_ < 3 && (c = std::getc(file_)) != EOF;) head_[count_++] = uint8_t(c);
+    ListEncoding encoding = ListEncoding::BYTES;
+    if (count_ >= 2 && head_[0] == 0xFF && head_[1] == 0xFE) {
+      encoding = ListEncoding::UTF16_LE;
+      next_ = 2;
+    } else if (count_ >= 2 && head_[0] == 0xFE && head_[1] == 0xFF) {
+      encoding = ListEncoding::UTF16_BE;
+      next_ = 2;
+    } else if (count_ == 3 && head_[0] == 0xEF && head_[1] == 0xBB && head_[2] == 0xBF) {
+      next_ = 3;
+    }
+    return encoding;
+  }
+
+  int get() { return next_ < count_ ? head_[next_++] : std::getc(file_); }
+
+ private:
+  std::FILE* file_;
+  uint8_t head_[3] = {};
+  int count_ = 0;
+  int next_ = 0;
+};
+
+// Reads one line without its line feed into *line, whatever its length, converting UTF-16 to
+// UTF-8. False at end of input when nothing was read, and when a UTF-16 line cannot be converted
+// (*undecodable is then set).
+bool read_line(ListBytes& bytes, ListEncoding encoding, std::string* line, bool* undecodable) {
   line->clear();
   int c;
-  while ((c = std::getc(file)) != EOF) {
-    if (c == '\n') return true;
-    line->push_back(static_cast<char>(c));
+  if (encoding == ListEncoding::BYTES) {
+    while ((c = bytes.get()) != EOF) {
+      if (c == '\n') return true;
+      line->push_back(static_cast<char>(c));
+    }
+    return !line->empty();
   }
-  return !line->empty();
+  const bool most_significant_first = encoding == ListEncoding::UTF16_BE;
+  std::vector<unsigned char> units;
+  bool ended = false;  // by a line feed
+  while (!ended && (c = bytes.get()) != EOF) {
+    units.push_back(static_cast<unsigned char>(c));
+    const std::size_t n = units.size();
+    if (n % 2 != 0) continue;
+    const unsigned unit = most_significant_first ? units[n - 2] << 8 | units[n - 1]
+                                                 : units[n - 2] | units[n - 1] << 8;
+    if (unit == '\n') {
+      units.resize(n - 2);
+      ended = true;
+    }
+  }
+  if (!ended && units.empty()) return false;
+  if (!utf16_to_utf8(units.data(), units.size(), most_significant_first, line)) {
+    *undecodable = true;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -37,14 +97,21 @@ std::size_t trim_blanks(std::string& text) {
 }
 
 bool read_list_file(const char* name, InputList* list) {
-  std::FILE* file = std::fopen(name, "r");
+  return read_list_file(name, list, LIST_FILES_MAY_BE_UTF16);
+}
+
+bool read_list_file(const char* name, InputList* list, bool marks) {
+  std::FILE* file = open_file_utf8(name, "rb");
   if (file == nullptr) {
     print_error_line("%s\nERROR: Cannot access list file \"%s\"\n", PROGRAM_NAME, name);
     return false;
   }
+  ListBytes bytes(file);
+  const ListEncoding encoding = marks ? bytes.take_mark() : ListEncoding::BYTES;
   bool added = false;
+  bool undecodable = false;
   std::string line;
-  while (read_line(file, &line)) {
+  while (read_line(bytes, encoding, &line, &undecodable)) {
     std::size_t cr = line.find('\r');
     if (cr != std::string::npos) line.erase(cr);
     trim_blanks(line);
@@ -59,7 +126,7 @@ bool read_list_file(const char* name, InputList* list) {
     added = true;
   }
   // A directory opens here but cannot be read; calling it empty would mislead.
-  bool unreadable = std::ferror(file) != 0;
+  bool unreadable = std::ferror(file) != 0 || undecodable;
   std::fclose(file);
   if (unreadable) {
     print_error_line("%s\nERROR: Cannot access list file \"%s\"\n", PROGRAM_NAME, name);

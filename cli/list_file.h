@@ -19,8 +19,15 @@ std::size_t trim_blanks(std::string& text);
 // added. Otherwise returns false after printing the error: "Cannot access list file" when the file
 // cannot be opened or read (a directory, for one), "Empty list file" when it names nothing, "More
 // than 10000 input filenames" when `list` would exceed MAX_INPUT_FILES. On failure `list` may
-// already hold some of the file's names.
+// already hold some of the file's names. The file is opened by its UTF-8 name (base/platform.h).
+// Where LIST_FILES_MAY_BE_UTF16 (Windows) a byte-order mark is honoured as below.
 bool read_list_file(const char* name, InputList* list);
+
+// As above, honouring a byte-order mark at the start when `marks`: UTF-8's is skipped; after
+// UTF-16's (either byte order) the lines are UTF-16, ended by the unit U+000A, and each is
+// converted to UTF-8 (ending at a zero unit) before it is cut and trimmed. A line that cannot be
+// converted (an unpaired surrogate, an odd last byte) makes the file "Cannot access list file".
+bool read_list_file(const char* name, InputList* list, bool marks);
 
 }  // namespace harnix
 

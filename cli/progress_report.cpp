@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/platform.h"
 #include "cli/console.h"
 
 namespace harnix {
@@ -16,7 +17,9 @@ const char* sdev_remove_label(RemovalMode mode) {
     case RemovalMode::SPHERE:
       return "Sphere";
     case RemovalMode::CYLINDER:
+      return "Cylinder";
     case RemovalMode::ROBUST:
+      return "Robust";
     case RemovalMode::NONE:
       break;
   }
@@ -35,12 +38,20 @@ static void report_int(const char* label, int value) {
 }
 
 void report_settings(const RunSettings& settings) {
-  for (const OutputDescriptor& output : output_descriptors())
-    report_name_or_none(output.setting, output_file(settings, output));
+  for (const OutputDescriptor& output : output_descriptors()) {
+    if (output.always_reported || output_file(settings, output) != nullptr)
+      report_name_or_none(output.setting, output_file(settings, output));
+  }
+  if (settings.InputReportFile != nullptr)
+    report_name_or_none("InputReportFile", settings.InputReportFile);
   report_int("MinValidCnt", settings.MinValidCnt);
   if (settings.SdevOutFile != nullptr)
     print_output_line("%-*s = %s\n", REPORT_LABEL_WIDTH, "SdevRemove",
                       sdev_remove_label(settings.SdevRemove));
+  if (settings.Reject > 0) {
+    print_output_line("%-*s = %g\n", REPORT_LABEL_WIDTH, "Reject", settings.Reject);
+    report_int("RejectIter", settings.RejectIter == 0 ? 1 : settings.RejectIter);
+  }
 }
 
 void report_output_phase_res(int32_t code) {
@@ -59,11 +70,11 @@ void local_time_text(int32_t stamp, char* text, int text_bytes) {
   // Month and day names are fixed English abbreviations whatever the locale.
   static const char* const DAYS[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static const char* const MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   const std::time_t t = stamp;
   std::tm local{};
-  if (localtime_r(&t, &local) == nullptr || local.tm_wday < 0 || local.tm_wday > 6 ||
-      local.tm_mon < 0 || local.tm_mon > 11) {
+  if (!local_time(t, &local) || local.tm_wday < 0 || local.tm_wday > 6 || local.tm_mon < 0 ||
+      local.tm_mon > 11) {
     std::snprintf(text, std::size_t(text_bytes), "(no local time for %d)\n", int(stamp));
     return;
   }
@@ -131,6 +142,12 @@ void VerboseReport::result_formed(const OutputDescriptor& output, const Window& 
 
 void VerboseReport::output_written(const char* name) {
   report_wrote(name);
+}
+
+void VerboseReport::rejection_round(int32_t round, int64_t rejected) {
+  char label[32];
+  std::snprintf(label, sizeof label, "Rejected in round %d", int(round));
+  print_output_line("%-*s = %lld\n", REPORT_LABEL_WIDTH, label, static_cast<long long>(rejected));
 }
 
 }  // namespace harnix

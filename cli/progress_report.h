@@ -24,13 +24,15 @@ class VerboseReport : public RunObserver {
   void input_read(const DataAttributes& attributes, const Window& valid) override;
   void result_formed(const OutputDescriptor& output, const Window& window) override;
   void output_written(const char* name) override;
+  void rejection_round(int32_t round, int64_t rejected) override;
 };
 
-// "None", "Piston", "Plane" or "Sphere" for an SdevRemove setting.
+// "None", "Piston", "Plane", "Sphere", "Cylinder" or "Robust" for an SdevRemove setting.
 const char* sdev_remove_label(RemovalMode mode);
 
-// The three output names (quoted, or None), MinValidCnt and, with a deviation output,
-// SdevRemove.
+// The three output names (quoted, or None), the rejection count output and the per-input report
+// when given, MinValidCnt and, with a deviation output, SdevRemove, then with rejection the
+// Reject and RejectIter values.
 void report_settings(const RunSettings& settings);
 
 // "Output PhaseRes" and "Output OvikRes" of a phase resolution chosen on the command line.

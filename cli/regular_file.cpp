@@ -1,18 +1,15 @@
 #include "cli/regular_file.h"
 
-#include <sys/stat.h>
-
 #include <string>
 
+#include "base/platform.h"
 #include "datafile/file_name.h"
 
 namespace harnix {
 
 bool is_regular_file(const char* name) {
   std::string path;
-  if (!platform_file_name(name, &path)) return false;
-  struct stat status;
-  return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+  return platform_file_name(name, &path) && is_regular_file_utf8(path.c_str());
 }
 
 }  // namespace harnix

@@ -3,6 +3,7 @@
 #include "averaging/averaging_run.h"
 #include "base/error_codes.h"
 #include "cli/console.h"
+#include "cli/progress_line.h"
 #include "cli/progress_report.h"
 
 namespace harnix {
@@ -31,13 +32,17 @@ void print_run_failure(const RunResult& result) {
       with_code = false;
       break;
     case RunStep::NO_VALID_DATA:
-      print_error_line("%s\nERROR: Input file \"%s\" contains no valid data points\n",
-                       PROGRAM_NAME, file);
+      print_error_line("%s\nERROR: Input file \"%s\" contains no valid data points\n", PROGRAM_NAME,
+                       file);
       with_code = false;
       break;
     case RunStep::MISMATCHED_INPUT:
       print_error_line("%s\nERROR: Input file \"%s\" has mismatched %s\n", PROGRAM_NAME, file,
                        result.detail);
+      with_code = false;
+      break;
+    case RunStep::INPUT_CHANGED:
+      print_error_line("%s\nERROR: Input file \"%s\" changed during the run\n", PROGRAM_NAME, file);
       with_code = false;
       break;
     case RunStep::EMPTY_AVERAGE:
@@ -54,7 +59,12 @@ void print_run_failure(const RunResult& result) {
 
 bool run_on_console(const RunSettings& settings, const InputList& inputs) {
   VerboseReport report;
-  const RunResult result = run_averaging(settings, inputs, settings.Verbose ? &report : nullptr);
+  ProgressLine progress(stderr);
+  RunObserver* observer = settings.Verbose       ? static_cast<RunObserver*>(&report)
+                          : stderr_is_terminal() ? &progress
+                                                 : nullptr;
+  const RunResult result = run_averaging(settings, inputs, observer);
+  progress.finish();
   print_run_failure(result);
   return result.ok();
 }

@@ -13,8 +13,9 @@ namespace harnix {
 // nothing for a run that succeeded.
 void print_run_failure(const RunResult& result);
 
-// Runs the averaging run, reporting its progress with -Verbose, and prints its failure. True
-// when every requested output was written.
+// Runs the averaging run, reporting its progress with -Verbose (or, without it, on a line of
+// its own when the standard error stream is a terminal), and prints its failure. True when
+// every requested output was written.
 bool run_on_console(const RunSettings& settings, const InputList& inputs);
 
 }  // namespace harnix

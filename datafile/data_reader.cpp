@@ -3,12 +3,11 @@
 // bytes left in it before any block storage is allocated, so that a hostile header can neither
 // overrun a map's storage nor make the reader allocate what the file cannot fill or the machine
 // cannot hold.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
 
 #include "base/memory_limit.h"
+#include "base/platform.h"
 #include "datafile/byte_order.h"
 #include "datafile/data_file.h"
 #include "datafile/file_name.h"
@@ -21,27 +20,10 @@ namespace {
 
 constexpr int32_t MAX_DIMENSION = 32767;
 
-// Bytes left in `stream` after its position, or -1 when the stream cannot tell (a pipe).
-int64_t remaining_bytes(std::FILE* stream) {
-  const off_t position = ftello(stream);
-  if (position < 0) return -1;
-  const int fd = fileno(stream);
-  if (fd >= 0) {
-    struct stat status;
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return -1;
-    return status.st_size > position ? status.st_size - position : 0;
-  }
-  // A stream without a descriptor (a memory stream): measure by seeking to the end and back.
-  if (fseeko(stream, 0, SEEK_END) != 0) return -1;
-  const off_t end = ftello(stream);
-  if (fseeko(stream, position, SEEK_SET) != 0 || end < 0) return -1;
-  return end > position ? end - position : 0;
-}
-
 // Moves `bytes` forward; a stream that cannot seek is read and the bytes dropped. The result is
 // not checked: a block that follows and ends early is reported when it is read.
 void skip_bytes(std::FILE* stream, int64_t bytes) {
-  if (bytes <= 0 || fseeko(stream, bytes, SEEK_CUR) == 0) return;
+  if (bytes <= 0 || seek_forward(stream, bytes)) return;
   uint8_t sink[4096];
   while (bytes > 0) {
     const std::size_t want = static_cast<std::size_t>(std::min<int64_t>(bytes, sizeof sink));
@@ -109,7 +91,7 @@ ErrorCode read_parts(std::FILE* stream, OriginInfo* origin, DataAttributes* attr
   if (read_intensity || read_phase) needed += std::max(in.byte_count, 0);
   if (read_phase) needed += static_cast<int64_t>(4 * phase_count);
   if (needed > 0) {
-    const int64_t left = remaining_bytes(stream);
+    const int64_t left = bytes_left(stream);
     if (left >= 0 && left < needed) return ERR_CORRUPT_DATA_FILE;
   }
   // A 32767 x 32767 phase map is 4 GiB: refuse storage the machine cannot hold before asking

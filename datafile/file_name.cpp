@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "base/platform.h"
+
 namespace harnix {
 
 namespace {
@@ -94,7 +96,7 @@ bool platform_file_name(const char* name, std::string* out) {
 std::FILE* open_file(const char* name, const char* mode) {
   std::string path;
   if (!platform_file_name(name, &path)) return nullptr;
-  return std::fopen(path.c_str(), mode);
+  return open_file_utf8(path.c_str(), mode);
 }
 
 }  // namespace harnix

@@ -2,9 +2,9 @@
 //
 // A name whose first two bytes form the UTF-16 byte-order mark (the 16-bit unit 0xFEFF or 0xFFFE,
 // read least significant byte first) is a UTF-16 name that starts after the mark and ends at a
-// zero unit; every other name is used byte for byte. This platform opens files by UTF-8 names,
-// so a UTF-16 name is converted to UTF-8 (a unit 0xFFFE mark means the units are stored most
-// significant byte first).
+// zero unit; every other name is used byte for byte. Files are opened by UTF-8 names
+// (base/platform.h), so a UTF-16 name is converted to UTF-8 (a unit 0xFFFE mark means the units
+// are stored most significant byte first).
 #ifndef HARNIX_DATAFILE_FILE_NAME_H_
 #define HARNIX_DATAFILE_FILE_NAME_H_
 
@@ -29,7 +29,7 @@ bool platform_file_name(const char* name, std::string* out);
 bool utf16_to_utf8(const unsigned char* bytes, std::size_t count, bool most_significant_first,
                    std::string* out);
 
-// fopen through platform_file_name; nullptr when the name cannot be converted or opened.
+// open_file_utf8 through platform_file_name; nullptr when the name cannot be converted or opened.
 std::FILE* open_file(const char* name, const char* mode);
 
 }  // namespace harnix

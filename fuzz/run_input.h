@@ -1,9 +1,11 @@
 // How the run fuzz target splits its input into run settings and two data files, shared with
 // the seed tool that builds its corpus.
 //
-//   byte 0      settings: bits 0-1 SdevRemove (0 None, 1 Piston, 2 Plane, 3 Sphere),
+//   byte 0      settings: bits 0-1 SdevRemove (0 None, 1 Piston, 2 Plane, 3 Sphere; with
+//               bit 7: 0 Cylinder, 1 Robust, 2 None, 3 Plane),
 //               bits 2-3 PhaseRes (0 from the first input, 1 Normal, 2 High, 3 Super),
-//               bit 4 Verbose, bit 5 MinValidCnt 1 (else 2)
+//               bit 4 Verbose, bit 5 MinValidCnt 1 (else 2), bit 6 rejection (K 1.5, two
+//               rounds, with the rejection count output), bit 7 the per-input report
 //   bytes 1..4  length L of the first file, big-endian, taken modulo (bytes left + 1)
 //   then        L bytes of the first file, every byte after them the second file
 // Inputs shorter than five bytes have settings 0 and an empty first file.
@@ -20,26 +22,31 @@ namespace harnix {
 
 struct RunInput {
   RemovalMode sdev_remove;
-  int32_t phase_res;    // -1 from the first input, else 0..2
+  int32_t phase_res;  // -1 from the first input, else 0..2
   bool verbose;
   int32_t min_valid_count;
+  bool reject;
+  bool report;
   std::string first;
   std::string second;
 };
 
 inline RunInput split_run_input(const uint8_t* data, std::size_t size) {
-  RunInput in{RemovalMode::NONE, -1, false, 2, {}, {}};
+  RunInput in{RemovalMode::NONE, -1, false, 2, false, false, {}, {}};
   if (size < 5) {
     in.second.assign(reinterpret_cast<const char*>(data), size);
     return in;
   }
   const uint8_t settings = data[0];
-  constexpr RemovalMode MODES[] = {RemovalMode::NONE, RemovalMode::PISTON, RemovalMode::PLANE,
-                                   RemovalMode::SPHERE};
-  in.sdev_remove = MODES[settings & 3];
+  constexpr RemovalMode MODES[] = {RemovalMode::NONE,   RemovalMode::PISTON,   RemovalMode::PLANE,
+                                   RemovalMode::SPHERE, RemovalMode::CYLINDER, RemovalMode::ROBUST,
+                                   RemovalMode::NONE,   RemovalMode::PLANE};
+  in.sdev_remove = MODES[(settings & 3) | (settings >> 5 & 4)];
   in.phase_res = int32_t((settings >> 2) & 3) - 1;
   in.verbose = (settings & 0x10) != 0;
   in.min_valid_count = (settings & 0x20) != 0 ? 1 : 2;
+  in.reject = (settings & 0x40) != 0;
+  in.report = (settings & 0x80) != 0;
   const uint32_t stated = uint32_t(data[1]) << 24 | uint32_t(data[2]) << 16 |
                           uint32_t(data[3]) << 8 | uint32_t(data[4]);
   const std::size_t left = size - 5;

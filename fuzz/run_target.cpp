@@ -1,11 +1,13 @@
-// Fuzz target: the whole averaging run over two fuzzed data files, writing all three outputs.
+// Fuzz target: the whole averaging run over two fuzzed data files, writing all three outputs
+// (with rejection, the fourth; and the per-input report).
 //
 // The input is split into run settings and two files (fuzz/run_input.h), which are written into a
 // temporary directory made once per process. After each run:
 //   - every block taken through the allocation hooks has been released;
 //   - (with the verbose bit) every result the run tells of lies on the camera;
 //   - after a successful run every output reads back as a complete data file with a phase map;
-//   - after a failed one every output is either still empty or complete, never cut short.
+//   - after a failed one every output is either still empty or complete, never cut short;
+//   - the report exists after a successful run only, and no temporary file stays behind.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,7 +34,7 @@ namespace {
 constexpr std::size_t RUN_ALLOCATION_CAP = std::size_t{64} << 10;
 
 struct Paths {
-  std::string dir, first, second, average, deviation, count;
+  std::string dir, first, second, average, deviation, count, rejected, report;
 };
 
 void remove_directory() {
@@ -49,7 +51,14 @@ const Paths& paths() {
     std::filesystem::create_directories(dir);
     std::atexit(remove_directory);
     const std::string d = dir.string();
-    return Paths{d, d + "/a.dat", d + "/b.dat", d + "/avg.dat", d + "/sdev.dat", d + "/count.dat"};
+    return Paths{d,
+                 d + "/a.dat",
+                 d + "/b.dat",
+                 d + "/avg.dat",
+                 d + "/sdev.dat",
+                 d + "/count.dat",
+                 d + "/rejected.dat",
+                 d + "/report.csv"};
   }();
   return p;
 }
@@ -111,6 +120,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   settings.Verbose = in.verbose;
   settings.MinValidCnt = in.min_valid_count;
   settings.Overwrite = true;
+  if (in.reject) {
+    settings.Reject = 1.5;
+    settings.RejectIter = 2;
+    settings.RejectOutFile = p.rejected.c_str();
+  }
+  if (in.report) settings.InputReportFile = p.report.c_str();
+  std::filesystem::remove(p.report);
   InputList inputs;
   inputs.names = {p.first, p.second};
 
@@ -125,5 +141,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const bool empty = empty_or_complete(*out);
     if (ok) FUZZ_CHECK(!empty);
   }
+  if (in.reject) FUZZ_CHECK(!empty_or_complete(p.rejected) || !ok);
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(p.dir))
+    files += entry.path().filename().string().rfind("report.csv", 0) == 0;
+  FUZZ_CHECK(files == (ok && in.report ? 1u : 0u));
   return 0;
 }

@@ -35,6 +35,8 @@ bin=$prefix/bin
 [[ $("$bin/harnix-util" info avg.dat) == *"computed from 3 input data files"* ]] || fail "info avg.dat"
 "$bin/harnix-util" export avg.dat --format png -o avg.png
 [ -s avg.png ] || fail "no preview written"
+"$bin/harnix-util" report --level plane avg.dat sdev.dat count.dat -o report.html
+[ "$(grep -c '<img src="data:image/png;base64,' report.html)" = 3 ] || fail "report.html lacks its previews"
 
 # Manual pages: no warning from groff or man, and man finds each page by name from the PATH.
 for page in harnix harnix-util; do
@@ -57,6 +59,8 @@ complete_line() {  # prints the candidates bash offers for the words $3... with 
   fail "harnix completion of -sdevr"
 [ "$(complete_line "$completions/harnix-util" _harnix_util harnix-util export a --format p)" = png ] ||
   fail "harnix-util completion of --format p"
+[ "$(complete_line "$completions/harnix-util" _harnix_util harnix-util report --level pl)" = plane ] ||
+  fail "harnix-util completion of report --level pl"
 
 # The Debian package.
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/package" >/dev/null

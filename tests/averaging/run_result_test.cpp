@@ -1,11 +1,17 @@
 // The engine's own account of a run: the events its observer receives, in order, and the result
 // record of a failure (the messages built from them are checked byte for byte elsewhere).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "averaging/averaging_run.h"
+#include "cli/run_messages.h"
+#include "support/in_process_run.h"
 #include "support/planoryx_bytes.h"
 #include "support/run_directory.h"
 
@@ -51,13 +57,13 @@ class RunResultTest : public RunDirectory {
 
 TEST_F(RunResultTest, ObserverHearsEveryStepInOrder) {
   Recorder recorder;
-  const RunResult r = run({full_field(2, 1, {1, 2}), full_field(2, 1, {3, TEST_PHASE_INVALID})},
-                          &recorder);
+  const RunResult r =
+      run({full_field(2, 1, {1, 2}), full_field(2, 1, {3, TEST_PHASE_INVALID})}, &recorder);
   EXPECT_TRUE(r.ok());
   EXPECT_EQ(NO_ERROR, r.code);
-  const std::vector<std::string> want = {"started",    "input 1", "read 2x1", "input 2",
-                                         "read 1x1",   "formed Avg", "written", "formed Count",
-                                         "written"};
+  const std::vector<std::string> want = {"started", "input 1",      "read 2x1",
+                                         "input 2", "read 1x1",     "formed Avg",
+                                         "written", "formed Count", "written"};
   EXPECT_EQ(want, recorder.events);
 }
 
@@ -89,6 +95,59 @@ TEST_F(RunResultTest, FailuresNameTheirStepFileAndDetail) {
     EXPECT_NE(NO_ERROR, r.code);
     EXPECT_EQ(path(c.file), r.file != nullptr ? r.file : "");
     EXPECT_EQ(c.detail, r.detail);
+  }
+}
+
+// Changes one input when pass `pass` starts.
+class Changer : public RunObserver {
+ public:
+  Changer(int32_t pass, std::function<void()> change) : pass_(pass), change_(std::move(change)) {}
+  void pass_started(int32_t pass) override {
+    if (pass == pass_) change_();
+  }
+
+ private:
+  int32_t pass_;
+  std::function<void()> change_;
+};
+
+TEST_F(RunResultTest, InputChangedBetweenPassesEndsTheRunNamingIt) {
+  const std::string name = path("1.dat");
+  const std::string bytes = encode_test_file(full_field(2, 1, {3, 4}));
+  const std::vector<std::function<void()>> changes = {
+      [&] { std::remove(name.c_str()); },
+      [&] { write_file_bytes(name, bytes + "x"); },
+      [&] {
+        write_file_bytes(name + ".new", bytes);
+        std::rename((name + ".new").c_str(), name.c_str());
+      },
+      [&] {
+        const timespec times[2] = {{0, UTIME_OMIT}, {12345, 0}};
+        utimensat(AT_FDCWD, name.c_str(), times, 0);
+      },
+  };
+  // Pass 2 is the rejection round, pass 3 the report's.
+  for (int32_t pass : {2, 3}) {
+    for (const auto& change : changes) {
+      write_input("0.dat", full_field(2, 1, {1, 2}));
+      write_file_bytes(name, bytes);
+      RunSettings settings;
+      const std::string avg = path("a.dat"), report = path("r.csv");
+      settings.AvgOutFile = avg.c_str();
+      settings.InputReportFile = report.c_str();
+      settings.Reject = 3;
+      settings.MinValidCnt = 1;
+      const InputList inputs{{path("0.dat"), name}};
+      Changer changer(pass, change);
+      const RunResult r = run_averaging(settings, inputs, &changer);
+      EXPECT_EQ(RunStep::INPUT_CHANGED, r.step) << "pass " << pass;
+      EXPECT_EQ(name, r.file != nullptr ? r.file : "");
+      EXPECT_EQ("", read_file_bytes(avg));
+      for (const auto& entry : std::filesystem::directory_iterator(dir_))
+        EXPECT_NE(0u, entry.path().filename().string().rfind("r.csv", 0)) << "report left";
+      EXPECT_EQ("Harnix\nERROR: Input file \"" + name + "\" changed during the run\n",
+                capture_stderr([&] { print_run_failure(r); }));
+    }
   }
 }
 

@@ -4,12 +4,14 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <vector>
 
 #include "averaging/band_team.h"
 #include "averaging/input_reader.h"
 #include "averaging/working_maps.h"
+#include "cli/run_messages.h"
 #include "reference/fit_reference.h"
 #include "support/fit_calls.h"
 #include "support/planoryx_bytes.h"
@@ -127,6 +129,104 @@ TEST_F(InputReaderTest, ReadsAheadWhatItWouldReadWhenAsked) {
   }
   EXPECT_EQ(ahead.maps_ahead(), 2);
 }
+
+// Every pass with several threads: rejection rounds, the report, removals and failures give
+// the bytes of one thread, on every stream and in every file.
+struct ThreadedCase {
+  const char* name;
+  std::vector<std::string> synth;
+  RemovalMode remove;
+  double reject;  // 0: none
+  int32_t rounds;
+  bool report;
+  const char* damage;  // replaces the fifth input's bytes, or nullptr
+};
+
+void PrintTo(const ThreadedCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ThreadCount : public RunDirectory, public ::testing::WithParamInterface<ThreadedCase> {
+ protected:
+  // The run's streams and files, one after the other.
+  std::string run(const InputList& inputs, int32_t threads) {
+    const ThreadedCase& c = GetParam();
+    const std::string a = path("a.dat"), d = path("s.dat"), n = path("c.dat"), r = path("r.dat"),
+                      csv = path("report.csv");
+    for (const std::string& name : {a, d, n, r, csv}) std::filesystem::remove(name);
+    RunSettings settings;
+    settings.AvgOutFile = a.c_str();
+    settings.SdevOutFile = d.c_str();
+    settings.CountOutFile = n.c_str();
+    settings.SdevRemove = c.remove;
+    settings.Reject = c.reject;
+    settings.RejectIter = c.rounds;
+    if (c.reject > 0) settings.RejectOutFile = r.c_str();
+    if (c.report) settings.InputReportFile = csv.c_str();
+    settings.MinValidCnt = 2;
+    settings.Verbose = true;
+    settings.Threads = threads;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    const bool ok = run_on_console(settings, inputs);
+    std::string all = ::testing::internal::GetCapturedStderr();
+    all += ::testing::internal::GetCapturedStdout();
+    all += ok ? "ok" : "failed";
+    for (const std::string& name : {a, d, n, r, csv})
+      all += std::filesystem::exists(name) ? read_file_bytes(name) : "(none)";
+    return all;
+  }
+};
+
+TEST_P(ThreadCount, EveryThreadCountGivesTheBytesOfOne) {
+  const ThreadedCase& c = GetParam();
+  std::vector<std::string> synth = {"synth", "--out",    path("set"), "--count", "11", "--width",
+                                    "53",    "--height", "37",        "--seed",  "5"};
+  synth.insert(synth.end(), c.synth.begin(), c.synth.end());
+  ASSERT_EQ(0, util(synth).status);
+  InputList inputs;
+  const std::string list = read_file_bytes(path("set/list.txt"));
+  for (std::size_t at = 0; at < list.size();) {
+    const std::size_t end = list.find('\n', at);
+    inputs.names.push_back(list.substr(at, end - at));
+    at = end + 1;
+  }
+  ASSERT_EQ(inputs.names.size(), 11u);
+  if (c.damage != nullptr) write_file_bytes(inputs.names[4], c.damage);
+  const std::string want = run(inputs, 1);
+  for (int32_t threads : {2, 3, 5}) EXPECT_TRUE(run(inputs, threads) == want) << threads;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Passes, ThreadCount,
+    ::testing::Values(
+        ThreadedCase{"RejectThreeRoundsPlaneReport",
+                     {"--invalid", "5"},
+                     RemovalMode::PLANE,
+                     1.5,
+                     3,
+                     true,
+                     nullptr},
+        ThreadedCase{"MixedWindowsRejectSphere",
+                     {"--mixed", "--windows"},
+                     RemovalMode::SPHERE,
+                     2.0,
+                     2,
+                     true,
+                     nullptr},
+        ThreadedCase{"MixedWindowsCylinderReport",
+                     {"--mixed", "--windows"},
+                     RemovalMode::CYLINDER,
+                     0.0,
+                     0,
+                     true,
+                     nullptr},
+        ThreadedCase{
+            "RobustRejectOneRound", {"--windows"}, RemovalMode::ROBUST, 1.5, 1, false, nullptr},
+        ThreadedCase{"DamagedFifthInput", {}, RemovalMode::PLANE, 2.0, 2, true, "Planoryx?"}),
+    [](const ::testing::TestParamInfo<ThreadedCase>& info) {
+      return std::string(info.param.name);
+    });
 
 TEST(MemoryBound, CountsTheMapsReadAhead) {
   EXPECT_EQ(NO_ERROR, check_memory_bound(100, 10, 40000, 0));

@@ -23,6 +23,22 @@ void PrintTo(const PassCase& c, std::ostream* os) {
   *os << std::hex << c.magic;
 }
 
+// The file the program writes after reading `in` with every part; empty when either step fails.
+TestFile read_and_write_back(const TestFile& in) {
+  ScratchDir dir;
+  OriginInfo origin;
+  DataAttributes attributes;
+  IntensityMap intensity;
+  PhaseMap phase;
+  const std::string p = dir.write("in.dat", in.bytes);
+  if (read_data_file(p.c_str(), &origin, &attributes, &intensity, &phase) != NO_ERROR) return {};
+  const std::string q = dir.path("out.dat");
+  const ErrorCode written = write_data_file(q.c_str(), &origin, &attributes, &intensity, &phase);
+  map_free(intensity);
+  map_free(phase);
+  return written == NO_ERROR ? ScratchDir::read(q) : TestFile{};
+}
+
 // Random header bytes with valid map descriptions: every field, named or not, numeric or
 // carried, must come out as it went in; ZoomMag holds a signalling NaN, which must keep its bits.
 class PassThroughTest : public ::testing::TestWithParam<PassCase> {};
@@ -41,18 +57,7 @@ TEST_P(PassThroughTest, HeaderBytesComeBackUnchanged) {
   in.add_intensity(-3, 4, 2, 1, 2, -7, {1, 2, 0xFFFF, 0x8000});
   in.add_phase(-1, -2, 2, 2, {5, -5, 0x7FFFFFF8, 0x7FFFFFFF});
 
-  ScratchDir dir;
-  OriginInfo origin;
-  DataAttributes attributes;
-  IntensityMap intensity;
-  PhaseMap phase;
-  const std::string p = dir.write("in.dat", in.bytes);
-  ASSERT_EQ(NO_ERROR, read_data_file(p.c_str(), &origin, &attributes, &intensity, &phase));
-  const std::string q = dir.path("out.dat");
-  ASSERT_EQ(NO_ERROR, write_data_file(q.c_str(), &origin, &attributes, &intensity, &phase));
-  map_free(intensity);
-  map_free(phase);
-  const TestFile out = ScratchDir::read(q);
+  const TestFile out = read_and_write_back(in);
   ASSERT_EQ(in.bytes.size(), out.bytes.size());
   for (std::size_t i = 0; i < in.bytes.size(); ++i) ASSERT_EQ(in.bytes[i], out.bytes[i]) << i;
 }
@@ -60,6 +65,17 @@ TEST_P(PassThroughTest, HeaderBytesComeBackUnchanged) {
 INSTANTIATE_TEST_SUITE_P(DataFile, PassThroughTest,
                          ::testing::Values(PassCase{0x881B036F, 1}, PassCase{0x881B0370, 2},
                                            PassCase{0x881B0371, 0}));
+
+// Line-feed, carriage-return and end-of-file (0x1A) bytes in the header and both blocks are data:
+// neither reading nor writing may translate them or stop at them, as Windows does with files
+// opened in text mode.
+TEST(DataFile, TextControlBytesPassThrough) {
+  TestFile in = TestFile::with_header(0x881B036F);
+  for (std::size_t i = 10; i < 40; ++i) in.bytes[i] = "\n\x1A\r"[i % 3];
+  in.add_intensity(0, 0, 2, 1, 1, 255, {0x0A1A, 0x0D0A});
+  in.add_phase(0, 0, 2, 2, {0x0A0D0A1A, 0x1A1A0A0A, 0x0D0A0D0A, 0x001A000A});
+  EXPECT_EQ(in.bytes, read_and_write_back(in).bytes);
+}
 
 // A long header read back from an otherwise empty extension is written long again: the memo.
 TEST(DataFile, LongHeaderStaysLongThroughTheMemo) {

@@ -15,6 +15,7 @@
 #include "datafile/attributes.h"
 #include "maps/window.h"
 #include "support/planoryx_bytes.h"
+#include "support/temp_dir.h"
 
 namespace harnix {
 
@@ -37,19 +38,7 @@ inline bool same_attributes(const DataAttributes& a, const DataAttributes& b) {
 // A scratch directory, removed with everything in it when the object goes.
 class ScratchDir {
  public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "harnix-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  std::string path(const std::string& name) const { return (path_ / name).string(); }
+  std::string path(const std::string& name) const { return dir_.file(name); }
 
   std::string write(const std::string& name, const std::vector<uint8_t>& bytes) const {
     const std::string p = path(name);
@@ -66,7 +55,7 @@ class ScratchDir {
   }
 
  private:
-  std::filesystem::path path_;
+  TempDir dir_;
 };
 
 }  // namespace harnix

@@ -35,6 +35,19 @@ ReferenceMap crop(const std::vector<int32_t>& camera, int w, int h) {
 
 }  // namespace
 
+bool reference_scaled_value(const MeasurementFile& f, const MeasurementFile& first, double r_out,
+                            int px, int py, double* x) {
+  if (px < f.x || px >= f.x + f.width || py < f.y || py >= f.y + f.height) return false;
+  const int32_t v = f.values[std::size_t(py - f.y) * f.width + (px - f.x)];
+  if (v >= TEST_PHASE_INVALID) return false;
+  const double factor =
+      (double(f.scale_factor) * r_out * double(f.obliquity) * double(f.wavelength)) /
+      (double(test_phase_counts(f.phase_res)) * double(first.scale_factor) * 1.0 *
+       double(first.wavelength));
+  *x = std::fabs(factor - 1.0) > 1e-10 ? double(v) * factor : double(v);
+  return true;
+}
+
 ReferenceResults reference_average(const std::vector<MeasurementFile>& inputs, int32_t phase_res,
                                    int32_t min_count) {
   const MeasurementFile& first = inputs.front();
@@ -49,18 +62,12 @@ ReferenceResults reference_average(const std::vector<MeasurementFile>& inputs, i
       double sum = 0, dsum = 0, dsq = 0;
       int n = 0, dn = 0;
       for (const MeasurementFile& f : inputs) {
-        if (px < f.x || px >= f.x + f.width || py < f.y || py >= f.y + f.height) continue;
-        const int32_t v = f.values[std::size_t(py - f.y) * f.width + (px - f.x)];
-        if (v >= TEST_PHASE_INVALID) continue;
-        const double factor =
-            (double(f.scale_factor) * r_out * double(f.obliquity) * double(f.wavelength)) /
-            (double(test_phase_counts(f.phase_res)) * double(first.scale_factor) * 1.0 *
-             double(first.wavelength));
-        const bool scaled = std::fabs(factor - 1.0) > 1e-10;
-        const double a = scaled ? double(v) * factor : double(v);
+        double a;
+        if (!reference_scaled_value(f, first, r_out, px, py, &a)) continue;
         sum = n == 0 ? a : sum + a;
         ++n;
-        const int32_t d = scaled ? to_counts(a) : v;
+        const int32_t v = f.values[std::size_t(py - f.y) * f.width + (px - f.x)];
+        const int32_t d = a != double(v) ? to_counts(a) : v;
         if (d >= TEST_PHASE_INVALID) continue;
         dsum = dn == 0 ? double(d) : dsum + double(d);
         dsq = dn == 0 ? double(d) * double(d) : dsq + double(d) * double(d);

@@ -29,6 +29,12 @@ struct ReferenceResults {
 ReferenceResults reference_average(const std::vector<MeasurementFile>& inputs, int32_t phase_res,
                                    int32_t min_count);
 
+// The value of input f at camera pixel (px, py) as the average adds it, F v (v when F is within
+// 1e-10 of 1), with `first` the first input and r_out the output's counts per fringe; false
+// where f has no valid value.
+bool reference_scaled_value(const MeasurementFile& f, const MeasurementFile& first, double r_out,
+                            int px, int py, double* x);
+
 }  // namespace harnix
 
 #endif  // HARNIX_TESTS_REFERENCE_REFERENCE_AVERAGE_H_

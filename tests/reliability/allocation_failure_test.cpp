@@ -3,6 +3,7 @@
 // took, and leave each output either empty or complete.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,8 @@ struct SweepCase {
   const char* name;
   bool average, deviation, count;
   RemovalMode remove;
+  bool reject = false;  // two rounds, with the rejection count output
+  bool report = false;  // the per-input report
 };
 
 std::ostream& operator<<(std::ostream& os, const SweepCase& c) {
@@ -70,11 +73,20 @@ class AllocationFailureTest : public ::testing::TestWithParam<SweepCase> {
     settings_.CountOutFile = c.count ? count_.c_str() : nullptr;
     settings_.SdevRemove = c.remove;
     settings_.MinValidCnt = 2;
+    reject_ = dir_.file("reject.dat");
+    report_ = dir_.file("report.csv");
+    if (c.reject) {
+      settings_.Reject = 1.0;
+      settings_.RejectIter = 2;
+      settings_.RejectOutFile = reject_.c_str();
+    }
+    if (c.report) settings_.InputReportFile = report_.c_str();
   }
 
   std::vector<std::string> outputs() const {
     std::vector<std::string> names;
-    for (const char* n : {settings_.AvgOutFile, settings_.SdevOutFile, settings_.CountOutFile})
+    for (const char* n : {settings_.AvgOutFile, settings_.SdevOutFile, settings_.CountOutFile,
+                          settings_.RejectOutFile})
       if (n != nullptr) names.push_back(n);
     return names;
   }
@@ -86,6 +98,10 @@ class AllocationFailureTest : public ::testing::TestWithParam<SweepCase> {
     EXPECT_TRUE(r.ok) << r.err;
     EXPECT_EQ(counter.requests(), counter.releases());
     for (const std::string& name : outputs()) complete_.push_back(read_file_bytes(name));
+    if (settings_.InputReportFile != nullptr) {
+      EXPECT_NE("", read_file_bytes(report_));
+      std::filesystem::remove(report_);
+    }
     RecordProperty("requests", counter.requests());
     return counter.requests();
   }
@@ -100,12 +116,17 @@ class AllocationFailureTest : public ::testing::TestWithParam<SweepCase> {
       EXPECT_TRUE(bytes.empty() || bytes == complete_[i] || !decode_test_file(bytes, &decoded))
           << names[i] << " after failing request " << k;
     }
+    // The report appears whole or not at all, and leaves no temporary file behind.
+    std::size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+      files += entry.path().filename().string().rfind("report.csv", 0) == 0;
+    EXPECT_EQ(0u, files) << "after failing request " << k;
   }
 
   TempDir dir_;
   InputList inputs_;
   RunSettings settings_;
-  std::string avg_, sdev_, count_;
+  std::string avg_, sdev_, count_, reject_, report_;
   std::vector<std::string> complete_;
 };
 
@@ -134,23 +155,29 @@ TEST_P(AllocationFailureTest, OneRefusedRequestAmongGrantedOnesIsReportedAndRele
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Runs, AllocationFailureTest,
-                         ::testing::Values(SweepCase{"AllOutputsNoRemoval", true, true, true, RemovalMode::NONE},
-                                           SweepCase{"AllOutputsPiston", true, true, true, RemovalMode::PISTON},
-                                           SweepCase{"AllOutputsPlane", true, true, true, RemovalMode::PLANE},
-                                           SweepCase{"AllOutputsSphere", true, true, true, RemovalMode::SPHERE},
-                                           SweepCase{"AverageOnly", true, false, false, RemovalMode::NONE},
-                                           SweepCase{"DeviationOnlySphere", false, true, false, RemovalMode::SPHERE},
-                                           SweepCase{"CountOnly", false, false, true, RemovalMode::NONE}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Runs, AllocationFailureTest,
+    ::testing::Values(
+        SweepCase{"AllOutputsNoRemoval", true, true, true, RemovalMode::NONE},
+        SweepCase{"AllOutputsPiston", true, true, true, RemovalMode::PISTON},
+        SweepCase{"AllOutputsPlane", true, true, true, RemovalMode::PLANE},
+        SweepCase{"AllOutputsSphere", true, true, true, RemovalMode::SPHERE},
+        SweepCase{"AverageOnly", true, false, false, RemovalMode::NONE},
+        SweepCase{"DeviationOnlySphere", false, true, false, RemovalMode::SPHERE},
+        SweepCase{"CountOnly", false, false, true, RemovalMode::NONE},
+        SweepCase{"RejectionAndReportSphere", true, true, true, RemovalMode::SPHERE, true, true},
+        SweepCase{"RejectionRobust", false, true, false, RemovalMode::ROBUST, true, false},
+        SweepCase{"ReportOnly", false, false, false, RemovalMode::NONE, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The program entry turns the refusal into exit status 1, at the first request (the first
-// input's map) and at the last (the last output's byte-order copy).
+// input's map) and at the last (the last output's byte-order copy). One thread, so that the
+// requests come in one order.
 TEST(AllocationFailureExit, ProgramExitsWithStatusOne) {
   TempDir dir;
-  std::vector<std::string> args = {"-Overwrite",  "-SdevRemove", "Plane",
-                                   "-AvgOut",     dir.file("a"), "-SdevOut",
-                                   dir.file("s"), "-CountOut",   dir.file("c")};
+  std::vector<std::string> args = {"-Threads",    "1",         "-Overwrite",  "-SdevRemove",
+                                   "Plane",       "-AvgOut",   dir.file("a"), "-SdevOut",
+                                   dir.file("s"), "-CountOut", dir.file("c")};
   const std::vector<MeasurementFile> files = small_inputs();
   for (std::size_t i = 0; i < files.size(); ++i) {
     dir.write("in" + std::to_string(i), encode_test_file(files[i]));

@@ -1,6 +1,5 @@
 #include "support/in_process_run.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,26 +7,29 @@
 
 #include "cli/command_line.h"
 #include "cli/run_messages.h"
+#include "support/temp_dir.h"
 
 namespace harnix {
 
 std::string capture_stderr(const std::function<void()>& body) {
-  char path[] = "/tmp/harnix-stderr-XXXXXX";
-  const int file = mkstemp(path);
-  if (file < 0) std::abort();
-  unlink(path);
+  // A scratch file of its own for each test process; on Windows too, where an open file cannot
+  // be unlinked.
+  static const std::string path = TempDir::unique_name("harnix-stderr");
+  std::FILE* file = std::fopen(path.c_str(), "w+b");
+  if (file == nullptr) std::abort();
   std::fflush(stderr);
   const int saved = dup(2);
-  dup2(file, 2);
+  dup2(fileno(file), 2);
   body();
   std::fflush(stderr);
   dup2(saved, 2);
   close(saved);
   std::string text;
   char buffer[4096];
-  lseek(file, 0, SEEK_SET);
-  for (ssize_t n; (n = read(file, buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
-  close(file);
+  std::rewind(file);
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+  std::fclose(file);
+  std::remove(path.c_str());
   return text;
 }
 

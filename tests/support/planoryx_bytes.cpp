@@ -5,6 +5,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "support/temp_dir.h"
+
 namespace harnix {
 
 namespace {
@@ -101,12 +103,12 @@ bool decode_test_file(const std::string& bytes, MeasurementFile* out) {
 }
 
 std::string read_file_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(TempDir::native(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void write_file_bytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(TempDir::native(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), std::streamsize(bytes.size()));
 }
 

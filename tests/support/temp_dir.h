@@ -3,6 +3,7 @@
 #ifndef HARNIX_TESTS_SUPPORT_TEMP_DIR_H_
 #define HARNIX_TESTS_SUPPORT_TEMP_DIR_H_
 
+#include <filesystem>
 #include <string>
 
 namespace harnix {
@@ -21,6 +22,12 @@ class TempDir {
   void write(const std::string& name, const std::string& content) const;
   // Creates directory `name` (relative) and its missing parents.
   void make_dir(const std::string& name) const;
+
+  // Names are UTF-8 (on Windows too, where std::filesystem would take a narrow name in the
+  // system's code page): the path of such a name, and a new name under the system's temporary
+  // directory, `prefix` followed by random digits.
+  static std::filesystem::path native(const std::string& utf8);
+  static std::string unique_name(const std::string& prefix);
 
  private:
   std::string path_;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "datafile/output_file.h"
 #include "util/export_formats.h"
 #include "util/export_png.h"
 #include "util/export_x3p.h"
@@ -16,7 +17,6 @@
 #include "util/levelling.h"
 #include "util/loaded_file.h"
 #include "util/number_text.h"
-#include "util/output_file.h"
 #include "util/preview.h"
 
 namespace harnix {

@@ -5,7 +5,6 @@
 #include "util/colour_bar.h"
 #include "util/heights.h"
 #include "util/number_text.h"
-#include "util/preview.h"
 
 namespace harnix {
 
@@ -34,8 +33,7 @@ std::string details_line(const ExportData& data, const PhaseStatistics& st) {
 
 }  // namespace
 
-bool write_png(const ExportData& data, const PngOptions& options, std::FILE* stream,
-               std::string* message) {
+PreviewInput png_preview(const ExportData& data, const PngOptions& options) {
   const PhaseStatistics st = phase_statistics(*data.map);
   PreviewInput in{};
   in.map = data.map;
@@ -81,7 +79,12 @@ bool write_png(const ExportData& data, const PngOptions& options, std::FILE* str
   }
   in.range_note =
       std::string(colour_map_name(options.colour_map)) + " over " + ends + " (" + how + ")";
-  return write_preview_png(in, stream, message);
+  return in;
+}
+
+bool write_png(const ExportData& data, const PngOptions& options, std::FILE* stream,
+               std::string* message) {
+  return write_preview_png(png_preview(data, options), stream, message);
 }
 
 }  // namespace harnix

@@ -7,6 +7,7 @@
 
 #include "util/colour_maps.h"
 #include "util/export_formats.h"
+#include "util/preview.h"
 
 namespace harnix {
 
@@ -18,8 +19,13 @@ struct PngOptions {
   int map_pixels;  // 0 or PREVIEW_MIN_PIXELS..PREVIEW_MAX_PIXELS
 };
 
-// Draws `data` (whose map holds at least one valid point) and writes the PNG to `stream`.
-// Throws std::bad_alloc when memory runs out.
+// The figure of `data` (whose map holds at least one valid point): its colour range by
+// `options`, the caption and the details line. The result points into `data`. Throws
+// std::bad_alloc when memory runs out.
+PreviewInput png_preview(const ExportData& data, const PngOptions& options);
+
+// Draws png_preview(data, options) and writes the PNG to `stream`. Throws std::bad_alloc when
+// memory runs out.
 bool write_png(const ExportData& data, const PngOptions& options, std::FILE* stream,
                std::string* message);
 

@@ -4,6 +4,7 @@
 
 #include "util/export.h"
 #include "util/info.h"
+#include "util/report.h"
 #include "util/subcommands.h"
 #include "util/synth.h"
 
@@ -15,6 +16,7 @@ static const Subcommand kSubcommands[] = {
     {"info", "show a data file's header, attributes and phase statistics", run_info},
     {"export", "write a data file's heights as GSF, XYZ, matrix text, X3P or a PNG preview",
      run_export},
+    {"report", "write an HTML page on the result files of an averaging run", run_report},
     {nullptr, nullptr, nullptr},
 };
 

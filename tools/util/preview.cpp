@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <string>
 #include <vector>
 
 #include "util/colour_bar.h"
@@ -159,16 +161,26 @@ cairo_status_t write_to_stream(void* closure, const unsigned char* data, unsigne
                                                         : CAIRO_STATUS_WRITE_ERROR;
 }
 
-// cairo and fontconfig keep the fonts they loaded for the life of the process; a one-shot tool
-// hands them back so that leak checkers see a clean exit.
-void release_font_caches() {
-  cairo_debug_reset_static_data();
-  FcFini();
+// cairo calls back from C code, so a failed allocation becomes a write error there and is
+// thrown again once cairo has returned.
+struct ByteSink {
+  std::string* bytes;
+  bool out_of_memory;
+};
+
+cairo_status_t append_bytes(void* closure, const unsigned char* data, unsigned int length) {
+  auto* sink = static_cast<ByteSink*>(closure);
+  try {
+    sink->bytes->append(reinterpret_cast<const char*>(data), length);
+  } catch (const std::bad_alloc&) {
+    sink->out_of_memory = true;
+    return CAIRO_STATUS_WRITE_ERROR;
+  }
+  return CAIRO_STATUS_SUCCESS;
 }
 
-}  // namespace
-
-bool write_preview_png(const PreviewInput& in, std::FILE* stream, std::string* message) {
+bool draw_preview(const PreviewInput& in, cairo_write_func_t write, void* closure,
+                  std::string* message) {
   if (in.map == nullptr || in.map->matrix == nullptr || in.map->window.width <= 0 ||
       in.map->window.height <= 0 || !(in.lo < in.hi)) {
     *message = "nothing to draw";
@@ -277,18 +289,37 @@ bool write_preview_png(const PreviewInput& in, std::FILE* stream, std::string* m
   cairo_status_t status = cairo_status(c);
   if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_status(image.get());
   if (status == CAIRO_STATUS_SUCCESS)
-    status = cairo_surface_write_to_png_stream(figure.get(), write_to_stream, stream);
+    status = cairo_surface_write_to_png_stream(figure.get(), write, closure);
   cr.reset();
   figure.reset();
   image.reset();
   measure.reset();
   scratch.reset();
-  release_font_caches();
   if (status != CAIRO_STATUS_SUCCESS) {
     *message = std::string("cannot draw the preview: ") + cairo_status_to_string(status);
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool write_preview_png(const PreviewInput& in, std::FILE* stream, std::string* message) {
+  const bool ok = draw_preview(in, write_to_stream, stream, message);
+  release_preview_fonts();
+  return ok;
+}
+
+bool preview_png_bytes(const PreviewInput& in, std::string* png, std::string* message) {
+  ByteSink sink{png, false};
+  const bool ok = draw_preview(in, append_bytes, &sink, message);
+  if (sink.out_of_memory) throw std::bad_alloc();
+  return ok;
+}
+
+void release_preview_fonts() {
+  cairo_debug_reset_static_data();
+  FcFini();
 }
 
 }  // namespace harnix

@@ -37,9 +37,19 @@ struct PreviewInput {
 constexpr int PREVIEW_MIN_PIXELS = 16;
 constexpr int PREVIEW_MAX_PIXELS = 8192;
 
-// Draws the figure and writes it to `stream` as PNG. On failure returns false with `*message`
-// set; bytes may have reached the stream.
+// Draws the figure and writes it to `stream` as PNG, then releases the font caches (below). On
+// failure returns false with `*message` set; bytes may have reached the stream.
 bool write_preview_png(const PreviewInput& input, std::FILE* stream, std::string* message);
+
+// Draws the figure and appends its PNG bytes to `*png`, keeping the font caches for the next
+// figure. On failure returns false with `*message` set; `*png` may have grown. Throws
+// std::bad_alloc when memory runs out.
+bool preview_png_bytes(const PreviewInput& input, std::string* png, std::string* message);
+
+// cairo and fontconfig keep the fonts they loaded for the life of the process; a one-shot tool
+// hands them back after its last figure so that leak checkers see a clean exit. No figure may be
+// drawn afterwards.
+void release_preview_fonts();
 
 }  // namespace harnix
 

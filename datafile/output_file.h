@@ -4,8 +4,8 @@
 // rename cannot cross file systems) and renamed over the output name only after every byte has
 // been written, flushed and synchronised. An output name never holds a half-written file, and an
 // existing output survives a failed run unchanged.
-#ifndef HARNIX_TOOLS_UTIL_OUTPUT_FILE_H_
-#define HARNIX_TOOLS_UTIL_OUTPUT_FILE_H_
+#ifndef HARNIX_DATAFILE_OUTPUT_FILE_H_
+#define HARNIX_DATAFILE_OUTPUT_FILE_H_
 
 #include <cstdio>
 #include <string>
@@ -31,4 +31,4 @@ void output_discard(OutputFile* out);
 
 }  // namespace harnix
 
-#endif  // HARNIX_TOOLS_UTIL_OUTPUT_FILE_H_
+#endif  // HARNIX_DATAFILE_OUTPUT_FILE_H_

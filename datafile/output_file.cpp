@@ -1,4 +1,4 @@
-#include "util/output_file.h"
+#include "datafile/output_file.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

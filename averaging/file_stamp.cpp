@@ -1,0 +1,22 @@
+#include "averaging/file_stamp.h"
+
+#include <string>
+
+#include "datafile/file_name.h"
+
+namespace harnix {
+
+bool file_stamp(const char* name, FileStamp* stamp) {
+  std::string platform_name;
+  return platform_file_name(name, &platform_name) && file_status(platform_name.c_str(), stamp);
+}
+
+bool same_file(const FileStamp& a, const FileStamp& b) {
+  return a.identity == b.identity;
+}
+
+bool same_contents_stamp(const FileStamp& a, const FileStamp& b) {
+  return same_file(a, b) && a.size == b.size && a.modified == b.modified;
+}
+
+}  // namespace harnix

@@ -1,0 +1,101 @@
+// What differs between the systems the program runs on, in one place: how the program receives
+// its arguments, how files are named, opened and told apart, how much memory the machine has and
+// how local time is found. Everything above this layer names files in UTF-8 (or, on POSIX
+// systems, in whatever bytes the file system uses) and calls these functions.
+//
+// POSIX systems take names as bytes and these functions are the C and POSIX calls themselves.
+// Windows names files in UTF-16: names are converted from UTF-8 and opened with the wide-character
+// calls, and the command line is read in UTF-16.
+#ifndef HARNIX_BASE_PLATFORM_H_
+#define HARNIX_BASE_PLATFORM_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace harnix {
+
+// True where a list file may start with a byte-order mark and be UTF-16 (Windows, whose editors
+// and shells write such files); elsewhere a list file's bytes are names as they stand.
+#ifdef _WIN32
+inline constexpr bool LIST_FILES_MAY_BE_UTF16 = true;
+#else
+inline constexpr bool LIST_FILES_MAY_BE_UTF16 = false;
+#endif
+
+// The program's arguments, argv-style. POSIX: argv as given. Windows: argv is ignored and the
+// arguments are read from the UTF-16 command line (file-name wildcards expanded the way the C
+// runtime expands them), then converted to UTF-8.
+class ProgramArguments {
+ public:
+  ProgramArguments(int argc, char** argv);
+  ProgramArguments(const ProgramArguments&) = delete;
+  ProgramArguments& operator=(const ProgramArguments&) = delete;
+
+  int count() const { return static_cast<int>(text_.size()); }
+  // count() strings followed by a null pointer; valid while the object lives.
+  char** values() { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> text_;
+  std::vector<char*> pointers_;
+};
+
+// Made once when the process starts. Where the file-size-limit signal exists it is ignored, so
+// that an output meeting the limit fails its write instead of ending the program. On Windows the
+// console shows the program's UTF-8 text (its code page is put back when the program ends).
+void prepare_process();
+
+// std::fopen of a file named in UTF-8. On Windows the name is converted to UTF-16 and opened with
+// the wide-character call; nullptr (errno EINVAL) when it is not valid UTF-8. Data files must be
+// opened with a "b" mode: Windows would translate their line-end and end-of-file bytes otherwise.
+std::FILE* open_file_utf8(const char* name, const char* mode);
+
+// What tells two names of one file apart from names of two files: the device and inode on POSIX
+// systems, the volume serial number and file index on Windows.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// What tells whether a file changed between two looks at it: its identity, size and time of last
+// modification (nanoseconds on POSIX systems, 100-nanosecond steps on Windows).
+struct FileStatus {
+  FileIdentity identity;
+  int64_t size = 0;
+  int64_t modified = 0;
+};
+
+// The status of the existing file `name` (UTF-8; symbolic links followed). False, leaving *status
+// alone, when there is no such file or it cannot be examined.
+bool file_status(const char* name, FileStatus* status);
+
+// True when `name` (UTF-8) is an existing regular file, symbolic links followed; false for a
+// directory, a device or anything that cannot be examined.
+bool is_regular_file_utf8(const char* name);
+
+// Bytes left in `stream` after its position: the file's size less the position when the stream
+// is a regular file, measured by seeking to the end and back when it has no descriptor (a memory
+// stream); -1 when it cannot tell (a pipe, a device).
+int64_t bytes_left(std::FILE* stream);
+
+// Moves `stream` forward by `bytes` (which may exceed 2 GiB); false when it cannot seek.
+bool seek_forward(std::FILE* stream, int64_t bytes);
+
+// The machine's physical memory in bytes; 0 when the system tells nothing.
+uint64_t physical_memory_bytes();
+
+// The most memory the process may hold (address-space and data-size limits); UINT64_MAX when
+// nothing limits it below the machine's memory.
+uint64_t process_memory_limit_bytes();
+
+// The broken-down local time of `t` in *out; false when the system has none (a time before 1970
+// on Windows, for one).
+bool local_time(std::time_t t, std::tm* out);
+
+}  // namespace harnix
+
+#endif  // HARNIX_BASE_PLATFORM_H_

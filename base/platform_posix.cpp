@@ -1,0 +1,91 @@
+// The POSIX side of base/platform.h: names are bytes, so every function is the plain C or POSIX
+// call.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+
+#include "base/platform.h"
+
+namespace harnix {
+
+namespace {
+
+// A limit set with `ulimit -v` or `ulimit -d` makes large allocations fail however much memory
+// the machine has.
+uint64_t resource_limit_bytes(int resource) {
+  struct rlimit limit {};
+  if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return UINT64_MAX;
+  return uint64_t(limit.rlim_cur);
+}
+
+}  // namespace
+
+ProgramArguments::ProgramArguments(int argc, char** argv) : text_(argv, argv + argc) {
+  for (std::string& argument : text_) pointers_.push_back(argument.data());
+  pointers_.push_back(nullptr);
+}
+
+void prepare_process() {
+#ifdef SIGXFSZ
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
+std::FILE* open_file_utf8(const char* name, const char* mode) {
+  return std::fopen(name, mode);
+}
+
+bool file_status(const char* name, FileStatus* out) {
+  struct stat status {};
+  if (stat(name, &status) != 0) return false;
+  out->identity = FileIdentity{uint64_t(status.st_dev), uint64_t(status.st_ino)};
+  out->size = int64_t(status.st_size);
+  out->modified = int64_t(status.st_mtim.tv_sec) * 1000000000 + int64_t(status.st_mtim.tv_nsec);
+  return true;
+}
+
+bool is_regular_file_utf8(const char* name) {
+  struct stat status;
+  return stat(name, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+int64_t bytes_left(std::FILE* stream) {
+  const off_t position = ftello(stream);
+  if (position < 0) return -1;
+  const int fd = fileno(stream);
+  if (fd >= 0) {
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return -1;
+    return status.st_size > position ? status.st_size - position : 0;
+  }
+  // A stream without a descriptor (a memory stream): measure by seeking to the end and back.
+  if (fseeko(stream, 0, SEEK_END) != 0) return -1;
+  const off_t end = ftello(stream);
+  if (fseeko(stream, position, SEEK_SET) != 0 || end < 0) return -1;
+  return end > position ? end - position : 0;
+}
+
+bool seek_forward(std::FILE* stream, int64_t bytes) {
+  return fseeko(stream, off_t(bytes), SEEK_CUR) == 0;
+}
+
+uint64_t physical_memory_bytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page_size <= 0) return 0;
+  if (uint64_t(pages) > UINT64_MAX / uint64_t(page_size)) return UINT64_MAX;
+  return uint64_t(pages) * uint64_t(page_size);
+}
+
+uint64_t process_memory_limit_bytes() {
+  return std::min(resource_limit_bytes(RLIMIT_AS), resource_limit_bytes(RLIMIT_DATA));
+}
+
+bool local_time(std::time_t t, std::tm* out) {
+  return localtime_r(&t, out) != nullptr;
+}
+
+}  // namespace harnix
