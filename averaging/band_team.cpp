@@ -4,10 +4,10 @@
 // the spin they sleep on a condition, its predicate read under the mutex, so no wake-up is lost.
 #include "averaging/band_team.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <system_error>
+
+#include "base/platform.h"
 
 namespace harnix {
 
@@ -105,14 +105,7 @@ RowRange band_rows(int32_t rows, int32_t bands, int32_t band) {
 }
 
 int32_t usable_cores() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0) {
-    const int n = CPU_COUNT(&set);
-    if (n > 0) return n;
-  }
-  const unsigned n = std::thread::hardware_concurrency();
-  return n > 0 ? static_cast<int32_t>(n) : 1;
+  return usable_processors();
 }
 
 }  // namespace harnix

@@ -1,13 +1,10 @@
 // Input i goes into slot i % slots once input i - slots has been released.
 #include "averaging/input_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <string>
 #include <system_error>
 
+#include "base/platform.h"
 #include "datafile/data_file.h"
 #include "datafile/file_name.h"
 #include "maps/storage.h"
@@ -19,18 +16,14 @@ namespace {
 // Files past the ones being read for which the system is told they will be wanted.
 constexpr std::size_t ADVISE_AHEAD = 4;
 
-bool is_regular(const std::string& platform_name) {
-  struct stat st {};
-  return ::stat(platform_name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+// The name the system knows the input by (UTF-8); false when it has none.
+bool regular_file(const char* name, std::string* platform) {
+  return platform_file_name(name, platform) && is_regular_file_utf8(platform->c_str());
 }
 
 void advise_will_need(const char* name) {
   std::string platform;
-  if (!platform_file_name(name, &platform) || !is_regular(platform)) return;
-  const int fd = ::open(platform.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return;
-  (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
-  ::close(fd);
+  if (platform_file_name(name, &platform)) advise_will_read(platform.c_str());
 }
 
 }  // namespace
@@ -78,8 +71,7 @@ void InputReader::read_ahead() {
     if (i > 0 && i + horizon - 1 < n) advise_will_need(inputs_.names[i + horizon - 1].c_str());
     ReadInput& slot = slots_[i % ring];
     std::string platform;
-    const bool regular =
-        platform_file_name(inputs_.names[i].c_str(), &platform) && is_regular(platform);
+    const bool regular = regular_file(inputs_.names[i].c_str(), &platform);
     if (regular) read_into(i, slot);
     {
       std::lock_guard<std::mutex> lock(mutex_);
