@@ -58,9 +58,10 @@ namespace harnix {
 
 namespace {
 
-// With more than one thread: inputs added together, and inputs read ahead of those.
+// With more than one thread: inputs added together, and inputs read ahead of those (the next
+// batch, read while one is added).
 constexpr int32_t BATCH_INPUTS = 4;
-constexpr int32_t READ_AHEAD_INPUTS = 2;
+constexpr int32_t READ_AHEAD_INPUTS = 4;
 
 struct RunState {
   WorkingMaps maps;
@@ -190,15 +191,15 @@ bool create_maps(const RunSettings& settings, RunState& run) {
 }
 
 // Queues the input in input_map to be added to the sums of the results; the batch is added when
-// full, after the pass's last input, and when the next input is not read yet, so that the team
-// works while the reader catches up. Its inputs are then given back to the reader.
+// full and after the pass's last input, while the reader reads the next batch. Its inputs are
+// then given back to the reader.
 bool add_input(const RunSettings& settings, RunState& run, int32_t i, int32_t count,
                const char* name) {
   const double f = phase_scale_factor(run.attributes, run.reference, run.out_counts);
   ErrorCode rc =
       queue_input(run.maps, run.batch, *run.input_map, f, removal_of(settings), *run.team);
   if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
-  if (input_batch_full(run.batch) || i + 1 == count || !run.reader->ready(std::size_t(i) + 1)) {
+  if (input_batch_full(run.batch) || i + 1 == count) {
     rc = add_batch(run.maps, run.batch, removal_of(settings), *run.team);
     if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
     run.reader->release(std::size_t(i) + 1);
@@ -349,8 +350,7 @@ bool compare_inputs(const RunSettings& settings, const InputList& inputs, RunSta
   return next_pass(inputs, run, [&](int32_t i, const char*) {
     pending[waiting++] = Pending{i, run.input_map,
                                  phase_scale_factor(run.attributes, run.reference, run.out_counts)};
-    if (waiting < run.batch.capacity && i + 1 < count && run.reader->ready(std::size_t(i) + 1))
-      return true;
+    if (waiting < run.batch.capacity && i + 1 < count) return true;
     auto compare = [&](int32_t band) {
       for (int32_t k = band; k < waiting; k += run.team->bands()) {
         const Pending& p = pending[k];
@@ -423,7 +423,17 @@ bool write_results(const RunSettings& settings, int32_t n, RunState& run) {
   for (const OutputDescriptor& output : output_descriptors()) {
     const char* name = output_file(settings, output);
     if (name == nullptr) continue;
-    const ErrorCode rc = output.form(run.maps, min_count);
+    // Each band forms its rows; the first error in band order is the result's.
+    ErrorCode codes[MAX_BANDS];
+    auto form = [&](int32_t band) {
+      const auto width = std::size_t(run.maps.camera.width);
+      const RowRange rows = band_rows(run.maps.camera.height, run.team->bands(), band);
+      codes[band] = output.form(run.maps, min_count, std::size_t(rows.first) * width,
+                                std::size_t(rows.count) * width);
+    };
+    run.team->run(form);
+    ErrorCode rc = NO_ERROR;
+    for (int32_t b = 0; b < run.team->bands() && rc == NO_ERROR; ++b) rc = codes[b];
     if (rc != NO_ERROR) return fail(run, RunStep::WRITE_OUTPUT, rc, name);
     if (!write_result(output, name, n, out, run)) return false;
   }

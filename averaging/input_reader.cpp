@@ -107,10 +107,4 @@ void InputReader::release(std::size_t count) {
   changed_.notify_all();
 }
 
-bool InputReader::ready(std::size_t index) {
-  if (!thread_.joinable()) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
-  return read_ > index;
-}
-
 }  // namespace harnix

@@ -49,9 +49,6 @@ class InputReader {
   // The first `count` inputs are no longer in use: their slots take the next inputs.
   void release(std::size_t count);
 
-  // True when input `index` has been read ahead, so next() would not wait for it.
-  bool ready(std::size_t index);
-
   // Input maps the reader may hold at once besides one in use, for the memory bound.
   int32_t maps_ahead() const { return static_cast<int32_t>(slots_.size()) - 1; }
 
