@@ -135,7 +135,8 @@ bool read_input(int32_t index, const char* name, RunState& run, Window* valid) {
   rc = validate_attributes(&run.attributes, nullptr, has_phase ? &map : nullptr, true, text);
   if (rc != NO_ERROR) return fail(run, RunStep::CHECK_ATTRIBUTES, rc, name, text);
   if (!has_phase) return fail(run, RunStep::NO_HEIGHT_DATA, ERR_INVALID_PARAM, name);
-  rc = phase_map_valid_window(map, nullptr, valid);
+  *valid = input.valid;  // phase_map_valid_window, found when the input was read
+  rc = input.valid_code;
   if (rc == ERR_ALL_BAD_DATA) return fail(run, RunStep::NO_VALID_DATA, rc, name);
   if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
   if (!first_pass) return true;

@@ -7,6 +7,7 @@
 #include "base/platform.h"
 #include "datafile/data_file.h"
 #include "datafile/file_name.h"
+#include "maps/element_ops.h"
 #include "maps/storage.h"
 
 namespace harnix {
@@ -54,6 +55,10 @@ InputReader::~InputReader() {
 void InputReader::read_into(std::size_t index, ReadInput& slot) {
   slot.code = read_data_file_reusing(inputs_.names[index].c_str(), &slot.origin, &slot.attributes,
                                      &slot.map);
+  slot.valid = Window{};
+  slot.valid_code = ERR_ALL_BAD_DATA;
+  if (slot.code == NO_ERROR && slot.map.window.width > 0 && slot.map.window.height > 0)
+    slot.valid_code = phase_map_valid_window(slot.map, nullptr, &slot.valid);
 }
 
 void InputReader::read_ahead() {

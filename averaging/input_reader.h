@@ -25,12 +25,16 @@
 
 namespace harnix {
 
-// One input as read_data_file_reusing leaves it.
+// One input as read_data_file_reusing leaves it, and the bounding window of its valid values
+// as phase_map_valid_window gives it (valid_code), found by the reader thread when it read the
+// input (so by whichever thread read it: the same window and code either way).
 struct ReadInput {
   ErrorCode code = NO_ERROR;
   OriginInfo origin{};
   DataAttributes attributes{};
   PhaseMap map{};  // storage kept from input to input
+  Window valid{};
+  ErrorCode valid_code = ERR_ALL_BAD_DATA;
 };
 
 class InputReader {

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "base/vector_clones.h"
 #include "fit/solver.h"
 #include "maps/window.h"
 
@@ -205,6 +206,64 @@ void scan_runs(ConstPhaseView view, int32_t first_row, int32_t end_row, int32_t 
   }
 }
 
+// Exact sums over the valid pixels of one row: their count and the sums of c, c^2, z and c z,
+// c the index in the row. Without branches on the values, so that it runs on vector registers
+// (every product of c < 2^15 and z < 2^31 is exact in 64 bits, and so is every sum of a row).
+struct RowSums {
+  int64_t n, c, cc, z, cz;
+};
+
+HARNIX_VECTOR_CLONES RowSums row_sums(const int32_t* px, int32_t cols) {
+  int64_t n = 0, sc = 0, scc = 0, sz = 0, scz = 0;
+  for (int32_t c = 0; c < cols; ++c) {
+    const int32_t v = px[c];
+    const int32_t mask = v < PHASE_INVALID ? -1 : 0;
+    const int32_t z = v & mask;
+    const int32_t cm = c & mask;
+    n -= mask;
+    sc += cm;
+    scc += cm * cm;
+    sz += z;
+    scz += static_cast<int64_t>(z) * c;
+  }
+  return RowSums{n, sc, scc, sz, scz};
+}
+
+// The column totals of one row, for the sphere and cylinder: the same additions as the runs
+// make, column by column.
+HARNIX_VECTOR_CLONES void add_columns(const int32_t* px, int32_t cols, int32_t y,
+                                      bool with_y, ColumnTotals columns) {
+  for (int32_t c = 0; c < cols; ++c) {
+    const int32_t v = px[c];
+    const int32_t valid = v < PHASE_INVALID;
+    columns.z[c] += valid ? v : 0;
+    columns.n[c] += valid;
+  }
+  if (!with_y) return;
+  for (int32_t c = 0; c < cols; ++c) columns.y[c] += px[c] < PHASE_INVALID ? y : 0;
+}
+
+// The scan without the sum of squares, from the exact sums of row_sums: x = x_first + c gives
+// sum x = n x_first + sum c, sum x^2 = n x_first^2 + 2 x_first sum c + sum c^2 and
+// sum x z = x_first sum z + sum c z, the very integers the runs give (sum x^2 below 2^53, so
+// exact as a double too).
+template <FitType TYPE>
+void scan_direct(ConstPhaseView view, int32_t first_row, int32_t end_row, int32_t x_first,
+                 int32_t y_first, RowTotals* rows, ColumnTotals columns) {
+  const int32_t cols = view.window.width;
+  const int64_t x0 = x_first;
+  for (int32_t r = first_row; r < end_row; ++r) {
+    const int32_t* px = view.row(r);
+    const RowSums t = row_sums(px, cols);
+    rows[r] = RowTotals{t.n, t.n * x0 + t.c,
+                        static_cast<double>(t.n * x0 * x0 + 2 * x0 * t.c + t.cc), t.z,
+                        x0 * t.z + t.cz};
+    if constexpr (has_columns(TYPE)) {
+      add_columns(px, cols, y_first + r, TYPE == FitType::cylinder, columns);
+    }
+  }
+}
+
 // The window totals from the row totals, row after row, and from the column totals, column
 // after column: the only sums that round, always formed in this order.
 void weigh_rows(FitType type, const RowTotals* rows, int32_t count, int32_t y_first, Moments* t) {
@@ -272,6 +331,24 @@ void weigh_columns(FitType type, const ColumnTotals* parts, int32_t n_parts, int
 template <bool SQUARES>
 void scan(FitType type, ConstPhaseView view, int32_t first_row, int32_t end_row, int32_t x_first,
           int32_t y_first, RowTotals* rows, ColumnTotals columns, SquareSum* s) {
+  if constexpr (!SQUARES) {
+    // Without the residual every type takes the vector scan.
+    switch (type) {
+      case FitType::piston:
+        scan_piston<false>(view, first_row, end_row, rows, s);
+        break;
+      case FitType::plane:
+        scan_direct<FitType::plane>(view, first_row, end_row, x_first, y_first, rows, columns);
+        break;
+      case FitType::sphere:
+        scan_direct<FitType::sphere>(view, first_row, end_row, x_first, y_first, rows, columns);
+        break;
+      case FitType::cylinder:
+        scan_direct<FitType::cylinder>(view, first_row, end_row, x_first, y_first, rows, columns);
+        break;
+    }
+    return;
+  }
   switch (type) {
     case FitType::piston:
       scan_piston<SQUARES>(view, first_row, end_row, rows, s);

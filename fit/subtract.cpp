@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/vector_clones.h"
 #include "maps/window.h"
 
 namespace harnix {
@@ -181,8 +182,8 @@ void remove_piston(const SubtractionPlan& plan, int32_t first, int32_t end) {
 //   R_c = Ir + c Ix + floor((T_c + HALF - [T_c < 0]) / ONE),
 // which needs no running state: the row splits into at most two spans of one sign of T, and
 // in each the floor of an arithmetic progression (b + k e) / ONE with 0 <= b, e < ONE.
-void plane_span(int32_t* px, int32_t n, int64_t a0, int64_t ia, int64_t t0, int32_t tx,
-                bool narrow) {
+HARNIX_VECTOR_CLONES void plane_span(int32_t* px, int32_t n, int64_t a0, int64_t ia, int64_t t0,
+                                     int32_t tx, bool narrow) {
   const int64_t e_whole = tx < 0 ? -1 : 0;
   const uint64_t e = static_cast<uint64_t>(tx - e_whole * ONE);
   const int64_t b_whole = t0 >> SURFACE_FRACTION_BITS;  // floor: arithmetic shift
