@@ -118,10 +118,11 @@ std::size_t table_bytes(FitType type, int32_t cols) {
   return 0;
 }
 
+// A range's scratch, rounded up to whole cache lines: every area starts 8-byte aligned for its
+// 64-bit pairs, and ranges subtracted at the same time share no line.
 std::size_t scratch_bytes(FitType type, int32_t cols) {
-  return type == FitType::cylinder && cols > 0
-             ? static_cast<std::size_t>(cols) * CYLINDER_SCRATCH_BYTES
-             : 0;
+  if (type != FitType::cylinder || cols < 1) return 0;
+  return (static_cast<std::size_t>(cols) * CYLINDER_SCRATCH_BYTES + 63) / 64 * 64;
 }
 
 SphereTables sphere_tables(const SubtractionPlan& plan) {
