@@ -76,11 +76,13 @@ struct RunState {
   int32_t out_code;    // output PhaseRes code
   int32_t out_counts;  // output counts per fringe
   int32_t latest_stamp;
-  int32_t pass;           // the pass over the inputs under way, from 1
-  FileStamp* stamps;      // each input's after the first pass; only with more than one pass
-  InputFigures* figures;  // each input's, for the report
-  OutputFile report;      // the report's temporary file
-  RunObserver* observer;  // never null
+  int32_t pass;            // the pass over the inputs under way, from 1
+  FileStamp* stamps;       // each input's after the first pass; only with more than one pass
+  InputFigures* figures;   // each input's, for the report
+  RealMap average;         // the report's average, over the camera
+  ReportRows report_rows;  // its scratch rows, a pair for each band
+  OutputFile report;       // the report's temporary file
+  RunObserver* observer;   // never null
   RunResult result;
 };
 
@@ -170,18 +172,18 @@ int16_t min_count_of(const RunSettings& settings) {
 bool create_maps(const RunSettings& settings, RunState& run) {
   const int16_t width = run.reference.CameraWidth;
   const int16_t height = run.reference.CameraHeight;
+  // Rejection and the report are refused before any allocation, as working_maps_create does for
+  // the plain run: the rejection counts and sums, the report's average and the inputs read ahead.
+  uint64_t per_pixel = RUN_BYTES_PER_CAMERA_PIXEL + 4 * uint64_t(run.reader->maps_ahead());
+  if (rejecting(settings))
+    per_pixel += sizeof(int16_t) + rejection_bytes_per_pixel(reject_rounds(settings));
+  if (settings.InputReportFile != nullptr) per_pixel += sizeof(double);
   ErrorCode rc = NO_ERROR;
-  if (rejecting(settings)) {
-    // Refused before any allocation, as working_maps_create does for the plain run.
-    const uint64_t per_pixel = RUN_BYTES_PER_CAMERA_PIXEL + sizeof(int16_t) +
-                               rejection_bytes_per_pixel(reject_rounds(settings)) +
-                               4 * uint64_t(run.reader->maps_ahead());
-    if (width > 0 && height > 0)
-      rc = check_memory_need(uint64_t(width) * uint64_t(height) * per_pixel, memory_limit_bytes());
-    if (rc == NO_ERROR)
-      rc = rejection_create(run.rejection, width, height, settings.Reject, reject_rounds(settings),
-                            run.team->bands());
-  }
+  if (width > 0 && height > 0)
+    rc = check_memory_need(uint64_t(width) * uint64_t(height) * per_pixel, memory_limit_bytes());
+  if (rc == NO_ERROR && rejecting(settings))
+    rc = rejection_create(run.rejection, width, height, settings.Reject, reject_rounds(settings),
+                          run.team->bands());
   if (rc == NO_ERROR) {
     const SumsLayout layout{settings.SdevOutFile != nullptr,
                             removal_of(settings) != RemovalMode::NONE,
@@ -337,9 +339,25 @@ bool compare_inputs(const RunSettings& settings, const InputList& inputs, RunSta
   scale.metres_per_count =
       double(ref.IntfScaleFactor) * double(ref.WavelengthIn) / double(run.out_counts);
   scale.spacing_m = ref.CameraRes != 0.0f ? double(ref.CameraRes) : double(ref.PixelWidth);
+  run.average.window = run.maps.camera;
+  const ErrorCode rc = map_alloc(run.average);
+  if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc);
+  const auto width = std::size_t(run.maps.camera.width);
+  const auto bands = std::size_t(run.team->bands());
+  run.report_rows.u = static_cast<double*>(mem_allocate(width * bands * sizeof(double)));
+  run.report_rows.skip = static_cast<uint8_t*>(mem_allocate(width * bands));
+  if (run.report_rows.u == nullptr || run.report_rows.skip == nullptr)
+    return fail(run, RunStep::ACCUMULATE, ERR_NO_MEM);
   const int16_t min_count = min_count_of(settings);
+  auto average = [&](int32_t band) {
+    const RowRange rows = band_rows(run.maps.camera.height, run.team->bands(), band);
+    average_for_report(run.maps, min_count, std::size_t(rows.first) * width,
+                       std::size_t(rows.count) * width, run.average);
+  };
+  run.team->run(average);
   // Each input's figures come from one thread, in the one order of its pixels; the inputs of a
-  // batch are shared among the team, so the figures are those of one thread.
+  // batch are shared among the team, each thread with scratch rows of its own, so the figures
+  // are those of one thread.
   struct Pending {
     int32_t index;
     const PhaseMap* map;
@@ -353,6 +371,8 @@ bool compare_inputs(const RunSettings& settings, const InputList& inputs, RunSta
                                  phase_scale_factor(run.attributes, run.reference, run.out_counts)};
     if (waiting < run.batch.capacity && i + 1 < count) return true;
     auto compare = [&](int32_t band) {
+      ReportRows rows{run.report_rows.u + std::size_t(band) * width,
+                      run.report_rows.skip + std::size_t(band) * width};
       for (int32_t k = band; k < waiting; k += run.team->bands()) {
         const Pending& p = pending[k];
         InputFigures& figures = run.figures[p.index];
@@ -360,7 +380,7 @@ bool compare_inputs(const RunSettings& settings, const InputList& inputs, RunSta
         figures.valid_pixels = 0;
         for (std::size_t q = 0; q < n; ++q)
           figures.valid_pixels += p.map->matrix[q] < PHASE_INVALID;
-        compare_with_average(*p.map, p.f, run.maps, min_count, scale, figures);
+        compare_with_average(*p.map, p.f, run.average, scale, rows, figures);
       }
     };
     run.team->run(compare);
@@ -511,6 +531,7 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
 
   working_maps_init(run.maps);
   rejection_init(run.rejection);
+  map_init(run.average);
   run.out_code = settings.PhaseRes;
   if (settings.PhaseRes != PHASE_RES_FROM_INPUT)
     run.out_counts = phase_res_counts(settings.PhaseRes);
@@ -526,6 +547,9 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
   working_maps_free(run.maps);
   rejection_free(run.rejection);
   input_batch_free(run.batch);
+  map_free(run.average);
+  mem_release(run.report_rows.u);
+  mem_release(run.report_rows.skip);
   mem_release(run.stamps);
   mem_release(run.figures);
   return run.result;

@@ -11,26 +11,63 @@ namespace harnix {
 
 namespace {
 
-// Walks the compared pixels of an input: body(column, row, d) for each, in storage order.
-template <typename Body>
-void for_each_compared(const PhaseMap& input, double f, const WorkingMaps& maps, int16_t min_count,
-                       Body body) {
-  const Window& w = input.window;
-  const bool scaled = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON;
-  const int16_t minimum = min_count < 1 ? int16_t{1} : min_count;
-  const std::size_t stride = std::size_t(maps.camera.width);
-  for (int32_t r = 0; r < w.height; ++r) {
-    const int32_t* row = input.matrix + std::size_t(r) * std::size_t(w.width);
-    const std::size_t at = std::size_t(w.y + r) * stride + std::size_t(w.x);
-    const double* sum = maps.sum_avg.matrix + at;
-    const int16_t* count = maps.count_avg.matrix + at;
-    for (int32_t i = 0; i < w.width; ++i) {
-      const int32_t v = row[i];
-      if (v >= PHASE_INVALID || count[i] < minimum) continue;
-      const double x = scaled ? double(v) * f : double(v);
-      body(double(w.x + i), double(w.y + r), x - sum[i] / double(count[i]));
+// Sums over an input's compared pixels, shifted so that they hold spreads rather than
+// magnitudes: u = d - d0 (d0 the first compared d), X and Y the column and row less the camera's
+// centre.
+struct ShiftedSums {
+  double n = 0, u = 0, x = 0, y = 0, xx = 0, xy = 0, yy = 0, xu = 0, yu = 0, uu = 0;
+};
+
+// Adds one row (Y = y) to the sums: `values` and the average `a` over `width` pixels from column
+// X = x0, with `u` and `skip` scratch rows. First every u = d - d0 (0 where not compared) in a
+// loop that vectorises. The count and the sums of i = X - x0 and i^2 are those of the whole row
+// less the few pixels not compared (whole numbers below 2^53: exact); the sums of u, i u and u^2
+// run in four interleaved sets, so that the additions for neighbouring pixels need not wait for
+// each other. X and Y enter through the row's totals.
+void add_row(const int32_t* __restrict values, const double* __restrict a, int32_t width,
+             double factor, double x0, double y, double d0, double* __restrict u,
+             uint8_t* __restrict skip, ShiftedSums& s) {
+  for (int32_t i = 0; i < width; ++i) {
+    const bool c = (values[i] < PHASE_INVALID) & (a[i] == a[i]);  // NaN: no average there
+    const double d = double(values[i]) * factor - a[i] - d0;
+    u[i] = c ? d : 0.0;
+    skip[i] = !c;
+  }
+  const auto last = double(width - 1);
+  double count = width, i1 = last * (last + 1) / 2, ii = last * (last + 1) * (2 * last + 1) / 6;
+  for (int32_t i = 0; i < width; ++i) {
+    if (skip[i] == 0) continue;
+    count -= 1;
+    i1 -= i;
+    ii -= double(i) * i;
+  }
+  constexpr int32_t LANES = 4;
+  double su[LANES] = {}, siu[LANES] = {}, suu[LANES] = {};
+  int32_t i = 0;
+  for (; i + LANES <= width; i += LANES) {
+    for (int32_t k = 0; k < LANES; ++k) {
+      su[k] += u[i + k];
+      siu[k] += double(i + k) * u[i + k];
+      suu[k] += u[i + k] * u[i + k];
     }
   }
+  for (; i < width; ++i) {
+    su[0] += u[i];
+    siu[0] += double(i) * u[i];
+    suu[0] += u[i] * u[i];
+  }
+  const double row_u = (su[0] + su[1]) + (su[2] + su[3]);
+  const double x = count * x0 + i1;  // sum of X over the row
+  s.n += count;
+  s.u += row_u;
+  s.x += x;
+  s.xx += count * x0 * x0 + 2.0 * x0 * i1 + ii;
+  s.xu += x0 * row_u + (siu[0] + siu[1]) + (siu[2] + siu[3]);
+  s.uu += (suu[0] + suu[1]) + (suu[2] + suu[3]);
+  s.y += count * y;
+  s.yy += count * y * y;
+  s.xy += x * y;
+  s.yu += row_u * y;
 }
 
 // The number with 10 significant digits ("%.10g", never "-0").
@@ -58,33 +95,52 @@ void put_field(std::FILE* stream, const char* text) {
 
 }  // namespace
 
-void compare_with_average(const PhaseMap& input, double f, const WorkingMaps& maps,
-                          int16_t min_count, const ReportScale& scale, InputFigures& figures) {
-  // First sweep: sums shifted by the first d and by the camera's centre, so that they hold
-  // spreads rather than magnitudes; the centred moments follow from them.
-  const double cx = (maps.camera.width - 1) / 2.0, cy = (maps.camera.height - 1) / 2.0;
-  int64_t n = 0;
-  double d0 = 0.0, su = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0, syy = 0.0, sxu = 0.0,
-         syu = 0.0;
-  for_each_compared(input, f, maps, min_count, [&](double x, double y, double d) {
-    if (n++ == 0) d0 = d;
-    const double u = d - d0, px = x - cx, py = y - cy;
-    su += u;
-    sx += px;
-    sy += py;
-    sxx += px * px;
-    sxy += px * py;
-    syy += py * py;
-    sxu += px * u;
-    syu += py * u;
-  });
-  figures.compared_pixels = n;
+void average_for_report(const WorkingMaps& maps, int16_t min_count, std::size_t from,
+                        std::size_t count, RealMap& average) {
+  const int16_t minimum = min_count < 1 ? int16_t{1} : min_count;
+  const double* sum = maps.sum_avg.matrix + from;
+  const int16_t* counts = maps.count_avg.matrix + from;
+  double* out = average.matrix + from;
+  for (std::size_t i = 0; i < count; ++i)
+    out[i] = counts[i] >= minimum ? sum[i] / double(counts[i]) : NAN;
+}
+
+void compare_with_average(const PhaseMap& input, double f, const RealMap& average,
+                          const ReportScale& scale, ReportRows& scratch, InputFigures& figures) {
+  const Window& w = input.window;
+  // Unscaled values are multiplied by 1, which changes none.
+  const double factor = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON ? f : 1.0;
+  const std::size_t stride = std::size_t(average.window.width);
+  const double cx = (average.window.width - 1) / 2.0, cy = (average.window.height - 1) / 2.0;
+  const auto row_of = [&](int32_t r) {
+    return input.matrix + std::size_t(r) * std::size_t(w.width);
+  };
+  const auto average_of = [&](int32_t r) {
+    return average.matrix + std::size_t(w.y + r) * stride + std::size_t(w.x);
+  };
+  // The shift: the first compared d.
+  double d0 = 0.0;
+  bool found = false;
+  for (int32_t r = 0; r < w.height && !found; ++r) {
+    for (int32_t i = 0; i < w.width && !found; ++i) {
+      const double a = average_of(r)[i];
+      found = row_of(r)[i] < PHASE_INVALID && a == a;
+      if (found) d0 = double(row_of(r)[i]) * factor - a;
+    }
+  }
   figures.has_tilt_x = figures.has_tilt_y = false;
-  if (n == 0) return;
-  const double count = double(n);
-  const double mean_u = su / count, mean_x = sx / count, mean_y = sy / count;
-  const double cxx = sxx - sx * mean_x, cxy = sxy - sx * mean_y, cyy = syy - sy * mean_y;
-  const double cxu = sxu - sx * mean_u, cyu = syu - sy * mean_u;
+  figures.compared_pixels = 0;
+  if (!found) return;
+  ShiftedSums s;
+  for (int32_t r = 0; r < w.height; ++r)
+    add_row(row_of(r), average_of(r), w.width, factor, w.x - cx, w.y + r - cy, d0, scratch.u,
+            scratch.skip, s);
+  figures.compared_pixels = int64_t(s.n);
+
+  // Centred moments from the shifted sums.
+  const double mean_u = s.u / s.n, mean_x = s.x / s.n, mean_y = s.y / s.n;
+  const double cxx = s.xx - s.x * mean_x, cxy = s.xy - s.x * mean_y, cyy = s.yy - s.y * mean_y;
+  const double cxu = s.xu - s.x * mean_u, cyu = s.yu - s.y * mean_u, cuu = s.uu - s.u * mean_u;
   // Slopes of the plane; a direction the pixels do not span is left out. Pixel coordinates are
   // whole numbers: a spread below a quarter means none (two pixels give a half), and a
   // determinant this small relative to its terms means one line.
@@ -101,17 +157,13 @@ void compare_with_average(const PhaseMap& input, double f, const WorkingMaps& ma
     by = cyu / cyy;
     figures.has_tilt_y = true;
   }
-  // Second sweep: the residuals themselves, rather than a difference of large sums.
-  double sum_r2 = 0.0;
-  for_each_compared(input, f, maps, min_count, [&](double x, double y, double d) {
-    const double r = (d - d0 - mean_u) - bx * (x - cx - mean_x) - by * (y - cy - mean_y);
-    sum_r2 += r * r;
-  });
+  // What the plane leaves of the spread of d; never below 0 after rounding.
+  const double residual = cuu - bx * cxu - by * cyu;
   figures.mean_diff_m = (d0 + mean_u) * scale.metres_per_count;
   figures.tilt_x = bx * scale.metres_per_count / scale.spacing_m;
   figures.tilt_y = by * scale.metres_per_count / scale.spacing_m;
+  figures.rms_diff_m = std::sqrt(std::max(residual, 0.0) / s.n) * scale.metres_per_count;
   if (!(scale.spacing_m > 0.0)) figures.has_tilt_x = figures.has_tilt_y = false;
-  figures.rms_diff_m = std::sqrt(sum_r2 / count) * scale.metres_per_count;
 }
 
 ErrorCode write_input_report(std::FILE* stream, const InputList& inputs,

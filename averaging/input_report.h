@@ -4,16 +4,18 @@
 // reaches the minimum) is valid, d = x - a with x the input's scaled value. Over those compared
 // pixels, with X, Y the column and row (Y growing down the rows) about their means:
 //   mean    = sum(d) / n
-//   plane   d - mean = bx X + by Y by least squares (centred sums, double precision)
-//   rms     = sqrt(sum((d - mean - bx X - by Y)^2) / n)
-// The first sweep gathers sums shifted by the first d and by the camera's centre (spreads, not
-// magnitudes) for the mean and the plane; the second sums the residuals themselves. A slope whose
-// direction the pixels do not span (all in one row or column, or on one line) is not fitted and
-// left out of the report. Heights are converted to metres by metres_per_count and slopes to metres
-// per metre by metres_per_count / spacing_m.
+//   plane   d - mean = bx X + by Y by least squares (double precision)
+//   rms     = sqrt(sum((d - mean - bx X - by Y)^2) / n) = sqrt((Cdd - bx CXd - by CYd) / n)
+// with C the centred sums of products. One sweep over the input gathers sums shifted by the
+// first d and by the camera's centre, which hold spreads rather than magnitudes, so the centred
+// sums follow without losing the residual to rounding unless the plane explains all but about a
+// part in 1e10 of the spread. A slope whose direction the pixels do not span (all in one row or
+// column, or on one line) is not fitted and left out of the report. Heights are converted to
+// metres by metres_per_count and slopes to metres per metre by metres_per_count / spacing_m.
 #ifndef HARNIX_AVERAGING_INPUT_REPORT_H_
 #define HARNIX_AVERAGING_INPUT_REPORT_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -41,11 +43,23 @@ struct ReportScale {
   double spacing_m;         // CameraRes, or PixelWidth when CameraRes is 0
 };
 
+// The final average the report compares with, into pixels [from, from + count) of `average`
+// (the caller's map over the camera of `maps`, with storage): sum_avg / count_avg where count_avg
+// reaches max(1, min_count), NaN elsewhere. Made once, so that no pass over an input divides.
+void average_for_report(const WorkingMaps& maps, int16_t min_count, std::size_t from,
+                        std::size_t count, RealMap& average);
+
+// Two scratch rows of the camera's width for compare_with_average.
+struct ReportRows {
+  double* u;
+  uint8_t* skip;
+};
+
 // Compares `input` (a phase map in its own window on the camera, host order, scaled by f as the
-// average adds it) with the average in `maps` (sum_avg / count_avg where count_avg reaches
-// max(1, min_count)) and sets every figure but valid_pixels and rejected_pixels.
-void compare_with_average(const PhaseMap& input, double f, const WorkingMaps& maps,
-                          int16_t min_count, const ReportScale& scale, InputFigures& figures);
+// average adds it) with `average` (from average_for_report) and sets every figure but
+// valid_pixels and rejected_pixels.
+void compare_with_average(const PhaseMap& input, double f, const RealMap& average,
+                          const ReportScale& scale, ReportRows& scratch, InputFigures& figures);
 
 // Writes the report to `stream`: a header row, then one row per input in order (`figures[i]`
 // for inputs.names[i]), fields quoted as RFC 4180 asks, lines ending in CR LF, numbers with a

@@ -118,7 +118,7 @@ ErrorCode remove_robust_plane(WorkingMaps& maps, PhaseMap& input) {
   PhaseMap& field = maps.work;
   map_fill(field, PHASE_INVALID);
   ErrorCode rc = phase_map_copy_window(input, input.window, field, input.window);
-  if (rc == NO_ERROR) rc = remove_best_fit(field, ROBUST_PLANE, nullptr);
+  if (rc == NO_ERROR) rc = remove_best_fit(field, ROBUST_PLANE, nullptr, maps.robust);
   if (rc == NO_ERROR) rc = phase_map_copy_window(field, input.window, input, input.window);
   return rc == ERR_NO_MEM ? rc : NO_ERROR;
 }

@@ -38,6 +38,74 @@ inline bool rejects(double d, int16_t c, double s, double q, double k_squared) {
   return (c >= 3) & (e * e * (m - 1.0) > k_squared * m * std::max(spread, m * (m - 1.0)));
 }
 
+// x = v factor and the fate of each value of a row: KEPT when valid, INVALID when not.
+void values_and_fates(const int32_t* __restrict row, std::size_t n, double factor,
+                      double* __restrict x, uint8_t* __restrict fate) {
+  for (std::size_t i = 0; i < n; ++i) {
+    x[i] = double(row[i]) * factor;
+    fate[i] = row[i] < PHASE_INVALID ? KEPT : INVALID;
+  }
+}
+
+// Round `round` over a row: each value still kept is tested against the set's sums.
+void decide_round(const double* __restrict x, const double* __restrict ref,
+                  const int16_t* __restrict c, const double* __restrict s,
+                  const double* __restrict q, std::size_t n, double k_squared, uint8_t round,
+                  uint8_t* __restrict fate) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const bool out = (fate[i] == KEPT) & rejects(x[i] - ref[i], c[i], s[i], q[i], k_squared);
+    fate[i] = out ? round : fate[i];
+  }
+}
+
+// Adds the kept values of a row to a set's sums, the first at a pixel becoming its reference.
+// References are written only on a row that has such a first value (soon after the first input
+// none has), so that their storage is read but not written back. A value left out adds +0.0 and
+// 0, which change no sum (none is ever -0.0): no branches in the main loop.
+void gather_kept(const double* __restrict x, const uint8_t* __restrict fate, std::size_t n,
+                 double* __restrict ref, int16_t* __restrict c, double* __restrict s,
+                 double* __restrict q) {
+  int first = 0;
+  for (std::size_t i = 0; i < n; ++i) first |= (fate[i] == KEPT) & (c[i] == 0);
+  if (first != 0) {
+    for (std::size_t i = 0; i < n; ++i) ref[i] = (fate[i] == KEPT) & (c[i] == 0) ? x[i] : ref[i];
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    const bool kept = fate[i] == KEPT;
+    const double difference = x[i] - ref[i];
+    const double d = kept ? difference : 0.0;
+    s[i] += d;
+    q[i] += d * d;
+    c[i] = int16_t(c[i] + kept);
+  }
+}
+
+int64_t count_fate(const uint8_t* fate, std::size_t n, uint8_t value) {
+  int64_t count = 0;
+  for (std::size_t i = 0; i < n; ++i) count += fate[i] == value;
+  return count;
+}
+
+// A fate of 1..MAX_REJECT_ROUNDS: rejected in that round.
+inline bool rejected_fate(uint8_t fate) {
+  return uint8_t(fate - 1) < uint8_t(INVALID - 1);
+}
+
+// Makes the rejected values of a row invalid; returns how many there were.
+int64_t mark_rejected(const uint8_t* __restrict fate, std::size_t n, int32_t* __restrict row) {
+  int64_t marked = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const bool out = rejected_fate(fate[i]);
+    row[i] = out ? PHASE_INVALID : row[i];
+    marked += out;
+  }
+  return marked;
+}
+
+void count_rejected(const uint8_t* __restrict fate, std::size_t n, int16_t* __restrict counts) {
+  for (std::size_t i = 0; i < n; ++i) counts[i] = int16_t(counts[i] + rejected_fate(fate[i]));
+}
+
 }  // namespace
 
 void rejection_init(RejectionMaps& maps) {
@@ -88,12 +156,11 @@ ErrorCode rejection_pass(RejectionMaps& maps, PhaseMap& input, double f, const R
   if (pass.rounds_replayed < 0 || pass.rounds_replayed > maps.rounds ||
       (pass.accumulate && pass.rounds_replayed >= maps.rounds) || team.bands() > maps.bands)
     return ERR_PARAM_OUT_OF_RANGE;
-  const bool scaled = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON;
+  // Unscaled values are multiplied by 1, which changes none.
+  const double factor = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON ? f : 1.0;
   const std::size_t n = std::size_t(w.width);
   const std::size_t stride = std::size_t(maps.camera.width);
   const std::size_t first = std::size_t(w.y) * stride + std::size_t(w.x);
-  const auto round_mark = uint8_t(pass.rounds_replayed);
-  int16_t* const counts = rejected.matrix != nullptr ? rejected.matrix + first : nullptr;
   int64_t last_rounds[MAX_BANDS];
   int64_t marks[MAX_BANDS];
 
@@ -107,51 +174,22 @@ ErrorCode rejection_pass(RejectionMaps& maps, PhaseMap& input, double f, const R
     for (int32_t r = rows.first; r < rows.first + rows.count; ++r) {
       int32_t* row = input.matrix + std::size_t(r) * n;
       const std::size_t at = first + std::size_t(r) * stride;
-      for (std::size_t i = 0; i < n; ++i) {
-        const int32_t v = row[i];
-        x[i] = scaled ? double(v) * f : double(v);
-        fate[i] = v < PHASE_INVALID ? KEPT : INVALID;
-      }
+      values_and_fates(row, n, factor, x, fate);
       for (int32_t j = 1; j <= pass.rounds_replayed; ++j) {
         const KeptSums& set = maps.sets[j - 1];
-        const double* ref = set.reference.matrix + at;
-        const int16_t* c = set.count.matrix + at;
-        const double* s = set.sum.matrix + at;
-        const double* q = set.sum_sq.matrix + at;
-        for (std::size_t i = 0; i < n; ++i) {
-          const bool out =
-              (fate[i] == KEPT) & rejects(x[i] - ref[i], c[i], s[i], q[i], maps.k_squared);
-          fate[i] = out ? uint8_t(j) : fate[i];
-        }
+        decide_round(x, set.reference.matrix + at, set.count.matrix + at, set.sum.matrix + at,
+                     set.sum_sq.matrix + at, n, maps.k_squared, uint8_t(j), fate);
       }
       if (pass.accumulate) {
         KeptSums& set = maps.sets[pass.rounds_replayed];
-        double* ref = set.reference.matrix + at;
-        int16_t* c = set.count.matrix + at;
-        double* s = set.sum.matrix + at;
-        double* q = set.sum_sq.matrix + at;
-        // Without branches, so that it vectorises: a value left out adds +0.0 and 0, which
-        // change no sum (none is ever -0.0).
-        for (std::size_t i = 0; i < n; ++i) {
-          const bool kept = fate[i] == KEPT;
-          const double r = kept & (c[i] == 0) ? x[i] : ref[i];
-          const double d = kept ? x[i] - r : 0.0;
-          ref[i] = r;
-          s[i] += d;
-          q[i] += d * d;
-          c[i] = int16_t(c[i] + kept);
-        }
+        gather_kept(x, fate, n, set.reference.matrix + at, set.count.matrix + at,
+                    set.sum.matrix + at, set.sum_sq.matrix + at);
       }
-      if (pass.rounds_replayed > 0) {
-        for (std::size_t i = 0; i < n; ++i) last_round += fate[i] == round_mark;
-      }
+      if (pass.rounds_replayed > 0)
+        last_round += count_fate(fate, n, uint8_t(pass.rounds_replayed));
       if (pass.mark) {
-        for (std::size_t i = 0; i < n; ++i) {
-          if (fate[i] == KEPT || fate[i] == INVALID) continue;
-          row[i] = PHASE_INVALID;
-          if (counts != nullptr) ++counts[std::size_t(r) * stride + i];
-          ++marked;
-        }
+        marked += mark_rejected(fate, n, row);
+        if (rejected.matrix != nullptr) count_rejected(fate, n, rejected.matrix + at);
       }
     }
     last_rounds[band] = last_round;

@@ -19,6 +19,7 @@ void working_maps_init(WorkingMaps& maps) {
   map_init(maps.rejected);
   maps.with_deviation = false;
   maps.separate_deviation = false;
+  maps.robust = SurfaceWorkspace{};
 }
 
 namespace {
@@ -83,6 +84,7 @@ void working_maps_free(WorkingMaps& maps) {
   map_free(maps.count_dev);
   map_free(maps.sum_sq);
   map_free(maps.rejected);
+  surface_workspace_free(maps.robust);
   maps.separate_deviation = false;
 }
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "base/error_codes.h"
+#include "fit/workspace.h"
 #include "maps/map_types.h"
 
 namespace harnix {
@@ -30,6 +31,7 @@ struct WorkingMaps {
   CountMap rejected;   // storage only with a rejection count output
   bool with_deviation;
   bool separate_deviation;
+  SurfaceWorkspace robust;  // the robust plane's scratch maps, kept from input to input
 };
 
 // Bytes the run holds at most per camera pixel: three double maps, two 16-bit count maps and

@@ -73,6 +73,17 @@ struct FileStatus {
 // alone, when there is no such file or it cannot be examined.
 bool file_status(const char* name, FileStatus* status);
 
+// Creates and opens for binary writing a new file named `name` followed by ".tmp-" and a unique
+// suffix, with the permissions any new file of the process would get; its name in *temp_name.
+// nullptr with errno set when no such file can be created.
+std::FILE* create_temporary_file(const std::string& name, std::string* temp_name);
+
+// Hands the written data of `stream` to the storage device; false with errno set on failure.
+bool sync_file(std::FILE* stream);
+
+// Renames `from` to `to` (UTF-8), replacing an existing `to`; false with errno set on failure.
+bool replace_file(const char* from, const char* to);
+
 // True when `name` (UTF-8) is an existing regular file, symbolic links followed; false for a
 // directory, a device or anything that cannot be examined.
 bool is_regular_file_utf8(const char* name);

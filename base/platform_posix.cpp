@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 
 #include "base/platform.h"
@@ -47,6 +48,35 @@ bool file_status(const char* name, FileStatus* out) {
   out->size = int64_t(status.st_size);
   out->modified = int64_t(status.st_mtim.tv_sec) * 1000000000 + int64_t(status.st_mtim.tv_nsec);
   return true;
+}
+
+std::FILE* create_temporary_file(const std::string& name, std::string* temp_name) {
+  std::string pattern = name + ".tmp-XXXXXX";
+  const int fd = ::mkstemp(pattern.data());
+  if (fd < 0) return nullptr;
+  // mkstemp makes the file readable by its owner only; an output gets the permissions any new
+  // file would get under the process umask.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  (void)::fchmod(fd, 0666 & ~mask);
+  std::FILE* stream = ::fdopen(fd, "wb");
+  if (stream == nullptr) {
+    const int error = errno;
+    ::close(fd);
+    std::remove(pattern.c_str());
+    errno = error;
+    return nullptr;
+  }
+  *temp_name = pattern;
+  return stream;
+}
+
+bool sync_file(std::FILE* stream) {
+  return ::fsync(::fileno(stream)) == 0;
+}
+
+bool replace_file(const char* from, const char* to) {
+  return std::rename(from, to) == 0;
 }
 
 bool is_regular_file_utf8(const char* name) {

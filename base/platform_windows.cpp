@@ -2,6 +2,8 @@
 // from UTF-8 and handed to the wide-character calls, and the arguments are read from the UTF-16
 // command line. <windows.h> stays in this file: its macros (NO_ERROR among them) would clash with
 // the program's own names.
+#include <fcntl.h>
+#include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
 
@@ -103,6 +105,52 @@ std::FILE* open_file_utf8(const char* name, const char* mode) {
     return nullptr;
   }
   return _wfopen(wide_name.c_str(), wide_mode.c_str());
+}
+
+std::FILE* create_temporary_file(const std::string& name, std::string* temp_name) {
+  // _O_EXCL makes each try a new file; the process number and a counter make the names unique.
+  for (unsigned attempt = 0; attempt < 1000; ++attempt) {
+    const std::string candidate = name + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                  std::to_string(attempt);
+    std::wstring wide;
+    if (!to_wide(candidate.c_str(), &wide)) {
+      errno = EINVAL;
+      return nullptr;
+    }
+    const int fd = _wopen(wide.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY,
+                          _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return nullptr;
+    }
+    std::FILE* stream = _fdopen(fd, "wb");
+    if (stream == nullptr) {
+      const int error = errno;
+      _close(fd);
+      _wremove(wide.c_str());
+      errno = error;
+      return nullptr;
+    }
+    *temp_name = candidate;
+    return stream;
+  }
+  errno = EEXIST;
+  return nullptr;
+}
+
+bool sync_file(std::FILE* stream) {
+  return _commit(_fileno(stream)) == 0;
+}
+
+bool replace_file(const char* from, const char* to) {
+  std::wstring wide_from, wide_to;
+  if (!to_wide(from, &wide_from) || !to_wide(to, &wide_to)) {
+    errno = EINVAL;
+    return false;
+  }
+  if (MoveFileExW(wide_from.c_str(), wide_to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
+  errno = EACCES;
+  return false;
 }
 
 bool file_status(const char* name, FileStatus* out) {

@@ -1,12 +1,11 @@
 #include "datafile/output_file.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <vector>
+
+#include "base/platform.h"
 
 namespace harnix {
 
@@ -14,14 +13,6 @@ namespace {
 
 std::string failure(const OutputFile& out, int error) {
   return "cannot write \"" + out.name + "\": " + std::strerror(error);
-}
-
-// mkstemp creates the file readable by its owner only; an output gets the permissions any new
-// file would get under the process umask.
-void give_default_permissions(int fd) {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  (void)::fchmod(fd, 0666 & ~mask);
 }
 
 }  // namespace
@@ -35,26 +26,13 @@ bool output_open(const char* name, OutputFile* out, std::string* message) {
     return false;
   }
   struct stat st;
-  if (::stat(name, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::stat(name, &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR) {
     *message = failure(*out, EISDIR);
     return false;
   }
-  std::string pattern = out->name + ".tmp-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  const int fd = ::mkstemp(buffer.data());
-  if (fd < 0) {
-    *message = failure(*out, errno);
-    return false;
-  }
-  out->temp_name = buffer.data();
-  give_default_permissions(fd);
-  out->stream = ::fdopen(fd, "wb");
+  out->stream = create_temporary_file(out->name, &out->temp_name);
   if (out->stream == nullptr) {
-    const int error = errno;
-    ::close(fd);
-    output_discard(out);
-    *message = failure(*out, error);
+    *message = failure(*out, errno);
     return false;
   }
   return true;
@@ -64,11 +42,11 @@ bool output_commit(OutputFile* out, std::string* message) {
   errno = 0;
   int error = 0;
   if (std::fflush(out->stream) != 0 || std::ferror(out->stream)) error = errno ? errno : EIO;
-  if (error == 0 && ::fsync(::fileno(out->stream)) != 0) error = errno;
+  if (error == 0 && !sync_file(out->stream)) error = errno;
   const int closed = std::fclose(out->stream);
   out->stream = nullptr;
   if (error == 0 && closed != 0) error = errno;
-  if (error == 0 && std::rename(out->temp_name.c_str(), out->name.c_str()) != 0) error = errno;
+  if (error == 0 && !replace_file(out->temp_name.c_str(), out->name.c_str())) error = errno;
   if (error != 0) {
     output_discard(out);
     *message = failure(*out, error);

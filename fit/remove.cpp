@@ -8,6 +8,14 @@
 namespace harnix {
 
 ErrorCode remove_best_fit(PhaseMap& map, int32_t mode, SurfaceFit* fit_out) {
+  SurfaceWorkspace storage;
+  const ErrorCode rc = remove_best_fit(map, mode, fit_out, storage);
+  surface_workspace_free(storage);
+  return rc;
+}
+
+ErrorCode remove_best_fit(PhaseMap& map, int32_t mode, SurfaceFit* fit_out,
+                          SurfaceWorkspace& robust_storage) {
   if (mode < 0 || mode > ROBUST_PLANE) return ERR_PARAM_OUT_OF_RANGE;
 
   // The map's own window as a region makes a map of zero width or height fail as an improper
@@ -17,7 +25,7 @@ ErrorCode remove_best_fit(PhaseMap& map, int32_t mode, SurfaceFit* fit_out) {
   PhaseView view{};
   ErrorCode rc = NO_ERROR;
   if (mode == ROBUST_PLANE) {
-    rc = fit_robust_plane(map, &map.window, &fit, ROBUST_PLANE_BINS);
+    rc = fit_robust_plane(map, &map.window, &fit, ROBUST_PLANE_BINS, robust_storage);
     if (rc == NO_ERROR) rc = region_view(map, map.window, &view);
   } else {
     rc = region_view(map, map.window, &view);

@@ -5,6 +5,7 @@
 
 #include "base/error_codes.h"
 #include "fit/fit_model.h"
+#include "fit/workspace.h"
 #include "maps/map_types.h"
 
 namespace harnix {
@@ -25,6 +26,11 @@ constexpr int32_t ROBUST_PLANE = 4;
 //   ERR_PARAM_OUT_OF_RANGE  mode outside 0..4
 //   ERR_FP_OVERFLOW         the fitted surface reaches 2^52 in magnitude (never for phase data)
 ErrorCode remove_best_fit(PhaseMap& map, int32_t mode, SurfaceFit* fit_out);
+
+// The same with the robust plane's scratch maps in `robust_storage`, which the caller keeps from
+// call to call (fit_robust_plane).
+ErrorCode remove_best_fit(PhaseMap& map, int32_t mode, SurfaceFit* fit_out,
+                          SurfaceWorkspace& robust_storage);
 
 }  // namespace harnix
 

@@ -207,6 +207,14 @@ ErrorCode derivative_limits(const PhaseMap& src, PhaseMap& dst, SgKind kind,
 
 ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit* fit,
                            int32_t bins) {
+  SurfaceWorkspace storage;
+  const ErrorCode rc = fit_robust_plane(map, window, fit, bins, storage);
+  surface_workspace_free(storage);
+  return rc;
+}
+
+ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit* fit,
+                           int32_t bins, SurfaceWorkspace& storage) {
   *fit = SurfaceFit{};
   fit->type = FitType::plane;
   const Window w = window != nullptr ? *window : map.window;
@@ -216,22 +224,28 @@ ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit
   ErrorCode rc = count_valid(map, &w, &fit->npoints);
   if (rc != NO_ERROR) return rc;
 
+  // The three scratch maps lie in the caller's storage, kept from call to call: maps of this
+  // size, made and released for every call, would cost their pages' first touch every time.
+  const std::size_t pixels = std::size_t(w.width) * std::size_t(w.height);
+  if ((rc = surface_workspace_reserve(storage, 3 * pixels * sizeof(int32_t))) != NO_ERROR)
+    return rc;
   PhaseMap a;
   PhaseMap gx;
   PhaseMap gy;
+  int32_t* next = static_cast<int32_t*>(storage.storage);
   for (PhaseMap* m : {&a, &gx, &gy}) {
     map_init(*m);
     m->window = w;
+    m->size = uint32_t(pixels);
+    m->matrix = next;
+    next += pixels;
   }
   SurfaceWorkspace ws;  // a plane and a piston: only the fit's row totals
   float x_slope = 0.0f;
   float y_slope = 0.0f;
   Slopes xs{};
   Slopes ys{};
-  rc = map_alloc(a);
-  if (rc == NO_ERROR) rc = phase_map_copy_window(map, w, a, w);
-  if (rc == NO_ERROR) rc = map_alloc(gx);
-  if (rc == NO_ERROR) rc = map_alloc(gy);
+  rc = phase_map_copy_window(map, w, a, w);
   if (rc == NO_ERROR) rc = trimmed_slopes(a, gx, DerivativeDirection::ROWS, &xs);
   if (rc == NO_ERROR) rc = trimmed_slopes(a, gy, DerivativeDirection::COLUMNS, &ys);
   const int32_t e = final_derivative_length(bins);
@@ -249,9 +263,6 @@ ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit
     fit->x_coef = x_slope;
     fit->y_coef = y_slope;
   }
-  map_free(a);
-  map_free(gx);
-  map_free(gy);
   surface_workspace_free(ws);
   return rc;
 }

@@ -13,6 +13,7 @@
 #include "base/error_codes.h"
 #include "fit/fit_model.h"
 #include "fit/sg_filter.h"
+#include "fit/workspace.h"
 #include "maps/map_types.h"
 
 namespace harnix {
@@ -61,6 +62,11 @@ ErrorCode derivative_limits(const PhaseMap& src, PhaseMap& dst, SgKind kind,
 // On failure *fit holds the plane type, zeros and whatever had been computed by then.
 ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit* fit,
                            int32_t bins);
+
+// The same with the three scratch maps in `storage` (12 bytes a pixel of the window), which the
+// caller keeps from call to call; ERR_NO_MEM also when it cannot grow to them.
+ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit* fit,
+                           int32_t bins, SurfaceWorkspace& storage);
 
 }  // namespace harnix
 
