@@ -140,6 +140,7 @@ struct ThreadedCase {
   int32_t rounds;
   bool report;
   const char* damage;  // replaces the fifth input's bytes, or nullptr
+  int16_t min_count = 2;
 };
 
 void PrintTo(const ThreadedCase& c, std::ostream* os) {
@@ -163,7 +164,7 @@ class ThreadCount : public RunDirectory, public ::testing::WithParamInterface<Th
     settings.RejectIter = c.rounds;
     if (c.reject > 0) settings.RejectOutFile = r.c_str();
     if (c.report) settings.InputReportFile = csv.c_str();
-    settings.MinValidCnt = 2;
+    settings.MinValidCnt = c.min_count;
     settings.Verbose = true;
     settings.Threads = threads;
     ::testing::internal::CaptureStdout();
@@ -223,6 +224,16 @@ INSTANTIATE_TEST_SUITE_P(
                      nullptr},
         ThreadedCase{
             "RobustRejectOneRound", {"--windows"}, RemovalMode::ROBUST, 1.5, 1, false, nullptr},
+        ThreadedCase{
+            "NoneDropoutsReport", {"--invalid", "40"}, RemovalMode::NONE, 0.0, 0, true, nullptr, 8},
+        ThreadedCase{"MixedPistonRejectDropouts",
+                     {"--mixed", "--invalid", "30"},
+                     RemovalMode::PISTON,
+                     2.0,
+                     1,
+                     false,
+                     nullptr,
+                     7},
         ThreadedCase{"DamagedFifthInput", {}, RemovalMode::PLANE, 2.0, 2, true, "Planoryx?"}),
     [](const ::testing::TestParamInfo<ThreadedCase>& info) {
       return std::string(info.param.name);
