@@ -62,6 +62,9 @@ namespace {
 // batch, read while one is added).
 constexpr int32_t BATCH_INPUTS = 4;
 constexpr int32_t READ_AHEAD_INPUTS = 4;
+// Reader threads: one per band, up to this many. One reader alone copies and converts the files
+// more slowly than two bands add them.
+constexpr int32_t MAX_READERS = 4;
 
 struct RunState {
   WorkingMaps maps;
@@ -228,7 +231,8 @@ bool reject_input(RunState& run, const RejectionPass& pass, RejectionTally& tall
 // A pass's reader: ahead of the inputs with more than one thread.
 InputReader pass_reader(const InputList& inputs, const RunState& run) {
   const bool together = run.team->bands() > 1;
-  return InputReader(inputs, run.batch.capacity + (together ? READ_AHEAD_INPUTS : 0), together);
+  return InputReader(inputs, run.batch.capacity + (together ? READ_AHEAD_INPUTS : 0),
+                     together ? std::min(run.team->bands(), MAX_READERS) : 0);
 }
 
 // At the end of a pass, its reader goes: inputs still queued after a failure are dropped with

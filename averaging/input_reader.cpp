@@ -1,6 +1,7 @@
 // Input i goes into slot i % slots once input i - slots has been released.
 #include "averaging/input_reader.h"
 
+#include <algorithm>
 #include <string>
 #include <system_error>
 
@@ -29,26 +30,39 @@ void advise_will_need(const char* name) {
 
 }  // namespace
 
-InputReader::InputReader(const InputList& inputs, int32_t slots, bool threaded) : inputs_(inputs) {
+InputReader::InputReader(const InputList& inputs, int32_t slots, int32_t readers)
+    : inputs_(inputs) {
   slots_.resize(static_cast<std::size_t>(slots < 1 ? 1 : slots));
   deferred_.assign(slots_.size(), 0);
+  ready_.assign(slots_.size(), 0);
   for (ReadInput& slot : slots_) map_init(slot.map);
-  if (threaded && inputs_.names.size() > 1) {
+  if (inputs_.names.size() < 2) return;
+  const auto count = static_cast<std::size_t>(std::clamp<int32_t>(readers, 0, slots));
+  for (std::size_t k = 0; k < count; ++k) {
     try {
-      thread_ = std::thread([this] { read_ahead(); });
+      threads_.emplace_back([this, k, count] { read_ahead(k, count); });
     } catch (const std::system_error&) {
-      // Each input is read when asked.
+      // The inputs are shared out among `count` readers: with one missing, none reads ahead,
+      // and each input is read when asked (nothing has been handed out yet).
+      stop_readers();
+      stopping_ = false;
+      return;
     }
   }
 }
 
-InputReader::~InputReader() {
+void InputReader::stop_readers() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
   changed_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  for (std::thread& thread : threads_) thread.join();
+  threads_.clear();
+}
+
+InputReader::~InputReader() {
+  stop_readers();
   for (ReadInput& slot : slots_) map_free(slot.map);
 }
 
@@ -61,13 +75,15 @@ void InputReader::read_into(std::size_t index, ReadInput& slot) {
     slot.valid_code = phase_map_valid_window(slot.map, nullptr, &slot.valid);
 }
 
-void InputReader::read_ahead() {
+void InputReader::read_ahead(std::size_t first, std::size_t step) {
   const std::size_t n = inputs_.names.size();
   const std::size_t ring = slots_.size();
   // The files up to `horizon` past the one read are announced: all at first, then one more each.
   const std::size_t horizon = ring + ADVISE_AHEAD;
-  for (std::size_t k = 1; k < horizon && k < n; ++k) advise_will_need(inputs_.names[k].c_str());
-  for (std::size_t i = 0; i < n; ++i) {
+  if (first == 0) {
+    for (std::size_t k = 1; k < horizon && k < n; ++k) advise_will_need(inputs_.names[k].c_str());
+  }
+  for (std::size_t i = first; i < n; i += step) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       changed_.wait(lock, [&] { return stopping_ || i < released_ + ring; });
@@ -81,7 +97,7 @@ void InputReader::read_ahead() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       deferred_[i % ring] = regular ? 0 : 1;
-      read_ = i + 1;
+      ready_[i % ring] = i + 1;
     }
     changed_.notify_all();
   }
@@ -90,14 +106,14 @@ void InputReader::read_ahead() {
 ReadInput& InputReader::next() {
   const std::size_t i = handed_++;
   ReadInput& slot = slots_[i % slots_.size()];
-  if (!thread_.joinable()) {
+  if (threads_.empty()) {
     read_into(i, slot);
     return slot;
   }
   bool deferred = false;
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return read_ > i; });
+    changed_.wait(lock, [&] { return ready_[i % slots_.size()] == i + 1; });
     deferred = deferred_[i % slots_.size()] != 0;
   }
   if (deferred) read_into(i, slot);

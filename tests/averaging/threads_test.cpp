@@ -112,8 +112,8 @@ TEST_F(InputReaderTest, ReadsAheadWhatItWouldReadWhenAsked) {
   }
   inputs.names.push_back(dir_);  // not a regular file: left for next() to read
   inputs.names.push_back(path("in1.dat"));
-  InputReader plain(inputs, 1, false);
-  InputReader ahead(inputs, 3, true);
+  InputReader plain(inputs, 1, 0);
+  InputReader ahead(inputs, 3, 2);
   for (std::size_t i = 0; i < inputs.names.size(); ++i) {
     ReadInput& want = plain.next();
     ReadInput& got = ahead.next();
