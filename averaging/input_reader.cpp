@@ -2,8 +2,8 @@
 #include "averaging/input_reader.h"
 
 #include <algorithm>
+#include <exception>
 #include <string>
-#include <system_error>
 
 #include "base/platform.h"
 #include "datafile/data_file.h"
@@ -37,11 +37,12 @@ InputReader::InputReader(const InputList& inputs, int32_t slots, int32_t readers
   ready_.assign(slots_.size(), 0);
   for (ReadInput& slot : slots_) map_init(slot.map);
   if (inputs_.names.size() < 2) return;
-  const auto count = static_cast<std::size_t>(std::clamp<int32_t>(readers, 0, slots));
+  const auto count =
+      static_cast<std::size_t>(std::clamp<int32_t>(readers, 0, int32_t(slots_.size())));
   for (std::size_t k = 0; k < count; ++k) {
     try {
       threads_.emplace_back([this, k, count] { read_ahead(k, count); });
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {  // a thread refused, or no memory for its record
       // The inputs are shared out among `count` readers: with one missing, none reads ahead,
       // and each input is read when asked (nothing has been handed out yet).
       stop_readers();
