@@ -21,6 +21,10 @@
 // invalid before it enters the sums above, so that every result comes from the same code and a
 // stack without outliers gives the plain results. The per-input report takes one more pass.
 // Between passes every input must keep its device, inode, size and modification time.
+//
+// With more than one thread each pass reads its inputs ahead (averaging/input_reader.h), adds
+// them in batches (averaging/input_sums.h) and shares every other per-input step among the
+// team (averaging/band_team.h); every sum, figure and byte is that of one thread.
 #include "averaging/averaging_run.h"
 
 #include <algorithm>
@@ -29,7 +33,9 @@
 #include <cstring>
 #include <string>
 
+#include "averaging/band_team.h"
 #include "averaging/file_stamp.h"
+#include "averaging/input_reader.h"
 #include "averaging/input_report.h"
 #include "averaging/input_sums.h"
 #include "averaging/outputs.h"
@@ -52,24 +58,34 @@ namespace harnix {
 
 namespace {
 
+// With more than one thread: inputs added together, and inputs read ahead of those (the next
+// batch, read while one is added).
+constexpr int32_t BATCH_INPUTS = 4;
+constexpr int32_t READ_AHEAD_INPUTS = 4;
+// Reader threads: one per band, up to this many. One reader alone copies and converts the files
+// more slowly than two bands add them.
+constexpr int32_t MAX_READERS = 4;
+
 struct RunState {
   WorkingMaps maps;
   RejectionMaps rejection;
-  PhaseMap input_map;         // each input in its own window, in storage kept from input to input
-  OriginInfo input_origin;    // filled by the reader, read by nobody
+  BandTeam* team;             // the threads of the passes
+  InputReader* reader;        // the current pass's inputs, each in its own window, in order
+  InputBatch batch;           // inputs read and checked, not yet added
+  PhaseMap* input_map;        // the current input's phase map, in the reader's storage
   DataAttributes attributes;  // the current input's
   DataAttributes reference;   // the first input's
   bool have_reference;
   int32_t out_code;    // output PhaseRes code
   int32_t out_counts;  // output counts per fringe
   int32_t latest_stamp;
-  int32_t pass;           // the pass over the inputs under way, from 1
-  FileStamp* stamps;      // each input's after the first pass; only with more than one pass
-  InputFigures* figures;  // each input's, for the report
-  RealMap average;        // the report's average, over the camera
-  ReportRows report_rows; // its scratch rows
-  OutputFile report;      // the report's temporary file
-  RunObserver* observer;  // never null
+  int32_t pass;            // the pass over the inputs under way, from 1
+  FileStamp* stamps;       // each input's after the first pass; only with more than one pass
+  InputFigures* figures;   // each input's, for the report
+  RealMap average;         // the report's average, over the camera
+  ReportRows report_rows;  // its scratch rows, a pair for each band
+  OutputFile report;       // the report's temporary file
+  RunObserver* observer;   // never null
   RunResult result;
 };
 
@@ -79,8 +95,7 @@ bool fail(RunState& run, RunStep step, ErrorCode code, const char* file = nullpt
   run.result.step = step;
   run.result.code = code;
   run.result.file = file;
-  if (detail != nullptr)
-    std::snprintf(run.result.detail, sizeof run.result.detail, "%s", detail);
+  if (detail != nullptr) std::snprintf(run.result.detail, sizeof run.result.detail, "%s", detail);
   return false;
 }
 
@@ -112,17 +127,21 @@ double phase_scale_factor(const DataAttributes& a, const DataAttributes& ref, in
 bool read_input(int32_t index, const char* name, RunState& run, Window* valid) {
   const bool first_pass = run.pass == 1;
   if (first_pass) run.observer->input_started(index, name);
-  ErrorCode rc = read_data_file_reusing(name, &run.input_origin, &run.attributes, &run.input_map);
+  ReadInput& input = run.reader->next();
+  run.attributes = input.attributes;
+  run.input_map = &input.map;
+  ErrorCode rc = input.code;
   if (rc != NO_ERROR) return fail(run, RunStep::READ_INPUT, rc, name);
   // A file without a phase block leaves the record with an empty window (and the storage of
   // earlier inputs, which must not take part in the checks).
-  const bool has_phase = run.input_map.window.width > 0 && run.input_map.window.height > 0;
+  const PhaseMap& map = input.map;
+  const bool has_phase = map.window.width > 0 && map.window.height > 0;
   char text[RUN_DETAIL_BYTES] = "";
-  rc = validate_attributes(&run.attributes, nullptr, has_phase ? &run.input_map : nullptr, true,
-                           text);
+  rc = validate_attributes(&run.attributes, nullptr, has_phase ? &map : nullptr, true, text);
   if (rc != NO_ERROR) return fail(run, RunStep::CHECK_ATTRIBUTES, rc, name, text);
   if (!has_phase) return fail(run, RunStep::NO_HEIGHT_DATA, ERR_INVALID_PARAM, name);
-  rc = phase_map_valid_window(run.input_map, nullptr, valid);
+  *valid = input.valid;  // phase_map_valid_window, found when the input was read
+  rc = input.valid_code;
   if (rc == ERR_ALL_BAD_DATA) return fail(run, RunStep::NO_VALID_DATA, rc, name);
   if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
   if (!first_pass) return true;
@@ -157,8 +176,8 @@ bool create_maps(const RunSettings& settings, RunState& run) {
   const int16_t width = run.reference.CameraWidth;
   const int16_t height = run.reference.CameraHeight;
   // Rejection and the report are refused before any allocation, as working_maps_create does for
-  // the plain run: the rejection counts and sums, and the report's average.
-  uint64_t per_pixel = RUN_BYTES_PER_CAMERA_PIXEL;
+  // the plain run: the rejection counts and sums, the report's average and the inputs read ahead.
+  uint64_t per_pixel = RUN_BYTES_PER_CAMERA_PIXEL + 4 * uint64_t(run.reader->maps_ahead());
   if (rejecting(settings))
     per_pixel += sizeof(int16_t) + rejection_bytes_per_pixel(reject_rounds(settings));
   if (settings.InputReportFile != nullptr) per_pixel += sizeof(double);
@@ -166,37 +185,74 @@ bool create_maps(const RunSettings& settings, RunState& run) {
   if (width > 0 && height > 0)
     rc = check_memory_need(uint64_t(width) * uint64_t(height) * per_pixel, memory_limit_bytes());
   if (rc == NO_ERROR && rejecting(settings))
-    rc = rejection_create(run.rejection, width, height, settings.Reject, reject_rounds(settings));
+    rc = rejection_create(run.rejection, width, height, settings.Reject, reject_rounds(settings),
+                          run.team->bands());
   if (rc == NO_ERROR) {
     const SumsLayout layout{settings.SdevOutFile != nullptr,
                             removal_of(settings) != RemovalMode::NONE,
-                            settings.RejectOutFile != nullptr};
+                            settings.RejectOutFile != nullptr, run.reader->maps_ahead()};
     rc = working_maps_create(run.maps, width, height, layout);
   }
   return rc == NO_ERROR || fail(run, RunStep::ACCUMULATE, rc);
 }
 
-// Adds the input in input_map to the sums of the results.
-bool add_input(const RunSettings& settings, RunState& run, const char* name) {
+// Queues the input in input_map to be added to the sums of the results; the batch is added when
+// full and after the pass's last input, while the reader reads the next batch. Its inputs are
+// then given back to the reader.
+bool add_input(const RunSettings& settings, RunState& run, int32_t i, int32_t count,
+               const char* name) {
   const double f = phase_scale_factor(run.attributes, run.reference, run.out_counts);
-  const ErrorCode rc = add_input_to_sums(run.maps, run.input_map, f, removal_of(settings));
-  return rc == NO_ERROR || fail(run, RunStep::ACCUMULATE, rc, name);
+  ErrorCode rc =
+      queue_input(run.maps, run.batch, *run.input_map, f, removal_of(settings), *run.team);
+  if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
+  if (input_batch_full(run.batch) || i + 1 == count) {
+    rc = add_batch(run.maps, run.batch, removal_of(settings), *run.team);
+    if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
+    run.reader->release(std::size_t(i) + 1);
+  }
+  return true;
 }
 
-// Passes the input in input_map through the rejection rounds of `pass`.
+// Gives the inputs up to `i` back to the reader when nothing waits to be added.
+void done_with(RunState& run, int32_t i) {
+  if (run.batch.count == 0) run.reader->release(std::size_t(i) + 1);
+}
+
+// Passes the input in input_map through the rejection rounds of `pass`, its rows shared among
+// the team.
 bool reject_input(RunState& run, const RejectionPass& pass, RejectionTally& tally,
                   const char* name) {
   const double f = phase_scale_factor(run.attributes, run.reference, run.out_counts);
-  const ErrorCode rc = rejection_pass(run.rejection, run.input_map, f, pass, run.maps.rejected,
-                                      tally);
+  const ErrorCode rc =
+      rejection_pass(run.rejection, *run.input_map, f, pass, run.maps.rejected, *run.team, tally);
   return rc == NO_ERROR || fail(run, RunStep::ACCUMULATE, rc, name);
 }
+
+// A pass's reader: ahead of the inputs with more than one thread.
+InputReader pass_reader(const InputList& inputs, const RunState& run) {
+  const bool together = run.team->bands() > 1;
+  return InputReader(inputs, run.batch.capacity + (together ? READ_AHEAD_INPUTS : 0),
+                     together ? std::min(run.team->bands(), MAX_READERS) : 0);
+}
+
+// At the end of a pass, its reader goes: inputs still queued after a failure are dropped with
+// it (the run ends without adding them).
+struct Ending {
+  RunState& run;
+  ~Ending() {
+    run.batch.count = 0;
+    run.reader = nullptr;
+  }
+};
 
 // The first pass: every input read and checked against the first; its values go to `feed`.
 template <typename Feed>
 bool first_pass(const RunSettings& settings, const InputList& inputs, RunState& run, Feed feed) {
   run.pass = 1;
   run.observer->pass_started(run.pass);
+  InputReader reader = pass_reader(inputs, run);
+  run.reader = &reader;
+  const Ending ending{run};
   const auto count = int32_t(inputs.names.size());
   for (int32_t i = 0; i < count; ++i) {
     const char* name = inputs.names[std::size_t(i)].c_str();
@@ -232,6 +288,9 @@ template <typename Feed>
 bool next_pass(const InputList& inputs, RunState& run, Feed feed) {
   ++run.pass;
   run.observer->pass_started(run.pass);
+  InputReader reader = pass_reader(inputs, run);
+  run.reader = &reader;
+  const Ending ending{run};
   const auto count = int32_t(inputs.names.size());
   for (int32_t i = 0; i < count; ++i) {
     const char* name = inputs.names[std::size_t(i)].c_str();
@@ -258,7 +317,9 @@ bool rejection_rounds(const RunSettings& settings, const InputList& inputs, RunS
       const int64_t before = tally.marked;
       if (!reject_input(run, pass, tally, name)) return false;
       if (run.figures != nullptr) run.figures[i].rejected_pixels = tally.marked - before;
-      return !pass.mark || add_input(settings, run, name);
+      if (pass.mark) return add_input(settings, run, i, int32_t(inputs.names.size()), name);
+      done_with(run, i);
+      return true;
     });
   };
   const int32_t rounds = reject_rounds(settings);
@@ -286,19 +347,49 @@ bool compare_inputs(const RunSettings& settings, const InputList& inputs, RunSta
   const ErrorCode rc = map_alloc(run.average);
   if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc);
   const auto width = std::size_t(run.maps.camera.width);
-  run.report_rows.u = static_cast<double*>(mem_allocate(width * sizeof(double)));
-  run.report_rows.skip = static_cast<uint8_t*>(mem_allocate(width));
+  const auto bands = std::size_t(run.team->bands());
+  run.report_rows.u = static_cast<double*>(mem_allocate(width * bands * sizeof(double)));
+  run.report_rows.skip = static_cast<uint8_t*>(mem_allocate(width * bands));
   if (run.report_rows.u == nullptr || run.report_rows.skip == nullptr)
     return fail(run, RunStep::ACCUMULATE, ERR_NO_MEM);
-  average_for_report(run.maps, min_count_of(settings), run.average);
+  const int16_t min_count = min_count_of(settings);
+  auto average = [&](int32_t band) {
+    const RowRange rows = band_rows(run.maps.camera.height, run.team->bands(), band);
+    average_for_report(run.maps, min_count, std::size_t(rows.first) * width,
+                       std::size_t(rows.count) * width, run.average);
+  };
+  run.team->run(average);
+  // Each input's figures come from one thread, in the one order of its pixels; the inputs of a
+  // batch are shared among the team, each thread with scratch rows of its own, so the figures
+  // are those of one thread.
+  struct Pending {
+    int32_t index;
+    const PhaseMap* map;
+    double f;
+  };
+  Pending pending[MAX_BATCH_INPUTS];
+  int32_t waiting = 0;
+  const auto count = int32_t(inputs.names.size());
   return next_pass(inputs, run, [&](int32_t i, const char*) {
-    InputFigures& figures = run.figures[i];
-    const PhaseMap& in = run.input_map;
-    const std::size_t n = std::size_t(in.window.width) * std::size_t(in.window.height);
-    figures.valid_pixels = 0;
-    for (std::size_t p = 0; p < n; ++p) figures.valid_pixels += in.matrix[p] < PHASE_INVALID;
-    const double f = phase_scale_factor(run.attributes, run.reference, run.out_counts);
-    compare_with_average(in, f, run.average, scale, run.report_rows, figures);
+    pending[waiting++] = Pending{i, run.input_map,
+                                 phase_scale_factor(run.attributes, run.reference, run.out_counts)};
+    if (waiting < run.batch.capacity && i + 1 < count) return true;
+    auto compare = [&](int32_t band) {
+      ReportRows rows{run.report_rows.u + std::size_t(band) * width,
+                      run.report_rows.skip + std::size_t(band) * width};
+      for (int32_t k = band; k < waiting; k += run.team->bands()) {
+        const Pending& p = pending[k];
+        InputFigures& figures = run.figures[p.index];
+        const std::size_t n = std::size_t(p.map->window.width) * std::size_t(p.map->window.height);
+        figures.valid_pixels = 0;
+        for (std::size_t q = 0; q < n; ++q)
+          figures.valid_pixels += p.map->matrix[q] < PHASE_INVALID;
+        compare_with_average(*p.map, p.f, run.average, scale, rows, figures);
+      }
+    };
+    run.team->run(compare);
+    waiting = 0;
+    run.reader->release(std::size_t(i) + 1);
     return true;
   });
 }
@@ -357,7 +448,17 @@ bool write_results(const RunSettings& settings, int32_t n, RunState& run) {
   for (const OutputDescriptor& output : output_descriptors()) {
     const char* name = output_file(settings, output);
     if (name == nullptr) continue;
-    const ErrorCode rc = output.form(run.maps, min_count);
+    // Each band forms its rows; the first error in band order is the result's.
+    ErrorCode codes[MAX_BANDS];
+    auto form = [&](int32_t band) {
+      const auto width = std::size_t(run.maps.camera.width);
+      const RowRange rows = band_rows(run.maps.camera.height, run.team->bands(), band);
+      codes[band] = output.form(run.maps, min_count, std::size_t(rows.first) * width,
+                                std::size_t(rows.count) * width);
+    };
+    run.team->run(form);
+    ErrorCode rc = NO_ERROR;
+    for (int32_t b = 0; b < run.team->bands() && rc == NO_ERROR; ++b) rc = codes[b];
     if (rc != NO_ERROR) return fail(run, RunStep::WRITE_OUTPUT, rc, name);
     if (!write_result(output, name, n, out, run)) return false;
   }
@@ -403,9 +504,11 @@ bool run_passes(const RunSettings& settings, const InputList& inputs, RunState& 
     return false;
   const RejectionPass gather{0, true, false};
   RejectionTally tally;
-  const bool ok = first_pass(settings, inputs, run, [&](int32_t, const char* name) {
-    return rejecting(settings) ? reject_input(run, gather, tally, name)
-                               : add_input(settings, run, name);
+  const bool ok = first_pass(settings, inputs, run, [&](int32_t i, const char* name) {
+    if (!rejecting(settings)) return add_input(settings, run, i, int32_t(count), name);
+    if (!reject_input(run, gather, tally, name)) return false;
+    done_with(run, i);
+    return true;
   });
   if (!ok) return false;
   // No input at all leaves nothing to write; the command line never calls with an empty list.
@@ -427,23 +530,27 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
     fail(run, RunStep::CREATE_OUTPUT, ERR_CANT_CREATE_FILE, name);
     return run.result;
   }
-  if (settings.InputReportFile != nullptr && !open_report(settings, inputs, run))
-    return run.result;
+  if (settings.InputReportFile != nullptr && !open_report(settings, inputs, run)) return run.result;
   run.observer->run_started(settings);
 
   working_maps_init(run.maps);
   rejection_init(run.rejection);
-  map_init(run.input_map);
   map_init(run.average);
   run.out_code = settings.PhaseRes;
-  if (settings.PhaseRes != PHASE_RES_FROM_INPUT) run.out_counts = phase_res_counts(settings.PhaseRes);
+  if (settings.PhaseRes != PHASE_RES_FROM_INPUT)
+    run.out_counts = phase_res_counts(settings.PhaseRes);
 
+  // One thread: no other is started, and each input is read when its turn comes and added on
+  // its own.
+  BandTeam team(settings.Threads > 0 ? settings.Threads : usable_cores());
+  run.team = &team;
+  run.batch.capacity = team.bands() > 1 ? BATCH_INPUTS : 1;
   run_passes(settings, inputs, run);
 
   output_discard(&run.report);
   working_maps_free(run.maps);
   rejection_free(run.rejection);
-  map_free(run.input_map);
+  input_batch_free(run.batch);
   map_free(run.average);
   mem_release(run.report_rows.u);
   mem_release(run.report_rows.skip);

@@ -79,8 +79,8 @@ void put_number(std::FILE* stream, double value) {
 // line break.
 void put_field(std::FILE* stream, const char* text) {
   bool quote = false;
-  for (const char* c = text; *c != '\0'; ++c) quote = quote || *c == ',' || *c == '"' ||
-                                                      *c == '\r' || *c == '\n';
+  for (const char* c = text; *c != '\0'; ++c)
+    quote = quote || *c == ',' || *c == '"' || *c == '\r' || *c == '\n';
   if (!quote) {
     std::fputs(text, stream);
     return;
@@ -95,13 +95,14 @@ void put_field(std::FILE* stream, const char* text) {
 
 }  // namespace
 
-void average_for_report(const WorkingMaps& maps, int16_t min_count, RealMap& average) {
+void average_for_report(const WorkingMaps& maps, int16_t min_count, std::size_t from,
+                        std::size_t count, RealMap& average) {
   const int16_t minimum = min_count < 1 ? int16_t{1} : min_count;
-  const std::size_t n = std::size_t(maps.camera.width) * std::size_t(maps.camera.height);
-  const double* sum = maps.sum_avg.matrix;
-  const int16_t* count = maps.count_avg.matrix;
-  for (std::size_t i = 0; i < n; ++i)
-    average.matrix[i] = count[i] >= minimum ? sum[i] / double(count[i]) : NAN;
+  const double* sum = maps.sum_avg.matrix + from;
+  const int16_t* counts = maps.count_avg.matrix + from;
+  double* out = average.matrix + from;
+  for (std::size_t i = 0; i < count; ++i)
+    out[i] = counts[i] >= minimum ? sum[i] / double(counts[i]) : NAN;
 }
 
 void compare_with_average(const PhaseMap& input, double f, const RealMap& average,
@@ -176,14 +177,15 @@ ErrorCode write_input_report(std::FILE* stream, const InputList& inputs,
   double median = 0.0;
   if (compared > 0) {
     std::sort(rms, rms + compared);
-    median = compared % 2 == 1 ? rms[compared / 2]
-                               : (rms[compared / 2 - 1] + rms[compared / 2]) / 2.0;
+    median =
+        compared % 2 == 1 ? rms[compared / 2] : (rms[compared / 2 - 1] + rms[compared / 2]) / 2.0;
   }
   mem_release(rms);
 
-  std::fputs("index,file,valid_pixels,rejected_pixels,compared_pixels,mean_diff_m,tilt_x,tilt_y,"
-             "rms_diff_m,outlier\r\n",
-             stream);
+  std::fputs(
+      "index,file,valid_pixels,rejected_pixels,compared_pixels,mean_diff_m,tilt_x,tilt_y,"
+      "rms_diff_m,outlier\r\n",
+      stream);
   for (std::size_t i = 0; i < count; ++i) {
     const InputFigures& g = figures[i];
     std::fprintf(stream, "%zu,", i + 1);
@@ -193,8 +195,14 @@ ErrorCode write_input_report(std::FILE* stream, const InputList& inputs,
                  static_cast<long long>(g.compared_pixels));
     if (g.compared_pixels > 0) {
       put_number(stream, g.mean_diff_m);
-      if (g.has_tilt_x) put_number(stream, g.tilt_x); else std::fputc(',', stream);
-      if (g.has_tilt_y) put_number(stream, g.tilt_y); else std::fputc(',', stream);
+      if (g.has_tilt_x)
+        put_number(stream, g.tilt_x);
+      else
+        std::fputc(',', stream);
+      if (g.has_tilt_y)
+        put_number(stream, g.tilt_y);
+      else
+        std::fputc(',', stream);
       put_number(stream, g.rms_diff_m);
       std::fputs(g.rms_diff_m > 3.0 * median ? ",yes" : ",no", stream);
     } else {

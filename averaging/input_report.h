@@ -15,6 +15,7 @@
 #ifndef HARNIX_AVERAGING_INPUT_REPORT_H_
 #define HARNIX_AVERAGING_INPUT_REPORT_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -42,10 +43,11 @@ struct ReportScale {
   double spacing_m;         // CameraRes, or PixelWidth when CameraRes is 0
 };
 
-// The final average the report compares with, into `average` (the caller's map over the camera
-// of `maps`, with storage): sum_avg / count_avg where count_avg reaches max(1, min_count), NaN
-// elsewhere. Made once, so that no pass over an input divides.
-void average_for_report(const WorkingMaps& maps, int16_t min_count, RealMap& average);
+// The final average the report compares with, into pixels [from, from + count) of `average`
+// (the caller's map over the camera of `maps`, with storage): sum_avg / count_avg where count_avg
+// reaches max(1, min_count), NaN elsewhere. Made once, so that no pass over an input divides.
+void average_for_report(const WorkingMaps& maps, int16_t min_count, std::size_t from,
+                        std::size_t count, RealMap& average);
 
 // Two scratch rows of the camera's width for compare_with_average.
 struct ReportRows {

@@ -1,9 +1,16 @@
-// One input into the sums: one pass over the input's rows for the average and, when nothing
-// comes between, the deviation; with a surface to remove, the fit and the removal over the
-// input's window, then a second pass for the deviation. Row r of the input lies in the camera
-// maps at offset (y + r) * CameraWidth + x.
+// A batch into the sums: one pass over the inputs' rows for the average and, when nothing comes
+// between, the deviation; with a surface to remove, the fits gathered in the same pass, then a
+// second pass that removes each surface and adds the deviation. Row r of an input lies in the
+// camera maps at offset (y + r) * CameraWidth + x.
+//
+// Each pass is cut into bands of camera rows, one per thread of the team, and each band into
+// chunks, every input of the batch added to a chunk before the next chunk. Every pixel's sums
+// receive the inputs in input order whatever the bands and batches, the fit's parts are exact
+// and combined in a fixed order (fit/least_squares.h), and the subtraction gives every row the
+// same integers in any range (fit/subtract.h): the sums are the same, bit for bit, for any team.
 #include "averaging/input_sums.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -19,27 +26,105 @@ namespace harnix {
 
 namespace {
 
-// remove_best_fit over the camera field holding the input alone. The least-squares modes fit
-// (without the residual, which nothing here reads) and subtract over the input's window with
-// the camera field's coordinates; any other mode works on the field itself, placed in the
-// scratch map. A fit that fails leaves the values as they were; only a lack of memory ends the
-// run.
-ErrorCode remove_best_fit_from(WorkingMaps& maps, PhaseMap& input, int32_t mode) {
-  ErrorCode rc = NO_ERROR;
-  if (mode >= 0 && mode < ROBUST_PLANE) {
-    SurfaceFit fit{};
-    const PhaseView view = map_view(input);
-    rc = fit_surface(view, maps.camera, static_cast<FitType>(mode), FitOptions{.residual = false},
-                     maps.surface, &fit);
-    if (rc == NO_ERROR) rc = remove_surface(view, maps.camera, fit, maps.surface);
-    return rc == ERR_NO_MEM ? rc : NO_ERROR;
+// Scaled inputs up to this factor can never make a sum overflow: each value stays below 2^91 in
+// magnitude, and a sum of fewer than 2^36 of them below 2^127.
+constexpr double SAFE_FACTOR = 1152921504606846976.0;  // 2^60
+
+// Bytes of sums a band works on at a time, about: a chunk of rows stays in the cache while every
+// input of the batch is added to it, and the fit and the deviation find its rows still there.
+constexpr std::size_t CHUNK_SUM_BYTES = 384 * 1024;
+
+// What a batch adds: every pointer is to row 0 of the camera maps.
+struct Sums {
+  std::size_t stride;  // the camera's width
+  double* sum_avg;
+  int16_t* count_avg;
+  double* sum_dev;
+  int16_t* count_dev;
+  double* sum_sq;
+  bool deviation;
+  bool shared;  // the deviation shares the average's sums: one span adds the values to both
+  bool removal;
+};
+
+// The rows of input `map` that lie in camera rows [from, to), as rows of the map.
+RowRange rows_within(const PhaseMap& map, int32_t from, int32_t to) {
+  const int32_t first = std::max<int32_t>(from, map.window.y);
+  const int32_t end = std::min<int32_t>(to, map.window.y + map.window.height);
+  return RowRange{first - map.window.y, std::max(0, end - first)};
+}
+
+// Calls chunk(from, to) for the camera rows of `band`, a chunk at a time, until it returns an
+// error; returns that error or NO_ERROR.
+template <typename Chunk>
+ErrorCode for_band_chunks(const Window& camera, int32_t bands, int32_t band, Chunk chunk) {
+  const std::size_t row_bytes = static_cast<std::size_t>(camera.width) * 28;
+  const auto rows = static_cast<int32_t>(
+      std::clamp<std::size_t>(CHUNK_SUM_BYTES / std::max<std::size_t>(row_bytes, 1), 1, 64));
+  const RowRange range = band_rows(camera.height, bands, band);
+  for (int32_t r = range.first; r < range.first + range.count; r += rows) {
+    const ErrorCode rc = chunk(r, std::min(r + rows, range.first + range.count));
+    if (rc != NO_ERROR) return rc;
   }
+  return NO_ERROR;
+}
+
+// The first error of the bands, in band order.
+ErrorCode first_error(const ErrorCode* codes, int32_t bands) {
+  for (int32_t b = 0; b < bands; ++b) {
+    if (codes[b] != NO_ERROR) return codes[b];
+  }
+  return NO_ERROR;
+}
+
+// The first pass over rows `rows` of an input: the average's sums, and the deviation's when no
+// surface comes between.
+ErrorCode add_rows(const Sums& s, PhaseMap& map, double f, RowRange rows) {
+  const auto n = static_cast<std::size_t>(map.window.width);
+  const bool scaled = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON;
+  for (int32_t r = rows.first; r < rows.first + rows.count; ++r) {
+    int32_t* row = map.matrix + static_cast<std::size_t>(r) * n;
+    const std::size_t at = static_cast<std::size_t>(map.window.y + r) * s.stride +
+                           static_cast<std::size_t>(map.window.x);
+    if (scaled) {
+      const ErrorCode rc = accumulate_scaled_span(row, n, f, s.sum_avg + at, s.count_avg + at,
+                                                  s.deviation ? row : nullptr);
+      if (rc != NO_ERROR) return rc;
+    } else if (!s.shared) {
+      accumulate_phase_span(row, n, s.sum_avg + at, s.count_avg + at);
+    }
+    if (s.deviation && !s.removal) {
+      accumulate_phase_squares_span(row, n, s.sum_dev + at, s.count_dev + at, s.sum_sq + at);
+    }
+  }
+  return NO_ERROR;
+}
+
+// The deviation's sums of rows `rows` of an input.
+void add_squares(const Sums& s, const PhaseMap& map, RowRange rows) {
+  const auto n = static_cast<std::size_t>(map.window.width);
+  for (int32_t r = rows.first; r < rows.first + rows.count; ++r) {
+    const std::size_t at = static_cast<std::size_t>(map.window.y + r) * s.stride +
+                           static_cast<std::size_t>(map.window.x);
+    accumulate_phase_squares_span(map.matrix + static_cast<std::size_t>(r) * n, n, s.sum_dev + at,
+                                  s.count_dev + at, s.sum_sq + at);
+  }
+}
+
+// remove_best_fit over the camera field holding the input alone, for the robust plane: it works
+// on the field itself, placed in the scratch map. A fit that fails leaves the values as they
+// were; only a lack of memory ends the run.
+ErrorCode remove_robust_plane(WorkingMaps& maps, PhaseMap& input) {
   PhaseMap& field = maps.work;
   map_fill(field, PHASE_INVALID);
-  rc = phase_map_copy_window(input, input.window, field, input.window);
-  if (rc == NO_ERROR) rc = remove_best_fit(field, mode, nullptr, maps.robust);
+  ErrorCode rc = phase_map_copy_window(input, input.window, field, input.window);
+  if (rc == NO_ERROR) rc = remove_best_fit(field, ROBUST_PLANE, nullptr, maps.robust);
   if (rc == NO_ERROR) rc = phase_map_copy_window(field, input.window, input, input.window);
   return rc == ERR_NO_MEM ? rc : NO_ERROR;
+}
+
+bool least_squares_mode(int32_t mode) {
+  return mode >= 0 && mode < ROBUST_PLANE;
 }
 
 }  // namespace
@@ -62,7 +147,17 @@ int32_t removal_fit_mode(RemovalMode mode) {
   return -1;
 }
 
-ErrorCode add_input_to_sums(WorkingMaps& maps, PhaseMap& input, double f, RemovalMode remove_mode) {
+void input_batch_free(InputBatch& batch) {
+  for (SurfaceWorkspace& ws : batch.workspaces) surface_workspace_free(ws);
+  batch.count = 0;
+}
+
+bool input_batch_full(const InputBatch& batch) {
+  return batch.count >= (batch.one_at_a_time ? 1 : batch.capacity);
+}
+
+ErrorCode queue_input(WorkingMaps& maps, InputBatch& batch, PhaseMap& input, double f,
+                      RemovalMode remove_mode, BandTeam& team) {
   const Window& w = input.window;
   if (w.width < 1 || w.height < 1 || !window_within(w, maps.camera)) return ERR_IMPROPER_WINDOW;
   // Finite positive factors always give a finite positive F. Should a factor that is not a
@@ -72,45 +167,109 @@ ErrorCode add_input_to_sums(WorkingMaps& maps, PhaseMap& input, double f, Remova
   const bool scaled = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON;
   const bool deviation = maps.with_deviation;
   const bool removal = deviation && remove_mode != RemovalMode::NONE;
-  if (deviation && (scaled || removal)) {
+  const int32_t mode = removal ? removal_fit_mode(remove_mode) : -1;
+  // The robust plane works in the one scratch map, and may fail: one input at a time.
+  if ((scaled && f > SAFE_FACTOR) || (removal && !least_squares_mode(mode))) {
+    batch.one_at_a_time = true;
+  }
+  const bool separate = deviation && (scaled || removal) && !maps.separate_deviation;
+  if (batch.count > 0 && (separate || input_batch_full(batch))) {
+    const ErrorCode rc = add_batch(maps, batch, remove_mode, team);
+    if (rc != NO_ERROR) return rc;
+  }
+  if (separate) {
     const ErrorCode rc = working_maps_separate_deviation(maps);
     if (rc != NO_ERROR) return rc;
   }
+  const int32_t k = batch.count;
+  if (least_squares_mode(mode)) {
+    const auto type = static_cast<FitType>(mode);
+    const std::size_t bytes = std::max(fit_parts_bytes(type, w.height, w.width, team.bands()),
+                                       subtraction_bytes(type, w.width, team.bands()));
+    const ErrorCode rc = surface_workspace_reserve(batch.workspaces[k], bytes);
+    if (rc != NO_ERROR) return rc;
+  }
+  batch.inputs[k] = &input;
+  batch.factors[k] = f;
+  batch.count = k + 1;
+  return NO_ERROR;
+}
 
-  const std::size_t n = static_cast<std::size_t>(w.width);
-  const std::size_t stride = static_cast<std::size_t>(maps.camera.width);
-  const std::size_t first = static_cast<std::size_t>(w.y) * stride + static_cast<std::size_t>(w.x);
-  double* const sum_avg = maps.sum_avg.matrix + first;
-  int16_t* const count_avg = maps.count_avg.matrix + first;
-  double* const sum_dev = deviation_sum(maps).matrix + first;
-  int16_t* const count_dev = deviation_count(maps).matrix + first;
-  double* const sum_sq = deviation ? maps.sum_sq.matrix + first : nullptr;
-  // While the deviation shares the average's sums, one span adds the values to both.
-  const bool shared = deviation && !maps.separate_deviation;
+ErrorCode add_batch(WorkingMaps& maps, InputBatch& batch, RemovalMode remove_mode, BandTeam& team) {
+  const int32_t count = batch.count;
+  batch.count = 0;
+  if (count == 0) return NO_ERROR;
+  static_assert(MAX_BANDS <= MAX_FIT_PARTS, "a fit part for every band");
+  const int32_t bands = team.bands();
+  const bool deviation = maps.with_deviation;
+  const bool removal = deviation && remove_mode != RemovalMode::NONE;
+  const Sums sums{static_cast<std::size_t>(maps.camera.width),
+                  maps.sum_avg.matrix,
+                  maps.count_avg.matrix,
+                  deviation_sum(maps).matrix,
+                  deviation_count(maps).matrix,
+                  deviation ? maps.sum_sq.matrix : nullptr,
+                  deviation,
+                  deviation && !maps.separate_deviation,
+                  removal};
+  const int32_t mode = removal ? removal_fit_mode(remove_mode) : -1;
 
-  for (int32_t r = 0; r < w.height; ++r) {
-    int32_t* row = input.matrix + static_cast<std::size_t>(r) * n;
-    const std::size_t at = static_cast<std::size_t>(r) * stride;
-    if (scaled) {
-      const ErrorCode rc = accumulate_scaled_span(row, n, f, sum_avg + at, count_avg + at,
-                                                  deviation ? row : nullptr);
-      if (rc != NO_ERROR) return rc;
-    } else if (!shared) {
-      accumulate_phase_span(row, n, sum_avg + at, count_avg + at);
-    }
-    if (deviation && !removal) {
-      accumulate_phase_squares_span(row, n, sum_dev + at, count_dev + at, sum_sq + at);
+  // A least-squares surface is gathered in the same pass as the average, band by band. The
+  // workspaces were reserved when the inputs were queued, so nothing here can run out.
+  FitParts fits[MAX_BATCH_INPUTS];
+  SurfaceFit surfaces[MAX_BATCH_INPUTS];
+  bool fitting[MAX_BATCH_INPUTS] = {};
+  for (int32_t k = 0; k < count && least_squares_mode(mode); ++k) {
+    const ErrorCode rc = fit_parts_begin(map_view(*batch.inputs[k]), maps.camera,
+                                         static_cast<FitType>(mode), FitOptions{.residual = false},
+                                         bands, batch.workspaces[k], &fits[k], &surfaces[k]);
+    if (rc == ERR_NO_MEM) return rc;
+    fitting[k] = rc == NO_ERROR;  // a fit that cannot be made removes nothing
+  }
+
+  ErrorCode codes[MAX_BANDS];
+  auto first_pass = [&](int32_t band) {
+    codes[band] = for_band_chunks(maps.camera, bands, band, [&](int32_t from, int32_t to) {
+      for (int32_t k = 0; k < count; ++k) {
+        PhaseMap& map = *batch.inputs[k];
+        const RowRange rows = rows_within(map, from, to);
+        if (rows.count == 0) continue;
+        const ErrorCode rc = add_rows(sums, map, batch.factors[k], rows);
+        if (rc != NO_ERROR) return rc;
+        if (fitting[k]) fit_parts_gather(fits[k], band, rows.first, rows.count);
+      }
+      return NO_ERROR;
+    });
+  };
+  team.run(first_pass);
+  ErrorCode rc = first_error(codes, bands);
+  if (rc != NO_ERROR || !removal) return rc;
+
+  SubtractionPlan subtractions[MAX_BATCH_INPUTS];
+  bool subtracting[MAX_BATCH_INPUTS] = {};
+  for (int32_t k = 0; k < count; ++k) {
+    if (!least_squares_mode(mode)) {
+      if ((rc = remove_robust_plane(maps, *batch.inputs[k])) != NO_ERROR) return rc;
+    } else if (fitting[k] && fit_parts_finish(fits[k], &surfaces[k]) == NO_ERROR) {
+      rc = subtraction_begin(map_view(*batch.inputs[k]), maps.camera, surfaces[k], bands,
+                             batch.workspaces[k], &subtractions[k]);
+      if (rc == ERR_NO_MEM) return rc;
+      subtracting[k] = rc == NO_ERROR;
     }
   }
-  if (!removal) return NO_ERROR;
-
-  const ErrorCode rc = remove_best_fit_from(maps, input, removal_fit_mode(remove_mode));
-  if (rc != NO_ERROR) return rc;
-  for (int32_t r = 0; r < w.height; ++r) {
-    const int32_t* row = input.matrix + static_cast<std::size_t>(r) * n;
-    const std::size_t at = static_cast<std::size_t>(r) * stride;
-    accumulate_phase_squares_span(row, n, sum_dev + at, count_dev + at, sum_sq + at);
-  }
+  auto second_pass = [&](int32_t band) {
+    (void)for_band_chunks(maps.camera, bands, band, [&](int32_t from, int32_t to) {
+      for (int32_t k = 0; k < count; ++k) {
+        const PhaseMap& map = *batch.inputs[k];
+        const RowRange rows = rows_within(map, from, to);
+        if (rows.count == 0) continue;
+        if (subtracting[k]) subtract_rows(subtractions[k], band, rows.first, rows.count);
+        add_squares(sums, map, rows);
+      }
+      return NO_ERROR;
+    });
+  };
+  team.run(second_pass);
   return NO_ERROR;
 }
 

@@ -11,31 +11,26 @@ namespace harnix {
 
 namespace {
 
-std::size_t camera_pixels(const WorkingMaps& m) {
-  return std::size_t(m.camera.width) * std::size_t(m.camera.height);
-}
-
-ErrorCode form_average(WorkingMaps& m, int16_t min_count) {
-  average_to_phase_span(m.sum_avg.matrix, m.count_avg.matrix, min_count, camera_pixels(m),
-                        m.work.matrix);
+ErrorCode form_average(WorkingMaps& m, int16_t min_count, std::size_t first, std::size_t n) {
+  average_to_phase_span(m.sum_avg.matrix + first, m.count_avg.matrix + first, min_count, n,
+                        m.work.matrix + first);
   return NO_ERROR;
 }
 
-ErrorCode form_deviation(WorkingMaps& m, int16_t min_count) {
-  return deviation_to_phase_span(deviation_sum(m).matrix, m.sum_sq.matrix,
-                                 deviation_count(m).matrix, min_count, camera_pixels(m),
-                                 m.work.matrix);
+ErrorCode form_deviation(WorkingMaps& m, int16_t min_count, std::size_t first, std::size_t n) {
+  return deviation_to_phase_span(deviation_sum(m).matrix + first, m.sum_sq.matrix + first,
+                                 deviation_count(m).matrix + first, min_count, n,
+                                 m.work.matrix + first);
 }
 
-ErrorCode form_count(WorkingMaps& m, int16_t /*min_count*/) {
-  count_to_phase_span(m.count_avg.matrix, camera_pixels(m), m.work.matrix);
+ErrorCode form_count(WorkingMaps& m, int16_t /*min_count*/, std::size_t first, std::size_t n) {
+  count_to_phase_span(m.count_avg.matrix + first, n, m.work.matrix + first);
   return NO_ERROR;
 }
 
 // The number of values rejected, where any input had a valid value.
-ErrorCode form_rejected(WorkingMaps& m, int16_t /*min_count*/) {
-  const std::size_t n = camera_pixels(m);
-  for (std::size_t i = 0; i < n; ++i) {
+ErrorCode form_rejected(WorkingMaps& m, int16_t /*min_count*/, std::size_t first, std::size_t n) {
+  for (std::size_t i = first; i < first + n; ++i) {
     const int16_t r = m.rejected.matrix[i];
     m.work.matrix[i] = m.count_avg.matrix[i] + r > 0 ? int32_t(r) : PHASE_INVALID;
   }

@@ -4,6 +4,7 @@
 #ifndef HARNIX_AVERAGING_OUTPUTS_H_
 #define HARNIX_AVERAGING_OUTPUTS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -17,16 +18,17 @@ enum class OutputKind { AVERAGE, DEVIATION, COUNT, REJECTED };
 
 struct OutputDescriptor {
   OutputKind kind;
-  const char* option;             // "AvgOut": the option naming the file, without its dash
+  const char* option;              // "AvgOut": the option naming the file, without its dash
   const char* RunSettings::*file;  // where RunSettings keeps that name (nullptr: not asked for)
-  const char* setting;            // "AvgOutFile": its name in the progress report
-  bool always_reported;           // listed in the report even when not asked for
-  const char* label;              // "Avg": the prefix of its result window lines
-  const char* comment_format;     // the file's comment; %d is the number of inputs
+  const char* setting;             // "AvgOutFile": its name in the progress report
+  bool always_reported;            // listed in the report even when not asked for
+  const char* label;               // "Avg": the prefix of its result window lines
+  const char* comment_format;      // the file's comment; %d is the number of inputs
   // Forms the result in maps.work (phase counts on the camera, PHASE_INVALID where none) from
-  // the sums, with `min_count` the resolved minimum of valid values. ERR_FP_OVERFLOW from the
-  // deviation.
-  ErrorCode (*form)(WorkingMaps& maps, int16_t min_count);
+  // the sums, with `min_count` the resolved minimum of valid values, for the `count` camera
+  // pixels from `first` on (in storage order): every pixel on its own, so that the field may be
+  // formed in parts at the same time. ERR_FP_OVERFLOW from the deviation.
+  ErrorCode (*form)(WorkingMaps& maps, int16_t min_count, std::size_t first, std::size_t count);
 };
 
 // Average, deviation, count and rejection count, in the order they are created and written.

@@ -38,7 +38,6 @@ inline bool rejects(double d, int16_t c, double s, double q, double k_squared) {
   return (c >= 3) & (e * e * (m - 1.0) > k_squared * m * std::max(spread, m * (m - 1.0)));
 }
 
-
 // x = v factor and the fate of each value of a row: KEPT when valid, INVALID when not.
 void values_and_fates(const int32_t* __restrict row, std::size_t n, double factor,
                       double* __restrict x, uint8_t* __restrict fate) {
@@ -113,21 +112,24 @@ void rejection_init(RejectionMaps& maps) {
   maps.camera = Window{};
   maps.k_squared = 0.0;
   maps.rounds = 0;
+  maps.bands = 0;
   for (KeptSums& set : maps.sets) each_map(set, [](auto& map) { map_init(map); });
   maps.values = nullptr;
   maps.fates = nullptr;
 }
 
 ErrorCode rejection_create(RejectionMaps& maps, int16_t width, int16_t height, double k,
-                           int32_t rounds) {
+                           int32_t rounds, int32_t bands) {
   if (!(k > 0.0) || !std::isfinite(k) || rounds < 1 || rounds > MAX_REJECT_ROUNDS || width < 1 ||
-      height < 1)
+      height < 1 || bands < 1 || bands > MAX_BANDS)
     return ERR_PARAM_OUT_OF_RANGE;
   maps.camera = Window{0, 0, width, height};
   maps.k_squared = k * k;
   maps.rounds = rounds;
-  maps.values = static_cast<double*>(mem_allocate(std::size_t(width) * sizeof(double)));
-  maps.fates = static_cast<uint8_t*>(mem_allocate(std::size_t(width)));
+  maps.bands = bands;
+  const std::size_t scratch = std::size_t(width) * std::size_t(bands);
+  maps.values = static_cast<double*>(mem_allocate(scratch * sizeof(double)));
+  maps.fates = static_cast<uint8_t*>(mem_allocate(scratch));
   if (maps.values == nullptr || maps.fates == nullptr) return ERR_NO_MEM;
   ErrorCode rc = NO_ERROR;
   for (int32_t j = 0; j < rounds; ++j) {
@@ -148,39 +150,55 @@ void rejection_free(RejectionMaps& maps) {
 }
 
 ErrorCode rejection_pass(RejectionMaps& maps, PhaseMap& input, double f, const RejectionPass& pass,
-                         CountMap& rejected, RejectionTally& tally) {
+                         CountMap& rejected, BandTeam& team, RejectionTally& tally) {
   const Window& w = input.window;
   if (w.width < 1 || w.height < 1 || !window_within(w, maps.camera)) return ERR_IMPROPER_WINDOW;
   if (pass.rounds_replayed < 0 || pass.rounds_replayed > maps.rounds ||
-      (pass.accumulate && pass.rounds_replayed >= maps.rounds))
+      (pass.accumulate && pass.rounds_replayed >= maps.rounds) || team.bands() > maps.bands)
     return ERR_PARAM_OUT_OF_RANGE;
   // Unscaled values are multiplied by 1, which changes none.
   const double factor = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON ? f : 1.0;
   const std::size_t n = std::size_t(w.width);
   const std::size_t stride = std::size_t(maps.camera.width);
   const std::size_t first = std::size_t(w.y) * stride + std::size_t(w.x);
-  double* const x = maps.values;
-  uint8_t* const fate = maps.fates;
+  int64_t last_rounds[MAX_BANDS];
+  int64_t marks[MAX_BANDS];
 
-  for (int32_t r = 0; r < w.height; ++r) {
-    int32_t* row = input.matrix + std::size_t(r) * n;
-    const std::size_t at = first + std::size_t(r) * stride;
-    values_and_fates(row, n, factor, x, fate);
-    for (int32_t j = 1; j <= pass.rounds_replayed; ++j) {
-      const KeptSums& set = maps.sets[j - 1];
-      decide_round(x, set.reference.matrix + at, set.count.matrix + at, set.sum.matrix + at,
-                   set.sum_sq.matrix + at, n, maps.k_squared, uint8_t(j), fate);
+  // Each band takes its rows with a row of scratch of its own.
+  auto band_pass = [&](int32_t band) {
+    double* const x = maps.values + std::size_t(band) * stride;
+    uint8_t* const fate = maps.fates + std::size_t(band) * stride;
+    int64_t last_round = 0;
+    int64_t marked = 0;
+    const RowRange rows = band_rows(w.height, team.bands(), band);
+    for (int32_t r = rows.first; r < rows.first + rows.count; ++r) {
+      int32_t* row = input.matrix + std::size_t(r) * n;
+      const std::size_t at = first + std::size_t(r) * stride;
+      values_and_fates(row, n, factor, x, fate);
+      for (int32_t j = 1; j <= pass.rounds_replayed; ++j) {
+        const KeptSums& set = maps.sets[j - 1];
+        decide_round(x, set.reference.matrix + at, set.count.matrix + at, set.sum.matrix + at,
+                     set.sum_sq.matrix + at, n, maps.k_squared, uint8_t(j), fate);
+      }
+      if (pass.accumulate) {
+        KeptSums& set = maps.sets[pass.rounds_replayed];
+        gather_kept(x, fate, n, set.reference.matrix + at, set.count.matrix + at,
+                    set.sum.matrix + at, set.sum_sq.matrix + at);
+      }
+      if (pass.rounds_replayed > 0)
+        last_round += count_fate(fate, n, uint8_t(pass.rounds_replayed));
+      if (pass.mark) {
+        marked += mark_rejected(fate, n, row);
+        if (rejected.matrix != nullptr) count_rejected(fate, n, rejected.matrix + at);
+      }
     }
-    if (pass.accumulate) {
-      KeptSums& set = maps.sets[pass.rounds_replayed];
-      gather_kept(x, fate, n, set.reference.matrix + at, set.count.matrix + at,
-                  set.sum.matrix + at, set.sum_sq.matrix + at);
-    }
-    if (pass.rounds_replayed > 0) tally.last_round += count_fate(fate, n, uint8_t(pass.rounds_replayed));
-    if (pass.mark) {
-      tally.marked += mark_rejected(fate, n, row);
-      if (rejected.matrix != nullptr) count_rejected(fate, n, rejected.matrix + at);
-    }
+    last_rounds[band] = last_round;
+    marks[band] = marked;
+  };
+  team.run(band_pass);
+  for (int32_t b = 0; b < team.bands(); ++b) {
+    tally.last_round += last_rounds[b];
+    tally.marked += marks[b];
   }
   return NO_ERROR;
 }

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 
+#include "averaging/band_team.h"
 #include "averaging/settings.h"
 #include "base/error_codes.h"
 #include "maps/map_types.h"
@@ -39,10 +40,11 @@ struct KeptSums {
 struct RejectionMaps {
   Window camera;
   double k_squared;
-  int32_t rounds;                        // rounds asked for
-  KeptSums sets[MAX_REJECT_ROUNDS];      // sets[j]: kept after round j, for j < rounds
-  double* values;                        // one camera row of scaled values
-  uint8_t* fates;                        // one camera row: kept, invalid or the rejecting round
+  int32_t rounds;                    // rounds asked for
+  KeptSums sets[MAX_REJECT_ROUNDS];  // sets[j]: kept after round j, for j < rounds
+  int32_t bands;                     // bands a pass is shared among
+  double* values;                    // per band one camera row of scaled values
+  uint8_t* fates;                    // per band one camera row: kept, invalid or the round
 };
 
 // Bytes the rejection maps hold per camera pixel for `rounds` rounds.
@@ -54,10 +56,11 @@ constexpr uint64_t rejection_bytes_per_pixel(int32_t rounds) {
 void rejection_init(RejectionMaps& maps);
 
 // Makes the sums of the sets 0..rounds-1 over (0, 0, width, height), counts and sums 0, and the
-// row scratch. `k` > 0, `rounds` in 1..MAX_REJECT_ROUNDS. ERR_NO_MEM (what was obtained is kept
-// for rejection_free), ERR_PARAM_OUT_OF_RANGE for a bad k or rounds.
+// row scratch of `bands` bands (1 .. MAX_BANDS). `k` > 0, `rounds` in 1..MAX_REJECT_ROUNDS.
+// ERR_NO_MEM (what was obtained is kept for rejection_free), ERR_PARAM_OUT_OF_RANGE for a bad k,
+// rounds or bands.
 ErrorCode rejection_create(RejectionMaps& maps, int16_t width, int16_t height, double k,
-                           int32_t rounds);
+                           int32_t rounds, int32_t bands = 1);
 
 // Releases everything; safe on records without storage and repeatedly.
 void rejection_free(RejectionMaps& maps);
@@ -79,9 +82,11 @@ struct RejectionTally {
 // `mark`, each value rejected is also counted at its pixel in `rejected` (when it has storage).
 // ERR_IMPROPER_WINDOW when the input's window does not lie on the camera (nothing changed);
 // ERR_PARAM_OUT_OF_RANGE when rounds_replayed is beyond the rounds made, or accumulate asks for
-// a set not made.
+// a set not made, or the team has more bands than the maps were made for. The input's rows are
+// shared among the team's bands: every pixel is decided alone, and the tally's counts add
+// exactly, so the outcome is that of one band.
 ErrorCode rejection_pass(RejectionMaps& maps, PhaseMap& input, double f, const RejectionPass& pass,
-                         CountMap& rejected, RejectionTally& tally);
+                         CountMap& rejected, BandTeam& team, RejectionTally& tally);
 
 }  // namespace harnix
 

@@ -12,17 +12,17 @@ constexpr int RUN_DETAIL_BYTES = 512;
 
 // The step at which a run stopped. `file` is the input or output concerned where there is one.
 enum class RunStep {
-  DONE,               // every requested output was written; code NO_ERROR
-  CREATE_OUTPUT,      // an output could not be created empty (or names an input)
-  READ_INPUT,         // the reader failed on an input; code from the reader
-  CHECK_ATTRIBUTES,   // an input's attributes are refused; detail: the check's explanation
-  NO_HEIGHT_DATA,     // an input has no phase map
-  NO_VALID_DATA,      // an input has no valid value
-  MISMATCHED_INPUT,   // an input's camera disagrees with the first's; detail: the attribute
-  INPUT_CHANGED,      // an input vanished or changed (size, time, identity) between passes
-  ACCUMULATE,         // making the sums or adding an input to them failed; code says why
-  EMPTY_AVERAGE,      // the average has no valid value
-  WRITE_OUTPUT,       // forming or writing an output failed; code says why
+  DONE,              // every requested output was written; code NO_ERROR
+  CREATE_OUTPUT,     // an output could not be created empty (or names an input)
+  READ_INPUT,        // the reader failed on an input; code from the reader
+  CHECK_ATTRIBUTES,  // an input's attributes are refused; detail: the check's explanation
+  NO_HEIGHT_DATA,    // an input has no phase map
+  NO_VALID_DATA,     // an input has no valid value
+  MISMATCHED_INPUT,  // an input's camera disagrees with the first's; detail: the attribute
+  INPUT_CHANGED,     // an input vanished or changed (size, time, identity) between passes
+  ACCUMULATE,        // making the sums or adding an input to them failed; code says why
+  EMPTY_AVERAGE,     // the average has no valid value
+  WRITE_OUTPUT,      // forming or writing an output failed; code says why
 };
 
 struct RunResult {

@@ -25,7 +25,7 @@ enum class RemovalMode : int32_t {
 };
 
 struct RunSettings {
-  const char* AvgOutFile = nullptr;    // output names refer to the argument texts themselves
+  const char* AvgOutFile = nullptr;  // output names refer to the argument texts themselves
   const char* SdevOutFile = nullptr;
   const char* CountOutFile = nullptr;
   const char* RejectOutFile = nullptr;    // needs Reject
@@ -38,6 +38,7 @@ struct RunSettings {
   int32_t PhaseRes = PHASE_RES_FROM_INPUT;  // -1: from the first input, else 0, 1, 2
   bool Overwrite = false;
   bool Verbose = false;
+  int32_t Threads = 1;  // threads that add the inputs; 0: every core the process may use
 };
 
 // Input data file names in the order given; each a private copy. Its length is NumInputFiles.

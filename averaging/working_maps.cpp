@@ -1,5 +1,6 @@
 #include "averaging/working_maps.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/memory_limit.h"
@@ -18,7 +19,6 @@ void working_maps_init(WorkingMaps& maps) {
   map_init(maps.rejected);
   maps.with_deviation = false;
   maps.separate_deviation = false;
-  maps.surface = SurfaceWorkspace{};
   maps.robust = SurfaceWorkspace{};
 }
 
@@ -36,7 +36,7 @@ ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height,
                               const SumsLayout& layout) {
   // A camera of up to 32767 x 32767 pixels asks for tens of gigabytes: refuse it here rather
   // than be killed by the system part-way through filling the maps.
-  ErrorCode rc = check_memory_bound(width, height, memory_limit_bytes());
+  ErrorCode rc = check_memory_bound(width, height, memory_limit_bytes(), layout.inputs_ahead);
   if (rc != NO_ERROR) return rc;
   const Window camera{0, 0, width, height};
   maps.camera = camera;
@@ -84,16 +84,17 @@ void working_maps_free(WorkingMaps& maps) {
   map_free(maps.count_dev);
   map_free(maps.sum_sq);
   map_free(maps.rejected);
-  surface_workspace_free(maps.surface);
   surface_workspace_free(maps.robust);
   maps.separate_deviation = false;
 }
 
-ErrorCode check_memory_bound(int32_t width, int32_t height, uint64_t limit_bytes) {
+ErrorCode check_memory_bound(int32_t width, int32_t height, uint64_t limit_bytes,
+                             int32_t inputs_ahead) {
   if (width <= 0 || height <= 0) return NO_ERROR;
-  // At most 32767 x 32767 x 40 bytes: far inside 64 bits.
-  return check_memory_need(uint64_t(width) * uint64_t(height) * RUN_BYTES_PER_CAMERA_PIXEL,
-                           limit_bytes);
+  const uint64_t ahead = uint64_t(std::clamp<int32_t>(inputs_ahead, 0, 1024));
+  // At most 32767 x 32767 x (36 + 4 x 1024) bytes: far inside 64 bits.
+  return check_memory_need(
+      uint64_t(width) * uint64_t(height) * (RUN_BYTES_PER_CAMERA_PIXEL + 4 * ahead), limit_bytes);
 }
 
 }  // namespace harnix

@@ -31,8 +31,7 @@ struct WorkingMaps {
   CountMap rejected;   // storage only with a rejection count output
   bool with_deviation;
   bool separate_deviation;
-  SurfaceWorkspace surface;  // working storage of the surface removal
-  SurfaceWorkspace robust;   // the robust plane's scratch maps
+  SurfaceWorkspace robust;  // the robust plane's scratch maps, kept from input to input
 };
 
 // Bytes the run holds at most per camera pixel: three double maps, two 16-bit count maps and
@@ -49,6 +48,7 @@ struct SumsLayout {
   bool deviation = false;           // sum_sq, for a deviation output
   bool separate_deviation = false;  // sum_dev and count_dev from the start (a surface removed)
   bool rejected_counts = false;     // `rejected`, filled with 0
+  int32_t inputs_ahead = 0;         // input maps read ahead besides the one in use, for the bound
 };
 
 // Creates the maps over (0, 0, width, height): work (unfilled), sum_avg and count_avg, and as
@@ -70,10 +70,11 @@ CountMap& deviation_count(WorkingMaps& maps);
 // Releases every map; safe on records without storage and repeatedly.
 void working_maps_free(WorkingMaps& maps);
 
-// ERR_NO_MEM when width x height camera pixels at RUN_BYTES_PER_CAMERA_PIXEL exceed
-// `limit_bytes` (memory_limit_bytes, base/memory_limit.h); NO_ERROR otherwise, and always when
-// limit_bytes is 0 (unknown).
-ErrorCode check_memory_bound(int32_t width, int32_t height, uint64_t limit_bytes);
+// ERR_NO_MEM when width x height camera pixels at RUN_BYTES_PER_CAMERA_PIXEL, plus 4 bytes for
+// each of `inputs_ahead` input maps read ahead, exceed `limit_bytes` (memory_limit_bytes,
+// base/memory_limit.h); NO_ERROR otherwise, and always when limit_bytes is 0 (unknown).
+ErrorCode check_memory_bound(int32_t width, int32_t height, uint64_t limit_bytes,
+                             int32_t inputs_ahead = 0);
 
 }  // namespace harnix
 

@@ -96,6 +96,15 @@ int64_t bytes_left(std::FILE* stream);
 // Moves `stream` forward by `bytes` (which may exceed 2 GiB); false when it cannot seek.
 bool seek_forward(std::FILE* stream, int64_t bytes);
 
+// Processors the process may run on at the same time: those of its affinity mask, or the
+// machine's when the mask cannot be read; at least 1.
+int32_t usable_processors();
+
+// Tells the system that the regular file `name` (UTF-8) will be read whole soon, so that it can
+// start reading it from the disk; nothing where there is no such advice, or the file cannot be
+// opened without waiting (a pipe, a device: only regular files are opened).
+void advise_will_read(const char* name);
+
 // The machine's physical memory in bytes; 0 when the system tells nothing.
 uint64_t physical_memory_bytes();
 

@@ -1,5 +1,7 @@
 // The POSIX side of base/platform.h: names are bytes, so every function is the plain C or POSIX
 // call.
+#include <fcntl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,6 +102,22 @@ int64_t bytes_left(std::FILE* stream) {
 
 bool seek_forward(std::FILE* stream, int64_t bytes) {
   return fseeko(stream, off_t(bytes), SEEK_CUR) == 0;
+}
+
+int32_t usable_processors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int32_t>(std::min<long>(online, INT32_MAX)) : 1;
+}
+
+void advise_will_read(const char* name) {
+  if (!is_regular_file_utf8(name)) return;
+  const int fd = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return;
+  (void)posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
+  close(fd);
 }
 
 uint64_t physical_memory_bytes() {

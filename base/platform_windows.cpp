@@ -181,6 +181,22 @@ bool seek_forward(std::FILE* stream, int64_t bytes) {
   return _fseeki64(stream, bytes, SEEK_CUR) == 0;
 }
 
+int32_t usable_processors() {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+    int32_t n = 0;
+    for (; process != 0; process &= process - 1) ++n;
+    return n;
+  }
+  SYSTEM_INFO info{};
+  GetSystemInfo(&info);
+  return info.dwNumberOfProcessors > 0 ? static_cast<int32_t>(info.dwNumberOfProcessors) : 1;
+}
+
+// Windows reads ahead of a file read whole by itself.
+void advise_will_read(const char*) {}
+
 uint64_t physical_memory_bytes() {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof status;

@@ -7,12 +7,14 @@
 # (once) 64 measurements of 1024 x 1024 and 256 of 640 x 480 with `harnix-util synth` under
 # build/bench/data, reads them once so that the page cache holds them, and then, for each set,
 # runs in alternation the reference loop and `harnix -AvgOut -SdevOut -CountOut` with
-# -SdevRemove None, Plane and Sphere, reporting medians and their ratios to the reference loop.
+# -SdevRemove None, Plane and Sphere, each with -Threads 1 and with every core, reporting medians
+# and their ratios to the reference loop. Then, on the 1024 x 1024 set, rejection with one and
+# three rounds, the per-input report and the Robust removal, against the same reference loop.
+# Then cold rounds on the 1024 x 1024 set: the page cache dropped before every run (only as root;
+# otherwise the script says so and skips them), with `cat` of the same files as the yardstick.
 # Last, the peak memory of each program for N = 10, 100 and 1000 inputs (the 640 x 480 files
-# named over and over). Then, on the 1024 x 1024 set, rejection with one and three rounds, the
-# per-input report and the Plane and Robust removals, as ratios to the plain run (-SdevRemove
-# None) of the same rounds. Extra synth options (for instance "--mixed --windows") can be given in
-# SYNTH_OPTIONS; they name a separate data directory.
+# named over and over), with 1 thread and every core. Extra synth options (for instance
+# "--mixed --windows") can be given in SYNTH_OPTIONS; they name a separate data directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-11}
@@ -54,36 +56,58 @@ for n in 10 100 1000; do
     "$data/cam640/list.txt" >"$data/cam640/list_$n.txt"
 done
 
-harnix_args() {  # LIST REMOVE
+cores=$(nproc)
+
+harnix_args() {  # LIST REMOVE THREADS
   echo "$bin/harnix -Overwrite -AvgOut $out/avg.dat -SdevOut $out/sdev.dat -CountOut $out/count.dat \
-    -SdevRemove $2 @$1"
+    -SdevRemove $2 -Threads $3 @$1"
 }
 
+# The reference loop, then harnix in each removal mode with 1 thread and with every core.
+programs() {  # LIST COUNT
+  echo "-- reference $bin/bench/harnix-reference-loop $2 $1"
+  for remove in None Plane Sphere; do
+    echo "-- $remove-1 $(harnix_args "$1" "$remove" 1)"
+    echo "-- $remove-$cores $(harnix_args "$1" "$remove" "$cores")"
+  done
+}
+
+echo "== $cores cores; $(uname -r)"
 for set in cam1024 cam640; do
   list=$data/$set/list.txt
   cat $(cat "$list") >/dev/null  # warm the page cache
   n=$(wc -l <"$list")
   echo
-  echo "== $set: $n inputs ($(du -sh "$data/$set" | cut -f1)), $rounds rounds"
+  echo "== $set: $n inputs ($(du -sh "$data/$set" | cut -f1)), $rounds rounds, warm page cache"
   # shellcheck disable=SC2046
-  "$bin/bench/harnix-whole-run" "$rounds" \
-    -- reference "$bin/bench/harnix-reference-loop" "$out/ref" "$n" "$list" \
-    -- harnix-None $(harnix_args "$list" None) \
-    -- harnix-Plane $(harnix_args "$list" Plane) \
-    -- harnix-Sphere $(harnix_args "$list" Sphere)
+  "$bin/bench/harnix-whole-run" "$rounds" $(programs "$list" "$n")
 done
 
 list=$data/cam1024/list.txt
 echo
-echo "== cam1024: rejection, the per-input report and the removals against the plain run"
+echo "== cam1024: rejection, the per-input report and the Robust removal, warm page cache"
 # shellcheck disable=SC2046
 "$bin/bench/harnix-whole-run" "$rounds" \
-  -- plain $(harnix_args "$list" None) \
-  -- reject-1-round $(harnix_args "$list" None) -Reject 3 \
-  -- reject-3-rounds $(harnix_args "$list" None) -Reject 3 -RejectIter 3 \
-  -- input-report $(harnix_args "$list" None) -InputReport "$out/report.csv" \
-  -- remove-Plane $(harnix_args "$list" Plane) \
-  -- remove-Robust $(harnix_args "$list" Robust)
+  -- reference "$bin/bench/harnix-reference-loop" 64 "$list" \
+  -- plain-$cores $(harnix_args "$list" None "$cores") \
+  -- reject-1-round-1 $(harnix_args "$list" None 1) -Reject 3 \
+  -- reject-1-round-$cores $(harnix_args "$list" None "$cores") -Reject 3 \
+  -- reject-3-rounds-$cores $(harnix_args "$list" None "$cores") -Reject 3 -RejectIter 3 \
+  -- input-report-$cores $(harnix_args "$list" None "$cores") -InputReport "$out/report.csv" \
+  -- remove-Robust-$cores $(harnix_args "$list" Robust "$cores")
+
+echo
+list=$data/cam1024/list.txt
+if [[ $(id -u) -eq 0 ]]; then
+  echo "== cam1024, $rounds rounds, page cache dropped before every run (ratios to cat)"
+  # shellcheck disable=SC2046
+  "$bin/bench/harnix-whole-run" --cold "$rounds" -- cat cat $(cat "$list") \
+    -- reference "$bin/bench/harnix-reference-loop" 64 "$list" \
+    -- None-1 $(harnix_args "$list" None 1) -- None-$cores $(harnix_args "$list" None "$cores") \
+    -- Plane-$cores $(harnix_args "$list" Plane "$cores")
+else
+  echo "== cold rounds skipped: dropping the page cache needs root"
+fi
 
 echo
 echo "== peak memory by N (640 x 480 camera)"
@@ -92,7 +116,7 @@ for n in 10 100 1000; do
   echo "-- N = $n"
   # shellcheck disable=SC2046
   "$bin/bench/harnix-whole-run" 1 \
-    -- reference "$bin/bench/harnix-reference-loop" "$out/ref" 1 "$list" \
-    -- harnix-None $(harnix_args "$list" None) \
-    -- harnix-Plane $(harnix_args "$list" Plane) | awk '{ print $1, $NF }' | column -t
+    -- reference "$bin/bench/harnix-reference-loop" 1 "$list" \
+    -- None-1 $(harnix_args "$list" None 1) -- None-$cores $(harnix_args "$list" None "$cores") \
+    -- Plane-$cores $(harnix_args "$list" Plane "$cores") | awk '{ print $1, $NF }' | column -t
 done

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "averaging/band_team.h"
 #include "averaging/outputs.h"
 #include "averaging/settings.h"
 #include "cli/console.h"
@@ -35,6 +36,7 @@ enum class Option {
   REJECT,
   REJECT_ITER,
   INPUT_REPORT,
+  THREADS,
   OVERWRITE,
   VERBOSE,
   VERSION,
@@ -54,6 +56,7 @@ constexpr OptionEntry OPTIONS[] = {
     {"reject", Option::REJECT, true},
     {"rejectiter", Option::REJECT_ITER, true},
     {"inputreport", Option::INPUT_REPORT, true},
+    {"threads", Option::THREADS, true},
     {"overwrite", Option::OVERWRITE, false},
     {"verbose", Option::VERBOSE, false},
     {"version", Option::VERSION, false},
@@ -179,6 +182,21 @@ int apply_value(Option option, const char* value, RunSettings* settings) {
     case Option::INPUT_REPORT:
       settings->InputReportFile = value;
       break;
+    case Option::THREADS: {
+      double threads;
+      if (!read_whole_number(value, &threads) || threads != std::floor(threads)) {
+        print_error_line("%s\nERROR: Invalid Threads value \"%s\"\n", PROGRAM_NAME, value);
+        return EXIT_FAILED;
+      }
+      const int32_t cores = usable_cores();
+      if (!(threads >= 1 && threads <= cores)) {
+        print_error_line("%s\nERROR: Threads value is out of range [1,%d]\n", PROGRAM_NAME,
+                         int(cores));
+        return EXIT_FAILED;
+      }
+      settings->Threads = int32_t(threads);
+      break;
+    }
     case Option::OVERWRITE:
     case Option::VERBOSE:
     case Option::VERSION:
@@ -288,7 +306,7 @@ bool confirm_overwrites(const RunSettings& settings) {
 // The options that only make sense with -Reject. True when each is with it.
 bool rejection_options_complete(const RunSettings& settings) {
   if (settings.Reject > 0) return true;
-  const char* alone = settings.RejectIter != 0         ? "RejectIter"
+  const char* alone = settings.RejectIter != 0            ? "RejectIter"
                       : settings.RejectOutFile != nullptr ? "RejectOut"
                                                           : nullptr;
   if (alone == nullptr) return true;
@@ -302,6 +320,7 @@ int parse_command_line(int argc, char** argv) {
   // -Version is the one option that makes a command on its own.
   if (argc < 3 && !(argc == 2 && lower_case(argv[1]) == "-version")) return fail_with_usage();
   RunSettings settings;
+  settings.Threads = 0;  // every core the process may use, unless -Threads says otherwise
   InputList inputs;
   int status = walk_arguments(argc, argv, &settings, &inputs);
   if (status >= 0) return status;

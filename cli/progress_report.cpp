@@ -70,11 +70,11 @@ void local_time_text(int32_t stamp, char* text, int text_bytes) {
   // Month and day names are fixed English abbreviations whatever the locale.
   static const char* const DAYS[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static const char* const MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   const std::time_t t = stamp;
   std::tm local{};
-  if (!local_time(t, &local) || local.tm_wday < 0 || local.tm_wday > 6 ||
-      local.tm_mon < 0 || local.tm_mon > 11) {
+  if (!local_time(t, &local) || local.tm_wday < 0 || local.tm_wday > 6 || local.tm_mon < 0 ||
+      local.tm_mon > 11) {
     std::snprintf(text, std::size_t(text_bytes), "(no local time for %d)\n", int(stamp));
     return;
   }

@@ -32,8 +32,8 @@ void print_run_failure(const RunResult& result) {
       with_code = false;
       break;
     case RunStep::NO_VALID_DATA:
-      print_error_line("%s\nERROR: Input file \"%s\" contains no valid data points\n",
-                       PROGRAM_NAME, file);
+      print_error_line("%s\nERROR: Input file \"%s\" contains no valid data points\n", PROGRAM_NAME,
+                       file);
       with_code = false;
       break;
     case RunStep::MISMATCHED_INPUT:
@@ -42,8 +42,7 @@ void print_run_failure(const RunResult& result) {
       with_code = false;
       break;
     case RunStep::INPUT_CHANGED:
-      print_error_line("%s\nERROR: Input file \"%s\" changed during the run\n", PROGRAM_NAME,
-                       file);
+      print_error_line("%s\nERROR: Input file \"%s\" changed during the run\n", PROGRAM_NAME, file);
       with_code = false;
       break;
     case RunStep::EMPTY_AVERAGE:
@@ -61,7 +60,7 @@ void print_run_failure(const RunResult& result) {
 bool run_on_console(const RunSettings& settings, const InputList& inputs) {
   VerboseReport report;
   ProgressLine progress(stderr);
-  RunObserver* observer = settings.Verbose        ? static_cast<RunObserver*>(&report)
+  RunObserver* observer = settings.Verbose       ? static_cast<RunObserver*>(&report)
                           : stderr_is_terminal() ? &progress
                                                  : nullptr;
   const RunResult result = run_averaging(settings, inputs, observer);

@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstring>
 
+#include "base/vector_clones.h"
+
 namespace harnix {
 
 // Each value goes through a small byte array: the compiler sees no aliasing between source and
@@ -21,7 +23,7 @@ void convert_be16_block(const void* from, void* to, std::size_t n) {
 // On a little-endian host, two values at a time as one 64-bit word: bytes are swapped within
 // each 16-bit unit, then units within each 32-bit half. Unlike a byte-swap per value, which
 // x86-64 without SSSE3 has no vector form for, these shifts and masks run on vector registers.
-void convert_be32_block(const void* from, void* to, std::size_t n) {
+HARNIX_VECTOR_CLONES void convert_be32_block(const void* from, void* to, std::size_t n) {
   const auto* src = static_cast<const uint8_t*>(from);
   auto* dst = static_cast<uint8_t*>(to);
   std::size_t i = 0;

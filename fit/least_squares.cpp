@@ -15,11 +15,13 @@
 // by coordinate powers, and the conversion of S, round.
 #include "fit/least_squares.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
 
+#include "base/vector_clones.h"
 #include "fit/solver.h"
 #include "maps/window.h"
 
@@ -48,6 +50,11 @@ struct SquareSum {
     const uint64_t sq = static_cast<uint64_t>(static_cast<int64_t>(v) * v);
     lo += sq;
     hi += lo < sq;
+  }
+  // Adds another exact sum: the 128-bit sum is exact again.
+  void merge(const SquareSum& other) {
+    lo += other.lo;
+    hi += other.hi + (lo < other.lo);
   }
   double value() const {
     return static_cast<double>(hi) * 18446744073709551616.0 + static_cast<double>(lo);
@@ -134,10 +141,12 @@ constexpr bool has_columns(FitType type) {
 
 // Piston needs only the count, sum z and sum z^2: a plain scan without runs, where an invalid
 // pixel adds zeros instead of taking a branch.
+// The scans read rows first_row .. end_row - 1 of the view and write their row totals.
 template <bool SQUARES>
-void scan_piston(ConstPhaseView view, RowTotals* rows, SquareSum* s) {
+void scan_piston(ConstPhaseView view, int32_t first_row, int32_t end_row, RowTotals* rows,
+                 SquareSum* s) {
   const int32_t cols = view.window.width;
-  for (int32_t r = 0; r < view.window.height; ++r) {
+  for (int32_t r = first_row; r < end_row; ++r) {
     const int32_t* px = view.row(r);
     int64_t n = 0;
     int64_t z = 0;
@@ -155,13 +164,13 @@ void scan_piston(ConstPhaseView view, RowTotals* rows, SquareSum* s) {
 // One scan for plane, sphere and cylinder: the row totals from the runs of valid pixels, and
 // the column totals where the type keeps them.
 template <FitType TYPE, bool SQUARES>
-void scan_runs(ConstPhaseView view, int32_t x_first, int32_t y_first, RowTotals* rows,
-               ColumnTotals columns, SquareSum* s) {
+void scan_runs(ConstPhaseView view, int32_t first_row, int32_t end_row, int32_t x_first,
+               int32_t y_first, RowTotals* rows, ColumnTotals columns, SquareSum* s) {
   constexpr bool COLUMNS = has_columns(TYPE);
   constexpr bool COLUMN_Y = TYPE == FitType::cylinder;
   const int32_t cols = view.window.width;
   const double* squares = square_sum_table();
-  for (int32_t r = 0; r < view.window.height; ++r) {
+  for (int32_t r = first_row; r < end_row; ++r) {
     const int32_t y = y_first + r;
     const int32_t* px = view.row(r);
     RowTotals row{0, 0, 0.0, 0, 0};
@@ -194,6 +203,64 @@ void scan_runs(ConstPhaseView view, int32_t x_first, int32_t y_first, RowTotals*
       row.xz += static_cast<int64_t>(p + k) * run_y - run_z;
     }
     rows[r] = row;
+  }
+}
+
+// Exact sums over the valid pixels of one row: their count and the sums of c, c^2, z and c z,
+// c the index in the row. Without branches on the values, so that it runs on vector registers
+// (every product of c < 2^15 and z < 2^31 is exact in 64 bits, and so is every sum of a row).
+struct RowSums {
+  int64_t n, c, cc, z, cz;
+};
+
+HARNIX_VECTOR_CLONES RowSums row_sums(const int32_t* px, int32_t cols) {
+  int64_t n = 0, sc = 0, scc = 0, sz = 0, scz = 0;
+  for (int32_t c = 0; c < cols; ++c) {
+    const int32_t v = px[c];
+    const int32_t mask = v < PHASE_INVALID ? -1 : 0;
+    const int32_t z = v & mask;
+    const int32_t cm = c & mask;
+    n -= mask;
+    sc += cm;
+    scc += cm * cm;
+    sz += z;
+    scz += static_cast<int64_t>(z) * c;
+  }
+  return RowSums{n, sc, scc, sz, scz};
+}
+
+// The column totals of one row, for the sphere and cylinder: the same additions as the runs
+// make, column by column.
+HARNIX_VECTOR_CLONES void add_columns(const int32_t* px, int32_t cols, int32_t y,
+                                      bool with_y, ColumnTotals columns) {
+  for (int32_t c = 0; c < cols; ++c) {
+    const int32_t v = px[c];
+    const int32_t valid = v < PHASE_INVALID;
+    columns.z[c] += valid ? v : 0;
+    columns.n[c] += valid;
+  }
+  if (!with_y) return;
+  for (int32_t c = 0; c < cols; ++c) columns.y[c] += px[c] < PHASE_INVALID ? y : 0;
+}
+
+// The scan without the sum of squares, from the exact sums of row_sums: x = x_first + c gives
+// sum x = n x_first + sum c, sum x^2 = n x_first^2 + 2 x_first sum c + sum c^2 and
+// sum x z = x_first sum z + sum c z, the very integers the runs give (sum x^2 below 2^53, so
+// exact as a double too).
+template <FitType TYPE>
+void scan_direct(ConstPhaseView view, int32_t first_row, int32_t end_row, int32_t x_first,
+                 int32_t y_first, RowTotals* rows, ColumnTotals columns) {
+  const int32_t cols = view.window.width;
+  const int64_t x0 = x_first;
+  for (int32_t r = first_row; r < end_row; ++r) {
+    const int32_t* px = view.row(r);
+    const RowSums t = row_sums(px, cols);
+    rows[r] = RowTotals{t.n, t.n * x0 + t.c,
+                        static_cast<double>(t.n * x0 * x0 + 2 * x0 * t.c + t.cc), t.z,
+                        x0 * t.z + t.cz};
+    if constexpr (has_columns(TYPE)) {
+      add_columns(px, cols, y_first + r, TYPE == FitType::cylinder, columns);
+    }
   }
 }
 
@@ -235,39 +302,148 @@ void weigh_rows(FitType type, const RowTotals* rows, int32_t count, int32_t y_fi
   }
 }
 
-void weigh_columns(FitType type, const ColumnTotals& columns, int32_t count, int32_t x_first,
-                   Moments* t) {
+// The column totals of every part, added exactly (integers) part after part, then weighed
+// column after column.
+void weigh_columns(FitType type, const ColumnTotals* parts, int32_t n_parts, int32_t count,
+                   int32_t x_first, Moments* t) {
   if (!has_columns(type)) return;
   const bool column_y = type == FitType::cylinder;
   for (int32_t c = 0; c < count; ++c) {
+    int64_t z_total = 0;
+    int32_t n_total = 0;
+    int32_t y_total = 0;
+    for (int32_t p = 0; p < n_parts; ++p) {
+      z_total += parts[p].z[c];
+      n_total += parts[p].n[c];
+      if (column_y) y_total += parts[p].y[c];
+    }
     const double x = x_first + c;
     const double x2 = x * x;
-    const double n = columns.n[c];
-    const double z = static_cast<double>(columns.z[c]);
+    const double n = n_total;
+    const double z = static_cast<double>(z_total);
     t->xxx += x2 * x * n;
     t->xxxx += x2 * x2 * n;
     t->xxz += x2 * z;
-    if (column_y) t->xxxy += x2 * x * columns.y[c];
+    if (column_y) t->xxxy += x2 * x * y_total;
   }
 }
 
 template <bool SQUARES>
-void scan(FitType type, ConstPhaseView view, int32_t x_first, int32_t y_first, RowTotals* rows,
-          ColumnTotals columns, SquareSum* s) {
+void scan(FitType type, ConstPhaseView view, int32_t first_row, int32_t end_row, int32_t x_first,
+          int32_t y_first, RowTotals* rows, ColumnTotals columns, SquareSum* s) {
+  if constexpr (!SQUARES) {
+    // Without the residual every type takes the vector scan.
+    switch (type) {
+      case FitType::piston:
+        scan_piston<false>(view, first_row, end_row, rows, s);
+        break;
+      case FitType::plane:
+        scan_direct<FitType::plane>(view, first_row, end_row, x_first, y_first, rows, columns);
+        break;
+      case FitType::sphere:
+        scan_direct<FitType::sphere>(view, first_row, end_row, x_first, y_first, rows, columns);
+        break;
+      case FitType::cylinder:
+        scan_direct<FitType::cylinder>(view, first_row, end_row, x_first, y_first, rows, columns);
+        break;
+    }
+    return;
+  }
   switch (type) {
     case FitType::piston:
-      scan_piston<SQUARES>(view, rows, s);
+      scan_piston<SQUARES>(view, first_row, end_row, rows, s);
       break;
     case FitType::plane:
-      scan_runs<FitType::plane, SQUARES>(view, x_first, y_first, rows, columns, s);
+      scan_runs<FitType::plane, SQUARES>(view, first_row, end_row, x_first, y_first, rows, columns,
+                                         s);
       break;
     case FitType::sphere:
-      scan_runs<FitType::sphere, SQUARES>(view, x_first, y_first, rows, columns, s);
+      scan_runs<FitType::sphere, SQUARES>(view, first_row, end_row, x_first, y_first, rows, columns,
+                                          s);
       break;
     case FitType::cylinder:
-      scan_runs<FitType::cylinder, SQUARES>(view, x_first, y_first, rows, columns, s);
+      scan_runs<FitType::cylinder, SQUARES>(view, first_row, end_row, x_first, y_first, rows,
+                                            columns, s);
       break;
   }
+}
+
+// The storage of a fit in parts, in the workspace: the row totals of the whole view, then per
+// part its exact sum of squares and its column totals, each part on cache lines of its own so
+// that parts gathered at the same time do not share one.
+constexpr std::size_t LINE = 64;
+
+std::size_t round_to_line(std::size_t bytes) {
+  return (bytes + LINE - 1) / LINE * LINE;
+}
+
+std::size_t part_bytes(FitType type, int32_t cols) {
+  const std::size_t columns = has_columns(type) ? static_cast<std::size_t>(cols) * 16 : 0;
+  return round_to_line(sizeof(SquareSum) + columns);
+}
+
+RowTotals* row_totals(const FitParts& plan) {
+  return static_cast<RowTotals*>(plan.storage);
+}
+
+std::byte* part_base(const FitParts& plan, int32_t part) {
+  const std::size_t rows = round_to_line(sizeof(RowTotals) * plan.view.window.height);
+  return static_cast<std::byte*>(plan.storage) + rows +
+         static_cast<std::size_t>(part) * part_bytes(plan.type, plan.view.window.width);
+}
+
+SquareSum* part_squares(const FitParts& plan, int32_t part) {
+  return reinterpret_cast<SquareSum*>(part_base(plan, part));
+}
+
+ColumnTotals part_columns(const FitParts& plan, int32_t part) {
+  if (!has_columns(plan.type)) return ColumnTotals{nullptr, nullptr, nullptr};
+  const auto cols = static_cast<std::size_t>(plan.view.window.width);
+  auto* z = reinterpret_cast<int64_t*>(part_base(plan, part) + sizeof(SquareSum));
+  auto* n = reinterpret_cast<int32_t*>(z + cols);
+  return ColumnTotals{z, n, n + cols};
+}
+
+// True when the window's last column and row lie within the 16-bit fields, so that its centre
+// is its true centre and every coordinate about it fits in 16 bits.
+bool within_field(const Window& w) {
+  return static_cast<int32_t>(w.x) + w.width - 1 <= INT16_MAX &&
+         static_cast<int32_t>(w.y) + w.height - 1 <= INT16_MAX;
+}
+
+// Sets up a fit in parts of a view with pixels whose first column and row have the coordinates
+// x_first and y_first.
+ErrorCode begin_parts(ConstPhaseView view, int32_t x_first, int32_t y_first, FitType type,
+                      const FitOptions& options, int32_t parts, SurfaceWorkspace& ws,
+                      FitParts* plan) {
+  *plan = FitParts{view, type, options, x_first, y_first, parts, nullptr};
+  const std::size_t each = part_bytes(type, view.window.width);
+  const ErrorCode rc = surface_workspace_reserve(
+      ws, fit_parts_bytes(type, view.window.height, view.window.width, parts));
+  if (rc != NO_ERROR) return rc;
+  plan->storage = ws.storage;
+  for (int32_t p = 0; p < parts; ++p) {
+    *part_squares(*plan, p) = SquareSum{};
+    const ColumnTotals columns = part_columns(*plan, p);
+    if (columns.z != nullptr) std::memset(columns.z, 0, each - sizeof(SquareSum));
+  }
+  return NO_ERROR;
+}
+
+// The normal equations from the gathered parts: rows in order, columns in order, the parts'
+// exact totals added in part order.
+void combine_parts(const FitParts& plan, FitSums* sums) {
+  Moments t{};
+  weigh_rows(plan.type, row_totals(plan), plan.view.window.height, plan.y_first, &t);
+  SquareSum s;
+  ColumnTotals columns[MAX_FIT_PARTS];
+  for (int32_t p = 0; p < plan.parts; ++p) {
+    s.merge(*part_squares(plan, p));
+    columns[p] = part_columns(plan, p);
+  }
+  weigh_columns(plan.type, columns, plan.parts, plan.view.window.width, plan.x_first, &t);
+  t.s = s.value();
+  fill_normal_equations(plan.type, t, sums);
 }
 
 }  // namespace
@@ -286,33 +462,27 @@ const double* square_sum_table() {
   return table.data();
 }
 
+void fit_parts_gather(const FitParts& plan, int32_t part, int32_t first_row, int32_t rows) {
+  const int32_t end_row = first_row + rows;
+  RowTotals* totals = row_totals(plan);
+  const ColumnTotals columns = part_columns(plan, part);
+  SquareSum* s = part_squares(plan, part);
+  if (plan.options.residual) {
+    scan<true>(plan.type, plan.view, first_row, end_row, plan.x_first, plan.y_first, totals,
+               columns, s);
+  } else {
+    scan<false>(plan.type, plan.view, first_row, end_row, plan.x_first, plan.y_first, totals,
+                columns, s);
+  }
+}
+
 ErrorCode accumulate_fit_sums(ConstPhaseView view, int32_t x_first, int32_t y_first, FitType type,
                               const FitOptions& options, SurfaceWorkspace& ws, FitSums* sums) {
-  const auto rows = static_cast<std::size_t>(view.window.height);
-  const auto cols = static_cast<std::size_t>(view.window.width);
-  const std::size_t column_bytes = has_columns(type) ? cols * 16 : 0;
-  const ErrorCode rc = surface_workspace_reserve(ws, rows * sizeof(RowTotals) + column_bytes);
+  FitParts plan{};
+  const ErrorCode rc = begin_parts(view, x_first, y_first, type, options, 1, ws, &plan);
   if (rc != NO_ERROR) return rc;
-  auto* row_totals = static_cast<RowTotals*>(ws.storage);
-  ColumnTotals columns{nullptr, nullptr, nullptr};
-  if (column_bytes > 0) {
-    columns.z = reinterpret_cast<int64_t*>(row_totals + rows);
-    columns.n = reinterpret_cast<int32_t*>(columns.z + cols);
-    columns.y = columns.n + cols;
-    std::memset(columns.z, 0, column_bytes);
-  }
-
-  SquareSum s;
-  if (options.residual) {
-    scan<true>(type, view, x_first, y_first, row_totals, columns, &s);
-  } else {
-    scan<false>(type, view, x_first, y_first, row_totals, columns, &s);
-  }
-  Moments t{};
-  weigh_rows(type, row_totals, view.window.height, y_first, &t);
-  weigh_columns(type, columns, view.window.width, x_first, &t);
-  t.s = s.value();
-  fill_normal_equations(type, t, sums);
+  fit_parts_gather(plan, 0, 0, view.window.height);
+  combine_parts(plan, sums);
   return NO_ERROR;
 }
 
@@ -347,17 +517,17 @@ ErrorCode solve_fit(FitType type, const FitSums& sums, const FitOptions& options
   return NO_ERROR;
 }
 
-// True when the window's last column and row lie within the 16-bit fields, so that its centre
-// is its true centre and every coordinate about it fits in 16 bits.
-bool within_field(const Window& w) {
-  return static_cast<int32_t>(w.x) + w.width - 1 <= INT16_MAX &&
-         static_cast<int32_t>(w.y) + w.height - 1 <= INT16_MAX;
-}
-
 }  // namespace
 
-ErrorCode fit_surface(ConstPhaseView view, const Window& frame, FitType type,
-                      const FitOptions& options, SurfaceWorkspace& ws, SurfaceFit* fit) {
+std::size_t fit_parts_bytes(FitType type, int32_t rows, int32_t cols, int32_t parts) {
+  const auto n = static_cast<std::size_t>(std::clamp(parts, 1, MAX_FIT_PARTS));
+  return round_to_line(sizeof(RowTotals) * static_cast<std::size_t>(std::max(rows, 0))) +
+         n * part_bytes(type, std::max(cols, 0));
+}
+
+ErrorCode fit_parts_begin(ConstPhaseView view, const Window& frame, FitType type,
+                          const FitOptions& options, int32_t parts, SurfaceWorkspace& ws,
+                          FitParts* plan, SurfaceFit* fit) {
   if (!fit_type_valid(type)) return ERR_PARAM_OUT_OF_RANGE;
   *fit = SurfaceFit{};
   fit->type = type;
@@ -366,18 +536,28 @@ ErrorCode fit_surface(ConstPhaseView view, const Window& frame, FitType type,
     return ERR_IMPROPER_WINDOW;
   }
   window_center(frame, &fit->center_x, &fit->center_y);
-
+  // A view without pixels has no rows to gather; it keeps every sum 0, so the first pivot fails.
+  if (!pixels) view.window.width = view.window.height = 0;
   // Rows and columns of the frame outside the view hold no valid value: a row without one adds
   // nothing, and a column without one adds zeros, so the sums over the view alone are those
-  // over the frame. A view without pixels keeps every sum 0, so the first pivot fails.
+  // over the frame.
+  return begin_parts(view, view.window.x - fit->center_x, view.window.y - fit->center_y, type,
+                     options, std::clamp(parts, 1, MAX_FIT_PARTS), ws, plan);
+}
+
+ErrorCode fit_parts_finish(const FitParts& plan, SurfaceFit* fit) {
   FitSums sums{};
-  if (pixels) {
-    const ErrorCode rc =
-        accumulate_fit_sums(view, view.window.x - fit->center_x, view.window.y - fit->center_y,
-                            type, options, ws, &sums);
-    if (rc != NO_ERROR) return rc;
-  }
-  return solve_fit(type, sums, options, fit);
+  if (plan.view.window.height > 0) combine_parts(plan, &sums);
+  return solve_fit(plan.type, sums, plan.options, fit);
+}
+
+ErrorCode fit_surface(ConstPhaseView view, const Window& frame, FitType type,
+                      const FitOptions& options, SurfaceWorkspace& ws, SurfaceFit* fit) {
+  FitParts plan{};
+  const ErrorCode rc = fit_parts_begin(view, frame, type, options, 1, ws, &plan, fit);
+  if (rc != NO_ERROR) return rc;
+  fit_parts_gather(plan, 0, 0, plan.view.window.height);
+  return fit_parts_finish(plan, fit);
 }
 
 }  // namespace harnix

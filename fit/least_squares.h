@@ -7,6 +7,7 @@
 #ifndef HARNIX_FIT_LEAST_SQUARES_H_
 #define HARNIX_FIT_LEAST_SQUARES_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "base/error_codes.h"
@@ -49,6 +50,44 @@ struct FitOptions {
 // every |x|, |y| <= 32767.
 ErrorCode accumulate_fit_sums(ConstPhaseView view, int32_t x_first, int32_t y_first, FitType type,
                               const FitOptions& options, SurfaceWorkspace& ws, FitSums* sums);
+
+// A fit gathered in parts, for callers that split the work between threads. The view's rows
+// are split into ranges, each gathered into one of up to MAX_FIT_PARTS parts; a part holds exact
+// integer totals (per row, per column, the sum of squares), and fit_parts_finish weighs them in
+// a fixed order: row after row, column after column, parts added exactly in part order. So the
+// fit is the one fit_surface makes, bit for bit, however the rows are split among the parts.
+constexpr int32_t MAX_FIT_PARTS = 256;
+
+struct FitParts {
+  ConstPhaseView view;  // a view without pixels has no rows here
+  FitType type;
+  FitOptions options;
+  int32_t x_first;  // coordinates of the view's first column and row
+  int32_t y_first;
+  int32_t parts;
+  void* storage;  // the totals, in the caller's workspace
+};
+
+// Bytes of workspace a fit in `parts` parts over a view of rows x cols pixels takes: a caller
+// that reserves them beforehand (surface_workspace_reserve) makes fit_parts_begin unable to fail
+// for want of memory.
+std::size_t fit_parts_bytes(FitType type, int32_t rows, int32_t cols, int32_t parts);
+
+// Checks as fit_surface (the same codes, leaving *fit the same), sets the fit's origin, and
+// makes room for `parts` parts (clamped to 1..MAX_FIT_PARTS) in the workspace, every total 0
+// (ERR_NO_MEM: *fit holds the type, the origin and zeros). The workspace must not be used for
+// anything else, nor grown, until fit_parts_finish.
+ErrorCode fit_parts_begin(ConstPhaseView view, const Window& frame, FitType type,
+                          const FitOptions& options, int32_t parts, SurfaceWorkspace& ws,
+                          FitParts* plan, SurfaceFit* fit);
+
+// Gathers rows first_row .. first_row + rows - 1 of the plan's view into part `part`. Every row
+// must be gathered exactly once, into any part; different parts may be gathered at the same time
+// on different threads, one part by one thread at a time. Never fails.
+void fit_parts_gather(const FitParts& plan, int32_t part, int32_t first_row, int32_t rows);
+
+// Solves the fit from the gathered parts; codes and the record as fit_surface.
+ErrorCode fit_parts_finish(const FitParts& plan, SurfaceFit* fit);
 
 // Fits a surface of `type` to the valid values of the view, in the coordinates of `frame`: the
 // origin is window_center(frame), and the view's window lies within the frame, so one call

@@ -13,7 +13,9 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 
+#include "base/vector_clones.h"
 #include "maps/window.h"
 
 namespace harnix {
@@ -83,44 +85,58 @@ double surface_bound(const SurfaceFit& fit, double e) {
   return std::fabs(fit.offset) + 4.0 * linear * e + 8.0 * quadratic * e * e;
 }
 
-// The scheme runs over a window: x0, y0 are the coordinates of its first column and row, and
-// every pair is formed as if it started there. A part of the window (all of it for
-// remove_surface) is where pixels are read and written; the pairs at its first column and row
-// come from the same arithmetic, taken in closed form or stepped without touching pixels.
-struct Extent {
-  int32_t x0;  // x of the window's first column
-  int32_t y0;  // y of the window's first row
-  int32_t cols;
-  int32_t rows;
-};
-
-struct Part {
-  int32_t col;  // first column of the part within the window
-  int32_t row;  // first row of the part within the window
-  int32_t cols;
-  int32_t rows;
-  PhaseView view;  // the part's pixels
-
-  int32_t* start(int32_t j) const { return view.row(j); }
-};
-
-// The per-column tables of the sphere and cylinder, in the caller's workspace.
-struct ColumnTables {
+// The scheme runs over the frame: x0, y0 are the coordinates of its first column and row, and
+// every pair is formed as if it started there. The view (the part of the frame) is where pixels
+// are read and written; the pairs at its first column and at the first row of a range of its
+// rows come from the same arithmetic, taken in closed form or stepped without touching pixels,
+// so that any range of rows can be subtracted on its own.
+//
+// Column tables, in the plan's workspace: the sphere's pairs of every column (16 bytes a
+// column), or the cylinder's pairs at the frame's first row and their steps (24 bytes a
+// column). The cylinder's running pairs (12 bytes a column) are the scratch of a range.
+struct SphereTables {
   int64_t* i;
-  int32_t* i_narrow;  // sphere
+  int32_t* i_narrow;
   int32_t* f;
-  int64_t* step_i;  // cylinder
-  int32_t* step_f;  // cylinder
 };
 
-// Bytes of the column tables for `cols` columns: the cylinder's, the larger of the two.
-constexpr std::size_t COLUMN_TABLE_BYTES = 2 * sizeof(int64_t) + 2 * sizeof(int32_t);
+struct CylinderTables {
+  int64_t* i;  // at the frame's first row
+  int64_t* step_i;
+  int32_t* f;
+  int32_t* step_f;
+};
 
-ColumnTables column_tables(const SurfaceWorkspace& ws, int32_t cols) {
-  const auto n = static_cast<std::size_t>(cols);
-  auto* wide = static_cast<int64_t*>(ws.storage);
-  auto* narrow = reinterpret_cast<int32_t*>(wide + 2 * n);
-  return ColumnTables{wide, narrow, narrow + n, wide + n, narrow};
+constexpr std::size_t SPHERE_BYTES = sizeof(int64_t) + 2 * sizeof(int32_t);
+constexpr std::size_t CYLINDER_BYTES = 2 * sizeof(int64_t) + 2 * sizeof(int32_t);
+constexpr std::size_t CYLINDER_SCRATCH_BYTES = sizeof(int64_t) + sizeof(int32_t);
+
+std::size_t table_bytes(FitType type, int32_t cols) {
+  const auto n = static_cast<std::size_t>(cols < 0 ? 0 : cols);
+  if (type == FitType::sphere) return n * SPHERE_BYTES;
+  if (type == FitType::cylinder) return n * CYLINDER_BYTES;
+  return 0;
+}
+
+// A range's scratch, rounded up to whole cache lines: every area starts 8-byte aligned for its
+// 64-bit pairs, and ranges subtracted at the same time share no line.
+std::size_t scratch_bytes(FitType type, int32_t cols) {
+  if (type != FitType::cylinder || cols < 1) return 0;
+  return (static_cast<std::size_t>(cols) * CYLINDER_SCRATCH_BYTES + 63) / 64 * 64;
+}
+
+SphereTables sphere_tables(const SubtractionPlan& plan) {
+  const auto n = static_cast<std::size_t>(plan.view.window.width);
+  auto* i = static_cast<int64_t*>(plan.tables);
+  auto* narrow = reinterpret_cast<int32_t*>(i + n);
+  return SphereTables{i, narrow, narrow + n};
+}
+
+CylinderTables cylinder_tables(const SubtractionPlan& plan) {
+  const auto n = static_cast<std::size_t>(plan.view.window.width);
+  auto* i = static_cast<int64_t*>(plan.tables);
+  auto* f = reinterpret_cast<int32_t*>(i + 2 * n);
+  return CylinderTables{i, i + n, f, f + n};
 }
 
 // subtracted() for |r| < 2^30: the 32-bit difference wraps exactly when the true one leaves
@@ -135,7 +151,8 @@ inline int32_t subtracted_narrow(int32_t v, int32_t r) {
 
 // Kernels copy the part's sizes into locals: the pixels they write are 32-bit integers too, so
 // the compiler could not otherwise know the loop bounds stay put.
-void remove_piston(const Part& part, const SurfaceFit& fit) {
+void remove_piston(const SubtractionPlan& plan, int32_t first, int32_t end) {
+  const SurfaceFit& fit = plan.fit;
   const double o = fit.offset;
   const int64_t r = static_cast<int64_t>(o > 0.0 ? std::trunc(o + 0.5) : std::trunc(o - 0.5));
   // With one r for every pixel, the values that may lose it form one range [lo, hi): valid,
@@ -147,9 +164,9 @@ void remove_piston(const Part& part, const SurfaceFit& fit) {
   const int32_t lo32 = static_cast<int32_t>(lo);
   const int32_t hi32 = static_cast<int32_t>(hi);
   const uint32_t r32 = static_cast<uint32_t>(r);
-  const int32_t cols = part.cols;
-  for (int32_t j = 0; j < part.rows; ++j) {
-    int32_t* px = part.start(j);
+  const int32_t cols = plan.view.window.width;
+  for (int32_t j = first; j < end; ++j) {
+    int32_t* px = plan.view.row(j);
     for (int32_t c = 0; c < cols; ++c) {
       const int32_t v = px[c];
       const int32_t d = static_cast<int32_t>(static_cast<uint32_t>(v) - r32);
@@ -166,8 +183,8 @@ void remove_piston(const Part& part, const SurfaceFit& fit) {
 //   R_c = Ir + c Ix + floor((T_c + HALF - [T_c < 0]) / ONE),
 // which needs no running state: the row splits into at most two spans of one sign of T, and
 // in each the floor of an arithmetic progression (b + k e) / ONE with 0 <= b, e < ONE.
-void plane_span(int32_t* px, int32_t n, int64_t a0, int64_t ia, int64_t t0, int32_t tx,
-                bool narrow) {
+HARNIX_VECTOR_CLONES void plane_span(int32_t* px, int32_t n, int64_t a0, int64_t ia, int64_t t0,
+                                     int32_t tx, bool narrow) {
   const int64_t e_whole = tx < 0 ? -1 : 0;
   const uint64_t e = static_cast<uint64_t>(tx - e_whole * ONE);
   const int64_t b_whole = t0 >> SURFACE_FRACTION_BITS;  // floor: arithmetic shift
@@ -197,12 +214,13 @@ void plane_span(int32_t* px, int32_t n, int64_t a0, int64_t ia, int64_t t0, int3
   }
 }
 
-void plane_row(int32_t* px, const Part& part, Pair row, Pair step, bool narrow) {
+void plane_row(int32_t* px, const SubtractionPlan& plan, Pair row, Pair step) {
+  const bool narrow = plan.narrow;
   const int64_t fr = row.f;
   const int64_t fx = step.f;
-  // [first, first + count) of the part's columns, relative to the window, with T_c < 0.
-  const int64_t c_begin = part.col;
-  const int64_t c_end = part.col + part.cols;
+  // [first, first + count) of the view's columns, relative to the frame, with T_c < 0.
+  const int64_t c_begin = plan.col;
+  const int64_t c_end = plan.col + plan.view.window.width;
   int64_t neg_begin = c_end;
   int64_t neg_end = c_end;
   if (fx >= 0) {
@@ -223,42 +241,50 @@ void plane_row(int32_t* px, const Part& part, Pair row, Pair step, bool narrow) 
   span(neg_end, c_end, HALF);
 }
 
-void remove_plane(const Extent& e, const Part& part, const SurfaceFit& fit, bool narrow) {
-  Pair row = split((e.y0 * fit.y_coef + fit.offset) + e.x0 * fit.x_coef);
+// The row pair is stepped from the frame's first row: one addition per row.
+void remove_plane(const SubtractionPlan& plan, int32_t first, int32_t end) {
+  const SurfaceFit& fit = plan.fit;
+  Pair row = split((plan.y0 * fit.y_coef + fit.offset) + plan.x0 * fit.x_coef);
   const Pair step_x = split(fit.x_coef);
   const Pair step_y = split(fit.y_coef);
-  // The row pair is stepped from the window's first row: one addition per row.
-  const int32_t end = part.row + part.rows;
-  for (int32_t j = 0; j < end; ++j) {
-    if (j >= part.row) plane_row(part.start(j - part.row), part, row, step_x, narrow);
+  for (int32_t j = 0; j < plan.row + end; ++j) {
+    if (j >= plan.row + first) plane_row(plan.view.row(j - plan.row), plan, row, step_x);
     row.f += step_y.f;
     row.i += step_y.i + row.f / ONE;
     row.f %= ONE;
   }
 }
 
-void remove_sphere(const Extent& e, const Part& part, const SurfaceFit& fit, bool narrow,
-                   const ColumnTables& tables) {
+void sphere_tables_fill(const SubtractionPlan& plan) {
+  const SurfaceFit& fit = plan.fit;
   const double c2 = fit.x2y2_coef;
-  const double x0 = e.x0;
-  const int32_t cols = part.cols;
-  int64_t* const col_i = tables.i;
-  int32_t* const col_i_narrow = tables.i_narrow;
-  int32_t* const col_f = tables.f;
-  for (int32_t c = 0; c < part.cols; ++c) {
-    const double i = part.col + c;  // column within the window
+  const double x0 = plan.x0;
+  const SphereTables t = sphere_tables(plan);
+  for (int32_t c = 0; c < plan.view.window.width; ++c) {
+    const double i = plan.col + c;  // column within the frame
     const Pair p = split((i * c2 + fit.x_coef + 2.0 * c2 * x0) * i);
-    col_i[c] = p.i;
-    col_i_narrow[c] = static_cast<int32_t>(p.i);
-    col_f[c] = p.f;
+    t.i[c] = p.i;
+    t.i_narrow[c] = static_cast<int32_t>(p.i);
+    t.f[c] = p.f;
   }
+}
+
+void remove_sphere(const SubtractionPlan& plan, int32_t first, int32_t end) {
+  const SurfaceFit& fit = plan.fit;
+  const double c2 = fit.x2y2_coef;
+  const double x0 = plan.x0;
+  const int32_t cols = plan.view.window.width;
+  const SphereTables t = sphere_tables(plan);
+  const int64_t* const col_i = t.i;
+  const int32_t* const col_i_narrow = t.i_narrow;
+  const int32_t* const col_f = t.f;
   const double k = x0 * c2 * x0 + (x0 * fit.x_coef + fit.offset);
-  for (int32_t j = 0; j < part.rows; ++j) {
-    const int64_t y = e.y0 + part.row + j;
+  for (int32_t j = first; j < end; ++j) {
+    const int64_t y = plan.y0 + plan.row + j;
     const Pair row =
         split((static_cast<double>(y) * fit.y_coef + k) + static_cast<double>(y * y) * c2);
-    int32_t* px = part.start(j);
-    if (narrow) {
+    int32_t* px = plan.view.row(j);
+    if (plan.narrow) {
       // carry_and_round in 32 bits: the integer parts stay within +-2^30.
       constexpr int32_t THREE_HALVES = 3 * HALF;
       const int32_t ri = static_cast<int32_t>(row.i);
@@ -278,96 +304,140 @@ void remove_sphere(const Extent& e, const Part& part, const SurfaceFit& fit, boo
   }
 }
 
-// The column pairs step from the window's first row down, so rows above the part are stepped
-// without touching pixels.
-void remove_cylinder(const Extent& e, const Part& part, const SurfaceFit& fit,
-                     const ColumnTables& tables) {
-  const double x0 = e.x0;
-  const double y0 = e.y0;
-  int64_t* const col_i = tables.i;
-  int32_t* const col_f = tables.f;
-  int64_t* const step_i = tables.step_i;
-  int32_t* const step_f = tables.step_f;
-  for (int32_t c = 0; c < part.cols; ++c) {
-    const double i = part.col + c;
+void cylinder_tables_fill(const SubtractionPlan& plan) {
+  const SurfaceFit& fit = plan.fit;
+  const double x0 = plan.x0;
+  const double y0 = plan.y0;
+  const CylinderTables t = cylinder_tables(plan);
+  for (int32_t c = 0; c < plan.view.window.width; ++c) {
+    const double i = plan.col + c;
     const Pair step = split((x0 + i) * fit.xy_coef);
-    step_i[c] = step.i;
-    step_f[c] = step.f;
+    t.step_i[c] = step.i;
+    t.step_f[c] = step.f;
     const Pair p =
         split((i * fit.x2_coef + (2.0 * fit.x2_coef * x0 + fit.x_coef) + y0 * fit.xy_coef) * i);
+    t.i[c] = p.i;
+    t.f[c] = p.f;
+  }
+}
+
+// The column pair after k steps of carry() from (i, f) by (si, sf), in closed form. With
+// T = f + k sf: while T has not passed +-ONE in the direction of sf, no carry was made and the
+// fraction is T; once it has, every step keeps the fraction in [0, ONE) (sf >= 0) or (-ONE, 0]
+// (sf < 0), so the carries made are floor(T / ONE) (or -floor(-T / ONE)). |T| < 2^46.
+inline Pair stepped(int64_t i, int32_t f, int64_t si, int32_t sf, int64_t k) {
+  const int64_t t = f + k * sf;
+  int64_t q = 0;
+  if (sf >= 0 && t >= 0) q = t / ONE;
+  if (sf < 0 && t <= 0) q = -(-t / ONE);
+  return Pair{i + k * si + q, static_cast<int32_t>(t - q * ONE)};
+}
+
+// The column pairs step from the frame's first row down; a range starts from them in closed
+// form at its first row.
+void remove_cylinder(const SubtractionPlan& plan, int32_t first, int32_t end, void* scratch) {
+  const SurfaceFit& fit = plan.fit;
+  const int32_t cols = plan.view.window.width;
+  const CylinderTables t = cylinder_tables(plan);
+  auto* col_i = static_cast<int64_t*>(scratch);
+  auto* col_f = reinterpret_cast<int32_t*>(col_i + cols);
+  for (int32_t c = 0; c < cols; ++c) {
+    const Pair p = stepped(t.i[c], t.f[c], t.step_i[c], t.step_f[c], plan.row + first);
     col_i[c] = p.i;
     col_f[c] = p.f;
   }
+  const double x0 = plan.x0;
+  const double y0 = plan.y0;
   const double k = (y0 * fit.xy_coef + fit.x_coef + x0 * fit.x2_coef) * x0 + fit.offset;
-  for (int32_t j = 0; j < part.row + part.rows; ++j) {
-    const bool inside = j >= part.row;
-    int32_t* px = inside ? part.start(j - part.row) : nullptr;
-    Pair row{0, 0};
-    if (inside) {
-      const double y = e.y0 + j;
-      row = split((y * fit.y2_coef + fit.y_coef) * y + k);
-    }
-    for (int32_t c = 0; c < part.cols; ++c) {
-      if (inside) px[c] = subtracted(px[c], carry_and_round(row.i + col_i[c], row.f + col_f[c]));
-      col_i[c] += step_i[c];
-      col_f[c] += step_f[c];
+  for (int32_t j = first; j < end; ++j) {
+    int32_t* px = plan.view.row(j);
+    const double y = plan.y0 + plan.row + j;
+    const Pair row = split((y * fit.y2_coef + fit.y_coef) * y + k);
+    for (int32_t c = 0; c < cols; ++c) {
+      px[c] = subtracted(px[c], carry_and_round(row.i + col_i[c], row.f + col_f[c]));
+      col_i[c] += t.step_i[c];
+      col_f[c] += t.step_f[c];
       carry(col_i[c], col_f[c]);
     }
   }
 }
 
-// The bound over the frame, then the kernel of the fit's type over the part. The part lies
-// inside the frame and has pixels.
-ErrorCode subtract_part(const Window& frame, const Part& part, const SurfaceFit& fit,
-                        SurfaceWorkspace& ws) {
+}  // namespace
+
+std::size_t subtraction_bytes(FitType type, int32_t cols, int32_t ranges) {
+  const auto areas = static_cast<std::size_t>(ranges < 1 ? 1 : ranges);
+  return table_bytes(type, cols) + areas * scratch_bytes(type, cols);
+}
+
+ErrorCode subtraction_begin(PhaseView view, const Window& frame, const SurfaceFit& fit,
+                            int32_t ranges, SurfaceWorkspace& ws, SubtractionPlan* plan) {
+  if (!fit_type_valid(fit.type)) return ERR_PARAM_OUT_OF_RANGE;
+  *plan = SubtractionPlan{};
+  plan->fit = fit;
+  if (!view.has_pixels()) return NO_ERROR;  // no pixel to change
+  const Window& w = view.window;
+  if (!window_within(w, frame)) return ERR_IMPROPER_WINDOW;
+
   int16_t own_cx = 0;
   int16_t own_cy = 0;
   window_center(frame, &own_cx, &own_cy);
   const int32_t cx = fit.center_x < 0 ? own_cx : fit.center_x;
   const int32_t cy = fit.center_y < 0 ? own_cy : fit.center_y;
-  const Extent e{frame.x - cx, frame.y - cy, frame.width, frame.height};
-
-  const double reach = std::fmax(std::fmax(std::abs(e.x0), std::abs(e.x0 + e.cols - 1)),
-                                 std::fmax(std::abs(e.y0), std::abs(e.y0 + e.rows - 1))) +
+  const int32_t x0 = frame.x - cx;
+  const int32_t y0 = frame.y - cy;
+  const double reach = std::fmax(std::fmax(std::abs(x0), std::abs(x0 + frame.width - 1)),
+                                 std::fmax(std::abs(y0), std::abs(y0 + frame.height - 1))) +
                        1.0;
   // Written so that a NaN bound is refused too.
   const double bound = surface_bound(fit, reach);
   if (!(bound < SURFACE_LIMIT)) return ERR_FP_OVERFLOW;
-  const bool narrow = bound < NARROW_LIMIT;
 
-  using enum FitType;
-  if (fit.type == sphere || fit.type == cylinder) {
-    const ErrorCode rc =
-        surface_workspace_reserve(ws, static_cast<std::size_t>(part.cols) * COLUMN_TABLE_BYTES);
-    if (rc != NO_ERROR) return rc;
-  }
-  switch (fit.type) {
-    case piston:
-      remove_piston(part, fit);
-      break;
-    case plane:
-      remove_plane(e, part, fit, narrow);
-      break;
-    case sphere:
-      remove_sphere(e, part, fit, narrow, column_tables(ws, part.cols));
-      break;
-    case cylinder:
-      remove_cylinder(e, part, fit, column_tables(ws, part.cols));
-      break;
-  }
+  const std::size_t tables = table_bytes(fit.type, w.width);
+  const std::size_t scratch = scratch_bytes(fit.type, w.width);
+  const ErrorCode rc = surface_workspace_reserve(ws, subtraction_bytes(fit.type, w.width, ranges));
+  if (rc != NO_ERROR) return rc;
+  *plan = SubtractionPlan{view,
+                          fit,
+                          x0,
+                          y0,
+                          w.x - frame.x,
+                          w.y - frame.y,
+                          bound < NARROW_LIMIT,
+                          ws.storage,
+                          static_cast<std::byte*>(ws.storage) + tables,
+                          scratch};
+  if (fit.type == FitType::sphere) sphere_tables_fill(*plan);
+  if (fit.type == FitType::cylinder) cylinder_tables_fill(*plan);
   return NO_ERROR;
 }
 
-}  // namespace
+void subtract_rows(const SubtractionPlan& plan, int32_t slot, int32_t first_row, int32_t rows) {
+  if (rows < 1 || !plan.view.has_pixels()) return;
+  const int32_t end = first_row + rows;
+  switch (plan.fit.type) {
+    case FitType::piston:
+      remove_piston(plan, first_row, end);
+      break;
+    case FitType::plane:
+      remove_plane(plan, first_row, end);
+      break;
+    case FitType::sphere:
+      remove_sphere(plan, first_row, end);
+      break;
+    case FitType::cylinder:
+      remove_cylinder(plan, first_row, end,
+                      static_cast<std::byte*>(plan.scratch) +
+                          static_cast<std::size_t>(slot) * plan.scratch_bytes);
+      break;
+  }
+}
 
 ErrorCode remove_surface(PhaseView view, const Window& frame, const SurfaceFit& fit,
                          SurfaceWorkspace& ws) {
-  if (!fit_type_valid(fit.type)) return ERR_PARAM_OUT_OF_RANGE;
-  if (!view.has_pixels()) return NO_ERROR;  // no pixel to change
-  const Window& w = view.window;
-  if (!window_within(w, frame)) return ERR_IMPROPER_WINDOW;
-  const Part part{w.x - frame.x, w.y - frame.y, w.width, w.height, view};
-  return subtract_part(frame, part, fit, ws);
+  SubtractionPlan plan{};
+  const ErrorCode rc = subtraction_begin(view, frame, fit, 1, ws, &plan);
+  if (rc == NO_ERROR) subtract_rows(plan, 0, 0, view.window.height);
+  return rc;
 }
 
 }  // namespace harnix

@@ -2,6 +2,7 @@
 #ifndef HARNIX_FIT_SUBTRACT_H_
 #define HARNIX_FIT_SUBTRACT_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "base/error_codes.h"
@@ -51,6 +52,39 @@ constexpr int32_t SURFACE_FRACTION_BITS = 30;
 // integers subtracted are the same.
 ErrorCode remove_surface(PhaseView view, const Window& frame, const SurfaceFit& fit,
                          SurfaceWorkspace& ws);
+
+// remove_surface in ranges of rows, for callers that split the work between threads: the checks,
+// the bound and the column tables once, then any ranges of the view's rows, each on its own and
+// possibly at the same time as others. Every integer subtracted is the one remove_surface
+// subtracts, however the rows are split.
+struct SubtractionPlan {
+  PhaseView view;  // without pixels: nothing to subtract
+  SurfaceFit fit;
+  int32_t x0;  // coordinates of the frame's first column and row
+  int32_t y0;
+  int32_t col;  // the view's first column and row within the frame
+  int32_t row;
+  bool narrow;                // the surface stays below 2^29: 32-bit lanes
+  void* tables;               // column tables, in the caller's workspace
+  void* scratch;              // one area per range subtracted at the same time (the cylinder's)
+  std::size_t scratch_bytes;  // of each area
+};
+
+// Bytes of workspace a subtraction plan of `type` over `cols` columns with `ranges` ranges at
+// once takes: reserved beforehand, subtraction_begin cannot fail for want of memory.
+std::size_t subtraction_bytes(FitType type, int32_t cols, int32_t ranges);
+
+// The checks of remove_surface (the same codes, the view unchanged on every one), then the
+// column tables and the scratch of `ranges` ranges subtracted at the same time (at least 1) in
+// the workspace (ERR_NO_MEM), which must not be used for anything else, nor grown, while the
+// plan is in use. A view without pixels gives NO_ERROR and a plan that subtracts nothing.
+ErrorCode subtraction_begin(PhaseView view, const Window& frame, const SurfaceFit& fit,
+                            int32_t ranges, SurfaceWorkspace& ws, SubtractionPlan* plan);
+
+// Subtracts the surface from rows first_row .. first_row + rows - 1 of the plan's view, with the
+// scratch area `slot` (0 .. ranges - 1). Ranges that do not overlap may be subtracted at the
+// same time, each with a slot of its own. Never fails.
+void subtract_rows(const SubtractionPlan& plan, int32_t slot, int32_t first_row, int32_t rows);
 
 }  // namespace harnix
 

@@ -22,7 +22,7 @@ namespace harnix {
 
 struct RunInput {
   RemovalMode sdev_remove;
-  int32_t phase_res;    // -1 from the first input, else 0..2
+  int32_t phase_res;  // -1 from the first input, else 0..2
   bool verbose;
   int32_t min_valid_count;
   bool reject;
@@ -38,10 +38,9 @@ inline RunInput split_run_input(const uint8_t* data, std::size_t size) {
     return in;
   }
   const uint8_t settings = data[0];
-  constexpr RemovalMode MODES[] = {RemovalMode::NONE,     RemovalMode::PISTON,
-                                   RemovalMode::PLANE,    RemovalMode::SPHERE,
-                                   RemovalMode::CYLINDER, RemovalMode::ROBUST,
-                                   RemovalMode::NONE,     RemovalMode::PLANE};
+  constexpr RemovalMode MODES[] = {RemovalMode::NONE,   RemovalMode::PISTON,   RemovalMode::PLANE,
+                                   RemovalMode::SPHERE, RemovalMode::CYLINDER, RemovalMode::ROBUST,
+                                   RemovalMode::NONE,   RemovalMode::PLANE};
   in.sdev_remove = MODES[(settings & 3) | (settings >> 5 & 4)];
   in.phase_res = int32_t((settings >> 2) & 3) - 1;
   in.verbose = (settings & 0x10) != 0;

@@ -51,8 +51,14 @@ const Paths& paths() {
     std::filesystem::create_directories(dir);
     std::atexit(remove_directory);
     const std::string d = dir.string();
-    return Paths{d,          d + "/a.dat",     d + "/b.dat",        d + "/avg.dat",
-                 d + "/sdev.dat", d + "/count.dat", d + "/rejected.dat", d + "/report.csv"};
+    return Paths{d,
+                 d + "/a.dat",
+                 d + "/b.dat",
+                 d + "/avg.dat",
+                 d + "/sdev.dat",
+                 d + "/count.dat",
+                 d + "/rejected.dat",
+                 d + "/report.csv"};
   }();
   return p;
 }

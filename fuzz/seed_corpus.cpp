@@ -216,8 +216,8 @@ void run_seeds(Seeds& s, const std::string& a, const std::string& b, const std::
   const auto from = [](const std::string& base) { return Bytes{base}; };
   // Settings: every removal, each output resolution, verbose, minimum count 1, rejection and the
   // per-input report.
-  const uint8_t settings[] = {0x00, 0x01, 0x02, 0x03, 0x07, 0x0B, 0x1F, 0x23,
-                              0x41, 0x83, 0xC0, 0xD1};
+  const uint8_t settings[] = {0x00, 0x01, 0x02, 0x03, 0x07, 0x0B,
+                              0x1F, 0x23, 0x41, 0x83, 0xC0, 0xD1};
   for (uint8_t x : settings) {
     char name[32];
     std::snprintf(name, sizeof name, "pair_settings_%02x", unsigned(x));

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/vector_clones.h"
 #include "maps/map_types.h"
 
 namespace harnix {
@@ -44,7 +45,8 @@ inline int16_t raised(int16_t count, bool valid) {
 
 }  // namespace
 
-void accumulate_phase_span(const int32_t* values, std::size_t n, double* sum, int16_t* count) {
+HARNIX_VECTOR_CLONES void accumulate_phase_span(const int32_t* values, std::size_t n, double* sum,
+                                                int16_t* count) {
   for (std::size_t i = 0; i < n; ++i) {
     const int32_t v = values[i];
     const bool valid = v < PHASE_INVALID;
@@ -54,8 +56,9 @@ void accumulate_phase_span(const int32_t* values, std::size_t n, double* sum, in
   }
 }
 
-void accumulate_phase_squares_span(const int32_t* values, std::size_t n, double* sum,
-                                   int16_t* count, double* sum_sq) {
+HARNIX_VECTOR_CLONES void accumulate_phase_squares_span(const int32_t* values, std::size_t n,
+                                                        double* sum, int16_t* count,
+                                                        double* sum_sq) {
   for (std::size_t i = 0; i < n; ++i) {
     const int32_t v = values[i];
     const bool valid = v < PHASE_INVALID;
@@ -66,8 +69,9 @@ void accumulate_phase_squares_span(const int32_t* values, std::size_t n, double*
   }
 }
 
-ErrorCode accumulate_scaled_span(const int32_t* values, std::size_t n, double f, double* sum,
-                                 int16_t* count, int32_t* out) {
+HARNIX_VECTOR_CLONES ErrorCode accumulate_scaled_span(const int32_t* values, std::size_t n,
+                                                      double f, double* sum, int16_t* count,
+                                                      int32_t* out) {
   int64_t over = 0;  // an integer flag: with the 16-bit counts, a double one stops vectorising
   for (std::size_t i = 0; i < n; ++i) {
     const int32_t v = values[i];
@@ -90,8 +94,8 @@ ErrorCode accumulate_scaled_span(const int32_t* values, std::size_t n, double f,
   return NO_ERROR;
 }
 
-void average_to_phase_span(const double* sum, const int16_t* count, int16_t k, std::size_t n,
-                           int32_t* out) {
+HARNIX_VECTOR_CLONES void average_to_phase_span(const double* sum, const int16_t* count, int16_t k,
+                                                std::size_t n, int32_t* out) {
   const int16_t minimum = k < 1 ? int16_t{1} : k;
   double mean[CHUNK];
   for (std::size_t base = 0; base < n; base += CHUNK) {
@@ -106,8 +110,9 @@ void average_to_phase_span(const double* sum, const int16_t* count, int16_t k, s
   }
 }
 
-ErrorCode deviation_to_phase_span(const double* sum, const double* sum_sq, const int16_t* count,
-                                  int16_t k, std::size_t n, int32_t* out) {
+HARNIX_VECTOR_CLONES ErrorCode deviation_to_phase_span(const double* sum, const double* sum_sq,
+                                                       const int16_t* count, int16_t k,
+                                                       std::size_t n, int32_t* out) {
   const int16_t minimum = k < 1 ? int16_t{1} : k;
   double over = 0.0;  // a flag set by a select: the form that vectorises beside doubles alone
   // As one loop the compiler would look through the selects of earlier steps and branch.
@@ -146,7 +151,7 @@ ErrorCode deviation_to_phase_span(const double* sum, const double* sum_sq, const
   return over != 0.0 ? ERR_FP_OVERFLOW : NO_ERROR;
 }
 
-void count_to_phase_span(const int16_t* count, std::size_t n, int32_t* out) {
+HARNIX_VECTOR_CLONES void count_to_phase_span(const int16_t* count, std::size_t n, int32_t* out) {
   for (std::size_t i = 0; i < n; ++i) out[i] = count[i] != 0 ? count[i] : PHASE_INVALID;
 }
 

@@ -1,7 +1,8 @@
 // The optimised averaging run against the straightforward one (reference/straightforward_run):
 // on generated sets and hand-built inputs, with every -SdevRemove value, windows, invalid pixels,
 // mixed attributes, dropouts and failures, both must return the same, print the same on both
-// streams and leave the same output files, byte for byte (empty ones included).
+// streams and leave the same output files, byte for byte (empty ones included), and so must
+// the optimised run with every number of threads tried (more than the cores, too).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -41,7 +42,7 @@ class IdentityTest : public RunDirectory {
   // Runs one implementation with the outputs a.dat, s.dat and c.dat of the directory, after
   // removing any left from an earlier run.
   Outcome run(bool (*averaging)(const RunSettings&, const InputList&),
-              const std::vector<std::string>& inputs, const Options& o) {
+              const std::vector<std::string>& inputs, const Options& o, int32_t threads = 1) {
     std::vector<std::string> outputs;
     for (const char* name : kOutputs) {
       outputs.push_back(path(name));
@@ -56,6 +57,7 @@ class IdentityTest : public RunDirectory {
     settings.MinValidCnt = o.min_count > 0 ? o.min_count : int32_t(inputs.size());
     settings.PhaseRes = o.phase_res;
     settings.Verbose = o.verbose;
+    settings.Threads = threads;
     InputList list;
     for (const std::string& name : inputs) list.names.push_back(name);
 
@@ -70,16 +72,21 @@ class IdentityTest : public RunDirectory {
     return r;
   }
 
-  // Both implementations on the same inputs; returns the optimised run's outcome.
+  // Both implementations on the same inputs, the optimised one with 1, 2, 3 and 5 threads;
+  // returns the optimised run's last outcome.
   Outcome expect_identical(const std::vector<std::string>& inputs, const Options& o) {
     const Outcome want = run(straightforward_run_averaging, inputs, o);
-    const Outcome got = run(run_on_console, inputs, o);
-    EXPECT_EQ(want.ok, got.ok);
-    EXPECT_EQ(want.out, got.out);
-    EXPECT_EQ(want.err, got.err);
-    for (int i = 0; i < 3; ++i) {
-      EXPECT_EQ(want.files[i].size(), got.files[i].size()) << kOutputs[i];
-      EXPECT_TRUE(want.files[i] == got.files[i]) << kOutputs[i] << " differs";
+    Outcome got;
+    for (int32_t threads : {1, 2, 3, 5}) {
+      got = run(run_on_console, inputs, o, threads);
+      EXPECT_EQ(want.ok, got.ok) << threads << " threads";
+      EXPECT_EQ(want.out, got.out) << threads << " threads";
+      EXPECT_EQ(want.err, got.err) << threads << " threads";
+      for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(want.files[i].size(), got.files[i].size()) << kOutputs[i];
+        EXPECT_TRUE(want.files[i] == got.files[i])
+            << kOutputs[i] << " differs, " << threads << " threads";
+      }
     }
     return got;
   }
@@ -139,8 +146,9 @@ INSTANTIATE_TEST_SUITE_P(
         GeneratedCase{"PlainPlane", {}, with_remove(RemovalMode::PLANE)},
         GeneratedCase{"PlainSphere", {}, with_remove(RemovalMode::SPHERE)},
         GeneratedCase{"WindowsPlaneMinimumOne", {"--windows"}, with_remove(RemovalMode::PLANE, 1)},
-        GeneratedCase{
-            "WindowsSphereMinimumFive", {"--windows", "--invalid", "3"}, with_remove(RemovalMode::SPHERE, 5)},
+        GeneratedCase{"WindowsSphereMinimumFive",
+                      {"--windows", "--invalid", "3"},
+                      with_remove(RemovalMode::SPHERE, 5)},
         // Modes no option selects: the general quadric, and the robust plane, which the run
         // removes over a camera-sized copy of the input.
         GeneratedCase{"WindowsCylinder", {"--windows"}, with_remove(RemovalMode::CYLINDER, 2)},
@@ -150,7 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
         GeneratedCase{"MixedPlaneToSuper", kMixed, with_remove(RemovalMode::PLANE, 1, 2)},
         GeneratedCase{"MixedSphereToNormal", kMixed, with_remove(RemovalMode::SPHERE, 2, 0)},
         GeneratedCase{"MixedNoneDefaultMinimumDropouts", kMixed, with_remove(RemovalMode::NONE)},
-        GeneratedCase{"ManyInvalidSphereDropouts", {"--invalid", "40"}, with_remove(RemovalMode::SPHERE)},
+        GeneratedCase{
+            "ManyInvalidSphereDropouts", {"--invalid", "40"}, with_remove(RemovalMode::SPHERE)},
         GeneratedCase{"MixedPlaneVerbose", kMixed,
                       [] {
                         Options o = with_remove(RemovalMode::PLANE, 3);

@@ -58,8 +58,8 @@ class InputReportTest : public RunDirectory, public ::testing::WithParamInterfac
 TEST_P(InputReportTest, RowsMatchTheReference) {
   std::mt19937 rng(7);
   auto noise = [&](int size) { return std::uniform_int_distribution<int>(-size, size)(rng); };
-  const std::vector<std::string> names = {"plain.dat", "a,b.dat",    "q\"uote.dat",
-                                          "noisy.dat", "line\nbreak.dat", "corner.dat",
+  const std::vector<std::string> names = {"plain.dat",  "a,b.dat",         "q\"uote.dat",
+                                          "noisy.dat",  "line\nbreak.dat", "corner.dat",
                                           "one row.dat"};
   std::vector<MeasurementFile> files(names.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
@@ -83,8 +83,8 @@ TEST_P(InputReportTest, RowsMatchTheReference) {
       }
     }
   }
-  std::vector<std::string> args = {"-InputReport", "rep.csv", "-AvgOut", "a.dat", "-MinValidCnt",
-                                    "2",           "-Reject", "4"};
+  std::vector<std::string> args = {"-InputReport", "rep.csv", "-AvgOut", "a.dat",
+                                   "-MinValidCnt", "2",       "-Reject", "4"};
   for (std::size_t i = 0; i < files.size(); ++i) {
     write_input(names[i], files[i]);
     args.push_back(names[i]);

@@ -24,16 +24,16 @@ constexpr int16_t W = 16, H = 12;
 struct StackCase {
   const char* name;
   int inputs;
-  int spikes;               // outliers placed one to a pixel
-  int stacked = 0;          // pixels given a large and a smaller outlier
+  int spikes;       // outliers placed one to a pixel
+  int stacked = 0;  // pixels given a large and a smaller outlier
   double k = 3.0;
   int rounds = 1;
   const char* remove = "None";
-  bool mixed = false;       // PhaseRes and IntfScaleFactor differ: scaled values
-  bool windows = false;     // each input on a window of the camera
-  double invalid = 0.0;     // share of invalid pixels
+  bool mixed = false;    // PhaseRes and IntfScaleFactor differ: scaled values
+  bool windows = false;  // each input on a window of the camera
+  double invalid = 0.0;  // share of invalid pixels
   int min_count = 1;
-  double offset = 500;      // the surface's height: far from 0, sums that are not shifted cancel
+  double offset = 500;  // the surface's height: far from 0, sums that are not shifted cancel
 };
 
 std::ostream& operator<<(std::ostream& os, const StackCase& c) {
@@ -114,9 +114,10 @@ class RejectionTest : public RunDirectory, public ::testing::WithParamInterface<
   ProgramResult run(const std::vector<MeasurementFile>& files, const std::string& prefix,
                     std::vector<std::string> args) {
     const StackCase& c = GetParam();
-    for (const std::string& s : std::vector<std::string>{"-AvgOut", prefix + "a", "-SdevOut", prefix + "s", "-CountOut",
-                                 prefix + "c", "-SdevRemove", std::string(c.remove),
-                                 "-MinValidCnt", std::to_string(c.min_count), "-Overwrite"})
+    for (const std::string& s :
+         std::vector<std::string>{"-AvgOut", prefix + "a", "-SdevOut", prefix + "s", "-CountOut",
+                                  prefix + "c", "-SdevRemove", std::string(c.remove),
+                                  "-MinValidCnt", std::to_string(c.min_count), "-Overwrite"})
       args.push_back(s);
     for (std::size_t i = 0; i < files.size(); ++i) {
       write_input(prefix + std::to_string(i) + ".dat", files[i]);
@@ -144,9 +145,9 @@ TEST_P(RejectionTest, MatchesTheReferenceAndThePlainRunOfTheKeptValues) {
 
   std::ostringstream k;
   k << c.k;
-  const ProgramResult got = run(files, "r", {"-Reject", k.str(), "-RejectIter",
-                                             std::to_string(c.rounds), "-RejectOut", "rr",
-                                             "-Verbose"});
+  const ProgramResult got = run(files, "r",
+                                {"-Reject", k.str(), "-RejectIter", std::to_string(c.rounds),
+                                 "-RejectOut", "rr", "-Verbose"});
   ASSERT_EQ(0, got.status) << got.err;
   EXPECT_EQ(want.per_round, round_lines(got.out));
   const ProgramResult plain = run(without_rejected(files, want), "p", {});
@@ -168,22 +169,50 @@ TEST_P(RejectionTest, MatchesTheReferenceAndThePlainRunOfTheKeptValues) {
 INSTANTIATE_TEST_SUITE_P(
     Stacks, RejectionTest,
     ::testing::Values(StackCase{.name = "CleanThree", .inputs = 3, .spikes = 0},
-                      StackCase{.name = "CleanEightPlaneThreeRounds", .inputs = 8, .spikes = 0,
-                                .rounds = 3, .remove = "Plane"},
+                      StackCase{.name = "CleanEightPlaneThreeRounds",
+                                .inputs = 8,
+                                .spikes = 0,
+                                .rounds = 3,
+                                .remove = "Plane"},
                       StackCase{.name = "SpikesAmongThree", .inputs = 3, .spikes = 12},
-                      StackCase{.name = "SpikesAmongFiveSphere", .inputs = 5, .spikes = 20,
-                                .remove = "Sphere", .min_count = 5},
-                      StackCase{.name = "SpikesWindowsInvalidPiston", .inputs = 8, .spikes = 25,
-                                .remove = "Piston", .windows = true, .invalid = 0.05,
+                      StackCase{.name = "SpikesAmongFiveSphere",
+                                .inputs = 5,
+                                .spikes = 20,
+                                .remove = "Sphere",
+                                .min_count = 5},
+                      StackCase{.name = "SpikesWindowsInvalidPiston",
+                                .inputs = 8,
+                                .spikes = 25,
+                                .remove = "Piston",
+                                .windows = true,
+                                .invalid = 0.05,
                                 .min_count = 6},
-                      StackCase{.name = "StackedNeedTwoRounds", .inputs = 8, .spikes = 5,
-                                .stacked = 8, .rounds = 4, .remove = "Cylinder"},
-                      StackCase{.name = "MixedScalesRobust", .inputs = 6, .spikes = 10,
-                                .stacked = 3, .rounds = 2, .remove = "Robust", .mixed = true},
-                      StackCase{.name = "LowKTenRounds", .inputs = 7, .spikes = 4, .k = 1.5,
-                                .rounds = 10, .windows = true, .invalid = 0.1},
-                      StackCase{.name = "LowKFarFromZero", .inputs = 9, .spikes = 6, .k = 1.2,
-                                .rounds = 3, .offset = 6.6e7}),
+                      StackCase{.name = "StackedNeedTwoRounds",
+                                .inputs = 8,
+                                .spikes = 5,
+                                .stacked = 8,
+                                .rounds = 4,
+                                .remove = "Cylinder"},
+                      StackCase{.name = "MixedScalesRobust",
+                                .inputs = 6,
+                                .spikes = 10,
+                                .stacked = 3,
+                                .rounds = 2,
+                                .remove = "Robust",
+                                .mixed = true},
+                      StackCase{.name = "LowKTenRounds",
+                                .inputs = 7,
+                                .spikes = 4,
+                                .k = 1.5,
+                                .rounds = 10,
+                                .windows = true,
+                                .invalid = 0.1},
+                      StackCase{.name = "LowKFarFromZero",
+                                .inputs = 9,
+                                .spikes = 6,
+                                .k = 1.2,
+                                .rounds = 3,
+                                .offset = 6.6e7}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

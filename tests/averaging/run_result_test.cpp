@@ -57,13 +57,13 @@ class RunResultTest : public RunDirectory {
 
 TEST_F(RunResultTest, ObserverHearsEveryStepInOrder) {
   Recorder recorder;
-  const RunResult r = run({full_field(2, 1, {1, 2}), full_field(2, 1, {3, TEST_PHASE_INVALID})},
-                          &recorder);
+  const RunResult r =
+      run({full_field(2, 1, {1, 2}), full_field(2, 1, {3, TEST_PHASE_INVALID})}, &recorder);
   EXPECT_TRUE(r.ok());
   EXPECT_EQ(NO_ERROR, r.code);
-  const std::vector<std::string> want = {"started",    "input 1", "read 2x1", "input 2",
-                                         "read 1x1",   "formed Avg", "written", "formed Count",
-                                         "written"};
+  const std::vector<std::string> want = {"started", "input 1",      "read 2x1",
+                                         "input 2", "read 1x1",     "formed Avg",
+                                         "written", "formed Count", "written"};
   EXPECT_EQ(want, recorder.events);
 }
 

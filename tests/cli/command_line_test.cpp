@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "averaging/band_team.h"
 #include "support/cli_case.h"
 
 namespace harnix {
@@ -27,6 +28,8 @@ const std::string LONG_TEXT(600, 'q');
 
 std::vector<CliCase> refusals() {
   const std::string usage = USAGE_TEXT;
+  const std::string threads_range =
+      error_text("Threads value is out of range [1," + std::to_string(usable_cores()) + "]");
   return {
       {.label = "DashAlone",
        .args = {"-", "a.dat"},
@@ -95,6 +98,15 @@ std::vector<CliCase> refusals() {
       {.label = "RejectOutWithoutReject",
        .args = {"a.dat", "-AvgOut", "o", "-RejectOut", "r"},
        .err = error_text("RejectOut needs the Reject option")},
+      {.label = "ThreadsZero",
+       .args = {"a.dat", "-AvgOut", "o", "-Threads", "0"},
+       .err = threads_range},
+      {.label = "ThreadsBeyondTheCores",
+       .args = {"a.dat", "-AvgOut", "o", "-Threads", std::to_string(usable_cores() + 1)},
+       .err = threads_range},
+      {.label = "ThreadsFraction",
+       .args = {"a.dat", "-AvgOut", "o", "-Threads", "1.5"},
+       .err = error_text("Invalid Threads value \"1.5\"")},
       {.label = "AtAlone",
        .args = {"@", "-AvgOut", "o"},
        .err = error_text("Missing list file name after prefix '@'")},
@@ -245,6 +257,10 @@ std::vector<CliCase> accepted() {
        .args = {"a.dat", "-InputReport", "out.dat"},
        .out = "Overwrite file \"out.dat\" (n) ? ",
        .input = "y\n",
+       .reaches_run = true},
+      {.label = "ThreadsInRange",
+       .args = {"a.dat", "-AvgOut", "o", "-threads", "1", "-Threads",
+                std::to_string(usable_cores())},
        .reaches_run = true},
       {.label = "RepeatedNameCountsTwice",
        .args = {"a.dat", "a.dat", "-AvgOut", "o", "-MinValidCnt", "2"},

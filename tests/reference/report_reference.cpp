@@ -79,7 +79,8 @@ std::vector<ReportRow> reference_report(const std::vector<MeasurementFile>& inpu
         ++row.valid;
         row.rejected += !kept(i, px, py);
         if (average_valid[std::size_t(py) * w + px])
-          points.push_back({(long double)px, (long double)py, x - average[std::size_t(py) * w + px]});
+          points.push_back(
+              {(long double)px, (long double)py, x - average[std::size_t(py) * w + px]});
       }
     }
     row.compared = int64_t(points.size());
@@ -119,10 +120,9 @@ std::vector<ReportRow> reference_report(const std::vector<MeasurementFile>& inpu
   for (const ReportRow& row : rows)
     if (row.compared > 0) rms.push_back(row.rms);
   std::sort(rms.begin(), rms.end());
-  const long double median =
-      rms.empty() ? 0
-                  : rms.size() % 2 ? rms[rms.size() / 2]
-                                   : (rms[rms.size() / 2 - 1] + rms[rms.size() / 2]) / 2;
+  const long double median = rms.empty()      ? 0
+                             : rms.size() % 2 ? rms[rms.size() / 2]
+                                              : (rms[rms.size() / 2 - 1] + rms[rms.size() / 2]) / 2;
   for (ReportRow& row : rows) row.outlier = row.compared > 0 && row.rms > 3 * median;
   return rows;
 }

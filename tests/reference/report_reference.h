@@ -15,7 +15,7 @@ namespace harnix {
 
 struct ReportRow {
   int64_t valid = 0, rejected = 0, compared = 0;
-  long double mean = 0, rms = 0;          // metres
+  long double mean = 0, rms = 0;              // metres
   std::optional<long double> tilt_x, tilt_y;  // metres per metre
   bool outlier = false;
 };

@@ -155,29 +155,29 @@ TEST_P(AllocationFailureTest, OneRefusedRequestAmongGrantedOnesIsReportedAndRele
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Runs, AllocationFailureTest,
-                         ::testing::Values(SweepCase{"AllOutputsNoRemoval", true, true, true, RemovalMode::NONE},
-                                           SweepCase{"AllOutputsPiston", true, true, true, RemovalMode::PISTON},
-                                           SweepCase{"AllOutputsPlane", true, true, true, RemovalMode::PLANE},
-                                           SweepCase{"AllOutputsSphere", true, true, true, RemovalMode::SPHERE},
-                                           SweepCase{"AverageOnly", true, false, false, RemovalMode::NONE},
-                                           SweepCase{"DeviationOnlySphere", false, true, false, RemovalMode::SPHERE},
-                                           SweepCase{"CountOnly", false, false, true, RemovalMode::NONE},
-                                           SweepCase{"RejectionAndReportSphere", true, true, true,
-                                                     RemovalMode::SPHERE, true, true},
-                                           SweepCase{"RejectionRobust", false, true, false,
-                                                     RemovalMode::ROBUST, true, false},
-                                           SweepCase{"ReportOnly", false, false, false,
-                                                     RemovalMode::NONE, false, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Runs, AllocationFailureTest,
+    ::testing::Values(
+        SweepCase{"AllOutputsNoRemoval", true, true, true, RemovalMode::NONE},
+        SweepCase{"AllOutputsPiston", true, true, true, RemovalMode::PISTON},
+        SweepCase{"AllOutputsPlane", true, true, true, RemovalMode::PLANE},
+        SweepCase{"AllOutputsSphere", true, true, true, RemovalMode::SPHERE},
+        SweepCase{"AverageOnly", true, false, false, RemovalMode::NONE},
+        SweepCase{"DeviationOnlySphere", false, true, false, RemovalMode::SPHERE},
+        SweepCase{"CountOnly", false, false, true, RemovalMode::NONE},
+        SweepCase{"RejectionAndReportSphere", true, true, true, RemovalMode::SPHERE, true, true},
+        SweepCase{"RejectionRobust", false, true, false, RemovalMode::ROBUST, true, false},
+        SweepCase{"ReportOnly", false, false, false, RemovalMode::NONE, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The program entry turns the refusal into exit status 1, at the first request (the first
-// input's map) and at the last (the last output's byte-order copy).
+// input's map) and at the last (the last output's byte-order copy). One thread, so that the
+// requests come in one order.
 TEST(AllocationFailureExit, ProgramExitsWithStatusOne) {
   TempDir dir;
-  std::vector<std::string> args = {"-Overwrite",  "-SdevRemove", "Plane",
-                                   "-AvgOut",     dir.file("a"), "-SdevOut",
-                                   dir.file("s"), "-CountOut",   dir.file("c")};
+  std::vector<std::string> args = {"-Threads",    "1",         "-Overwrite",  "-SdevRemove",
+                                   "Plane",       "-AvgOut",   dir.file("a"), "-SdevOut",
+                                   dir.file("s"), "-CountOut", dir.file("c")};
   const std::vector<MeasurementFile> files = small_inputs();
   for (std::size_t i = 0; i < files.size(); ++i) {
     dir.write("in" + std::to_string(i), encode_test_file(files[i]));

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "util/loaded_file.h"
 #include "datafile/output_file.h"
+#include "util/loaded_file.h"
 #include "util/preview.h"
 #include "util/report_page.h"
 
