@@ -8,50 +8,50 @@ namespace harnix {
 
 namespace {
 
-constexpr std::size_t kOrigin = offsetof(DataHeader, origin);
-constexpr std::size_t kIntensity = offsetof(DataHeader, intensity);
-constexpr std::size_t kPhase = offsetof(DataHeader, phase);
-constexpr std::size_t kAttributes = offsetof(DataHeader, attributes);
-constexpr std::size_t kOther = kAttributes + offsetof(DataAttributes, other);
+constexpr std::size_t ORIGIN_AT = offsetof(DataHeader, origin);
+constexpr std::size_t INTENSITY_AT = offsetof(DataHeader, intensity);
+constexpr std::size_t PHASE_AT = offsetof(DataHeader, phase);
+constexpr std::size_t ATTRIBUTES_AT = offsetof(DataHeader, attributes);
+constexpr std::size_t OTHER_AT = ATTRIBUTES_AT + offsetof(DataAttributes, other);
 
 constexpr HeaderField big(int32_t offset, int32_t width, int32_t count, std::size_t record,
                           const char* name) {
-  return {offset, width, count, FieldCoding::kBigEndian, record, name};
+  return {offset, width, count, FieldCoding::BIG_ENDIAN_NUMBER, record, name};
 }
 constexpr HeaderField bytes(int32_t offset, int32_t count, std::size_t record, const char* name) {
-  return {offset, 1, count, FieldCoding::kBytes, record, name};
+  return {offset, 1, count, FieldCoding::STORED_BYTES, record, name};
 }
 // Unnamed fields keep their file offset inside DataAttributes::other.
 constexpr HeaderField other(int32_t offset, int32_t width, int32_t count = 1) {
-  return big(offset, width, count, kOther + offset, "other");
+  return big(offset, width, count, OTHER_AT + offset, "other");
 }
 constexpr HeaderField carried(int32_t offset, int32_t count) {
-  return bytes(offset, count, kOther + offset, "carried");
+  return bytes(offset, count, OTHER_AT + offset, "carried");
 }
 constexpr std::size_t attribute(std::size_t member) {
-  return kAttributes + member;
+  return ATTRIBUTES_AT + member;
 }
 
 // clang-format off
-constexpr HeaderField kFields[] = {
+constexpr HeaderField FIELDS[] = {
     big(0, 4, 1, offsetof(DataHeader, magic), "magic"),
     big(4, 2, 1, offsetof(DataHeader, header_format), "header_format"),
     big(6, 4, 1, offsetof(DataHeader, header_size), "header_size"),
-    big(10, 2, 1, kOrigin + offsetof(OriginInfo, kind), "OriginInfo kind"),
-    bytes(12, 30, kOrigin + offsetof(OriginInfo, text), "OriginInfo text"),
-    big(42, 2, 3, kOrigin + offsetof(OriginInfo, numbers), "OriginInfo numbers"),
-    big(48, 2, 1, kIntensity + offsetof(MapDescription, x), "intensity x"),
-    big(50, 2, 1, kIntensity + offsetof(MapDescription, y), "intensity y"),
-    big(52, 2, 1, kIntensity + offsetof(MapDescription, width), "intensity width"),
-    big(54, 2, 1, kIntensity + offsetof(MapDescription, height), "intensity height"),
-    big(56, 2, 1, kIntensity + offsetof(MapDescription, n_buckets), "intensity n_buckets"),
-    big(58, 2, 1, kIntensity + offsetof(MapDescription, range), "intensity range"),
-    big(60, 4, 1, kIntensity + offsetof(MapDescription, byte_count), "intensity byte count"),
-    big(64, 2, 1, kPhase + offsetof(MapDescription, x), "phase x"),
-    big(66, 2, 1, kPhase + offsetof(MapDescription, y), "phase y"),
-    big(68, 2, 1, kPhase + offsetof(MapDescription, width), "phase width"),
-    big(70, 2, 1, kPhase + offsetof(MapDescription, height), "phase height"),
-    big(72, 4, 1, kPhase + offsetof(MapDescription, byte_count), "phase byte count"),
+    big(10, 2, 1, ORIGIN_AT + offsetof(OriginInfo, kind), "OriginInfo kind"),
+    bytes(12, 30, ORIGIN_AT + offsetof(OriginInfo, text), "OriginInfo text"),
+    big(42, 2, 3, ORIGIN_AT + offsetof(OriginInfo, numbers), "OriginInfo numbers"),
+    big(48, 2, 1, INTENSITY_AT + offsetof(MapDescription, x), "intensity x"),
+    big(50, 2, 1, INTENSITY_AT + offsetof(MapDescription, y), "intensity y"),
+    big(52, 2, 1, INTENSITY_AT + offsetof(MapDescription, width), "intensity width"),
+    big(54, 2, 1, INTENSITY_AT + offsetof(MapDescription, height), "intensity height"),
+    big(56, 2, 1, INTENSITY_AT + offsetof(MapDescription, n_buckets), "intensity n_buckets"),
+    big(58, 2, 1, INTENSITY_AT + offsetof(MapDescription, range), "intensity range"),
+    big(60, 4, 1, INTENSITY_AT + offsetof(MapDescription, byte_count), "intensity byte count"),
+    big(64, 2, 1, PHASE_AT + offsetof(MapDescription, x), "phase x"),
+    big(66, 2, 1, PHASE_AT + offsetof(MapDescription, y), "phase y"),
+    big(68, 2, 1, PHASE_AT + offsetof(MapDescription, width), "phase width"),
+    big(70, 2, 1, PHASE_AT + offsetof(MapDescription, height), "phase height"),
+    big(72, 4, 1, PHASE_AT + offsetof(MapDescription, byte_count), "phase byte count"),
     big(76, 4, 1, attribute(offsetof(DataAttributes, TimeStamp)), "TimeStamp"),
     bytes(80, COMMENT_BYTES, attribute(offsetof(DataAttributes, comment)), "comment"),
     other(162, 2),
@@ -103,7 +103,7 @@ constexpr HeaderField kFields[] = {
     other(838, 2, 2),
     other(842, 4, 7),
     carried(870, 28),
-    bytes(OFFSET_FORMAT_MEMO, 2, kOther + OFFSET_FORMAT_MEMO, "header-format memo"),
+    bytes(OFFSET_FORMAT_MEMO, 2, OTHER_AT + OFFSET_FORMAT_MEMO, "header-format memo"),
     other(900, 2, 2),
     carried(904, 30),
     other(934, 4),
@@ -122,7 +122,7 @@ constexpr HeaderField kFields[] = {
     carried(1382, 2),
     other(1384, 2),
     other(1386, 4, 14),
-    {1442, 4, 1, FieldCoding::kLittleEndian, attribute(offsetof(DataAttributes, ZoomMag)),
+    {1442, 4, 1, FieldCoding::LITTLE_ENDIAN_NUMBER, attribute(offsetof(DataAttributes, ZoomMag)),
      "ZoomMag"},
     other(1446, 4, 2),
     carried(1454, 2642),
@@ -136,7 +136,7 @@ constexpr int32_t end_of(const HeaderField& f) {
 }  // namespace
 
 std::span<const HeaderField> header_fields() {
-  return kFields;
+  return FIELDS;
 }
 
 int32_t header_size_for_magic(uint32_t magic) {
@@ -154,15 +154,15 @@ int32_t header_size_for_magic(uint32_t magic) {
 void decode_header(const uint8_t* bytes, int32_t header_size, DataHeader* out) {
   std::memset(out, 0, sizeof *out);
   auto* record = reinterpret_cast<uint8_t*>(out);
-  for (const HeaderField& f : kFields) {
+  for (const HeaderField& f : FIELDS) {
     if (end_of(f) > header_size) break;  // the table is in file order
     const uint8_t* src = bytes + f.offset;
     uint8_t* dst = record + f.record_offset;
-    if (f.coding == FieldCoding::kBytes) {
+    if (f.coding == FieldCoding::STORED_BYTES) {
       std::memcpy(dst, src, static_cast<std::size_t>(f.count));
       continue;
     }
-    const bool big_endian = f.coding == FieldCoding::kBigEndian;
+    const bool big_endian = f.coding == FieldCoding::BIG_ENDIAN_NUMBER;
     for (int32_t i = 0; i < f.count; ++i, src += f.width, dst += f.width) {
       if (f.width == 2) {
         const uint16_t v = big_endian ? load_be16(src) : load_le16(src);
@@ -177,14 +177,14 @@ void decode_header(const uint8_t* bytes, int32_t header_size, DataHeader* out) {
 
 void encode_header(const DataHeader& header, uint8_t* out) {
   const auto* record = reinterpret_cast<const uint8_t*>(&header);
-  for (const HeaderField& f : kFields) {
+  for (const HeaderField& f : FIELDS) {
     const uint8_t* src = record + f.record_offset;
     uint8_t* dst = out + f.offset;
-    if (f.coding == FieldCoding::kBytes) {
+    if (f.coding == FieldCoding::STORED_BYTES) {
       std::memcpy(dst, src, static_cast<std::size_t>(f.count));
       continue;
     }
-    const bool big_endian = f.coding == FieldCoding::kBigEndian;
+    const bool big_endian = f.coding == FieldCoding::BIG_ENDIAN_NUMBER;
     for (int32_t i = 0; i < f.count; ++i, src += f.width, dst += f.width) {
       if (f.width == 2) {
         uint16_t v;

@@ -46,9 +46,9 @@ struct DataHeader {
 };
 
 enum class FieldCoding : uint8_t {
-  kBigEndian,     // numeric, converted
-  kLittleEndian,  // numeric, least significant byte first in the file
-  kBytes,         // copied as stored
+  BIG_ENDIAN_NUMBER,     // numeric, converted
+  LITTLE_ENDIAN_NUMBER,  // numeric, least significant byte first in the file
+  STORED_BYTES,         // copied as stored
 };
 
 // `count` elements of `width` bytes (1 for byte areas, 2 or 4 for numbers) at file offset

@@ -20,7 +20,7 @@ namespace harnix {
 namespace {
 
 constexpr int32_t X = TEST_PHASE_INVALID;
-const char* const kOutputs[] = {"a.dat", "s.dat", "c.dat"};
+const char* const OUTPUTS[] = {"a.dat", "s.dat", "c.dat"};
 
 struct Options {
   RemovalMode remove = RemovalMode::NONE;
@@ -44,7 +44,7 @@ class IdentityTest : public RunDirectory {
   Outcome run(bool (*averaging)(const RunSettings&, const InputList&),
               const std::vector<std::string>& inputs, const Options& o, int32_t threads = 1) {
     std::vector<std::string> outputs;
-    for (const char* name : kOutputs) {
+    for (const char* name : OUTPUTS) {
       outputs.push_back(path(name));
       std::filesystem::remove(outputs.back());
     }
@@ -83,9 +83,9 @@ class IdentityTest : public RunDirectory {
       EXPECT_EQ(want.out, got.out) << threads << " threads";
       EXPECT_EQ(want.err, got.err) << threads << " threads";
       for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(want.files[i].size(), got.files[i].size()) << kOutputs[i];
+        EXPECT_EQ(want.files[i].size(), got.files[i].size()) << OUTPUTS[i];
         EXPECT_TRUE(want.files[i] == got.files[i])
-            << kOutputs[i] << " differs, " << threads << " threads";
+            << OUTPUTS[i] << " differs, " << threads << " threads";
       }
     }
     return got;
@@ -136,7 +136,7 @@ Options with_remove(RemovalMode mode, int32_t min_count = 0, int32_t phase_res =
   return o;
 }
 
-const std::vector<std::string> kMixed = {"--mixed", "--windows", "--invalid", "6"};
+const std::vector<std::string> MIXED = {"--mixed", "--windows", "--invalid", "6"};
 
 INSTANTIATE_TEST_SUITE_P(
     Sets, GeneratedIdentity,
@@ -152,27 +152,27 @@ INSTANTIATE_TEST_SUITE_P(
         // Modes no option selects: the general quadric, and the robust plane, which the run
         // removes over a camera-sized copy of the input.
         GeneratedCase{"WindowsCylinder", {"--windows"}, with_remove(RemovalMode::CYLINDER, 2)},
-        GeneratedCase{"MixedRobustPlane", kMixed, with_remove(RemovalMode::ROBUST, 2)},
-        GeneratedCase{"MixedNone", kMixed, with_remove(RemovalMode::NONE, 1)},
-        GeneratedCase{"MixedPiston", kMixed, with_remove(RemovalMode::PISTON, 4)},
-        GeneratedCase{"MixedPlaneToSuper", kMixed, with_remove(RemovalMode::PLANE, 1, 2)},
-        GeneratedCase{"MixedSphereToNormal", kMixed, with_remove(RemovalMode::SPHERE, 2, 0)},
-        GeneratedCase{"MixedNoneDefaultMinimumDropouts", kMixed, with_remove(RemovalMode::NONE)},
+        GeneratedCase{"MixedRobustPlane", MIXED, with_remove(RemovalMode::ROBUST, 2)},
+        GeneratedCase{"MixedNone", MIXED, with_remove(RemovalMode::NONE, 1)},
+        GeneratedCase{"MixedPiston", MIXED, with_remove(RemovalMode::PISTON, 4)},
+        GeneratedCase{"MixedPlaneToSuper", MIXED, with_remove(RemovalMode::PLANE, 1, 2)},
+        GeneratedCase{"MixedSphereToNormal", MIXED, with_remove(RemovalMode::SPHERE, 2, 0)},
+        GeneratedCase{"MixedNoneDefaultMinimumDropouts", MIXED, with_remove(RemovalMode::NONE)},
         GeneratedCase{
             "ManyInvalidSphereDropouts", {"--invalid", "40"}, with_remove(RemovalMode::SPHERE)},
-        GeneratedCase{"MixedPlaneVerbose", kMixed,
+        GeneratedCase{"MixedPlaneVerbose", MIXED,
                       [] {
                         Options o = with_remove(RemovalMode::PLANE, 3);
                         o.verbose = true;
                         return o;
                       }()},
-        GeneratedCase{"MixedPlaneDeviationOnly", kMixed,
+        GeneratedCase{"MixedPlaneDeviationOnly", MIXED,
                       [] {
                         Options o = with_remove(RemovalMode::PLANE, 2);
                         o.average = o.count = false;
                         return o;
                       }()},
-        GeneratedCase{"MixedAverageOnly", kMixed,
+        GeneratedCase{"MixedAverageOnly", MIXED,
                       [] {
                         Options o = with_remove(RemovalMode::NONE, 2);
                         o.deviation = o.count = false;

@@ -26,7 +26,7 @@ TEST(HeaderLayout, TableTilesTheHeaderAndTheRecord) {
   std::vector<std::pair<std::size_t, std::size_t>> record;
   for (const HeaderField& f : header_fields()) {
     EXPECT_EQ(next, f.offset) << f.name;
-    if (f.coding == FieldCoding::kBytes) {
+    if (f.coding == FieldCoding::STORED_BYTES) {
       EXPECT_EQ(1, f.width) << f.offset;
     } else {
       EXPECT_TRUE(f.width == 2 || f.width == 4) << f.offset;

@@ -16,7 +16,7 @@ namespace harnix {
 
 namespace {
 
-constexpr double TRUE_X = 3.3, kTrueY = -1.7;
+constexpr double TRUE_X = 3.3, TRUE_Y = -1.7;
 
 // Noise of +-20 with a triangular spread.
 int noise(std::mt19937& rng) {
@@ -34,7 +34,7 @@ void fill_tilted(OwnedPhase& map, int32_t step) {
       const bool on_step = c >= 120 && r >= 60;
       const bool hole = (c - 50) * (c - 50) + (r - 40) * (r - 40) < 15 * 15;
       map.cell(c, r) = hole ? PHASE_INVALID
-                            : static_cast<int32_t>(std::lround(TRUE_X * c + kTrueY * r + 500)) + n +
+                            : static_cast<int32_t>(std::lround(TRUE_X * c + TRUE_Y * r + 500)) + n +
                                   (on_step ? step : 0);
     }
   }
@@ -54,7 +54,7 @@ TEST(FitRobustPlane, SlopesIgnoreTheHeightOfAStep) {
     EXPECT_EQ(FitType::plane, robust.type);
     // Central differences are rounded to whole units, which bounds the accuracy.
     EXPECT_NEAR(TRUE_X, robust.x_coef, 0.25) << step;
-    EXPECT_NEAR(kTrueY, robust.y_coef, 0.25) << step;
+    EXPECT_NEAR(TRUE_Y, robust.y_coef, 0.25) << step;
     EXPECT_EQ(ls.npoints, robust.npoints);
     EXPECT_EQ(109, robust.center_x);
     EXPECT_EQ(94, robust.center_y);

@@ -18,7 +18,7 @@ namespace harnix {
 namespace {
 
 constexpr int32_t X = TEST_PHASE_INVALID;
-const std::string kNoMemory = "Harnix\nERROR: ERR_NO_MEM\n";
+const std::string NO_MEMORY = "Harnix\nERROR: ERR_NO_MEM\n";
 
 // Three inputs of a 5 x 4 camera: two on windows, one at another PhaseRes (so it is rescaled),
 // with invalid pixels, enough for a sphere fit.
@@ -137,7 +137,7 @@ TEST_P(AllocationFailureTest, EveryRequestFailingFromThereOnIsReportedAndRelease
     FailingAllocator failing(k);
     const InProcessRun r = run_in_process(settings_, inputs_);
     EXPECT_FALSE(r.ok) << "request " << k;
-    EXPECT_TRUE(r.err.ends_with(kNoMemory)) << "request " << k << ":\n" << r.err;
+    EXPECT_TRUE(r.err.ends_with(NO_MEMORY)) << "request " << k << ":\n" << r.err;
     EXPECT_EQ(k - 1, failing.releases()) << "request " << k;
     expect_no_false_output(k);
   }
@@ -149,7 +149,7 @@ TEST_P(AllocationFailureTest, OneRefusedRequestAmongGrantedOnesIsReportedAndRele
     FailingAllocator failing(k, true);
     const InProcessRun r = run_in_process(settings_, inputs_);
     EXPECT_FALSE(r.ok) << "request " << k;
-    EXPECT_TRUE(r.err.ends_with(kNoMemory)) << "request " << k << ":\n" << r.err;
+    EXPECT_TRUE(r.err.ends_with(NO_MEMORY)) << "request " << k << ":\n" << r.err;
     EXPECT_EQ(failing.requests() - 1, failing.releases()) << "request " << k;
     expect_no_false_output(k);
   }
@@ -193,7 +193,7 @@ TEST(AllocationFailureExit, ProgramExitsWithStatusOne) {
   for (int k : {1, requests}) {
     FailingAllocator failing(k);
     EXPECT_EQ(1, main_in_process(args, &err)) << "request " << k;
-    EXPECT_TRUE(err.ends_with(kNoMemory)) << err;
+    EXPECT_TRUE(err.ends_with(NO_MEMORY)) << err;
   }
 }
 

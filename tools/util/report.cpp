@@ -18,7 +18,7 @@ namespace harnix {
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* USAGE =
     "usage: harnix-util report [--level LEVEL] [--inputs INPUT_REPORT.csv] RESULT... -o PAGE\n"
     "\n"
     "Writes one self-contained HTML page on the result files of an averaging run: a summary of\n"
@@ -120,7 +120,7 @@ int make_report(const ReportOptions& o) {
 
 int run_report(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(kUsage, stdout);
+    std::fputs(USAGE, stdout);
     return 0;
   }
   ReportOptions options;

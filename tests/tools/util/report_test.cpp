@@ -330,14 +330,14 @@ TEST_F(ReportBrowser, RendersInHeadlessChromiumWithoutConsoleMessages) {
   std::vector<std::string> args = {"--level", "plane", "--inputs", dir.file("inputs.csv")};
   args.insert(args.end(), results.begin(), results.end());
   ASSERT_EQ(0, report(args).status);
-  constexpr int WIDTH = 1200, kHeight = 1600;
+  constexpr int WIDTH = 1200, HEIGHT = 1600;
   ProgramResult r =
       run_program("/usr/bin/timeout",
                   {"120", chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                    "--no-first-run", "--disable-background-networking",
                    "--disable-component-update", "--disable-sync", "--hide-scrollbars",
                    "--user-data-dir=" + dir.file("profile"), "--screenshot=" + dir.file("shot.png"),
-                   "--window-size=" + std::to_string(WIDTH) + "," + std::to_string(kHeight),
+                   "--window-size=" + std::to_string(WIDTH) + "," + std::to_string(HEIGHT),
                    "--virtual-time-budget=5000", "--enable-logging=stderr", "--v=0", "--dump-dom",
                    "file://" + dir.file("report.html")});
   ASSERT_EQ(0, r.status) << r.err;
@@ -352,7 +352,7 @@ TEST_F(ReportBrowser, RendersInHeadlessChromiumWithoutConsoleMessages) {
   const int w = cairo_image_surface_get_width(shot.get());
   const int h = cairo_image_surface_get_height(shot.get());
   EXPECT_EQ(WIDTH, w);
-  EXPECT_EQ(kHeight, h);
+  EXPECT_EQ(HEIGHT, h);
   // Text makes grey pixels and the previews coloured ones (viridis and the magenta of dropouts).
   const unsigned char* data = cairo_image_surface_get_data(shot.get());
   const int stride = cairo_image_surface_get_stride(shot.get());
