@@ -72,6 +72,8 @@ struct RunState {
   BandTeam* team;             // the threads of the passes
   InputReader* reader;        // the current pass's inputs, each in its own window, in order
   InputBatch batch;           // inputs read and checked, not yet added
+  RejectionBatch rejecting;   // inputs read and checked, not yet through the rejection pass
+  int32_t rejecting_index[MAX_BATCH_INPUTS];  // the index of each of them
   PhaseMap* input_map;        // the current input's phase map, in the reader's storage
   DataAttributes attributes;  // the current input's
   DataAttributes reference;   // the first input's
@@ -196,36 +198,62 @@ bool create_maps(const RunSettings& settings, RunState& run) {
   return rc == NO_ERROR || fail(run, RunStep::ACCUMULATE, rc);
 }
 
-// Queues the input in input_map to be added to the sums of the results; the batch is added when
-// full and after the pass's last input, while the reader reads the next batch. Its inputs are
-// then given back to the reader.
-bool add_input(const RunSettings& settings, RunState& run, int32_t i, int32_t count,
-               const char* name) {
-  const double f = phase_scale_factor(run.attributes, run.reference, run.out_counts);
-  ErrorCode rc =
-      queue_input(run.maps, run.batch, *run.input_map, f, removal_of(settings), *run.team);
+// Adds the queued inputs to the sums of the results and gives the inputs up to `i` back to the
+// reader.
+bool add_queued(const RunSettings& settings, RunState& run, int32_t i, const char* name) {
+  const ErrorCode rc = add_batch(run.maps, run.batch, removal_of(settings), *run.team);
   if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
-  if (input_batch_full(run.batch) || i + 1 == count) {
-    rc = add_batch(run.maps, run.batch, removal_of(settings), *run.team);
-    if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
-    run.reader->release(std::size_t(i) + 1);
-  }
+  run.reader->release(std::size_t(i) + 1);
   return true;
 }
 
-// Gives the inputs up to `i` back to the reader when nothing waits to be added.
-void done_with(RunState& run, int32_t i) {
-  if (run.batch.count == 0) run.reader->release(std::size_t(i) + 1);
+// Queues input `i` (`map`, scaled by f) to be added to the sums of the results; the batch is
+// added when full and after the pass's last input, while the reader reads the next batch. Its
+// inputs are then given back to the reader.
+bool add_map(const RunSettings& settings, RunState& run, PhaseMap& map, double f, int32_t i,
+             int32_t count, const char* name) {
+  const ErrorCode rc = queue_input(run.maps, run.batch, map, f, removal_of(settings), *run.team);
+  if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
+  if (input_batch_full(run.batch) || i + 1 == count) return add_queued(settings, run, i, name);
+  return true;
 }
 
-// Passes the input in input_map through the rejection rounds of `pass`, its rows shared among
-// the team.
-bool reject_input(RunState& run, const RejectionPass& pass, RejectionTally& tally,
-                  const char* name) {
+// add_map for the input in input_map.
+bool add_input(const RunSettings& settings, RunState& run, int32_t i, int32_t count,
+               const char* name) {
   const double f = phase_scale_factor(run.attributes, run.reference, run.out_counts);
-  const ErrorCode rc =
-      rejection_pass(run.rejection, *run.input_map, f, pass, run.maps.rejected, *run.team, tally);
-  return rc == NO_ERROR || fail(run, RunStep::ACCUMULATE, rc, name);
+  return add_map(settings, run, *run.input_map, f, i, count, name);
+}
+
+// Queues input `i` (in input_map) for the rejection rounds of `pass`; the queue goes through
+// them when it holds a batch and after the pass's last input. Each input's counts join `tally`
+// and the report's figures; with `mark`, the inputs then go to the sums of the results, every
+// one of them added before the next batch (so that the reader's storage is never held twice).
+bool reject_input(const RunSettings& settings, const InputList& inputs, RunState& run,
+                  const RejectionPass& pass, RejectionTally& tally, int32_t i) {
+  const auto count = int32_t(inputs.names.size());
+  const char* name = inputs.names[std::size_t(i)].c_str();
+  RejectionBatch& queue = run.rejecting;
+  const double f = phase_scale_factor(run.attributes, run.reference, run.out_counts);
+  const ErrorCode rc = rejection_queue(run.rejection, queue, *run.input_map, f, pass, *run.team);
+  if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
+  run.rejecting_index[queue.count - 1] = i;
+  if (queue.count < run.batch.capacity && i + 1 < count) return true;
+  rejection_batch_pass(run.rejection, queue, pass, run.maps.rejected, *run.team);
+  const int32_t queued = queue.count;
+  queue.count = 0;
+  for (int32_t m = 0; m < queued; ++m) {
+    const int32_t index = run.rejecting_index[m];
+    tally.last_round += queue.tallies[m].last_round;
+    tally.marked += queue.tallies[m].marked;
+    if (run.figures != nullptr) run.figures[index].rejected_pixels = queue.tallies[m].marked;
+    if (pass.mark && !add_map(settings, run, *queue.inputs[m], queue.factors[m], index, count,
+                              inputs.names[std::size_t(index)].c_str()))
+      return false;
+  }
+  if (run.batch.count > 0) return add_queued(settings, run, i, name);
+  run.reader->release(std::size_t(i) + 1);
+  return true;
 }
 
 // A pass's reader: ahead of the inputs with more than one thread.
@@ -241,6 +269,7 @@ struct Ending {
   RunState& run;
   ~Ending() {
     run.batch.count = 0;
+    run.rejecting.count = 0;
     run.reader = nullptr;
   }
 };
@@ -313,13 +342,8 @@ bool next_pass(const InputList& inputs, RunState& run, Feed feed) {
 bool rejection_rounds(const RunSettings& settings, const InputList& inputs, RunState& run) {
   // One pass deciding with `pass`; a marking pass also adds every input to the result sums.
   const auto decide = [&](const RejectionPass& pass, RejectionTally& tally) {
-    return next_pass(inputs, run, [&](int32_t i, const char* name) {
-      const int64_t before = tally.marked;
-      if (!reject_input(run, pass, tally, name)) return false;
-      if (run.figures != nullptr) run.figures[i].rejected_pixels = tally.marked - before;
-      if (pass.mark) return add_input(settings, run, i, int32_t(inputs.names.size()), name);
-      done_with(run, i);
-      return true;
+    return next_pass(inputs, run, [&](int32_t i, const char*) {
+      return reject_input(settings, inputs, run, pass, tally, i);
     });
   };
   const int32_t rounds = reject_rounds(settings);
@@ -506,9 +530,7 @@ bool run_passes(const RunSettings& settings, const InputList& inputs, RunState& 
   RejectionTally tally;
   const bool ok = first_pass(settings, inputs, run, [&](int32_t i, const char* name) {
     if (!rejecting(settings)) return add_input(settings, run, i, int32_t(count), name);
-    if (!reject_input(run, gather, tally, name)) return false;
-    done_with(run, i);
-    return true;
+    return reject_input(settings, inputs, run, gather, tally, i);
   });
   if (!ok) return false;
   // No input at all leaves nothing to write; the command line never calls with an empty list.

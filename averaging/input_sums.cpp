@@ -30,10 +30,6 @@ namespace {
 // magnitude, and a sum of fewer than 2^36 of them below 2^127.
 constexpr double SAFE_FACTOR = 1152921504606846976.0;  // 2^60
 
-// Bytes of sums a band works on at a time, about: a chunk of rows stays in the cache while every
-// input of the batch is added to it, and the fit and the deviation find its rows still there.
-constexpr std::size_t CHUNK_SUM_BYTES = 384 * 1024;
-
 // What a batch adds: every pointer is to row 0 of the camera maps.
 struct Sums {
   std::size_t stride;  // the camera's width
@@ -46,28 +42,6 @@ struct Sums {
   bool shared;  // the deviation shares the average's sums: one span adds the values to both
   bool removal;
 };
-
-// The rows of input `map` that lie in camera rows [from, to), as rows of the map.
-RowRange rows_within(const PhaseMap& map, int32_t from, int32_t to) {
-  const int32_t first = std::max<int32_t>(from, map.window.y);
-  const int32_t end = std::min<int32_t>(to, map.window.y + map.window.height);
-  return RowRange{first - map.window.y, std::max(0, end - first)};
-}
-
-// Calls chunk(from, to) for the camera rows of `band`, a chunk at a time, until it returns an
-// error; returns that error or NO_ERROR.
-template <typename Chunk>
-ErrorCode for_band_chunks(const Window& camera, int32_t bands, int32_t band, Chunk chunk) {
-  const std::size_t row_bytes = static_cast<std::size_t>(camera.width) * 28;
-  const auto rows = static_cast<int32_t>(
-      std::clamp<std::size_t>(CHUNK_SUM_BYTES / std::max<std::size_t>(row_bytes, 1), 1, 64));
-  const RowRange range = band_rows(camera.height, bands, band);
-  for (int32_t r = range.first; r < range.first + range.count; r += rows) {
-    const ErrorCode rc = chunk(r, std::min(r + rows, range.first + range.count));
-    if (rc != NO_ERROR) return rc;
-  }
-  return NO_ERROR;
-}
 
 // The first error of the bands, in band order.
 ErrorCode first_error(const ErrorCode* codes, int32_t bands) {

@@ -2,6 +2,8 @@
 #ifndef HARNIX_AVERAGING_INPUT_SUMS_H_
 #define HARNIX_AVERAGING_INPUT_SUMS_H_
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "averaging/band_team.h"
@@ -19,6 +21,32 @@ constexpr double SCALE_FACTOR_EPSILON = 1e-10;
 
 // Most inputs a batch holds.
 constexpr int32_t MAX_BATCH_INPUTS = 16;
+
+// Bytes of sums a band works on at a time, about: a chunk of rows stays in the cache while every
+// input of the batch is added to it, and the fit and the deviation find its rows still there.
+constexpr std::size_t CHUNK_SUM_BYTES = 384 * 1024;
+
+// The rows of input `map` that lie in camera rows [from, to), as rows of the map.
+inline RowRange rows_within(const PhaseMap& map, int32_t from, int32_t to) {
+  const int32_t first = std::max<int32_t>(from, map.window.y);
+  const int32_t end = std::min<int32_t>(to, map.window.y + map.window.height);
+  return RowRange{first - map.window.y, std::max(0, end - first)};
+}
+
+// Calls chunk(from, to) for the camera rows of `band`, a chunk at a time, until it returns an
+// error; returns that error or NO_ERROR.
+template <typename Chunk>
+ErrorCode for_band_chunks(const Window& camera, int32_t bands, int32_t band, Chunk chunk) {
+  const std::size_t row_bytes = static_cast<std::size_t>(camera.width) * 28;
+  const auto rows = static_cast<int32_t>(
+      std::clamp<std::size_t>(CHUNK_SUM_BYTES / std::max<std::size_t>(row_bytes, 1), 1, 64));
+  const RowRange range = band_rows(camera.height, bands, band);
+  for (int32_t r = range.first; r < range.first + range.count; r += rows) {
+    const ErrorCode rc = chunk(r, std::min(r + rows, range.first + range.count));
+    if (rc != NO_ERROR) return rc;
+  }
+  return NO_ERROR;
+}
 
 // Inputs queued to be added together. Each input is added to the sums of `maps` exactly as this
 // chain over camera-sized maps would: place it in the camera field (invalid outside its window);

@@ -1,6 +1,6 @@
-// The rejection test of averaging/rejection.h, in passes over an input's rows: the row's values
-// and fates first, then one sweep per round replayed, then the sums of the survivors or the
-// marks. Each sweep is a single pass over contiguous memory without branches on the values.
+// The rejection test of averaging/rejection.h, in passes over an input's rows: the row's fates
+// first, then one sweep per round replayed, then the sums of the survivors or the marks. Each
+// sweep is a single pass over contiguous memory without branches on the values.
 #include "averaging/rejection.h"
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 
 #include "averaging/input_sums.h"
 #include "base/allocation.h"
+#include "base/vector_clones.h"
 #include "maps/storage.h"
 
 namespace harnix {
@@ -38,22 +39,22 @@ inline bool rejects(double d, int16_t c, double s, double q, double k_squared) {
   return (c >= 3) & (e * e * (m - 1.0) > k_squared * m * std::max(spread, m * (m - 1.0)));
 }
 
-// x = v factor and the fate of each value of a row: KEPT when valid, INVALID when not.
-void values_and_fates(const int32_t* __restrict row, std::size_t n, double factor,
-                      double* __restrict x, uint8_t* __restrict fate) {
-  for (std::size_t i = 0; i < n; ++i) {
-    x[i] = double(row[i]) * factor;
-    fate[i] = row[i] < PHASE_INVALID ? KEPT : INVALID;
-  }
+// The fate of each value of a row: KEPT when valid, INVALID when not. The sweeps after it form
+// x = v factor themselves, which costs less than storing and loading it.
+HARNIX_VECTOR_CLONES void fates_of(const int32_t* __restrict row, std::size_t n,
+                                   uint8_t* __restrict fate) {
+  for (std::size_t i = 0; i < n; ++i) fate[i] = row[i] < PHASE_INVALID ? KEPT : INVALID;
 }
 
 // Round `round` over a row: each value still kept is tested against the set's sums.
-void decide_round(const double* __restrict x, const double* __restrict ref,
-                  const int16_t* __restrict c, const double* __restrict s,
-                  const double* __restrict q, std::size_t n, double k_squared, uint8_t round,
-                  uint8_t* __restrict fate) {
+HARNIX_VECTOR_CLONES void decide_round(const int32_t* __restrict row, double factor,
+                                       const double* __restrict ref, const int16_t* __restrict c,
+                                       const double* __restrict s, const double* __restrict q,
+                                       std::size_t n, double k_squared, uint8_t round,
+                                       uint8_t* __restrict fate) {
   for (std::size_t i = 0; i < n; ++i) {
-    const bool out = (fate[i] == KEPT) & rejects(x[i] - ref[i], c[i], s[i], q[i], k_squared);
+    const double x = double(row[i]) * factor;
+    const bool out = (fate[i] == KEPT) & rejects(x - ref[i], c[i], s[i], q[i], k_squared);
     fate[i] = out ? round : fate[i];
   }
 }
@@ -62,17 +63,19 @@ void decide_round(const double* __restrict x, const double* __restrict ref,
 // References are written only on a row that has such a first value (soon after the first input
 // none has), so that their storage is read but not written back. A value left out adds +0.0 and
 // 0, which change no sum (none is ever -0.0): no branches in the main loop.
-void gather_kept(const double* __restrict x, const uint8_t* __restrict fate, std::size_t n,
-                 double* __restrict ref, int16_t* __restrict c, double* __restrict s,
-                 double* __restrict q) {
+HARNIX_VECTOR_CLONES void gather_kept(const int32_t* __restrict row, double factor,
+                                      const uint8_t* __restrict fate, std::size_t n,
+                                      double* __restrict ref, int16_t* __restrict c,
+                                      double* __restrict s, double* __restrict q) {
   int first = 0;
   for (std::size_t i = 0; i < n; ++i) first |= (fate[i] == KEPT) & (c[i] == 0);
   if (first != 0) {
-    for (std::size_t i = 0; i < n; ++i) ref[i] = (fate[i] == KEPT) & (c[i] == 0) ? x[i] : ref[i];
+    for (std::size_t i = 0; i < n; ++i)
+      ref[i] = (fate[i] == KEPT) & (c[i] == 0) ? double(row[i]) * factor : ref[i];
   }
   for (std::size_t i = 0; i < n; ++i) {
     const bool kept = fate[i] == KEPT;
-    const double difference = x[i] - ref[i];
+    const double difference = double(row[i]) * factor - ref[i];
     const double d = kept ? difference : 0.0;
     s[i] += d;
     q[i] += d * d;
@@ -80,7 +83,7 @@ void gather_kept(const double* __restrict x, const uint8_t* __restrict fate, std
   }
 }
 
-int64_t count_fate(const uint8_t* fate, std::size_t n, uint8_t value) {
+HARNIX_VECTOR_CLONES int64_t count_fate(const uint8_t* fate, std::size_t n, uint8_t value) {
   int64_t count = 0;
   for (std::size_t i = 0; i < n; ++i) count += fate[i] == value;
   return count;
@@ -92,7 +95,7 @@ inline bool rejected_fate(uint8_t fate) {
 }
 
 // Makes the rejected values of a row invalid; returns how many there were.
-int64_t mark_rejected(const uint8_t* __restrict fate, std::size_t n, int32_t* __restrict row) {
+HARNIX_VECTOR_CLONES int64_t mark_rejected(const uint8_t* __restrict fate, std::size_t n, int32_t* __restrict row) {
   int64_t marked = 0;
   for (std::size_t i = 0; i < n; ++i) {
     const bool out = rejected_fate(fate[i]);
@@ -102,7 +105,7 @@ int64_t mark_rejected(const uint8_t* __restrict fate, std::size_t n, int32_t* __
   return marked;
 }
 
-void count_rejected(const uint8_t* __restrict fate, std::size_t n, int16_t* __restrict counts) {
+HARNIX_VECTOR_CLONES void count_rejected(const uint8_t* __restrict fate, std::size_t n, int16_t* __restrict counts) {
   for (std::size_t i = 0; i < n; ++i) counts[i] = int16_t(counts[i] + rejected_fate(fate[i]));
 }
 
@@ -114,8 +117,8 @@ void rejection_init(RejectionMaps& maps) {
   maps.rounds = 0;
   maps.bands = 0;
   for (KeptSums& set : maps.sets) each_map(set, [](auto& map) { map_init(map); });
-  maps.values = nullptr;
   maps.fates = nullptr;
+  maps.band_tallies = nullptr;
 }
 
 ErrorCode rejection_create(RejectionMaps& maps, int16_t width, int16_t height, double k,
@@ -128,9 +131,11 @@ ErrorCode rejection_create(RejectionMaps& maps, int16_t width, int16_t height, d
   maps.rounds = rounds;
   maps.bands = bands;
   const std::size_t scratch = std::size_t(width) * std::size_t(bands);
-  maps.values = static_cast<double*>(mem_allocate(scratch * sizeof(double)));
   maps.fates = static_cast<uint8_t*>(mem_allocate(scratch));
-  if (maps.values == nullptr || maps.fates == nullptr) return ERR_NO_MEM;
+  maps.band_tallies = static_cast<RejectionTally*>(
+      mem_allocate_zeroed(std::size_t(bands) * MAX_BATCH_INPUTS, sizeof(RejectionTally)));
+  if (maps.fates == nullptr || maps.band_tallies == nullptr)
+    return ERR_NO_MEM;
   ErrorCode rc = NO_ERROR;
   for (int32_t j = 0; j < rounds; ++j) {
     each_map(maps.sets[j], [&](auto& map) {
@@ -143,64 +148,81 @@ ErrorCode rejection_create(RejectionMaps& maps, int16_t width, int16_t height, d
 
 void rejection_free(RejectionMaps& maps) {
   for (KeptSums& set : maps.sets) each_map(set, [](auto& map) { map_free(map); });
-  mem_release(maps.values);
   mem_release(maps.fates);
-  maps.values = nullptr;
+  mem_release(maps.band_tallies);
   maps.fates = nullptr;
+  maps.band_tallies = nullptr;
 }
 
-ErrorCode rejection_pass(RejectionMaps& maps, PhaseMap& input, double f, const RejectionPass& pass,
-                         CountMap& rejected, BandTeam& team, RejectionTally& tally) {
+ErrorCode rejection_queue(const RejectionMaps& maps, RejectionBatch& batch, PhaseMap& input,
+                          double f, const RejectionPass& pass, const BandTeam& team) {
   const Window& w = input.window;
   if (w.width < 1 || w.height < 1 || !window_within(w, maps.camera)) return ERR_IMPROPER_WINDOW;
   if (pass.rounds_replayed < 0 || pass.rounds_replayed > maps.rounds ||
-      (pass.accumulate && pass.rounds_replayed >= maps.rounds) || team.bands() > maps.bands)
+      (pass.accumulate && pass.rounds_replayed >= maps.rounds) || team.bands() > maps.bands ||
+      batch.count < 0 || batch.count >= MAX_BATCH_INPUTS)
     return ERR_PARAM_OUT_OF_RANGE;
   // Unscaled values are multiplied by 1, which changes none.
-  const double factor = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON ? f : 1.0;
-  const std::size_t n = std::size_t(w.width);
-  const std::size_t stride = std::size_t(maps.camera.width);
-  const std::size_t first = std::size_t(w.y) * stride + std::size_t(w.x);
-  int64_t last_rounds[MAX_BANDS];
-  int64_t marks[MAX_BANDS];
+  batch.inputs[batch.count] = &input;
+  batch.factors[batch.count] = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON ? f : 1.0;
+  ++batch.count;
+  return NO_ERROR;
+}
 
-  // Each band takes its rows with a row of scratch of its own.
+void rejection_batch_pass(RejectionMaps& maps, RejectionBatch& batch, const RejectionPass& pass,
+                          CountMap& rejected, BandTeam& team) {
+  const std::size_t stride = std::size_t(maps.camera.width);
+  const int32_t bands = team.bands();
+  // Each band takes its rows with a row of scratch and tallies of its own.
   auto band_pass = [&](int32_t band) {
-    double* const x = maps.values + std::size_t(band) * stride;
     uint8_t* const fate = maps.fates + std::size_t(band) * stride;
-    int64_t last_round = 0;
-    int64_t marked = 0;
-    const RowRange rows = band_rows(w.height, team.bands(), band);
-    for (int32_t r = rows.first; r < rows.first + rows.count; ++r) {
-      int32_t* row = input.matrix + std::size_t(r) * n;
-      const std::size_t at = first + std::size_t(r) * stride;
-      values_and_fates(row, n, factor, x, fate);
-      for (int32_t j = 1; j <= pass.rounds_replayed; ++j) {
-        const KeptSums& set = maps.sets[j - 1];
-        decide_round(x, set.reference.matrix + at, set.count.matrix + at, set.sum.matrix + at,
-                     set.sum_sq.matrix + at, n, maps.k_squared, uint8_t(j), fate);
+    RejectionTally* const tallies = maps.band_tallies + std::size_t(band) * MAX_BATCH_INPUTS;
+    for (int32_t m = 0; m < batch.count; ++m) tallies[m] = RejectionTally{};
+    (void)for_band_chunks(maps.camera, bands, band, [&](int32_t from, int32_t to) {
+      for (int32_t m = 0; m < batch.count; ++m) {
+        PhaseMap& input = *batch.inputs[m];
+        const Window& w = input.window;
+        const std::size_t n = std::size_t(w.width);
+        const std::size_t first = std::size_t(w.y) * stride + std::size_t(w.x);
+        const RowRange rows = rows_within(input, from, to);
+        RejectionTally& tally = tallies[m];
+        for (int32_t r = rows.first; r < rows.first + rows.count; ++r) {
+          int32_t* row = input.matrix + std::size_t(r) * n;
+          const std::size_t at = first + std::size_t(r) * stride;
+          const double factor = batch.factors[m];
+          fates_of(row, n, fate);
+          for (int32_t j = 1; j <= pass.rounds_replayed; ++j) {
+            const KeptSums& set = maps.sets[j - 1];
+            decide_round(row, factor, set.reference.matrix + at, set.count.matrix + at,
+                         set.sum.matrix + at, set.sum_sq.matrix + at, n, maps.k_squared,
+                         uint8_t(j), fate);
+          }
+          if (pass.accumulate) {
+            KeptSums& set = maps.sets[pass.rounds_replayed];
+            gather_kept(row, factor, fate, n, set.reference.matrix + at, set.count.matrix + at,
+                        set.sum.matrix + at, set.sum_sq.matrix + at);
+          }
+          if (pass.rounds_replayed > 0)
+            tally.last_round += count_fate(fate, n, uint8_t(pass.rounds_replayed));
+          if (pass.mark) {
+            tally.marked += mark_rejected(fate, n, row);
+            if (rejected.matrix != nullptr) count_rejected(fate, n, rejected.matrix + at);
+          }
+        }
       }
-      if (pass.accumulate) {
-        KeptSums& set = maps.sets[pass.rounds_replayed];
-        gather_kept(x, fate, n, set.reference.matrix + at, set.count.matrix + at,
-                    set.sum.matrix + at, set.sum_sq.matrix + at);
-      }
-      if (pass.rounds_replayed > 0)
-        last_round += count_fate(fate, n, uint8_t(pass.rounds_replayed));
-      if (pass.mark) {
-        marked += mark_rejected(fate, n, row);
-        if (rejected.matrix != nullptr) count_rejected(fate, n, rejected.matrix + at);
-      }
-    }
-    last_rounds[band] = last_round;
-    marks[band] = marked;
+      return NO_ERROR;
+    });
   };
   team.run(band_pass);
-  for (int32_t b = 0; b < team.bands(); ++b) {
-    tally.last_round += last_rounds[b];
-    tally.marked += marks[b];
+  for (int32_t m = 0; m < batch.count; ++m) {
+    RejectionTally total{};
+    for (int32_t b = 0; b < bands; ++b) {
+      const RejectionTally& part = maps.band_tallies[std::size_t(b) * MAX_BATCH_INPUTS + m];
+      total.last_round += part.last_round;
+      total.marked += part.marked;
+    }
+    batch.tallies[m] = total;
   }
-  return NO_ERROR;
 }
 
 }  // namespace harnix

@@ -23,6 +23,7 @@
 #include <cstdint>
 
 #include "averaging/band_team.h"
+#include "averaging/input_sums.h"
 #include "averaging/settings.h"
 #include "base/error_codes.h"
 #include "maps/map_types.h"
@@ -37,14 +38,26 @@ struct KeptSums {
   RealMap sum_sq;  // sum((x - reference)^2)
 };
 
+// What one pass does with an input's values.
+struct RejectionPass {
+  int32_t rounds_replayed = 0;  // the decisions of rounds 1..rounds_replayed are applied
+  bool accumulate = false;      // the values kept through them join sets[rounds_replayed]
+  bool mark = false;            // the values rejected by any of them become PHASE_INVALID
+};
+
+struct RejectionTally {
+  int64_t last_round = 0;  // values rejected in round rounds_replayed itself
+  int64_t marked = 0;      // values marked invalid (with `mark`)
+};
+
 struct RejectionMaps {
   Window camera;
   double k_squared;
   int32_t rounds;                    // rounds asked for
   KeptSums sets[MAX_REJECT_ROUNDS];  // sets[j]: kept after round j, for j < rounds
   int32_t bands;                     // bands a pass is shared among
-  double* values;                    // per band one camera row of scaled values
   uint8_t* fates;                    // per band one camera row: kept, invalid or the round
+  RejectionTally* band_tallies;      // per band one tally for each input of a batch
 };
 
 // Bytes the rejection maps hold per camera pixel for `rounds` rounds.
@@ -65,28 +78,32 @@ ErrorCode rejection_create(RejectionMaps& maps, int16_t width, int16_t height, d
 // Releases everything; safe on records without storage and repeatedly.
 void rejection_free(RejectionMaps& maps);
 
-// What one pass does with an input's values.
-struct RejectionPass {
-  int32_t rounds_replayed = 0;  // the decisions of rounds 1..rounds_replayed are applied
-  bool accumulate = false;      // the values kept through them join sets[rounds_replayed]
-  bool mark = false;            // the values rejected by any of them become PHASE_INVALID
+// Inputs queued to go through one pass together.
+struct RejectionBatch {
+  int32_t count = 0;
+  PhaseMap* inputs[MAX_BATCH_INPUTS] = {};
+  double factors[MAX_BATCH_INPUTS] = {};
+  RejectionTally tallies[MAX_BATCH_INPUTS] = {};  // each input's counts, from rejection_batch_pass
 };
 
-struct RejectionTally {
-  int64_t last_round = 0;  // values rejected in round rounds_replayed itself
-  int64_t marked = 0;      // values marked invalid (with `mark`)
-};
+// Checks `input` (a phase map in its own window on the camera, host order; x = v f when
+// |f - 1| > SCALE_FACTOR_EPSILON, else v) and `pass`, and queues the input; its storage must stay
+// until the batch has been passed. Needs batch.count < MAX_BATCH_INPUTS.
+//   ERR_IMPROPER_WINDOW     the input's window does not lie on the camera
+//   ERR_PARAM_OUT_OF_RANGE  rounds_replayed beyond the rounds made, accumulate asking for a set
+//                           not made, or a team of more bands than the maps were made for
+// Nothing is queued on failure.
+ErrorCode rejection_queue(const RejectionMaps& maps, RejectionBatch& batch, PhaseMap& input,
+                          double f, const RejectionPass& pass, const BandTeam& team);
 
-// Passes the valid values of `input` (a phase map in its own window on the camera, host order;
-// x = v f when |f - 1| > SCALE_FACTOR_EPSILON, else v) through `pass`, adding to `tally`. With
+// Passes the valid values of every queued input through `pass` and sets each input's tally. With
 // `mark`, each value rejected is also counted at its pixel in `rejected` (when it has storage).
-// ERR_IMPROPER_WINDOW when the input's window does not lie on the camera (nothing changed);
-// ERR_PARAM_OUT_OF_RANGE when rounds_replayed is beyond the rounds made, or accumulate asks for
-// a set not made, or the team has more bands than the maps were made for. The input's rows are
-// shared among the team's bands: every pixel is decided alone, and the tally's counts add
-// exactly, so the outcome is that of one band.
-ErrorCode rejection_pass(RejectionMaps& maps, PhaseMap& input, double f, const RejectionPass& pass,
-                         CountMap& rejected, BandTeam& team, RejectionTally& tally);
+// The camera rows are shared among the team's bands and gone through a chunk at a time, every
+// input of the batch in input order on a chunk before the next chunk, so that the chunk's sums
+// stay in the cache: every pixel sees the inputs in input order, and every decision, sum and
+// count is that of one band and one input at a time. Cannot fail; leaves `count` as it is.
+void rejection_batch_pass(RejectionMaps& maps, RejectionBatch& batch, const RejectionPass& pass,
+                          CountMap& rejected, BandTeam& team);
 
 }  // namespace harnix
 
