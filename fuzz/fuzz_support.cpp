@@ -1,5 +1,6 @@
 #include "fuzz/fuzz_support.h"
 
+#include <atomic>
 #include <cstdlib>
 
 #include "base/allocation.h"
@@ -8,8 +9,8 @@ namespace harnix {
 
 namespace {
 
-long handed_out = 0;
-long released = 0;
+std::atomic<long> handed_out{0};
+std::atomic<long> released{0};
 std::size_t largest_allowed = 0;
 
 void* capped_allocate(std::size_t bytes) {
@@ -67,8 +68,8 @@ AllocationBalance::~AllocationBalance() {
 
 void AllocationBalance::check() const {
   if (handed_out != released) {
-    std::fprintf(stderr, "allocation hooks: %ld blocks handed out, %ld released\n", handed_out,
-                 released);
+    std::fprintf(stderr, "allocation hooks: %ld blocks handed out, %ld released\n",
+                 handed_out.load(), released.load());
     std::abort();
   }
 }

@@ -1,5 +1,5 @@
 // Fuzz target: the whole averaging run over two fuzzed data files, writing all three outputs
-// (with rejection, the fourth; and the per-input report).
+// (with rejection, the fourth; and the per-input report), on one thread and again on three.
 //
 // The input is split into run settings and two files (fuzz/run_input.h), which are written into a
 // temporary directory made once per process. After each run:
@@ -7,7 +7,8 @@
 //   - (with the verbose bit) every result the run tells of lies on the camera;
 //   - after a successful run every output reads back as a complete data file with a phase map;
 //   - after a failed one every output is either still empty or complete, never cut short;
-//   - the report exists after a successful run only, and no temporary file stays behind.
+//   - the report exists after a successful run only, and no temporary file stays behind;
+//   - on three threads the run ends with the same code at the same step, every output the same.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "averaging/averaging_run.h"
@@ -90,6 +92,18 @@ class CheckingObserver : public RunObserver {
   Window camera_{};
 };
 
+// The bytes of the file at `path`, or a text no file holds when there is none.
+std::string contents(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return "(no file)";
+  std::string bytes;
+  char block[4096];
+  std::size_t n;
+  while ((n = std::fread(block, 1, sizeof block, f)) > 0) bytes.append(block, n);
+  std::fclose(f);
+  return bytes;
+}
+
 // True when `path` is an empty file; otherwise it must read back completely.
 bool empty_or_complete(const std::string& path) {
   struct stat st {};
@@ -136,12 +150,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   inputs.names = {p.first, p.second};
 
   bool ok;
+  RunResult one;
   {
     const AllocationBalance balance(RUN_ALLOCATION_CAP);
     CheckingObserver observer;
-    ok = run_averaging(settings, inputs, in.verbose ? &observer : nullptr).ok();
+    one = run_averaging(settings, inputs, in.verbose ? &observer : nullptr);
+    ok = one.ok();
     balance.check();
   }
+  // The same run on three threads ends the same way and leaves the same bytes in every output.
+  const std::string* outputs[] = {&p.average, &p.deviation, &p.count, &p.rejected, &p.report};
+  std::string before[std::size(outputs)];
+  for (std::size_t k = 0; k < std::size(outputs); ++k) before[k] = contents(*outputs[k]);
+  std::filesystem::remove(p.report);
+  {
+    const AllocationBalance balance(RUN_ALLOCATION_CAP);
+    settings.Threads = 3;
+    const RunResult three = run_averaging(settings, inputs, nullptr);
+    FUZZ_CHECK(three.code == one.code && three.step == one.step);
+    balance.check();
+  }
+  for (std::size_t k = 0; k < std::size(outputs); ++k)
+    FUZZ_CHECK(contents(*outputs[k]) == before[k]);
   for (const std::string* out : {&p.average, &p.deviation, &p.count}) {
     const bool empty = empty_or_complete(*out);
     if (ok) FUZZ_CHECK(!empty);
