@@ -274,10 +274,11 @@ struct Ending {
   }
 };
 
-// The first pass: every input read and checked against the first; its values go to `feed`.
-template <typename Feed>
-bool first_pass(const RunSettings& settings, const InputList& inputs, RunState& run, Feed feed) {
-  run.pass = 1;
+// One pass over the inputs, each read in turn (or ahead): before(i, name) runs before input i is
+// read, after(i, name) once it is, then feed(i, name); the first that returns false ends it.
+template <typename Before, typename After, typename Feed>
+bool pass_over(const InputList& inputs, RunState& run, Before before, After after, Feed feed) {
+  ++run.pass;
   run.observer->pass_started(run.pass);
   InputReader reader = pass_reader(inputs, run);
   run.reader = &reader;
@@ -286,7 +287,19 @@ bool first_pass(const RunSettings& settings, const InputList& inputs, RunState& 
   for (int32_t i = 0; i < count; ++i) {
     const char* name = inputs.names[std::size_t(i)].c_str();
     Window valid{};
-    if (!read_input(i + 1, name, run, &valid)) return false;
+    if (!before(i, name) || !read_input(i + 1, name, run, &valid) || !after(i, name) ||
+        !feed(i, name))
+      return false;
+    run.observer->input_passed(run.pass, i + 1, count);
+  }
+  return true;
+}
+
+// The first pass: every input read and checked against the first; its values go to `feed`.
+template <typename Feed>
+bool first_pass(const RunSettings& settings, const InputList& inputs, RunState& run, Feed feed) {
+  const auto nothing = [](int32_t, const char*) { return true; };
+  const auto check = [&](int32_t i, const char* name) {
     if (!run.have_reference) {
       run.reference = run.attributes;
       run.have_reference = true;
@@ -300,39 +313,21 @@ bool first_pass(const RunSettings& settings, const InputList& inputs, RunState& 
     }
     if (run.stamps != nullptr && !file_stamp(name, &run.stamps[i]))
       return fail(run, RunStep::INPUT_CHANGED, ERR_CANT_OPEN_FILE, name);
-    if (!feed(i, name)) return false;
-    run.observer->input_passed(run.pass, i + 1, count);
-  }
-  return true;
+    return true;
+  };
+  return pass_over(inputs, run, nothing, check, feed);
 }
 
-// True when input `i` is the file the first pass read, unchanged.
-bool unchanged(const RunState& run, int32_t i, const char* name) {
-  FileStamp now;
-  return file_stamp(name, &now) && same_contents_stamp(now, run.stamps[i]);
-}
-
-// One more pass: every input read again, unchanged since the first pass, then fed to `feed`.
+// One more pass: every input read again, unchanged since the first pass (before and after it is
+// read), then fed to `feed`.
 template <typename Feed>
 bool next_pass(const InputList& inputs, RunState& run, Feed feed) {
-  ++run.pass;
-  run.observer->pass_started(run.pass);
-  InputReader reader = pass_reader(inputs, run);
-  run.reader = &reader;
-  const Ending ending{run};
-  const auto count = int32_t(inputs.names.size());
-  for (int32_t i = 0; i < count; ++i) {
-    const char* name = inputs.names[std::size_t(i)].c_str();
-    Window valid{};
-    if (!unchanged(run, i, name))
-      return fail(run, RunStep::INPUT_CHANGED, ERR_CORRUPT_DATA_FILE, name);
-    if (!read_input(i + 1, name, run, &valid)) return false;
-    if (!unchanged(run, i, name))
-      return fail(run, RunStep::INPUT_CHANGED, ERR_CORRUPT_DATA_FILE, name);
-    if (!feed(i, name)) return false;
-    run.observer->input_passed(run.pass, i + 1, count);
-  }
-  return true;
+  const auto unchanged = [&](int32_t i, const char* name) {
+    FileStamp now;
+    return (file_stamp(name, &now) && same_contents_stamp(now, run.stamps[i])) ||
+           fail(run, RunStep::INPUT_CHANGED, ERR_CORRUPT_DATA_FILE, name);
+  };
+  return pass_over(inputs, run, unchanged, unchanged, feed);
 }
 
 // The rounds after the first pass. Round k's pass decides round k from the sums of the values

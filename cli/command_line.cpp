@@ -118,6 +118,23 @@ bool read_whole_number(const char* text, double* value) {
   return end != text && *end == '\0';
 }
 
+// Reads the value of option `name` as a whole number in [1, most] into *out; otherwise prints the
+// option's message and returns false.
+bool read_count(const char* name, const char* value, int32_t most, int32_t* out) {
+  double number;
+  if (!read_whole_number(value, &number) || number != std::floor(number)) {
+    print_error_line("%s\nERROR: Invalid %s value \"%s\"\n", PROGRAM_NAME, name, value);
+    return false;
+  }
+  if (!(number >= 1 && number <= most)) {
+    print_error_line("%s\nERROR: %s value is out of range [1,%d]\n", PROGRAM_NAME, name,
+                     int(most));
+    return false;
+  }
+  *out = int32_t(number);
+  return true;
+}
+
 // Applies `value` to `option`. Returns -1 when the walk goes on, else the exit status.
 int apply_value(Option option, const char* value, RunSettings* settings) {
   switch (option) {
@@ -165,38 +182,16 @@ int apply_value(Option option, const char* value, RunSettings* settings) {
       settings->Reject = k;
       break;
     }
-    case Option::REJECT_ITER: {
-      double rounds;
-      if (!read_whole_number(value, &rounds) || rounds != std::floor(rounds)) {
-        print_error_line("%s\nERROR: Invalid RejectIter value \"%s\"\n", PROGRAM_NAME, value);
+    case Option::REJECT_ITER:
+      if (!read_count("RejectIter", value, MAX_REJECT_ROUNDS, &settings->RejectIter))
         return EXIT_FAILED;
-      }
-      if (!(rounds >= 1 && rounds <= MAX_REJECT_ROUNDS)) {
-        print_error_line("%s\nERROR: RejectIter value is out of range [1,%d]\n", PROGRAM_NAME,
-                         int(MAX_REJECT_ROUNDS));
-        return EXIT_FAILED;
-      }
-      settings->RejectIter = int32_t(rounds);
       break;
-    }
     case Option::INPUT_REPORT:
       settings->InputReportFile = value;
       break;
-    case Option::THREADS: {
-      double threads;
-      if (!read_whole_number(value, &threads) || threads != std::floor(threads)) {
-        print_error_line("%s\nERROR: Invalid Threads value \"%s\"\n", PROGRAM_NAME, value);
-        return EXIT_FAILED;
-      }
-      const int32_t cores = usable_cores();
-      if (!(threads >= 1 && threads <= cores)) {
-        print_error_line("%s\nERROR: Threads value is out of range [1,%d]\n", PROGRAM_NAME,
-                         int(cores));
-        return EXIT_FAILED;
-      }
-      settings->Threads = int32_t(threads);
+    case Option::THREADS:
+      if (!read_count("Threads", value, usable_cores(), &settings->Threads)) return EXIT_FAILED;
       break;
-    }
     case Option::OVERWRITE:
     case Option::VERBOSE:
     case Option::VERSION:
