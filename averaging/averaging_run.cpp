@@ -124,9 +124,9 @@ double phase_scale_factor(const DataAttributes& a, const DataAttributes& ref, in
   return numerator / denominator;
 }
 
-// Reads one input and checks it; on success input_map holds its phase map and `valid` the
-// bounding window of its valid values. Only the first pass tells the observer.
-bool read_input(int32_t index, const char* name, RunState& run, Window* valid) {
+// Reads one input and checks it; on success input_map holds its phase map. Only the first pass
+// tells the observer (with the bounding window of its valid values).
+bool read_input(int32_t index, const char* name, RunState& run) {
   const bool first_pass = run.pass == 1;
   if (first_pass) run.observer->input_started(index, name);
   ReadInput& input = run.reader->next();
@@ -142,14 +142,13 @@ bool read_input(int32_t index, const char* name, RunState& run, Window* valid) {
   rc = validate_attributes(&run.attributes, nullptr, has_phase ? &map : nullptr, true, text);
   if (rc != NO_ERROR) return fail(run, RunStep::CHECK_ATTRIBUTES, rc, name, text);
   if (!has_phase) return fail(run, RunStep::NO_HEIGHT_DATA, ERR_INVALID_PARAM, name);
-  *valid = input.valid;  // phase_map_valid_window, found when the input was read
-  rc = input.valid_code;
+  rc = input.valid_code;  // phase_map_valid_window, found when the input was read
   if (rc == ERR_ALL_BAD_DATA) return fail(run, RunStep::NO_VALID_DATA, rc, name);
   if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
   if (!first_pass) return true;
   const DataAttributes& a = run.attributes;
   if (a.TimeStamp > run.latest_stamp) run.latest_stamp = a.TimeStamp;
-  run.observer->input_read(a, *valid);
+  run.observer->input_read(a, input.valid);
   return true;
 }
 
@@ -286,9 +285,7 @@ bool pass_over(const InputList& inputs, RunState& run, Before before, After afte
   const auto count = int32_t(inputs.names.size());
   for (int32_t i = 0; i < count; ++i) {
     const char* name = inputs.names[std::size_t(i)].c_str();
-    Window valid{};
-    if (!before(i, name) || !read_input(i + 1, name, run, &valid) || !after(i, name) ||
-        !feed(i, name))
+    if (!before(i, name) || !read_input(i + 1, name, run) || !after(i, name) || !feed(i, name))
       return false;
     run.observer->input_passed(run.pass, i + 1, count);
   }
