@@ -192,7 +192,7 @@ bool create_maps(const RunSettings& settings, RunState& run) {
     const SumsLayout layout{settings.SdevOutFile != nullptr,
                             removal_of(settings) != RemovalMode::NONE,
                             settings.RejectOutFile != nullptr, run.reader->maps_ahead()};
-    rc = working_maps_create(run.maps, width, height, layout);
+    rc = working_maps_create(run.maps, width, height, layout, *run.team);
   }
   return rc == NO_ERROR || fail(run, RunStep::ACCUMULATE, rc);
 }

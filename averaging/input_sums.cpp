@@ -152,7 +152,7 @@ ErrorCode queue_input(WorkingMaps& maps, InputBatch& batch, PhaseMap& input, dou
     if (rc != NO_ERROR) return rc;
   }
   if (separate) {
-    const ErrorCode rc = working_maps_separate_deviation(maps);
+    const ErrorCode rc = working_maps_separate_deviation(maps, team);
     if (rc != NO_ERROR) return rc;
   }
   const int32_t k = batch.count;

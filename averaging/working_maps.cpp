@@ -30,10 +30,21 @@ ErrorCode create_over(Map& map, const Window& window) {
   return map_alloc(map);
 }
 
+// Calls f(first, n) for each band's elements [first, first + n) of the camera maps, on its thread.
+template <typename F>
+void by_bands(const WorkingMaps& maps, BandTeam& team, F f) {
+  auto band_elements = [&](int32_t band) {
+    const auto width = std::size_t(maps.camera.width);
+    const RowRange rows = band_rows(maps.camera.height, team.bands(), band);
+    f(std::size_t(rows.first) * width, std::size_t(rows.count) * width);
+  };
+  team.run(band_elements);
+}
+
 }  // namespace
 
 ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height,
-                              const SumsLayout& layout) {
+                              const SumsLayout& layout, BandTeam& team) {
   // A camera of up to 32767 x 32767 pixels asks for tens of gigabytes: refuse it here rather
   // than be killed by the system part-way through filling the maps.
   ErrorCode rc = check_memory_bound(width, height, memory_limit_bytes(), layout.inputs_ahead);
@@ -44,26 +55,27 @@ ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height,
   if ((rc = create_over(maps.work, camera)) != NO_ERROR) return rc;
   if ((rc = create_over(maps.sum_avg, camera)) != NO_ERROR) return rc;
   if ((rc = create_over(maps.count_avg, camera)) != NO_ERROR) return rc;
-  map_fill(maps.sum_avg, 0.0);
-  map_fill(maps.count_avg, int16_t{0});
-  if (layout.rejected_counts) {
-    if ((rc = create_over(maps.rejected, camera)) != NO_ERROR) return rc;
-    map_fill(maps.rejected, int16_t{0});
-  }
+  if (layout.rejected_counts && (rc = create_over(maps.rejected, camera)) != NO_ERROR) return rc;
+  if (layout.deviation && (rc = create_over(maps.sum_sq, camera)) != NO_ERROR) return rc;
+  by_bands(maps, team, [&](std::size_t first, std::size_t n) {
+    std::fill_n(maps.sum_avg.matrix + first, n, 0.0);
+    std::fill_n(maps.count_avg.matrix + first, n, int16_t{0});
+    if (layout.rejected_counts) std::fill_n(maps.rejected.matrix + first, n, int16_t{0});
+    if (layout.deviation) std::fill_n(maps.sum_sq.matrix + first, n, 0.0);
+  });
   if (!layout.deviation) return NO_ERROR;
-  if ((rc = create_over(maps.sum_sq, camera)) != NO_ERROR) return rc;
-  map_fill(maps.sum_sq, 0.0);
-  return layout.separate_deviation ? working_maps_separate_deviation(maps) : NO_ERROR;
+  return layout.separate_deviation ? working_maps_separate_deviation(maps, team) : NO_ERROR;
 }
 
-ErrorCode working_maps_separate_deviation(WorkingMaps& maps) {
+ErrorCode working_maps_separate_deviation(WorkingMaps& maps, BandTeam& team) {
   if (maps.separate_deviation) return NO_ERROR;
   ErrorCode rc = NO_ERROR;
   if ((rc = create_over(maps.sum_dev, maps.camera)) != NO_ERROR) return rc;
   if ((rc = create_over(maps.count_dev, maps.camera)) != NO_ERROR) return rc;
-  const std::size_t pixels = std::size_t(maps.camera.width) * std::size_t(maps.camera.height);
-  std::memcpy(maps.sum_dev.matrix, maps.sum_avg.matrix, pixels * sizeof(double));
-  std::memcpy(maps.count_dev.matrix, maps.count_avg.matrix, pixels * sizeof(int16_t));
+  by_bands(maps, team, [&](std::size_t first, std::size_t n) {
+    std::memcpy(maps.sum_dev.matrix + first, maps.sum_avg.matrix + first, n * sizeof(double));
+    std::memcpy(maps.count_dev.matrix + first, maps.count_avg.matrix + first, n * sizeof(int16_t));
+  });
   maps.separate_deviation = true;
   return NO_ERROR;
 }

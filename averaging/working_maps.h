@@ -14,6 +14,7 @@
 
 #include <cstdint>
 
+#include "averaging/band_team.h"
 #include "base/error_codes.h"
 #include "fit/workspace.h"
 #include "maps/map_types.h"
@@ -52,16 +53,19 @@ struct SumsLayout {
 };
 
 // Creates the maps over (0, 0, width, height): work (unfilled), sum_avg and count_avg, and as
-// `layout` asks sum_sq, sum_dev/count_dev and `rejected`; sums and counts filled with 0.
+// `layout` asks sum_sq, sum_dev/count_dev and `rejected`; sums and counts filled with 0, band by
+// band by the team, so that every page is first written by the thread that adds to it (a page
+// first read would be copied again on its first write, which stops every thread).
 // ERR_NO_MEM before any allocation when the run would not fit in the machine's physical memory
 // (check_memory_bound), ERR_NO_MEM or ERR_PARAM_OUT_OF_RANGE from map_alloc. On failure the
 // maps obtained so far are kept for working_maps_free.
 ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height,
-                              const SumsLayout& layout);
+                              const SumsLayout& layout, BandTeam& team);
 
 // Gives the deviation a sum and a count of its own, copies of the average's; nothing when it
-// has them already. ERR_NO_MEM (maps unchanged but for storage kept for working_maps_free).
-ErrorCode working_maps_separate_deviation(WorkingMaps& maps);
+// has them already (copied band by band by the team). ERR_NO_MEM (maps unchanged but for
+// storage kept for working_maps_free).
+ErrorCode working_maps_separate_deviation(WorkingMaps& maps, BandTeam& team);
 
 // The deviation's sum and count: its own once separate, else the average's.
 RealMap& deviation_sum(WorkingMaps& maps);
