@@ -36,8 +36,8 @@ struct WorkingMaps {
 };
 
 // Bytes the run holds at most per camera pixel: three double maps, two 16-bit count maps and
-// one 32-bit result map, plus one 32-bit input (or output) map of the camera's size and, while an
-// output is written, the writer's big-endian copy of it.
+// one 32-bit result map, plus one 32-bit input (or output) map of the camera's size and 4 bytes
+// kept in hand for the writer's buffer and the run's smaller records.
 constexpr uint64_t RUN_BYTES_PER_CAMERA_PIXEL = 3 * 8 + 2 * 2 + 4 + 4 + 4;
 
 // Zeroes every record (no storage). Call before anything else so that working_maps_free is safe

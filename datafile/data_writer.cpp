@@ -1,7 +1,7 @@
-// Writing a Planoryx data file: the header in one write, the phase block converted into a copy in
-// one pass over its rows and written in one write, the intensity block in writes of 32768
-// values. The caller's maps stay in host order. A file counts as written only when the flush and
+// Writing a Planoryx data file: the header in one write, the phase block and the intensity block
+// converted and written 32768 values at a time. The caller's maps stay in host order. A file counts as written only when the flush and
 // the close succeed.
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -17,6 +17,7 @@ namespace harnix {
 namespace {
 
 constexpr std::size_t SHORTS_PER_WRITE = 32768;  // one 65536-byte buffer
+constexpr std::size_t WRITE_PIECE = 32768;       // phase values: one 131072-byte buffer
 
 // Describes a map that takes part: its window, planes and block size. The window must fit the
 // storage the map holds and the block size must fit the header's 32-bit count, else
@@ -101,16 +102,30 @@ ErrorCode write_stream(std::FILE* stream, const OriginInfo* origin,
     if (rc != NO_ERROR) return rc;
   }
   if (phase != nullptr && phase_count > 0) {
-    auto* copy = static_cast<uint8_t*>(mem_allocate(4 * phase_count));
+    // The rows, gathered from the view's stride, go out a piece at a time through one buffer that
+    // stays in the cache: no copy of the whole block is made.
+    const std::size_t piece = std::min(phase_count, WRITE_PIECE);
+    auto* copy = static_cast<uint8_t*>(mem_allocate(4 * piece));
     if (copy == nullptr) return ERR_NO_MEM;
-    // The block is written in one write; its rows are gathered from the view's stride.
     const auto width = static_cast<std::size_t>(phase->window.width);
-    for (int32_t r = 0; r < phase->window.height; ++r) {
-      convert_be32_block(phase->row(r), copy + 4 * width * static_cast<std::size_t>(r), width);
+    std::size_t held = 0;
+    bool written = true;
+    for (int32_t r = 0; r < phase->window.height && written; ++r) {
+      const int32_t* row = phase->row(r);
+      for (std::size_t done = 0; done < width && written;) {
+        const std::size_t take = std::min(width - done, piece - held);
+        convert_be32_block(row + done, copy + 4 * held, take);
+        held += take;
+        done += take;
+        if (held == piece) {
+          written = std::fwrite(copy, 4, held, stream) == held;
+          held = 0;
+        }
+      }
     }
-    const std::size_t written = std::fwrite(copy, 4, phase_count, stream);
+    if (written && held > 0) written = std::fwrite(copy, 4, held, stream) == held;
     mem_release(copy);
-    if (written != phase_count) return ERR_CANT_WRITE_FILE;
+    if (!written) return ERR_CANT_WRITE_FILE;
   }
   return NO_ERROR;
 }
