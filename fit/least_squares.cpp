@@ -207,26 +207,52 @@ void scan_runs(ConstPhaseView view, int32_t first_row, int32_t end_row, int32_t 
 }
 
 // Exact sums over the valid pixels of one row: their count and the sums of c, c^2, z and c z,
-// c the index in the row. Without branches on the values, so that it runs on vector registers
-// (every product of c < 2^15 and z < 2^31 is exact in 64 bits, and so is every sum of a row).
+// c the index in the row. Without branches on the values, so that it runs on vector registers.
+// The row goes in blocks of ROW_BLOCK columns c = b + j, each summed in 32-bit lanes (twice as
+// many per register as 64-bit ones, and no 64-bit products, which AVX2 lacks), with z split as
+// z = 2^16 h + l, l in [0, 2^16) and h in [-2^15, 2^15): per block, with j < 256, the sums of
+// j, j^2 (< 2^24), l (< 2^24), h (< 2^23 in magnitude), l j (< 2^32, unsigned) and h j (< 2^31
+// in magnitude) all fit their lanes, and the block's exact 64-bit sums follow as
+//   sum z = 2^16 sum h + sum l,  sum c z = b sum z + 2^16 sum h j + sum l j,
+//   sum c = n b + sum j,  sum c^2 = n b^2 + 2 b sum j + sum j^2.
+// Every lane adds in unsigned arithmetic, which wraps; the true sums lie in range, so the
+// signed ones are read back exactly.
 struct RowSums {
   int64_t n, c, cc, z, cz;
 };
 
+constexpr int32_t ROW_BLOCK = 256;
+
 HARNIX_VECTOR_CLONES RowSums row_sums(const int32_t* px, int32_t cols) {
-  int64_t n = 0, sc = 0, scc = 0, sz = 0, scz = 0;
-  for (int32_t c = 0; c < cols; ++c) {
-    const int32_t v = px[c];
-    const int32_t mask = v < PHASE_INVALID ? -1 : 0;
-    const int32_t z = v & mask;
-    const int32_t cm = c & mask;
-    n -= mask;
-    sc += cm;
-    scc += cm * cm;
-    sz += z;
-    scz += static_cast<int64_t>(z) * c;
+  RowSums t{0, 0, 0, 0, 0};
+  for (int32_t b = 0; b < cols; b += ROW_BLOCK) {
+    const int32_t len = std::min(ROW_BLOCK, cols - b);
+    const int32_t* p = px + b;
+    uint32_t n = 0, sj = 0, sjj = 0, sl = 0, sh = 0, slj = 0, shj = 0;
+    for (int32_t j = 0; j < len; ++j) {
+      const int32_t v = p[j];
+      const uint32_t mask = v < PHASE_INVALID ? UINT32_MAX : 0u;
+      const uint32_t l = static_cast<uint32_t>(v) & 0xFFFFu & mask;
+      const uint32_t h = static_cast<uint32_t>(v >> 16) & mask;  // arithmetic shift: floor
+      const uint32_t jm = static_cast<uint32_t>(j) & mask;
+      n -= mask;
+      sj += jm;
+      sjj += jm * jm;
+      sl += l;
+      sh += h;
+      slj += l * jm;
+      shj += h * jm;
+    }
+    const int64_t base = b;
+    const int64_t z = int64_t{static_cast<int32_t>(sh)} * 65536 + int64_t{sl};
+    const int64_t zj = int64_t{static_cast<int32_t>(shj)} * 65536 + int64_t{slj};
+    t.n += n;
+    t.c += int64_t{n} * base + sj;
+    t.cc += int64_t{n} * base * base + 2 * base * sj + sjj;
+    t.z += z;
+    t.cz += base * z + zj;
   }
-  return RowSums{n, sc, scc, sz, scz};
+  return t;
 }
 
 // The column totals of one row, for the sphere and cylinder: the same additions as the runs

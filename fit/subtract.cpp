@@ -192,18 +192,22 @@ HARNIX_VECTOR_CLONES void plane_span(int32_t* px, int32_t n, int64_t a0, int64_t
   const int64_t r0 = a0 + b_whole;
   const int64_t step = ia + e_whole;
   if (narrow) {
-    // Every R and every partial sum lies within +-2^30: 32-bit lanes. b + k e stays below 2^46,
-    // so as a double it is exact, and so is its scaling by 2^-30, whose truncation is the floor.
-    uint32_t r_k = static_cast<uint32_t>(r0);
-    const uint32_t step_32 = static_cast<uint32_t>(step);
-    const double bd = static_cast<double>(b);
-    const double ed = static_cast<double>(e);
-    constexpr double INV_ONE = 1.0 / ONE;
+    // Every R and every partial sum lies within +-2^30: 32-bit lanes. With k < 2^15 and
+    // e = 2^15 e_high + e_low (both below 2^15), A = b + k e_low < 2^31 and B = k e_high < 2^30,
+    // so floor((b + k e) / ONE) = (B >> 15) + ((A + ((B mod 2^15) << 15)) >> 30), every step
+    // within 32 bits unsigned and free of 64-bit products, which AVX2 lacks.
+    const auto r_0 = static_cast<uint32_t>(r0);
+    const auto step_32 = static_cast<uint32_t>(step);
+    const auto b_32 = static_cast<uint32_t>(b);
+    const auto e_low = static_cast<uint32_t>(e & 0x7FFF);
+    const auto e_high = static_cast<uint32_t>(e >> 15);
     for (int32_t k = 0; k < n; ++k) {
-      const double u = bd + static_cast<double>(k) * ed;
-      const uint32_t carries = static_cast<uint32_t>(static_cast<int32_t>(u * INV_ONE));
-      px[k] = subtracted_narrow(px[k], static_cast<int32_t>(r_k + carries));
-      r_k += step_32;
+      const auto u = static_cast<uint32_t>(k);
+      const uint32_t a_part = b_32 + u * e_low;
+      const uint32_t b_part = u * e_high;
+      const uint32_t carries =
+          (b_part >> 15) + ((a_part + ((b_part & 0x7FFFu) << 15)) >> SURFACE_FRACTION_BITS);
+      px[k] = subtracted_narrow(px[k], static_cast<int32_t>(r_0 + u * step_32 + carries));
     }
     return;
   }
