@@ -62,9 +62,6 @@ namespace {
 // batch, read while one is added).
 constexpr int32_t BATCH_INPUTS = 4;
 constexpr int32_t READ_AHEAD_INPUTS = 4;
-// Reader threads: one per band, up to this many. One reader alone copies and converts the files
-// more slowly than two bands add them.
-constexpr int32_t MAX_READERS = 4;
 
 struct RunState {
   WorkingMaps maps;
@@ -255,11 +252,10 @@ bool reject_input(const RunSettings& settings, const InputList& inputs, RunState
   return true;
 }
 
-// A pass's reader: ahead of the inputs with more than one thread.
+// A pass's reader: with more than one thread, with room for the inputs read ahead.
 InputReader pass_reader(const InputList& inputs, const RunState& run) {
   const bool together = run.team->bands() > 1;
-  return InputReader(inputs, run.batch.capacity + (together ? READ_AHEAD_INPUTS : 0),
-                     together ? std::min(run.team->bands(), MAX_READERS) : 0);
+  return InputReader(inputs, run.batch.capacity + (together ? READ_AHEAD_INPUTS : 0));
 }
 
 // At the end of a pass, its reader goes: inputs still queued after a failure are dropped with
@@ -267,6 +263,7 @@ InputReader pass_reader(const InputList& inputs, const RunState& run) {
 struct Ending {
   RunState& run;
   ~Ending() {
+    run.team->clear_side_job();
     run.batch.count = 0;
     run.rejecting.count = 0;
     run.reader = nullptr;
@@ -281,7 +278,15 @@ bool pass_over(const InputList& inputs, RunState& run, Before before, After afte
   run.observer->pass_started(run.pass);
   InputReader reader = pass_reader(inputs, run);
   run.reader = &reader;
+  // With several threads, every run of the team reads the next inputs once a band is done, and
+  // the first inputs are read by all of them at once before the pass begins.
+  auto read_ahead = [&reader](int32_t) { reader.read_ahead(); };
   const Ending ending{run};
+  if (run.team->bands() > 1) {
+    run.team->set_side_job(read_ahead);
+    auto nothing = [](int32_t) {};
+    run.team->run(nothing);
+  }
   const auto count = int32_t(inputs.names.size());
   for (int32_t i = 0; i < count; ++i) {
     const char* name = inputs.names[std::size_t(i)].c_str();

@@ -70,6 +70,7 @@ void BandTeam::serve(int32_t band) {
       if (stopping_) return;
     }
     call_(job_, band);
+    call_side(band);
     if (pending_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
       { std::lock_guard<std::mutex> lock(mutex_); }
       done_.notify_one();
@@ -80,6 +81,7 @@ void BandTeam::serve(int32_t band) {
 void BandTeam::run_erased(void* job, Call call) {
   if (bands_ == 1) {
     call(job, 0);
+    call_side(0);
     return;
   }
   {
@@ -91,6 +93,7 @@ void BandTeam::run_erased(void* job, Call call) {
   }
   work_.notify_all();
   call(job, 0);
+  call_side(0);
   auto finished = [&] { return pending_.load(std::memory_order_acquire) == 0; };
   if (!spin_until(finished)) {
     std::unique_lock<std::mutex> lock(mutex_);

@@ -6,6 +6,8 @@
 // returns when every call has returned. Every band's work is fixed by its index alone, never by
 // which thread is faster, so what a pass computes does not depend on the number of bands
 // wherever its bands write disjoint data. A team of one band starts no thread: run(f) is f(0).
+// A side job, while one is set, is work any band may take a share of once its own is done (the
+// inputs read ahead): every band calls it after f, and run returns once those calls have too.
 #ifndef HARNIX_AVERAGING_BAND_TEAM_H_
 #define HARNIX_AVERAGING_BAND_TEAM_H_
 
@@ -40,14 +42,32 @@ class BandTeam {
     run_erased(&f, [](void* job, int32_t band) { (*static_cast<F*>(job))(band); });
   }
 
+  // From the next run on, every band calls side(band) after its share, until clear_side_job.
+  // Both are called between runs, by the thread that calls run; `side` must outlive its use
+  // and must not throw.
+  template <typename F>
+  void set_side_job(F& side) {
+    side_job_ = &side;
+    side_call_ = [](void* job, int32_t band) { (*static_cast<F*>(job))(band); };
+  }
+  void clear_side_job() {
+    side_job_ = nullptr;
+    side_call_ = nullptr;
+  }
+
  private:
   using Call = void (*)(void* job, int32_t band);
+  void call_side(int32_t band) {
+    if (side_call_ != nullptr) side_call_(side_job_, band);
+  }
   void run_erased(void* job, Call call);
   void serve(int32_t band);
 
   int32_t bands_ = 1;
   void* job_ = nullptr;
   Call call_ = nullptr;
+  void* side_job_ = nullptr;
+  Call side_call_ = nullptr;
   std::atomic<uint32_t> generation_{0};  // raised for every pass, and once more to stop
   std::atomic<int32_t> pending_{0};      // helper bands of the pass not yet done
   bool stopping_ = false;

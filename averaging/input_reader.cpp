@@ -1,8 +1,10 @@
-// Input i goes into slot i % slots once input i - slots has been released.
+// Input i goes into slot i % slots once input i - slots has been released. read_ahead runs
+// only within a team run, next() and release() only between runs: the team's start and end of
+// a run order every slot written ahead before next() reads it, and every release before the
+// claims that reuse its slots.
 #include "averaging/input_reader.h"
 
 #include <algorithm>
-#include <exception>
 #include <string>
 
 #include "base/platform.h"
@@ -15,7 +17,7 @@ namespace harnix {
 
 namespace {
 
-// Files past the ones being read for which the system is told they will be wanted.
+// Files past the one read ahead for which the system is told they will be wanted.
 constexpr std::size_t ADVISE_AHEAD = 4;
 
 // The name the system knows the input by (UTF-8); false when it has none.
@@ -30,40 +32,14 @@ void advise_will_need(const char* name) {
 
 }  // namespace
 
-InputReader::InputReader(const InputList& inputs, int32_t slots, int32_t readers)
-    : inputs_(inputs) {
+InputReader::InputReader(const InputList& inputs, int32_t slots) : inputs_(inputs) {
   slots_.resize(static_cast<std::size_t>(slots < 1 ? 1 : slots));
   deferred_.assign(slots_.size(), 0);
   ready_.assign(slots_.size(), 0);
   for (ReadInput& slot : slots_) map_init(slot.map);
-  if (inputs_.names.size() < 2) return;
-  const auto count =
-      static_cast<std::size_t>(std::clamp<int32_t>(readers, 0, int32_t(slots_.size())));
-  for (std::size_t k = 0; k < count; ++k) {
-    try {
-      threads_.emplace_back([this, k, count] { read_ahead(k, count); });
-    } catch (const std::exception&) {  // a thread refused, or no memory for its record
-      // The inputs are shared out among `count` readers: with one missing, none reads ahead,
-      // and each input is read when asked (nothing has been handed out yet).
-      stop_readers();
-      stopping_ = false;
-      return;
-    }
-  }
-}
-
-void InputReader::stop_readers() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-  }
-  changed_.notify_all();
-  for (std::thread& thread : threads_) thread.join();
-  threads_.clear();
 }
 
 InputReader::~InputReader() {
-  stop_readers();
   for (ReadInput& slot : slots_) map_free(slot.map);
 }
 
@@ -76,57 +52,37 @@ void InputReader::read_into(std::size_t index, ReadInput& slot) {
     slot.valid_code = phase_map_valid_window(slot.map, nullptr, &slot.valid);
 }
 
-void InputReader::read_ahead(std::size_t first, std::size_t step) {
+void InputReader::read_ahead() {
   const std::size_t n = inputs_.names.size();
   const std::size_t ring = slots_.size();
-  // The files up to `horizon` past the one read are announced: all at first, then one more each.
-  const std::size_t horizon = ring + ADVISE_AHEAD;
-  if (first == 0) {
-    for (std::size_t k = 1; k < horizon && k < n; ++k) advise_will_need(inputs_.names[k].c_str());
-  }
-  for (std::size_t i = first; i < n; i += step) {
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return stopping_ || i < released_ + ring; });
-      if (stopping_) return;
-    }
-    if (i > 0 && i + horizon - 1 < n) advise_will_need(inputs_.names[i + horizon - 1].c_str());
-    ReadInput& slot = slots_[i % ring];
+  const std::size_t limit = std::min(n, released_ + ring);
+  for (;;) {
+    // The slots are filled in input order, each input by the thread that claims it.
+    std::size_t i = claimed_.load(std::memory_order_relaxed);
+    do {
+      if (i >= limit) return;
+    } while (!claimed_.compare_exchange_weak(i, i + 1, std::memory_order_relaxed));
+    if (i + ADVISE_AHEAD < n) advise_will_need(inputs_.names[i + ADVISE_AHEAD].c_str());
     std::string platform;
     const bool regular = regular_file(inputs_.names[i].c_str(), &platform);
-    if (regular) read_into(i, slot);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      deferred_[i % ring] = regular ? 0 : 1;
-      ready_[i % ring] = i + 1;
-    }
-    changed_.notify_all();
+    if (regular) read_into(i, slots_[i % ring]);
+    deferred_[i % ring] = regular ? 0 : 1;
+    ready_[i % ring] = i + 1;
   }
 }
 
 ReadInput& InputReader::next() {
   const std::size_t i = handed_++;
-  ReadInput& slot = slots_[i % slots_.size()];
-  if (threads_.empty()) {
-    read_into(i, slot);
-    return slot;
-  }
-  bool deferred = false;
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return ready_[i % slots_.size()] == i + 1; });
-    deferred = deferred_[i % slots_.size()] != 0;
-  }
-  if (deferred) read_into(i, slot);
+  const std::size_t k = i % slots_.size();
+  ReadInput& slot = slots_[k];
+  if (ready_[k] != i + 1 || deferred_[k] != 0) read_into(i, slot);
+  // Read or not, input i is no longer for read_ahead to claim.
+  if (claimed_.load(std::memory_order_relaxed) <= i) claimed_.store(i + 1, std::memory_order_relaxed);
   return slot;
 }
 
 void InputReader::release(std::size_t count) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (count > released_) released_ = count;
-  }
-  changed_.notify_all();
+  if (count > released_) released_ = count;
 }
 
 }  // namespace harnix
