@@ -75,7 +75,12 @@ ReadInput& InputReader::next() {
   const std::size_t i = handed_++;
   const std::size_t k = i % slots_.size();
   ReadInput& slot = slots_[k];
-  if (ready_[k] != i + 1 || deferred_[k] != 0) read_into(i, slot);
+  if (ready_[k] != i + 1 || deferred_[k] != 0) {
+    // Read when asked (one thread, or nothing read ahead): the disk may still fetch what follows.
+    const std::size_t n = inputs_.names.size();
+    if (i + ADVISE_AHEAD < n) advise_will_need(inputs_.names[i + ADVISE_AHEAD].c_str());
+    read_into(i, slot);
+  }
   // Read or not, input i is no longer for read_ahead to claim.
   if (claimed_.load(std::memory_order_relaxed) <= i) claimed_.store(i + 1, std::memory_order_relaxed);
   return slot;
