@@ -10,9 +10,9 @@
 // thread to claim it; the bands of a team run call it together (BandTeam::set_side_job), never
 // while next() or release() runs. An input read ahead is the same record, with the same code, as
 // one read when asked, whichever thread read it. Only regular files are read ahead: any other
-// name (a pipe, a device) is read when asked, so no band can ever block on it. Reading ahead
-// also tells the system, for a few files past the one read, that they will be wanted
-// (posix_fadvise), so that a disk works on several at once.
+// name (a pipe, a device) is read when asked, so no band can ever block on it. Whoever reads an
+// input also tells the system that a file a few inputs further on will be wanted
+// (posix_fadvise), so that a disk is already fetching it.
 #ifndef HARNIX_AVERAGING_INPUT_READER_H_
 #define HARNIX_AVERAGING_INPUT_READER_H_
 

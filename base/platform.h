@@ -9,6 +9,7 @@
 #ifndef HARNIX_BASE_PLATFORM_H_
 #define HARNIX_BASE_PLATFORM_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -104,6 +105,11 @@ int32_t usable_processors();
 // start reading it from the disk; nothing where there is no such advice, or the file cannot be
 // opened without waiting (a pipe, a device: only regular files are opened).
 void advise_will_read(const char* name);
+
+// Asks the system to back the whole large pages (2 MiB) inside [block, block + bytes) with large
+// pages: a sweep over a map of several megabytes then needs far fewer address translations.
+// Only a hint: nothing happens where the system has no such pages or declines.
+void advise_large_pages(void* block, std::size_t bytes);
 
 // The machine's physical memory in bytes; 0 when the system tells nothing.
 uint64_t physical_memory_bytes();

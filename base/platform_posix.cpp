@@ -2,6 +2,7 @@
 // call.
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,6 +119,20 @@ void advise_will_read(const char* name) {
   if (fd < 0) return;
   (void)posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
   close(fd);
+}
+
+void advise_large_pages(void* block, std::size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  constexpr std::uintptr_t LARGE = std::uintptr_t{2} << 20;
+  const auto first = reinterpret_cast<std::uintptr_t>(block);
+  if (bytes > UINTPTR_MAX - first) return;
+  const std::uintptr_t begin = (first + LARGE - 1) & ~(LARGE - 1);
+  const std::uintptr_t end = (first + bytes) & ~(LARGE - 1);
+  if (end > begin) (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)block;
+  (void)bytes;
+#endif
 }
 
 uint64_t physical_memory_bytes() {

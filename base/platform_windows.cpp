@@ -197,6 +197,8 @@ int32_t usable_processors() {
 // Windows reads ahead of a file read whole by itself.
 void advise_will_read(const char*) {}
 
+void advise_large_pages(void*, std::size_t) {}
+
 uint64_t physical_memory_bytes() {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof status;

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "base/allocation.h"
+#include "base/platform.h"
 
 namespace harnix {
 
@@ -20,6 +21,9 @@ ErrorCode element_count(int32_t width, int32_t height, int32_t planes, uint32_t*
 }
 
 namespace {
+
+// Storage from this size on is offered large pages (it holds at least one whole 2 MiB page).
+constexpr std::size_t LARGE_PAGE_MAP_BYTES = std::size_t{4} << 20;
 
 // Obtains n elements of T through the hooks, or nullptr when the byte count cannot be formed or
 // the hook fails.
@@ -43,6 +47,9 @@ ErrorCode alloc_storage(Map& m, uint32_t n) {
   release_storage(m);
   m.matrix = allocate_elements<Element>(n);
   if (m.matrix == nullptr) return ERR_NO_MEM;
+  // Maps this large are swept whole, input after input.
+  const std::size_t bytes = std::size_t(n) * sizeof(Element);
+  if (bytes >= LARGE_PAGE_MAP_BYTES) advise_large_pages(m.matrix, bytes);
   m.size = n;
   return NO_ERROR;
 }
