@@ -25,12 +25,12 @@ bool regular_file(const char* name, std::string* platform) {
   return platform_file_name(name, platform) && is_regular_file_utf8(platform->c_str());
 }
 
-void advise_will_need(const char* name) {
+}  // namespace
+
+void advise_input(const char* name) {
   std::string platform;
   if (platform_file_name(name, &platform)) advise_will_read(platform.c_str());
 }
-
-}  // namespace
 
 InputReader::InputReader(const InputList& inputs, int32_t slots) : inputs_(inputs) {
   slots_.resize(static_cast<std::size_t>(slots < 1 ? 1 : slots));
@@ -62,7 +62,7 @@ void InputReader::read_ahead() {
     do {
       if (i >= limit) return;
     } while (!claimed_.compare_exchange_weak(i, i + 1, std::memory_order_relaxed));
-    if (i + ADVISE_AHEAD < n) advise_will_need(inputs_.names[i + ADVISE_AHEAD].c_str());
+    if (i + ADVISE_AHEAD < n) advise_input(inputs_.names[i + ADVISE_AHEAD].c_str());
     std::string platform;
     const bool regular = regular_file(inputs_.names[i].c_str(), &platform);
     if (regular) read_into(i, slots_[i % ring]);
@@ -78,7 +78,7 @@ ReadInput& InputReader::next() {
   if (ready_[k] != i + 1 || deferred_[k] != 0) {
     // Read when asked (one thread, or nothing read ahead): the disk may still fetch what follows.
     const std::size_t n = inputs_.names.size();
-    if (i + ADVISE_AHEAD < n) advise_will_need(inputs_.names[i + ADVISE_AHEAD].c_str());
+    if (i + ADVISE_AHEAD < n) advise_input(inputs_.names[i + ADVISE_AHEAD].c_str());
     read_into(i, slot);
   }
   // Read or not, input i is no longer for read_ahead to claim.

@@ -40,6 +40,9 @@ struct ReadInput {
   ErrorCode valid_code = ERR_ALL_BAD_DATA;
 };
 
+// Tells the system that input `name` (a regular file; nothing otherwise) will be read soon.
+void advise_input(const char* name);
+
 class InputReader {
  public:
   // `slots` (at least 1) inputs in use or read ahead at once.
