@@ -237,7 +237,15 @@ bool reject_input(const RunSettings& settings, const InputList& inputs, RunState
   if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
   run.rejecting_index[queue.count - 1] = i;
   if (queue.count < run.batch.capacity && i + 1 < count) return true;
-  rejection_batch_pass(run.rejection, queue, pass, run.maps.rejected, *run.team);
+  // A marking pass over a batch of several plain inputs adds each chunk of their rows to the
+  // sums as soon as it is marked, while it is in the cache (the batch's maps would not be by the
+  // time a pass of their own came to them; one input's map still is, and a pass of its own
+  // sweeps it faster). Any other input takes the batch like every input of a plain run.
+  bool plain = pass.mark && run.batch.count == 0 && queue.count > 1;
+  for (int32_t m = 0; m < queue.count && plain; ++m)
+    plain = adds_plainly(run.maps, removal_of(settings), queue.factors[m]);
+  rejection_batch_pass(run.rejection, queue, pass, run.maps.rejected, *run.team,
+                       plain ? &run.maps : nullptr);
   const int32_t queued = queue.count;
   queue.count = 0;
   for (int32_t m = 0; m < queued; ++m) {
@@ -245,8 +253,9 @@ bool reject_input(const RunSettings& settings, const InputList& inputs, RunState
     tally.last_round += queue.tallies[m].last_round;
     tally.marked += queue.tallies[m].marked;
     if (run.figures != nullptr) run.figures[index].rejected_pixels = queue.tallies[m].marked;
-    if (pass.mark && !add_map(settings, run, *queue.inputs[m], queue.factors[m], index, count,
-                              inputs.names[std::size_t(index)].c_str()))
+    if (pass.mark && !plain &&
+        !add_map(settings, run, *queue.inputs[m], queue.factors[m], index, count,
+                 inputs.names[std::size_t(index)].c_str()))
       return false;
   }
   if (run.batch.count > 0) return add_queued(settings, run, i, name);

@@ -43,6 +43,20 @@ struct Sums {
   bool removal;
 };
 
+// What a batch adds to, with or without a surface removed before the deviation.
+Sums sums_of(WorkingMaps& maps, bool removal) {
+  const bool deviation = maps.with_deviation;
+  return Sums{static_cast<std::size_t>(maps.camera.width),
+              maps.sum_avg.matrix,
+              maps.count_avg.matrix,
+              deviation_sum(maps).matrix,
+              deviation_count(maps).matrix,
+              deviation ? maps.sum_sq.matrix : nullptr,
+              deviation,
+              deviation && !maps.separate_deviation,
+              removal};
+}
+
 // The first error of the bands, in band order.
 ErrorCode first_error(const ErrorCode* codes, int32_t bands) {
   for (int32_t b = 0; b < bands; ++b) {
@@ -169,6 +183,16 @@ ErrorCode queue_input(WorkingMaps& maps, InputBatch& batch, PhaseMap& input, dou
   return NO_ERROR;
 }
 
+bool adds_plainly(const WorkingMaps& maps, RemovalMode remove_mode, double f) {
+  const bool deviation = maps.with_deviation;
+  return std::fabs(f - 1.0) <= SCALE_FACTOR_EPSILON &&
+         (!deviation || (remove_mode == RemovalMode::NONE && !maps.separate_deviation));
+}
+
+void add_plain_rows(WorkingMaps& maps, PhaseMap& map, RowRange rows) {
+  (void)add_rows(sums_of(maps, false), map, 1.0, rows);  // unscaled: cannot fail
+}
+
 ErrorCode add_batch(WorkingMaps& maps, InputBatch& batch, RemovalMode remove_mode, BandTeam& team) {
   const int32_t count = batch.count;
   batch.count = 0;
@@ -177,15 +201,7 @@ ErrorCode add_batch(WorkingMaps& maps, InputBatch& batch, RemovalMode remove_mod
   const int32_t bands = team.bands();
   const bool deviation = maps.with_deviation;
   const bool removal = deviation && remove_mode != RemovalMode::NONE;
-  const Sums sums{static_cast<std::size_t>(maps.camera.width),
-                  maps.sum_avg.matrix,
-                  maps.count_avg.matrix,
-                  deviation_sum(maps).matrix,
-                  deviation_count(maps).matrix,
-                  deviation ? maps.sum_sq.matrix : nullptr,
-                  deviation,
-                  deviation && !maps.separate_deviation,
-                  removal};
+  const Sums sums = sums_of(maps, removal);
   const int32_t mode = removal ? removal_fit_mode(remove_mode) : -1;
 
   // A least-squares surface is gathered in the same pass as the average, band by band. The

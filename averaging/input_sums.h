@@ -102,6 +102,17 @@ ErrorCode queue_input(WorkingMaps& maps, InputBatch& batch, PhaseMap& input, dou
 // After a failure the sums are left part-way and only good for releasing.
 ErrorCode add_batch(WorkingMaps& maps, InputBatch& batch, RemovalMode remove_mode, BandTeam& team);
 
+// True when an input with factor f goes to the sums plainly: no surface removed (remove_mode
+// NONE or no deviation), |f - 1| <= SCALE_FACTOR_EPSILON and the deviation, if any, still on the
+// average's sums. Such an input may be added row by row with add_plain_rows instead of through
+// a batch, with the same additions.
+bool adds_plainly(const WorkingMaps& maps, RemovalMode remove_mode, double f);
+
+// Adds rows `rows` of `map` (a plain input, in its own window on the camera) to the sums, as
+// add_batch adds them. Rows of several inputs may be added by several threads at once only
+// where they cover different camera rows.
+void add_plain_rows(WorkingMaps& maps, PhaseMap& map, RowRange rows);
+
 // The mode of remove_best_fit (fit/remove.h) that removes the surface of `mode`: the FitType of
 // the same shape, ROBUST_PLANE for the robust plane, -1 for RemovalMode::NONE.
 int32_t removal_fit_mode(RemovalMode mode);

@@ -39,48 +39,87 @@ inline bool rejects(double d, int16_t c, double s, double q, double k_squared) {
   return (c >= 3) & (e * e * (m - 1.0) > k_squared * m * std::max(spread, m * (m - 1.0)));
 }
 
-// The fate of each value of a row: KEPT when valid, INVALID when not. The sweeps after it form
-// x = v factor themselves, which costs less than storing and loading it.
-HARNIX_VECTOR_CLONES void fates_of(const int32_t* __restrict row, std::size_t n,
-                                   uint8_t* __restrict fate) {
-  for (std::size_t i = 0; i < n; ++i) fate[i] = row[i] < PHASE_INVALID ? KEPT : INVALID;
+// Whether value i of a row is still kept: from its fate, or, before any round has been replayed
+// on the row, from its validity (no fates needed).
+struct KeptByFate {
+  const uint8_t* __restrict fate;
+  bool operator()(const int32_t* /*row*/, std::size_t i) const { return fate[i] == KEPT; }
+};
+struct KeptIfValid {
+  bool operator()(const int32_t* row, std::size_t i) const { return row[i] < PHASE_INVALID; }
+};
+
+// Round `round` over a row: each value still kept is tested against the set's sums. The first
+// round gives every value its fate (KEPT, INVALID or the round); a later one changes the fates
+// of the values it rejects. Every sweep forms x = v factor itself, which costs less than
+// storing and loading it.
+template <bool FIRST>
+inline void decide(const int32_t* __restrict row, double factor, const double* __restrict ref,
+                   const int16_t* __restrict c, const double* __restrict s,
+                   const double* __restrict q, std::size_t n, double k_squared, uint8_t round,
+                   uint8_t* __restrict fate) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const double x = double(row[i]) * factor;
+    const bool valid = row[i] < PHASE_INVALID;
+    const uint8_t was = FIRST ? (valid ? KEPT : INVALID) : fate[i];
+    const bool out = (was == KEPT) & rejects(x - ref[i], c[i], s[i], q[i], k_squared);
+    fate[i] = out ? round : was;
+  }
 }
 
-// Round `round` over a row: each value still kept is tested against the set's sums.
+HARNIX_VECTOR_CLONES void decide_first_round(const int32_t* __restrict row, double factor,
+                                             const double* __restrict ref,
+                                             const int16_t* __restrict c,
+                                             const double* __restrict s,
+                                             const double* __restrict q, std::size_t n,
+                                             double k_squared, uint8_t* __restrict fate) {
+  decide<true>(row, factor, ref, c, s, q, n, k_squared, 1, fate);
+}
+
 HARNIX_VECTOR_CLONES void decide_round(const int32_t* __restrict row, double factor,
                                        const double* __restrict ref, const int16_t* __restrict c,
                                        const double* __restrict s, const double* __restrict q,
                                        std::size_t n, double k_squared, uint8_t round,
                                        uint8_t* __restrict fate) {
-  for (std::size_t i = 0; i < n; ++i) {
-    const double x = double(row[i]) * factor;
-    const bool out = (fate[i] == KEPT) & rejects(x - ref[i], c[i], s[i], q[i], k_squared);
-    fate[i] = out ? round : fate[i];
-  }
+  decide<false>(row, factor, ref, c, s, q, n, k_squared, round, fate);
 }
 
 // Adds the kept values of a row to a set's sums, the first at a pixel becoming its reference.
 // References are written only on a row that has such a first value (soon after the first input
 // none has), so that their storage is read but not written back. A value left out adds +0.0 and
 // 0, which change no sum (none is ever -0.0): no branches in the main loop.
+template <typename Kept>
+inline void gather(const int32_t* __restrict row, double factor, Kept kept, std::size_t n,
+                   double* __restrict ref, int16_t* __restrict c, double* __restrict s,
+                   double* __restrict q) {
+  int first = 0;
+  for (std::size_t i = 0; i < n; ++i) first |= kept(row, i) & (c[i] == 0);
+  if (first != 0) {
+    for (std::size_t i = 0; i < n; ++i)
+      ref[i] = kept(row, i) & (c[i] == 0) ? double(row[i]) * factor : ref[i];
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    const bool in = kept(row, i);
+    const double difference = double(row[i]) * factor - ref[i];
+    const double d = in ? difference : 0.0;
+    s[i] += d;
+    q[i] += d * d;
+    c[i] = int16_t(c[i] + in);
+  }
+}
+
 HARNIX_VECTOR_CLONES void gather_kept(const int32_t* __restrict row, double factor,
                                       const uint8_t* __restrict fate, std::size_t n,
                                       double* __restrict ref, int16_t* __restrict c,
                                       double* __restrict s, double* __restrict q) {
-  int first = 0;
-  for (std::size_t i = 0; i < n; ++i) first |= (fate[i] == KEPT) & (c[i] == 0);
-  if (first != 0) {
-    for (std::size_t i = 0; i < n; ++i)
-      ref[i] = (fate[i] == KEPT) & (c[i] == 0) ? double(row[i]) * factor : ref[i];
-  }
-  for (std::size_t i = 0; i < n; ++i) {
-    const bool kept = fate[i] == KEPT;
-    const double difference = double(row[i]) * factor - ref[i];
-    const double d = kept ? difference : 0.0;
-    s[i] += d;
-    q[i] += d * d;
-    c[i] = int16_t(c[i] + kept);
-  }
+  gather(row, factor, KeptByFate{fate}, n, ref, c, s, q);
+}
+
+HARNIX_VECTOR_CLONES void gather_valid(const int32_t* __restrict row, double factor,
+                                       std::size_t n, double* __restrict ref,
+                                       int16_t* __restrict c, double* __restrict s,
+                                       double* __restrict q) {
+  gather(row, factor, KeptIfValid{}, n, ref, c, s, q);
 }
 
 HARNIX_VECTOR_CLONES int64_t count_fate(const uint8_t* fate, std::size_t n, uint8_t value) {
@@ -170,7 +209,7 @@ ErrorCode rejection_queue(const RejectionMaps& maps, RejectionBatch& batch, Phas
 }
 
 void rejection_batch_pass(RejectionMaps& maps, RejectionBatch& batch, const RejectionPass& pass,
-                          CountMap& rejected, BandTeam& team) {
+                          CountMap& rejected, BandTeam& team, WorkingMaps* sums) {
   const std::size_t stride = std::size_t(maps.camera.width);
   const int32_t bands = team.bands();
   // Each band takes its rows with a row of scratch and tallies of its own.
@@ -190,25 +229,37 @@ void rejection_batch_pass(RejectionMaps& maps, RejectionBatch& batch, const Reje
           int32_t* row = input.matrix + std::size_t(r) * n;
           const std::size_t at = first + std::size_t(r) * stride;
           const double factor = batch.factors[m];
-          fates_of(row, n, fate);
+          // Before any round replayed every valid value is kept: no fates, nothing to mark.
+          const bool fates = pass.rounds_replayed > 0;
           for (int32_t j = 1; j <= pass.rounds_replayed; ++j) {
             const KeptSums& set = maps.sets[j - 1];
-            decide_round(row, factor, set.reference.matrix + at, set.count.matrix + at,
-                         set.sum.matrix + at, set.sum_sq.matrix + at, n, maps.k_squared,
-                         uint8_t(j), fate);
+            const double* ref = set.reference.matrix + at;
+            const int16_t* c = set.count.matrix + at;
+            const double* sum = set.sum.matrix + at;
+            const double* sum_sq = set.sum_sq.matrix + at;
+            if (j == 1) {
+              decide_first_round(row, factor, ref, c, sum, sum_sq, n, maps.k_squared, fate);
+            } else {
+              decide_round(row, factor, ref, c, sum, sum_sq, n, maps.k_squared, uint8_t(j),
+                           fate);
+            }
           }
           if (pass.accumulate) {
             KeptSums& set = maps.sets[pass.rounds_replayed];
-            gather_kept(row, factor, fate, n, set.reference.matrix + at, set.count.matrix + at,
-                        set.sum.matrix + at, set.sum_sq.matrix + at);
+            double* ref = set.reference.matrix + at;
+            int16_t* c = set.count.matrix + at;
+            if (fates)
+              gather_kept(row, factor, fate, n, ref, c, set.sum.matrix + at, set.sum_sq.matrix + at);
+            else
+              gather_valid(row, factor, n, ref, c, set.sum.matrix + at, set.sum_sq.matrix + at);
           }
-          if (pass.rounds_replayed > 0)
-            tally.last_round += count_fate(fate, n, uint8_t(pass.rounds_replayed));
-          if (pass.mark) {
+          if (fates) tally.last_round += count_fate(fate, n, uint8_t(pass.rounds_replayed));
+          if (pass.mark && fates) {
             tally.marked += mark_rejected(fate, n, row);
             if (rejected.matrix != nullptr) count_rejected(fate, n, rejected.matrix + at);
           }
         }
+        if (pass.mark && sums != nullptr) add_plain_rows(*sums, input, rows);
       }
       return NO_ERROR;
     });

@@ -101,9 +101,12 @@ ErrorCode rejection_queue(const RejectionMaps& maps, RejectionBatch& batch, Phas
 // The camera rows are shared among the team's bands and gone through a chunk at a time, every
 // input of the batch in input order on a chunk before the next chunk, so that the chunk's sums
 // stay in the cache: every pixel sees the inputs in input order, and every decision, sum and
-// count is that of one band and one input at a time. Cannot fail; leaves `count` as it is.
+// count is that of one band and one input at a time. With `sums` (a marking pass over inputs
+// that all add plainly, adds_plainly), each input's rows of a chunk, once marked, go to those sums
+// there and then (add_plain_rows), while they are still in the cache: the additions adding the
+// batch would make, in the same order. Cannot fail; leaves `count` as it is.
 void rejection_batch_pass(RejectionMaps& maps, RejectionBatch& batch, const RejectionPass& pass,
-                          CountMap& rejected, BandTeam& team);
+                          CountMap& rejected, BandTeam& team, WorkingMaps* sums = nullptr);
 
 }  // namespace harnix
 
