@@ -5,6 +5,7 @@
 #include "averaging/input_reader.h"
 
 #include <algorithm>
+#include <exception>
 #include <string>
 
 #include "base/platform.h"
@@ -62,11 +63,17 @@ void InputReader::read_ahead() {
     do {
       if (i >= limit) return;
     } while (!claimed_.compare_exchange_weak(i, i + 1, std::memory_order_relaxed));
-    if (i + ADVISE_AHEAD < n) advise_input(inputs_.names[i + ADVISE_AHEAD].c_str());
-    std::string platform;
-    const bool regular = regular_file(inputs_.names[i].c_str(), &platform);
-    if (regular) read_into(i, slots_[i % ring]);
-    deferred_[i % ring] = regular ? 0 : 1;
+    bool read = false;
+    try {  // a band must not throw: a name the system's form of which cannot be made waits
+      if (i + ADVISE_AHEAD < n) advise_input(inputs_.names[i + ADVISE_AHEAD].c_str());
+      std::string platform;
+      if (regular_file(inputs_.names[i].c_str(), &platform)) {
+        read_into(i, slots_[i % ring]);
+        read = true;
+      }
+    } catch (const std::exception&) {
+    }
+    deferred_[i % ring] = read ? 0 : 1;  // for next() to read, as when asked
     ready_[i % ring] = i + 1;
   }
 }
