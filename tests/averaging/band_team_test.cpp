@@ -40,6 +40,31 @@ TEST(BandTeam, RunsEveryBandOncePerPassAndCutsRowsInOrder) {
   EXPECT_GE(usable_cores(), 1);
 }
 
+// A side job runs on every band after its share of each run, and the run waits for it.
+TEST(BandTeam, SideJobFollowsEveryBandsShareUntilCleared) {
+  for (int32_t bands : {1, 3}) {
+    BandTeam team(bands);
+    std::vector<std::atomic<int>> shares(static_cast<std::size_t>(bands));
+    std::atomic<int> out_of_order{0};
+    std::atomic<int> sides{0};
+    auto pass = [&](int32_t band) { shares[static_cast<std::size_t>(band)].fetch_add(1); };
+    auto side = [&](int32_t band) {
+      if (shares[static_cast<std::size_t>(band)].load() != sides.load() / bands + 1)
+        out_of_order.fetch_add(1);
+      sides.fetch_add(1);
+    };
+    team.set_side_job(side);
+    for (int i = 0; i < 20; ++i) {
+      team.run(pass);
+      EXPECT_EQ(sides.load(), (i + 1) * bands);
+    }
+    team.clear_side_job();
+    team.run(pass);
+    EXPECT_EQ(sides.load(), 20 * bands);
+    EXPECT_EQ(out_of_order.load(), 0);
+  }
+}
+
 // A fit gathered in parts, rows split at random and gathered in a shuffled order, is the fit
 // made in one piece, bit for bit; so is a subtraction done in random ranges.
 TEST(FitAndSubtractionInParts, EqualTheWholeBitForBit) {
