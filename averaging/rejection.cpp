@@ -76,6 +76,24 @@ HARNIX_VECTOR_CLONES void decide_first_round(const int32_t* __restrict row, doub
   decide<true>(row, factor, ref, c, s, q, n, k_squared, 1, fate);
 }
 
+// The one round of a marking pass that replays a single round, in one sweep: the fates of
+// decide_first_round, and each value rejected made invalid at once; returns how many were.
+HARNIX_VECTOR_CLONES int64_t decide_only_round_and_mark(
+    int32_t* __restrict row, double factor, const double* __restrict ref,
+    const int16_t* __restrict c, const double* __restrict s, const double* __restrict q,
+    std::size_t n, double k_squared, uint8_t* __restrict fate) {
+  int64_t marked = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const int32_t v = row[i];
+    const bool valid = v < PHASE_INVALID;
+    const bool out = valid & rejects(double(v) * factor - ref[i], c[i], s[i], q[i], k_squared);
+    fate[i] = out ? uint8_t{1} : valid ? KEPT : INVALID;
+    row[i] = out ? PHASE_INVALID : v;
+    marked += out;
+  }
+  return marked;
+}
+
 HARNIX_VECTOR_CLONES void decide_round(const int32_t* __restrict row, double factor,
                                        const double* __restrict ref, const int16_t* __restrict c,
                                        const double* __restrict s, const double* __restrict q,
@@ -229,6 +247,16 @@ void rejection_batch_pass(RejectionMaps& maps, RejectionBatch& batch, const Reje
           int32_t* row = input.matrix + std::size_t(r) * n;
           const std::size_t at = first + std::size_t(r) * stride;
           const double factor = batch.factors[m];
+          if (pass.mark && pass.rounds_replayed == 1 && !pass.accumulate) {
+            const KeptSums& set = maps.sets[0];
+            const int64_t marked = decide_only_round_and_mark(
+                row, factor, set.reference.matrix + at, set.count.matrix + at, set.sum.matrix + at,
+                set.sum_sq.matrix + at, n, maps.k_squared, fate);
+            tally.last_round += marked;
+            tally.marked += marked;
+            if (rejected.matrix != nullptr) count_rejected(fate, n, rejected.matrix + at);
+            continue;
+          }
           // Before any round replayed every valid value is kept: no fates, nothing to mark.
           const bool fates = pass.rounds_replayed > 0;
           for (int32_t j = 1; j <= pass.rounds_replayed; ++j) {
