@@ -195,19 +195,21 @@ HARNIX_VECTOR_CLONES void plane_span(int32_t* px, int32_t n, int64_t a0, int64_t
     // Every R and every partial sum lies within +-2^30: 32-bit lanes. With k < 2^15 and
     // e = 2^15 e_high + e_low (both below 2^15), A = b + k e_low < 2^31 and B = k e_high < 2^30,
     // so floor((b + k e) / ONE) = (B >> 15) + ((A + ((B mod 2^15) << 15)) >> 30), every step
-    // within 32 bits unsigned and free of 64-bit products, which AVX2 lacks.
-    const auto r_0 = static_cast<uint32_t>(r0);
-    const auto step_32 = static_cast<uint32_t>(step);
-    const auto b_32 = static_cast<uint32_t>(b);
+    // within 32 bits unsigned. A, B and r0 + k step advance by additions, which the compiler
+    // turns into vector lanes without any product.
     const auto e_low = static_cast<uint32_t>(e & 0x7FFF);
     const auto e_high = static_cast<uint32_t>(e >> 15);
+    const auto step_32 = static_cast<uint32_t>(step);
+    auto a_part = static_cast<uint32_t>(b);
+    uint32_t b_part = 0;
+    auto r_k = static_cast<uint32_t>(r0);
     for (int32_t k = 0; k < n; ++k) {
-      const auto u = static_cast<uint32_t>(k);
-      const uint32_t a_part = b_32 + u * e_low;
-      const uint32_t b_part = u * e_high;
       const uint32_t carries =
           (b_part >> 15) + ((a_part + ((b_part & 0x7FFFu) << 15)) >> SURFACE_FRACTION_BITS);
-      px[k] = subtracted_narrow(px[k], static_cast<int32_t>(r_0 + u * step_32 + carries));
+      px[k] = subtracted_narrow(px[k], static_cast<int32_t>(r_k + carries));
+      a_part += e_low;
+      b_part += e_high;
+      r_k += step_32;
     }
     return;
   }
