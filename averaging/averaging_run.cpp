@@ -411,12 +411,7 @@ bool compare_inputs(const RunSettings& settings, const InputList& inputs, RunSta
                       run.report_rows.skip + std::size_t(band) * width};
       for (int32_t k = band; k < waiting; k += run.team->bands()) {
         const Pending& p = pending[k];
-        InputFigures& figures = run.figures[p.index];
-        const std::size_t n = std::size_t(p.map->window.width) * std::size_t(p.map->window.height);
-        figures.valid_pixels = 0;
-        for (std::size_t q = 0; q < n; ++q)
-          figures.valid_pixels += p.map->matrix[q] < PHASE_INVALID;
-        compare_with_average(*p.map, p.f, run.average, scale, rows, figures);
+        compare_with_average(*p.map, p.f, run.average, scale, rows, run.figures[p.index]);
       }
     };
     run.team->run(compare);

@@ -6,6 +6,7 @@
 
 #include "averaging/input_sums.h"
 #include "base/allocation.h"
+#include "base/vector_clones.h"
 
 namespace harnix {
 
@@ -105,6 +106,17 @@ void average_for_report(const WorkingMaps& maps, int16_t min_count, std::size_t 
     out[i] = counts[i] >= minimum ? sum[i] / double(counts[i]) : NAN;
 }
 
+namespace {
+
+// The valid values of a row.
+HARNIX_VECTOR_CLONES int64_t valid_count(const int32_t* values, int32_t width) {
+  int64_t n = 0;
+  for (int32_t i = 0; i < width; ++i) n += values[i] < PHASE_INVALID;
+  return n;
+}
+
+}  // namespace
+
 void compare_with_average(const PhaseMap& input, double f, const RealMap& average,
                           const ReportScale& scale, ReportRows& scratch, InputFigures& figures) {
   const Window& w = input.window;
@@ -130,11 +142,17 @@ void compare_with_average(const PhaseMap& input, double f, const RealMap& averag
   }
   figures.has_tilt_x = figures.has_tilt_y = false;
   figures.compared_pixels = 0;
-  if (!found) return;
+  figures.valid_pixels = 0;
+  if (!found) {
+    for (int32_t r = 0; r < w.height; ++r) figures.valid_pixels += valid_count(row_of(r), w.width);
+    return;
+  }
   ShiftedSums s;
-  for (int32_t r = 0; r < w.height; ++r)
+  for (int32_t r = 0; r < w.height; ++r) {
     add_row(row_of(r), average_of(r), w.width, factor, w.x - cx, w.y + r - cy, d0, scratch.u,
             scratch.skip, s);
+    figures.valid_pixels += valid_count(row_of(r), w.width);  // the row is still in the cache
+  }
   figures.compared_pixels = int64_t(s.n);
 
   // Centred moments from the shifted sums.

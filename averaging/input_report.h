@@ -57,7 +57,7 @@ struct ReportRows {
 
 // Compares `input` (a phase map in its own window on the camera, host order, scaled by f as the
 // average adds it) with `average` (from average_for_report) and sets every figure but
-// valid_pixels and rejected_pixels.
+// rejected_pixels.
 void compare_with_average(const PhaseMap& input, double f, const RealMap& average,
                           const ReportScale& scale, ReportRows& scratch, InputFigures& figures);
 
