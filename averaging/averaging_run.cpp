@@ -62,8 +62,6 @@ namespace {
 // batch, read while one is added).
 constexpr int32_t BATCH_INPUTS = 4;
 constexpr int32_t READ_AHEAD_INPUTS = 4;
-// Inputs the system is told, as the run begins, that they will be read.
-constexpr std::size_t EARLY_ADVISED_INPUTS = 8;
 
 struct RunState {
   WorkingMaps maps;
@@ -551,9 +549,6 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
   RunObserver silent;
   RunState run{};
   run.observer = observer != nullptr ? observer : &silent;
-  // A disk can fetch the first inputs while the outputs are made and the maps set up.
-  for (std::size_t i = 0; i < inputs.names.size() && i < EARLY_ADVISED_INPUTS; ++i)
-    advise_input(inputs.names[i].c_str());
   if (const char* name = create_empty_outputs(settings, inputs)) {
     fail(run, RunStep::CREATE_OUTPUT, ERR_CANT_CREATE_FILE, name);
     return run.result;

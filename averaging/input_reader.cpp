@@ -21,16 +21,20 @@ namespace {
 // Files past the one read ahead for which the system is told they will be wanted.
 constexpr std::size_t ADVISE_AHEAD = 4;
 
-// The name the system knows the input by (UTF-8); false when it has none.
-bool regular_file(const char* name, std::string* platform) {
-  return platform_file_name(name, platform) && is_regular_file_utf8(platform->c_str());
+// Whether the input is a regular file; false when the system has no name for it.
+bool regular_file(const char* name) {
+  std::string platform;
+  return platform_file_name(name, &platform) && is_regular_file_utf8(platform.c_str());
 }
 
 }  // namespace
 
-void advise_input(const char* name) {
+void InputReader::advise_after(std::size_t index) const {
+  const std::size_t later = index + ADVISE_AHEAD;
+  if (later >= inputs_.names.size()) return;
   std::string platform;
-  if (platform_file_name(name, &platform)) advise_will_read(platform.c_str());
+  if (platform_file_name(inputs_.names[later].c_str(), &platform))
+    advise_will_read(platform.c_str());
 }
 
 InputReader::InputReader(const InputList& inputs, int32_t slots) : inputs_(inputs) {
@@ -65,9 +69,8 @@ void InputReader::read_ahead() {
     } while (!claimed_.compare_exchange_weak(i, i + 1, std::memory_order_relaxed));
     bool read = false;
     try {  // a band must not throw: a name the system's form of which cannot be made waits
-      if (i + ADVISE_AHEAD < n) advise_input(inputs_.names[i + ADVISE_AHEAD].c_str());
-      std::string platform;
-      if (regular_file(inputs_.names[i].c_str(), &platform)) {
+      advise_after(i);
+      if (regular_file(inputs_.names[i].c_str())) {
         read_into(i, slots_[i % ring]);
         read = true;
       }
@@ -83,9 +86,7 @@ ReadInput& InputReader::next() {
   const std::size_t k = i % slots_.size();
   ReadInput& slot = slots_[k];
   if (ready_[k] != i + 1 || deferred_[k] != 0) {
-    // Read when asked (one thread, or nothing read ahead): the disk may still fetch what follows.
-    const std::size_t n = inputs_.names.size();
-    if (i + ADVISE_AHEAD < n) advise_input(inputs_.names[i + ADVISE_AHEAD].c_str());
+    advise_after(i);  // read when asked: the disk may still fetch what follows
     read_into(i, slot);
   }
   // Read or not, input i is no longer for read_ahead to claim.

@@ -40,9 +40,6 @@ struct ReadInput {
   ErrorCode valid_code = ERR_ALL_BAD_DATA;
 };
 
-// Tells the system that input `name` (a regular file; nothing otherwise) will be read soon.
-void advise_input(const char* name);
-
 class InputReader {
  public:
   // `slots` (at least 1) inputs in use or read ahead at once.
@@ -67,6 +64,7 @@ class InputReader {
 
  private:
   void read_into(std::size_t index, ReadInput& slot);
+  void advise_after(std::size_t index) const;  // the input a few past `index` will be wanted
 
   const InputList& inputs_;
   std::vector<ReadInput> slots_;    // input i lives in slot i % slots_.size()

@@ -51,55 +51,53 @@ struct KeptIfValid {
 
 // Round `round` over a row: each value still kept is tested against the set's sums. The first
 // round gives every value its fate (KEPT, INVALID or the round); a later one changes the fates
-// of the values it rejects. Every sweep forms x = v factor itself, which costs less than
+// of the values it rejects. With MARK, each value rejected is also made invalid at once, and
+// the count of them returned. Every sweep forms x = v factor itself, which costs less than
 // storing and loading it.
-template <bool FIRST>
-inline void decide(const int32_t* __restrict row, double factor, const double* __restrict ref,
-                   const int16_t* __restrict c, const double* __restrict s,
-                   const double* __restrict q, std::size_t n, double k_squared, uint8_t round,
-                   uint8_t* __restrict fate) {
+template <bool FIRST, bool MARK>
+inline int64_t decide(int32_t* __restrict row, double factor, const double* __restrict ref,
+                      const int16_t* __restrict c, const double* __restrict s,
+                      const double* __restrict q, std::size_t n, double k_squared, uint8_t round,
+                      uint8_t* __restrict fate) {
+  int64_t marked = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    const double x = double(row[i]) * factor;
-    const bool valid = row[i] < PHASE_INVALID;
+    const int32_t v = row[i];
+    const bool valid = v < PHASE_INVALID;
     const uint8_t was = FIRST ? (valid ? KEPT : INVALID) : fate[i];
-    const bool out = (was == KEPT) & rejects(x - ref[i], c[i], s[i], q[i], k_squared);
+    const bool out = (was == KEPT) & rejects(double(v) * factor - ref[i], c[i], s[i], q[i],
+                                             k_squared);
     fate[i] = out ? round : was;
+    if constexpr (MARK) {
+      row[i] = out ? PHASE_INVALID : v;
+      marked += out;
+    }
   }
+  return marked;
 }
 
-HARNIX_VECTOR_CLONES void decide_first_round(const int32_t* __restrict row, double factor,
+HARNIX_VECTOR_CLONES void decide_first_round(int32_t* __restrict row, double factor,
                                              const double* __restrict ref,
                                              const int16_t* __restrict c,
                                              const double* __restrict s,
                                              const double* __restrict q, std::size_t n,
                                              double k_squared, uint8_t* __restrict fate) {
-  decide<true>(row, factor, ref, c, s, q, n, k_squared, 1, fate);
+  (void)decide<true, false>(row, factor, ref, c, s, q, n, k_squared, 1, fate);
 }
 
-// The one round of a marking pass that replays a single round, in one sweep: the fates of
-// decide_first_round, and each value rejected made invalid at once; returns how many were.
+// The one round of a marking pass that replays a single round, in one sweep.
 HARNIX_VECTOR_CLONES int64_t decide_only_round_and_mark(
     int32_t* __restrict row, double factor, const double* __restrict ref,
     const int16_t* __restrict c, const double* __restrict s, const double* __restrict q,
     std::size_t n, double k_squared, uint8_t* __restrict fate) {
-  int64_t marked = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const int32_t v = row[i];
-    const bool valid = v < PHASE_INVALID;
-    const bool out = valid & rejects(double(v) * factor - ref[i], c[i], s[i], q[i], k_squared);
-    fate[i] = out ? uint8_t{1} : valid ? KEPT : INVALID;
-    row[i] = out ? PHASE_INVALID : v;
-    marked += out;
-  }
-  return marked;
+  return decide<true, true>(row, factor, ref, c, s, q, n, k_squared, 1, fate);
 }
 
-HARNIX_VECTOR_CLONES void decide_round(const int32_t* __restrict row, double factor,
+HARNIX_VECTOR_CLONES void decide_round(int32_t* __restrict row, double factor,
                                        const double* __restrict ref, const int16_t* __restrict c,
                                        const double* __restrict s, const double* __restrict q,
                                        std::size_t n, double k_squared, uint8_t round,
                                        uint8_t* __restrict fate) {
-  decide<false>(row, factor, ref, c, s, q, n, k_squared, round, fate);
+  (void)decide<false, false>(row, factor, ref, c, s, q, n, k_squared, round, fate);
 }
 
 // Adds the kept values of a row to a set's sums, the first at a pixel becoming its reference.
