@@ -383,12 +383,10 @@ bool compare_inputs(const RunSettings& settings, const InputList& inputs, RunSta
   if (run.report_rows.u == nullptr || run.report_rows.skip == nullptr)
     return fail(run, RunStep::ACCUMULATE, ERR_NO_MEM);
   const int16_t min_count = min_count_of(settings);
-  auto average = [&](int32_t band) {
-    const RowRange rows = band_rows(run.maps.camera.height, run.team->bands(), band);
-    average_for_report(run.maps, min_count, std::size_t(rows.first) * width,
-                       std::size_t(rows.count) * width, run.average);
-  };
-  run.team->run(average);
+  run_on_band_elements(*run.team, run.maps.camera.width, run.maps.camera.height,
+                       [&](int32_t, std::size_t first, std::size_t n) {
+                         average_for_report(run.maps, min_count, first, n, run.average);
+                       });
   // Each input's figures come from one thread, in the one order of its pixels; the inputs of a
   // batch are shared among the team, each thread with scratch rows of its own, so the figures
   // are those of one thread.
@@ -475,13 +473,10 @@ bool write_results(const RunSettings& settings, int32_t n, RunState& run) {
     if (name == nullptr) continue;
     // Each band forms its rows; the first error in band order is the result's.
     ErrorCode codes[MAX_BANDS];
-    auto form = [&](int32_t band) {
-      const auto width = std::size_t(run.maps.camera.width);
-      const RowRange rows = band_rows(run.maps.camera.height, run.team->bands(), band);
-      codes[band] = output.form(run.maps, min_count, std::size_t(rows.first) * width,
-                                std::size_t(rows.count) * width);
-    };
-    run.team->run(form);
+    run_on_band_elements(*run.team, run.maps.camera.width, run.maps.camera.height,
+                         [&](int32_t band, std::size_t first, std::size_t count) {
+                           codes[band] = output.form(run.maps, min_count, first, count);
+                         });
     ErrorCode rc = NO_ERROR;
     for (int32_t b = 0; b < run.team->bands() && rc == NO_ERROR; ++b) rc = codes[b];
     if (rc != NO_ERROR) return fail(run, RunStep::WRITE_OUTPUT, rc, name);

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -84,6 +85,19 @@ struct RowRange {
   int32_t count;
 };
 RowRange band_rows(int32_t rows, int32_t bands, int32_t band);
+
+// Runs f(band, first, count) on every band of `team`, [first, first + count) being the elements
+// of the band's rows in a field `width` elements wide and `height` rows high, stored row after
+// row.
+template <typename F>
+void run_on_band_elements(BandTeam& team, int32_t width, int32_t height, F f) {
+  auto band_elements = [&](int32_t band) {
+    const RowRange rows = band_rows(height, team.bands(), band);
+    f(band, std::size_t(rows.first) * std::size_t(width),
+      std::size_t(rows.count) * std::size_t(width));
+  };
+  team.run(band_elements);
+}
 
 // Threads the process may run on at the same time: the processors of its affinity mask, or the
 // machine's hardware threads when the mask cannot be read; at least 1.

@@ -30,17 +30,6 @@ ErrorCode create_over(Map& map, const Window& window) {
   return map_alloc(map);
 }
 
-// Calls f(first, n) for each band's elements [first, first + n) of the camera maps, on its thread.
-template <typename F>
-void by_bands(const WorkingMaps& maps, BandTeam& team, F f) {
-  auto band_elements = [&](int32_t band) {
-    const auto width = std::size_t(maps.camera.width);
-    const RowRange rows = band_rows(maps.camera.height, team.bands(), band);
-    f(std::size_t(rows.first) * width, std::size_t(rows.count) * width);
-  };
-  team.run(band_elements);
-}
-
 }  // namespace
 
 ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height,
@@ -57,7 +46,7 @@ ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height,
   if ((rc = create_over(maps.count_avg, camera)) != NO_ERROR) return rc;
   if (layout.rejected_counts && (rc = create_over(maps.rejected, camera)) != NO_ERROR) return rc;
   if (layout.deviation && (rc = create_over(maps.sum_sq, camera)) != NO_ERROR) return rc;
-  by_bands(maps, team, [&](std::size_t first, std::size_t n) {
+  run_on_band_elements(team, width, height, [&](int32_t, std::size_t first, std::size_t n) {
     std::fill_n(maps.sum_avg.matrix + first, n, 0.0);
     std::fill_n(maps.count_avg.matrix + first, n, int16_t{0});
     if (layout.rejected_counts) std::fill_n(maps.rejected.matrix + first, n, int16_t{0});
@@ -72,7 +61,9 @@ ErrorCode working_maps_separate_deviation(WorkingMaps& maps, BandTeam& team) {
   ErrorCode rc = NO_ERROR;
   if ((rc = create_over(maps.sum_dev, maps.camera)) != NO_ERROR) return rc;
   if ((rc = create_over(maps.count_dev, maps.camera)) != NO_ERROR) return rc;
-  by_bands(maps, team, [&](std::size_t first, std::size_t n) {
+  const Window& camera = maps.camera;
+  run_on_band_elements(team, camera.width, camera.height,
+                       [&](int32_t, std::size_t first, std::size_t n) {
     std::memcpy(maps.sum_dev.matrix + first, maps.sum_avg.matrix + first, n * sizeof(double));
     std::memcpy(maps.count_dev.matrix + first, maps.count_avg.matrix + first, n * sizeof(int16_t));
   });
