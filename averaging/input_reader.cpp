@@ -29,11 +29,10 @@ bool regular_file(const char* name) {
 
 }  // namespace
 
-void InputReader::advise_after(std::size_t index) const {
-  const std::size_t later = index + ADVISE_AHEAD;
-  if (later >= inputs_.names.size()) return;
+void InputReader::advise(std::size_t index) const {
+  if (index >= inputs_.names.size()) return;
   std::string platform;
-  if (platform_file_name(inputs_.names[later].c_str(), &platform))
+  if (platform_file_name(inputs_.names[index].c_str(), &platform))
     advise_will_read(platform.c_str());
 }
 
@@ -42,6 +41,9 @@ InputReader::InputReader(const InputList& inputs, int32_t slots) : inputs_(input
   deferred_.assign(slots_.size(), 0);
   ready_.assign(slots_.size(), 0);
   for (ReadInput& slot : slots_) map_init(slot.map);
+  // The first inputs are nobody's `index + ADVISE_AHEAD`: asked for here, in order, so that a
+  // disk fetches them before the inputs each of their readers asks for after them.
+  for (std::size_t i = 0; i < std::min(ADVISE_AHEAD, inputs_.names.size()); ++i) advise(i);
 }
 
 InputReader::~InputReader() {
@@ -69,7 +71,7 @@ void InputReader::read_ahead() {
     } while (!claimed_.compare_exchange_weak(i, i + 1, std::memory_order_relaxed));
     bool read = false;
     try {  // a band must not throw: a name the system's form of which cannot be made waits
-      advise_after(i);
+      advise(i + ADVISE_AHEAD);
       if (regular_file(inputs_.names[i].c_str())) {
         read_into(i, slots_[i % ring]);
         read = true;
@@ -86,7 +88,7 @@ ReadInput& InputReader::next() {
   const std::size_t k = i % slots_.size();
   ReadInput& slot = slots_[k];
   if (ready_[k] != i + 1 || deferred_[k] != 0) {
-    advise_after(i);  // read when asked: the disk may still fetch what follows
+    advise(i + ADVISE_AHEAD);  // read when asked: the disk may still fetch what follows
     read_into(i, slot);
   }
   // Read or not, input i is no longer for read_ahead to claim.

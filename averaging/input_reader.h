@@ -64,7 +64,7 @@ class InputReader {
 
  private:
   void read_into(std::size_t index, ReadInput& slot);
-  void advise_after(std::size_t index) const;  // the input a few past `index` will be wanted
+  void advise(std::size_t index) const;  // input `index`, if any, will be wanted
 
   const InputList& inputs_;
   std::vector<ReadInput> slots_;    // input i lives in slot i % slots_.size()
