@@ -40,6 +40,7 @@
 #include "averaging/input_sums.h"
 #include "averaging/outputs.h"
 #include "averaging/rejection.h"
+#include "averaging/results.h"
 #include "averaging/tolerance.h"
 #include "averaging/working_maps.h"
 #include "base/allocation.h"
@@ -417,37 +418,6 @@ bool compare_inputs(const RunSettings& settings, const InputList& inputs, RunSta
   });
 }
 
-void set_comment(DataAttributes& out, const char* format, int32_t n_inputs) {
-  char text[256];
-  std::snprintf(text, sizeof text, format, int(n_inputs));
-  // At most 81 characters and a terminating zero.
-  const std::size_t length = std::min(std::strlen(text), sizeof out.comment - 1);
-  std::memset(out.comment, 0, sizeof out.comment);
-  std::memcpy(out.comment, text, length);
-}
-
-// Cuts the result in the work map to the bounding window of its valid values and writes it. A
-// result without any valid value is EMPTY_AVERAGE for the average, ERR_ALL_BAD_DATA otherwise.
-bool write_result(const OutputDescriptor& output, const char* name, int32_t n_inputs,
-                  DataAttributes& out, RunState& run) {
-  const PhaseMap& work = run.maps.work;
-  Window w{};
-  ErrorCode rc = phase_map_valid_window(work, nullptr, &w);
-  if (rc == ERR_ALL_BAD_DATA && output.kind == OutputKind::AVERAGE)
-    return fail(run, RunStep::EMPTY_AVERAGE, rc, name);
-  if (rc != NO_ERROR) return fail(run, RunStep::WRITE_OUTPUT, rc, name);
-  // The window is written straight from the work map, its rows a camera row apart.
-  ConstPhaseView cut{};
-  if ((rc = region_view(work, w, &cut)) != NO_ERROR)
-    return fail(run, RunStep::WRITE_OUTPUT, rc, name);
-  run.observer->result_formed(output, w);
-  set_comment(out, output.comment_format, n_inputs);
-  if ((rc = write_data_file(name, nullptr, &out, nullptr, cut)) != NO_ERROR)
-    return fail(run, RunStep::WRITE_OUTPUT, rc, name);
-  run.observer->output_written(name);
-  return true;
-}
-
 void build_output_attributes(const RunState& run, DataAttributes& out) {
   std::memset(&out, 0, sizeof out);
   const DataAttributes& ref = run.reference;
@@ -467,22 +437,8 @@ void build_output_attributes(const RunState& run, DataAttributes& out) {
 bool write_results(const RunSettings& settings, int32_t n, RunState& run) {
   DataAttributes out;
   build_output_attributes(run, out);
-  const int16_t min_count = min_count_of(settings);
-  for (const OutputDescriptor& output : output_descriptors()) {
-    const char* name = output_file(settings, output);
-    if (name == nullptr) continue;
-    // Each band forms its rows; the first error in band order is the result's.
-    ErrorCode codes[MAX_BANDS];
-    run_on_band_elements(*run.team, run.maps.camera.width, run.maps.camera.height,
-                         [&](int32_t band, std::size_t first, std::size_t count) {
-                           codes[band] = output.form(run.maps, min_count, first, count);
-                         });
-    ErrorCode rc = NO_ERROR;
-    for (int32_t b = 0; b < run.team->bands() && rc == NO_ERROR; ++b) rc = codes[b];
-    if (rc != NO_ERROR) return fail(run, RunStep::WRITE_OUTPUT, rc, name);
-    if (!write_result(output, name, n, out, run)) return false;
-  }
-  return true;
+  return write_results(settings, run.maps, *run.team, out, n, min_count_of(settings),
+                       *run.observer, &run.result);
 }
 
 // Makes the report's temporary file beside it, before any input is read. A report that would

@@ -12,7 +12,8 @@
 // one read when asked, whichever thread read it. Only regular files are read ahead: any other
 // name (a pipe, a device) is read when asked, so no band can ever block on it. Whoever reads an
 // input also tells the system that a file a few inputs further on will be wanted
-// (posix_fadvise), so that a disk is already fetching it.
+// (posix_fadvise), so that a disk is already fetching it; the first few are asked for, in order,
+// when the reader is made.
 #ifndef HARNIX_AVERAGING_INPUT_READER_H_
 #define HARNIX_AVERAGING_INPUT_READER_H_
 

@@ -11,28 +11,31 @@ namespace harnix {
 
 namespace {
 
-ErrorCode form_average(WorkingMaps& m, int16_t min_count, std::size_t first, std::size_t n) {
+ErrorCode form_average(WorkingMaps& m, int16_t min_count, std::size_t first, std::size_t n,
+                       int32_t* result) {
   average_to_phase_span(m.sum_avg.matrix + first, m.count_avg.matrix + first, min_count, n,
-                        m.work.matrix + first);
+                        result + first);
   return NO_ERROR;
 }
 
-ErrorCode form_deviation(WorkingMaps& m, int16_t min_count, std::size_t first, std::size_t n) {
+ErrorCode form_deviation(WorkingMaps& m, int16_t min_count, std::size_t first, std::size_t n,
+                         int32_t* result) {
   return deviation_to_phase_span(deviation_sum(m).matrix + first, m.sum_sq.matrix + first,
-                                 deviation_count(m).matrix + first, min_count, n,
-                                 m.work.matrix + first);
+                                 deviation_count(m).matrix + first, min_count, n, result + first);
 }
 
-ErrorCode form_count(WorkingMaps& m, int16_t /*min_count*/, std::size_t first, std::size_t n) {
-  count_to_phase_span(m.count_avg.matrix + first, n, m.work.matrix + first);
+ErrorCode form_count(WorkingMaps& m, int16_t /*min_count*/, std::size_t first, std::size_t n,
+                     int32_t* result) {
+  count_to_phase_span(m.count_avg.matrix + first, n, result + first);
   return NO_ERROR;
 }
 
 // The number of values rejected, where any input had a valid value.
-ErrorCode form_rejected(WorkingMaps& m, int16_t /*min_count*/, std::size_t first, std::size_t n) {
+ErrorCode form_rejected(WorkingMaps& m, int16_t /*min_count*/, std::size_t first, std::size_t n,
+                        int32_t* result) {
   for (std::size_t i = first; i < first + n; ++i) {
     const int16_t r = m.rejected.matrix[i];
-    m.work.matrix[i] = m.count_avg.matrix[i] + r > 0 ? int32_t(r) : PHASE_INVALID;
+    result[i] = m.count_avg.matrix[i] + r > 0 ? int32_t(r) : PHASE_INVALID;
   }
   return NO_ERROR;
 }

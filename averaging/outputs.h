@@ -24,11 +24,12 @@ struct OutputDescriptor {
   bool always_reported;            // listed in the report even when not asked for
   const char* label;               // "Avg": the prefix of its result window lines
   const char* comment_format;      // the file's comment; %d is the number of inputs
-  // Forms the result in maps.work (phase counts on the camera, PHASE_INVALID where none) from
-  // the sums, with `min_count` the resolved minimum of valid values, for the `count` camera
-  // pixels from `first` on (in storage order): every pixel on its own, so that the field may be
-  // formed in parts at the same time. ERR_FP_OVERFLOW from the deviation.
-  ErrorCode (*form)(WorkingMaps& maps, int16_t min_count, std::size_t first, std::size_t count);
+  // Forms the result in `result`, a camera-sized map in storage order (phase counts,
+  // PHASE_INVALID where none), from the sums, with `min_count` the resolved minimum of valid
+  // values, for the `count` camera pixels from `first` on: every pixel on its own, so that the
+  // field may be formed in parts at the same time. ERR_FP_OVERFLOW from the deviation.
+  ErrorCode (*form)(WorkingMaps& maps, int16_t min_count, std::size_t first, std::size_t count,
+                    int32_t* result);
 };
 
 // Average, deviation, count and rejection count, in the order they are created and written.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "averaging/band_team.h"
 #include "reference/reference_average.h"
 #include "support/planoryx_bytes.h"
 #include "support/run_directory.h"
@@ -340,16 +341,45 @@ TEST_F(AveragingRunTest, SurfaceRemovalChangesOnlyTheDeviation) {
   }
 }
 
+// Outputs written one by one or together (one file a thread), the files are the same.
 TEST_F(AveragingRunTest, FailedDeviationWriteKeepsTheAverageAndLeavesTheCountEmpty) {
   write_input("1.dat", full_field(2, 2, {1, 2, 3, 4}));
   write_input("2.dat", full_field(2, 2, {3, 4, 5, 6}));
-  const ProgramResult r =
-      harnix({"-AvgOut", "a.dat", "-SdevOut", "/dev/full", "-CountOut", "c.dat", "1.dat", "2.dat"});
-  EXPECT_EQ(1, r.status);
-  EXPECT_EQ("Harnix\nERROR: ERR_CANT_WRITE_FILE\n", r.err);
-  EXPECT_EQ((std::vector<int32_t>{2, 3, 4, 5}), read_output("a.dat").values);
-  EXPECT_TRUE(std::filesystem::exists(path("c.dat")));
-  EXPECT_EQ("", read_file_bytes(path("c.dat")));
+  for (const std::string& threads : {std::string("1"), std::to_string(usable_cores())}) {
+    const ProgramResult r = harnix({"-Overwrite", "-Threads", threads.c_str(), "-AvgOut", "a.dat",
+                                    "-SdevOut", "/dev/full", "-CountOut", "c.dat", "1.dat",
+                                    "2.dat"});
+    EXPECT_EQ(1, r.status) << threads;
+    EXPECT_EQ("Harnix\nERROR: ERR_CANT_WRITE_FILE\n", r.err) << threads;
+    EXPECT_EQ((std::vector<int32_t>{2, 3, 4, 5}), read_output("a.dat").values) << threads;
+    EXPECT_TRUE(std::filesystem::exists(path("c.dat"))) << threads;
+    EXPECT_EQ("", read_file_bytes(path("c.dat"))) << threads;
+  }
+}
+
+TEST_F(AveragingRunTest, OutputsNamingOneFileLeaveTheLastInTableOrder) {
+  std::vector<int32_t> a(256 * 256), b(a.size());
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    a[i] = int32_t(i % 1000);
+    b[i] = a[i] + int32_t(i % 7);
+  }
+  write_input("1.dat", full_field(256, 256, a));
+  write_input("2.dat", full_field(256, 256, b));
+  std::filesystem::create_directory(path("d"));
+  // Written together, the average and the deviation would race for the file.
+  std::string one_thread;
+  const std::string threads = std::to_string(usable_cores());
+  for (const std::string& t : {std::string("1"), threads, threads, threads}) {
+    ASSERT_EQ(0, harnix({"-Overwrite", "-Threads", t.c_str(), "-AvgOut", "x.dat", "-SdevOut",
+                         "d/../x.dat", "-CountOut", "c.dat", "1.dat", "2.dat"})
+                     .status)
+        << t;
+    if (one_thread.empty()) one_thread = read_file_bytes(path("x.dat"));
+    EXPECT_EQ(one_thread, read_file_bytes(path("x.dat"))) << t;
+    EXPECT_EQ("Height standard deviation map computed from 2 input data files",
+              read_output("x.dat").comment)
+        << t;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,231 @@
+#include "averaging/results.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+#include "averaging/file_stamp.h"
+#include "averaging/outputs.h"
+#include "datafile/data_file.h"
+#include "datafile/file_name.h"
+#include "maps/element_ops.h"
+#include "maps/map_view.h"
+#include "maps/storage.h"
+
+namespace harnix {
+
+namespace {
+
+constexpr std::size_t MAX_OUTPUTS = 4;  // the output table's rows
+
+// Elements of a band formed for every output of a group before the next: the sums of 16384
+// pixels (288 KiB with a deviation) stay in a core's cache from one output to the next.
+constexpr std::size_t FORM_CHUNK_ELEMENTS = 16384;
+
+struct Result {
+  const OutputDescriptor* output;
+  const char* name;
+  PhaseMap* map;  // formed over the camera
+  ErrorCode form_codes[MAX_BANDS];
+  ErrorCode window_codes[MAX_BANDS];
+  Window windows[MAX_BANDS];  // each band's bounding window of valid values
+  Window window;              // the result's
+  ConstPhaseView cut;         // the result's window of its map
+  DataAttributes attributes;  // with the result's comment
+  ErrorCode write_code;
+};
+
+// The maps of a group's results besides the work map; released on every way out.
+struct ExtraMaps {
+  PhaseMap maps[MAX_OUTPUTS - 1];
+  ExtraMaps() {
+    for (PhaseMap& m : maps) map_init(m);
+  }
+  ~ExtraMaps() {
+    for (PhaseMap& m : maps) map_free(m);
+  }
+  ExtraMaps(const ExtraMaps&) = delete;
+  ExtraMaps& operator=(const ExtraMaps&) = delete;
+};
+
+void set_comment(DataAttributes& out, const char* format, int32_t n_inputs) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, int(n_inputs));
+  // At most 81 characters and a terminating zero.
+  const std::size_t length = std::min(std::strlen(text), sizeof out.comment - 1);
+  std::memset(out.comment, 0, sizeof out.comment);
+  std::memcpy(out.comment, text, length);
+}
+
+// Band `band` forms its rows of every result in `group` and finds their bounding windows.
+void form_band(WorkingMaps& maps, int32_t bands, int16_t min_count, Result* group,
+               std::size_t count, int32_t band) {
+  const Window& camera = maps.work.window;
+  const RowRange rows = band_rows(camera.height, bands, band);
+  const auto width = std::size_t(camera.width);
+  const std::size_t chunk_rows = std::max<std::size_t>(1, FORM_CHUNK_ELEMENTS / width);
+  for (std::size_t j = 0; j < count; ++j) group[j].form_codes[band] = NO_ERROR;
+  for (std::size_t r = 0; r < std::size_t(rows.count); r += chunk_rows) {
+    const std::size_t first = (std::size_t(rows.first) + r) * width;
+    const std::size_t n = std::min(chunk_rows, std::size_t(rows.count) - r) * width;
+    for (std::size_t j = 0; j < count; ++j) {
+      const ErrorCode rc = group[j].output->form(maps, min_count, first, n, group[j].map->matrix);
+      if (group[j].form_codes[band] == NO_ERROR) group[j].form_codes[band] = rc;
+    }
+  }
+  const Window region{camera.x, int16_t(camera.y + rows.first), camera.width,
+                      int16_t(rows.count)};
+  for (std::size_t j = 0; j < count; ++j)
+    group[j].window_codes[band] =
+        rows.count > 0 ? phase_map_valid_window(*group[j].map, &region, &group[j].windows[band])
+                       : ERR_ALL_BAD_DATA;
+}
+
+// The first form error in band order.
+ErrorCode form_code(const Result& r, int32_t bands) {
+  for (int32_t b = 0; b < bands; ++b)
+    if (r.form_codes[b] != NO_ERROR) return r.form_codes[b];
+  return NO_ERROR;
+}
+
+// The union of the bands' windows: the bounding window of the whole field's valid values, with
+// the code a single search of the field gives.
+ErrorCode merged_window(Result& r, int32_t bands) {
+  int32_t left = INT32_MAX, top = INT32_MAX, right = INT32_MIN, bottom = INT32_MIN;
+  for (int32_t b = 0; b < bands; ++b) {
+    if (r.window_codes[b] == ERR_ALL_BAD_DATA) continue;
+    if (r.window_codes[b] != NO_ERROR) return r.window_codes[b];
+    const Window& w = r.windows[b];
+    left = std::min<int32_t>(left, w.x);
+    top = std::min<int32_t>(top, w.y);
+    right = std::max<int32_t>(right, w.x + w.width);
+    bottom = std::max<int32_t>(bottom, w.y + w.height);
+  }
+  r.window = Window{};
+  if (left == INT32_MAX) return ERR_ALL_BAD_DATA;
+  r.window = Window{int16_t(left), int16_t(top), int16_t(right - left), int16_t(bottom - top)};
+  return NO_ERROR;
+}
+
+// Whether every result names a file of its own: existing files (every output was created empty
+// when the run began) compared by identity, so that links and two spellings are caught too.
+bool distinct_files(const Result* results, std::size_t count) {
+  FileStamp stamps[MAX_OUTPUTS];
+  for (std::size_t j = 0; j < count; ++j) {
+    if (!file_stamp(results[j].name, &stamps[j])) return false;
+    for (std::size_t i = 0; i < j; ++i)
+      if (std::strcmp(results[i].name, results[j].name) == 0 || same_file(stamps[i], stamps[j]))
+        return false;
+  }
+  return true;
+}
+
+// Maps of their own for results 1 .. count - 1 (result 0 keeps the work map); false, with
+// none of them held, when one cannot be had.
+bool own_maps(const Window& camera, Result* results, std::size_t count, ExtraMaps& extra) {
+  for (std::size_t j = 1; j < count; ++j) {
+    PhaseMap& m = extra.maps[j - 1];
+    m.window = camera;
+    if (map_alloc(m) != NO_ERROR) {
+      for (PhaseMap& held : extra.maps) map_free(held);
+      return false;
+    }
+  }
+  for (std::size_t j = 1; j < count; ++j) results[j].map = &extra.maps[j - 1];
+  return true;
+}
+
+bool fail(RunResult* result, RunStep step, ErrorCode code, const char* file) {
+  result->step = step;
+  result->code = code;
+  result->file = file;
+  return false;
+}
+
+// Forms a group of results and writes them, together when there are several; stops at the
+// first that fails as writing them one by one would.
+bool form_and_write(WorkingMaps& maps, BandTeam& team, int16_t min_count, Result* group,
+                    std::size_t count, RunObserver& observer, RunResult* result) {
+  const int32_t bands = team.bands();
+  auto form = [&](int32_t band) { form_band(maps, bands, min_count, group, count, band); };
+  team.run(form);
+
+  // The results that can be written, up to the first that fails before its file is opened.
+  std::size_t ready = 0;
+  RunStep step = RunStep::DONE;
+  ErrorCode code = NO_ERROR;
+  for (; ready < count; ++ready) {
+    Result& r = group[ready];
+    if ((code = form_code(r, bands)) != NO_ERROR) {
+      step = RunStep::WRITE_OUTPUT;
+      break;
+    }
+    code = merged_window(r, bands);
+    if (code == ERR_ALL_BAD_DATA && r.output->kind == OutputKind::AVERAGE) {
+      step = RunStep::EMPTY_AVERAGE;
+      break;
+    }
+    // The window is written straight from the result's map, its rows a camera row apart.
+    if (code != NO_ERROR || (code = region_view(*r.map, r.window, &r.cut)) != NO_ERROR) {
+      step = RunStep::WRITE_OUTPUT;
+      break;
+    }
+  }
+
+  auto write = [&](int32_t band) {
+    for (std::size_t j = std::size_t(band); j < ready; j += std::size_t(bands))
+      group[j].write_code = write_data_file(group[j].name, nullptr, &group[j].attributes,
+                                            nullptr, group[j].cut);
+  };
+  if (ready > 1) {
+    team.run(write);
+  } else if (ready == 1) {
+    write(0);
+  }
+
+  for (std::size_t j = 0; j < ready; ++j) {
+    Result& r = group[j];
+    observer.result_formed(*r.output, r.window);
+    if (r.write_code != NO_ERROR) {
+      // Written one by one, the files after this one would not have been touched.
+      for (std::size_t later = j + 1; later < ready; ++later) {
+        std::FILE* f = open_file(group[later].name, "wb");
+        if (f != nullptr) std::fclose(f);
+      }
+      return fail(result, RunStep::WRITE_OUTPUT, r.write_code, r.name);
+    }
+    observer.output_written(r.name);
+  }
+  return step == RunStep::DONE || fail(result, step, code, group[ready].name);
+}
+
+}  // namespace
+
+bool write_results(const RunSettings& settings, WorkingMaps& maps, BandTeam& team,
+                   const DataAttributes& attributes, int32_t n_inputs, int16_t min_count,
+                   RunObserver& observer, RunResult* result) {
+  Result results[MAX_OUTPUTS];
+  std::size_t count = 0;
+  for (const OutputDescriptor& output : output_descriptors()) {
+    const char* name = output_file(settings, output);
+    if (name == nullptr || count == std::size(results)) continue;
+    Result& r = results[count++];
+    r.output = &output;
+    r.name = name;
+    r.map = &maps.work;
+    r.attributes = attributes;
+    set_comment(r.attributes, output.comment_format, n_inputs);
+    r.write_code = NO_ERROR;
+  }
+  ExtraMaps extra;
+  const bool together = team.bands() > 1 && count > 1 && distinct_files(results, count) &&
+                        own_maps(maps.work.window, results, count, extra);
+  const std::size_t group = together ? count : 1;
+  for (std::size_t first = 0; first < count; first += group)
+    if (!form_and_write(maps, team, min_count, results + first, group, observer, result))
+      return false;
+  return true;
+}
+
+}  // namespace harnix
