@@ -83,7 +83,9 @@ done
 dpkg-deb -x "$deb" "$scratch/unpacked"
 for program in "$scratch"/unpacked/usr/bin/*; do
   for lib in $(objdump -p "$program" | awk '/NEEDED/ {print $2}'); do
-    path=$(ldd "$program" | awk -v lib="$lib" '$1 == lib {print $3}')
+    # ldd names the dynamic loader by its path alone, the others as "name => path".
+    path=$(ldd "$program" | awk -v lib="$lib" '$1 == lib {print $3}
+      substr($1, 1, 1) == "/" && substr($1, length($1) - length(lib)) == "/" lib {print $1}')
     [ -n "$path" ] || fail "$lib, which $(basename "$program") needs, is not found"
     owner=$(dpkg -S "$path" 2>/dev/null || dpkg -S "/usr$path" 2>/dev/null ||
       dpkg -S "${path#/usr}" 2>/dev/null) || fail "no package owns $lib ($path)"
