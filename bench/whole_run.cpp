@@ -8,8 +8,10 @@
 // /proc/sys/vm/drop_caches), so that every program reads its files from the disk; that needs
 // root, and without it the benchmark says so and stops with status 2.
 //
-// Each round runs every program once, in the order given, so that a slow spell of the machine
-// falls on all of them alike. Standard output of the programs is discarded; a program that exits
+// Each round runs every program once, so that a slow spell of the machine falls on all of them
+// alike; round r starts with program r (modulo their number) and goes on in the order given,
+// so that every program runs as often in every place of the order (a program run cold just after
+// another was measured up to a fifth slower than first in the round). Standard output of the programs is discarded; a program that exits
 // with a status other than 0 stops the benchmark. Peak memory is the largest ru_maxrss of the
 // runs (from wait4), in MiB.
 #include <fcntl.h>
@@ -124,7 +126,8 @@ int main(int argc, char** argv) {
   for (Program& p : programs) p.argv.push_back(nullptr);
 
   for (int r = 0; r < rounds; ++r) {
-    for (Program& p : programs) run_once(p, cold);
+    for (std::size_t k = 0; k < programs.size(); ++k)
+      run_once(programs[(std::size_t(r) + k) % programs.size()], cold);
   }
   const double base = median(programs.front().seconds);
   const double cpu_base = median(programs.front().cpu_seconds);
