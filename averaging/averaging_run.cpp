@@ -185,7 +185,7 @@ bool create_maps(const RunSettings& settings, RunState& run) {
     rc = check_memory_need(uint64_t(width) * uint64_t(height) * per_pixel, memory_limit_bytes());
   if (rc == NO_ERROR && rejecting(settings))
     rc = rejection_create(run.rejection, width, height, settings.Reject, reject_rounds(settings),
-                          run.team->bands());
+                          *run.team);
   if (rc == NO_ERROR) {
     const SumsLayout layout{settings.SdevOutFile != nullptr,
                             removal_of(settings) != RemovalMode::NONE,

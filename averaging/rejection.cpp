@@ -177,7 +177,8 @@ void rejection_init(RejectionMaps& maps) {
 }
 
 ErrorCode rejection_create(RejectionMaps& maps, int16_t width, int16_t height, double k,
-                           int32_t rounds, int32_t bands) {
+                           int32_t rounds, BandTeam& team) {
+  const int32_t bands = team.bands();
   if (!(k > 0.0) || !std::isfinite(k) || rounds < 1 || rounds > MAX_REJECT_ROUNDS || width < 1 ||
       height < 1 || bands < 1 || bands > MAX_BANDS)
     return ERR_PARAM_OUT_OF_RANGE;
@@ -195,10 +196,15 @@ ErrorCode rejection_create(RejectionMaps& maps, int16_t width, int16_t height, d
   for (int32_t j = 0; j < rounds; ++j) {
     each_map(maps.sets[j], [&](auto& map) {
       map.window = maps.camera;
-      if (rc == NO_ERROR && (rc = map_alloc(map)) == NO_ERROR) map_fill(map, 0);
+      if (rc == NO_ERROR) rc = map_alloc(map);
     });
   }
-  return rc;
+  if (rc != NO_ERROR) return rc;
+  run_on_band_elements(team, width, height, [&](int32_t, std::size_t first, std::size_t n) {
+    for (int32_t j = 0; j < rounds; ++j)
+      each_map(maps.sets[j], [&](auto& map) { std::fill_n(map.matrix + first, n, 0); });
+  });
+  return NO_ERROR;
 }
 
 void rejection_free(RejectionMaps& maps) {

@@ -68,12 +68,12 @@ constexpr uint64_t rejection_bytes_per_pixel(int32_t rounds) {
 // Zeroes every record (no storage), so that rejection_free is safe on every way out.
 void rejection_init(RejectionMaps& maps);
 
-// Makes the sums of the sets 0..rounds-1 over (0, 0, width, height), counts and sums 0, and the
-// row scratch of `bands` bands (1 .. MAX_BANDS). `k` > 0, `rounds` in 1..MAX_REJECT_ROUNDS.
-// ERR_NO_MEM (what was obtained is kept for rejection_free), ERR_PARAM_OUT_OF_RANGE for a bad k,
-// rounds or bands.
+// Makes the sums of the sets 0..rounds-1 over (0, 0, width, height), counts and sums 0 (each band
+// of `team` clears its own rows, so that they lie near the thread that works on them), and the
+// row scratch of the team's bands. `k` > 0, `rounds` in 1..MAX_REJECT_ROUNDS. ERR_NO_MEM (what was
+// obtained is kept for rejection_free), ERR_PARAM_OUT_OF_RANGE for a bad k or rounds.
 ErrorCode rejection_create(RejectionMaps& maps, int16_t width, int16_t height, double k,
-                           int32_t rounds, int32_t bands = 1);
+                           int32_t rounds, BandTeam& team);
 
 // Releases everything; safe on records without storage and repeatedly.
 void rejection_free(RejectionMaps& maps);
