@@ -1,6 +1,8 @@
 // Times whole programs run after run in alternation and reports, for each, the median wall
 // time and its ratio to the first program's median, the median processor time (user and
-// system, from wait4) and its ratio, and the peak resident memory of the process.
+// system, from wait4) and its ratio, the median of its per-round ratios to the first program
+// (each round's wall time over the first program's in that round: "paired") and the peak
+// resident memory of the process.
 //
 // usage: harnix-whole-run [--cold] ROUNDS -- NAME PROGRAM ARG... [-- NAME PROGRAM ARG...]...
 //
@@ -131,15 +133,20 @@ int main(int argc, char** argv) {
   }
   const double base = median(programs.front().seconds);
   const double cpu_base = median(programs.front().cpu_seconds);
-  std::printf("%-16s %9s %9s %9s %7s %9s %7s %9s\n", "program", "median s", "min s", "max s",
-              "ratio", "cpu s", "ratio", "peak MiB");
+  std::printf("%-16s %9s %9s %9s %7s %9s %7s %7s %9s\n", "program", "median s", "min s",
+              "max s", "ratio", "cpu s", "ratio", "paired", "peak MiB");
   for (const Program& p : programs) {
     const double m = median(p.seconds);
     const double cpu = median(p.cpu_seconds);
-    std::printf("%-16s %9.4f %9.4f %9.4f %7.2f %9.4f %7.2f %9.1f\n", p.name.c_str(), m,
+    // Each round's time over the first program's in the same round: a slow spell that lasts a
+    // round weighs on both sides of the ratio.
+    std::vector<double> ratios;
+    for (std::size_t r = 0; r < p.seconds.size(); ++r)
+      ratios.push_back(p.seconds[r] / programs.front().seconds[r]);
+    std::printf("%-16s %9.4f %9.4f %9.4f %7.2f %9.4f %7.2f %7.2f %9.1f\n", p.name.c_str(), m,
                 *std::min_element(p.seconds.begin(), p.seconds.end()),
                 *std::max_element(p.seconds.begin(), p.seconds.end()), m / base, cpu,
-                cpu / cpu_base, double(p.peak_kib) / 1024.0);
+                cpu / cpu_base, median(ratios), double(p.peak_kib) / 1024.0);
   }
   return 0;
 }
