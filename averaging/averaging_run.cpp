@@ -64,6 +64,10 @@ namespace {
 constexpr int32_t BATCH_INPUTS = 4;
 constexpr int32_t READ_AHEAD_INPUTS = 4;
 
+// Input maps kept from the end of a pass (with more than one thread) for the results formed side
+// by side: one for each output.
+constexpr int32_t MAX_SPARE_MAPS = 4;
+
 struct RunState {
   WorkingMaps maps;
   RejectionMaps rejection;
@@ -85,6 +89,7 @@ struct RunState {
   RealMap average;         // the report's average, over the camera
   ReportRows report_rows;  // its scratch rows, a pair for each band
   OutputFile report;       // the report's temporary file
+  PhaseMap spares[MAX_SPARE_MAPS];  // the last pass's input maps, for the results to form in
   RunObserver* observer;   // never null
   RunResult result;
 };
@@ -274,6 +279,9 @@ struct Ending {
   RunState& run;
   ~Ending() {
     run.team->clear_side_job();
+    // With several threads the results are formed side by side in maps of their own: the input
+    // maps the pass has touched serve them, where new ones would be handed out page by page.
+    if (run.team->bands() > 1) (void)run.reader->give_storage(run.spares, MAX_SPARE_MAPS);
     run.batch.count = 0;
     run.rejecting.count = 0;
     run.reader = nullptr;
@@ -286,6 +294,7 @@ template <typename Before, typename After, typename Feed>
 bool pass_over(const InputList& inputs, RunState& run, Before before, After after, Feed feed) {
   ++run.pass;
   run.observer->pass_started(run.pass);
+  for (PhaseMap& m : run.spares) map_free(m);  // a pass holds no more than its own reader's maps
   InputReader reader = pass_reader(inputs, run);
   run.reader = &reader;
   // With several threads, every run of the team reads the next inputs once a band is done, and
@@ -438,7 +447,7 @@ bool write_results(const RunSettings& settings, int32_t n, RunState& run) {
   DataAttributes out;
   build_output_attributes(run, out);
   return write_results(settings, run.maps, *run.team, out, n, min_count_of(settings),
-                       *run.observer, &run.result);
+                       *run.observer, &run.result, run.spares, MAX_SPARE_MAPS);
 }
 
 // Makes the report's temporary file beside it, before any input is read. A report that would
@@ -509,6 +518,7 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
 
   working_maps_init(run.maps);
   rejection_init(run.rejection);
+  for (PhaseMap& m : run.spares) map_init(m);
   map_init(run.average);
   run.out_code = settings.PhaseRes;
   if (settings.PhaseRes != PHASE_RES_FROM_INPUT)
@@ -524,6 +534,7 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
   output_discard(&run.report);
   working_maps_free(run.maps);
   rejection_free(run.rejection);
+  for (PhaseMap& m : run.spares) map_free(m);
   input_batch_free(run.batch);
   map_free(run.average);
   mem_release(run.report_rows.u);

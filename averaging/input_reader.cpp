@@ -96,6 +96,17 @@ ReadInput& InputReader::next() {
   return slot;
 }
 
+int32_t InputReader::give_storage(PhaseMap* out, int32_t count) {
+  int32_t given = 0;
+  for (ReadInput& slot : slots_) {
+    if (given >= count) break;
+    if (slot.map.matrix == nullptr) continue;
+    out[given++] = slot.map;
+    map_init(slot.map);
+  }
+  return given;
+}
+
 void InputReader::release(std::size_t count) {
   if (count > released_) released_ = count;
 }

@@ -63,6 +63,12 @@ class InputReader {
   // Input maps the reader may hold at once besides one in use, for the memory bound.
   int32_t maps_ahead() const { return static_cast<int32_t>(slots_.size()) - 1; }
 
+  // Moves the storage of up to `count` slot maps into out[0 ..] (records as map_alloc leaves
+  // them, windows as the inputs left them) and returns how many; those slots hold none after.
+  // Only between runs, once nothing handed out is in use: storage the run has already touched
+  // serves the caller without the system handing out fresh pages.
+  int32_t give_storage(PhaseMap* out, int32_t count);
+
  private:
   void read_into(std::size_t index, ReadInput& slot);
   void advise(std::size_t index) const;  // input `index`, if any, will be wanted

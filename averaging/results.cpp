@@ -121,18 +121,33 @@ bool distinct_files(const Result* results, std::size_t count) {
   return true;
 }
 
-// Maps of their own for results 1 .. count - 1 (result 0 keeps the work map); false, with
-// none of them held, when one cannot be had.
-bool own_maps(const Window& camera, Result* results, std::size_t count, ExtraMaps& extra) {
-  for (std::size_t j = 1; j < count; ++j) {
-    PhaseMap& m = extra.maps[j - 1];
-    m.window = camera;
-    if (map_alloc(m) != NO_ERROR) {
-      for (PhaseMap& held : extra.maps) map_free(held);
-      return false;
+// Maps of their own for every result: the spares whose storage holds the camera, then the work
+// map for the first result and new storage for the others; false, with nothing new held and
+// every result back on the work map, when a map cannot be had.
+bool own_maps(PhaseMap& work, Result* results, std::size_t count, PhaseMap* spares,
+              int32_t spare_count, ExtraMaps& extra) {
+  const Window& camera = work.window;
+  const std::size_t need = std::size_t(camera.width) * std::size_t(camera.height);
+  std::size_t next_spare = 0, next_extra = 0;
+  for (std::size_t j = 0; j < count; ++j) {
+    while (next_spare < std::size_t(spare_count) &&
+           (spares[next_spare].matrix == nullptr || spares[next_spare].size < need))
+      ++next_spare;
+    if (next_spare < std::size_t(spare_count)) {
+      PhaseMap& m = spares[next_spare++];
+      m.window = camera;
+      results[j].map = &m;
+    } else if (j > 0) {
+      PhaseMap& m = extra.maps[next_extra++];
+      m.window = camera;
+      if (map_alloc(m) != NO_ERROR) {
+        for (PhaseMap& held : extra.maps) map_free(held);
+        for (std::size_t k = 0; k < count; ++k) results[k].map = &work;
+        return false;
+      }
+      results[j].map = &m;
     }
   }
-  for (std::size_t j = 1; j < count; ++j) results[j].map = &extra.maps[j - 1];
   return true;
 }
 
@@ -204,7 +219,8 @@ bool form_and_write(WorkingMaps& maps, BandTeam& team, int16_t min_count, Result
 
 bool write_results(const RunSettings& settings, WorkingMaps& maps, BandTeam& team,
                    const DataAttributes& attributes, int32_t n_inputs, int16_t min_count,
-                   RunObserver& observer, RunResult* result) {
+                   RunObserver& observer, RunResult* result, PhaseMap* spares,
+                   int32_t spare_count) {
   Result results[MAX_OUTPUTS];
   std::size_t count = 0;
   for (const OutputDescriptor& output : output_descriptors()) {
@@ -220,7 +236,7 @@ bool write_results(const RunSettings& settings, WorkingMaps& maps, BandTeam& tea
   }
   ExtraMaps extra;
   const bool together = team.bands() > 1 && count > 1 && distinct_files(results, count) &&
-                        own_maps(maps.work.window, results, count, extra);
+                        own_maps(maps.work, results, count, spares, spare_count, extra);
   const std::size_t group = together ? count : 1;
   for (std::size_t first = 0; first < count; first += group)
     if (!form_and_write(maps, team, min_count, results + first, group, observer, result))

@@ -19,18 +19,22 @@
 #include "averaging/settings.h"
 #include "averaging/working_maps.h"
 #include "datafile/attributes.h"
+#include "maps/map_types.h"
 
 namespace harnix {
 
 // Forms and writes every output `settings` asks for from the sums in `maps`, each file with
 // `attributes` and the comment of its kind for `n_inputs` inputs, `min_count` the resolved
-// minimum of valid values. Needs maps.work over the camera; the team's side job cleared. True
-// when all were written; else false with the step, code and file of the first failure in
-// `*result`, the outputs before it written. Output maps besides the work map are released
-// before it returns.
+// minimum of valid values. Needs maps.work over the camera; the team's side job cleared.
+// `spares` (`spare_count` records, the caller's to release) may lend storage already in use by
+// the run: results formed side by side take the spares large enough for the camera before any
+// new storage; their windows are changed. True when all were written; else false with the step,
+// code and file of the first failure in `*result`, the outputs before it written. Output maps
+// this obtains are released before it returns.
 bool write_results(const RunSettings& settings, WorkingMaps& maps, BandTeam& team,
                    const DataAttributes& attributes, int32_t n_inputs, int16_t min_count,
-                   RunObserver& observer, RunResult* result);
+                   RunObserver& observer, RunResult* result, PhaseMap* spares = nullptr,
+                   int32_t spare_count = 0);
 
 }  // namespace harnix
 

@@ -9,6 +9,7 @@
 #include "averaging/band_team.h"
 #include "averaging/input_reader.h"
 #include "averaging/working_maps.h"
+#include "maps/storage.h"
 #include "cli/run_messages.h"
 #include "support/planoryx_bytes.h"
 #include "support/run_directory.h"
@@ -53,6 +54,17 @@ TEST_F(InputReaderTest, ReadsAheadWhatItWouldReadWhenAsked) {
   }
   team.clear_side_job();
   EXPECT_EQ(ahead.maps_ahead(), 2);
+  // The slots' storage goes to the caller once, whole (the reader then frees none of it).
+  PhaseMap given[4];
+  for (PhaseMap& m : given) map_init(m);
+  EXPECT_EQ(ahead.give_storage(given, 4), 3);
+  EXPECT_EQ(ahead.give_storage(given + 3, 1), 0);
+  for (PhaseMap& m : given) {
+    if (m.matrix != nullptr) {
+      EXPECT_GE(m.size, 20u);
+    }
+    map_free(m);
+  }
 }
 
 // Every pass with several threads: rejection rounds, the report, removals and failures give
