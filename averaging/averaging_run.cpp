@@ -66,7 +66,7 @@ constexpr int32_t READ_AHEAD_INPUTS = 4;
 
 // Input maps kept from the end of a pass (with more than one thread) for the results formed side
 // by side: one for each output.
-constexpr int32_t MAX_SPARE_MAPS = 4;
+constexpr int32_t MAX_SPARE_MAPS = int32_t(OUTPUT_COUNT);
 
 struct RunState {
   WorkingMaps maps;

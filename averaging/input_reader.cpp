@@ -92,7 +92,8 @@ ReadInput& InputReader::next() {
     read_into(i, slot);
   }
   // Read or not, input i is no longer for read_ahead to claim.
-  if (claimed_.load(std::memory_order_relaxed) <= i) claimed_.store(i + 1, std::memory_order_relaxed);
+  if (claimed_.load(std::memory_order_relaxed) <= i)
+    claimed_.store(i + 1, std::memory_order_relaxed);
   return slot;
 }
 

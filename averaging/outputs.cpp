@@ -1,6 +1,7 @@
 #include "averaging/outputs.h"
 
 #include <cstdio>
+#include <iterator>
 #include <string>
 
 #include "averaging/file_stamp.h"
@@ -51,14 +52,18 @@ constexpr OutputDescriptor OUTPUTS[] = {
      "Reject", "Rejected value count map computed from %d input data files", form_rejected},
 };
 
+static_assert(std::size(OUTPUTS) == OUTPUT_COUNT, "OUTPUT_COUNT is the table's size");
+
 bool create_empty(const char* name, const InputList& inputs) {
-  if (names_an_input(name, inputs)) return false;
-  std::FILE* f = open_file(name, "wb");
-  if (f == nullptr) return false;
-  return std::fclose(f) == 0;
+  return !names_an_input(name, inputs) && make_empty(name);
 }
 
 }  // namespace
+
+bool make_empty(const char* name) {
+  std::FILE* f = open_file(name, "wb");
+  return f != nullptr && std::fclose(f) == 0;
+}
 
 std::span<const OutputDescriptor> output_descriptors() {
   return OUTPUTS;

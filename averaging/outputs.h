@@ -32,8 +32,15 @@ struct OutputDescriptor {
                     int32_t* result);
 };
 
+// Rows of the table.
+constexpr std::size_t OUTPUT_COUNT = 4;
+
 // Average, deviation, count and rejection count, in the order they are created and written.
 std::span<const OutputDescriptor> output_descriptors();
+
+// Creates the file `name` for writing (an existing file is emptied) and closes it at once; false
+// when it cannot be created or closed.
+bool make_empty(const char* name);
 
 // The file name `settings` gives for `output`, or nullptr when it is not asked for.
 inline const char* output_file(const RunSettings& settings, const OutputDescriptor& output) {

@@ -150,7 +150,8 @@ inline bool rejected_fate(uint8_t fate) {
 }
 
 // Makes the rejected values of a row invalid; returns how many there were.
-HARNIX_VECTOR_CLONES int64_t mark_rejected(const uint8_t* __restrict fate, std::size_t n, int32_t* __restrict row) {
+HARNIX_VECTOR_CLONES int64_t mark_rejected(const uint8_t* __restrict fate, std::size_t n,
+                                           int32_t* __restrict row) {
   int64_t marked = 0;
   for (std::size_t i = 0; i < n; ++i) {
     const bool out = rejected_fate(fate[i]);
@@ -160,7 +161,8 @@ HARNIX_VECTOR_CLONES int64_t mark_rejected(const uint8_t* __restrict fate, std::
   return marked;
 }
 
-HARNIX_VECTOR_CLONES void count_rejected(const uint8_t* __restrict fate, std::size_t n, int16_t* __restrict counts) {
+HARNIX_VECTOR_CLONES void count_rejected(const uint8_t* __restrict fate, std::size_t n,
+                                         int16_t* __restrict counts) {
   for (std::size_t i = 0; i < n; ++i) counts[i] = int16_t(counts[i] + rejected_fate(fate[i]));
 }
 
@@ -280,10 +282,12 @@ void rejection_batch_pass(RejectionMaps& maps, RejectionBatch& batch, const Reje
             KeptSums& set = maps.sets[pass.rounds_replayed];
             double* ref = set.reference.matrix + at;
             int16_t* c = set.count.matrix + at;
+            double* sum = set.sum.matrix + at;
+            double* sum_sq = set.sum_sq.matrix + at;
             if (fates)
-              gather_kept(row, factor, fate, n, ref, c, set.sum.matrix + at, set.sum_sq.matrix + at);
+              gather_kept(row, factor, fate, n, ref, c, sum, sum_sq);
             else
-              gather_valid(row, factor, n, ref, c, set.sum.matrix + at, set.sum_sq.matrix + at);
+              gather_valid(row, factor, n, ref, c, sum, sum_sq);
           }
           if (fates) tally.last_round += count_fate(fate, n, uint8_t(pass.rounds_replayed));
           if (pass.mark && fates) {

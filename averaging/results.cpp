@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 
 #include "averaging/file_stamp.h"
 #include "averaging/outputs.h"
 #include "datafile/data_file.h"
-#include "datafile/file_name.h"
 #include "maps/element_ops.h"
 #include "maps/map_view.h"
 #include "maps/storage.h"
@@ -16,8 +14,6 @@
 namespace harnix {
 
 namespace {
-
-constexpr std::size_t MAX_OUTPUTS = 4;  // the output table's rows
 
 // Elements of a band formed for every output of a group before the next: the sums of 16384
 // pixels (288 KiB with a deviation) stay in a core's cache from one output to the next.
@@ -38,7 +34,7 @@ struct Result {
 
 // The maps of a group's results besides the work map; released on every way out.
 struct ExtraMaps {
-  PhaseMap maps[MAX_OUTPUTS - 1];
+  PhaseMap maps[OUTPUT_COUNT - 1];
   ExtraMaps() {
     for (PhaseMap& m : maps) map_init(m);
   }
@@ -111,7 +107,7 @@ ErrorCode merged_window(Result& r, int32_t bands) {
 // Whether every result names a file of its own: existing files (every output was created empty
 // when the run began) compared by identity, so that links and two spellings are caught too.
 bool distinct_files(const Result* results, std::size_t count) {
-  FileStamp stamps[MAX_OUTPUTS];
+  FileStamp stamps[OUTPUT_COUNT];
   for (std::size_t j = 0; j < count; ++j) {
     if (!file_stamp(results[j].name, &stamps[j])) return false;
     for (std::size_t i = 0; i < j; ++i)
@@ -204,10 +200,7 @@ bool form_and_write(WorkingMaps& maps, BandTeam& team, int16_t min_count, Result
     observer.result_formed(*r.output, r.window);
     if (r.write_code != NO_ERROR) {
       // Written one by one, the files after this one would not have been touched.
-      for (std::size_t later = j + 1; later < ready; ++later) {
-        std::FILE* f = open_file(group[later].name, "wb");
-        if (f != nullptr) std::fclose(f);
-      }
+      for (std::size_t later = j + 1; later < ready; ++later) (void)make_empty(group[later].name);
       return fail(result, RunStep::WRITE_OUTPUT, r.write_code, r.name);
     }
     observer.output_written(r.name);
@@ -221,11 +214,11 @@ bool write_results(const RunSettings& settings, WorkingMaps& maps, BandTeam& tea
                    const DataAttributes& attributes, int32_t n_inputs, int16_t min_count,
                    RunObserver& observer, RunResult* result, PhaseMap* spares,
                    int32_t spare_count) {
-  Result results[MAX_OUTPUTS];
+  Result results[OUTPUT_COUNT];
   std::size_t count = 0;
   for (const OutputDescriptor& output : output_descriptors()) {
     const char* name = output_file(settings, output);
-    if (name == nullptr || count == std::size(results)) continue;
+    if (name == nullptr) continue;
     Result& r = results[count++];
     r.output = &output;
     r.name = name;

@@ -13,9 +13,9 @@
 // Each round runs every program once, so that a slow spell of the machine falls on all of them
 // alike; round r starts with program r (modulo their number) and goes on in the order given,
 // so that every program runs as often in every place of the order (a program run cold just after
-// another was measured up to a fifth slower than first in the round). Standard output of the programs is discarded; a program that exits
-// with a status other than 0 stops the benchmark. Peak memory is the largest ru_maxrss of the
-// runs (from wait4), in MiB.
+// another was measured up to a fifth slower than first in the round). Standard output of the
+// programs is discarded; a program that exits with a status other than 0 stops the benchmark.
+// Peak memory is the largest ru_maxrss of the runs (from wait4), in MiB.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>

@@ -1,6 +1,6 @@
 // Writing a Planoryx data file: the header in one write, the phase block and the intensity block
-// converted and written 32768 values at a time. The caller's maps stay in host order. A file counts as written only when the flush and
-// the close succeed.
+// converted and written 32768 values at a time. The caller's maps stay in host order. A file
+// counts as written only when the flush and the close succeed.
 #include <algorithm>
 #include <cstring>
 #include <limits>
