@@ -64,17 +64,18 @@ namespace {
 constexpr int32_t BATCH_INPUTS = 4;
 constexpr int32_t READ_AHEAD_INPUTS = 4;
 
-// Input maps kept from the end of a pass (with more than one thread) for the results formed side
-// by side: one for each output.
-constexpr int32_t MAX_SPARE_MAPS = int32_t(OUTPUT_COUNT);
+// Input maps kept from the end of a pass (with more than one thread), for the next pass's reader
+// and for the results formed side by side: as many as a reader holds.
+constexpr int32_t MAX_SPARE_MAPS = BATCH_INPUTS + READ_AHEAD_INPUTS;
+static_assert(MAX_SPARE_MAPS >= int32_t(OUTPUT_COUNT), "a spare map for every result");
 
 struct RunState {
   WorkingMaps maps;
   RejectionMaps rejection;
-  BandTeam* team;             // the threads of the passes
-  InputReader* reader;        // the current pass's inputs, each in its own window, in order
-  InputBatch batch;           // inputs read and checked, not yet added
-  RejectionBatch rejecting;   // inputs read and checked, not yet through the rejection pass
+  BandTeam* team;            // the threads of the passes
+  InputReader* reader;       // the current pass's inputs, each in its own window, in order
+  InputBatch batch;          // inputs read and checked, not yet added
+  RejectionBatch rejecting;  // inputs read and checked, not yet through the rejection pass
   int32_t rejecting_index[MAX_BATCH_INPUTS];  // the index of each of them
   PhaseMap* input_map;        // the current input's phase map, in the reader's storage
   DataAttributes attributes;  // the current input's
@@ -89,8 +90,8 @@ struct RunState {
   RealMap average;         // the report's average, over the camera
   ReportRows report_rows;  // its scratch rows, a pair for each band
   OutputFile report;       // the report's temporary file
-  PhaseMap spares[MAX_SPARE_MAPS];  // the last pass's input maps, for the results to form in
-  RunObserver* observer;   // never null
+  PhaseMap spares[MAX_SPARE_MAPS];  // the last pass's input maps, for the next or the results
+  RunObserver* observer;            // never null
   RunResult result;
 };
 
@@ -279,8 +280,9 @@ struct Ending {
   RunState& run;
   ~Ending() {
     run.team->clear_side_job();
-    // With several threads the results are formed side by side in maps of their own: the input
-    // maps the pass has touched serve them, where new ones would be handed out page by page.
+    // With several threads the next pass's reader, and the results formed side by side in maps
+    // of their own, take the input maps this pass has touched, where new ones would be handed
+    // out page by page.
     if (run.team->bands() > 1) (void)run.reader->give_storage(run.spares, MAX_SPARE_MAPS);
     run.batch.count = 0;
     run.rejecting.count = 0;
@@ -294,8 +296,10 @@ template <typename Before, typename After, typename Feed>
 bool pass_over(const InputList& inputs, RunState& run, Before before, After after, Feed feed) {
   ++run.pass;
   run.observer->pass_started(run.pass);
-  for (PhaseMap& m : run.spares) map_free(m);  // a pass holds no more than its own reader's maps
   InputReader reader = pass_reader(inputs, run);
+  // A pass holds no more than its own reader's maps.
+  (void)reader.take_storage(run.spares, MAX_SPARE_MAPS);
+  for (PhaseMap& m : run.spares) map_free(m);
   run.reader = &reader;
   // With several threads, every run of the team reads the next inputs once a band is done, and
   // the first inputs are read by all of them at once before the pass begins.
@@ -446,8 +450,19 @@ void build_output_attributes(const RunState& run, DataAttributes& out) {
 bool write_results(const RunSettings& settings, int32_t n, RunState& run) {
   DataAttributes out;
   build_output_attributes(run, out);
-  return write_results(settings, run.maps, *run.team, out, n, min_count_of(settings),
-                       *run.observer, &run.result, run.spares, MAX_SPARE_MAPS);
+  // The results take at most one spare each, those that hold the camera: the others are freed
+  // first, so that maps the results must still obtain do not add to them.
+  const std::size_t camera =
+      std::size_t(run.maps.camera.width) * std::size_t(run.maps.camera.height);
+  int32_t kept = 0;
+  for (PhaseMap& m : run.spares) {
+    if (m.matrix != nullptr && m.size >= camera && kept < int32_t(OUTPUT_COUNT))
+      std::swap(m, run.spares[kept++]);
+    else
+      map_free(m);
+  }
+  return write_results(settings, run.maps, *run.team, out, n, min_count_of(settings), *run.observer,
+                       &run.result, run.spares, kept);
 }
 
 // Makes the report's temporary file beside it, before any input is read. A report that would

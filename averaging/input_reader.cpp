@@ -108,6 +108,20 @@ int32_t InputReader::give_storage(PhaseMap* out, int32_t count) {
   return given;
 }
 
+int32_t InputReader::take_storage(PhaseMap* in, int32_t count) {
+  int32_t taken = 0;
+  std::size_t k = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    if (in[i].matrix == nullptr) continue;
+    while (k < slots_.size() && slots_[k].map.matrix != nullptr) ++k;
+    if (k == slots_.size()) break;
+    slots_[k].map = in[i];
+    map_init(in[i]);
+    ++taken;
+  }
+  return taken;
+}
+
 void InputReader::release(std::size_t count) {
   if (count > released_) released_ = count;
 }

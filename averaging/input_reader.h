@@ -69,16 +69,21 @@ class InputReader {
   // serves the caller without the system handing out fresh pages.
   int32_t give_storage(PhaseMap* out, int32_t count);
 
+  // Takes the storage of the maps in[0 .. count) that have any into slots that have none, before
+  // any input is read, and leaves each map taken as map_init leaves it; returns how many were
+  // taken. Storage an earlier pass gave up serves this one without fresh pages.
+  int32_t take_storage(PhaseMap* in, int32_t count);
+
  private:
   void read_into(std::size_t index, ReadInput& slot);
   void advise(std::size_t index) const;  // input `index`, if any, will be wanted
 
   const InputList& inputs_;
-  std::vector<ReadInput> slots_;    // input i lives in slot i % slots_.size()
-  std::vector<char> deferred_;      // per slot: left for next() to read
-  std::vector<std::size_t> ready_;  // per slot: 1 + the input read ahead into it
-  std::size_t handed_ = 0;          // inputs handed out by next()
-  std::size_t released_ = 0;        // inputs given back
+  std::vector<ReadInput> slots_;         // input i lives in slot i % slots_.size()
+  std::vector<char> deferred_;           // per slot: left for next() to read
+  std::vector<std::size_t> ready_;       // per slot: 1 + the input read ahead into it
+  std::size_t handed_ = 0;               // inputs handed out by next()
+  std::size_t released_ = 0;             // inputs given back
   std::atomic<std::size_t> claimed_{0};  // inputs below this are handed out, or read ahead
 };
 

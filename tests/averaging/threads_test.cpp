@@ -59,12 +59,21 @@ TEST_F(InputReaderTest, ReadsAheadWhatItWouldReadWhenAsked) {
   for (PhaseMap& m : given) map_init(m);
   EXPECT_EQ(ahead.give_storage(given, 4), 3);
   EXPECT_EQ(ahead.give_storage(given + 3, 1), 0);
-  for (PhaseMap& m : given) {
+  for (const PhaseMap& m : given) {
     if (m.matrix != nullptr) {
       EXPECT_GE(m.size, 20u);
     }
-    map_free(m);
   }
+  // A reader of the next pass takes it, as many maps as it has slots, and reads into it.
+  InputReader next_pass(inputs, 2);
+  const int32_t* storage = given[0].matrix;
+  EXPECT_EQ(next_pass.take_storage(given, 4), 2);
+  EXPECT_EQ(given[0].matrix, nullptr);
+  EXPECT_NE(given[2].matrix, nullptr);
+  ReadInput& first = next_pass.next();
+  ASSERT_EQ(first.code, NO_ERROR);
+  EXPECT_EQ(first.map.matrix, storage);
+  for (PhaseMap& m : given) map_free(m);
 }
 
 // Every pass with several threads: rejection rounds, the report, removals and failures give
