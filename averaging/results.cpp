@@ -70,8 +70,7 @@ void form_band(WorkingMaps& maps, int32_t bands, int16_t min_count, Result* grou
       if (group[j].form_codes[band] == NO_ERROR) group[j].form_codes[band] = rc;
     }
   }
-  const Window region{camera.x, int16_t(camera.y + rows.first), camera.width,
-                      int16_t(rows.count)};
+  const Window region{camera.x, int16_t(camera.y + rows.first), camera.width, int16_t(rows.count)};
   for (std::size_t j = 0; j < count; ++j)
     group[j].window_codes[band] =
         rows.count > 0 ? phase_map_valid_window(*group[j].map, &region, &group[j].windows[band])
@@ -186,8 +185,8 @@ bool form_and_write(WorkingMaps& maps, BandTeam& team, int16_t min_count, Result
 
   auto write = [&](int32_t band) {
     for (std::size_t j = std::size_t(band); j < ready; j += std::size_t(bands))
-      group[j].write_code = write_data_file(group[j].name, nullptr, &group[j].attributes,
-                                            nullptr, group[j].cut);
+      group[j].write_code = write_data_file_in_place(group[j].name, nullptr, &group[j].attributes,
+                                                     nullptr, group[j].cut);
   };
   if (ready > 1) {
     team.run(write);

@@ -54,6 +54,18 @@ void prepare_process();
 // opened with a "b" mode: Windows would translate their line-end and end-of-file bytes otherwise.
 std::FILE* open_file_utf8(const char* name, const char* mode);
 
+// Opens the existing regular file `name` (UTF-8) for binary writing from its start without
+// emptying it, for a writer that cuts it afterwards with cut_file_at_position: ext4 hands the
+// blocks of a file emptied and written again to the disk when it is closed, and of a file written
+// over in place only when it would anyway. nullptr (errno set) when `name` is not an existing
+// regular file or cannot be opened so, and always on Windows, which has no such flush to spare.
+std::FILE* open_file_in_place_utf8(const char* name);
+
+// Cuts the file of `stream` (from open_file_in_place_utf8) where its descriptor stands: after the
+// bytes written to it, without those still in the stream's buffer. False with errno set on
+// failure.
+bool cut_file_at_position(std::FILE* stream);
+
 // What tells two names of one file apart from names of two files: the device and inode on POSIX
 // systems, the volume serial number and file index on Windows.
 struct FileIdentity {

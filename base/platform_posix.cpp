@@ -42,6 +42,34 @@ std::FILE* open_file_utf8(const char* name, const char* mode) {
   return std::fopen(name, mode);
 }
 
+std::FILE* open_file_in_place_utf8(const char* name) {
+  const int fd = ::open(name, O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  // Anything but a regular file (a pipe, a device) is left to an ordinary open and the waits it
+  // brings; O_NONBLOCK only spares opening a pipe without a reader that wait here.
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    errno = EINVAL;
+    return nullptr;
+  }
+  std::FILE* stream = ::fdopen(fd, "wb");  // fdopen never empties the file
+  if (stream == nullptr) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+  }
+  return stream;
+}
+
+bool cut_file_at_position(std::FILE* stream) {
+  const int fd = ::fileno(stream);
+  if (fd < 0) return false;
+  const off_t end = ::lseek(fd, 0, SEEK_CUR);
+  return end >= 0 && ::ftruncate(fd, end) == 0;
+}
+
 bool file_status(const char* name, FileStatus* out) {
   struct stat status {};
   if (stat(name, &status) != 0) return false;

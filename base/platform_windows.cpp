@@ -107,6 +107,16 @@ std::FILE* open_file_utf8(const char* name, const char* mode) {
   return _wfopen(wide_name.c_str(), wide_mode.c_str());
 }
 
+std::FILE* open_file_in_place_utf8(const char*) {
+  errno = ENOSYS;
+  return nullptr;
+}
+
+bool cut_file_at_position(std::FILE*) {
+  errno = ENOSYS;
+  return false;
+}
+
 std::FILE* create_temporary_file(const std::string& name, std::string* temp_name) {
   // _O_EXCL makes each try a new file; the process number and a counter make the names unique.
   for (unsigned attempt = 0; attempt < 1000; ++attempt) {
@@ -117,8 +127,8 @@ std::FILE* create_temporary_file(const std::string& name, std::string* temp_name
       errno = EINVAL;
       return nullptr;
     }
-    const int fd = _wopen(wide.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY,
-                          _S_IREAD | _S_IWRITE);
+    const int fd =
+        _wopen(wide.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return nullptr;

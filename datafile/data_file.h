@@ -83,6 +83,15 @@ ErrorCode write_data_stream(std::FILE* stream, const OriginInfo* origin,
                             const DataAttributes* attributes, const IntensityMap* intensity,
                             const ConstPhaseView& phase);
 
+// write_data_file into an existing regular file written over from its start and then cut where
+// the writing ended, instead of emptied first (for an output the run emptied when it began:
+// some file systems hand a file emptied and written again to the disk when it is closed, at
+// once). Any other name is written as write_data_file writes it. The same bytes and codes; after
+// a failure the file holds what was written before it, as an emptied one would.
+ErrorCode write_data_file_in_place(const char* path, const OriginInfo* origin,
+                                   const DataAttributes* attributes, const IntensityMap* intensity,
+                                   const ConstPhaseView& phase);
+
 // Writes n 16-bit values big-endian through one 65536-byte buffer, 32768 values a write.
 // ERR_NO_MEM, ERR_CANT_WRITE_FILE. The caller's values are not changed.
 ErrorCode write_swapped_shorts(const uint16_t* values, std::size_t n, std::FILE* stream);

@@ -99,4 +99,10 @@ std::FILE* open_file(const char* name, const char* mode) {
   return open_file_utf8(path.c_str(), mode);
 }
 
+std::FILE* open_file_in_place(const char* name) {
+  std::string path;
+  if (!platform_file_name(name, &path)) return nullptr;
+  return open_file_in_place_utf8(path.c_str());
+}
+
 }  // namespace harnix

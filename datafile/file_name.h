@@ -32,6 +32,9 @@ bool utf16_to_utf8(const unsigned char* bytes, std::size_t count, bool most_sign
 // open_file_utf8 through platform_file_name; nullptr when the name cannot be converted or opened.
 std::FILE* open_file(const char* name, const char* mode);
 
+// open_file_in_place_utf8 through platform_file_name; nullptr as open_file.
+std::FILE* open_file_in_place(const char* name);
+
 }  // namespace harnix
 
 #endif  // HARNIX_DATAFILE_FILE_NAME_H_

@@ -9,6 +9,7 @@
 #include "maps/map_view.h"
 #include "maps/storage.h"
 #include "support/failing_allocator.h"
+#include "support/planoryx_bytes.h"
 #include "tests/datafile/test_files.h"
 
 namespace harnix {
@@ -258,6 +259,22 @@ TEST_F(WriterTest, ViewWithAStrideWritesTheBytesOfAMapOfItsWindow) {
     std::fclose(stream);
   }
   map_free(field);
+}
+
+// Written in place, a file ends up with the bytes of one emptied first, whatever it held; a
+// name that is no regular file is written as ever.
+TEST_F(WriterTest, InPlaceWritesTheBytesOfAnEmptiedFile) {
+  ConstPhaseView view{phase_.matrix, 3, phase_.window};
+  const std::string want = dir_.path("want.dat"), p = dir_.path("in_place.dat");
+  ASSERT_EQ(NO_ERROR, write_data_file(want.c_str(), nullptr, nullptr, nullptr, view));
+  for (std::size_t held : {std::size_t(0), std::size_t(1), std::size_t(858), std::size_t(5000)}) {
+    if (held > 0) write_file_bytes(p, std::string(held, char(0xAB)));
+    ASSERT_EQ(NO_ERROR, write_data_file_in_place(p.c_str(), nullptr, nullptr, nullptr, view));
+    EXPECT_EQ(ScratchDir::read(want).bytes, ScratchDir::read(p).bytes) << held;
+  }
+  EXPECT_EQ(NO_ERROR, write_data_file_in_place("/dev/null", nullptr, nullptr, nullptr, view));
+  EXPECT_EQ(ERR_CANT_WRITE_FILE,
+            write_data_file_in_place("/dev/full", nullptr, nullptr, nullptr, view));
 }
 
 TEST_F(WriterTest, StreamWriterAppendsAtTheEnd) {
