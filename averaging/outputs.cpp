@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "averaging/file_stamp.h"
 #include "datafile/file_name.h"
@@ -54,9 +55,33 @@ constexpr OutputDescriptor OUTPUTS[] = {
 
 static_assert(std::size(OUTPUTS) == OUTPUT_COUNT, "OUTPUT_COUNT is the table's size");
 
-bool create_empty(const char* name, const InputList& inputs) {
-  return !names_an_input(name, inputs) && make_empty(name);
-}
+// The inputs' identities, looked up once for all the outputs (a run of thousands of inputs would
+// otherwise ask the system about every one of them again for every output).
+class InputFiles {
+ public:
+  explicit InputFiles(const InputList& inputs) : inputs_(inputs) {}
+
+  // names_an_input, from the identities the inputs had when first asked for.
+  bool named_by(const char* name) {
+    FileStamp out;
+    if (!file_stamp(name, &out)) return false;  // nothing there yet
+    if (!looked_up_) {
+      for (const std::string& input : inputs_.names) {
+        FileStamp in;
+        if (file_stamp(input.c_str(), &in)) stamps_.push_back(in);
+      }
+      looked_up_ = true;
+    }
+    for (const FileStamp& in : stamps_)
+      if (same_file(in, out)) return true;
+    return false;
+  }
+
+ private:
+  const InputList& inputs_;
+  std::vector<FileStamp> stamps_;
+  bool looked_up_ = false;
+};
 
 }  // namespace
 
@@ -70,21 +95,16 @@ std::span<const OutputDescriptor> output_descriptors() {
 }
 
 const char* create_empty_outputs(const RunSettings& settings, const InputList& inputs) {
+  InputFiles files(inputs);
   for (const OutputDescriptor& output : output_descriptors()) {
     const char* name = output_file(settings, output);
-    if (name != nullptr && !create_empty(name, inputs)) return name;
+    if (name != nullptr && (files.named_by(name) || !make_empty(name))) return name;
   }
   return nullptr;
 }
 
 bool names_an_input(const char* name, const InputList& inputs) {
-  FileStamp out;
-  if (!file_stamp(name, &out)) return false;  // nothing there yet
-  for (const std::string& input : inputs.names) {
-    FileStamp in;
-    if (file_stamp(input.c_str(), &in) && same_file(in, out)) return true;
-  }
-  return false;
+  return InputFiles(inputs).named_by(name);
 }
 
 }  // namespace harnix
