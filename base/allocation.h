@@ -1,7 +1,8 @@
 // The process-wide allocation hooks through which every map, array, row table and file buffer is
 // obtained and released.
 //
-// The four hooks start as the standard library's malloc, realloc, calloc and free. A program or a
+// The four hooks start as the standard library's malloc (aligned_alloc on a 2 MiB boundary for
+// blocks of 2 MiB or more, except on Windows), realloc, calloc and free. A program or a
 // test may replace any of them (for instance to make the k-th allocation fail); a hook that
 // returns nullptr is reported by the caller as ERR_NO_MEM. Replace hooks only while no storage
 // obtained through the old ones is still held, or keep `release` compatible with them.

@@ -22,8 +22,9 @@ ErrorCode element_count(int32_t width, int32_t height, int32_t planes, uint32_t*
 
 namespace {
 
-// Storage from this size on is offered large pages (it holds at least one whole 2 MiB page).
-constexpr std::size_t LARGE_PAGE_MAP_BYTES = std::size_t{4} << 20;
+// Storage from this size on is offered large pages: the standard allocation starts it on a 2 MiB
+// boundary, so that it holds at least one whole large page.
+constexpr std::size_t LARGE_PAGE_MAP_BYTES = std::size_t{2} << 20;
 
 // Obtains n elements of T through the hooks, or nullptr when the byte count cannot be formed or
 // the hook fails.
