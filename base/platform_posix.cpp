@@ -67,7 +67,10 @@ bool cut_file_at_position(std::FILE* stream) {
   const int fd = ::fileno(stream);
   if (fd < 0) return false;
   const off_t end = ::lseek(fd, 0, SEEK_CUR);
-  return end >= 0 && ::ftruncate(fd, end) == 0;
+  struct stat status {};
+  if (end < 0 || ::fstat(fd, &status) != 0) return false;
+  // Nothing to cut (the usual case: the file was empty): no call a file system might refuse.
+  return status.st_size <= end || ::ftruncate(fd, end) == 0;
 }
 
 bool file_status(const char* name, FileStatus* out) {
