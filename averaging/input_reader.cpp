@@ -18,8 +18,10 @@ namespace harnix {
 
 namespace {
 
-// Files past the one read ahead for which the system is told they will be wanted.
-constexpr std::size_t ADVISE_AHEAD = 4;
+// Files past the one read ahead for which the system is told they will be wanted. Eight kept a
+// virtual disk busier than four: cold runs of 64 files of 4 MiB took 3 to 5 % less time (two runs
+// of 40 rounds each); sixteen gave no more.
+constexpr std::size_t ADVISE_AHEAD = 8;
 
 // Whether the input is a regular file; false when the system has no name for it.
 bool regular_file(const char* name) {
