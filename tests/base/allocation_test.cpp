@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 
 namespace harnix {
@@ -35,6 +36,24 @@ TEST(AllocationHooks, ZeroSizedRequestsStillAnswer) {
   ASSERT_NE(nullptr, grown);
   mem_release(grown);
 }
+
+#if !defined(_WIN32)
+// Large blocks start on a large-page boundary (maps then lie whole on large pages); a block grown
+// by realloc keeps its contents.
+TEST(AllocationHooks, LargeBlocksStartOnALargePageBoundary) {
+  constexpr std::size_t LARGE_PAGE = std::size_t{2} << 20;
+  for (std::size_t bytes : {LARGE_PAGE, LARGE_PAGE + 1, 3 * LARGE_PAGE + 100}) {
+    auto* block = static_cast<unsigned char*>(mem_allocate(bytes));
+    ASSERT_NE(nullptr, block);
+    EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(block) % LARGE_PAGE) << bytes;
+    block[bytes - 1] = 7;
+    block = static_cast<unsigned char*>(mem_reallocate(block, bytes + LARGE_PAGE));
+    ASSERT_NE(nullptr, block);
+    EXPECT_EQ(7, block[bytes - 1]);
+    mem_release(block);
+  }
+}
+#endif
 
 }  // namespace
 
