@@ -9,6 +9,7 @@ namespace {
 
 // The standard library's operations, wrapped so that the hooks hold plain function pointers
 // whatever the library's own declarations look like.
+
 // Blocks of a large page (2 MiB) or more start on a large-page boundary, so that every large
 // page of a map lies whole inside it and the system can back all of it with large pages (see
 // advise_large_pages): malloc puts such a block a few bytes past a boundary, which left half of

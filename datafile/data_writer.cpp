@@ -154,6 +154,14 @@ bool view_usable(const ConstPhaseView& phase) {
   return phase.data != nullptr && phase.window.width >= 0 && phase.stride >= phase.window.width;
 }
 
+// write_stream with a view checked first; nothing is written for a view that is not usable.
+ErrorCode write_view_stream(std::FILE* stream, const OriginInfo* origin,
+                            const DataAttributes* attributes, const IntensityMap* intensity,
+                            const ConstPhaseView& phase, bool from_start) {
+  if (!view_usable(phase)) return ERR_INVALID_PARAM;
+  return write_stream(stream, origin, attributes, intensity, &phase, from_start);
+}
+
 }  // namespace
 
 ErrorCode write_data_stream(std::FILE* stream, const OriginInfo* origin,
@@ -169,15 +177,14 @@ ErrorCode write_data_stream(std::FILE* stream, const OriginInfo* origin,
 ErrorCode write_data_stream(std::FILE* stream, const OriginInfo* origin,
                             const DataAttributes* attributes, const IntensityMap* intensity,
                             const ConstPhaseView& phase) {
-  if (!view_usable(phase)) return ERR_INVALID_PARAM;
-  return write_stream(stream, origin, attributes, intensity, &phase);
+  return write_view_stream(stream, origin, attributes, intensity, phase, false);
 }
 
 namespace {
 
 // Opens `path` (emptied, or `in_place` written over and then cut where the writing ended), writes
-// through `write` and closes; a file counts as written only when the flush, the cut and the
-// close succeed.
+// through write(stream, from_start), from_start true for a file written over, and closes; a file
+// counts as written only when the flush, the cut and the close succeed.
 template <typename Write>
 ErrorCode write_file(const char* path, bool in_place, Write write) {
   if (path == nullptr) return ERR_INVALID_PARAM;
@@ -191,7 +198,7 @@ ErrorCode write_file(const char* path, bool in_place, Write write) {
     return ERR_CANT_CREATE_FILE;
   }
   (void)std::setvbuf(stream, buffer, _IOFBF, WRITE_BUFFER_BYTES);
-  const ErrorCode rc = write(stream);
+  const ErrorCode rc = write(stream, cut);
   // The last bytes may still sit in the stream's buffer: only a successful flush and close
   // prove they reached the file (a full disk or a file-size limit shows up here). Written over,
   // the file keeps nothing past what reached it, as an emptied one would, even after a failure.
@@ -203,12 +210,20 @@ ErrorCode write_file(const char* path, bool in_place, Write write) {
   return flushed && was_cut && closed ? NO_ERROR : ERR_CANT_WRITE_FILE;
 }
 
+ErrorCode write_view_file(const char* path, bool in_place, const OriginInfo* origin,
+                          const DataAttributes* attributes, const IntensityMap* intensity,
+                          const ConstPhaseView& phase) {
+  return write_file(path, in_place, [&](std::FILE* stream, bool from_start) {
+    return write_view_stream(stream, origin, attributes, intensity, phase, from_start);
+  });
+}
+
 }  // namespace
 
 ErrorCode write_data_file(const char* path, const OriginInfo* origin,
                           const DataAttributes* attributes, const IntensityMap* intensity,
                           const PhaseMap* phase) {
-  return write_file(path, false, [&](std::FILE* stream) {
+  return write_file(path, false, [&](std::FILE* stream, bool /*from_start: never*/) {
     return write_data_stream(stream, origin, attributes, intensity, phase);
   });
 }
@@ -216,18 +231,13 @@ ErrorCode write_data_file(const char* path, const OriginInfo* origin,
 ErrorCode write_data_file(const char* path, const OriginInfo* origin,
                           const DataAttributes* attributes, const IntensityMap* intensity,
                           const ConstPhaseView& phase) {
-  return write_file(path, false, [&](std::FILE* stream) {
-    return write_data_stream(stream, origin, attributes, intensity, phase);
-  });
+  return write_view_file(path, false, origin, attributes, intensity, phase);
 }
 
 ErrorCode write_data_file_in_place(const char* path, const OriginInfo* origin,
                                    const DataAttributes* attributes, const IntensityMap* intensity,
                                    const ConstPhaseView& phase) {
-  return write_file(path, true, [&](std::FILE* stream) {
-    if (!view_usable(phase)) return ERR_INVALID_PARAM;
-    return write_stream(stream, origin, attributes, intensity, &phase, true);
-  });
+  return write_view_file(path, true, origin, attributes, intensity, phase);
 }
 
 }  // namespace harnix
