@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "maps/storage.h"
 #include "util/prng.h"
@@ -15,10 +16,10 @@ namespace {
 constexpr double PI_VALUE = 3.14159265358979323846;
 constexpr int32_t FIRST_TIME_STAMP = 1767225600;  // 2026-01-01 00:00:00 UTC
 constexpr float PIXEL_SIZE = 7.4e-6f;            // metres
-constexpr double NOISE_SIGMA = 1.5e-9;           // metres, per pixel and file
-constexpr double FILE_PISTON = 10e-9;            // metres, largest piston of one file
-constexpr double FILE_TILT = 20e-9;              // metres across half the field
+constexpr double NOMINAL_NOISE = 1.5e-9;  // metres: the unit of spike heights when noise is 0
 constexpr int32_t MAX_CLUSTERS = 10000;
+constexpr double DUST_RADIUS_MIN = 1.0;  // pixels
+constexpr double DUST_RADIUS_MAX = 3.0;
 
 struct Acquisition {
   int16_t phase_res;
@@ -83,6 +84,90 @@ void add_clusters(const SynthSettings& s, double percent, Prng& p, PhaseMap& map
   }
 }
 
+// A generator for file `index` apart from its main one: seed and index are each mixed before they
+// are combined, so that no two files' streams are the same stream a few draws apart.
+Prng side_stream(uint64_t seed, uint64_t salt, int32_t index) {
+  Prng a{seed ^ salt};
+  Prng b{uint64_t(index) ^ ~salt};
+  return Prng{prng_next(a) ^ prng_next(b)};
+}
+
+// The shift of file `index`, from a generator of its own so that the other draws stay the same.
+void choose_shift(const SynthSettings& s, int32_t index, double* sx, double* sy) {
+  *sx = 0.0;
+  *sy = 0.0;
+  if (!(s.shift_max > 0.0) || index == 0) return;
+  Prng p = side_stream(s.seed, 0x51F7ED51F7ED51F7ull, index);
+  *sx = prng_range(p, -s.shift_max, s.shift_max);
+  *sy = prng_range(p, -s.shift_max, s.shift_max);
+  if (s.whole_shifts) {
+    *sx = round_half_away(*sx);
+    *sy = round_half_away(*sy);
+  }
+}
+
+// Adds `height` to the valid pixel at window offset i unless that would leave the valid range;
+// records it at its actual (rounded) height.
+void add_outlier(const PhaseMap& map, std::size_t i, double height, double counts_per_metre,
+                 std::vector<Outlier>* outliers) {
+  int32_t& v = map.matrix[i];
+  const int64_t delta = round_half_away(height * counts_per_metre);
+  const int64_t raised = int64_t(v) + delta;
+  if (raised >= PHASE_INVALID || raised <= -int64_t(PHASE_INVALID)) return;
+  v = int32_t(raised);
+  const int32_t width = map.window.width;
+  outliers->push_back({map.window.x + int32_t(i % std::size_t(width)),
+                       map.window.y + int32_t(i / std::size_t(width)),
+                       double(delta) / counts_per_metre});
+}
+
+// Spikes of either sign on distinct valid pixels chosen uniformly (selection sampling: one pass,
+// exactly the number asked for), then dust discs of positive height on valid pixels not yet
+// raised.
+void add_outliers(const SynthSettings& s, int32_t index, double counts_per_metre, PhaseMap& map,
+                  std::vector<Outlier>* outliers) {
+  if (s.spikes == 0 && !(s.spike_percent > 0.0) && s.dust == 0) return;
+  Prng p = side_stream(s.seed, 0xD057D057D057D057ull, index);
+  const double height = s.spike_size * (s.noise_sigma > 0.0 ? s.noise_sigma : NOMINAL_NOISE);
+  const Window& w = map.window;
+  const std::size_t pixels = std::size_t(w.width) * std::size_t(w.height);
+  std::size_t valid = 0;
+  for (std::size_t i = 0; i < pixels; ++i) valid += map.matrix[i] < PHASE_INVALID;
+  std::size_t wanted =
+      s.spike_percent >= 0.0 ? std::size_t(std::llround(s.spike_percent / 100.0 * double(valid)))
+                             : std::size_t(s.spikes);
+  wanted = std::min(wanted, valid);
+  std::vector<uint8_t> raised(pixels, 0);
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < pixels && wanted > 0; ++i) {
+    if (map.matrix[i] >= PHASE_INVALID) continue;
+    if (prng_uniform(p) * double(valid - seen++) < double(wanted)) {
+      --wanted;
+      raised[i] = 1;
+      add_outlier(map, i, prng_below(p, 2) == 0 ? height : -height, counts_per_metre, outliers);
+    }
+  }
+  for (int32_t n = 0; n < s.dust; ++n) {
+    const double r = prng_range(p, DUST_RADIUS_MIN, DUST_RADIUS_MAX);
+    const double cx = prng_range(p, 0.0, w.width);
+    const double cy = prng_range(p, 0.0, w.height);
+    const int32_t x0 = std::max(0, int32_t(std::floor(cx - r)));
+    const int32_t x1 = std::min(w.width - 1, int32_t(std::ceil(cx + r)));
+    const int32_t y0 = std::max(0, int32_t(std::floor(cy - r)));
+    const int32_t y1 = std::min(w.height - 1, int32_t(std::ceil(cy + r)));
+    for (int32_t y = y0; y <= y1; ++y)
+      for (int32_t x = x0; x <= x1; ++x) {
+        const double dx = x + 0.5 - cx;
+        const double dy = y + 0.5 - cy;
+        const std::size_t i = std::size_t(y) * std::size_t(w.width) + std::size_t(x);
+        if (dx * dx + dy * dy > r * r || raised[i] != 0 || map.matrix[i] >= PHASE_INVALID)
+          continue;
+        raised[i] = 1;
+        add_outlier(map, i, height, counts_per_metre, outliers);
+      }
+  }
+}
+
 }  // namespace
 
 SurfaceModel make_surface_model(uint64_t seed) {
@@ -99,13 +184,16 @@ SurfaceModel make_surface_model(uint64_t seed) {
 }
 
 ErrorCode make_measurement(const SynthSettings& s, const SurfaceModel& surface, int32_t index,
-                           DataAttributes* attributes, PhaseMap* phase) {
+                           DataAttributes* attributes, PhaseMap* phase, MeasurementTruth* truth) {
   Prng p{s.seed * 0x2545F4914F6CDD1Dull + uint64_t(index) * 0x9E3779B97F4A7C15ull};
   const Acquisition acq = choose_acquisition(s.mixed, p);
   const Window window = choose_window(s, p);
-  const double piston = prng_range(p, -FILE_PISTON, FILE_PISTON);
-  const double tilt_x = prng_range(p, -FILE_TILT, FILE_TILT);
-  const double tilt_y = prng_range(p, -FILE_TILT, FILE_TILT);
+  const double piston = prng_range(p, -s.piston, s.piston);
+  const double tilt_x = prng_range(p, -s.tilt, s.tilt);
+  const double tilt_y = prng_range(p, -s.tilt, s.tilt);
+  double shift_x = 0.0;
+  double shift_y = 0.0;
+  choose_shift(s, index, &shift_x, &shift_y);
 
   DataAttributes& a = *attributes;
   std::memset(&a, 0, sizeof a);
@@ -137,19 +225,27 @@ ErrorCode make_measurement(const SynthSettings& s, const SurfaceModel& surface, 
   for (int32_t row = 0; row < window.height; ++row) {
     int32_t* out = phase->matrix + std::size_t(row) * std::size_t(window.width);
     const double y = (window.y + row - (s.height - 1) / 2.0) / half_h;
+    // Where the surface is sampled: the camera position less the shift (exactly it when 0).
+    const double sy = (double(window.y + row) - shift_y - (s.height - 1) / 2.0) / half_h;
     for (int32_t col = 0; col < window.width; ++col) {
       const double x = (window.x + col - (s.width - 1) / 2.0) / half_w;
+      const double sx = (double(window.x + col) - shift_x - (s.width - 1) / 2.0) / half_w;
       const double common =
-          surface.tilt_x * x + surface.tilt_y * y + surface.sag * (x * x + y * y) +
+          surface.tilt_x * sx + surface.tilt_y * sy + surface.sag * (sx * sx + sy * sy) +
           surface.wave_amplitude *
-              std::sin(2.0 * PI_VALUE * (surface.wave_fx * x + surface.wave_fy * y) / 2.0 +
+              std::sin(2.0 * PI_VALUE * (surface.wave_fx * sx + surface.wave_fy * sy) / 2.0 +
                        surface.wave_phase);
-      const double h = common + piston + tilt_x * x + tilt_y * y + NOISE_SIGMA * prng_normal(p);
+      const double h = common + piston + tilt_x * x + tilt_y * y + s.noise_sigma * prng_normal(p);
       out[col] =
           prng_uniform(p) < scattered ? PHASE_INVALID : round_half_away(h * counts_per_metre);
     }
   }
   add_clusters(s, std::clamp(s.invalid_percent, 0.0, 100.0) / 2.0, p, *phase);
+  std::vector<Outlier> outliers;
+  add_outliers(s, index, counts_per_metre, *phase, &outliers);
+  if (truth != nullptr)
+    *truth = {piston, tilt_x / (half_w * double(PIXEL_SIZE)), tilt_y / (half_h * double(PIXEL_SIZE)),
+              shift_x, shift_y, std::move(outliers)};
   return NO_ERROR;
 }
 
