@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "util/number_text.h"
+#include "export/number_text.h"
 
 namespace harnix {
 

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "datafile/output_file.h"
-#include "util/export_formats.h"
+#include "export/export_formats.h"
+#include "export/export_x3p.h"
+#include "export/number_text.h"
+#include "surface/heights.h"
+#include "surface/levelling.h"
 #include "util/export_png.h"
-#include "util/export_x3p.h"
-#include "util/heights.h"
-#include "util/levelling.h"
 #include "util/loaded_file.h"
-#include "util/number_text.h"
 #include "util/preview.h"
 
 namespace harnix {

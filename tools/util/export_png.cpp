@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
+#include "export/number_text.h"
+#include "surface/heights.h"
 #include "util/colour_bar.h"
-#include "util/heights.h"
-#include "util/number_text.h"
 
 namespace harnix {
 

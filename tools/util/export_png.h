@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "export/export_formats.h"
 #include "util/colour_maps.h"
-#include "util/export_formats.h"
 #include "util/preview.h"
 
 namespace harnix {

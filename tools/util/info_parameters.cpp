@@ -2,8 +2,8 @@
 
 #include <vector>
 
+#include "export/number_text.h"
 #include "util/colour_bar.h"
-#include "util/number_text.h"
 
 namespace harnix {
 

@@ -8,8 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "surface/levelling.h"
 #include "util/info_report.h"
-#include "util/levelling.h"
 
 namespace harnix {
 

@@ -1,8 +1,8 @@
 #include "util/info_report.h"
 
-#include <ctime>
+#include <cstdio>
 
-#include "util/number_text.h"
+#include "export/number_text.h"
 
 namespace harnix {
 
@@ -16,15 +16,6 @@ std::vector<AttributeValue> float_attributes(const DataAttributes& a) {
       {"PixelHeight", "um", float_in_units(a.PixelHeight, 1e6)},
       {"ZoomMag", "", float_in_units(a.ZoomMag, 1)},
   };
-}
-
-std::string utc_text(int32_t seconds) {
-  const std::time_t t = seconds;
-  std::tm parts{};
-  if (gmtime_r(&t, &parts) == nullptr) return std::string();
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-  return text;
 }
 
 std::string magic_text(uint32_t magic) {

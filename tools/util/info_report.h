@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "util/height_parameters.h"
-#include "util/heights.h"
+#include "export/utc_text.h"  // utc_text, shown beside each time stamp
+#include "surface/height_parameters.h"
+#include "surface/heights.h"
 #include "util/loaded_file.h"
 
 namespace harnix {
@@ -37,9 +38,6 @@ struct AttributeValue {
 
 // IntfScaleFactor, ObliquityFactor, WavelengthIn, CameraRes, PixelWidth, PixelHeight, ZoomMag.
 std::vector<AttributeValue> float_attributes(const DataAttributes& a);
-
-// "2023-11-14T22:13:20Z" for a time stamp in seconds since 1970-01-01 00:00 UTC.
-std::string utc_text(int32_t seconds);
 
 // "0x881B0371".
 std::string magic_text(uint32_t magic);

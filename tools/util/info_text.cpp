@@ -1,8 +1,8 @@
 #include <cinttypes>
 
+#include "export/number_text.h"
 #include "util/colour_bar.h"
 #include "util/info_report.h"
-#include "util/number_text.h"
 
 namespace harnix {
 

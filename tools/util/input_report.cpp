@@ -10,8 +10,8 @@
 #include <iterator>
 #include <memory>
 
+#include "export/number_text.h"
 #include "util/loaded_file.h"
-#include "util/number_text.h"
 
 namespace harnix {
 

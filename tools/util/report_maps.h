@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "datafile/attributes.h"
-#include "util/height_parameters.h"
-#include "util/heights.h"
-#include "util/levelling.h"
+#include "surface/height_parameters.h"
+#include "surface/heights.h"
+#include "surface/levelling.h"
 
 namespace harnix {
 

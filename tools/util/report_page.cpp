@@ -6,10 +6,10 @@
 #include <cstdint>
 
 #include "datafile/byte_order.h"
+#include "export/number_text.h"
 #include "util/colour_bar.h"
 #include "util/html_text.h"
 #include "util/loaded_file.h"
-#include "util/number_text.h"
 #include "util/svg_chart.h"
 
 namespace harnix {

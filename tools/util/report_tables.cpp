@@ -3,11 +3,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "export/number_text.h"
 #include "util/colour_bar.h"
 #include "util/html_text.h"
 #include "util/info_report.h"
 #include "util/loaded_file.h"
-#include "util/number_text.h"
 #include "util/report_page.h"
 #include "util/svg_chart.h"
 

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "export/number_text.h"
 #include "util/colour_bar.h"
 #include "util/html_text.h"
-#include "util/number_text.h"
 
 namespace harnix {
 

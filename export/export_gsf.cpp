@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "datafile/byte_order.h"
-#include "util/export_formats.h"
-#include "util/number_text.h"
+#include "export/export_formats.h"
+#include "export/number_text.h"
 
 namespace harnix {
 

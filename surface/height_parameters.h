@@ -8,8 +8,8 @@
 //   Ssk = (sum z^3 / n) / Sq^3        skewness (0 for a symmetric distribution)
 //   Sku = (sum z^4 / n) / Sq^4        kurtosis (3 for a normal distribution, 1.5 for a sinusoid)
 // Ssk and Sku are defined only for n >= 3 and Sq > 0.
-#ifndef HARNIX_TOOLS_UTIL_HEIGHT_PARAMETERS_H_
-#define HARNIX_TOOLS_UTIL_HEIGHT_PARAMETERS_H_
+#ifndef HARNIX_SURFACE_HEIGHT_PARAMETERS_H_
+#define HARNIX_SURFACE_HEIGHT_PARAMETERS_H_
 
 #include <cstdint>
 #include <vector>
@@ -31,4 +31,4 @@ HeightParameters height_parameters(const std::vector<double>& counts, double met
 
 }  // namespace harnix
 
-#endif  // HARNIX_TOOLS_UTIL_HEIGHT_PARAMETERS_H_
+#endif  // HARNIX_SURFACE_HEIGHT_PARAMETERS_H_

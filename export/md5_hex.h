@@ -1,6 +1,6 @@
 // MD5 digests as the 32 lowercase hexadecimal digits md5sum prints (nettle's MD5).
-#ifndef HARNIX_TOOLS_UTIL_MD5_HEX_H_
-#define HARNIX_TOOLS_UTIL_MD5_HEX_H_
+#ifndef HARNIX_EXPORT_MD5_HEX_H_
+#define HARNIX_EXPORT_MD5_HEX_H_
 
 #include <cstddef>
 #include <string>
@@ -12,4 +12,4 @@ std::string md5_hex(const void* data, std::size_t size);
 
 }  // namespace harnix
 
-#endif  // HARNIX_TOOLS_UTIL_MD5_HEX_H_
+#endif  // HARNIX_EXPORT_MD5_HEX_H_

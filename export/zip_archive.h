@@ -1,6 +1,6 @@
 // Zip archives written through libzip.
-#ifndef HARNIX_TOOLS_UTIL_ZIP_ARCHIVE_H_
-#define HARNIX_TOOLS_UTIL_ZIP_ARCHIVE_H_
+#ifndef HARNIX_EXPORT_ZIP_ARCHIVE_H_
+#define HARNIX_EXPORT_ZIP_ARCHIVE_H_
 
 #include <cstddef>
 #include <cstdio>
@@ -24,4 +24,4 @@ bool write_zip_archive(const std::vector<ZipMember>& members, std::time_t modifi
 
 }  // namespace harnix
 
-#endif  // HARNIX_TOOLS_UTIL_ZIP_ARCHIVE_H_
+#endif  // HARNIX_EXPORT_ZIP_ARCHIVE_H_

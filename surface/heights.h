@@ -5,8 +5,8 @@
 // Neighbouring pixels lie CameraRes metres apart; a file whose CameraRes is 0 gives the camera
 // pixel size PixelWidth instead. Camera pixel (px, py) lies at x = px * spacing, y = py * spacing,
 // y growing downwards with the rows (row 0 is the top row of the camera).
-#ifndef HARNIX_TOOLS_UTIL_HEIGHTS_H_
-#define HARNIX_TOOLS_UTIL_HEIGHTS_H_
+#ifndef HARNIX_SURFACE_HEIGHTS_H_
+#define HARNIX_SURFACE_HEIGHTS_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -61,4 +61,4 @@ std::vector<double> valid_levelled(const double* levelled, std::size_t n);
 
 }  // namespace harnix
 
-#endif  // HARNIX_TOOLS_UTIL_HEIGHTS_H_
+#endif  // HARNIX_SURFACE_HEIGHTS_H_

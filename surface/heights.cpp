@@ -2,7 +2,7 @@
 // 32767 * 32767 values of magnitude below 2^31 stay under 2^61), so the mean carries no rounding
 // from a running sum; the second pass adds the squared deviations from that mean, which avoids
 // the cancellation of sum(v^2) - n * mean^2 for values far from zero.
-#include "util/heights.h"
+#include "surface/heights.h"
 
 #include <algorithm>
 #include <cmath>

@@ -9,8 +9,8 @@
 // whole counts. A residual within LEVEL_ROUNDING_RELATIVE times the largest |v| of the map of
 // zero is the rounding of the fit's double arithmetic, not surface, and is written as exactly 0,
 // so that a surface of the kind removed leaves an exactly flat map.
-#ifndef HARNIX_TOOLS_UTIL_LEVELLING_H_
-#define HARNIX_TOOLS_UTIL_LEVELLING_H_
+#ifndef HARNIX_SURFACE_LEVELLING_H_
+#define HARNIX_SURFACE_LEVELLING_H_
 
 #include <string>
 #include <vector>
@@ -49,4 +49,4 @@ bool level_map(const PhaseMap& map, Levelling level, std::vector<double>* values
 
 }  // namespace harnix
 
-#endif  // HARNIX_TOOLS_UTIL_LEVELLING_H_
+#endif  // HARNIX_SURFACE_LEVELLING_H_

@@ -4,7 +4,7 @@
 // cancellation of sum(h^2) - n mean^2. Sums run in storage order, so the result is the same to
 // the bit at any optimisation. Deviations of valid phase counts stay below 2^32, so the fourth
 // powers and their sums stay far inside the double range.
-#include "util/height_parameters.h"
+#include "surface/height_parameters.h"
 
 #include <algorithm>
 #include <cmath>

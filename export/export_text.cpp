@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "util/export_formats.h"
-#include "util/number_text.h"
+#include "export/export_formats.h"
+#include "export/number_text.h"
 
 namespace harnix {
 

@@ -1,5 +1,5 @@
 // std::to_chars and std::from_chars never consult the locale, which printf and strtod do.
-#include "util/number_text.h"
+#include "export/number_text.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,6 +1,6 @@
 // r = v - s(column, row) per valid point, s the fitted surface in double precision; see the top
 // of levelling.h for the fits and the rounding floor.
-#include "util/levelling.h"
+#include "surface/levelling.h"
 
 #include <algorithm>
 #include <cmath>

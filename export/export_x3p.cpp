@@ -1,4 +1,4 @@
-#include "util/export_x3p.h"
+#include "export/export_x3p.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "datafile/byte_order.h"
-#include "util/info_report.h"
-#include "util/md5_hex.h"
-#include "util/number_text.h"
-#include "util/x3p_document.h"
-#include "util/zip_archive.h"
+#include "export/md5_hex.h"
+#include "export/number_text.h"
+#include "export/utc_text.h"
+#include "export/x3p_document.h"
+#include "export/zip_archive.h"
 
 namespace harnix {
 
@@ -79,7 +79,7 @@ bool write_x3p(const ExportData& data, std::FILE* stream, std::string* message) 
   d.z_data_type = levelled ? 'D' : 'L';
   d.z_increment = levelled ? 1.0 : data.per_count;
   d.date = utc_text(data.attributes->TimeStamp);
-  d.creator = "harnix-util " HARNIX_VERSION;
+  d.creator = data.creator;
   d.identification = identification(*data.attributes);
   d.comment = data.comment;
   d.data_md5 = md5_hex(points.values.data(), points.values.size());

@@ -7,8 +7,8 @@
 // AxisType, DataType, Increment and Offset, as the 2020 revision demands. Record2 holds the
 // metadata, Record3 the matrix size and the links with the MD5s of the binary members, Record4
 // the name of the checksum file of main.xml itself.
-#ifndef HARNIX_TOOLS_UTIL_X3P_DOCUMENT_H_
-#define HARNIX_TOOLS_UTIL_X3P_DOCUMENT_H_
+#ifndef HARNIX_EXPORT_X3P_DOCUMENT_H_
+#define HARNIX_EXPORT_X3P_DOCUMENT_H_
 
 #include <cstdint>
 #include <string>
@@ -44,4 +44,4 @@ std::string x3p_main_xml(const X3pDescription& d);
 
 }  // namespace harnix
 
-#endif  // HARNIX_TOOLS_UTIL_X3P_DOCUMENT_H_
+#endif  // HARNIX_EXPORT_X3P_DOCUMENT_H_

@@ -8,13 +8,13 @@
 // CX and CY step by the lateral spacing from the window's position on the camera (rows in
 // storage order, row 0 the camera's top row). Invalid points of int32 data hold the invalid
 // marker 0x7FFFFFF8, so that a reader ignoring the validity file sees no plausible height.
-#ifndef HARNIX_TOOLS_UTIL_EXPORT_X3P_H_
-#define HARNIX_TOOLS_UTIL_EXPORT_X3P_H_
+#ifndef HARNIX_EXPORT_EXPORT_X3P_H_
+#define HARNIX_EXPORT_EXPORT_X3P_H_
 
 #include <cstdio>
 #include <string>
 
-#include "util/export_formats.h"
+#include "export/export_formats.h"
 
 namespace harnix {
 
@@ -24,4 +24,4 @@ bool write_x3p(const ExportData& data, std::FILE* stream, std::string* message);
 
 }  // namespace harnix
 
-#endif  // HARNIX_TOOLS_UTIL_EXPORT_X3P_H_
+#endif  // HARNIX_EXPORT_EXPORT_X3P_H_

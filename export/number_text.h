@@ -1,9 +1,9 @@
 // Numbers as text with a dot as the decimal separator, whatever the process locale.
 //
-// Every number harnix-util writes into a text file or onto the console goes through these, so
-// that a German or French locale can never turn 1.5 into "1,5" in an export.
-#ifndef HARNIX_TOOLS_UTIL_NUMBER_TEXT_H_
-#define HARNIX_TOOLS_UTIL_NUMBER_TEXT_H_
+// Every number the writers and harnix-util put into a text file or onto the console goes
+// through these, so that a German or French locale can never turn 1.5 into "1,5" in an export.
+#ifndef HARNIX_EXPORT_NUMBER_TEXT_H_
+#define HARNIX_EXPORT_NUMBER_TEXT_H_
 
 #include <string>
 
@@ -36,4 +36,4 @@ bool parse_double(const char* text, double* value);
 
 }  // namespace harnix
 
-#endif  // HARNIX_TOOLS_UTIL_NUMBER_TEXT_H_
+#endif  // HARNIX_EXPORT_NUMBER_TEXT_H_

@@ -1,7 +1,7 @@
 // libzip writes the archive into a growing buffer source (kept alive past zip_close with
 // zip_source_keep), which is then read back and handed to the stream: the caller's temporary
 // output file stays the only file written.
-#include "util/zip_archive.h"
+#include "export/zip_archive.h"
 
 #include <zip.h>
 

@@ -1,8 +1,8 @@
 // The schemas are elementFormDefault="unqualified": only the root carries the namespace prefix.
 // The document is built as text (a fixed, small shape), with every free text escaped.
-#include "util/x3p_document.h"
+#include "export/x3p_document.h"
 
-#include "util/number_text.h"
+#include "export/number_text.h"
 
 namespace harnix {
 

@@ -1,8 +1,8 @@
 // Writers of a phase map in the formats of other programs. Each writes to an open binary stream
 // and returns false with `*message` set when the stream refuses bytes; an invalid point is never
 // written as a number that could pass for a value.
-#ifndef HARNIX_TOOLS_UTIL_EXPORT_FORMATS_H_
-#define HARNIX_TOOLS_UTIL_EXPORT_FORMATS_H_
+#ifndef HARNIX_EXPORT_EXPORT_FORMATS_H_
+#define HARNIX_EXPORT_EXPORT_FORMATS_H_
 
 #include <cmath>
 #include <cstdio>
@@ -25,6 +25,7 @@ struct ExportData {
   const double* levelled = nullptr;
   const char* levelling = "none";              // the form removed, for captions
   const DataAttributes* attributes = nullptr;  // of the file (time stamp, wavelength)
+  const char* creator = "harnix-util " HARNIX_VERSION;  // the program an archive names
 
   // The value written for map point i (storage order): NaN where the point is invalid.
   double value(std::size_t i) const {
@@ -51,4 +52,4 @@ bool write_matrix(const ExportData& data, double fill, std::FILE* stream, std::s
 
 }  // namespace harnix
 
-#endif  // HARNIX_TOOLS_UTIL_EXPORT_FORMATS_H_
+#endif  // HARNIX_EXPORT_EXPORT_FORMATS_H_

@@ -1,4 +1,4 @@
-#include "util/md5_hex.h"
+#include "export/md5_hex.h"
 
 #include <nettle/md5.h>
 
