@@ -1,4 +1,4 @@
-// The averaging run: one pass over the inputs, then up to four result maps.
+// The averaging run: one pass over the inputs, then up to eight result maps.
 //
 // Every input is placed in the camera field and brought to the output's phase scale by
 //   F = (S_i * R_out * O_i * L_i) / (R_i * S_ref * 1.0 * L_ref)
@@ -9,7 +9,12 @@
 //   deviation = sqrt((sum(x^2) - sum(x)^2 / n) / n)   (x: the rounded scaled values, after an
 //                                                      optional best-fit surface is removed)
 //   count     = n
-// A pixel with fewer than max(1, MinValidCnt) values is a dropout in the average and deviation.
+//   minimum, maximum = min(F v), max(F v)             (the values the average adds)
+//   range     = max(F v) - min(F v)
+// each rounded half away from zero. With -SdevType Sample the deviation's last division is by
+// n - 1, and the uncertainty of the mean is sqrt((sum(x^2) - sum(x)^2 / n) / (n - 1) / n): both
+// need n >= 2. A pixel with fewer than max(1, MinValidCnt) values is a dropout in every result
+// but the counts.
 //
 // Each input is read into one map kept from input to input and added to the sums over its own
 // window only (averaging/input_sums.h); each result is formed in one pass over the camera field
@@ -75,7 +80,7 @@ ReportScale report_scale(const RunState& run) {
 }
 
 RemovalMode removal_of(const RunSettings& settings) {
-  return settings.SdevOutFile != nullptr ? settings.SdevRemove : RemovalMode::NONE;
+  return keeps_deviation(settings) ? settings.SdevRemove : RemovalMode::NONE;
 }
 
 bool rejecting(const RunSettings& settings) {

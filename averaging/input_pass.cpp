@@ -65,7 +65,13 @@ bool create_maps(RunState& run) {
   const int16_t height = run.reference.CameraHeight;
   // Rejection and the report are refused before any allocation, as working_maps_create does for
   // the plain run: the rejection counts and sums, the report's average and the inputs read ahead.
-  uint64_t per_pixel = RUN_BYTES_PER_CAMERA_PIXEL + 4 * uint64_t(run.reader->maps_ahead());
+  SumsLayout layout{keeps_deviation(settings), removal_of(settings) != RemovalMode::NONE,
+                    settings.RejectOutFile != nullptr, run.reader->maps_ahead()};
+  layout.low = keeps_low(settings);
+  layout.high = keeps_high(settings);
+  layout.deviation_type = settings.SdevType;
+  uint64_t per_pixel = RUN_BYTES_PER_CAMERA_PIXEL + 4 * uint64_t(run.reader->maps_ahead()) +
+                       extreme_bytes_per_pixel(layout);
   if (rejecting(settings))
     per_pixel += sizeof(int16_t) + rejection_bytes_per_pixel(reject_rounds(settings));
   if (settings.InputReportFile != nullptr) per_pixel += sizeof(double);
@@ -75,12 +81,7 @@ bool create_maps(RunState& run) {
   if (rc == NO_ERROR && rejecting(settings))
     rc = rejection_create(run.rejection, width, height, settings.Reject, reject_rounds(settings),
                           *run.team);
-  if (rc == NO_ERROR) {
-    const SumsLayout layout{settings.SdevOutFile != nullptr,
-                            removal_of(settings) != RemovalMode::NONE,
-                            settings.RejectOutFile != nullptr, run.reader->maps_ahead()};
-    rc = working_maps_create(run.maps, width, height, layout, *run.team);
-  }
+  if (rc == NO_ERROR) rc = working_maps_create(run.maps, width, height, layout, *run.team);
   return rc == NO_ERROR || fail(run, RunStep::ACCUMULATE, rc);
 }
 

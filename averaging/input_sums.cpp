@@ -38,6 +38,8 @@ struct Sums {
   double* sum_dev;
   int16_t* count_dev;
   double* sum_sq;
+  double* low;   // nullptr when not kept
+  double* high;  // nullptr when not kept
   bool deviation;
   bool shared;  // the deviation shares the average's sums: one span adds the values to both
   bool removal;
@@ -52,6 +54,8 @@ Sums sums_of(WorkingMaps& maps, bool removal) {
               deviation_sum(maps).matrix,
               deviation_count(maps).matrix,
               deviation ? maps.sum_sq.matrix : nullptr,
+              maps.low.matrix,
+              maps.high.matrix,
               deviation,
               deviation && !maps.separate_deviation,
               removal};
@@ -74,6 +78,10 @@ ErrorCode add_rows(const Sums& s, PhaseMap& map, double f, RowRange rows) {
     int32_t* row = map.matrix + static_cast<std::size_t>(r) * n;
     const std::size_t at = static_cast<std::size_t>(map.window.y + r) * s.stride +
                            static_cast<std::size_t>(map.window.x);
+    // The extremes of the values the average adds, before a scaled row is rounded in place.
+    if (s.low != nullptr || s.high != nullptr)
+      extremes_span(row, n, scaled ? f : 1.0, s.low != nullptr ? s.low + at : nullptr,
+                    s.high != nullptr ? s.high + at : nullptr);
     if (scaled) {
       const ErrorCode rc = accumulate_scaled_span(row, n, f, s.sum_avg + at, s.count_avg + at,
                                                   s.deviation ? row : nullptr);

@@ -20,10 +20,45 @@ ErrorCode form_average(WorkingMaps& m, int16_t min_count, std::size_t first, std
   return NO_ERROR;
 }
 
+ErrorCode form_spread(SpreadKind kind, WorkingMaps& m, int16_t min_count, std::size_t first,
+                      std::size_t n, int32_t* result) {
+  return spread_to_phase_span(kind, deviation_sum(m).matrix + first, m.sum_sq.matrix + first,
+                              deviation_count(m).matrix + first, min_count, n, result + first);
+}
+
 ErrorCode form_deviation(WorkingMaps& m, int16_t min_count, std::size_t first, std::size_t n,
                          int32_t* result) {
-  return deviation_to_phase_span(deviation_sum(m).matrix + first, m.sum_sq.matrix + first,
-                                 deviation_count(m).matrix + first, min_count, n, result + first);
+  const SpreadKind kind = m.deviation_type == DeviationType::SAMPLE ? SpreadKind::SAMPLE
+                                                                     : SpreadKind::POPULATION;
+  return form_spread(kind, m, min_count, first, n, result);
+}
+
+// The sample deviation of the deviation's values over sqrt(n), whatever -SdevType says.
+ErrorCode form_uncertainty(WorkingMaps& m, int16_t min_count, std::size_t first, std::size_t n,
+                           int32_t* result) {
+  return form_spread(SpreadKind::MEAN_UNCERTAINTY, m, min_count, first, n, result);
+}
+
+// The extremes, where the average has its minimum count of values.
+ErrorCode form_minimum(WorkingMaps& m, int16_t min_count, std::size_t first, std::size_t n,
+                       int32_t* result) {
+  extreme_to_phase_span(m.low.matrix + first, m.count_avg.matrix + first, min_count, n,
+                        result + first);
+  return NO_ERROR;
+}
+
+ErrorCode form_maximum(WorkingMaps& m, int16_t min_count, std::size_t first, std::size_t n,
+                       int32_t* result) {
+  extreme_to_phase_span(m.high.matrix + first, m.count_avg.matrix + first, min_count, n,
+                        result + first);
+  return NO_ERROR;
+}
+
+ErrorCode form_range(WorkingMaps& m, int16_t min_count, std::size_t first, std::size_t n,
+                     int32_t* result) {
+  range_to_phase_span(m.low.matrix + first, m.high.matrix + first, m.count_avg.matrix + first,
+                      min_count, n, result + first);
+  return NO_ERROR;
 }
 
 ErrorCode form_count(WorkingMaps& m, int16_t /*min_count*/, std::size_t first, std::size_t n,
@@ -51,7 +86,19 @@ constexpr OutputDescriptor OUTPUTS[] = {
      "Input count map computed from %d input data files", form_count},
     {OutputKind::REJECTED, "RejectOut", &RunSettings::RejectOutFile, "RejectOutFile", false,
      "Reject", "Rejected value count map computed from %d input data files", form_rejected},
+    {OutputKind::MINIMUM, "MinOut", &RunSettings::MinOutFile, "MinOutFile", false, "Min",
+     "Height minimum map computed from %d input data files", form_minimum},
+    {OutputKind::MAXIMUM, "MaxOut", &RunSettings::MaxOutFile, "MaxOutFile", false, "Max",
+     "Height maximum map computed from %d input data files", form_maximum},
+    {OutputKind::RANGE, "RangeOut", &RunSettings::RangeOutFile, "RangeOutFile", false, "Range",
+     "Height range map computed from %d input data files", form_range},
+    {OutputKind::UNCERTAINTY, "UncertOut", &RunSettings::UncertOutFile, "UncertOutFile", false,
+     "Uncert", "Height uncertainty map computed from %d input data files", form_uncertainty},
 };
+
+// The deviation's comment with the sample divisor.
+constexpr const char* SAMPLE_DEVIATION_COMMENT =
+    "Height standard deviation map (n - 1) computed from %d input data files";
 
 static_assert(std::size(OUTPUTS) == OUTPUT_COUNT, "OUTPUT_COUNT is the table's size");
 
@@ -92,6 +139,24 @@ bool make_empty(const char* name) {
 
 std::span<const OutputDescriptor> output_descriptors() {
   return OUTPUTS;
+}
+
+const char* output_comment_format(const OutputDescriptor& output, const RunSettings& settings) {
+  const bool sample = settings.SdevType == DeviationType::SAMPLE;
+  return output.kind == OutputKind::DEVIATION && sample ? SAMPLE_DEVIATION_COMMENT
+                                                        : output.comment_format;
+}
+
+bool keeps_deviation(const RunSettings& settings) {
+  return settings.SdevOutFile != nullptr || settings.UncertOutFile != nullptr;
+}
+
+bool keeps_low(const RunSettings& settings) {
+  return settings.MinOutFile != nullptr || settings.RangeOutFile != nullptr;
+}
+
+bool keeps_high(const RunSettings& settings) {
+  return settings.MaxOutFile != nullptr || settings.RangeOutFile != nullptr;
 }
 
 const char* create_empty_outputs(const RunSettings& settings, const InputList& inputs) {

@@ -14,7 +14,7 @@
 
 namespace harnix {
 
-enum class OutputKind { AVERAGE, DEVIATION, COUNT, REJECTED };
+enum class OutputKind { AVERAGE, DEVIATION, COUNT, REJECTED, MINIMUM, MAXIMUM, RANGE, UNCERTAINTY };
 
 struct OutputDescriptor {
   OutputKind kind;
@@ -33,10 +33,21 @@ struct OutputDescriptor {
 };
 
 // Rows of the table.
-constexpr std::size_t OUTPUT_COUNT = 4;
+constexpr std::size_t OUTPUT_COUNT = 8;
 
-// Average, deviation, count and rejection count, in the order they are created and written.
+// Average, deviation, count, rejection count, minimum, maximum, range and uncertainty, in the
+// order they are created and written.
 std::span<const OutputDescriptor> output_descriptors();
+
+// The comment format of `output` in a run of `settings`: the descriptor's, but for the deviation
+// with the sample divisor, whose comment says so.
+const char* output_comment_format(const OutputDescriptor& output, const RunSettings& settings);
+
+// Which sums a run of `settings` keeps besides the average's: the deviation's (for the deviation
+// or the uncertainty), the least values (minimum or range) and the greatest (maximum or range).
+bool keeps_deviation(const RunSettings& settings);
+bool keeps_low(const RunSettings& settings);
+bool keeps_high(const RunSettings& settings);
 
 // Creates the file `name` for writing (an existing file is emptied) and closes it at once; false
 // when it cannot be created or closed.

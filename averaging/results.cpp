@@ -146,6 +146,22 @@ bool own_maps(PhaseMap& work, Result* results, std::size_t count, PhaseMap* spar
   return true;
 }
 
+// Results that can lack any valid value while the average has some: those that need two values
+// at a pixel (every pixel may have one), and the extremes with the average's minimum count.
+bool may_be_empty(const OutputDescriptor& output, const WorkingMaps& maps) {
+  switch (output.kind) {
+    case OutputKind::MINIMUM:
+    case OutputKind::MAXIMUM:
+    case OutputKind::RANGE:
+    case OutputKind::UNCERTAINTY:
+      return true;
+    case OutputKind::DEVIATION:
+      return maps.deviation_type == DeviationType::SAMPLE;
+    default:
+      return false;
+  }
+}
+
 bool fail(RunResult* result, RunStep step, ErrorCode code, const char* file) {
   result->step = step;
   result->code = code;
@@ -174,6 +190,10 @@ bool form_and_write(WorkingMaps& maps, BandTeam& team, int16_t min_count, Result
     code = merged_window(r, bands);
     if (code == ERR_ALL_BAD_DATA && r.output->kind == OutputKind::AVERAGE) {
       step = RunStep::EMPTY_AVERAGE;
+      break;
+    }
+    if (code == ERR_ALL_BAD_DATA && may_be_empty(*r.output, maps)) {
+      step = RunStep::EMPTY_RESULT;
       break;
     }
     // The window is written straight from the result's map, its rows a camera row apart.
@@ -223,7 +243,7 @@ bool write_results(const RunSettings& settings, WorkingMaps& maps, BandTeam& tea
     r.name = name;
     r.map = &maps.work;
     r.attributes = attributes;
-    set_comment(r.attributes, output.comment_format, n_inputs);
+    set_comment(r.attributes, output_comment_format(output, settings), n_inputs);
     r.write_code = NO_ERROR;
   }
   ExtraMaps extra;

@@ -22,6 +22,7 @@ enum class RunStep {
   INPUT_CHANGED,     // an input vanished or changed (size, time, identity) between passes
   ACCUMULATE,        // making the sums or adding an input to them failed; code says why
   EMPTY_AVERAGE,     // the average has no valid value
+  EMPTY_RESULT,      // an extreme, range, uncertainty or sample deviation has no valid value
   WRITE_OUTPUT,      // forming or writing an output failed; code says why
 };
 

@@ -24,15 +24,26 @@ enum class RemovalMode : int32_t {
   ROBUST = 4,
 };
 
+// The divisor of the deviation (-SdevType): the number of values n, or n - 1.
+enum class DeviationType : int32_t {
+  POPULATION = 0,
+  SAMPLE = 1,
+};
+
 struct RunSettings {
   const char* AvgOutFile = nullptr;  // output names refer to the argument texts themselves
   const char* SdevOutFile = nullptr;
   const char* CountOutFile = nullptr;
   const char* RejectOutFile = nullptr;    // needs Reject
+  const char* MinOutFile = nullptr;
+  const char* MaxOutFile = nullptr;
+  const char* RangeOutFile = nullptr;
+  const char* UncertOutFile = nullptr;
   const char* InputReportFile = nullptr;  // the per-input CSV report
   double Reject = 0.0;                    // K of the rejection test; 0: no rejection
   int32_t RejectIter = 0;                 // rejection rounds at most, 1..MAX_REJECT_ROUNDS; 0: 1
   RemovalMode SdevRemove = RemovalMode::NONE;
+  DeviationType SdevType = DeviationType::POPULATION;
   int32_t MinValidCnt = 0;                  // 0: not given, until resolved
   double MinValidPct = 0.0;                 // 0: not given
   int32_t PhaseRes = PHASE_RES_FROM_INPUT;  // -1: from the first input, else 0, 1, 2

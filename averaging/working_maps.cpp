@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "base/memory_limit.h"
 #include "maps/storage.h"
@@ -17,7 +18,10 @@ void working_maps_init(WorkingMaps& maps) {
   map_init(maps.count_dev);
   map_init(maps.sum_sq);
   map_init(maps.rejected);
+  map_init(maps.low);
+  map_init(maps.high);
   maps.with_deviation = false;
+  maps.deviation_type = DeviationType::POPULATION;
   maps.separate_deviation = false;
   maps.robust = SurfaceWorkspace{};
 }
@@ -32,25 +36,36 @@ ErrorCode create_over(Map& map, const Window& window) {
 
 }  // namespace
 
+uint64_t extreme_bytes_per_pixel(const SumsLayout& layout) {
+  return EXTREME_BYTES_PER_CAMERA_PIXEL * (uint64_t(layout.low) + uint64_t(layout.high));
+}
+
 ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height,
                               const SumsLayout& layout, BandTeam& team) {
   // A camera of up to 32767 x 32767 pixels asks for tens of gigabytes: refuse it here rather
   // than be killed by the system part-way through filling the maps.
-  ErrorCode rc = check_memory_bound(width, height, memory_limit_bytes(), layout.inputs_ahead);
+  ErrorCode rc = check_memory_bound(width, height, memory_limit_bytes(), layout.inputs_ahead,
+                                    extreme_bytes_per_pixel(layout));
   if (rc != NO_ERROR) return rc;
   const Window camera{0, 0, width, height};
   maps.camera = camera;
   maps.with_deviation = layout.deviation;
+  maps.deviation_type = layout.deviation_type;
   if ((rc = create_over(maps.work, camera)) != NO_ERROR) return rc;
   if ((rc = create_over(maps.sum_avg, camera)) != NO_ERROR) return rc;
   if ((rc = create_over(maps.count_avg, camera)) != NO_ERROR) return rc;
   if (layout.rejected_counts && (rc = create_over(maps.rejected, camera)) != NO_ERROR) return rc;
   if (layout.deviation && (rc = create_over(maps.sum_sq, camera)) != NO_ERROR) return rc;
+  if (layout.low && (rc = create_over(maps.low, camera)) != NO_ERROR) return rc;
+  if (layout.high && (rc = create_over(maps.high, camera)) != NO_ERROR) return rc;
+  constexpr double INFINITE = std::numeric_limits<double>::infinity();
   run_on_band_elements(team, width, height, [&](int32_t, std::size_t first, std::size_t n) {
     std::fill_n(maps.sum_avg.matrix + first, n, 0.0);
     std::fill_n(maps.count_avg.matrix + first, n, int16_t{0});
     if (layout.rejected_counts) std::fill_n(maps.rejected.matrix + first, n, int16_t{0});
     if (layout.deviation) std::fill_n(maps.sum_sq.matrix + first, n, 0.0);
+    if (layout.low) std::fill_n(maps.low.matrix + first, n, INFINITE);
+    if (layout.high) std::fill_n(maps.high.matrix + first, n, -INFINITE);
   });
   if (!layout.deviation) return NO_ERROR;
   return layout.separate_deviation ? working_maps_separate_deviation(maps, team) : NO_ERROR;
@@ -87,17 +102,21 @@ void working_maps_free(WorkingMaps& maps) {
   map_free(maps.count_dev);
   map_free(maps.sum_sq);
   map_free(maps.rejected);
+  map_free(maps.low);
+  map_free(maps.high);
   surface_workspace_free(maps.robust);
   maps.separate_deviation = false;
 }
 
 ErrorCode check_memory_bound(int32_t width, int32_t height, uint64_t limit_bytes,
-                             int32_t inputs_ahead) {
+                             int32_t inputs_ahead, uint64_t extra_per_pixel) {
   if (width <= 0 || height <= 0) return NO_ERROR;
   const uint64_t ahead = uint64_t(std::clamp<int32_t>(inputs_ahead, 0, 1024));
-  // At most 32767 x 32767 x (36 + 4 x 1024) bytes: far inside 64 bits.
+  const uint64_t extra = std::min<uint64_t>(extra_per_pixel, 64);
+  // At most 32767 x 32767 x (36 + 4 x 1024 + 64) bytes: far inside 64 bits.
   return check_memory_need(
-      uint64_t(width) * uint64_t(height) * (RUN_BYTES_PER_CAMERA_PIXEL + 4 * ahead), limit_bytes);
+      uint64_t(width) * uint64_t(height) * (RUN_BYTES_PER_CAMERA_PIXEL + 4 * ahead + extra),
+      limit_bytes);
 }
 
 }  // namespace harnix

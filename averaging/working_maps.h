@@ -7,14 +7,17 @@
 // removed), the deviation's sum and count are the average's very own, and sum_dev/count_dev
 // hold no storage; working_maps_separate_deviation makes them copies when that ends. `work`
 // holds each result in phase counts, and serves as camera-sized scratch before. `rejected`
-// counts the values rejection took out at each pixel (with -RejectOut only). Every map lies
-// on the camera window (0, 0, CameraWidth, CameraHeight) of the first input.
+// counts the values rejection took out at each pixel (with -RejectOut only). `low` and `high`
+// hold the least and greatest value each pixel's average has received (each only when an output
+// needs it), from +-infinity. Every map lies on the camera window (0, 0, CameraWidth,
+// CameraHeight) of the first input.
 #ifndef HARNIX_AVERAGING_WORKING_MAPS_H_
 #define HARNIX_AVERAGING_WORKING_MAPS_H_
 
 #include <cstdint>
 
 #include "averaging/band_team.h"
+#include "averaging/settings.h"
 #include "base/error_codes.h"
 #include "fit/workspace.h"
 #include "maps/map_types.h"
@@ -30,7 +33,10 @@ struct WorkingMaps {
   CountMap count_dev;  // storage only once separate
   RealMap sum_sq;      // storage only with a deviation output
   CountMap rejected;   // storage only with a rejection count output
+  RealMap low;         // storage only with a minimum or range output
+  RealMap high;        // storage only with a maximum or range output
   bool with_deviation;
+  DeviationType deviation_type;  // the deviation output's divisor
   bool separate_deviation;
   SurfaceWorkspace robust;  // the robust plane's scratch maps, kept from input to input
 };
@@ -39,6 +45,9 @@ struct WorkingMaps {
 // one 32-bit result map, plus one 32-bit input (or output) map of the camera's size and 4 bytes
 // kept in hand for the writer's buffer and the run's smaller records.
 constexpr uint64_t RUN_BYTES_PER_CAMERA_PIXEL = 3 * 8 + 2 * 2 + 4 + 4 + 4;
+
+// Bytes per camera pixel of each extreme kept (low, high) besides those.
+constexpr uint64_t EXTREME_BYTES_PER_CAMERA_PIXEL = 8;
 
 // Zeroes every record (no storage). Call before anything else so that working_maps_free is safe
 // on every way out.
@@ -50,10 +59,17 @@ struct SumsLayout {
   bool separate_deviation = false;  // sum_dev and count_dev from the start (a surface removed)
   bool rejected_counts = false;     // `rejected`, filled with 0
   int32_t inputs_ahead = 0;         // input maps read ahead besides the one in use, for the bound
+  bool low = false;                 // `low`, for a minimum or range output
+  bool high = false;                // `high`, for a maximum or range output
+  DeviationType deviation_type = DeviationType::POPULATION;
 };
 
+// The bytes per camera pixel of the extremes `layout` keeps.
+uint64_t extreme_bytes_per_pixel(const SumsLayout& layout);
+
 // Creates the maps over (0, 0, width, height): work (unfilled), sum_avg and count_avg, and as
-// `layout` asks sum_sq, sum_dev/count_dev and `rejected`; sums and counts filled with 0, band by
+// `layout` asks sum_sq, sum_dev/count_dev, `rejected`, `low` and `high`; sums and counts filled
+// with 0 (the extremes with +-infinity), band by
 // band by the team, so that every page is first written by the thread that adds to it (a page
 // first read would be copied again on its first write, which stops every thread).
 // ERR_NO_MEM before any allocation when the run would not fit in the machine's physical memory
@@ -75,10 +91,11 @@ CountMap& deviation_count(WorkingMaps& maps);
 void working_maps_free(WorkingMaps& maps);
 
 // ERR_NO_MEM when width x height camera pixels at RUN_BYTES_PER_CAMERA_PIXEL, plus 4 bytes for
-// each of `inputs_ahead` input maps read ahead, exceed `limit_bytes` (memory_limit_bytes,
-// base/memory_limit.h); NO_ERROR otherwise, and always when limit_bytes is 0 (unknown).
+// each of `inputs_ahead` input maps read ahead and `extra_per_pixel` bytes (the extremes, at
+// most 64), exceed `limit_bytes` (memory_limit_bytes, base/memory_limit.h); NO_ERROR otherwise,
+// and always when limit_bytes is 0 (unknown).
 ErrorCode check_memory_bound(int32_t width, int32_t height, uint64_t limit_bytes,
-                             int32_t inputs_ahead = 0);
+                             int32_t inputs_ahead = 0, uint64_t extra_per_pixel = 0);
 
 }  // namespace harnix
 

@@ -9,7 +9,9 @@
 # runs in alternation the reference loop and `harnix -AvgOut -SdevOut -CountOut` with
 # -SdevRemove None, Plane and Sphere, each with -Threads 1 and with every core, reporting medians
 # and their ratios to the reference loop. Then, on the 1024 x 1024 set, rejection with one and
-# three rounds, the per-input report and the Robust removal, against the same reference loop.
+# three rounds, the per-input report and the Robust removal, against the same reference loop, and
+# the extremes (-MinOut -MaxOut -RangeOut) and the sample deviation with the uncertainty of the
+# mean against the plain run.
 # Then cold rounds (twice as many: a disk's pace wanders more than the processors') on the
 # 1024 x 1024 set: the page cache dropped before every run (only as root; otherwise the script
 # says so and skips them), with `cat` of the same files as the yardstick.
@@ -98,6 +100,18 @@ echo "== cam1024: rejection, the per-input report and the Robust removal, warm p
   -- remove-Robust-$cores $(harnix_args "$list" Robust "$cores")
 
 echo
+echo "== cam1024: the extremes and the uncertainty against the plain run, warm page cache"
+extremes="-MinOut $out/min.dat -MaxOut $out/max.dat -RangeOut $out/range.dat"
+# shellcheck disable=SC2046,SC2086
+"$bin/bench/harnix-whole-run" "$rounds" \
+  -- plain-1 $(harnix_args "$list" None 1) \
+  -- extremes-1 $(harnix_args "$list" None 1) $extremes \
+  -- plain-$cores $(harnix_args "$list" None "$cores") \
+  -- extremes-$cores $(harnix_args "$list" None "$cores") $extremes \
+  -- sample-uncert-$cores $(harnix_args "$list" None "$cores") -SdevType Sample \
+  -UncertOut "$out/uncert.dat"
+
+echo
 list=$data/cam1024/list.txt
 if [[ $(id -u) -eq 0 ]]; then
   echo "== cam1024, $((2 * rounds)) rounds, page cache dropped before every run (ratios to cat)"
@@ -119,5 +133,7 @@ for n in 10 100 1000; do
   "$bin/bench/harnix-whole-run" 1 \
     -- reference "$bin/bench/harnix-reference-loop" 1 "$list" \
     -- None-1 $(harnix_args "$list" None 1) -- None-$cores $(harnix_args "$list" None "$cores") \
-    -- Plane-$cores $(harnix_args "$list" Plane "$cores") | awk '{ print $1, $NF }' | column -t
+    -- Plane-$cores $(harnix_args "$list" Plane "$cores") \
+    -- extremes-$cores $(harnix_args "$list" None "$cores") $extremes |
+    awk '{ print $1, $NF }' | column -t
 done

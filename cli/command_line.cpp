@@ -30,6 +30,7 @@ constexpr int EXIT_FAILED = 1;
 // The options besides the outputs' (averaging/outputs.h).
 enum class Option {
   SDEV_REMOVE,
+  SDEV_TYPE,
   MIN_VALID_CNT,
   MIN_VALID_PCT,
   PHASE_RES,
@@ -50,6 +51,7 @@ struct OptionEntry {
 
 constexpr OptionEntry OPTIONS[] = {
     {"sdevremove", Option::SDEV_REMOVE, true},
+    {"sdevtype", Option::SDEV_TYPE, true},
     {"minvalidcnt", Option::MIN_VALID_CNT, true},
     {"minvalidpct", Option::MIN_VALID_PCT, true},
     {"phaseres", Option::PHASE_RES, true},
@@ -69,6 +71,8 @@ constexpr RemovalMode SDEV_REMOVE_MODES[] = {RemovalMode::NONE,     RemovalMode:
                                              RemovalMode::PLANE,    RemovalMode::SPHERE,
                                              RemovalMode::CYLINDER, RemovalMode::ROBUST};
 constexpr const char* PHASE_RES_VALUES[] = {"normal", "high", "super"};
+// SdevType in the order of DeviationType.
+constexpr const char* SDEV_TYPE_VALUES[] = {"population", "sample"};
 
 std::string lower_case(const char* text) {
   std::string lower(text);
@@ -145,6 +149,15 @@ int apply_value(Option option, const char* value, RunSettings* settings) {
         return fail_with_usage();
       }
       settings->SdevRemove = SDEV_REMOVE_MODES[index];
+      break;
+    }
+    case Option::SDEV_TYPE: {
+      const int index = find_value(value, SDEV_TYPE_VALUES);
+      if (index < 0) {
+        print_error_line("%s\nERROR: Unknown SdevType value \"%s\"\n", PROGRAM_NAME, value);
+        return fail_with_usage();
+      }
+      settings->SdevType = static_cast<DeviationType>(index);
       break;
     }
     case Option::MIN_VALID_CNT:

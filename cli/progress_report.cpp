@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "averaging/outputs.h"
 #include "base/platform.h"
 #include "cli/console.h"
 
@@ -45,9 +46,11 @@ void report_settings(const RunSettings& settings) {
   if (settings.InputReportFile != nullptr)
     report_name_or_none("InputReportFile", settings.InputReportFile);
   report_int("MinValidCnt", settings.MinValidCnt);
-  if (settings.SdevOutFile != nullptr)
+  if (keeps_deviation(settings))
     print_output_line("%-*s = %s\n", REPORT_LABEL_WIDTH, "SdevRemove",
                       sdev_remove_label(settings.SdevRemove));
+  if (settings.SdevType == DeviationType::SAMPLE)
+    print_output_line("%-*s = %s\n", REPORT_LABEL_WIDTH, "SdevType", "Sample");
   if (settings.Reject > 0) {
     print_output_line("%-*s = %g\n", REPORT_LABEL_WIDTH, "Reject", settings.Reject);
     report_int("RejectIter", settings.RejectIter == 0 ? 1 : settings.RejectIter);

@@ -50,6 +50,11 @@ void print_run_failure(const RunResult& result) {
                        PROGRAM_NAME);
       with_code = false;
       break;
+    case RunStep::EMPTY_RESULT:
+      print_error_line("%s\nERROR: Output file \"%s\" would contain no valid data points\n",
+                       PROGRAM_NAME, file);
+      with_code = false;
+      break;
     case RunStep::ACCUMULATE:
     case RunStep::WRITE_OUTPUT:
       break;

@@ -1,5 +1,6 @@
-// Fuzz target: the whole averaging run over two fuzzed data files, writing all three outputs
-// (with rejection, the fourth; and the per-input report), on one thread and again on three.
+// Fuzz target: the whole averaging run over two fuzzed data files, writing the average,
+// deviation, count, minimum, maximum and range (with rejection, the rejection counts; with the
+// sample deviation, the uncertainty; and the per-input report), on one thread and again on three.
 //
 // The input is split into run settings and two files (fuzz/run_input.h), which are written into a
 // temporary directory made once per process. After each run:
@@ -36,7 +37,8 @@ namespace {
 constexpr std::size_t RUN_ALLOCATION_CAP = std::size_t{64} << 10;
 
 struct Paths {
-  std::string dir, first, second, average, deviation, count, rejected, report;
+  std::string dir, first, second, average, deviation, count, rejected, report, low, high, range,
+      uncertainty;
 };
 
 void remove_directory() {
@@ -60,7 +62,11 @@ const Paths& paths() {
                  d + "/sdev.dat",
                  d + "/count.dat",
                  d + "/rejected.dat",
-                 d + "/report.csv"};
+                 d + "/report.csv",
+                 d + "/low.dat",
+                 d + "/high.dat",
+                 d + "/range.dat",
+                 d + "/uncertainty.dat"};
   }();
   return p;
 }
@@ -134,6 +140,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   settings.AvgOutFile = p.average.c_str();
   settings.SdevOutFile = p.deviation.c_str();
   settings.CountOutFile = p.count.c_str();
+  settings.MinOutFile = p.low.c_str();
+  settings.MaxOutFile = p.high.c_str();
+  settings.RangeOutFile = p.range.c_str();
+  if (in.sample) {
+    settings.SdevType = DeviationType::SAMPLE;
+    settings.UncertOutFile = p.uncertainty.c_str();
+  }
+  std::filesystem::remove(p.uncertainty);
   settings.SdevRemove = in.sdev_remove;
   settings.PhaseRes = in.phase_res;
   settings.Verbose = in.verbose;
@@ -159,7 +173,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     balance.check();
   }
   // The same run on three threads ends the same way and leaves the same bytes in every output.
-  const std::string* outputs[] = {&p.average, &p.deviation, &p.count, &p.rejected, &p.report};
+  const std::string* outputs[] = {&p.average, &p.deviation, &p.count, &p.rejected,
+                                  &p.report,  &p.low,       &p.high,  &p.range,
+                                  &p.uncertainty};
   std::string before[std::size(outputs)];
   for (std::size_t k = 0; k < std::size(outputs); ++k) before[k] = contents(*outputs[k]);
   std::filesystem::remove(p.report);
@@ -172,10 +188,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   for (std::size_t k = 0; k < std::size(outputs); ++k)
     FUZZ_CHECK(contents(*outputs[k]) == before[k]);
-  for (const std::string* out : {&p.average, &p.deviation, &p.count}) {
+  for (const std::string* out : {&p.average, &p.deviation, &p.count, &p.low, &p.high, &p.range}) {
     const bool empty = empty_or_complete(*out);
     if (ok) FUZZ_CHECK(!empty);
   }
+  if (in.sample) FUZZ_CHECK(!empty_or_complete(p.uncertainty) || !ok);
   if (in.reject) FUZZ_CHECK(!empty_or_complete(p.rejected) || !ok);
   std::size_t files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(p.dir))

@@ -138,8 +138,9 @@ struct Seeds {
     ++written;
   }
   void run(const std::string& name, uint8_t settings, const std::string& first,
-           const std::string& second) {
-    ok = write_bytes(run_dir / (name + ".run"), join_run_input(settings, first, second)) && ok;
+           const std::string& second, bool sample = false) {
+    ok = write_bytes(run_dir / (name + ".run"), join_run_input(settings, first, second, sample)) &&
+         ok;
     ++written;
   }
 };
@@ -225,6 +226,8 @@ void run_seeds(Seeds& s, const std::string& a, const std::string& b, const std::
   }
   s.run("pair_long_headers", 0x03, la, lb);
   s.run("pair_same_file_twice", 0x22, a, a);
+  s.run("pair_sample_deviation", 0x22, a, b, true);
+  s.run("pair_sample_rejection_plane", 0x62, a, b, true);
   s.run("first_empty", 0x00, "", b);
   s.run("second_truncated", 0x03, a, from(b).cut(b.size() - 3).b);
   s.run("second_camera_wider", 0x00, a, from(b).be16(CAMERA_WIDTH, 9).b);

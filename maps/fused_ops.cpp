@@ -10,6 +10,9 @@
 //   scaled:      h = v f; s += h; c += 1; out = round(h) in [-2^26, 2^26 - 1], else the marker
 //   average:     round(s / c)                     (s < L and c >= k)
 //   deviation:   round(sqrt(max(0, (q - s^2 / c) / c)))   (each step as its element operation)
+//   sample:      round(sqrt(max(0, (q - s^2 / c) / (c - 1))))            (c >= 2)
+//   uncertainty: round(sqrt(max(0, (q - s^2 / c) / (c - 1) / c)))        (c >= 2)
+//   extremes:    low = min(low, v f), high = max(high, v f); round(low), round(high - low)
 #include "maps/fused_ops.h"
 
 #include <algorithm>
@@ -94,6 +97,23 @@ HARNIX_VECTOR_CLONES ErrorCode accumulate_scaled_span(const int32_t* values, std
   return NO_ERROR;
 }
 
+HARNIX_VECTOR_CLONES void extremes_span(const int32_t* values, std::size_t n, double f,
+                                        double* low, double* high) {
+  // Two loops of one select each: the compiler vectorises either alone.
+  if (low != nullptr) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const double h = static_cast<double>(values[i]) * f;
+      low[i] = (values[i] < PHASE_INVALID) & (h < low[i]) ? h : low[i];
+    }
+  }
+  if (high != nullptr) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const double h = static_cast<double>(values[i]) * f;
+      high[i] = (values[i] < PHASE_INVALID) & (h > high[i]) ? h : high[i];
+    }
+  }
+}
+
 HARNIX_VECTOR_CLONES void average_to_phase_span(const double* sum, const int16_t* count, int16_t k,
                                                 std::size_t n, int32_t* out) {
   const int16_t minimum = k < 1 ? int16_t{1} : k;
@@ -110,10 +130,18 @@ HARNIX_VECTOR_CLONES void average_to_phase_span(const double* sum, const int16_t
   }
 }
 
-HARNIX_VECTOR_CLONES ErrorCode deviation_to_phase_span(const double* sum, const double* sum_sq,
-                                                       const int16_t* count, int16_t k,
-                                                       std::size_t n, int32_t* out) {
-  const int16_t minimum = k < 1 ? int16_t{1} : k;
+namespace {
+
+// The chain of the spreads, the divisor of their last step chosen by `kind`: n for the population
+// deviation (the element operations' own chain), n - 1 for the sample, then n again for the
+// uncertainty. Inlined into each clone of its callers, so that it vectorises with them.
+template <SpreadKind kind>
+[[gnu::always_inline]] inline ErrorCode spread_chain(const double* sum, const double* sum_sq,
+                                                     const int16_t* count, int16_t k,
+                                                     std::size_t n, int32_t* out) {
+  // A sample deviation needs two values: its minimum is at least 2.
+  constexpr int16_t least = kind == SpreadKind::POPULATION ? 1 : 2;
+  const int16_t minimum = k < least ? least : k;
   double over = 0.0;  // a flag set by a select: the form that vectorises beside doubles alone
   // As one loop the compiler would look through the selects of earlier steps and branch.
   double a[CHUNK];
@@ -137,10 +165,17 @@ HARNIX_VECTOR_CLONES ErrorCode deviation_to_phase_span(const double* sum, const 
       const double diff = q[i] - a[i];
       a[i] = (q[i] < LIMIT) & (a[i] < LIMIT) & (std::fabs(diff) <= LIMIT) ? diff : REAL_INVALID;
     }
-    // real_map_average, then real_map_sqrt.
+    // real_map_average (by n - 1 for the sample), then real_map_sqrt.
     for (std::size_t i = 0; i < len; ++i) {
-      const double mean = a[i] / static_cast<double>(c[i]);
+      const double divisor = static_cast<double>(c[i] - (kind == SpreadKind::POPULATION ? 0 : 1));
+      const double mean = a[i] / divisor;
       a[i] = (a[i] < LIMIT) & (c[i] >= minimum) ? mean : REAL_INVALID;
+    }
+    if constexpr (kind == SpreadKind::MEAN_UNCERTAINTY) {
+      for (std::size_t i = 0; i < len; ++i) {
+        const double per_mean = a[i] / static_cast<double>(c[i]);
+        a[i] = a[i] < LIMIT ? per_mean : a[i];
+      }
     }
     for (std::size_t i = 0; i < len; ++i) {
       const double root = std::sqrt(a[i] > 0.0 ? a[i] : 0.0);
@@ -149,6 +184,47 @@ HARNIX_VECTOR_CLONES ErrorCode deviation_to_phase_span(const double* sum, const 
     to_phase_chunk(a, len, out + base);
   }
   return over != 0.0 ? ERR_FP_OVERFLOW : NO_ERROR;
+}
+
+}  // namespace
+
+HARNIX_VECTOR_CLONES ErrorCode deviation_to_phase_span(const double* sum, const double* sum_sq,
+                                                       const int16_t* count, int16_t k,
+                                                       std::size_t n, int32_t* out) {
+  return spread_chain<SpreadKind::POPULATION>(sum, sum_sq, count, k, n, out);
+}
+
+HARNIX_VECTOR_CLONES ErrorCode spread_to_phase_span(SpreadKind kind, const double* sum,
+                                                     const double* sum_sq, const int16_t* count,
+                                                     int16_t k, std::size_t n, int32_t* out) {
+  switch (kind) {
+    case SpreadKind::SAMPLE:
+      return spread_chain<SpreadKind::SAMPLE>(sum, sum_sq, count, k, n, out);
+    case SpreadKind::MEAN_UNCERTAINTY:
+      return spread_chain<SpreadKind::MEAN_UNCERTAINTY>(sum, sum_sq, count, k, n, out);
+    case SpreadKind::POPULATION:
+      break;
+  }
+  return spread_chain<SpreadKind::POPULATION>(sum, sum_sq, count, k, n, out);
+}
+
+HARNIX_VECTOR_CLONES void extreme_to_phase_span(const double* v, const int16_t* count, int16_t k,
+                                                std::size_t n, int32_t* out) {
+  const int16_t minimum = k < 1 ? int16_t{1} : k;
+  for (std::size_t i = 0; i < n; ++i) {
+    const int32_t q = to_phase(v[i]);
+    out[i] = count[i] >= minimum ? q : PHASE_INVALID;
+  }
+}
+
+HARNIX_VECTOR_CLONES void range_to_phase_span(const double* low, const double* high,
+                                              const int16_t* count, int16_t k, std::size_t n,
+                                              int32_t* out) {
+  const int16_t minimum = k < 1 ? int16_t{1} : k;
+  for (std::size_t i = 0; i < n; ++i) {
+    const int32_t q = to_phase(high[i] - low[i]);
+    out[i] = count[i] >= minimum ? q : PHASE_INVALID;
+  }
 }
 
 HARNIX_VECTOR_CLONES void count_to_phase_span(const int16_t* count, std::size_t n, int32_t* out) {

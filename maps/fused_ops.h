@@ -38,6 +38,11 @@ void accumulate_phase_squares_span(const int32_t* values, std::size_t n, double*
 ErrorCode accumulate_scaled_span(const int32_t* values, std::size_t n, double f, double* sum,
                                  int16_t* count, int32_t* out);
 
+// The extremes of an input: each valid v gives h = v f (f is 1.0 for an input added unscaled,
+// so h is v itself), and low = min(low, h), high = max(high, h). Either map may be nullptr when
+// not kept. Extremes start at +-infinity, so that the first value replaces them.
+void extremes_span(const int32_t* values, std::size_t n, double f, double* low, double* high);
+
 // The average result: real_map_average of sum by count with minimum k (k < 1 counts as 1),
 // then real_to_phase into out.
 void average_to_phase_span(const double* sum, const int16_t* count, int16_t k, std::size_t n,
@@ -49,6 +54,27 @@ void average_to_phase_span(const double* sum, const int16_t* count, int16_t k, s
 // a square of a sum reaches REAL_INVALID.
 ErrorCode deviation_to_phase_span(const double* sum, const double* sum_sq, const int16_t* count,
                                   int16_t k, std::size_t n, int32_t* out);
+
+// Divisors of the spread results: the population deviation divides by n, the sample deviation by
+// n - 1, and the standard uncertainty of the mean is the sample deviation over sqrt(n), formed as
+// sqrt(sample variance / n).
+enum class SpreadKind { POPULATION, SAMPLE, MEAN_UNCERTAINTY };
+
+// deviation_to_phase_span with the divisor of `kind`: POPULATION is deviation_to_phase_span
+// itself; the others replace its last division by count with one by count - 1 (then, for the
+// uncertainty, by count again), and need at least two values besides the minimum k.
+ErrorCode spread_to_phase_span(SpreadKind kind, const double* sum, const double* sum_sq,
+                               const int16_t* count, int16_t k, std::size_t n, int32_t* out);
+
+// An extreme result: out = v rounded half away from zero where count reaches k (k < 1 counts as
+// 1), else PHASE_INVALID (so too outside [-2^26, 2^26 - 1]).
+void extreme_to_phase_span(const double* v, const int16_t* count, int16_t k, std::size_t n,
+                           int32_t* out);
+
+// The range result: extreme_to_phase_span of high - low, the difference of the unrounded
+// extremes.
+void range_to_phase_span(const double* low, const double* high, const int16_t* count, int16_t k,
+                         std::size_t n, int32_t* out);
 
 // The count result: out = count where it is not 0, else PHASE_INVALID.
 void count_to_phase_span(const int16_t* count, std::size_t n, int32_t* out);

@@ -87,6 +87,7 @@ struct ThreadedCase {
   bool report;
   const char* damage;  // replaces the fifth input's bytes, or nullptr
   int16_t min_count = 2;
+  bool combinations = false;  // the extremes, range and uncertainty, the sample deviation
 };
 
 void PrintTo(const ThreadedCase& c, std::ostream* os) {
@@ -99,8 +100,10 @@ class ThreadCount : public RunDirectory, public ::testing::WithParamInterface<Th
   std::string run(const InputList& inputs, int32_t threads) {
     const ThreadedCase& c = GetParam();
     const std::string a = path("a.dat"), d = path("s.dat"), n = path("c.dat"), r = path("r.dat"),
-                      csv = path("report.csv");
-    for (const std::string& name : {a, d, n, r, csv}) std::filesystem::remove(name);
+                      csv = path("report.csv"), lo = path("lo.dat"), hi = path("hi.dat"),
+                      rg = path("rg.dat"), u = path("u.dat");
+    const std::string files[] = {a, d, n, r, csv, lo, hi, rg, u};
+    for (const std::string& name : files) std::filesystem::remove(name);
     RunSettings settings;
     settings.AvgOutFile = a.c_str();
     settings.SdevOutFile = d.c_str();
@@ -110,6 +113,13 @@ class ThreadCount : public RunDirectory, public ::testing::WithParamInterface<Th
     settings.RejectIter = c.rounds;
     if (c.reject > 0) settings.RejectOutFile = r.c_str();
     if (c.report) settings.InputReportFile = csv.c_str();
+    if (c.combinations) {
+      settings.MinOutFile = lo.c_str();
+      settings.MaxOutFile = hi.c_str();
+      settings.RangeOutFile = rg.c_str();
+      settings.UncertOutFile = u.c_str();
+      settings.SdevType = DeviationType::SAMPLE;
+    }
     settings.MinValidCnt = c.min_count;
     settings.Verbose = true;
     settings.Threads = threads;
@@ -119,7 +129,7 @@ class ThreadCount : public RunDirectory, public ::testing::WithParamInterface<Th
     std::string all = ::testing::internal::GetCapturedStderr();
     all += ::testing::internal::GetCapturedStdout();
     all += ok ? "ok" : "failed";
-    for (const std::string& name : {a, d, n, r, csv})
+    for (const std::string& name : files)
       all += std::filesystem::exists(name) ? read_file_bytes(name) : "(none)";
     return all;
   }
@@ -180,7 +190,25 @@ INSTANTIATE_TEST_SUITE_P(
                      false,
                      nullptr,
                      7},
-        ThreadedCase{"DamagedFifthInput", {}, RemovalMode::PLANE, 2.0, 2, true, "Planoryx?"}),
+        ThreadedCase{"DamagedFifthInput", {}, RemovalMode::PLANE, 2.0, 2, true, "Planoryx?"},
+        ThreadedCase{"CombinationsMixedWindows",
+                     {"--mixed", "--windows", "--invalid", "5"},
+                     RemovalMode::NONE,
+                     0.0,
+                     0,
+                     false,
+                     nullptr,
+                     2,
+                     true},
+        ThreadedCase{"CombinationsRejectPlane",
+                     {"--invalid", "5"},
+                     RemovalMode::PLANE,
+                     1.5,
+                     2,
+                     false,
+                     nullptr,
+                     3,
+                     true}),
     [](const ::testing::TestParamInfo<ThreadedCase>& info) {
       return std::string(info.param.name);
     });

@@ -49,6 +49,7 @@ struct SweepCase {
   RemovalMode remove;
   bool reject = false;  // two rounds, with the rejection count output
   bool report = false;  // the per-input report
+  bool combinations = false;  // the extremes, range and uncertainty, the sample deviation
 };
 
 std::ostream& operator<<(std::ostream& os, const SweepCase& c) {
@@ -81,12 +82,24 @@ class AllocationFailureTest : public ::testing::TestWithParam<SweepCase> {
       settings_.RejectOutFile = reject_.c_str();
     }
     if (c.report) settings_.InputReportFile = report_.c_str();
+    low_ = dir_.file("low.dat");
+    high_ = dir_.file("high.dat");
+    range_ = dir_.file("range.dat");
+    uncertainty_ = dir_.file("uncertainty.dat");
+    if (c.combinations) {
+      settings_.MinOutFile = low_.c_str();
+      settings_.MaxOutFile = high_.c_str();
+      settings_.RangeOutFile = range_.c_str();
+      settings_.UncertOutFile = uncertainty_.c_str();
+      settings_.SdevType = DeviationType::SAMPLE;
+    }
   }
 
   std::vector<std::string> outputs() const {
     std::vector<std::string> names;
     for (const char* n : {settings_.AvgOutFile, settings_.SdevOutFile, settings_.CountOutFile,
-                          settings_.RejectOutFile})
+                          settings_.RejectOutFile, settings_.MinOutFile, settings_.MaxOutFile,
+                          settings_.RangeOutFile, settings_.UncertOutFile})
       if (n != nullptr) names.push_back(n);
     return names;
   }
@@ -126,7 +139,7 @@ class AllocationFailureTest : public ::testing::TestWithParam<SweepCase> {
   TempDir dir_;
   InputList inputs_;
   RunSettings settings_;
-  std::string avg_, sdev_, count_, reject_, report_;
+  std::string avg_, sdev_, count_, reject_, report_, low_, high_, range_, uncertainty_;
   std::vector<std::string> complete_;
 };
 
@@ -167,7 +180,10 @@ INSTANTIATE_TEST_SUITE_P(
         SweepCase{"CountOnly", false, false, true, RemovalMode::NONE},
         SweepCase{"RejectionAndReportSphere", true, true, true, RemovalMode::SPHERE, true, true},
         SweepCase{"RejectionRobust", false, true, false, RemovalMode::ROBUST, true, false},
-        SweepCase{"ReportOnly", false, false, false, RemovalMode::NONE, false, true}),
+        SweepCase{"ReportOnly", false, false, false, RemovalMode::NONE, false, true},
+        SweepCase{"CombinationsPlane", true, true, true, RemovalMode::PLANE, false, false, true},
+        SweepCase{"CombinationsRejection", false, false, false, RemovalMode::NONE, true, false,
+                  true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The program entry turns the refusal into exit status 1, at the first request (the first

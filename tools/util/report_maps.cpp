@@ -73,7 +73,11 @@ ResultKind result_kind(const std::string& comment) {
   } KINDS[] = {{"Height average map", RESULT_AVERAGE},
                 {"Height standard deviation map", RESULT_DEVIATION},
                 {"Input count map", RESULT_COUNT},
-                {"Rejected value count map", RESULT_REJECTED}};
+                {"Rejected value count map", RESULT_REJECTED},
+                {"Height minimum map", RESULT_MINIMUM},
+                {"Height maximum map", RESULT_MAXIMUM},
+                {"Height range map", RESULT_RANGE},
+                {"Height uncertainty map", RESULT_UNCERTAINTY}};
   for (const auto& k : KINDS)
     if (comment.rfind(k.start, 0) == 0) return k.kind;
   return RESULT_OTHER;
@@ -89,6 +93,14 @@ const char* result_kind_title(ResultKind kind) {
       return "Input count";
     case RESULT_REJECTED:
       return "Rejected value count";
+    case RESULT_MINIMUM:
+      return "Height minimum";
+    case RESULT_MAXIMUM:
+      return "Height maximum";
+    case RESULT_RANGE:
+      return "Height range";
+    case RESULT_UNCERTAINTY:
+      return "Uncertainty of the height average";
     default:
       return "Result map";
   }
@@ -131,8 +143,9 @@ bool analyse_result(const char* path, Levelling level, ResultSection* s, std::st
 
   const bool counts_kind = s->kind == RESULT_COUNT || s->kind == RESULT_REJECTED;
   const bool heights = !counts_kind && s->scale.height_known;
-  const Levelling applied =
-      s->kind == RESULT_AVERAGE || s->kind == RESULT_OTHER ? level : LEVEL_NONE;
+  const bool levelled = s->kind == RESULT_AVERAGE || s->kind == RESULT_OTHER ||
+                        s->kind == RESULT_MINIMUM || s->kind == RESULT_MAXIMUM;
+  const Levelling applied = levelled ? level : LEVEL_NONE;
   std::vector<double> values;
   if (!level_map(file.phase, applied, &values, &error)) {
     *message = quoted(path) + " " + error;

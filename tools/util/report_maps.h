@@ -6,7 +6,9 @@
 // its levelled heights. The standard deviation map is drawn as stored (a spread has no form to
 // take off) with the mean, median and root mean square of its values, in nm: the repeatability
 // of the instrument over the run, the RMS being sqrt(mean(s^2)), the deviation of all the
-// pixels pooled. Count maps are drawn in counts over their full range.
+// pixels pooled. Count maps are drawn in counts over their full range. The minimum and maximum
+// are height maps, levelled like the average; the range and the uncertainty of the average are
+// spreads, drawn as stored.
 #ifndef HARNIX_TOOLS_UTIL_REPORT_MAPS_H_
 #define HARNIX_TOOLS_UTIL_REPORT_MAPS_H_
 
@@ -21,10 +23,21 @@
 
 namespace harnix {
 
-enum ResultKind { RESULT_AVERAGE, RESULT_DEVIATION, RESULT_COUNT, RESULT_REJECTED, RESULT_OTHER };
+enum ResultKind {
+  RESULT_AVERAGE,
+  RESULT_DEVIATION,
+  RESULT_COUNT,
+  RESULT_REJECTED,
+  RESULT_MINIMUM,
+  RESULT_MAXIMUM,
+  RESULT_RANGE,
+  RESULT_UNCERTAINTY,
+  RESULT_OTHER
+};
 
 // The kind whose comment starts "Height average map", "Height standard deviation map", "Input
-// count map" or "Rejected value count map"; RESULT_OTHER for any other comment.
+// count map", "Rejected value count map", "Height minimum map", "Height maximum map", "Height
+// range map" or "Height uncertainty map"; RESULT_OTHER for any other comment.
 ResultKind result_kind(const std::string& comment);
 
 // "Height average", "Height standard deviation", ..., "Result map".

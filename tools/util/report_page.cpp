@@ -4,6 +4,7 @@
 #include "util/report_page.h"
 
 #include <cstdint>
+#include <iterator>
 
 #include "datafile/byte_order.h"
 #include "export/number_text.h"
@@ -41,7 +42,10 @@ constexpr const char* STYLE =
     "footer{margin-top:2em;font-size:.85em;color:#666}\n";
 
 const char* kind_class(ResultKind kind) {
-  static const char* const CLASSES[] = {"average", "deviation", "count", "rejected", "other"};
+  static const char* const CLASSES[] = {"average", "deviation", "count",       "rejected",
+                                        "minimum", "maximum",   "range",       "uncertainty",
+                                        "other"};
+  static_assert(std::size(CLASSES) == RESULT_OTHER + 1, "a class for every kind");
   return CLASSES[kind];
 }
 

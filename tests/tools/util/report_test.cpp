@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <cstdlib>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -248,6 +249,41 @@ TEST_F(Report, FilesWithoutAPictureOrScaleStillMakeAPage) {
   EXPECT_EQ(0u, page.count("//table[@class='parameters']"));
   EXPECT_EQ(0u, page.text("//section[@id='summary']/p[@class='warning']")
                     .find("The result files differ in time stamp:"));
+}
+
+// The extremes, range and uncertainty maps are told by their comments and named in the summary.
+TEST_F(Report, EveryResultKindIsNamedByItsComment) {
+  const struct {
+    const char* comment;
+    const char* kind;
+    const char* named;
+  } kinds[] = {
+      {"Height minimum map computed from 3 input data files", "minimum", "height minimum"},
+      {"Height maximum map computed from 3 input data files", "maximum", "height maximum"},
+      {"Height range map computed from 3 input data files", "range", "height range"},
+      {"Height uncertainty map computed from 3 input data files", "uncertainty",
+       "uncertainty of the height average"},
+      {"Height standard deviation map (n - 1) computed from 3 input data files", "deviation",
+       "height standard deviation"},
+  };
+  std::vector<std::string> args;
+  std::string files;
+  for (const auto& k : kinds) {
+    DataAttributes a = measurement_attributes();
+    std::strcpy(a.comment, k.comment);
+    const std::string name = std::string(k.kind) + std::to_string(args.size()) + ".dat";
+    TestMap map{{0, 0, 3, 2}, {1, 2, 3, 4, 5, 6}};
+    write_planoryx(dir.file(name), a, map);
+    args.push_back(dir.file(name));
+    files += (files.empty() ? "" : ", ") + name + " (" + k.named + ")";
+  }
+  ASSERT_EQ(0, report(args).status);
+  Page page(read_all(dir.file("report.html")));
+  ASSERT_TRUE(page.parsed());
+  for (std::size_t i = 0; i < std::size(kinds); ++i)
+    EXPECT_EQ(std::string("result ") + kinds[i].kind,
+              page.text("//section[@id='result-" + std::to_string(i + 1) + "']/@class"));
+  EXPECT_EQ(files, page.text("//section[@id='summary']//tr[th='Result files']/td"));
 }
 
 // A bad CSV (or result file) gives one line and status 1, and the page already there survives.
