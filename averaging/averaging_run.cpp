@@ -109,8 +109,19 @@ bool feed_stage(RunState& run, const PlannedPass& pass, int32_t i) {
       return rejection_feed(run, pass.rejection, i);
     case PassStage::REPORT:
       return report_feed(run, i);
+    case PassStage::MEDIAN:
+      break;  // reads bands of the inputs, not whole inputs
   }
   return false;
+}
+
+// The decisions of the plan's marking pass, or nullptr without rejection.
+const RejectionPass* marking_of(const PassPlan& plan) {
+  for (int32_t p = plan.count - 1; p >= 0; --p) {
+    const PlannedPass& pass = plan.passes[p];
+    if (pass.stage == PassStage::REJECTION && pass.rejection.mark) return &pass.rejection;
+  }
+  return nullptr;
 }
 
 bool begin_stage(RunState& run, const PlannedPass& pass) {
@@ -179,6 +190,10 @@ bool run_passes(RunState& run) {
     return false;
   for (int32_t p = 0; p < plan.count; ++p) {
     const PlannedPass& pass = plan.passes[p];
+    if (pass.stage == PassStage::MEDIAN) {
+      if (!median_stage(run, marking_of(plan))) return false;
+      continue;
+    }
     if (!begin_stage(run, pass) || !input_pass(run, pass, feed_stage)) return false;
     // No input at all leaves nothing to write; the command line never calls with an empty list.
     if (pass.first_read && !run.have_reference) return fail(run, RunStep::ACCUMULATE, ERR_INVALID_PARAM);

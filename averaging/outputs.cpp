@@ -1,5 +1,6 @@
 #include "averaging/outputs.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <string>
@@ -13,8 +14,13 @@ namespace harnix {
 
 namespace {
 
+// The mean of the sums, or the median when the run made one.
 ErrorCode form_average(WorkingMaps& m, int16_t min_count, std::size_t first, std::size_t n,
                        int32_t* result) {
+  if (m.median.matrix != nullptr) {
+    std::copy_n(m.median.matrix + first, n, result + first);
+    return NO_ERROR;
+  }
   average_to_phase_span(m.sum_avg.matrix + first, m.count_avg.matrix + first, min_count, n,
                         result + first);
   return NO_ERROR;
@@ -96,6 +102,9 @@ constexpr OutputDescriptor OUTPUTS[] = {
      "Uncert", "Height uncertainty map computed from %d input data files", form_uncertainty},
 };
 
+// The average's comment when it holds the median.
+constexpr const char* MEDIAN_COMMENT = "Height average map (median) computed from %d input data files";
+
 // The deviation's comment with the sample divisor.
 constexpr const char* SAMPLE_DEVIATION_COMMENT =
     "Height standard deviation map (n - 1) computed from %d input data files";
@@ -143,6 +152,8 @@ std::span<const OutputDescriptor> output_descriptors() {
 
 const char* output_comment_format(const OutputDescriptor& output, const RunSettings& settings) {
   const bool sample = settings.SdevType == DeviationType::SAMPLE;
+  if (output.kind == OutputKind::AVERAGE && settings.Combine == CombineMode::MEDIAN)
+    return MEDIAN_COMMENT;
   return output.kind == OutputKind::DEVIATION && sample ? SAMPLE_DEVIATION_COMMENT
                                                         : output.comment_format;
 }

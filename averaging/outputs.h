@@ -40,7 +40,7 @@ constexpr std::size_t OUTPUT_COUNT = 8;
 std::span<const OutputDescriptor> output_descriptors();
 
 // The comment format of `output` in a run of `settings`: the descriptor's, but for the deviation
-// with the sample divisor, whose comment says so.
+// with the sample divisor and the average holding the median, whose comments say so.
 const char* output_comment_format(const OutputDescriptor& output, const RunSettings& settings);
 
 // Which sums a run of `settings` keeps besides the average's: the deviation's (for the deviation

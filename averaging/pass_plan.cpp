@@ -43,6 +43,11 @@ PassPlan make_pass_plan(const RunSettings& settings) {
     report.stage = PassStage::REPORT;
     add(plan, report);
   }
+  if (settings.Combine == CombineMode::MEDIAN && settings.AvgOutFile != nullptr) {
+    PlannedPass median;
+    median.stage = PassStage::MEDIAN;
+    add(plan, median);
+  }
   return plan;
 }
 

@@ -11,6 +11,8 @@
 //   rejection marking    every input, unchanged      the result sums, with     the results
 //                                                    rejected values invalid
 //   report               every input, unchanged      each input's figures      the report
+//   median (band k)      every input's rows of band  the medians of band k     the average
+//                        k, unchanged; a pass a band
 //
 // The first pass of every plan reads the inputs for the first time: it checks each against the
 // first, makes the run's maps once the first gives the camera, and records each input's stamp
@@ -30,6 +32,7 @@ enum class PassStage : int32_t {
   SUMS,       // adds the input to the result sums
   REJECTION,  // takes the input through rejection's `rejection` pass
   REPORT,     // compares the input with the final average, for the per-input report
+  MEDIAN,     // reads every input band by band for the median (averaging/median.h)
 };
 
 struct PlannedPass {
@@ -39,15 +42,17 @@ struct PlannedPass {
   int32_t round = 0;        // with REJECTION: the round this pass decides, 0 for none
 };
 
-// Most passes a plan holds: the first, a pass for every rejection round and the report's.
-constexpr int32_t MAX_PLANNED_PASSES = 2 + MAX_REJECT_ROUNDS;
+// Most passes a plan holds: the first, a pass for every rejection round, the report's and the
+// median's (itself a pass a band).
+constexpr int32_t MAX_PLANNED_PASSES = 3 + MAX_REJECT_ROUNDS;
 
 struct PassPlan {
   int32_t count = 0;
   PlannedPass passes[MAX_PLANNED_PASSES];
 };
 
-// The passes `settings` ask for (Reject, RejectIter and InputReportFile), in order.
+// The passes `settings` ask for (Reject, RejectIter, InputReportFile and Combine with AvgOutFile),
+// in order.
 PassPlan make_pass_plan(const RunSettings& settings);
 
 // After pass `at`, a rejection round that rejected nothing: the rejection passes planned after it

@@ -47,6 +47,11 @@ bool report_open(RunState& run);
 // Writes the report from run.figures and renames it into place.
 bool report_write(RunState& run);
 
+// Median: the median of every pixel into run.maps.median, a pass a band of rows (the camera cut
+// into as many rows of every input as -MemoryLimit holds), each value that `marking` (the
+// run's marking pass, nullptr without rejection) made invalid left out.
+bool median_stage(RunState& run, const RejectionPass* marking);
+
 }  // namespace harnix
 
 #endif  // HARNIX_AVERAGING_PASS_STAGES_H_

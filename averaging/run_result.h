@@ -23,6 +23,7 @@ enum class RunStep {
   ACCUMULATE,        // making the sums or adding an input to them failed; code says why
   EMPTY_AVERAGE,     // the average has no valid value
   EMPTY_RESULT,      // an extreme, range, uncertainty or sample deviation has no valid value
+  MEDIAN_BUDGET,     // the median's budget holds no row of every input; detail: MiB a row takes
   WRITE_OUTPUT,      // forming or writing an output failed; code says why
 };
 
@@ -30,7 +31,8 @@ struct RunResult {
   ErrorCode code = NO_ERROR;
   RunStep step = RunStep::DONE;
   const char* file = nullptr;          // points into the run's settings or inputs
-  char detail[RUN_DETAIL_BYTES] = "";  // text for CHECK_ATTRIBUTES and MISMATCHED_INPUT
+  char detail[RUN_DETAIL_BYTES] = "";  // text for CHECK_ATTRIBUTES, MISMATCHED_INPUT and
+                                       // MEDIAN_BUDGET
 
   bool ok() const { return step == RunStep::DONE; }
 };

@@ -30,6 +30,17 @@ enum class DeviationType : int32_t {
   SAMPLE = 1,
 };
 
+// What the average output holds (-Combine): the mean of each pixel's values, or their median.
+enum class CombineMode : int32_t {
+  MEAN = 0,
+  MEDIAN = 1,
+};
+
+// The median's share of the memory the program can count on when -MemoryLimit is not given, and
+// the budget when the system tells nothing.
+constexpr uint64_t MEDIAN_MEMORY_SHARE = 4;  // a quarter
+constexpr uint64_t MEDIAN_DEFAULT_BYTES = uint64_t{1} << 30;
+
 struct RunSettings {
   const char* AvgOutFile = nullptr;  // output names refer to the argument texts themselves
   const char* SdevOutFile = nullptr;
@@ -44,6 +55,8 @@ struct RunSettings {
   int32_t RejectIter = 0;                 // rejection rounds at most, 1..MAX_REJECT_ROUNDS; 0: 1
   RemovalMode SdevRemove = RemovalMode::NONE;
   DeviationType SdevType = DeviationType::POPULATION;
+  CombineMode Combine = CombineMode::MEAN;
+  double MemoryLimit = 0.0;  // MiB the median's bands may hold; 0: a share of the memory
   int32_t MinValidCnt = 0;                  // 0: not given, until resolved
   double MinValidPct = 0.0;                 // 0: not given
   int32_t PhaseRes = PHASE_RES_FROM_INPUT;  // -1: from the first input, else 0, 1, 2

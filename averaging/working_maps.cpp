@@ -20,6 +20,7 @@ void working_maps_init(WorkingMaps& maps) {
   map_init(maps.rejected);
   map_init(maps.low);
   map_init(maps.high);
+  map_init(maps.median);
   maps.with_deviation = false;
   maps.deviation_type = DeviationType::POPULATION;
   maps.separate_deviation = false;
@@ -104,6 +105,7 @@ void working_maps_free(WorkingMaps& maps) {
   map_free(maps.rejected);
   map_free(maps.low);
   map_free(maps.high);
+  map_free(maps.median);
   surface_workspace_free(maps.robust);
   maps.separate_deviation = false;
 }

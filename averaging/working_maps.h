@@ -9,7 +9,8 @@
 // holds each result in phase counts, and serves as camera-sized scratch before. `rejected`
 // counts the values rejection took out at each pixel (with -RejectOut only). `low` and `high`
 // hold the least and greatest value each pixel's average has received (each only when an output
-// needs it), from +-infinity. Every map lies on the camera window (0, 0, CameraWidth,
+// needs it), from +-infinity. `median` holds the median of -Combine Median, made by its own
+// passes after the sums (averaging/median.h). Every map lies on the camera window (0, 0, CameraWidth,
 // CameraHeight) of the first input.
 #ifndef HARNIX_AVERAGING_WORKING_MAPS_H_
 #define HARNIX_AVERAGING_WORKING_MAPS_H_
@@ -35,6 +36,7 @@ struct WorkingMaps {
   CountMap rejected;   // storage only with a rejection count output
   RealMap low;         // storage only with a minimum or range output
   RealMap high;        // storage only with a maximum or range output
+  PhaseMap median;     // storage only with the median: the average output, in phase counts
   bool with_deviation;
   DeviationType deviation_type;  // the deviation output's divisor
   bool separate_deviation;

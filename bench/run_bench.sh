@@ -11,7 +11,8 @@
 # and their ratios to the reference loop. Then, on the 1024 x 1024 set, rejection with one and
 # three rounds, the per-input report and the Robust removal, against the same reference loop, and
 # the extremes (-MinOut -MaxOut -RangeOut) and the sample deviation with the uncertainty of the
-# mean against the plain run.
+# mean against the plain run, and the median in memory and in 8 bands; peak memory by N and by
+# the median's budget.
 # Then cold rounds (twice as many: a disk's pace wanders more than the processors') on the
 # 1024 x 1024 set: the page cache dropped before every run (only as root; otherwise the script
 # says so and skips them), with `cat` of the same files as the yardstick.
@@ -112,6 +113,15 @@ extremes="-MinOut $out/min.dat -MaxOut $out/max.dat -RangeOut $out/range.dat"
   -UncertOut "$out/uncert.dat"
 
 echo
+echo "== cam1024: the median in memory and in 8 bands against the plain run, warm page cache"
+# 64 inputs x 1024 columns x 4 bytes = 256 KiB a row: 32 MiB holds 128 rows, 8 bands.
+# shellcheck disable=SC2046
+"$bin/bench/harnix-whole-run" "$rounds" \
+  -- plain-$cores $(harnix_args "$list" None "$cores") \
+  -- median-$cores $(harnix_args "$list" None "$cores") -Combine Median \
+  -- median-8-bands-$cores $(harnix_args "$list" None "$cores") -Combine Median -MemoryLimit 32
+
+echo
 list=$data/cam1024/list.txt
 if [[ $(id -u) -eq 0 ]]; then
   echo "== cam1024, $((2 * rounds)) rounds, page cache dropped before every run (ratios to cat)"
@@ -134,6 +144,19 @@ for n in 10 100 1000; do
     -- reference "$bin/bench/harnix-reference-loop" 1 "$list" \
     -- None-1 $(harnix_args "$list" None 1) -- None-$cores $(harnix_args "$list" None "$cores") \
     -- Plane-$cores $(harnix_args "$list" Plane "$cores") \
-    -- extremes-$cores $(harnix_args "$list" None "$cores") $extremes |
+    -- extremes-$cores $(harnix_args "$list" None "$cores") $extremes \
+    -- median-64MiB-$cores $(harnix_args "$list" None "$cores") -Combine Median -MemoryLimit 64 |
     awk '{ print $1, $NF }' | column -t
 done
+
+echo
+echo "== peak memory of the median by budget (1024 x 1024 camera, 64 inputs)"
+list=$data/cam1024/list.txt
+# shellcheck disable=SC2046
+"$bin/bench/harnix-whole-run" 1 \
+  -- plain-$cores $(harnix_args "$list" None "$cores") \
+  -- median-8MiB $(harnix_args "$list" None "$cores") -Combine Median -MemoryLimit 8 \
+  -- median-32MiB $(harnix_args "$list" None "$cores") -Combine Median -MemoryLimit 32 \
+  -- median-128MiB $(harnix_args "$list" None "$cores") -Combine Median -MemoryLimit 128 \
+  -- median-default $(harnix_args "$list" None "$cores") -Combine Median |
+  awk '{ print $1, $NF }' | column -t

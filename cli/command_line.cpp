@@ -27,10 +27,14 @@ namespace {
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
 
+constexpr double MAX_MEMORY_LIMIT_MIB = 1099511627776.0;  // 2^40
+
 // The options besides the outputs' (averaging/outputs.h).
 enum class Option {
   SDEV_REMOVE,
   SDEV_TYPE,
+  COMBINE,
+  MEMORY_LIMIT,
   MIN_VALID_CNT,
   MIN_VALID_PCT,
   PHASE_RES,
@@ -52,6 +56,8 @@ struct OptionEntry {
 constexpr OptionEntry OPTIONS[] = {
     {"sdevremove", Option::SDEV_REMOVE, true},
     {"sdevtype", Option::SDEV_TYPE, true},
+    {"combine", Option::COMBINE, true},
+    {"memorylimit", Option::MEMORY_LIMIT, true},
     {"minvalidcnt", Option::MIN_VALID_CNT, true},
     {"minvalidpct", Option::MIN_VALID_PCT, true},
     {"phaseres", Option::PHASE_RES, true},
@@ -73,6 +79,8 @@ constexpr RemovalMode SDEV_REMOVE_MODES[] = {RemovalMode::NONE,     RemovalMode:
 constexpr const char* PHASE_RES_VALUES[] = {"normal", "high", "super"};
 // SdevType in the order of DeviationType.
 constexpr const char* SDEV_TYPE_VALUES[] = {"population", "sample"};
+// Combine in the order of CombineMode.
+constexpr const char* COMBINE_VALUES[] = {"mean", "median"};
 
 std::string lower_case(const char* text) {
   std::string lower(text);
@@ -158,6 +166,30 @@ int apply_value(Option option, const char* value, RunSettings* settings) {
         return fail_with_usage();
       }
       settings->SdevType = static_cast<DeviationType>(index);
+      break;
+    }
+    case Option::COMBINE: {
+      const int index = find_value(value, COMBINE_VALUES);
+      if (index < 0) {
+        print_error_line("%s\nERROR: Unknown Combine value \"%s\"\n", PROGRAM_NAME, value);
+        return fail_with_usage();
+      }
+      settings->Combine = static_cast<CombineMode>(index);
+      break;
+    }
+    case Option::MEMORY_LIMIT: {
+      double mib;
+      if (!read_whole_number(value, &mib)) {
+        print_error_line("%s\nERROR: Invalid MemoryLimit value \"%s\"\n", PROGRAM_NAME, value);
+        return EXIT_FAILED;
+      }
+      // At most 2^40 MiB: the bytes stay far inside 64 bits.
+      if (!(mib > 0 && mib <= MAX_MEMORY_LIMIT_MIB)) {
+        print_error_line("%s\nERROR: MemoryLimit value is out of range (0,%.0f]\n", PROGRAM_NAME,
+                         MAX_MEMORY_LIMIT_MIB);
+        return EXIT_FAILED;
+      }
+      settings->MemoryLimit = mib;
       break;
     }
     case Option::MIN_VALID_CNT:
@@ -322,6 +354,13 @@ bool rejection_options_complete(const RunSettings& settings) {
   return false;
 }
 
+// MemoryLimit bounds the median's bands only. True when it comes with the median.
+bool memory_limit_with_median(const RunSettings& settings) {
+  if (settings.MemoryLimit == 0.0 || settings.Combine == CombineMode::MEDIAN) return true;
+  print_error_line("%s\nERROR: MemoryLimit needs Combine Median\n", PROGRAM_NAME);
+  return false;
+}
+
 }  // namespace
 
 int parse_command_line(int argc, char** argv) {
@@ -332,7 +371,8 @@ int parse_command_line(int argc, char** argv) {
   InputList inputs;
   int status = walk_arguments(argc, argv, &settings, &inputs);
   if (status >= 0) return status;
-  if (!rejection_options_complete(settings)) return EXIT_FAILED;
+  if (!rejection_options_complete(settings) || !memory_limit_with_median(settings))
+    return EXIT_FAILED;
 
   if (inputs.names.empty()) {
     print_error_line("%s\nERROR: No input files specified\n", PROGRAM_NAME);

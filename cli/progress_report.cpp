@@ -49,6 +49,11 @@ void report_settings(const RunSettings& settings) {
   if (keeps_deviation(settings))
     print_output_line("%-*s = %s\n", REPORT_LABEL_WIDTH, "SdevRemove",
                       sdev_remove_label(settings.SdevRemove));
+  if (settings.Combine == CombineMode::MEDIAN) {
+    print_output_line("%-*s = %s\n", REPORT_LABEL_WIDTH, "Combine", "Median");
+    if (settings.MemoryLimit > 0)
+      print_output_line("%-*s = %g MiB\n", REPORT_LABEL_WIDTH, "MemoryLimit", settings.MemoryLimit);
+  }
   if (settings.SdevType == DeviationType::SAMPLE)
     print_output_line("%-*s = %s\n", REPORT_LABEL_WIDTH, "SdevType", "Sample");
   if (settings.Reject > 0) {

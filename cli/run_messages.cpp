@@ -55,6 +55,11 @@ void print_run_failure(const RunResult& result) {
                        PROGRAM_NAME, file);
       with_code = false;
       break;
+    case RunStep::MEDIAN_BUDGET:
+      print_error_line("%s\nERROR: MemoryLimit holds less than one row of every input (%s MiB)\n",
+                       PROGRAM_NAME, result.detail);
+      with_code = false;
+      break;
     case RunStep::ACCUMULATE:
     case RunStep::WRITE_OUTPUT:
       break;

@@ -64,6 +64,17 @@ ErrorCode read_data_stream(std::FILE* stream, OriginInfo* origin, DataAttributes
 ErrorCode read_data_file_reusing(const char* path, OriginInfo* origin, DataAttributes* attributes,
                                  PhaseMap* phase);
 
+// read_data_file_reusing of the phase rows that lie in camera rows [first_row, first_row +
+// row_count) only, for a caller that goes through the camera a band of rows at a time: the phase
+// block is stored row by row, so the rows before them are skipped and those after them left
+// unread. On success the record's window is the phase window cut to those rows (height 0, with
+// no value read, when none of them lies in it). The whole block is checked against the header
+// and the file's size as a full read checks it, so a file gives the same code whatever rows are
+// asked for, but for a block ending early after the rows read. ERR_INVALID_PARAM also for a
+// negative first_row or row_count.
+ErrorCode read_phase_rows_reusing(const char* path, DataAttributes* attributes, int32_t first_row,
+                                  int32_t row_count, PhaseMap* phase);
+
 // ERR_CANT_CREATE_FILE, ERR_INVALID_PARAM (no map with storage), ERR_CANT_WRITE_FILE, ERR_NO_MEM.
 ErrorCode write_data_file(const char* path, const OriginInfo* origin,
                           const DataAttributes* attributes, const IntensityMap* intensity,

@@ -41,8 +41,24 @@ bool dimensions_fit(const MapDescription& d, bool with_buckets) {
          (!with_buckets || d.n_buckets >= 0);
 }
 
+// The rows of a phase window at (y, height) that lie in camera rows [from, from + count): the
+// first of them, as a row of the window, and how many.
+struct WindowRows {
+  int32_t first;
+  int32_t count;
+};
+
+WindowRows rows_in(int16_t y, int16_t height, int32_t from, int32_t count) {
+  const int32_t top = std::max<int32_t>(from, y);
+  const int32_t end = std::min<int32_t>(from + count, int32_t{y} + height);
+  return end > top ? WindowRows{top - y, end - top} : WindowRows{0, 0};
+}
+
+// With `camera_rows` (a partial read, no intensity), only the phase rows in those camera rows are
+// read: every check of the whole block is made first, then the rows before them are skipped.
 ErrorCode read_parts(std::FILE* stream, OriginInfo* origin, DataAttributes* attributes,
-                     IntensityMap* intensity, PhaseMap* phase) {
+                     IntensityMap* intensity, PhaseMap* phase,
+                     const WindowRows* camera_rows = nullptr) {
   uint8_t bytes[HEADER_SIZE_LONG];
   if (std::fread(bytes, 1, 4, stream) != 4) return ERR_PREMATURE_EOF;
   const int32_t header_size = header_size_for_magic(load_be32(bytes));
@@ -97,9 +113,17 @@ ErrorCode read_parts(std::FILE* stream, OriginInfo* origin, DataAttributes* attr
     const int64_t left = bytes_left(stream);
     if (left >= 0 && left < needed) return ERR_CORRUPT_DATA_FILE;
   }
+  // A partial read holds only its rows: the window shrinks to them before anything is allocated.
+  WindowRows part{0, read_phase ? int32_t{ph.height} : 0};
+  if (camera_rows != nullptr && read_phase) {
+    part = rows_in(ph.y, ph.height, camera_rows->first, camera_rows->count);
+    phase->window = {ph.x, int16_t(ph.y + part.first), ph.width, int16_t(part.count)};
+    if (part.count == 0) return NO_ERROR;  // the block holds none of the rows
+  }
+  const uint64_t part_count = uint64_t(ph.width) * uint64_t(part.count);
   // A 32767 x 32767 phase map is 4 GiB: refuse storage the machine cannot hold before asking
   // for it, rather than be ended by the system while the block is read into it.
-  if (check_memory_need(2 * intensity_count + 4 * phase_count, memory_limit_bytes()) != NO_ERROR)
+  if (check_memory_need(2 * intensity_count + 4 * part_count, memory_limit_bytes()) != NO_ERROR)
     return ERR_NO_MEM;
 
   if (in.byte_count > 0) {
@@ -117,13 +141,14 @@ ErrorCode read_parts(std::FILE* stream, OriginInfo* origin, DataAttributes* attr
   if (ph.byte_count > 0) {
     if (phase != nullptr) {
       // Storage a reusing caller left in the record serves when it is large enough.
-      if (phase->matrix == nullptr || phase->size < phase_count) {
+      if (phase->matrix == nullptr || phase->size < part_count) {
         ErrorCode rc = map_alloc(*phase);  // releases what the record held first
         if (rc != NO_ERROR) return rc;
       }
+      skip_bytes(stream, int64_t{4} * ph.width * part.first);
       // A piece at a time, each converted while it is still in the cache: the block is written
       // to memory once, not copied there and then read and written again.
-      const auto n = static_cast<std::size_t>(phase_count);
+      const auto n = static_cast<std::size_t>(part_count);
       for (std::size_t done = 0; done < n;) {
         const std::size_t piece = std::min(n - done, READ_PIECE);
         int32_t* at = phase->matrix + done;
@@ -165,8 +190,11 @@ ErrorCode read_data_file(const char* path, OriginInfo* origin, DataAttributes* a
   return rc;
 }
 
-ErrorCode read_data_file_reusing(const char* path, OriginInfo* origin, DataAttributes* attributes,
-                                 PhaseMap* phase) {
+namespace {
+
+// read_data_file_reusing, of the camera rows `rows` or (nullptr) the whole block.
+ErrorCode read_reusing(const char* path, OriginInfo* origin, DataAttributes* attributes,
+                       PhaseMap* phase, const WindowRows* rows) {
   if (path == nullptr || phase == nullptr) return ERR_INVALID_PARAM;
   // Only the storage outlives the call before: the window and the rest start zero.
   int32_t* const storage = phase->matrix;
@@ -176,10 +204,24 @@ ErrorCode read_data_file_reusing(const char* path, OriginInfo* origin, DataAttri
   phase->size = size;
   std::FILE* stream = open_file(path, "rb");
   if (stream == nullptr) return ERR_CANT_OPEN_FILE;
-  const ErrorCode rc = read_parts(stream, origin, attributes, nullptr, phase);
+  const ErrorCode rc = read_parts(stream, origin, attributes, nullptr, phase, rows);
   std::fclose(stream);
   if (rc != NO_ERROR) phase->window = Window{};
   return rc;
+}
+
+}  // namespace
+
+ErrorCode read_data_file_reusing(const char* path, OriginInfo* origin, DataAttributes* attributes,
+                                 PhaseMap* phase) {
+  return read_reusing(path, origin, attributes, phase, nullptr);
+}
+
+ErrorCode read_phase_rows_reusing(const char* path, DataAttributes* attributes, int32_t first_row,
+                                  int32_t row_count, PhaseMap* phase) {
+  if (first_row < 0 || row_count < 0) return ERR_INVALID_PARAM;
+  const WindowRows rows{first_row, row_count};
+  return read_reusing(path, nullptr, attributes, phase, &rows);
 }
 
 }  // namespace harnix

@@ -227,6 +227,10 @@ HARNIX_VECTOR_CLONES void range_to_phase_span(const double* low, const double* h
   }
 }
 
+HARNIX_VECTOR_CLONES void real_to_phase_span(const double* v, std::size_t n, int32_t* out) {
+  to_phase_chunk(v, n, out);
+}
+
 HARNIX_VECTOR_CLONES void count_to_phase_span(const int16_t* count, std::size_t n, int32_t* out) {
   for (std::size_t i = 0; i < n; ++i) out[i] = count[i] != 0 ? count[i] : PHASE_INVALID;
 }

@@ -76,6 +76,10 @@ void extreme_to_phase_span(const double* v, const int16_t* count, int16_t k, std
 void range_to_phase_span(const double* low, const double* high, const int16_t* count, int16_t k,
                          std::size_t n, int32_t* out);
 
+// real_to_phase of each value: rounded half away from zero, PHASE_INVALID for an invalid value or
+// one outside [-2^26, 2^26 - 1].
+void real_to_phase_span(const double* v, std::size_t n, int32_t* out);
+
 // The count result: out = count where it is not 0, else PHASE_INVALID.
 void count_to_phase_span(const int16_t* count, std::size_t n, int32_t* out);
 

@@ -126,8 +126,8 @@ TEST_F(RunResultTest, InputChangedBetweenPassesEndsTheRunNamingIt) {
         std::filesystem::last_write_time(name, time - std::chrono::hours(1));
       },
   };
-  // Pass 2 is the rejection round, pass 3 the report's.
-  for (int32_t pass : {2, 3}) {
+  // Pass 2 is the rejection round, pass 3 the report's, pass 4 the median's one band.
+  for (int32_t pass : {2, 3, 4}) {
     for (const auto& change : changes) {
       write_input("0.dat", full_field(2, 1, {1, 2}));
       write_file_bytes(name, bytes);
@@ -137,6 +137,7 @@ TEST_F(RunResultTest, InputChangedBetweenPassesEndsTheRunNamingIt) {
       settings.InputReportFile = report.c_str();
       settings.Reject = 3;
       settings.MinValidCnt = 1;
+      settings.Combine = CombineMode::MEDIAN;
       const InputList inputs{{path("0.dat"), name}};
       Changer changer(pass, change);
       const RunResult r = run_averaging(settings, inputs, &changer);

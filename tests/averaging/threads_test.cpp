@@ -88,6 +88,7 @@ struct ThreadedCase {
   const char* damage;  // replaces the fifth input's bytes, or nullptr
   int16_t min_count = 2;
   bool combinations = false;  // the extremes, range and uncertainty, the sample deviation
+  bool median = false;        // the median, in bands of 5 rows
 };
 
 void PrintTo(const ThreadedCase& c, std::ostream* os) {
@@ -119,6 +120,10 @@ class ThreadCount : public RunDirectory, public ::testing::WithParamInterface<Th
       settings.RangeOutFile = rg.c_str();
       settings.UncertOutFile = u.c_str();
       settings.SdevType = DeviationType::SAMPLE;
+    }
+    if (c.median) {
+      settings.Combine = CombineMode::MEDIAN;
+      settings.MemoryLimit = 11.0 * 53 * 4 * 5 / 1048576.0;
     }
     settings.MinValidCnt = c.min_count;
     settings.Verbose = true;
@@ -208,6 +213,16 @@ INSTANTIATE_TEST_SUITE_P(
                      false,
                      nullptr,
                      3,
+                     true},
+        ThreadedCase{"MedianBandsRejectMixed",
+                     {"--mixed", "--windows", "--invalid", "5"},
+                     RemovalMode::NONE,
+                     1.5,
+                     2,
+                     false,
+                     nullptr,
+                     3,
+                     false,
                      true}),
     [](const ::testing::TestParamInfo<ThreadedCase>& info) {
       return std::string(info.param.name);

@@ -186,6 +186,39 @@ TEST_F(ReaderTest, ReusingReaderKeepsStorageThatIsLargeEnough) {
   EXPECT_EQ(bigger_values, std::vector<int32_t>(phase_.matrix, phase_.matrix + 35));
 }
 
+// Camera rows read alone: the window cut to them with the full read's values of those rows, none
+// when they miss the window; a file the full read refuses is refused whatever rows are asked.
+TEST_F(ReaderTest, PartialRowsAreThoseOfTheFullRead) {
+  std::vector<int32_t> values(4 * 5);
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = int32_t(i) * 3 - 7;
+  TestFile f = TestFile::with_header(0x881B036F);
+  f.add_intensity(0, 0, 2, 2, 1, 255, {1, 2, 3, 4});
+  f.add_phase(2, 10, 4, 5, values);  // camera rows 10 to 14
+  const std::string p = dir_.write("in.dat", f.bytes);
+  const struct {
+    int32_t first, count;
+    int16_t y, height;  // the window read
+  } cases[] = {{0, 100, 10, 5}, {11, 2, 11, 2}, {0, 11, 10, 1}, {14, 9, 14, 1}, {0, 10, 10, 0},
+               {15, 4, 15, 0}};
+  for (const auto& c : cases) {
+    ASSERT_EQ(NO_ERROR, read_phase_rows_reusing(p.c_str(), &attributes_, c.first, c.count, &phase_))
+        << c.first;
+    EXPECT_EQ((std::vector<int>{2, c.height > 0 ? c.y : phase_.window.y, 4, c.height}),
+              window_of(phase_.window))
+        << c.first;
+    if (c.height == 0) continue;
+    const auto from = values.begin() + (c.y - 10) * 4;
+    EXPECT_EQ(std::vector<int32_t>(from, from + c.height * 4),
+              std::vector<int32_t>(phase_.matrix, phase_.matrix + c.height * 4))
+        << c.first;
+  }
+  TestFile cut = f;
+  cut.truncate(cut.bytes.size() - 4);
+  const std::string q = dir_.write("cut.dat", cut.bytes);
+  EXPECT_EQ(ERR_CORRUPT_DATA_FILE, read_phase_rows_reusing(q.c_str(), &attributes_, 0, 1, &phase_));
+  EXPECT_EQ(ERR_INVALID_PARAM, read_phase_rows_reusing(p.c_str(), &attributes_, -1, 1, &phase_));
+}
+
 // The phase byte count only says whether the block exists: width x height values are read.
 TEST_F(ReaderTest, ShortPhaseByteCountStillReadsTheWholeWindow) {
   TestFile f = full_file();

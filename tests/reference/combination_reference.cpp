@@ -79,4 +79,27 @@ CombinationReference reference_combinations(const std::vector<MeasurementFile>& 
           crop(uncert, w, h)};
 }
 
+ReferenceMap reference_median(const std::vector<MeasurementFile>& inputs, int32_t phase_res,
+                              int32_t min_count) {
+  const MeasurementFile& first = inputs.front();
+  const int w = first.camera_width, h = first.camera_height;
+  const double r_out = test_phase_counts(phase_res >= 0 ? int16_t(phase_res) : first.phase_res);
+  std::vector<int32_t> median(std::size_t(w) * h, TEST_PHASE_INVALID);
+  for (int py = 0; py < h; ++py) {
+    for (int px = 0; px < w; ++px) {
+      std::vector<long double> values;
+      for (const MeasurementFile& f : inputs) {
+        double a;
+        if (reference_scaled_value(f, first, r_out, px, py, &a)) values.push_back(a);
+      }
+      if (values.empty() || values.size() < std::size_t(std::max(1, min_count))) continue;
+      std::sort(values.begin(), values.end());
+      const std::size_t n = values.size();
+      const long double m = n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+      median[std::size_t(py) * w + px] = to_counts(m);
+    }
+  }
+  return crop(median, w, h);
+}
+
 }  // namespace harnix

@@ -23,6 +23,11 @@ struct CombinationReference {
 CombinationReference reference_combinations(const std::vector<MeasurementFile>& inputs,
                                             int32_t phase_res, int32_t min_count);
 
+// The median of each pixel's values F v (the mean of the two middle ones for an even count) where
+// it has at least max(1, k) of them, rounded half away from zero.
+ReferenceMap reference_median(const std::vector<MeasurementFile>& inputs, int32_t phase_res,
+                              int32_t min_count);
+
 }  // namespace harnix
 
 #endif  // HARNIX_TESTS_REFERENCE_COMBINATION_REFERENCE_H_

@@ -50,6 +50,7 @@ struct SweepCase {
   bool reject = false;  // two rounds, with the rejection count output
   bool report = false;  // the per-input report
   bool combinations = false;  // the extremes, range and uncertainty, the sample deviation
+  bool median = false;        // the median, in bands of two rows
 };
 
 std::ostream& operator<<(std::ostream& os, const SweepCase& c) {
@@ -92,6 +93,10 @@ class AllocationFailureTest : public ::testing::TestWithParam<SweepCase> {
       settings_.RangeOutFile = range_.c_str();
       settings_.UncertOutFile = uncertainty_.c_str();
       settings_.SdevType = DeviationType::SAMPLE;
+    }
+    if (c.median) {
+      settings_.Combine = CombineMode::MEDIAN;
+      settings_.MemoryLimit = 3.0 * 5 * 4 * 2 / 1048576.0;
     }
   }
 
@@ -183,6 +188,9 @@ INSTANTIATE_TEST_SUITE_P(
         SweepCase{"ReportOnly", false, false, false, RemovalMode::NONE, false, true},
         SweepCase{"CombinationsPlane", true, true, true, RemovalMode::PLANE, false, false, true},
         SweepCase{"CombinationsRejection", false, false, false, RemovalMode::NONE, true, false,
+                  true},
+        SweepCase{"MedianBands", true, false, true, RemovalMode::NONE, false, false, false, true},
+        SweepCase{"MedianRejection", true, true, false, RemovalMode::PLANE, true, false, false,
                   true}),
     [](const auto& info) { return std::string(info.param.name); });
 
