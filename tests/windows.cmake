@@ -18,7 +18,7 @@ foreach(linux_only
     reliability/input_names reliability/write_failure reliability/load reliability/memory_bound
     averaging/averaging_run averaging/averaging_run_identity averaging/averaging_run_report
     averaging/run_result averaging/rejection averaging/input_report averaging/threads
-    averaging/combinations
+    averaging/combinations averaging/median
     cli/regular_file cli/prompt cli/list_file cli/command_line
     datafile/data_reader datafile/data_writer)
   list(REMOVE_ITEM HARNIX_TEST_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/${linux_only}_test.cpp)
