@@ -27,7 +27,8 @@
 // pass over the inputs, and the last pass marks every input's rejected values invalid before it
 // enters the sums above, so that every result comes from the same code and a stack without
 // outliers gives the plain results. The per-input report takes one more pass. Between passes
-// every input must keep its device, inode, size and modification time.
+// every input must keep its device, inode, size and modification time. With -Level every input
+// is first levelled to the stack (averaging/levelling.h), which takes one pass more.
 //
 // With more than one thread each pass reads its inputs ahead (averaging/input_reader.h), adds
 // them in batches (averaging/input_sums.h) and shares every other per-input step among the
@@ -79,6 +80,10 @@ ReportScale report_scale(const RunState& run) {
   return scale;
 }
 
+const InputLevel* level_of(const RunState& run, int32_t i) {
+  return run.levels != nullptr ? &run.levels[i] : nullptr;
+}
+
 RemovalMode removal_of(const RunSettings& settings) {
   return keeps_deviation(settings) ? settings.SdevRemove : RemovalMode::NONE;
 }
@@ -102,7 +107,10 @@ namespace {
 
 // Each stage's work with an input of its pass.
 bool feed_stage(RunState& run, const PlannedPass& pass, int32_t i) {
+  if (pass.fit_levels) return levels_feed(run, pass, i);
   switch (pass.stage) {
+    case PassStage::STACK:
+      return stack_feed(run, i);
     case PassStage::SUMS:
       return sums_feed(run, i);
     case PassStage::REJECTION:
@@ -126,11 +134,14 @@ const RejectionPass* marking_of(const PassPlan& plan) {
 
 bool begin_stage(RunState& run, const PlannedPass& pass) {
   if (pass.stage == PassStage::REJECTION) rejection_begin(run);
+  run.unlevelled_count = 0;
   return pass.stage != PassStage::REPORT || report_begin(run);
 }
 
 void end_stage(RunState& run, PassPlan& plan, int32_t at) {
   const PlannedPass& pass = plan.passes[at];
+  if (pass.stage == PassStage::STACK) stack_end(run);
+  if (pass.fit_levels) levels_end(run);
   if (pass.stage == PassStage::REJECTION) rejection_end(run, plan, at);
 }
 
@@ -186,11 +197,14 @@ bool run_passes(RunState& run) {
   PassPlan plan = make_pass_plan(settings);
   // Inputs are read again after the first pass only when the plan holds more than one.
   if (!allocate_records(run, plan.count > 1, count, &run.stamps) ||
-      !allocate_records(run, report, count, &run.figures))
+      !allocate_records(run, report, count, &run.figures) ||
+      !allocate_records(run, settings.Level != LevelMode::NONE, count, &run.levels))
     return false;
   for (int32_t p = 0; p < plan.count; ++p) {
     const PlannedPass& pass = plan.passes[p];
     if (pass.stage == PassStage::MEDIAN) {
+      // The median's bands read the inputs unlevelled: refused with levelling.
+      if (run.levels != nullptr) return fail(run, RunStep::ACCUMULATE, ERR_INVALID_PARAM);
       if (!median_stage(run, marking_of(plan))) return false;
       continue;
     }
@@ -221,6 +235,7 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
 
   working_maps_init(run.maps);
   rejection_init(run.rejection);
+  stack_init(run.stack);
   for (PhaseMap& m : run.spares) map_init(m);
   map_init(run.average);
   run.out_code = settings.PhaseRes;
@@ -237,6 +252,7 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
   output_discard(&run.report);
   working_maps_free(run.maps);
   rejection_free(run.rejection);
+  stack_free(run.stack);
   for (PhaseMap& m : run.spares) map_free(m);
   input_batch_free(run.batch);
   map_free(run.average);
@@ -244,6 +260,7 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
   mem_release(run.report_rows.skip);
   mem_release(run.stamps);
   mem_release(run.figures);
+  mem_release(run.levels);
   return run.result;
 }
 

@@ -75,12 +75,15 @@ bool create_maps(RunState& run) {
   if (rejecting(settings))
     per_pixel += sizeof(int16_t) + rejection_bytes_per_pixel(reject_rounds(settings));
   if (settings.InputReportFile != nullptr) per_pixel += sizeof(double);
+  const bool levelling = settings.Level != LevelMode::NONE;
+  if (levelling) per_pixel += STACK_BYTES_PER_PIXEL;
   ErrorCode rc = NO_ERROR;
   if (width > 0 && height > 0)
     rc = check_memory_need(uint64_t(width) * uint64_t(height) * per_pixel, memory_limit_bytes());
   if (rc == NO_ERROR && rejecting(settings))
     rc = rejection_create(run.rejection, width, height, settings.Reject, reject_rounds(settings),
                           *run.team);
+  if (rc == NO_ERROR && levelling) rc = stack_create(run.stack, width, height, *run.team);
   if (rc == NO_ERROR) rc = working_maps_create(run.maps, width, height, layout, *run.team);
   return rc == NO_ERROR || fail(run, RunStep::ACCUMULATE, rc);
 }

@@ -26,13 +26,24 @@ struct ShiftedSums {
 // run in four interleaved sets, so that the additions for neighbouring pixels need not wait for
 // each other. X and Y enter through the row's totals.
 void add_row(const int32_t* __restrict values, const double* __restrict a, int32_t width,
-             double factor, double x0, double y, double d0, double* __restrict u,
-             uint8_t* __restrict skip, ShiftedSums& s) {
-  for (int32_t i = 0; i < width; ++i) {
-    const bool c = (values[i] < PHASE_INVALID) & (a[i] == a[i]);  // NaN: no average there
-    const double d = double(values[i]) * factor - a[i] - d0;
-    u[i] = c ? d : 0.0;
-    skip[i] = !c;
+             double factor, double x0, double y, double d0, const LevelRow* p,
+             double* __restrict u, uint8_t* __restrict skip, ShiftedSums& s) {
+  if (p == nullptr) {
+    for (int32_t i = 0; i < width; ++i) {
+      const bool c = (values[i] < PHASE_INVALID) & (a[i] == a[i]);  // NaN: no average there
+      const double d = double(values[i]) * factor - a[i] - d0;
+      u[i] = c ? d : 0.0;
+      skip[i] = !c;
+    }
+  } else {
+    const LevelRow row = *p;
+    for (int32_t i = 0; i < width; ++i) {
+      const bool c = (values[i] < PHASE_INVALID) & (a[i] == a[i]);
+      const double d =
+          (double(values[i]) * factor - level_at(row, std::size_t(i))) - a[i] - d0;
+      u[i] = c ? d : 0.0;
+      skip[i] = !c;
+    }
   }
   const auto last = double(width - 1);
   double count = width, i1 = last * (last + 1) / 2, ii = last * (last + 1) * (2 * last + 1) / 6;
@@ -118,7 +129,8 @@ HARNIX_VECTOR_CLONES int64_t valid_count(const int32_t* values, int32_t width) {
 }  // namespace
 
 void compare_with_average(const PhaseMap& input, double f, const RealMap& average,
-                          const ReportScale& scale, ReportRows& scratch, InputFigures& figures) {
+                          const ReportScale& scale, ReportRows& scratch, InputFigures& figures,
+                          const InputLevel* level) {
   const Window& w = input.window;
   // Unscaled values are multiplied by 1, which changes none.
   const double factor = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON ? f : 1.0;
@@ -137,7 +149,11 @@ void compare_with_average(const PhaseMap& input, double f, const RealMap& averag
     for (int32_t i = 0; i < w.width && !found; ++i) {
       const double a = average_of(r)[i];
       found = row_of(r)[i] < PHASE_INVALID && a == a;
-      if (found) d0 = double(row_of(r)[i]) * factor - a;
+      if (found) {
+        const double x = double(row_of(r)[i]) * factor;
+        d0 = level != nullptr ? (x - level_at(level_row(*level, w.x, w.y + r), std::size_t(i))) - a
+                              : x - a;
+      }
     }
   }
   figures.has_tilt_x = figures.has_tilt_y = false;
@@ -149,8 +165,9 @@ void compare_with_average(const PhaseMap& input, double f, const RealMap& averag
   }
   ShiftedSums s;
   for (int32_t r = 0; r < w.height; ++r) {
-    add_row(row_of(r), average_of(r), w.width, factor, w.x - cx, w.y + r - cy, d0, scratch.u,
-            scratch.skip, s);
+    const LevelRow p = level != nullptr ? level_row(*level, w.x, w.y + r) : LevelRow{};
+    add_row(row_of(r), average_of(r), w.width, factor, w.x - cx, w.y + r - cy, d0,
+            level != nullptr ? &p : nullptr, scratch.u, scratch.skip, s);
     figures.valid_pixels += valid_count(row_of(r), w.width);  // the row is still in the cache
   }
   figures.compared_pixels = int64_t(s.n);
@@ -185,7 +202,7 @@ void compare_with_average(const PhaseMap& input, double f, const RealMap& averag
 }
 
 ErrorCode write_input_report(std::FILE* stream, const InputList& inputs,
-                             const InputFigures* figures) {
+                             const InputFigures* figures, bool levelled) {
   const std::size_t count = inputs.names.size();
   auto* rms = static_cast<double*>(mem_allocate(std::max<std::size_t>(count, 1) * sizeof(double)));
   if (rms == nullptr) return ERR_NO_MEM;
@@ -202,8 +219,10 @@ ErrorCode write_input_report(std::FILE* stream, const InputList& inputs,
 
   std::fputs(
       "index,file,valid_pixels,rejected_pixels,compared_pixels,mean_diff_m,tilt_x,tilt_y,"
-      "rms_diff_m,outlier\r\n",
+      "rms_diff_m,outlier",
       stream);
+  std::fputs(levelled ? ",level_piston_m,level_tilt_x,level_tilt_y,level_left_out\r\n" : "\r\n",
+             stream);
   for (std::size_t i = 0; i < count; ++i) {
     const InputFigures& g = figures[i];
     std::fprintf(stream, "%zu,", i + 1);
@@ -225,6 +244,14 @@ ErrorCode write_input_report(std::FILE* stream, const InputList& inputs,
       std::fputs(g.rms_diff_m > 3.0 * median ? ",yes" : ",no", stream);
     } else {
       std::fputs(",,,,,", stream);
+    }
+    if (levelled && g.level.levelled) {
+      put_number(stream, g.level.piston_m);
+      put_number(stream, g.level.tilt_x);
+      put_number(stream, g.level.tilt_y);
+      std::fprintf(stream, ",%lld", static_cast<long long>(g.level.left_out));
+    } else if (levelled) {
+      std::fputs(",,,,", stream);  // left unlevelled: too few points for its fit
     }
     std::fputs("\r\n", stream);
   }

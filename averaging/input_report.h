@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "averaging/levelling.h"
 #include "averaging/settings.h"
 #include "averaging/working_maps.h"
 #include "base/error_codes.h"
@@ -36,6 +37,7 @@ struct InputFigures {
   double rms_diff_m;
   bool has_tilt_x;
   bool has_tilt_y;
+  LevelFigures level;  // with -Level
 };
 
 struct ReportScale {
@@ -56,17 +58,20 @@ struct ReportRows {
 };
 
 // Compares `input` (a phase map in its own window on the camera, host order, scaled by f as the
-// average adds it) with `average` (from average_for_report) and sets every figure but
-// rejected_pixels.
+// average adds it, less `level` when given) with `average` (from average_for_report) and sets
+// every figure but rejected_pixels and the level's.
 void compare_with_average(const PhaseMap& input, double f, const RealMap& average,
-                          const ReportScale& scale, ReportRows& scratch, InputFigures& figures);
+                          const ReportScale& scale, ReportRows& scratch, InputFigures& figures,
+                          const InputLevel* level = nullptr);
 
 // Writes the report to `stream`: a header row, then one row per input in order (`figures[i]`
 // for inputs.names[i]), fields quoted as RFC 4180 asks, lines ending in CR LF, numbers with a
 // dot. An input is an outlier when its rms is above 3 times the median rms of the inputs
-// compared. ERR_NO_MEM (nothing written) or ERR_CANT_WRITE_FILE (the stream's error flag set).
+// compared. With `levelled`, each row ends with the level taken off (level_piston_m,
+// level_tilt_x, level_tilt_y, level_left_out; empty for an input left unlevelled).
+// ERR_NO_MEM (nothing written) or ERR_CANT_WRITE_FILE (the stream's error flag set).
 ErrorCode write_input_report(std::FILE* stream, const InputList& inputs,
-                             const InputFigures* figures);
+                             const InputFigures* figures, bool levelled = false);
 
 }  // namespace harnix
 

@@ -71,7 +71,8 @@ ErrorCode first_error(const ErrorCode* codes, int32_t bands) {
 
 // The first pass over rows `rows` of an input: the average's sums, and the deviation's when no
 // surface comes between.
-ErrorCode add_rows(const Sums& s, PhaseMap& map, double f, RowRange rows) {
+ErrorCode add_rows(const Sums& s, PhaseMap& map, double f, RowRange rows,
+                   const InputLevel* level = nullptr) {
   const auto n = static_cast<std::size_t>(map.window.width);
   const bool scaled = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON;
   for (int32_t r = rows.first; r < rows.first + rows.count; ++r) {
@@ -79,10 +80,20 @@ ErrorCode add_rows(const Sums& s, PhaseMap& map, double f, RowRange rows) {
     const std::size_t at = static_cast<std::size_t>(map.window.y + r) * s.stride +
                            static_cast<std::size_t>(map.window.x);
     // The extremes of the values the average adds, before a scaled row is rounded in place.
-    if (s.low != nullptr || s.high != nullptr)
-      extremes_span(row, n, scaled ? f : 1.0, s.low != nullptr ? s.low + at : nullptr,
-                    s.high != nullptr ? s.high + at : nullptr);
-    if (scaled) {
+    const LevelRow p = level != nullptr ? level_row(*level, map.window.x, map.window.y + r)
+                                        : LevelRow{};
+    double* const low = s.low != nullptr ? s.low + at : nullptr;
+    double* const high = s.high != nullptr ? s.high + at : nullptr;
+    if ((low != nullptr || high != nullptr) && level != nullptr)
+      extremes_levelled_span(row, n, scaled ? f : 1.0, p.base, p.cx, p.dx, low, high);
+    else if (low != nullptr || high != nullptr)
+      extremes_span(row, n, scaled ? f : 1.0, low, high);
+    if (level != nullptr) {
+      const ErrorCode rc =
+          accumulate_levelled_span(row, n, scaled ? f : 1.0, p.base, p.cx, p.dx, s.sum_avg + at,
+                                   s.count_avg + at, s.deviation ? row : nullptr);
+      if (rc != NO_ERROR) return rc;
+    } else if (scaled) {
       const ErrorCode rc = accumulate_scaled_span(row, n, f, s.sum_avg + at, s.count_avg + at,
                                                   s.deviation ? row : nullptr);
       if (rc != NO_ERROR) return rc;
@@ -153,14 +164,15 @@ bool input_batch_full(const InputBatch& batch) {
 }
 
 ErrorCode queue_input(WorkingMaps& maps, InputBatch& batch, PhaseMap& input, double f,
-                      RemovalMode remove_mode, BandTeam& team) {
+                      RemovalMode remove_mode, BandTeam& team, const InputLevel* level) {
   const Window& w = input.window;
   if (w.width < 1 || w.height < 1 || !window_within(w, maps.camera)) return ERR_IMPROPER_WINDOW;
   // Finite positive factors always give a finite positive F. Should a factor that is not a
   // number or infinite ever pass the attribute checks, F would turn every value into nonsense
   // (or, being NaN, fail the test below and skip the scaling unnoticed): end the run instead.
   if (!(f > 0.0) || !std::isfinite(f)) return ERR_PARAM_OUT_OF_RANGE;
-  const bool scaled = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON;
+  // A levelled input's values are no longer its phase values: it is added as a scaled one.
+  const bool scaled = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON || level != nullptr;
   const bool deviation = maps.with_deviation;
   const bool removal = deviation && remove_mode != RemovalMode::NONE;
   const int32_t mode = removal ? removal_fit_mode(remove_mode) : -1;
@@ -187,6 +199,7 @@ ErrorCode queue_input(WorkingMaps& maps, InputBatch& batch, PhaseMap& input, dou
   }
   batch.inputs[k] = &input;
   batch.factors[k] = f;
+  batch.levels[k] = level;
   batch.count = k + 1;
   return NO_ERROR;
 }
@@ -232,7 +245,7 @@ ErrorCode add_batch(WorkingMaps& maps, InputBatch& batch, RemovalMode remove_mod
         PhaseMap& map = *batch.inputs[k];
         const RowRange rows = rows_within(map, from, to);
         if (rows.count == 0) continue;
-        const ErrorCode rc = add_rows(sums, map, batch.factors[k], rows);
+        const ErrorCode rc = add_rows(sums, map, batch.factors[k], rows, batch.levels[k]);
         if (rc != NO_ERROR) return rc;
         if (fitting[k]) fit_parts_gather(fits[k], band, rows.first, rows.count);
       }

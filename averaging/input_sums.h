@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "averaging/band_team.h"
+#include "averaging/levelling.h"
 #include "averaging/settings.h"
 #include "averaging/working_maps.h"
 #include "base/error_codes.h"
@@ -73,6 +74,7 @@ struct InputBatch {
   bool one_at_a_time = false;  // from an input whose scaled sums could overflow on
   PhaseMap* inputs[MAX_BATCH_INPUTS] = {};
   double factors[MAX_BATCH_INPUTS] = {};
+  const InputLevel* levels[MAX_BATCH_INPUTS] = {};  // each input's level, or nullptr
   SurfaceWorkspace workspaces[MAX_BATCH_INPUTS];  // each input's fit and subtraction
 };
 
@@ -86,14 +88,17 @@ bool input_batch_full(const InputBatch& batch);
 // takes (the deviation's own sums, its fit's workspace), and queues it; when the sums must be
 // brought up to date first (the deviation made separate, or an input to be added on its own),
 // the inputs queued so far are added before. The input's storage must stay until the batch is
-// added.
+// added. With `level` (which must stay as long), the input is levelled: its values are
+// x = v f - p (averaging/levelling.h) with f = 1 when unscaled, and it is added as a scaled input
+// is.
 //   ERR_IMPROPER_WINDOW     the input's window does not lie in the camera
 //   ERR_PARAM_OUT_OF_RANGE  f is not a positive finite number (checked after the window)
 //   ERR_NO_MEM              the deviation's own sums, or the working storage of the surface
 //                           removal, cannot be had
 //   and the codes of add_batch, for the inputs added before
 ErrorCode queue_input(WorkingMaps& maps, InputBatch& batch, PhaseMap& input, double f,
-                      RemovalMode remove_mode, BandTeam& team);
+                      RemovalMode remove_mode, BandTeam& team,
+                      const InputLevel* level = nullptr);
 
 // Adds every queued input and empties the batch. A batch of several inputs cannot fail; one
 // input added on its own may:

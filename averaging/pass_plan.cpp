@@ -24,9 +24,17 @@ PlannedPass rejection_pass(const RejectionPass& rejection, int32_t round) {
 
 PassPlan make_pass_plan(const RunSettings& settings) {
   PassPlan plan;
+  const bool levelling = settings.Level != LevelMode::NONE;
+  if (levelling) {
+    PlannedPass stack;
+    stack.stage = PassStage::STACK;
+    stack.first_read = true;
+    add(plan, stack);
+  }
   const bool rejecting = settings.Reject > 0.0;
   PlannedPass first = rejecting ? rejection_pass(RejectionPass{0, true, false}, 0) : PlannedPass{};
-  first.first_read = true;
+  first.first_read = !levelling;
+  first.fit_levels = levelling;
   add(plan, first);
   if (rejecting) {
     // Round k's pass decides round k from the sums of the values kept before it and gathers

@@ -5,7 +5,9 @@
 // nothing (a rejection round that rejects nothing).
 //
 //   pass                 reads                       gathers                   hands on
-//   sums (first)         every input, checked        the result sums           the results
+//   stack (-Level)       every input, checked        the plain average's sums  the average a
+//   + levels             every input, unchanged      each input's level        levelled inputs
+//   sums                 every input                 the result sums           the results
 //   rejection gather     every input, checked        the sums of kept set 0    set 0 to round 1
 //   rejection round k    every input, unchanged      set k (not the last)      set k to round k+1
 //   rejection marking    every input, unchanged      the result sums, with     the results
@@ -13,6 +15,10 @@
 //   report               every input, unchanged      each input's figures      the report
 //   median (band k)      every input's rows of band  the medians of band k     the average
 //                        k, unchanged; a pass a band
+//
+// Without -Level the first pass is the sums' or the rejection gather; with it, the stack's, and
+// the pass after it fits each input's level to a (averaging/levelling.h) before its stage sees
+// it: every pass from then on sees the levelled values.
 //
 // The first pass of every plan reads the inputs for the first time: it checks each against the
 // first, makes the run's maps once the first gives the camera, and records each input's stamp
@@ -29,6 +35,7 @@ namespace harnix {
 
 // What a pass does with each input it reads.
 enum class PassStage : int32_t {
+  STACK,      // adds the input's plain scaled values to the stack's average
   SUMS,       // adds the input to the result sums
   REJECTION,  // takes the input through rejection's `rejection` pass
   REPORT,     // compares the input with the final average, for the per-input report
@@ -38,12 +45,13 @@ enum class PassStage : int32_t {
 struct PlannedPass {
   PassStage stage = PassStage::SUMS;
   bool first_read = false;  // the inputs are read here for the first time
+  bool fit_levels = false;  // each input's level is fitted before the stage sees it
   RejectionPass rejection;  // with REJECTION
   int32_t round = 0;        // with REJECTION: the round this pass decides, 0 for none
 };
 
-// Most passes a plan holds: the first, a pass for every rejection round, the report's and the
-// median's (itself a pass a band).
+// Most passes a plan holds: the stack's, the first, a pass for every rejection round, the
+// report's and the median's (itself a pass a band).
 constexpr int32_t MAX_PLANNED_PASSES = 3 + MAX_REJECT_ROUNDS;
 
 struct PassPlan {
@@ -51,8 +59,8 @@ struct PassPlan {
   PlannedPass passes[MAX_PLANNED_PASSES];
 };
 
-// The passes `settings` ask for (Reject, RejectIter, InputReportFile and Combine with AvgOutFile),
-// in order.
+// The passes `settings` ask for (Level, Reject, RejectIter, InputReportFile and Combine with
+// AvgOutFile), in order.
 PassPlan make_pass_plan(const RunSettings& settings);
 
 // After pass `at`, a rejection round that rejected nothing: the rejection passes planned after it

@@ -11,6 +11,20 @@
 
 namespace harnix {
 
+// Stack: adds input `i` (in run.input_map) to the stack's sums, then gives it back to the reader.
+bool stack_feed(RunState& run, int32_t i);
+
+// Turns the stack's sums into its average.
+void stack_end(RunState& run);
+
+// Levels: queues input `i` (in run.input_map) for its level's fit; when a batch is queued, and
+// after the last input, their levels are fitted (each input by one thread of the team), told to
+// the observer, and the inputs handed in order to the stage of `pass`.
+bool levels_feed(RunState& run, const PlannedPass& pass, int32_t i);
+
+// Releases the stack's average once every level is fitted.
+void levels_end(RunState& run);
+
 // Sums: queues input `i` (in run.input_map) to be added to the result sums; the batch is added
 // when full and after the pass's last input, and its inputs given back to the reader.
 bool sums_feed(RunState& run, int32_t i);

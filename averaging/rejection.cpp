@@ -54,8 +54,19 @@ struct KeptIfValid {
 // of the values it rejects. With MARK, each value rejected is also made invalid at once, and
 // the count of them returned. Every sweep forms x = v factor itself, which costs less than
 // storing and loading it.
-template <bool FIRST, bool MARK>
-inline int64_t decide(int32_t* __restrict row, double factor, const double* __restrict ref,
+// The value x of element i of a row: v factor, or with a level v factor - p (levelling.h).
+struct Scaled {
+  double factor;
+  double operator()(int32_t v, std::size_t) const { return double(v) * factor; }
+};
+struct Levelled {
+  double factor;
+  LevelRow p;
+  double operator()(int32_t v, std::size_t i) const { return double(v) * factor - level_at(p, i); }
+};
+
+template <bool FIRST, bool MARK, typename Value = Scaled>
+inline int64_t decide(int32_t* __restrict row, Value value, const double* __restrict ref,
                       const int16_t* __restrict c, const double* __restrict s,
                       const double* __restrict q, std::size_t n, double k_squared, uint8_t round,
                       uint8_t* __restrict fate) {
@@ -64,8 +75,7 @@ inline int64_t decide(int32_t* __restrict row, double factor, const double* __re
     const int32_t v = row[i];
     const bool valid = v < PHASE_INVALID;
     const uint8_t was = FIRST ? (valid ? KEPT : INVALID) : fate[i];
-    const bool out = (was == KEPT) & rejects(double(v) * factor - ref[i], c[i], s[i], q[i],
-                                             k_squared);
+    const bool out = (was == KEPT) & rejects(value(v, i) - ref[i], c[i], s[i], q[i], k_squared);
     fate[i] = out ? round : was;
     if constexpr (MARK) {
       row[i] = out ? PHASE_INVALID : v;
@@ -81,7 +91,7 @@ HARNIX_VECTOR_CLONES void decide_first_round(int32_t* __restrict row, double fac
                                              const double* __restrict s,
                                              const double* __restrict q, std::size_t n,
                                              double k_squared, uint8_t* __restrict fate) {
-  (void)decide<true, false>(row, factor, ref, c, s, q, n, k_squared, 1, fate);
+  (void)decide<true, false>(row, Scaled{factor}, ref, c, s, q, n, k_squared, 1, fate);
 }
 
 // The one round of a marking pass that replays a single round, in one sweep.
@@ -89,7 +99,7 @@ HARNIX_VECTOR_CLONES int64_t decide_only_round_and_mark(
     int32_t* __restrict row, double factor, const double* __restrict ref,
     const int16_t* __restrict c, const double* __restrict s, const double* __restrict q,
     std::size_t n, double k_squared, uint8_t* __restrict fate) {
-  return decide<true, true>(row, factor, ref, c, s, q, n, k_squared, 1, fate);
+  return decide<true, true>(row, Scaled{factor}, ref, c, s, q, n, k_squared, 1, fate);
 }
 
 HARNIX_VECTOR_CLONES void decide_round(int32_t* __restrict row, double factor,
@@ -97,26 +107,26 @@ HARNIX_VECTOR_CLONES void decide_round(int32_t* __restrict row, double factor,
                                        const double* __restrict s, const double* __restrict q,
                                        std::size_t n, double k_squared, uint8_t round,
                                        uint8_t* __restrict fate) {
-  (void)decide<false, false>(row, factor, ref, c, s, q, n, k_squared, round, fate);
+  (void)decide<false, false>(row, Scaled{factor}, ref, c, s, q, n, k_squared, round, fate);
 }
 
 // Adds the kept values of a row to a set's sums, the first at a pixel becoming its reference.
 // References are written only on a row that has such a first value (soon after the first input
 // none has), so that their storage is read but not written back. A value left out adds +0.0 and
 // 0, which change no sum (none is ever -0.0): no branches in the main loop.
-template <typename Kept>
-inline void gather(const int32_t* __restrict row, double factor, Kept kept, std::size_t n,
+template <typename Kept, typename Value = Scaled>
+inline void gather(const int32_t* __restrict row, Value value, Kept kept, std::size_t n,
                    double* __restrict ref, int16_t* __restrict c, double* __restrict s,
                    double* __restrict q) {
   int first = 0;
   for (std::size_t i = 0; i < n; ++i) first |= kept(row, i) & (c[i] == 0);
   if (first != 0) {
     for (std::size_t i = 0; i < n; ++i)
-      ref[i] = kept(row, i) & (c[i] == 0) ? double(row[i]) * factor : ref[i];
+      ref[i] = kept(row, i) & (c[i] == 0) ? value(row[i], i) : ref[i];
   }
   for (std::size_t i = 0; i < n; ++i) {
     const bool in = kept(row, i);
-    const double difference = double(row[i]) * factor - ref[i];
+    const double difference = value(row[i], i) - ref[i];
     const double d = in ? difference : 0.0;
     s[i] += d;
     q[i] += d * d;
@@ -128,14 +138,37 @@ HARNIX_VECTOR_CLONES void gather_kept(const int32_t* __restrict row, double fact
                                       const uint8_t* __restrict fate, std::size_t n,
                                       double* __restrict ref, int16_t* __restrict c,
                                       double* __restrict s, double* __restrict q) {
-  gather(row, factor, KeptByFate{fate}, n, ref, c, s, q);
+  gather(row, Scaled{factor}, KeptByFate{fate}, n, ref, c, s, q);
 }
 
 HARNIX_VECTOR_CLONES void gather_valid(const int32_t* __restrict row, double factor,
                                        std::size_t n, double* __restrict ref,
                                        int16_t* __restrict c, double* __restrict s,
                                        double* __restrict q) {
-  gather(row, factor, KeptIfValid{}, n, ref, c, s, q);
+  gather(row, Scaled{factor}, KeptIfValid{}, n, ref, c, s, q);
+}
+
+// The same sweeps over a levelled input's row.
+HARNIX_VECTOR_CLONES int64_t decide_levelled(bool first, bool mark, int32_t* __restrict row,
+                                             Levelled value, const double* __restrict ref,
+                                             const int16_t* __restrict c,
+                                             const double* __restrict s,
+                                             const double* __restrict q, std::size_t n,
+                                             double k_squared, uint8_t round,
+                                             uint8_t* __restrict fate) {
+  if (first && mark) return decide<true, true>(row, value, ref, c, s, q, n, k_squared, 1, fate);
+  if (first) return decide<true, false>(row, value, ref, c, s, q, n, k_squared, 1, fate);
+  return decide<false, false>(row, value, ref, c, s, q, n, k_squared, round, fate);
+}
+
+HARNIX_VECTOR_CLONES void gather_levelled(const int32_t* __restrict row, Levelled value,
+                                          const uint8_t* __restrict fate, std::size_t n,
+                                          double* __restrict ref, int16_t* __restrict c,
+                                          double* __restrict s, double* __restrict q) {
+  if (fate != nullptr)
+    gather(row, value, KeptByFate{fate}, n, ref, c, s, q);
+  else
+    gather(row, value, KeptIfValid{}, n, ref, c, s, q);
 }
 
 HARNIX_VECTOR_CLONES int64_t count_fate(const uint8_t* fate, std::size_t n, uint8_t value) {
@@ -164,6 +197,37 @@ HARNIX_VECTOR_CLONES int64_t mark_rejected(const uint8_t* __restrict fate, std::
 HARNIX_VECTOR_CLONES void count_rejected(const uint8_t* __restrict fate, std::size_t n,
                                          int16_t* __restrict counts) {
   for (std::size_t i = 0; i < n; ++i) counts[i] = int16_t(counts[i] + rejected_fate(fate[i]));
+}
+
+// One row of a levelled input through `pass`: the sweeps of the rows of other inputs, each with
+// the level taken off.
+void levelled_row(RejectionMaps& maps, const RejectionPass& pass, int32_t* row,
+                  const Levelled& value, std::size_t at, std::size_t n, uint8_t* fate,
+                  CountMap& rejected, RejectionTally& tally) {
+  const bool fates = pass.rounds_replayed > 0;
+  const bool at_once = pass.mark && pass.rounds_replayed == 1 && !pass.accumulate;
+  for (int32_t j = 1; j <= pass.rounds_replayed; ++j) {
+    const KeptSums& set = maps.sets[j - 1];
+    const int64_t marked = decide_levelled(
+        j == 1, at_once, row, value, set.reference.matrix + at, set.count.matrix + at,
+        set.sum.matrix + at, set.sum_sq.matrix + at, n, maps.k_squared, uint8_t(j), fate);
+    if (at_once) {
+      tally.last_round += marked;
+      tally.marked += marked;
+      if (rejected.matrix != nullptr) count_rejected(fate, n, rejected.matrix + at);
+      return;
+    }
+  }
+  if (pass.accumulate) {
+    KeptSums& set = maps.sets[pass.rounds_replayed];
+    gather_levelled(row, value, fates ? fate : nullptr, n, set.reference.matrix + at,
+                    set.count.matrix + at, set.sum.matrix + at, set.sum_sq.matrix + at);
+  }
+  if (fates) tally.last_round += count_fate(fate, n, uint8_t(pass.rounds_replayed));
+  if (pass.mark && fates) {
+    tally.marked += mark_rejected(fate, n, row);
+    if (rejected.matrix != nullptr) count_rejected(fate, n, rejected.matrix + at);
+  }
 }
 
 }  // namespace
@@ -218,7 +282,8 @@ void rejection_free(RejectionMaps& maps) {
 }
 
 ErrorCode rejection_queue(const RejectionMaps& maps, RejectionBatch& batch, PhaseMap& input,
-                          double f, const RejectionPass& pass, const BandTeam& team) {
+                          double f, const RejectionPass& pass, const BandTeam& team,
+                          const InputLevel* level) {
   const Window& w = input.window;
   if (w.width < 1 || w.height < 1 || !window_within(w, maps.camera)) return ERR_IMPROPER_WINDOW;
   if (pass.rounds_replayed < 0 || pass.rounds_replayed > maps.rounds ||
@@ -228,6 +293,7 @@ ErrorCode rejection_queue(const RejectionMaps& maps, RejectionBatch& batch, Phas
   // Unscaled values are multiplied by 1, which changes none.
   batch.inputs[batch.count] = &input;
   batch.factors[batch.count] = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON ? f : 1.0;
+  batch.levels[batch.count] = level;
   ++batch.count;
   return NO_ERROR;
 }
@@ -253,6 +319,12 @@ void rejection_batch_pass(RejectionMaps& maps, RejectionBatch& batch, const Reje
           int32_t* row = input.matrix + std::size_t(r) * n;
           const std::size_t at = first + std::size_t(r) * stride;
           const double factor = batch.factors[m];
+          const InputLevel* level = batch.levels[m];
+          if (level != nullptr) {
+            const Levelled value{factor, level_row(*level, w.x, w.y + int32_t(r))};
+            levelled_row(maps, pass, row, value, at, n, fate, rejected, tally);
+            continue;
+          }
           if (pass.mark && pass.rounds_replayed == 1 && !pass.accumulate) {
             const KeptSums& set = maps.sets[0];
             const int64_t marked = decide_only_round_and_mark(

@@ -24,6 +24,7 @@
 
 #include "averaging/band_team.h"
 #include "averaging/input_sums.h"
+#include "averaging/levelling.h"
 #include "averaging/settings.h"
 #include "base/error_codes.h"
 #include "maps/map_types.h"
@@ -83,18 +84,21 @@ struct RejectionBatch {
   int32_t count = 0;
   PhaseMap* inputs[MAX_BATCH_INPUTS] = {};
   double factors[MAX_BATCH_INPUTS] = {};
+  const InputLevel* levels[MAX_BATCH_INPUTS] = {};  // each input's level, or nullptr
   RejectionTally tallies[MAX_BATCH_INPUTS] = {};  // each input's counts, from rejection_batch_pass
 };
 
 // Checks `input` (a phase map in its own window on the camera, host order; x = v f when
 // |f - 1| > SCALE_FACTOR_EPSILON, else v) and `pass`, and queues the input; its storage must stay
-// until the batch has been passed. Needs batch.count < MAX_BATCH_INPUTS.
+// until the batch has been passed. With `level` (which must stay as long), x = v f - p with f = 1
+// when unscaled (averaging/levelling.h). Needs batch.count < MAX_BATCH_INPUTS.
 //   ERR_IMPROPER_WINDOW     the input's window does not lie on the camera
 //   ERR_PARAM_OUT_OF_RANGE  rounds_replayed beyond the rounds made, accumulate asking for a set
 //                           not made, or a team of more bands than the maps were made for
 // Nothing is queued on failure.
 ErrorCode rejection_queue(const RejectionMaps& maps, RejectionBatch& batch, PhaseMap& input,
-                          double f, const RejectionPass& pass, const BandTeam& team);
+                          double f, const RejectionPass& pass, const BandTeam& team,
+                          const InputLevel* level = nullptr);
 
 // Passes the valid values of every queued input through `pass` and sets each input's tally. With
 // `mark`, each value rejected is also counted at its pixel in `rejected` (when it has storage).

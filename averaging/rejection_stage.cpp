@@ -18,7 +18,8 @@ bool rejection_add(RunState& run, const RejectionPass& pass, PhaseMap& map, doub
   const char* name = inputs.names[std::size_t(i)].c_str();
   const RemovalMode removal = removal_of(*run.settings);
   RejectionBatch& queue = run.rejecting;
-  const ErrorCode rc = rejection_queue(run.rejection, queue, map, f, pass, *run.team);
+  const ErrorCode rc =
+      rejection_queue(run.rejection, queue, map, f, pass, *run.team, level_of(run, i));
   if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
   run.rejecting_index[queue.count - 1] = i;
   if (queue.count < run.batch.capacity && i + 1 < count) return true;
@@ -26,7 +27,7 @@ bool rejection_add(RunState& run, const RejectionPass& pass, PhaseMap& map, doub
   // sums as soon as it is marked, while it is in the cache (the batch's maps would not be by the
   // time a pass of their own came to them; one input's map still is, and a pass of its own
   // sweeps it faster). Any other input takes the batch like every input of a plain run.
-  bool plain = pass.mark && run.batch.count == 0 && queue.count > 1;
+  bool plain = pass.mark && run.batch.count == 0 && queue.count > 1 && run.levels == nullptr;
   for (int32_t m = 0; m < queue.count && plain; ++m)
     plain = adds_plainly(run.maps, removal, queue.factors[m]);
   rejection_batch_pass(run.rejection, queue, pass, run.maps.rejected, *run.team,

@@ -42,7 +42,8 @@ bool report_feed(RunState& run, int32_t i) {
                     run.report_rows.skip + std::size_t(band) * width};
     for (int32_t k = band; k < run.pending_count; k += run.team->bands()) {
       const PendingInput& p = run.pending[k];
-      compare_with_average(*p.map, p.f, run.average, scale, rows, run.figures[p.index]);
+      compare_with_average(*p.map, p.f, run.average, scale, rows, run.figures[p.index],
+                           level_of(run, p.index));
     }
   };
   run.team->run(compare);
@@ -62,7 +63,8 @@ bool report_open(RunState& run) {
 
 bool report_write(RunState& run) {
   const char* name = run.settings->InputReportFile;
-  const ErrorCode rc = write_input_report(run.report.stream, *run.inputs, run.figures);
+  const ErrorCode rc = write_input_report(run.report.stream, *run.inputs, run.figures,
+                                          run.levels != nullptr);
   if (rc != NO_ERROR) return fail(run, RunStep::WRITE_OUTPUT, rc, name);
   std::string message;
   if (!output_commit(&run.report, &message))

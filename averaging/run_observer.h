@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "averaging/levelling.h"
 #include "averaging/outputs.h"
 #include "averaging/settings.h"
 #include "datafile/attributes.h"
@@ -28,6 +29,8 @@ class RunObserver {
   virtual void input_read(const DataAttributes&, const Window& /*valid*/) {}
   // Input `index` of `count` is through pass `pass`.
   virtual void input_passed(int32_t /*pass*/, int32_t /*index*/, int32_t /*count*/) {}
+  // Input `index` (from 1) has been levelled to the stack, with -Level, as `level` says.
+  virtual void input_levelled(int32_t /*index*/, const LevelFigures& /*level*/) {}
   // Rejection round `round` (from 1) is over, having rejected `rejected` values.
   virtual void rejection_round(int32_t /*round*/, int64_t /*rejected*/) {}
   // The result of `output` lies on `window` of the camera and is about to be written.

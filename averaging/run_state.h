@@ -11,6 +11,7 @@
 #include "averaging/input_reader.h"
 #include "averaging/input_report.h"
 #include "averaging/input_sums.h"
+#include "averaging/levelling.h"
 #include "averaging/outputs.h"
 #include "averaging/rejection.h"
 #include "averaging/run_observer.h"
@@ -53,6 +54,10 @@ struct RunState {
   RejectionTally tally;                       // the current rejection pass's
   PendingInput pending[MAX_BATCH_INPUTS];     // inputs waiting for the report's comparison
   int32_t pending_count;
+  StackMaps stack;                            // the stack's average, until the levels are fitted
+  InputLevel* levels;                         // each input's, with -Level
+  PendingInput unlevelled[MAX_BATCH_INPUTS];  // inputs waiting for their level's fit
+  int32_t unlevelled_count;
   PhaseMap* input_map;        // the current input's phase map, in the reader's storage
   DataAttributes attributes;  // the current input's
   DataAttributes reference;   // the first input's
@@ -83,6 +88,9 @@ double input_factor(const RunState& run);
 
 // Metres per count and the pixel spacing of the output, for the report and the levels.
 ReportScale report_scale(const RunState& run);
+
+// Input i's level, or nullptr without -Level.
+const InputLevel* level_of(const RunState& run, int32_t i);
 
 // The surface removed before the deviation sums: none without a deviation output.
 RemovalMode removal_of(const RunSettings& settings);

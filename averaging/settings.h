@@ -41,6 +41,14 @@ enum class CombineMode : int32_t {
 constexpr uint64_t MEDIAN_MEMORY_SHARE = 4;  // a quarter
 constexpr uint64_t MEDIAN_DEFAULT_BYTES = uint64_t{1} << 30;
 
+// The level taken off each input, fitted to its difference from the stack, before anything else
+// sees it (-Level): none, a piston or a plane (averaging/levelling.h).
+enum class LevelMode : int32_t {
+  NONE = 0,
+  PISTON = 1,
+  PLANE = 2,
+};
+
 struct RunSettings {
   const char* AvgOutFile = nullptr;  // output names refer to the argument texts themselves
   const char* SdevOutFile = nullptr;
@@ -57,6 +65,7 @@ struct RunSettings {
   DeviationType SdevType = DeviationType::POPULATION;
   CombineMode Combine = CombineMode::MEAN;
   double MemoryLimit = 0.0;  // MiB the median's bands may hold; 0: a share of the memory
+  LevelMode Level = LevelMode::NONE;
   int32_t MinValidCnt = 0;                  // 0: not given, until resolved
   double MinValidPct = 0.0;                 // 0: not given
   int32_t PhaseRes = PHASE_RES_FROM_INPUT;  // -1: from the first input, else 0, 1, 2

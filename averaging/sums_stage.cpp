@@ -20,7 +20,8 @@ bool sums_add_map(RunState& run, PhaseMap& map, double f, int32_t i) {
   const auto count = int32_t(run.inputs->names.size());
   const char* name = run.inputs->names[std::size_t(i)].c_str();
   const RemovalMode removal = removal_of(*run.settings);
-  const ErrorCode rc = queue_input(run.maps, run.batch, map, f, removal, *run.team);
+  const ErrorCode rc =
+      queue_input(run.maps, run.batch, map, f, removal, *run.team, level_of(run, i));
   if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
   if (input_batch_full(run.batch) || i + 1 == count) return add_queued(run, i, name);
   return true;

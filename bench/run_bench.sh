@@ -9,10 +9,10 @@
 # runs in alternation the reference loop and `harnix -AvgOut -SdevOut -CountOut` with
 # -SdevRemove None, Plane and Sphere, each with -Threads 1 and with every core, reporting medians
 # and their ratios to the reference loop. Then, on the 1024 x 1024 set, rejection with one and
-# three rounds, the per-input report and the Robust removal, against the same reference loop, and
-# the extremes (-MinOut -MaxOut -RangeOut) and the sample deviation with the uncertainty of the
-# mean against the plain run, and the median in memory and in 8 bands; peak memory by N and by
-# the median's budget.
+# three rounds, the per-input report, the Robust removal and -Level Plane, against the same
+# reference loop, and the extremes (-MinOut -MaxOut -RangeOut) and the sample deviation with the
+# uncertainty of the mean against the plain run, and the median in memory and in 8 bands; peak
+# memory by N and by the median's budget.
 # Then cold rounds (twice as many: a disk's pace wanders more than the processors') on the
 # 1024 x 1024 set: the page cache dropped before every run (only as root; otherwise the script
 # says so and skips them), with `cat` of the same files as the yardstick.
@@ -89,7 +89,7 @@ done
 
 list=$data/cam1024/list.txt
 echo
-echo "== cam1024: rejection, the per-input report and the Robust removal, warm page cache"
+echo "== cam1024: rejection, the per-input report, the Robust removal and levelling, warm page cache"
 # shellcheck disable=SC2046
 "$bin/bench/harnix-whole-run" "$rounds" \
   -- reference "$bin/bench/harnix-reference-loop" 64 "$list" \
@@ -98,7 +98,8 @@ echo "== cam1024: rejection, the per-input report and the Robust removal, warm p
   -- reject-1-round-$cores $(harnix_args "$list" None "$cores") -Reject 3 \
   -- reject-3-rounds-$cores $(harnix_args "$list" None "$cores") -Reject 3 -RejectIter 3 \
   -- input-report-$cores $(harnix_args "$list" None "$cores") -InputReport "$out/report.csv" \
-  -- remove-Robust-$cores $(harnix_args "$list" Robust "$cores")
+  -- remove-Robust-$cores $(harnix_args "$list" Robust "$cores") \
+  -- level-Plane-$cores $(harnix_args "$list" None "$cores") -Level Plane
 
 echo
 echo "== cam1024: the extremes and the uncertainty against the plain run, warm page cache"

@@ -35,6 +35,7 @@ enum class Option {
   SDEV_TYPE,
   COMBINE,
   MEMORY_LIMIT,
+  LEVEL,
   MIN_VALID_CNT,
   MIN_VALID_PCT,
   PHASE_RES,
@@ -58,6 +59,7 @@ constexpr OptionEntry OPTIONS[] = {
     {"sdevtype", Option::SDEV_TYPE, true},
     {"combine", Option::COMBINE, true},
     {"memorylimit", Option::MEMORY_LIMIT, true},
+    {"level", Option::LEVEL, true},
     {"minvalidcnt", Option::MIN_VALID_CNT, true},
     {"minvalidpct", Option::MIN_VALID_PCT, true},
     {"phaseres", Option::PHASE_RES, true},
@@ -81,6 +83,9 @@ constexpr const char* PHASE_RES_VALUES[] = {"normal", "high", "super"};
 constexpr const char* SDEV_TYPE_VALUES[] = {"population", "sample"};
 // Combine in the order of CombineMode.
 constexpr const char* COMBINE_VALUES[] = {"mean", "median"};
+// Level values in the order of LevelMode.
+constexpr const char* LEVEL_VALUES[] = {"none", "piston", "plane"};
+constexpr LevelMode LEVEL_MODES[] = {LevelMode::NONE, LevelMode::PISTON, LevelMode::PLANE};
 
 std::string lower_case(const char* text) {
   std::string lower(text);
@@ -190,6 +195,15 @@ int apply_value(Option option, const char* value, RunSettings* settings) {
         return EXIT_FAILED;
       }
       settings->MemoryLimit = mib;
+      break;
+    }
+    case Option::LEVEL: {
+      int index = find_value(value, LEVEL_VALUES);
+      if (index < 0) {
+        print_error_line("%s\nERROR: Unknown Level value \"%s\"\n", PROGRAM_NAME, value);
+        return fail_with_usage();
+      }
+      settings->Level = LEVEL_MODES[index];
       break;
     }
     case Option::MIN_VALID_CNT:
@@ -361,6 +375,14 @@ bool memory_limit_with_median(const RunSettings& settings) {
   return false;
 }
 
+// The median reads the inputs as they are, band by band: levelling does not reach it yet. True
+// unless both are asked for.
+bool level_without_median(const RunSettings& settings) {
+  if (settings.Level == LevelMode::NONE || settings.Combine != CombineMode::MEDIAN) return true;
+  print_error_line("%s\nERROR: Level does not go with Combine Median\n", PROGRAM_NAME);
+  return false;
+}
+
 }  // namespace
 
 int parse_command_line(int argc, char** argv) {
@@ -371,7 +393,8 @@ int parse_command_line(int argc, char** argv) {
   InputList inputs;
   int status = walk_arguments(argc, argv, &settings, &inputs);
   if (status >= 0) return status;
-  if (!rejection_options_complete(settings) || !memory_limit_with_median(settings))
+  if (!rejection_options_complete(settings) || !memory_limit_with_median(settings) ||
+      !level_without_median(settings))
     return EXIT_FAILED;
 
   if (inputs.names.empty()) {

@@ -56,10 +56,38 @@ void report_settings(const RunSettings& settings) {
   }
   if (settings.SdevType == DeviationType::SAMPLE)
     print_output_line("%-*s = %s\n", REPORT_LABEL_WIDTH, "SdevType", "Sample");
+  if (settings.Level != LevelMode::NONE)
+    print_output_line("%-*s = %s\n", REPORT_LABEL_WIDTH, "Level", level_label(settings.Level));
   if (settings.Reject > 0) {
     print_output_line("%-*s = %g\n", REPORT_LABEL_WIDTH, "Reject", settings.Reject);
     report_int("RejectIter", settings.RejectIter == 0 ? 1 : settings.RejectIter);
   }
+}
+
+const char* level_label(LevelMode mode) {
+  switch (mode) {
+    case LevelMode::PISTON:
+      return "Piston";
+    case LevelMode::PLANE:
+      return "Plane";
+    case LevelMode::NONE:
+      break;
+  }
+  return "None";
+}
+
+void report_level(int32_t index, const LevelFigures& level) {
+  char label[32];
+  std::snprintf(label, sizeof label, "Level[%04d]", int(index));
+  if (!level.levelled) {
+    print_output_line("%-*s = not levelled: %lld points, too few to fit\n", REPORT_LABEL_WIDTH,
+                      label, static_cast<long long>(level.compared));
+    return;
+  }
+  print_output_line("%-*s = piston %g m, tilt %g, %g m/m, %lld of %lld points left out\n",
+                    REPORT_LABEL_WIDTH, label, level.piston_m, level.tilt_x, level.tilt_y,
+                    static_cast<long long>(level.left_out),
+                    static_cast<long long>(level.compared));
 }
 
 void report_output_phase_res(int32_t code) {
@@ -150,6 +178,10 @@ void VerboseReport::result_formed(const OutputDescriptor& output, const Window& 
 
 void VerboseReport::output_written(const char* name) {
   report_wrote(name);
+}
+
+void VerboseReport::input_levelled(int32_t index, const LevelFigures& level) {
+  report_level(index, level);
 }
 
 void VerboseReport::rejection_round(int32_t round, int64_t rejected) {

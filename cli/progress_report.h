@@ -25,14 +25,21 @@ class VerboseReport : public RunObserver {
   void result_formed(const OutputDescriptor& output, const Window& window) override;
   void output_written(const char* name) override;
   void rejection_round(int32_t round, int64_t rejected) override;
+  void input_levelled(int32_t index, const LevelFigures& level) override;
 };
+
+// "None", "Piston" or "Plane" for a Level setting.
+const char* level_label(LevelMode mode);
+
+// "Level[%04d]" and the level taken off input `index` (from 1), or that it was left as it was.
+void report_level(int32_t index, const LevelFigures& level);
 
 // "None", "Piston", "Plane", "Sphere", "Cylinder" or "Robust" for an SdevRemove setting.
 const char* sdev_remove_label(RemovalMode mode);
 
 // The three output names (quoted, or None), the rejection count output and the per-input report
-// when given, MinValidCnt and, with a deviation output, SdevRemove, then with rejection the
-// Reject and RejectIter values.
+// when given, MinValidCnt and, with a deviation output, SdevRemove, then with levelling the
+// Level, then with rejection the Reject and RejectIter values.
 void report_settings(const RunSettings& settings);
 
 // "Output PhaseRes" and "Output OvikRes" of a phase resolution chosen on the command line.

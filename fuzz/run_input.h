@@ -7,7 +7,8 @@
 //               bit 4 Verbose, bit 5 MinValidCnt 1 (else 2), bit 6 rejection (K 1.5, two
 //               rounds, with the rejection count output), bit 7 the per-input report
 //   bytes 1..4  length L of the first file, big-endian, taken modulo (bytes left + 1); its top
-//               bit also asks for the sample deviation and the uncertainty of the mean
+//               bit also asks for the sample deviation and the uncertainty of the mean, and
+//               the two bits below it for Level (0 None, 1 Piston, 2 Plane, 3 None)
 //   then        L bytes of the first file, every byte after them the second file
 // Inputs shorter than five bytes have settings 0 and an empty first file.
 #ifndef HARNIX_FUZZ_RUN_INPUT_H_
@@ -29,12 +30,13 @@ struct RunInput {
   bool reject;
   bool report;
   bool sample;  // the sample deviation and the uncertainty
+  LevelMode level;
   std::string first;
   std::string second;
 };
 
 inline RunInput split_run_input(const uint8_t* data, std::size_t size) {
-  RunInput in{RemovalMode::NONE, -1, false, 2, false, false, false, {}, {}};
+  RunInput in{RemovalMode::NONE, -1, false, 2, false, false, false, LevelMode::NONE, {}, {}};
   if (size < 5) {
     in.second.assign(reinterpret_cast<const char*>(data), size);
     return in;
@@ -52,6 +54,9 @@ inline RunInput split_run_input(const uint8_t* data, std::size_t size) {
   const uint32_t stated = uint32_t(data[1]) << 24 | uint32_t(data[2]) << 16 |
                           uint32_t(data[3]) << 8 | uint32_t(data[4]);
   in.sample = (stated >> 31) != 0;
+  constexpr LevelMode LEVELS[] = {LevelMode::NONE, LevelMode::PISTON, LevelMode::PLANE,
+                                  LevelMode::NONE};
+  in.level = LEVELS[(stated >> 29) & 3];
   const std::size_t left = size - 5;
   const std::size_t first = std::size_t(stated) % (left + 1);
   in.first.assign(reinterpret_cast<const char*>(data + 5), first);

@@ -152,6 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   settings.PhaseRes = in.phase_res;
   settings.Verbose = in.verbose;
   settings.MinValidCnt = in.min_valid_count;
+  settings.Level = in.level;
   settings.Overwrite = true;
   if (in.reject) {
     settings.Reject = 1.5;

@@ -8,6 +8,7 @@
 //   accumulate:  s += v, c += 1                   (v valid)
 //   squares:     s += v, q += v * v, c += 1       (v valid)
 //   scaled:      h = v f; s += h; c += 1; out = round(h) in [-2^26, 2^26 - 1], else the marker
+//   levelled:    h = v f - p, p = base + cx (dx + i) the input's level; then as scaled
 //   average:     round(s / c)                     (s < L and c >= k)
 //   deviation:   round(sqrt(max(0, (q - s^2 / c) / c)))   (each step as its element operation)
 //   sample:      round(sqrt(max(0, (q - s^2 / c) / (c - 1))))            (c >= 2)
@@ -109,6 +110,51 @@ HARNIX_VECTOR_CLONES void extremes_span(const int32_t* values, std::size_t n, do
   if (high != nullptr) {
     for (std::size_t i = 0; i < n; ++i) {
       const double h = static_cast<double>(values[i]) * f;
+      high[i] = (values[i] < PHASE_INVALID) & (h > high[i]) ? h : high[i];
+    }
+  }
+}
+
+HARNIX_VECTOR_CLONES ErrorCode accumulate_levelled_span(const int32_t* values, std::size_t n,
+                                                        double f, double base, double cx,
+                                                        double dx, double* sum, int16_t* count,
+                                                        int32_t* out) {
+  int64_t over = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const int32_t v = values[i];
+    const bool valid = v < PHASE_INVALID;
+    const double h = static_cast<double>(v) * f - (base + cx * (dx + static_cast<double>(i)));
+    const double s = sum[i] + (valid ? h : 0.0);
+    over |= valid & ((std::fabs(h) >= LIMIT) | (std::fabs(s) > LIMIT));
+    sum[i] = s;
+    count[i] = raised(count[i], valid);
+  }
+  if (over != 0) return ERR_FP_OVERFLOW;
+  if (out != nullptr) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const int32_t v = values[i];
+      const int32_t q =
+          to_phase(static_cast<double>(v) * f - (base + cx * (dx + static_cast<double>(i))));
+      out[i] = v < PHASE_INVALID ? q : PHASE_INVALID;
+    }
+  }
+  return NO_ERROR;
+}
+
+HARNIX_VECTOR_CLONES void extremes_levelled_span(const int32_t* values, std::size_t n, double f,
+                                                 double base, double cx, double dx, double* low,
+                                                 double* high) {
+  if (low != nullptr) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const double h =
+          static_cast<double>(values[i]) * f - (base + cx * (dx + static_cast<double>(i)));
+      low[i] = (values[i] < PHASE_INVALID) & (h < low[i]) ? h : low[i];
+    }
+  }
+  if (high != nullptr) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const double h =
+          static_cast<double>(values[i]) * f - (base + cx * (dx + static_cast<double>(i)));
       high[i] = (values[i] < PHASE_INVALID) & (h > high[i]) ? h : high[i];
     }
   }

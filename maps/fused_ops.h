@@ -43,6 +43,17 @@ ErrorCode accumulate_scaled_span(const int32_t* values, std::size_t n, double f,
 // not kept. Extremes start at +-infinity, so that the first value replaces them.
 void extremes_span(const int32_t* values, std::size_t n, double f, double* low, double* high);
 
+// A levelled input: as accumulate_scaled_span with h = v f - (base + cx (dx + i)) at element i,
+// the level of the input taken off in double precision (f = 1 for an unscaled input).
+ErrorCode accumulate_levelled_span(const int32_t* values, std::size_t n, double f, double base,
+                                   double cx, double dx, double* sum, int16_t* count,
+                                   int32_t* out);
+
+// The extremes of a levelled input: as extremes_span with h = v f - (base + cx (dx + i)), the
+// levelled value accumulate_levelled_span adds.
+void extremes_levelled_span(const int32_t* values, std::size_t n, double f, double base,
+                            double cx, double dx, double* low, double* high);
+
 // The average result: real_map_average of sum by count with minimum k (k < 1 counts as 1),
 // then real_to_phase into out.
 void average_to_phase_span(const double* sum, const int16_t* count, int16_t k, std::size_t n,

@@ -89,6 +89,7 @@ struct ThreadedCase {
   int16_t min_count = 2;
   bool combinations = false;  // the extremes, range and uncertainty, the sample deviation
   bool median = false;        // the median, in bands of 5 rows
+  LevelMode level = LevelMode::NONE;
 };
 
 void PrintTo(const ThreadedCase& c, std::ostream* os) {
@@ -126,6 +127,7 @@ class ThreadCount : public RunDirectory, public ::testing::WithParamInterface<Th
       settings.MemoryLimit = 11.0 * 53 * 4 * 5 / 1048576.0;
     }
     settings.MinValidCnt = c.min_count;
+    settings.Level = c.level;
     settings.Verbose = true;
     settings.Threads = threads;
     ::testing::internal::CaptureStdout();
@@ -162,6 +164,39 @@ TEST_P(ThreadCount, EveryThreadCountGivesTheBytesOfOne) {
 INSTANTIATE_TEST_SUITE_P(
     Passes, ThreadCount,
     ::testing::Values(
+        ThreadedCase{"LevelPlaneSpikesRejectReport",
+                     {"--windows", "--spikes", "0.5%", "--dust", "2"},
+                     RemovalMode::NONE,
+                     3.0,
+                     3,
+                     true,
+                     nullptr,
+                     2,
+                     true,
+                     false,
+                     LevelMode::PLANE},
+        ThreadedCase{"LevelPistonMixedWindowsPlaneReport",
+                     {"--mixed", "--windows"},
+                     RemovalMode::PLANE,
+                     0.0,
+                     0,
+                     true,
+                     nullptr,
+                     2,
+                     false,
+                     false,
+                     LevelMode::PISTON},
+        ThreadedCase{"LevelPlaneRobustDamagedInput",
+                     {"--windows"},
+                     RemovalMode::ROBUST,
+                     0.0,
+                     0,
+                     false,
+                     "not a data file",
+                     2,
+                     false,
+                     false,
+                     LevelMode::PLANE},
         ThreadedCase{"RejectThreeRoundsPlaneReport",
                      {"--invalid", "5"},
                      RemovalMode::PLANE,

@@ -51,6 +51,7 @@ struct SweepCase {
   bool report = false;  // the per-input report
   bool combinations = false;  // the extremes, range and uncertainty, the sample deviation
   bool median = false;        // the median, in bands of two rows
+  LevelMode level = LevelMode::NONE;
 };
 
 std::ostream& operator<<(std::ostream& os, const SweepCase& c) {
@@ -74,6 +75,7 @@ class AllocationFailureTest : public ::testing::TestWithParam<SweepCase> {
     settings_.SdevOutFile = c.deviation ? sdev_.c_str() : nullptr;
     settings_.CountOutFile = c.count ? count_.c_str() : nullptr;
     settings_.SdevRemove = c.remove;
+    settings_.Level = c.level;
     settings_.MinValidCnt = 2;
     reject_ = dir_.file("reject.dat");
     report_ = dir_.file("report.csv");
@@ -191,7 +193,11 @@ INSTANTIATE_TEST_SUITE_P(
                   true},
         SweepCase{"MedianBands", true, false, true, RemovalMode::NONE, false, false, false, true},
         SweepCase{"MedianRejection", true, true, false, RemovalMode::PLANE, true, false, false,
-                  true}),
+                  true},
+        SweepCase{"LevelledRejectionAndReport", true, true, true, RemovalMode::PLANE, true, true,
+                  false, false, LevelMode::PLANE},
+        SweepCase{"LevelledPistonOnly", true, false, false, RemovalMode::NONE, false, false,
+                  false, false, LevelMode::PISTON}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The program entry turns the refusal into exit status 1, at the first request (the first

@@ -1,0 +1,225 @@
+// Levelling: the stack's average, and each input's robust least-squares piston or plane of its
+// difference from it. With the compared (or kept) pixels' sums shifted by the first d (u = d - d0)
+// and X, Y about the camera's centre, the centred sums C give
+//   plane   [Cxx Cxy; Cxy Cyy] [cx; cy] = [Cxu; Cyu],  c0 = d0 + mean(u) - cx mean(X) - cy mean(Y)
+//   piston  c0 = d0 + mean(u)
+// (normal equations of the least-squares fit; see the header for the robust refits).
+#include "averaging/levelling.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "averaging/input_sums.h"
+#include "maps/fused_ops.h"
+#include "maps/storage.h"
+
+namespace harnix {
+
+namespace {
+
+struct FitSums {
+  double n = 0, x = 0, y = 0, xx = 0, xy = 0, yy = 0, u = 0, xu = 0, yu = 0;
+};
+
+struct Fit {
+  double c0 = 0, cx = 0, cy = 0;
+};
+
+// Calls visit(X, Y, d) for every compared pixel of `input`, in the order of its pixels.
+template <typename Visit>
+void for_compared(const PhaseMap& input, double factor, const RealMap& average, int32_t xc,
+                  int32_t yc, Visit visit) {
+  const Window& w = input.window;
+  const auto stride = std::size_t(average.window.width);
+  for (int32_t r = 0; r < w.height; ++r) {
+    const int32_t* v = input.matrix + std::size_t(r) * std::size_t(w.width);
+    const double* a = average.matrix + std::size_t(w.y + r) * stride + std::size_t(w.x);
+    const double y = double(w.y + r - yc);
+    for (int32_t i = 0; i < w.width; ++i) {
+      if (v[i] >= PHASE_INVALID || a[i] != a[i]) continue;  // NaN: no average there
+      visit(double(w.x + i - xc), y, double(v[i]) * factor - a[i]);
+    }
+  }
+}
+
+// The fit of `mode` from sums; false when the pixels cannot carry it.
+bool solve(const FitSums& s, double d0, LevelMode mode, Fit& fit) {
+  if (s.n < double(LEVEL_MIN_POINTS)) return false;
+  const double mean_u = s.u / s.n, mean_x = s.x / s.n, mean_y = s.y / s.n;
+  if (mode == LevelMode::PISTON) {
+    fit = Fit{d0 + mean_u, 0.0, 0.0};
+    return true;
+  }
+  const double cxx = s.xx - s.x * mean_x, cxy = s.xy - s.x * mean_y, cyy = s.yy - s.y * mean_y;
+  const double cxu = s.xu - s.x * mean_u, cyu = s.yu - s.y * mean_u;
+  // Pixel coordinates are whole numbers: a spread below a quarter means none (two pixels give
+  // a half), and a determinant this small relative to its terms means one line (as the
+  // per-input report judges its plane).
+  const double det = cxx * cyy - cxy * cxy;
+  if (!(cxx > 0.25 && cyy > 0.25 && det > 1e-9 * cxx * cyy)) return false;
+  const double bx = (cyy * cxu - cxy * cyu) / det;
+  const double by = (cxx * cyu - cxy * cxu) / det;
+  const double c0 = d0 + mean_u - bx * mean_x - by * mean_y;
+  if (!std::isfinite(c0) || !std::isfinite(bx) || !std::isfinite(by)) return false;
+  fit = Fit{c0, bx, by};
+  return true;
+}
+
+void add(FitSums& s, double x, double y, double u) {
+  s.n += 1.0;
+  s.x += x;
+  s.y += y;
+  s.xx += x * x;
+  s.xy += x * y;
+  s.yy += y * y;
+  s.u += u;
+  s.xu += x * u;
+  s.yu += y * u;
+}
+
+double residual(const Fit& fit, double x, double y, double d) {
+  return d - (fit.c0 + fit.cy * y + fit.cx * x);
+}
+
+// The clip of the residuals of `fit`: LEVEL_CLIP times the robust spread of those at every
+// `stride`-th pixel of the input's window that is compared.
+double clip_of(const PhaseMap& input, double factor, const RealMap& average, int32_t xc,
+               int32_t yc, const Fit& fit, std::size_t stride, double* sample) {
+  const Window& w = input.window;
+  const auto width = std::size_t(w.width);
+  const std::size_t pixels = width * std::size_t(w.height);
+  const auto a_stride = std::size_t(average.window.width);
+  std::size_t n = 0;
+  for (std::size_t k = 0; k < pixels && n < std::size_t(LEVEL_SPREAD_SAMPLE); k += stride) {
+    const std::size_t r = k / width, i = k % width;
+    const int32_t v = input.matrix[k];
+    const double a = average.matrix[(std::size_t(w.y) + r) * a_stride + std::size_t(w.x) + i];
+    if (v >= PHASE_INVALID || a != a) continue;
+    const double d = double(v) * factor - a;
+    sample[n++] = std::fabs(residual(fit, double(w.x + int32_t(i) - xc),
+                                     double(w.y + int32_t(r) - yc), d));
+  }
+  if (n == 0) return INFINITY;
+  std::nth_element(sample, sample + n / 2, sample + n);
+  const double mad = sample[n / 2];
+  return LEVEL_CLIP * std::max(MAD_TO_SIGMA * mad, LEVEL_SPREAD_FLOOR);
+}
+
+}  // namespace
+
+LevelFigures level_figures(const InputLevel& level, double metres_per_count, double spacing_m) {
+  const double slope = spacing_m > 0.0 ? metres_per_count / spacing_m : 0.0;
+  return LevelFigures{level.c0 * metres_per_count + 0.0, level.cx * slope + 0.0,
+                      level.cy * slope + 0.0, level.compared, level.left_out, level.levelled};
+}
+
+void stack_init(StackMaps& maps) {
+  map_init(maps.average);
+  map_init(maps.count);
+}
+
+ErrorCode stack_create(StackMaps& maps, int16_t width, int16_t height, BandTeam& team) {
+  maps.average.window = Window{0, 0, width, height};
+  maps.count.window = maps.average.window;
+  ErrorCode rc = map_alloc(maps.average);
+  if (rc == NO_ERROR) rc = map_alloc(maps.count);
+  if (rc != NO_ERROR) return rc;
+  run_on_band_elements(team, width, height, [&](int32_t, std::size_t first, std::size_t n) {
+    std::fill_n(maps.average.matrix + first, n, 0.0);
+    std::fill_n(maps.count.matrix + first, n, int16_t{0});
+  });
+  return NO_ERROR;
+}
+
+ErrorCode stack_add(StackMaps& maps, const PhaseMap& input, double f, BandTeam& team) {
+  const Window& w = input.window;
+  const Window& camera = maps.average.window;
+  if (w.width < 1 || w.height < 1 || !window_within(w, camera)) return ERR_IMPROPER_WINDOW;
+  if (!(f > 0.0) || !std::isfinite(f)) return ERR_PARAM_OUT_OF_RANGE;
+  const bool scaled = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON;
+  const auto n = std::size_t(w.width);
+  const auto stride = std::size_t(camera.width);
+  ErrorCode codes[MAX_BANDS] = {};
+  const int32_t bands = team.bands();
+  auto add_band = [&](int32_t band) {
+    const RowRange range = band_rows(camera.height, bands, band);
+    const RowRange rows = rows_within(input, range.first, range.first + range.count);
+    for (int32_t r = rows.first; r < rows.first + rows.count; ++r) {
+      const int32_t* row = input.matrix + std::size_t(r) * n;
+      const std::size_t at = std::size_t(w.y + r) * stride + std::size_t(w.x);
+      if (scaled) {
+        const ErrorCode rc = accumulate_scaled_span(row, n, f, maps.average.matrix + at,
+                                                    maps.count.matrix + at, nullptr);
+        if (rc != NO_ERROR) {
+          codes[band] = rc;
+          return;
+        }
+      } else {
+        accumulate_phase_span(row, n, maps.average.matrix + at, maps.count.matrix + at);
+      }
+    }
+  };
+  team.run(add_band);
+  for (int32_t b = 0; b < bands; ++b)
+    if (codes[b] != NO_ERROR) return codes[b];
+  return NO_ERROR;
+}
+
+void stack_finish(StackMaps& maps, int16_t min_count, BandTeam& team) {
+  const int16_t minimum = min_count < 1 ? int16_t{1} : min_count;
+  const Window& camera = maps.average.window;
+  run_on_band_elements(team, camera.width, camera.height,
+                       [&](int32_t, std::size_t first, std::size_t n) {
+                         double* sum = maps.average.matrix + first;
+                         const int16_t* count = maps.count.matrix + first;
+                         for (std::size_t i = 0; i < n; ++i)
+                           sum[i] = count[i] >= minimum ? sum[i] / double(count[i]) : NAN;
+                       });
+  map_free(maps.count);
+}
+
+void stack_free(StackMaps& maps) {
+  map_free(maps.average);
+  map_free(maps.count);
+}
+
+void fit_level(const PhaseMap& input, double f, const RealMap& average, LevelMode mode,
+               InputLevel& level) {
+  // Unscaled values are multiplied by 1, which changes none.
+  const double factor = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON ? f : 1.0;
+  const int32_t xc = average.window.width / 2, yc = average.window.height / 2;
+  level = InputLevel{0.0, 0.0, 0.0, xc, yc, 0, 0, false};
+  // The shift: the first compared d.
+  bool found = false;
+  double d0 = 0.0;
+  FitSums all;
+  for_compared(input, factor, average, xc, yc, [&](double x, double y, double d) {
+    if (!found) d0 = d;
+    found = true;
+    add(all, x, y, d - d0);
+  });
+  level.compared = int64_t(all.n);
+  Fit fit;
+  if (!solve(all, d0, mode, fit)) return;
+  const std::size_t pixels = std::size_t(input.window.width) * std::size_t(input.window.height);
+  const std::size_t stride =
+      std::max<std::size_t>(1, pixels / std::size_t(LEVEL_SPREAD_SAMPLE));
+  double sample[LEVEL_SPREAD_SAMPLE];
+  for (int32_t k = 0; k < LEVEL_REFITS; ++k) {
+    const double clip = clip_of(input, factor, average, xc, yc, fit, stride, sample);
+    FitSums kept;
+    for_compared(input, factor, average, xc, yc, [&](double x, double y, double d) {
+      if (std::fabs(residual(fit, x, y, d)) <= clip) add(kept, x, y, d - d0);
+    });
+    Fit refit;
+    if (!solve(kept, d0, mode, refit)) break;
+    fit = refit;
+    level.left_out = level.compared - int64_t(kept.n);
+  }
+  level.c0 = fit.c0;
+  level.cx = fit.cx;
+  level.cy = fit.cy;
+  level.levelled = true;
+}
+
+}  // namespace harnix

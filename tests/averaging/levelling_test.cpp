@@ -1,0 +1,228 @@
+// Levelling: the robust fit of one input's difference from the stack, and whole runs of stacks
+// whose inputs differ only by a piston and a plane.
+#include "averaging/levelling.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "averaging/averaging_run.h"
+#include "cli/run_messages.h"
+#include "support/planoryx_bytes.h"
+#include "support/run_directory.h"
+#include "support/test_maps.h"
+
+namespace harnix {
+
+namespace {
+
+constexpr int16_t W = 48, H = 36;
+
+// A curved surface with a step, in counts: what the levelling must leave alone.
+double surface(int x, int y) {
+  return 400.0 * std::sin(x / 6.0) + 0.7 * (y - 10) * (y - 10) + (x > 30 ? 250.0 : 0.0);
+}
+
+struct Plane {
+  double c0, cx, cy;  // about the camera's centre pixel (W / 2, H / 2)
+  double at(int x, int y) const { return c0 + cx * (x - W / 2) + cy * (y - H / 2); }
+};
+
+struct FitCase {
+  const char* name;
+  LevelMode mode;
+  Plane truth;
+  Window window;
+  double factor;  // the input's values are (surface + plane) / factor, rounded
+  int spikes;     // every 37th pixel of the window raised by 900 counts, up to this many
+  bool levelled;
+};
+
+void PrintTo(const FitCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class FitLevel : public ::testing::TestWithParam<FitCase> {};
+
+TEST_P(FitLevel, RecoversThePlaneAndLeavesOutTheSpikes) {
+  const FitCase& c = GetParam();
+  OwnedMap<RealMap, double> average(Window{0, 0, W, H});
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) average.at(x, y) = surface(x, y);
+  average.at(3, 3) = NAN;  // too few inputs there: not compared
+  OwnedMap<PhaseMap, int32_t> input(c.window);
+  int spiked = 0;
+  for (int r = 0; r < c.window.height; ++r) {
+    for (int i = 0; i < c.window.width; ++i) {
+      const int x = c.window.x + i, y = c.window.y + r;
+      double v = (surface(x, y) + c.truth.at(x, y)) / c.factor;
+      if ((r * c.window.width + i) % 37 == 5 && spiked < c.spikes) {
+        v += 900.0;
+        ++spiked;
+      }
+      input.cell(i, r) = int32_t(std::lround(v));
+    }
+  }
+  input.cell(1, 1) = TEST_PHASE_INVALID;
+  InputLevel level;
+  fit_level(input.m, c.factor, average.m, c.mode, level);
+  ASSERT_EQ(level.levelled, c.levelled);
+  if (!c.levelled) {
+    EXPECT_EQ(level.c0, 0.0);
+    EXPECT_EQ(level.cx, 0.0);
+    EXPECT_EQ(level.cy, 0.0);
+    return;
+  }
+  const bool inside = window_within(Window{3, 3, 1, 1}, c.window);
+  EXPECT_EQ(level.compared, int64_t(c.window.width) * c.window.height - 1 - (inside ? 1 : 0));
+  EXPECT_EQ(level.left_out, spiked);
+  // Rounding the values to counts (of factor counts each) is all that is left.
+  EXPECT_NEAR(level.c0, c.truth.c0, 0.05 * c.factor);
+  EXPECT_NEAR(level.cx, c.truth.cx, 0.005 * c.factor);
+  EXPECT_NEAR(level.cy, c.truth.cy, 0.005 * c.factor);
+  EXPECT_EQ(level.xc, W / 2);
+  EXPECT_EQ(level.yc, H / 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, FitLevel,
+    ::testing::Values(
+        FitCase{"PlaneOverTheField", LevelMode::PLANE, {37.25, 1.5, -2.25}, {0, 0, W, H}, 1.0, 0,
+                true},
+        FitCase{"PlaneSpikedInAWindow", LevelMode::PLANE, {-120.5, -3.0, 0.75}, {5, 2, 30, 25},
+                1.0, 12, true},
+        FitCase{"PlaneScaledAndSpiked", LevelMode::PLANE, {64.0, 0.5, 2.0}, {0, 4, W, 20}, 2.0, 6,
+                true},
+        FitCase{"PistonSpiked", LevelMode::PISTON, {-77.0, 0.0, 0.0}, {10, 10, 20, 20}, 1.0, 9,
+                true},
+        FitCase{"TooFewPoints", LevelMode::PISTON, {10.0, 0.0, 0.0}, {40, 30, 4, 4}, 1.0, 0,
+                false},
+        FitCase{"PlaneOnOneRow", LevelMode::PLANE, {10.0, 1.0, 0.0}, {0, 20, W, 1}, 1.0, 0, false}),
+    [](const ::testing::TestParamInfo<FitCase>& info) { return info.param.name; });
+
+// Stacks of one surface, each input with a plane of its own in whole counts, and no noise.
+class LevelledRun : public RunDirectory {
+ protected:
+  Plane plane_of(int i) const { return Plane{double(40 * i - 90), double(i % 3) - 1.0, 2.0 - i}; }
+
+  // Input i of `count`, over its window (the field, or an inset of a few pixels).
+  InputList write_stack(int count, bool windows) {
+    InputList inputs;
+    for (int i = 0; i < count; ++i) {
+      const int inset = windows ? i % 4 : 0;
+      MeasurementFile f = full_field(W, H, {});
+      f.x = int16_t(inset);
+      f.y = int16_t(3 - inset);
+      f.width = int16_t(W - 2 * inset - (windows ? 1 : 0));
+      f.height = int16_t(H - 3 - (windows ? 2 : 0));
+      if (!windows) f.y = 0, f.height = H;
+      for (int y = f.y; y < f.y + f.height; ++y)
+        for (int x = f.x; x < f.x + f.width; ++x)
+          f.values.push_back(int32_t(std::lround(surface(x, y) + plane_of(i).at(x, y))));
+      inputs.names.push_back(path("in" + std::to_string(i) + ".dat"));
+      write_file_bytes(inputs.names.back(), encode_test_file(f));
+    }
+    return inputs;
+  }
+
+  RunSettings settings(LevelMode level) {
+    sdev_ = path("s.dat");
+    report_ = path("report.csv");
+    RunSettings s;
+    s.SdevOutFile = sdev_.c_str();
+    s.InputReportFile = report_.c_str();
+    s.MinValidCnt = 1;
+    s.Level = level;
+    return s;
+  }
+
+  std::string sdev_, report_;
+};
+
+TEST_F(LevelledRun, NoiselessStackHasNoDeviationWithAndWithoutWindows) {
+  for (bool windows : {false, true}) {
+    const InputList inputs = write_stack(7, windows);
+    for (LevelMode mode : {LevelMode::NONE, LevelMode::PLANE}) {
+      const RunResult r = run_averaging(settings(mode), inputs);
+      ASSERT_TRUE(r.ok()) << windows;
+      const MeasurementFile s = read_output("s.dat");
+      int32_t most = 0;
+      for (int32_t v : s.values)
+        if (v != TEST_PHASE_INVALID) most = std::max(most, v);
+      if (mode == LevelMode::NONE) {
+        EXPECT_GT(most, 50) << windows;  // the planes themselves
+      } else {
+        EXPECT_LE(most, windows ? 1 : 0) << windows;
+      }
+    }
+    // Rejection judges the levelled values: nothing lies out.
+    const std::string rejected = path("r.dat");
+    RunSettings s = settings(LevelMode::PLANE);
+    s.Reject = 3.0;
+    s.RejectIter = 2;
+    s.RejectOutFile = rejected.c_str();
+    ASSERT_TRUE(run_averaging(s, inputs).ok()) << windows;
+    for (int32_t v : read_output("r.dat").values) EXPECT_TRUE(v == 0 || v == TEST_PHASE_INVALID);
+  }
+}
+
+// The report's last columns: each input's level is its plane less the mean of the stack's.
+TEST_F(LevelledRun, ReportGivesEachInputsLevelInMetres) {
+  const int count = 5;
+  const InputList inputs = write_stack(count, false);
+  ASSERT_TRUE(run_averaging(settings(LevelMode::PLANE), inputs).ok());
+  std::istringstream csv(read_file_bytes(report_));
+  std::string line;
+  std::getline(csv, line);
+  EXPECT_EQ(line,
+            "index,file,valid_pixels,rejected_pixels,compared_pixels,mean_diff_m,tilt_x,tilt_y,"
+            "rms_diff_m,outlier,level_piston_m,level_tilt_x,level_tilt_y,level_left_out\r");
+  Plane mean{0, 0, 0};
+  for (int i = 0; i < count; ++i) {
+    mean.c0 += plane_of(i).c0 / count;
+    mean.cx += plane_of(i).cx / count;
+    mean.cy += plane_of(i).cy / count;
+  }
+  const double metres = 0.5 * 6.328e-7 / test_phase_counts(1);
+  for (int i = 0; i < count; ++i) {
+    ASSERT_TRUE(std::getline(csv, line));
+    std::vector<std::string> fields;
+    std::stringstream row(line);
+    for (std::string field; std::getline(row, field, ',');) fields.push_back(field);
+    ASSERT_EQ(fields.size(), 14u) << line;
+    EXPECT_NEAR(std::stod(fields[10]), (plane_of(i).c0 - mean.c0) * metres, 1e-3 * metres);
+    EXPECT_NEAR(std::stod(fields[11]), (plane_of(i).cx - mean.cx) * metres / 7.4e-6, 1e-6);
+    EXPECT_NEAR(std::stod(fields[12]), (plane_of(i).cy - mean.cy) * metres / 7.4e-6, 1e-6);
+    EXPECT_EQ(fields[13], "0\r");
+  }
+}
+
+// An input with too few points for its fit stays as it was, and says so.
+TEST_F(LevelledRun, InputTooSmallToFitIsLeftAsItWas) {
+  InputList inputs = write_stack(3, false);
+  MeasurementFile tiny = full_field(W, H, std::vector<int32_t>(9, 5));
+  tiny.x = tiny.y = 10;
+  tiny.width = tiny.height = 3;
+  inputs.names.push_back(path("tiny.dat"));
+  write_file_bytes(inputs.names.back(), encode_test_file(tiny));
+  RunSettings s = settings(LevelMode::PISTON);
+  s.Verbose = true;
+  ::testing::internal::CaptureStdout();
+  ASSERT_TRUE(run_on_console(s, inputs));
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("Level[0004]          = not levelled: 9 points, too few to fit\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("Level[0001]          = piston "), std::string::npos) << out;
+  const std::string csv = read_file_bytes(report_);
+  EXPECT_NE(csv.find(inputs.names[3] + ",9,0,9,"), std::string::npos) << csv;
+  EXPECT_EQ(csv.substr(csv.size() - 6), ",,,,\r\n");
+}
+
+}  // namespace
+
+}  // namespace harnix
