@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "averaging/pass_plan.h"
 #include "cli/console.h"
 
 namespace harnix {
@@ -25,9 +26,9 @@ ProgressLine::ProgressLine(std::FILE* stream, Clock clock)
     : stream_(stream), clock_(clock), start_(clock()) {}
 
 void ProgressLine::run_started(const RunSettings& settings) {
-  // Rejection takes one pass per round at most after the first, the report one more.
-  passes_ = 1 + (settings.Reject > 0 ? (settings.RejectIter == 0 ? 1 : settings.RejectIter) : 0) +
-            (settings.InputReportFile != nullptr ? 1 : 0);
+  // The passes the run plans: levelling one more, rejection one per round at most after the
+  // first, the report one more.
+  passes_ = make_pass_plan(settings).count;
 }
 
 void ProgressLine::pass_started(int32_t pass) {
