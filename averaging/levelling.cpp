@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "averaging/input_sums.h"
+#include "base/vector_clones.h"
 #include "maps/fused_ops.h"
 #include "maps/storage.h"
 
@@ -25,21 +26,87 @@ struct Fit {
   double c0 = 0, cx = 0, cy = 0;
 };
 
-// Calls visit(X, Y, d) for every compared pixel of `input`, in the order of its pixels.
-template <typename Visit>
-void for_compared(const PhaseMap& input, double factor, const RealMap& average, int32_t xc,
-                  int32_t yc, Visit visit) {
+// Adds row y of an input (its values `v` and the average `a` over `width` pixels from column
+// X = x0, with `u` and `keep` scratch rows) to the sums: the compared pixels whose residual from
+// `fit` lies within `clip` (every compared pixel with an infinite clip). First every u = d - d0
+// (0 where not kept) in a loop that vectorises; the count and the sums of i = X - x0 and i^2 are
+// whole numbers (exact in any order), those of u and i u run in four interleaved sets.
+HARNIX_VECTOR_CLONES void add_row(const int32_t* __restrict v, const double* __restrict a,
+                                  int32_t width, double factor, double x0, double y, double d0,
+                                  Fit fit, double clip, double* __restrict u,
+                                  uint8_t* __restrict keep, FitSums& s) {
+  const double base = fit.c0 + fit.cy * y + fit.cx * x0;
+  for (int32_t i = 0; i < width; ++i) {
+    const double d = double(v[i]) * factor - a[i];
+    const double r = d - (base + fit.cx * double(i));
+    const bool k = (v[i] < PHASE_INVALID) & (a[i] == a[i]) & (std::fabs(r) <= clip);
+    u[i] = k ? d - d0 : 0.0;
+    keep[i] = k;
+  }
+  int64_t n = 0, si = 0, sii = 0;
+  for (int32_t i = 0; i < width; ++i) {
+    const int64_t k = keep[i];
+    n += k;
+    si += k * i;
+    sii += k * i * i;
+  }
+  constexpr int32_t LANES = 4;
+  double su[LANES] = {}, siu[LANES] = {};
+  int32_t i = 0;
+  for (; i + LANES <= width; i += LANES) {
+    for (int32_t l = 0; l < LANES; ++l) {
+      su[l] += u[i + l];
+      siu[l] += double(i + l) * u[i + l];
+    }
+  }
+  for (; i < width; ++i) {
+    su[0] += u[i];
+    siu[0] += double(i) * u[i];
+  }
+  const double row_u = (su[0] + su[1]) + (su[2] + su[3]);
+  const double row_iu = (siu[0] + siu[1]) + (siu[2] + siu[3]);
+  const double count = double(n);
+  const double x = count * x0 + double(si);  // sum of X over the row's kept pixels
+  s.n += count;
+  s.x += x;
+  s.xx += count * x0 * x0 + 2.0 * x0 * double(si) + double(sii);
+  s.y += count * y;
+  s.yy += count * y * y;
+  s.xy += x * y;
+  s.u += row_u;
+  s.xu += x0 * row_u + row_iu;
+  s.yu += y * row_u;
+}
+
+// The sums over the kept pixels of `input`, row by row.
+FitSums gather(const PhaseMap& input, double factor, const RealMap& average, int32_t xc,
+               int32_t yc, double d0, const Fit& fit, double clip, double* u, uint8_t* keep) {
+  const Window& w = input.window;
+  const auto stride = std::size_t(average.window.width);
+  FitSums s;
+  for (int32_t r = 0; r < w.height; ++r) {
+    add_row(input.matrix + std::size_t(r) * std::size_t(w.width),
+            average.matrix + std::size_t(w.y + r) * stride + std::size_t(w.x), w.width, factor,
+            double(w.x - xc), double(w.y + r - yc), d0, fit, clip, u, keep, s);
+  }
+  return s;
+}
+
+// The first compared d of `input`, in the order of its pixels; false when there is none.
+bool first_compared(const PhaseMap& input, double factor, const RealMap& average, double* d0) {
   const Window& w = input.window;
   const auto stride = std::size_t(average.window.width);
   for (int32_t r = 0; r < w.height; ++r) {
     const int32_t* v = input.matrix + std::size_t(r) * std::size_t(w.width);
     const double* a = average.matrix + std::size_t(w.y + r) * stride + std::size_t(w.x);
-    const double y = double(w.y + r - yc);
     for (int32_t i = 0; i < w.width; ++i) {
-      if (v[i] >= PHASE_INVALID || a[i] != a[i]) continue;  // NaN: no average there
-      visit(double(w.x + i - xc), y, double(v[i]) * factor - a[i]);
+      if (v[i] < PHASE_INVALID && a[i] == a[i]) {
+        *d0 = double(v[i]) * factor - a[i];
+        return true;
+      }
     }
   }
+  return false;
 }
 
 // The fit of `mode` from sums; false when the pixels cannot carry it.
@@ -63,18 +130,6 @@ bool solve(const FitSums& s, double d0, LevelMode mode, Fit& fit) {
   if (!std::isfinite(c0) || !std::isfinite(bx) || !std::isfinite(by)) return false;
   fit = Fit{c0, bx, by};
   return true;
-}
-
-void add(FitSums& s, double x, double y, double u) {
-  s.n += 1.0;
-  s.x += x;
-  s.y += y;
-  s.xx += x * x;
-  s.xy += x * y;
-  s.yy += y * y;
-  s.u += u;
-  s.xu += x * u;
-  s.yu += y * u;
 }
 
 double residual(const Fit& fit, double x, double y, double d) {
@@ -189,15 +244,12 @@ void fit_level(const PhaseMap& input, double f, const RealMap& average, LevelMod
   const double factor = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON ? f : 1.0;
   const int32_t xc = average.window.width / 2, yc = average.window.height / 2;
   level = InputLevel{0.0, 0.0, 0.0, xc, yc, 0, 0, false};
-  // The shift: the first compared d.
-  bool found = false;
-  double d0 = 0.0;
-  FitSums all;
-  for_compared(input, factor, average, xc, yc, [&](double x, double y, double d) {
-    if (!found) d0 = d;
-    found = true;
-    add(all, x, y, d - d0);
-  });
+  // Scratch rows of the input's width: at most the camera's, 2^15 pixels.
+  double u[32768];
+  uint8_t keep[32768];
+  double d0 = 0.0;  // the shift: the first compared d
+  if (!first_compared(input, factor, average, &d0)) return;
+  const FitSums all = gather(input, factor, average, xc, yc, d0, Fit{}, INFINITY, u, keep);
   level.compared = int64_t(all.n);
   Fit fit;
   if (!solve(all, d0, mode, fit)) return;
@@ -207,10 +259,7 @@ void fit_level(const PhaseMap& input, double f, const RealMap& average, LevelMod
   double sample[LEVEL_SPREAD_SAMPLE];
   for (int32_t k = 0; k < LEVEL_REFITS; ++k) {
     const double clip = clip_of(input, factor, average, xc, yc, fit, stride, sample);
-    FitSums kept;
-    for_compared(input, factor, average, xc, yc, [&](double x, double y, double d) {
-      if (std::fabs(residual(fit, x, y, d)) <= clip) add(kept, x, y, d - d0);
-    });
+    const FitSums kept = gather(input, factor, average, xc, yc, d0, fit, clip, u, keep);
     Fit refit;
     if (!solve(kept, d0, mode, refit)) break;
     fit = refit;
