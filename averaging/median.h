@@ -18,7 +18,7 @@
 namespace harnix {
 
 // Scratch values of a thread: a chunk of pixels, every input's value of each (256 KiB, or one
-// pixel's values when the inputs are more than that holds).
+// pixel's values when the inputs are more than that holds), and one pixel's more.
 constexpr std::size_t MEDIAN_SCRATCH_BYTES = 256 * 1024;
 
 // Bytes of scratch one thread takes for `inputs` inputs.
@@ -27,6 +27,10 @@ std::size_t median_scratch_bytes(int32_t inputs);
 // The rows of a band when each of `inputs` inputs holds 4 bytes per pixel of a camera `width`
 // wide within `budget_bytes`, at most `height`; 0 when not one row fits.
 int32_t median_band_rows(uint64_t budget_bytes, int32_t inputs, int32_t width, int32_t height);
+
+// The median of the n values of `v` (n >= 1, none NaN), reordering them: the middle value for an
+// odd n, the mean of the two middle values for an even n. `spare` holds room for n values.
+double median_of(double* v, std::size_t n, double* spare);
 
 // The medians of camera rows [from, to) into `out` (a camera map of `width` columns, row 0 at
 // offset 0), from `count` inputs each holding those of its rows in `rows[i]` (a map whose window

@@ -49,7 +49,8 @@ struct MedianStorage {
 uint64_t median_budget(const RunSettings& settings) {
   if (settings.MemoryLimit > 0.0) return uint64_t(settings.MemoryLimit * 1048576.0);
   const uint64_t limit = memory_limit_bytes();
-  return limit > 0 ? limit / MEDIAN_MEMORY_SHARE : MEDIAN_DEFAULT_BYTES;
+  return limit > 0 ? std::min(limit / MEDIAN_MEMORY_SHARE, MEDIAN_DEFAULT_BYTES)
+                   : MEDIAN_DEFAULT_BYTES;
 }
 
 // Input i's camera rows [first, first + count) and its factor; run by any thread of the team.

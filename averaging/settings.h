@@ -36,10 +36,11 @@ enum class CombineMode : int32_t {
   MEDIAN = 1,
 };
 
-// The median's share of the memory the program can count on when -MemoryLimit is not given, and
-// the budget when the system tells nothing.
+// The median's share of the memory the program can count on when -MemoryLimit is not given, at
+// most MEDIAN_DEFAULT_BYTES (also the budget when the system tells nothing): bands larger than
+// that are no faster, their storage being handed out by the system page by page.
 constexpr uint64_t MEDIAN_MEMORY_SHARE = 4;  // a quarter
-constexpr uint64_t MEDIAN_DEFAULT_BYTES = uint64_t{1} << 30;
+constexpr uint64_t MEDIAN_DEFAULT_BYTES = uint64_t{64} << 20;
 
 // The level taken off each input, fitted to its difference from the stack, before anything else
 // sees it (-Level): none, a piston or a plane (averaging/levelling.h).

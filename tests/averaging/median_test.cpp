@@ -3,11 +3,14 @@
 // scales, rejection and the minimum count; the same bytes for every budget.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "averaging/median.h"
 #include "reference/combination_reference.h"
 #include "reference/rejection_reference.h"
 #include "support/planoryx_bytes.h"
@@ -101,6 +104,25 @@ INSTANTIATE_TEST_SUITE_P(
         MedianCase{.name = "SixMixedRejected", .count = 6, .synth = {"--mixed"}, .reject = 1.5},
         MedianCase{.name = "TwoInputs", .count = 2, .synth = {"--invalid", "10"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The selection against a full sort, on random values with few or many ties, every size up to
+// well past the sorted ranges: the middle value, or the mean of the two middle ones.
+TEST(MedianOf, EqualsTheSortedMiddle) {
+  std::mt19937_64 random(7);
+  std::vector<double> values, spare;
+  for (const int distinct : {2, 5, 1000000}) {
+    for (std::size_t n = 1; n <= 300; n += n < 40 ? 1 : 37) {
+      values.resize(n);
+      spare.resize(n);
+      for (double& v : values) v = double(random() % distinct) * 0.25 - 7.0;
+      std::vector<double> sorted = values;
+      std::sort(sorted.begin(), sorted.end());
+      const double want =
+          n % 2 == 1 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2.0;
+      EXPECT_EQ(want, median_of(values.data(), n, spare.data())) << n << " of " << distinct;
+    }
+  }
+}
 
 // Ties, even counts and the refusals, by hand: (5, 5, 9) has median 5; (1, 2) 1.5, rounded away
 // from zero to 2; (-1, -2) -1.5 to -2; (4, 4) 4; (8) alone 8.
