@@ -18,17 +18,10 @@
 
 namespace harnix {
 
-// True where a list file may start with a byte-order mark and be UTF-16 (Windows, whose editors
-// and shells write such files); elsewhere a list file's bytes are names as they stand.
-#ifdef _WIN32
-inline constexpr bool LIST_FILES_MAY_BE_UTF16 = true;
-#else
-inline constexpr bool LIST_FILES_MAY_BE_UTF16 = false;
-#endif
-
 // The program's arguments, argv-style. POSIX: argv as given. Windows: argv is ignored and the
-// arguments are read from the UTF-16 command line (file-name wildcards expanded the way the C
-// runtime expands them), then converted to UTF-8.
+// arguments are read from the UTF-16 command line, converted to UTF-8, and an argument whose last
+// part holds * or ? is replaced by the names it matches, sorted by their characters' code points
+// (the pattern itself stays when nothing matches).
 class ProgramArguments {
  public:
   ProgramArguments(int argc, char** argv);
@@ -47,7 +40,15 @@ class ProgramArguments {
 // Made once when the process starts. Where the file-size-limit signal exists it is ignored, so
 // that an output meeting the limit fails its write instead of ending the program. On Windows the
 // console shows the program's UTF-8 text (its code page is put back when the program ends).
+// SIGINT, SIGTERM and SIGHUP (those the system has, and not ignored when the process started)
+// end the process tidily: every file of create_temporary_file not yet forgotten is removed, the
+// interrupt text is written to the standard error stream, and the process ends as that signal
+// would have ended it.
 void prepare_process();
+
+// The text an interrupted process writes to the standard error stream before it ends (such as
+// the escape codes that erase a progress line); nullptr: none. `text` must outlive its use.
+void set_interrupt_text(const char* text);
 
 // std::fopen of a file named in UTF-8. On Windows the name is converted to UTF-16 and opened with
 // the wide-character call; nullptr (errno EINVAL) when it is not valid UTF-8. Data files must be
@@ -82,14 +83,37 @@ struct FileStatus {
   int64_t modified = 0;
 };
 
+// The modification time of `status` as whole seconds since 1970-01-01 00:00 UTC (below 0 before
+// it) and the nanoseconds past them.
+void modified_since_1970(const FileStatus& status, int64_t* seconds, int32_t* nanoseconds);
+
 // The status of the existing file `name` (UTF-8; symbolic links followed). False, leaving *status
 // alone, when there is no such file or it cannot be examined.
 bool file_status(const char* name, FileStatus* status);
 
 // Creates and opens for binary writing a new file named `name` followed by ".tmp-" and a unique
 // suffix, with the permissions any new file of the process would get; its name in *temp_name.
-// nullptr with errno set when no such file can be created.
+// nullptr with errno set when no such file can be created. The name is remembered until
+// forget_temporary_file, for an interrupted process to remove (a few at a time, of any length
+// up to 4095 bytes; others are not remembered).
 std::FILE* create_temporary_file(const std::string& name, std::string* temp_name);
+
+// Stops remembering `temp_name` (from create_temporary_file), once it is renamed or removed.
+void forget_temporary_file(const std::string& temp_name);
+
+// What an output name leads to, symbolic links followed.
+enum class OutputTarget {
+  MISSING,    // nothing yet: created (under the name the links lead to)
+  REGULAR,    // a regular file: replaced in its own folder
+  DIRECTORY,  // never written
+  OTHER,      // a device, a pipe, a socket: written in place, never replaced
+};
+
+// Examines `name` (UTF-8): its kind in *kind and in *target the name a file put in its place must
+// take: `name` itself, or when `name` is a symbolic link the name its chain of links ends at, in
+// the folder of the last link (so that replacing it leaves the links as they were). False with
+// errno set when it cannot be examined (a loop of links, a folder that cannot be searched).
+bool resolve_output_name(const char* name, std::string* target, OutputTarget* kind);
 
 // Hands the written data of `stream` to the storage device; false with errno set on failure.
 bool sync_file(std::FILE* stream);
@@ -133,6 +157,9 @@ uint64_t process_memory_limit_bytes();
 // The broken-down local time of `t` in *out; false when the system has none (a time before 1970
 // on Windows, for one).
 bool local_time(std::time_t t, std::tm* out);
+
+// The broken-down UTC time of `t` in *out; false as local_time.
+bool utc_time(std::time_t t, std::tm* out);
 
 }  // namespace harnix
 

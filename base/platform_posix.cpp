@@ -1,6 +1,7 @@
 // The POSIX side of base/platform.h: names are bytes, so every function is the plain C or POSIX
 // call.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -10,7 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 
+#include "base/interrupt_cleanup.h"
 #include "base/platform.h"
 
 namespace harnix {
@@ -25,6 +28,67 @@ uint64_t resource_limit_bytes(int resource) {
   return uint64_t(limit.rlim_cur);
 }
 
+void unlink_name(const char* name) {
+  (void)::unlink(name);
+}
+
+// Only async-signal-safe calls: unlink, write, sigaction, raise.
+void end_interrupted(int signal_number) {
+  for_each_remembered(unlink_name);
+  if (const char* text = cleanup_text()) (void)!::write(STDERR_FILENO, text, std::strlen(text));
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signal_number, &action, nullptr);
+  // The signal is blocked while its handler runs; raised again, it ends the process on return.
+  ::raise(signal_number);
+}
+
+void end_tidily_on(int signal_number) {
+  struct sigaction old {};
+  if (::sigaction(signal_number, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return;
+  struct sigaction action {};
+  action.sa_handler = end_interrupted;
+  sigemptyset(&action.sa_mask);
+  // Each handler keeps the others out, so that the files are removed once.
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGTERM);
+  sigaddset(&action.sa_mask, SIGHUP);
+  ::sigaction(signal_number, &action, nullptr);
+}
+
+// Follows the chain of symbolic links from `name` to the first name that is not one.
+bool follow_links(const char* name, std::string* target) {
+  std::string current = name;
+  for (int links = 0; links < 40; ++links) {
+    struct stat status {};
+    if (::lstat(current.c_str(), &status) != 0) {
+      if (errno != ENOENT) return false;
+      break;  // a link to nothing: the file to be made
+    }
+    if (!S_ISLNK(status.st_mode)) break;
+    std::string link(std::size_t(status.st_size > 0 ? status.st_size : 255) + 1, '\0');
+    const ssize_t length = ::readlink(current.c_str(), link.data(), link.size());
+    if (length < 0) return false;
+    if (std::size_t(length) >= link.size()) {  // the link grew meanwhile
+      errno = ELOOP;
+      return false;
+    }
+    link.resize(std::size_t(length));
+    const std::size_t slash = current.rfind('/');
+    current = link.front() == '/' || slash == std::string::npos
+                  ? link
+                  : current.substr(0, slash + 1) + link;
+  }
+  struct stat status {};
+  if (::lstat(current.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+    errno = ELOOP;
+    return false;
+  }
+  *target = current;
+  return true;
+}
+
 }  // namespace
 
 ProgramArguments::ProgramArguments(int argc, char** argv) : text_(argv, argv + argc) {
@@ -36,6 +100,13 @@ void prepare_process() {
 #ifdef SIGXFSZ
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
+  end_tidily_on(SIGINT);
+  end_tidily_on(SIGTERM);
+  end_tidily_on(SIGHUP);
+}
+
+void set_interrupt_text(const char* text) {
+  set_cleanup_text(text);
 }
 
 std::FILE* open_file_utf8(const char* name, const char* mode) {
@@ -84,7 +155,19 @@ bool file_status(const char* name, FileStatus* out) {
 
 std::FILE* create_temporary_file(const std::string& name, std::string* temp_name) {
   std::string pattern = name + ".tmp-XXXXXX";
+  // The file is remembered for an interrupted process to remove before any signal that would end
+  // the process may arrive.
+  sigset_t ending, before;
+  sigemptyset(&ending);
+  sigaddset(&ending, SIGINT);
+  sigaddset(&ending, SIGTERM);
+  sigaddset(&ending, SIGHUP);
+  ::pthread_sigmask(SIG_BLOCK, &ending, &before);
   const int fd = ::mkstemp(pattern.data());
+  const int made_error = errno;
+  if (fd >= 0) (void)remember_for_cleanup(pattern.c_str());
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  errno = made_error;
   if (fd < 0) return nullptr;
   // mkstemp makes the file readable by its owner only; an output gets the permissions any new
   // file would get under the process umask.
@@ -96,11 +179,37 @@ std::FILE* create_temporary_file(const std::string& name, std::string* temp_name
     const int error = errno;
     ::close(fd);
     std::remove(pattern.c_str());
+    forget_for_cleanup(pattern.c_str());
     errno = error;
     return nullptr;
   }
   *temp_name = pattern;
   return stream;
+}
+
+void forget_temporary_file(const std::string& temp_name) {
+  forget_for_cleanup(temp_name.c_str());
+}
+
+bool resolve_output_name(const char* name, std::string* target, OutputTarget* kind) {
+  struct stat status {};
+  if (::stat(name, &status) == 0) {
+    *kind = S_ISDIR(status.st_mode)   ? OutputTarget::DIRECTORY
+            : S_ISREG(status.st_mode) ? OutputTarget::REGULAR
+                                      : OutputTarget::OTHER;
+    // Written in place, a device or pipe is opened through the name as given (the links of
+    // a process's own descriptors under /dev/fd lead to names such as "pipe:[...]" that cannot
+    // be opened).
+    if (*kind != OutputTarget::REGULAR) {
+      *target = name;
+      return true;
+    }
+  } else if (errno == ENOENT) {
+    *kind = OutputTarget::MISSING;
+  } else {
+    return false;
+  }
+  return follow_links(name, target);
 }
 
 bool sync_file(std::FILE* stream) {
@@ -180,6 +289,22 @@ uint64_t process_memory_limit_bytes() {
 
 bool local_time(std::time_t t, std::tm* out) {
   return localtime_r(&t, out) != nullptr;
+}
+
+bool utc_time(std::time_t t, std::tm* out) {
+  return gmtime_r(&t, out) != nullptr;
+}
+
+void modified_since_1970(const FileStatus& status, int64_t* seconds, int32_t* nanoseconds) {
+  constexpr int64_t PER_SECOND = 1000000000;
+  int64_t s = status.modified / PER_SECOND;
+  int64_t ns = status.modified % PER_SECOND;
+  if (ns < 0) {
+    ns += PER_SECOND;
+    --s;
+  }
+  *seconds = s;
+  *nanoseconds = int32_t(ns);
 }
 
 }  // namespace harnix

@@ -9,14 +9,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
+#include "base/interrupt_cleanup.h"
 #include "base/platform.h"
 
 // The C runtime's own parser of the UTF-16 command line, the one a wmain program's start-up
-// calls; with `expand_wildcards` it replaces a file-name pattern by the names it matches (and
-// leaves a pattern that matches nothing as it is), as the shell does on POSIX systems.
+// calls (asked here not to expand wildcards: the program does that itself, in one order).
 extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** environment,
                               int expand_wildcards, int* new_mode);
 
@@ -66,7 +68,55 @@ bool query_file(const char* name, BY_HANDLE_FILE_INFORMATION* info) {
   return known;
 }
 
+// Appends the names `argument` stands for: when its last part holds a wildcard (* or ?), the
+// names of the files and folders it matches ("." and ".." apart) under the argument's folder
+// part, in the order of their characters' code points (as LC_ALL=C sorts them, and as UTF-8
+// bytes compare), so that one set of files is taken in one order on every system; otherwise, or
+// when nothing matches, the argument itself.
+void expand_argument(const wchar_t* argument, std::vector<std::string>* out) {
+  const std::wstring text = argument;
+  const std::size_t folder_end = text.find_last_of(L"\\/:") + 1;  // 0 without a folder part
+  if (text.find_first_of(L"*?", folder_end) == std::wstring::npos) {
+    out->push_back(to_utf8(argument));
+    return;
+  }
+  std::vector<std::string> matches;
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(argument, &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    const std::string folder = to_utf8(text.substr(0, folder_end).c_str());
+    do {
+      const std::wstring name = found.cFileName;
+      if (name != L"." && name != L"..") matches.push_back(folder + to_utf8(name.c_str()));
+    } while (FindNextFileW(search, &found) != 0);
+    FindClose(search);
+  }
+  if (matches.empty()) {
+    out->push_back(to_utf8(argument));
+    return;
+  }
+  std::sort(matches.begin(), matches.end());  // bytes compared as unsigned char
+  out->insert(out->end(), matches.begin(), matches.end());
+}
+
 UINT saved_console_code_page = 0;
+
+void delete_name(const char* name) {
+  wchar_t wide[CLEANUP_NAME_BYTES + 1];
+  if (MultiByteToWideChar(CP_UTF8, 0, name, -1, wide, int(CLEANUP_NAME_BYTES + 1)) > 0)
+    DeleteFileW(wide);
+}
+
+// The runtime calls this on a thread of its own for Ctrl+C, with the signal's default restored.
+void end_interrupted(int signal_number) {
+  for_each_remembered(delete_name);
+  if (const char* text = cleanup_text()) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, DWORD(std::strlen(text)), &written, nullptr);
+  }
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
 
 void restore_console_code_page() {
   SetConsoleOutputCP(saved_console_code_page);
@@ -79,8 +129,9 @@ ProgramArguments::ProgramArguments(int argc, char** argv) {
   int new_mode = 0;
   wchar_t** wide = nullptr;
   wchar_t** environment = nullptr;
-  if (__wgetmainargs(&wide_count, &wide, &environment, 1, &new_mode) == 0 && wide != nullptr) {
-    for (int i = 0; i < wide_count; ++i) text_.push_back(to_utf8(wide[i]));
+  if (__wgetmainargs(&wide_count, &wide, &environment, 0, &new_mode) == 0 && wide != nullptr) {
+    if (wide_count > 0) text_.push_back(to_utf8(wide[0]));  // the program, never expanded
+    for (int i = 1; i < wide_count; ++i) expand_argument(wide[i], &text_);
   } else {
     text_.assign(argv, argv + argc);  // only when the runtime is out of memory
   }
@@ -96,6 +147,14 @@ void prepare_process() {
     saved_console_code_page = code_page;
     std::atexit(restore_console_code_page);
   }
+  for (const int signal_number : {SIGINT, SIGTERM}) {
+    if (std::signal(signal_number, end_interrupted) == SIG_IGN)
+      std::signal(signal_number, SIG_IGN);
+  }
+}
+
+void set_interrupt_text(const char* text) {
+  set_cleanup_text(text);
 }
 
 std::FILE* open_file_utf8(const char* name, const char* mode) {
@@ -142,10 +201,36 @@ std::FILE* create_temporary_file(const std::string& name, std::string* temp_name
       return nullptr;
     }
     *temp_name = candidate;
+    (void)remember_for_cleanup(candidate.c_str());
     return stream;
   }
   errno = EEXIST;
   return nullptr;
+}
+
+void forget_temporary_file(const std::string& temp_name) {
+  forget_for_cleanup(temp_name.c_str());
+}
+
+// Symbolic links are rare on Windows and are not followed: the name is its own target.
+bool resolve_output_name(const char* name, std::string* target, OutputTarget* kind) {
+  *target = name;
+  const HANDLE handle = open_for_query(name);
+  if (handle == INVALID_HANDLE_VALUE) {
+    // Nothing there, or nothing this process may examine: writing it tells which.
+    *kind = OutputTarget::MISSING;
+    return true;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(handle) != FILE_TYPE_DISK)
+    *kind = OutputTarget::OTHER;  // NUL, CON, a pipe
+  else if (GetFileInformationByHandle(handle, &info) != 0 &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    *kind = OutputTarget::DIRECTORY;
+  else
+    *kind = OutputTarget::REGULAR;
+  CloseHandle(handle);
+  return true;
 }
 
 bool sync_file(std::FILE* stream) {
@@ -235,6 +320,25 @@ uint64_t process_memory_limit_bytes() {
 
 bool local_time(std::time_t t, std::tm* out) {
   return localtime_s(out, &t) == 0;
+}
+
+bool utc_time(std::time_t t, std::tm* out) {
+  return gmtime_s(out, &t) == 0;
+}
+
+void modified_since_1970(const FileStatus& status, int64_t* seconds, int32_t* nanoseconds) {
+  // FILETIME counts 100-nanosecond steps from 1601-01-01 UTC.
+  constexpr int64_t STEPS_PER_SECOND = 10000000;
+  constexpr int64_t STEPS_1601_TO_1970 = 116444736000000000;
+  const int64_t steps = status.modified - STEPS_1601_TO_1970;
+  int64_t s = steps / STEPS_PER_SECOND;
+  int64_t rest = steps % STEPS_PER_SECOND;
+  if (rest < 0) {
+    rest += STEPS_PER_SECOND;
+    --s;
+  }
+  *seconds = s;
+  *nanoseconds = int32_t(rest * 100);
 }
 
 }  // namespace harnix

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "averaging/pass_plan.h"
+#include "base/platform.h"
 #include "cli/console.h"
 
 namespace harnix {
@@ -14,6 +15,9 @@ namespace {
 // The line appears once the run has lasted this long, and changes at most this often.
 constexpr double SHOW_AFTER_SECONDS = 1.0;
 constexpr double REFRESH_SECONDS = 0.2;
+
+// Back to the line's start, and the line cleared.
+constexpr const char* ERASE = "\r\033[K";
 
 }  // namespace
 
@@ -46,10 +50,13 @@ void ProgressLine::input_passed(int32_t pass, int32_t index, int32_t count) {
   const auto left = static_cast<long long>(left_inputs / rate + 0.5);
   print_to_stream(stream_, "\rpass %d, input %d of %d, %.1f inputs/s, %lld:%02lld left\033[K",
                   int(pass_), int(index), int(count), rate, left / 60, left % 60);
+  // An interrupted run erases the line as a finished one does.
+  if (stream_ == stderr) set_interrupt_text(ERASE);
 }
 
 void ProgressLine::finish() {
-  if (last_shown_ >= 0.0) print_to_stream(stream_, "\r\033[K");
+  if (last_shown_ >= 0.0) print_to_stream(stream_, "%s", ERASE);
+  if (stream_ == stderr) set_interrupt_text(nullptr);
   last_shown_ = -1.0;
 }
 
