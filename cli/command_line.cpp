@@ -15,6 +15,7 @@
 #include "cli/console.h"
 #include "cli/list_file.h"
 #include "cli/min_valid_count.h"
+#include "cli/output_names.h"
 #include "cli/prompt.h"
 #include "cli/regular_file.h"
 #include "cli/run_messages.h"
@@ -42,6 +43,7 @@ enum class Option {
   REJECT,
   REJECT_ITER,
   INPUT_REPORT,
+  RUN_RECORD,
   THREADS,
   OVERWRITE,
   VERBOSE,
@@ -66,6 +68,7 @@ constexpr OptionEntry OPTIONS[] = {
     {"reject", Option::REJECT, true},
     {"rejectiter", Option::REJECT_ITER, true},
     {"inputreport", Option::INPUT_REPORT, true},
+    {"runrecord", Option::RUN_RECORD, true},
     {"threads", Option::THREADS, true},
     {"overwrite", Option::OVERWRITE, false},
     {"verbose", Option::VERBOSE, false},
@@ -248,6 +251,9 @@ int apply_value(Option option, const char* value, RunSettings* settings) {
     case Option::INPUT_REPORT:
       settings->InputReportFile = value;
       break;
+    case Option::RUN_RECORD:
+      settings->RunRecordFile = value;
+      break;
     case Option::THREADS:
       if (!read_count("Threads", value, usable_cores(), &settings->Threads)) return EXIT_FAILED;
       break;
@@ -297,9 +303,10 @@ int take_option(int argc, char** argv, int* i, RunSettings* settings) {
   return EXIT_FAILED;
 }
 
-// Walks the arguments into `settings` and `inputs`. Returns -1 when the walk went through, else the
-// exit status.
-int walk_arguments(int argc, char** argv, RunSettings* settings, InputList* inputs) {
+// Walks the arguments into `settings` and `inputs`, the list file's name (when one is given) into
+// *list_file. Returns -1 when the walk went through, else the exit status.
+int walk_arguments(int argc, char** argv, RunSettings* settings, InputList* inputs,
+                   const char** list_file) {
   bool list_file_seen = false;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
@@ -313,6 +320,7 @@ int walk_arguments(int argc, char** argv, RunSettings* settings, InputList* inpu
         return EXIT_FAILED;
       }
       list_file_seen = true;
+      *list_file = arg + 1;
       if (!read_list_file(arg + 1, inputs)) return EXIT_FAILED;
     } else {
       if (list_file_seen) return fail_with_usage();
@@ -348,13 +356,13 @@ bool may_overwrite(const char* name) {
   return answer;
 }
 
-// True when every existing output, and the per-input report, may be overwritten.
+// True when every existing output, the per-input report and the run record may be overwritten.
 bool confirm_overwrites(const RunSettings& settings) {
   if (settings.Overwrite) return true;
   for (const OutputDescriptor& output : output_descriptors()) {
     if (!may_overwrite(output_file(settings, output))) return false;
   }
-  return may_overwrite(settings.InputReportFile);
+  return may_overwrite(settings.InputReportFile) && may_overwrite(settings.RunRecordFile);
 }
 
 // The options that only make sense with -Reject. True when each is with it.
@@ -383,15 +391,15 @@ bool level_without_median(const RunSettings& settings) {
   return false;
 }
 
-}  // namespace
-
-int parse_command_line(int argc, char** argv) {
+// The whole command: every status but that of a written standard output stream.
+int run_command_line(int argc, char** argv) {
   // -Version is the one option that makes a command on its own.
   if (argc < 3 && !(argc == 2 && lower_case(argv[1]) == "-version")) return fail_with_usage();
   RunSettings settings;
   settings.Threads = 0;  // every core the process may use, unless -Threads says otherwise
   InputList inputs;
-  int status = walk_arguments(argc, argv, &settings, &inputs);
+  const char* list_file = nullptr;
+  int status = walk_arguments(argc, argv, &settings, &inputs, &list_file);
   if (status >= 0) return status;
   if (!rejection_options_complete(settings) || !memory_limit_with_median(settings) ||
       !level_without_median(settings))
@@ -418,11 +426,31 @@ int parse_command_line(int argc, char** argv) {
     print_error_line("%s\nERROR: MinValidCnt is out of range [1,NumInputFiles]\n", PROGRAM_NAME);
     return EXIT_FAILED;
   }
+  const char* const record[] = {settings.RunRecordFile, nullptr};
+  if (!outputs_apart(settings, list_file, record)) return EXIT_FAILED;
+  // Written by renaming at the end, a record named as an input would replace it.
+  if (settings.RunRecordFile != nullptr && names_an_input(settings.RunRecordFile, inputs)) {
+    print_error_line("%s\nERROR: Cannot create output file \"%s\"\n", PROGRAM_NAME,
+                     settings.RunRecordFile);
+    return EXIT_FAILED;
+  }
   if (!confirm_overwrites(settings)) return EXIT_FAILED;
 
-  if (!run_on_console(settings, inputs)) return EXIT_FAILED;
+  if (!run_on_console(settings, inputs, CommandArguments{argc, argv})) return EXIT_FAILED;
   if (settings.Verbose) print_output_line("Done\n");
   return EXIT_OK;
+}
+
+}  // namespace
+
+int parse_command_line(int argc, char** argv) {
+  const int status = run_command_line(argc, argv);
+  // A report, version or usage text that did not reach its file is a failure like any other.
+  if (!standard_output_written()) {
+    print_error_line("%s\nERROR: Cannot write to the standard output\n", PROGRAM_NAME);
+    return EXIT_FAILED;
+  }
+  return status;
 }
 
 }  // namespace harnix

@@ -35,4 +35,10 @@ void print_to_stream(std::FILE* stream, const char* format, ...) {
   va_end(args);
 }
 
+bool standard_output_written() {
+  const bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  std::clearerr(stdout);
+  return written;
+}
+
 }  // namespace harnix

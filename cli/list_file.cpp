@@ -97,7 +97,8 @@ std::size_t trim_blanks(std::string& text) {
 }
 
 bool read_list_file(const char* name, InputList* list) {
-  return read_list_file(name, list, LIST_FILES_MAY_BE_UTF16);
+  // Lists saved on Windows (a UTF-8 mark, or UTF-16) are read alike on every system.
+  return read_list_file(name, list, true);
 }
 
 bool read_list_file(const char* name, InputList* list, bool marks) {

@@ -20,7 +20,7 @@ std::size_t trim_blanks(std::string& text);
 // cannot be opened or read (a directory, for one), "Empty list file" when it names nothing, "More
 // than 10000 input filenames" when `list` would exceed MAX_INPUT_FILES. On failure `list` may
 // already hold some of the file's names. The file is opened by its UTF-8 name (base/platform.h).
-// Where LIST_FILES_MAY_BE_UTF16 (Windows) a byte-order mark is honoured as below.
+// A byte-order mark is honoured as below, on every system.
 bool read_list_file(const char* name, InputList* list);
 
 // As above, honouring a byte-order mark at the start when `marks`: UTF-8's is skipped; after

@@ -75,6 +75,17 @@ cmp "avg é.dat" "avg 測😀.dat" && echo "compared: names beyond ASCII" || dif
 wine_run "$exe" -CountOut wildcard-count.dat 'names/*.dat' >/dev/null
 "$linux" -CountOut linux-count.dat names/*.dat >/dev/null
 cmp wildcard-count.dat linux-count.dat && echo "compared: wildcard" || differ "wildcard"
+# The names a wildcard stands for are taken in code-point order (upper case before lower case),
+# whatever the order the folder lists them in: the first input, which sets the output's phase
+# resolution, is the same on both systems.
+"$util" synth --out order --count 4 --width 64 --height 48 --seed 5 --mixed >/dev/null
+ordered=("order/B2.dat" "order/a.dat" "order/b.dat" "order/é.dat")
+for i in 0 1 2 3; do mv "order/meas_000$((4 - i)).dat" "${ordered[$i]}"; done
+wine_run "$exe" -Verbose -AvgOut wildcard-avg.dat 'order/*.dat' | grep InFile | tr -d '\r' \
+  >windows-order.txt
+"$linux" -Verbose -AvgOut linux-avg.dat order/*.dat | grep InFile >linux-order.txt
+cmp wildcard-avg.dat linux-avg.dat && cmp windows-order.txt linux-order.txt &&
+  echo "compared: wildcard order" || differ "wildcard order"
 cd - >/dev/null
 
 # The release zip: unpacked, the program in it gives the build tree's results.

@@ -66,6 +66,27 @@ INSTANTIATE_TEST_SUITE_P(Outputs, FullDeviceTest,
                                            FullDeviceCase{"Count", 2}),
                          [](const auto& info) { return std::string(info.param.label); });
 
+// What harnix prints on the standard output stream (the verbose report, the version, the usage
+// text) must reach it: written into a full device, the command fails with a message.
+class FullStandardOutputTest : public RunDirectory,
+                               public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(FullStandardOutputTest, FailsWithAMessage) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full on this machine";
+  write_input("in.dat", full_field(3, 2, VALUES));
+  std::vector<std::string> args = {"-c", "exec \"$0\" \"$@\" >/dev/full", HARNIX_EXE};
+  args.insert(args.end(), GetParam().begin(), GetParam().end());
+  const ProgramResult r = run_program("/bin/sh", args, "", dir_);
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("Harnix\nERROR: Cannot write to the standard output\n"))
+      << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, FullStandardOutputTest,
+    ::testing::Values(std::vector<std::string>{"-Version"}, std::vector<std::string>{},
+                      std::vector<std::string>{"-Verbose", "-AvgOut", "a.dat", "in.dat"}));
+
 // In a child: harnix writing a 3 x 2 average (834 + 24 bytes) in `dir` under an 840-byte
 // file-size limit.
 [[noreturn]] void average_under_file_size_limit(const std::string& dir) {
