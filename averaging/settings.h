@@ -60,6 +60,7 @@ struct RunSettings {
   const char* RangeOutFile = nullptr;
   const char* UncertOutFile = nullptr;
   const char* InputReportFile = nullptr;  // the per-input CSV report
+  const char* RunRecordFile = nullptr;    // the JSON record of the run; the command line's own
   double Reject = 0.0;                    // K of the rejection test; 0: no rejection
   int32_t RejectIter = 0;                 // rejection rounds at most, 1..MAX_REJECT_ROUNDS; 0: 1
   RemovalMode SdevRemove = RemovalMode::NONE;

@@ -5,6 +5,7 @@
 
 #include "averaging/run_result.h"
 #include "averaging/settings.h"
+#include "cli/run_record.h"
 
 namespace harnix {
 
@@ -14,8 +15,11 @@ namespace harnix {
 void print_run_failure(const RunResult& result);
 
 // Runs the averaging run, reporting its progress with -Verbose (or, without it, on a line of
-// its own when the standard error stream is a terminal), and prints its failure. True when
-// every requested output was written.
+// its own when the standard error stream is a terminal), and prints its failure. With a run
+// record asked for, writes it at the end, after a failure too (the command line in it is
+// `command`). True when every requested output, and the record, was written.
+bool run_on_console(const RunSettings& settings, const InputList& inputs,
+                    CommandArguments command);
 bool run_on_console(const RunSettings& settings, const InputList& inputs);
 
 }  // namespace harnix

@@ -16,6 +16,7 @@ file(GLOB_RECURSE HARNIX_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_D
 list(FILTER HARNIX_TEST_SOURCES EXCLUDE REGEX "/tests/tools/")
 foreach(linux_only
     reliability/input_names reliability/write_failure reliability/load reliability/memory_bound
+    reliability/output_targets reliability/interrupt cli/run_record
     averaging/averaging_run averaging/averaging_run_identity averaging/averaging_run_report
     averaging/run_result averaging/rejection averaging/input_report averaging/threads
     averaging/combinations averaging/median

@@ -1,23 +1,24 @@
 #!/usr/bin/env bash
 # Builds harnix, generates a small set of synthetic measurements and averages them, writing all
-# three results and the per-input report with the progress report on, then the HTML report.
+# three results and the per-input report with the progress report on, then the HTML report. It
+# installs and builds only what the programs need (no tests or benchmarks), in a tree of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps.sh
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc 2>/dev/null || echo 2)" --target harnix harnix-util
+tools/install-deps.sh build
+cmake --preset release -B build/demo-build -DHARNIX_TESTS=OFF -DHARNIX_BENCH=OFF >/dev/null
+cmake --build build/demo-build -j "$(nproc 2>/dev/null || echo 2)" --target harnix harnix-util
 
 demo=build/demo
 rm -rf "$demo"
 mkdir -p "$demo"
 # 8 measurements of a 320 x 240 camera: a common surface with per-file noise and tilt, invalid
 # pixels, phase maps on windows of the camera and mixed phase resolutions and scale factors.
-build/release/tools/harnix-util synth --out "$demo/inputs" --count 8 --width 320 --height 240 \
+build/demo-build/tools/harnix-util synth --out "$demo/inputs" --count 8 --width 320 --height 240 \
   --seed 2026 --windows --mixed --invalid 3
-build/release/harnix -Verbose -Overwrite -MinValidCnt 6 \
+build/demo-build/harnix -Verbose -Overwrite -MinValidCnt 6 \
   -AvgOut "$demo/average.dat" -SdevOut "$demo/sdev.dat" -CountOut "$demo/count.dat" \
   -InputReport "$demo/inputs.csv" @"$demo/inputs/list.txt"
-build/release/tools/harnix-util report --level plane --inputs "$demo/inputs.csv" \
+build/demo-build/tools/harnix-util report --level plane --inputs "$demo/inputs.csv" \
   "$demo/average.dat" "$demo/sdev.dat" "$demo/count.dat" -o "$demo/report.html"
 
 echo

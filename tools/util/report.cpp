@@ -13,24 +13,28 @@
 #include "util/loaded_file.h"
 #include "util/preview.h"
 #include "util/report_page.h"
+#include "util/run_record.h"
 
 namespace harnix {
 
 namespace {
 
 constexpr const char* USAGE =
-    "usage: harnix-util report [--level LEVEL] [--inputs INPUT_REPORT.csv] RESULT... -o PAGE\n"
+    "usage: harnix-util report [--level LEVEL] [--inputs INPUT_REPORT.csv] [--run RECORD.json]\n"
+    "                          RESULT... -o PAGE\n"
     "\n"
     "Writes one self-contained HTML page on the result files of an averaging run: a summary of\n"
     "the run, each map as a preview with its colour bar, the height parameters and a histogram\n"
-    "of the average, the mean, median and RMS of the standard deviation map (the instrument's\n"
-    "repeatability, in nm) with its histogram, the count maps, and the minimum and maximum\n"
-    "(levelled like the average), range and uncertainty maps, each named by what it holds. The\n"
-    "page needs no network: its images are inside it and it runs no script.\n"
+    "of the average, the mean, median and RMS of the standard deviation map (in nm) with its\n"
+    "histogram, the count maps, and the minimum and maximum (levelled like the average), range\n"
+    "and uncertainty maps, each named by what it holds. The page needs no network: its images\n"
+    "are inside it and it runs no script.\n"
     "  --level LEVEL   form removed from the height maps first: none (default), piston, plane,\n"
     "                  sphere, cylinder (least-squares fits) or robust (plane)\n"
     "  --inputs FILE   the per-input report of the run (harnix -InputReport): adds the table of\n"
     "                  inputs, outliers highlighted, and a chart of their RMS differences\n"
+    "  --run FILE      the record of the run (harnix -RunRecord): its settings in the summary,\n"
+    "                  and what the standard deviation map means from the removal it used\n"
     "  -o PAGE         the page written\n";
 
 int fail(const std::string& text) {
@@ -41,6 +45,7 @@ int fail(const std::string& text) {
 struct ReportOptions {
   Levelling level = LEVEL_NONE;
   const char* inputs = nullptr;
+  const char* run = nullptr;
   const char* output = nullptr;
   std::vector<const char*> results;
 };
@@ -48,7 +53,7 @@ struct ReportOptions {
 bool parse_options(int argc, char** argv, ReportOptions* o, std::string* error) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    const bool takes_value = arg == "--level" || arg == "--inputs" || arg == "-o";
+    const bool takes_value = arg == "--level" || arg == "--inputs" || arg == "--run" || arg == "-o";
     if (takes_value && i + 1 >= argc) {
       *error = "option " + arg + " needs a value";
       return false;
@@ -62,6 +67,8 @@ bool parse_options(int argc, char** argv, ReportOptions* o, std::string* error) 
       }
     } else if (arg == "--inputs") {
       o->inputs = value;
+    } else if (arg == "--run") {
+      o->run = value;
     } else if (arg == "-o") {
       o->output = value;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -78,9 +85,18 @@ bool parse_options(int argc, char** argv, ReportOptions* o, std::string* error) 
   return error->empty();
 }
 
-bool gather(const ReportOptions& o, ReportContent* content, std::string* error) {
+bool gather(const ReportOptions& o, ReportContent* content, RunRecordSummary* run,
+            std::string* error) {
   content->level = o.level;
   content->inputs_name = o.inputs;
+  content->run = nullptr;
+  if (o.run != nullptr) {
+    if (!read_run_record(o.run, run, error)) {
+      *error = quoted(o.run) + " " + *error;
+      return false;
+    }
+    content->run = run;
+  }
   if (o.inputs != nullptr && !read_input_report(o.inputs, &content->inputs, error)) {
     *error = quoted(o.inputs) + " " + *error;
     return false;
@@ -105,10 +121,11 @@ bool write_page(const char* name, const std::string& page, std::string* error) {
 
 int make_report(const ReportOptions& o) {
   ReportContent content;
+  RunRecordSummary run;
   std::string error;
   bool ok = false;
   try {
-    ok = gather(o, &content, &error);
+    ok = gather(o, &content, &run, &error);
   } catch (const std::bad_alloc&) {
     error = "not enough memory to read the result files";
   }

@@ -117,14 +117,20 @@ std::string parameters_table(const ResultSection& s) {
          " valid points, heights measured from their mean, levelling: " + s.levelling + ".</p>\n";
 }
 
-std::string repeatability_table(const Spread& r) {
-  return "<h3>Repeatability</h3>\n<table class=\"repeatability\"><tbody>\n" +
+// What the map means comes from the run's record: without it the removal behind the map is
+// unknown, and a deviation that holds the tilt between measurements is no repeatability.
+std::string repeatability_table(const Spread& r, const RunRecordSummary* run) {
+  const std::string meaning =
+      run != nullptr ? deviation_meaning(*run)
+                     : "Without the run's record (--run) the removal behind the map is not known: "
+                       "it may hold the tilt or form that changed between measurements.";
+  return "<h3>Spread</h3>\n<table class=\"repeatability\"><tbody>\n" +
          fact_row("Mean standard deviation", general_text(r.mean_nm, 4) + " nm") +
          fact_row("Median standard deviation", general_text(r.median_nm, 4) + " nm") +
          fact_row("RMS standard deviation", general_text(r.rms_nm, 4) + " nm") +
          "</tbody></table>\n<p>Over the valid pixels of the map. The RMS, sqrt(mean(s\xC2\xB2)), "
-         "is the deviation of one measurement pooled over the field: the instrument's "
-         "repeatability in this run.</p>\n";
+         "is the deviation of one measurement pooled over the field.</p>\n" +
+         text_element("p", meaning, "meaning");
 }
 
 std::string histogram_figure(const ResultSection& s) {
@@ -142,7 +148,8 @@ std::string histogram_figure(const ResultSection& s) {
          "</figcaption></figure>\n";
 }
 
-std::string result_section(const ResultSection& s, std::size_t number) {
+std::string result_section(const ResultSection& s, std::size_t number,
+                           const RunRecordSummary* run) {
   std::string h = "<section id=\"result-" + std::to_string(number) + "\" class=\"result " +
                   kind_class(s.kind) + "\">\n<h2>" + result_kind_title(s.kind) +
                   " <span class=\"file\">" + html_escaped(s.name) + "</span></h2>\n";
@@ -152,7 +159,7 @@ std::string result_section(const ResultSection& s, std::size_t number) {
   // The preview with its figures beside it, or below on a narrow screen.
   h += "<div class=\"map\">\n" + preview_image(s) + "<div class=\"figures\">\n" + map_facts(s);
   if (s.parameters_known) h += parameters_table(s);
-  if (s.spread.known) h += repeatability_table(s.spread);
+  if (s.spread.known) h += repeatability_table(s.spread, run);
   h += "</div>\n</div>\n";
   if (!s.histogram.bins.empty()) h += histogram_figure(s);
   return h + "</section>\n";
@@ -179,7 +186,7 @@ std::string report_html(const ReportContent& c) {
                             (c.results.size() == 1 ? "" : "s") + " of an averaging run") +
       "</header>\n";
   page += summary_section(c);
-  for (std::size_t i = 0; i < c.results.size(); ++i) page += result_section(c.results[i], i + 1);
+  for (std::size_t i = 0; i < c.results.size(); ++i) page += result_section(c.results[i], i + 1, c.run);
   if (c.inputs_name != nullptr) page += inputs_section(c);
   return page + "<footer><p>Written by harnix-util " HARNIX_VERSION
                 ". Heights from phase counts \xC3\x97 IntfScaleFactor \xC3\x97 ObliquityFactor "

@@ -15,6 +15,7 @@
 
 #include "util/input_report.h"
 #include "util/report_maps.h"
+#include "util/run_record.h"
 
 namespace harnix {
 
@@ -23,6 +24,7 @@ struct ReportContent {
   Levelling level;                     // asked for the height maps
   const char* inputs_name;             // the --inputs file as given, or nullptr
   std::vector<InputRow> inputs;        // its rows
+  const RunRecordSummary* run = nullptr;  // the run's record (--run), or nullptr
 };
 
 // The whole page. Throws std::bad_alloc when memory runs out.

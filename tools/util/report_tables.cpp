@@ -133,6 +133,13 @@ std::string summary_section(const ReportContent& c) {
                                              ": " + std::to_string(c.inputs.size()) +
                                              " inputs, outliers: " + std::to_string(outliers));
   }
+  if (c.run != nullptr) {
+    const RunRecordSummary& r = *c.run;
+    rows += fact_row("Run record", printable_text(r.name.c_str(), r.name.size()) + ": " +
+                                       r.program + ", " + r.started + " to " + r.ended +
+                                       (r.ok ? ", succeeded" : ", failed at " + r.failure));
+    for (const auto& [name, value] : r.settings) rows += fact_row(name, value);
+  }
   std::string section =
       "<section id=\"summary\">\n<h2>Run summary</h2>\n"
       "<table class=\"facts\"><tbody>\n" +

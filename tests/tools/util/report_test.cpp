@@ -223,6 +223,45 @@ TEST_F(Report, PageHoldsEverySectionImageAndTable) {
   EXPECT_EQ(std::string::npos, html.find("<script")) << "a script element in the page";
 }
 
+// The run's record states the settings in the summary and what the deviation map means; without
+// it the page does not call the deviation the instrument's repeatability. A record that is not
+// one is refused.
+TEST_F(Report, RunRecordNamesWhatTheDeviationMeans) {
+  const std::string record =
+      R"({"program": "Harnix", "version": "5.0", "started": "2026-01-02T03:04:05.006Z",
+          "ended": "2026-01-02T03:04:07.000Z", "result": {"ok": true},
+          "settings": {"AvgOut": "avg.dat", "MinValidCnt": 3, "SdevRemove": "Plane",
+                       "Reject": null, "Threads": 2, "Verbose": false}})";
+  dir.write("run.json", record);
+  dir.write("bad.json", "{\"settings\": 1");
+  const struct {
+    std::vector<std::string> run;
+    const char* meaning;  // found in the deviation's meaning
+    const char* setting;  // the summary's SdevRemove row, or "" for none
+  } cases[] = {
+      {{"--run", dir.file("run.json")}, "least-squares plane was removed", "Plane"},
+      {{}, "Without the run's record (--run)", ""},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.run;
+    args.push_back(results[1]);
+    ASSERT_EQ(0, report(args).status);
+    const std::string html = read_all(dir.file("report.html"));
+    Page page(html);
+    ASSERT_TRUE(page.parsed());
+    EXPECT_NE(std::string::npos, page.text("//p[@class='meaning']").find(c.meaning))
+        << page.text("//p[@class='meaning']");
+    const std::string row = "//section[@id='summary']//tr[th='SdevRemove']/td";
+    EXPECT_EQ(*c.setting ? c.setting : "(no " + row + ")", page.text(row));
+    EXPECT_EQ(c.run.empty() ? 0u : 1u, page.count("//tr[th='MinValidCnt'][td='3']"));
+    EXPECT_EQ(0u, page.count("//tr[th='AvgOut'] | //tr[th='Verbose']")) << "files and console";
+    EXPECT_EQ(c.run.empty(), html.find("repeatability of") == std::string::npos);
+  }
+  const ProgramResult bad = report({"--run", dir.file("bad.json"), results[1]});
+  EXPECT_EQ(1, bad.status);
+  EXPECT_NE(std::string::npos, bad.err.find("is not a run record")) << bad.err;
+}
+
 // Files with nothing to draw, or no height scale, still get their sections, saying so; files of
 // different runs are named as such.
 TEST_F(Report, FilesWithoutAPictureOrScaleStillMakeAPage) {
