@@ -62,34 +62,35 @@ void JsonWriter::key(const char* name) {
   after_key_ = true;
 }
 
-void JsonWriter::begin_object() {
+void JsonWriter::open(char bracket) {
   before_value();
-  text_ += '{';
+  text_ += bracket;
   ++depth_;
   first_ = true;
+}
+
+void JsonWriter::close(char bracket) {
+  --depth_;
+  if (!first_) new_line();
+  text_ += bracket;
+  first_ = false;
+  if (depth_ == 0) text_ += '\n';
+}
+
+void JsonWriter::begin_object() {
+  open('{');
 }
 
 void JsonWriter::end_object() {
-  --depth_;
-  if (!first_) new_line();
-  text_ += '}';
-  first_ = false;
-  if (depth_ == 0) text_ += '\n';
+  close('}');
 }
 
 void JsonWriter::begin_array() {
-  before_value();
-  text_ += '[';
-  ++depth_;
-  first_ = true;
+  open('[');
 }
 
 void JsonWriter::end_array() {
-  --depth_;
-  if (!first_) new_line();
-  text_ += ']';
-  first_ = false;
-  if (depth_ == 0) text_ += '\n';
+  close(']');
 }
 
 void JsonWriter::string(const char* text) {

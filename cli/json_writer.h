@@ -49,6 +49,8 @@ class JsonWriter {
   void put(double v) { number(v); }
 
   void before_value();
+  void open(char bracket);   // a container's first bracket
+  void close(char bracket);  // and its last
   void quoted(const std::string& text);  // the string's text, escaped, in quotes
   void new_line();
 

@@ -18,6 +18,7 @@
 #include "util/export_png.h"
 #include "util/loaded_file.h"
 #include "util/preview.h"
+#include "util/report_maps.h"
 
 namespace harnix {
 
@@ -35,7 +36,8 @@ constexpr const char* USAGE =
     "           a validity file, or, when levelled, float64 values with invalid points NaN\n"
     "\n"
     "options:\n"
-    "  --values heights|counts  heights in metres (default) or the stored phase counts\n"
+    "  --values heights|counts  heights in metres (default) or the stored phase counts; a\n"
+    "                           count map of harnix is always counts (and no x3p)\n"
     "  --level none|piston|plane|sphere|cylinder|robust\n"
     "                           form removed first: a least-squares fit or the robust plane\n"
     "                           over the valid points, subtracted in double precision\n"
@@ -54,10 +56,12 @@ struct ExportOptions {
   const char* output = nullptr;
   Format format = FORMAT_NONE;
   bool counts = false;
+  bool values_given = false;
   Levelling level = LEVEL_NONE;
   bool fill_given = false;
   double fill = std::nan("");
   bool png_option_given = false;
+  bool range_given = false;
   PngOptions png{CMAP_VIRIDIS, false, 0.5, 99.5, 0};
 };
 
@@ -135,6 +139,7 @@ bool parse_options(int argc, char** argv, ExportOptions* o, std::string* error) 
         return false;
       }
       o->counts = std::strcmp(value, "counts") == 0;
+      o->values_given = true;
     } else if (arg == "--level") {
       if (!parse_levelling(value, &o->level)) {
         *error = "unknown --level \"" + std::string(value) +
@@ -155,6 +160,7 @@ bool parse_options(int argc, char** argv, ExportOptions* o, std::string* error) 
       }
     } else if (arg == "--range") {
       o->png_option_given = true;
+      o->range_given = true;
       if (!parse_range(value, &o->png)) {
         *error =
             "--range needs \"full\" or two percentiles LO,HI with 0 <= LO < HI <= 100, "
@@ -250,10 +256,36 @@ bool write_export(const ExportOptions& o, const ExportData& data, std::FILE* str
   }
 }
 
-int export_file(const ExportOptions& o) {
+// A count map (told by its comment) holds counts, not heights: exported as counts, drawn over its
+// full range unless asked otherwise, and never as heights, which X3P would store in metres.
+bool take_count_map(const LoadedFile& file, ExportOptions* o, std::string* error) {
+  const char* counted = counted_values(result_kind(comment_text(file.attributes)));
+  if (counted == nullptr) return true;
+  const std::string holds =
+      quoted(o->input) + " is a count map (counts of " + counted + " per pixel), not heights";
+  if (o->format == FORMAT_X3P) {
+    *error = holds + ": X3P stores heights in metres";
+    return false;
+  }
+  if (o->values_given && !o->counts) {
+    *error = holds + ": export it with --values counts";
+    return false;
+  }
+  o->counts = true;
+  if (!o->range_given) o->png.full_range = true;
+  return true;
+}
+
+int export_file(const ExportOptions& asked) {
   LoadedFile file{};
   std::string error;
-  if (!load_data_file(o.input, false, &file, &error)) return fail(quoted(o.input) + " " + error);
+  if (!load_data_file(asked.input, false, &file, &error))
+    return fail(quoted(asked.input) + " " + error);
+  ExportOptions o = asked;
+  if (!take_count_map(file, &o, &error)) {
+    release_loaded_file(&file);
+    return fail(error);
+  }
   const HeightScale scale = height_scale(file.attributes);
   PhaseStatistics st = phase_statistics(file.phase);
   std::vector<double> levelled;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "util/info_parameters.h"
+#include "util/report_maps.h"
 #include "util/info_report.h"
 
 namespace harnix {
@@ -84,6 +85,7 @@ int run_info(int argc, char** argv) {
       }
       FileFacts facts{printable_text(name, std::strlen(name)), &file, height_scale(file.attributes),
                       phase_statistics(file.phase)};
+      facts.counted = counted_values(result_kind(comment_text(file.attributes)));
       if ((json || params) && !compute_parameters(level, &facts, &error)) {
         complain(quoted(name) + " " + error);
         status = 1;

@@ -70,8 +70,10 @@ nlohmann::json info_json(const FileFacts& f) {
                         {"metres", nullptr}};
     if (st.valid_points > 0) {
       s["counts"] = statistics_json(st, 1.0);
-      if (f.scale.height_known) s["metres"] = statistics_json(st, f.scale.metres_per_count);
+      if (f.scale.height_known && f.counted == nullptr)
+        s["metres"] = statistics_json(st, f.scale.metres_per_count);
     }
+    if (f.counted != nullptr) s["counted"] = f.counted;
     j["statistics"] = s;
   }
   j["parameters"] = parameters_json(f);

@@ -36,7 +36,8 @@ bool compute_parameters(Levelling level, FileFacts* f, std::string* message) {
   if (level == LEVEL_NONE && f->stats.valid_points == 0) return true;
   std::vector<double> counts;
   if (!level_map(map, level, &counts, message)) return false;
-  if (!f->scale.height_known) return true;
+  // Counts of inputs have no height to take parameters of.
+  if (!f->scale.height_known || f->counted != nullptr) return true;
   f->parameters = height_parameters(counts, f->scale.metres_per_count);
   f->parameters_known = f->parameters.points > 0;
   return true;
@@ -46,7 +47,9 @@ void print_parameters_text(const FileFacts& f, std::FILE* out) {
   line(out, "Levelling", f.levelling);
   if (!f.parameters_known) {
     line(out, "Height parameters",
-         f.stats.valid_points == 0 ? "unknown (no valid points)" : "unknown (no height scale)");
+         f.stats.valid_points == 0 ? "unknown (no valid points)"
+         : f.counted != nullptr    ? "none (a count map holds no heights)"
+                                   : "unknown (no height scale)");
     return;
   }
   const HeightParameters& p = f.parameters;

@@ -27,6 +27,9 @@ struct FileFacts {
   bool parameters_known = false;
   HeightParameters parameters{};
   const char* levelling = "none";
+  // What the values count when the comment names a count map (report_maps.h counted_values):
+  // shown as counts, never as heights; nullptr for a map of heights.
+  const char* counted = nullptr;
 };
 
 // A single-precision attribute shown in people's units.

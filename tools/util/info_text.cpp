@@ -19,9 +19,12 @@ std::string window_text(const Window& w) {
          std::to_string(w.width) + ", height " + std::to_string(w.height);
 }
 
-// A statistic in counts and in the file's common length unit.
+// A statistic in counts and in the file's common length unit; a count map's values are counts of
+// something else than phase, and no height.
 std::string statistic(double counts, bool integral, const FileFacts& f, const DisplayUnit& unit) {
-  std::string s = (integral ? fixed_text(counts, 0) : general_text(counts, 7)) + " counts";
+  const std::string number = integral ? fixed_text(counts, 0) : general_text(counts, 7);
+  if (f.counted != nullptr) return number + " " + f.counted;
+  std::string s = number + " counts";
   if (f.scale.height_known)
     s += ", " + general_text(counts * f.scale.metres_per_count * unit.per_value, 6) + " " +
          unit.name;
@@ -67,6 +70,9 @@ void print_info_text(const FileFacts& f, std::FILE* out) {
                  f.scale.spacing_source + ")");
   if (file.phase.matrix == nullptr) return;
 
+  if (f.counted != nullptr)
+    line(out, "Values",
+         std::string("counts of ") + f.counted + " per pixel (a count map), not heights");
   const PhaseStatistics& st = f.stats;
   const double percent =
       100.0 * static_cast<double>(st.valid_points) / static_cast<double>(st.total_points);

@@ -83,6 +83,10 @@ ResultKind result_kind(const std::string& comment) {
   return RESULT_OTHER;
 }
 
+const char* counted_values(ResultKind kind) {
+  return kind == RESULT_COUNT ? "inputs" : kind == RESULT_REJECTED ? "rejected values" : nullptr;
+}
+
 const char* result_kind_title(ResultKind kind) {
   switch (kind) {
     case RESULT_AVERAGE:

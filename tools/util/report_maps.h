@@ -40,6 +40,10 @@ enum ResultKind {
 // range map" or "Height uncertainty map"; RESULT_OTHER for any other comment.
 ResultKind result_kind(const std::string& comment);
 
+// What the values of a map of `kind` count: "inputs" for the input count map, "rejected values"
+// for the rejected value count map; nullptr for every other kind, whose values are heights.
+const char* counted_values(ResultKind kind);
+
 // "Height average", "Height standard deviation", ..., "Result map".
 const char* result_kind_title(ResultKind kind);
 
