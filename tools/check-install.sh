@@ -76,6 +76,11 @@ depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 declared() { [[ ", $depends," == *", $1"[\ ,]* ]]; }
 [ "$(dpkg-deb -f "$deb" Package)" = harnix ] || fail "package name"
+# The long description: not the summary again, every line indented by one space exactly.
+description=$(dpkg-deb -f "$deb" Description)
+summary=$(sed -n 1p <<<"$description")
+[ "$(sed -n 2p <<<"$description")" != " $summary" ] || fail "the long description repeats the summary"
+sed 1d <<<"$description" | grep -qv '^ [^ ]' && fail "a long description line is not indented by one space"
 for p in libcairo2 libfontconfig1 fonts-dejavu-core libzip4 libnettle8; do
   declared "$p" || fail "Depends lacks $p"
 done
