@@ -94,6 +94,8 @@ const char* step_name(RunStep step) {
       return "accumulate";
     case RunStep::EMPTY_AVERAGE:
       return "empty average";
+    case RunStep::EMPTY_RESULT:
+      return "empty result";
     case RunStep::WRITE_OUTPUT:
       return "write output";
   }
@@ -129,6 +131,7 @@ void record_settings(const RunSettings& s, JsonWriter& json) {
   json.key("MinValidPct");
   s.MinValidPct > 0 ? json.number(s.MinValidPct) : json.null();
   json.field("SdevRemove", sdev_remove_label(s.SdevRemove));
+  json.field("SdevType", s.SdevType == DeviationType::SAMPLE ? "Sample" : "Population");
   json.field("PhaseRes", s.PhaseRes == PHASE_RES_FROM_INPUT ? "FirstInput"
                                                             : phase_res_label(s.PhaseRes));
   json.key("Reject");

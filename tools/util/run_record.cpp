@@ -14,13 +14,11 @@ namespace {
 // In the record's own order, which puts the settings as the program lists them.
 using json = nlohmann::ordered_json;
 
-// Settings that name files or steer the console: not what makes the results.
+// Settings that name files (every output's option ends in "Out") or steer the console: not what
+// makes the results.
 bool shapes_results(const std::string& key) {
-  static const char* const OTHERS[] = {"AvgOut", "SdevOut",   "CountOut",  "RejectOut",
-                                       "InputReport", "RunRecord", "Overwrite", "Verbose"};
-  for (const char* other : OTHERS)
-    if (key == other) return false;
-  return true;
+  if (key.size() > 3 && key.compare(key.size() - 3, 3, "Out") == 0) return false;
+  return key != "InputReport" && key != "RunRecord" && key != "Overwrite" && key != "Verbose";
 }
 
 std::string value_text(const json& v) {
@@ -101,8 +99,8 @@ bool read_run_record(const char* name, RunRecordSummary* out, std::string* messa
 std::string deviation_meaning(const RunRecordSummary& run) {
   if (run.removal.empty())
     return "The record does not state the removal behind the standard deviation map.";
-  std::string text = "Each pixel's population standard deviation of the inputs about their "
-                     "average, " + removal_clause(run.removal) + ".";
+  std::string text = "Each pixel's standard deviation of the inputs about their average, " +
+                     removal_clause(run.removal) + ".";
   if (!run.level.empty())
     text += " The inputs were levelled (" + run.level + ") before they were averaged.";
   if (run.removal == "Plane" || run.removal == "Robust" || run.removal == "Sphere" ||
