@@ -96,6 +96,8 @@ const char* step_name(RunStep step) {
       return "empty average";
     case RunStep::EMPTY_RESULT:
       return "empty result";
+    case RunStep::MEDIAN_BUDGET:
+      return "median budget";
     case RunStep::WRITE_OUTPUT:
       return "write output";
   }
@@ -132,6 +134,9 @@ void record_settings(const RunSettings& s, JsonWriter& json) {
   s.MinValidPct > 0 ? json.number(s.MinValidPct) : json.null();
   json.field("SdevRemove", sdev_remove_label(s.SdevRemove));
   json.field("SdevType", s.SdevType == DeviationType::SAMPLE ? "Sample" : "Population");
+  json.field("Combine", s.Combine == CombineMode::MEDIAN ? "Median" : "Mean");
+  json.key("MemoryLimit");
+  s.MemoryLimit > 0 ? json.number(s.MemoryLimit) : json.null();
   json.field("PhaseRes", s.PhaseRes == PHASE_RES_FROM_INPUT ? "FirstInput"
                                                             : phase_res_label(s.PhaseRes));
   json.key("Reject");
