@@ -135,6 +135,7 @@ void record_settings(const RunSettings& s, JsonWriter& json) {
   json.field("SdevRemove", sdev_remove_label(s.SdevRemove));
   json.field("SdevType", s.SdevType == DeviationType::SAMPLE ? "Sample" : "Population");
   json.field("Combine", s.Combine == CombineMode::MEDIAN ? "Median" : "Mean");
+  json.field("Level", level_label(s.Level));
   json.key("MemoryLimit");
   s.MemoryLimit > 0 ? json.number(s.MemoryLimit) : json.null();
   json.field("PhaseRes", s.PhaseRes == PHASE_RES_FROM_INPUT ? "FirstInput"
@@ -187,6 +188,10 @@ void RunRecorder::input_read(const DataAttributes& attributes, const Window& val
 
 void RunRecorder::input_passed(int32_t pass, int32_t index, int32_t count) {
   if (inner_ != nullptr) inner_->input_passed(pass, index, count);
+}
+
+void RunRecorder::input_levelled(int32_t index, const LevelFigures& level) {
+  if (inner_ != nullptr) inner_->input_levelled(index, level);
 }
 
 void RunRecorder::rejection_round(int32_t round, int64_t rejected) {

@@ -46,6 +46,7 @@ class RunRecorder : public RunObserver {
   void input_started(int32_t index, const char* name) override;
   void input_read(const DataAttributes& attributes, const Window& valid) override;
   void input_passed(int32_t pass, int32_t index, int32_t count) override;
+  void input_levelled(int32_t index, const LevelFigures& level) override;
   void rejection_round(int32_t round, int64_t rejected) override;
   void inputs_compared(const InputFigures* figures, int32_t count) override;
   void result_formed(const OutputDescriptor& output, const Window& window) override;
