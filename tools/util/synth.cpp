@@ -1,7 +1,7 @@
 // harnix-util synth --out DIR --count N --width W --height H [--seed S] [--windows] [--mixed]
 //                   [--invalid PCT] [--prefix NAME] [--list NAME] [--piston off|NM]
 //                   [--tilt off|NM] [--noise off|NM] [--shift P] [--whole-shifts]
-//                   [--spikes N|PCT%] [--dust N] [--spike-size K]
+//                   [--spikes N|PCT%] [--dust N] [--spike-size K] [--texture off|NM]
 #include "util/synth.h"
 
 #include <cerrno>
@@ -26,6 +26,7 @@ constexpr const char* USAGE =
     "                         [--mixed] [--invalid PCT] [--prefix NAME] [--list NAME]\n"
     "                         [--piston off|NM] [--tilt off|NM] [--noise off|NM] [--shift P]\n"
     "                         [--whole-shifts] [--spikes N|PCT%] [--dust N] [--spike-size K]\n"
+    "                         [--texture off|NM]\n"
     "Writes N synthetic measurements DIR/NAME_0001.dat ... (NAME default \"meas\") of a camera of\n"
     "W x H pixels, and the list file DIR/list.txt naming them one per line.\n"
     "  --seed S       the same seed gives the same files (default 1)\n"
@@ -44,10 +45,13 @@ constexpr const char* USAGE =
     "  --dust N         dust: N discs of 1 to 3 pixels' radius raised on each measurement\n"
     "  --spike-size K   height of spikes and dust in noise deviations (of 1.5 nm without noise;\n"
     "                   default 20)\n"
+    "  --texture off|NM a fine texture of NM rms on the surface (waves of 6 to 60 pixels), which\n"
+    "                   gives shifted measurements detail to be aligned on (default off)\n"
     "The same seed gives the same surface, noise and invalid pixels whatever the piston, tilt,\n"
-    "shift, spike and dust options. With --piston, --tilt or --shift, LIST.inputs.csv beside the\n"
-    "list (LIST: its name less the extension) holds each measurement's piston, slopes and shift;\n"
-    "with --spikes or --dust, LIST.spikes.csv holds every pixel raised and by how much.\n";
+    "shift, spike and dust options (the texture adds to the surface). With --piston, --tilt or\n"
+    "--shift, LIST.inputs.csv beside the list (LIST: its name less the extension) holds each\n"
+    "measurement's piston, slopes and shift; with --spikes or --dust, LIST.spikes.csv holds every\n"
+    "pixel raised and by how much.\n";
 
 struct SynthCommand {
   SynthSettings settings{0, 0, 1, false, false, 1.0};
@@ -126,6 +130,9 @@ bool parse_truth_option(const std::string& opt, const char* value, SynthCommand*
     if (!ok) *message = "--dust must be 0..10000";
     s.dust = int32_t(n);
     cmd->write_spikes = true;
+  } else if (opt == "--texture") {
+    ok = parse_nanometres(value, 1000.0, &s.texture);
+    if (!ok) *message = "--texture must be off or 0..1000 (nm)";
   } else if (opt == "--spike-size") {
     ok = parse_real(value, 1.0, 1000.0, &s.spike_size);
     if (!ok) *message = "--spike-size must be 1..1000 (noise deviations)";

@@ -168,6 +168,16 @@ void add_outliers(const SynthSettings& s, int32_t index, double counts_per_metre
   }
 }
 
+// The texture at camera position (px, py): waves of amplitude texture / 2 each, so that their sum
+// has about `texture` rms. Exactly 0 without a texture.
+double texture(const SynthSettings& s, const SurfaceModel& m, double px, double py) {
+  if (!(s.texture > 0.0)) return 0.0;
+  double sum = 0.0;
+  for (int32_t k = 0; k < TEXTURE_WAVES; ++k)
+    sum += std::sin(m.texture_kx[k] * px + m.texture_ky[k] * py + m.texture_phase[k]);
+  return s.texture / 2.0 * sum;
+}
+
 }  // namespace
 
 SurfaceModel make_surface_model(uint64_t seed) {
@@ -180,6 +190,14 @@ SurfaceModel make_surface_model(uint64_t seed) {
   m.wave_fx = prng_range(p, 2.0, 6.0);
   m.wave_fy = prng_range(p, 1.0, 4.0);
   m.wave_phase = prng_range(p, 0.0, 2.0 * PI_VALUE);
+  Prng t = side_stream(seed, 0x7E7E7E7E7E7E7E7Eull, 0);
+  for (int32_t k = 0; k < TEXTURE_WAVES; ++k) {
+    const double wavelength = prng_range(t, 6.0, 60.0);
+    const double angle = prng_range(t, 0.0, 2.0 * PI_VALUE);
+    m.texture_kx[k] = 2.0 * PI_VALUE / wavelength * std::cos(angle);
+    m.texture_ky[k] = 2.0 * PI_VALUE / wavelength * std::sin(angle);
+    m.texture_phase[k] = prng_range(t, 0.0, 2.0 * PI_VALUE);
+  }
   return m;
 }
 
@@ -235,7 +253,9 @@ ErrorCode make_measurement(const SynthSettings& s, const SurfaceModel& surface, 
           surface.wave_amplitude *
               std::sin(2.0 * PI_VALUE * (surface.wave_fx * sx + surface.wave_fy * sy) / 2.0 +
                        surface.wave_phase);
-      const double h = common + piston + tilt_x * x + tilt_y * y + s.noise_sigma * prng_normal(p);
+      const double h = common + texture(s, surface, double(window.x + col) - shift_x,
+                                        double(window.y + row) - shift_y) +
+                       piston + tilt_x * x + tilt_y * y + s.noise_sigma * prng_normal(p);
       out[col] =
           prng_uniform(p) < scattered ? PHASE_INVALID : round_half_away(h * counts_per_metre);
     }

@@ -9,7 +9,7 @@
 //
 // A file may also see the surface moved by (sx, sy) pixels: camera pixel (x, y) shows the common
 // surface at (x - sx, y - sy), while its piston, tilt, noise, window and invalid pixels stay on
-// the camera. Spikes (single pixels) and dust (small discs) add a known height to valid pixels
+// the camera. A fine texture may be added to the common surface. Spikes (single pixels) and dust (small discs) add a known height to valid pixels
 // after rounding; they are drawn from a generator of their own, as are the shifts, so that the
 // files' other values are the same with and without them.
 #ifndef HARNIX_TOOLS_UTIL_SYNTH_MODEL_H_
@@ -41,6 +41,7 @@ struct SynthSettings {
   int32_t dust = 0;             // dust discs per file, 0..10000
   double spike_size = 20.0;     // height of spikes and dust in noise deviations (of 1.5 nm when
                                 // the noise is 0), 1..1000
+  double texture = 0.0;         // metres rms of a fine texture on the common surface (0: none)
 };
 
 // A height added to one valid pixel, in camera coordinates.
@@ -60,7 +61,13 @@ struct MeasurementTruth {
   std::vector<Outlier> outliers;  // spikes, then dust, in the order drawn
 };
 
-// The common surface, in metres over coordinates running from -1 to 1 across the camera.
+// Waves of the fine texture.
+constexpr int32_t TEXTURE_WAVES = 8;
+
+// The common surface, in metres over coordinates running from -1 to 1 across the camera, and a
+// texture of waves over camera pixels (random directions, wavelengths of 6 to 60 pixels), which
+// gives the surface detail to align on: its form alone looks the same, less a plane, wherever it
+// is moved to.
 struct SurfaceModel {
   double tilt_x;
   double tilt_y;
@@ -69,6 +76,9 @@ struct SurfaceModel {
   double wave_fx;
   double wave_fy;
   double wave_phase;
+  double texture_kx[TEXTURE_WAVES];  // radians a pixel
+  double texture_ky[TEXTURE_WAVES];
+  double texture_phase[TEXTURE_WAVES];
 };
 
 SurfaceModel make_surface_model(uint64_t seed);

@@ -121,7 +121,7 @@ TEST_F(SynthTest, InvalidShareIsRoughlyAsAsked) {
 TEST_F(SynthTest, DefaultsGivenByHandChangeNoByte) {
   synth("d", {"--seed", "4", "--windows"});
   synth("e", {"--seed", "4", "--windows", "--piston", "10", "--tilt", "20", "--noise", "1.5",
-              "--spike-size", "20", "--shift", "0"});
+              "--spike-size", "20", "--shift", "0", "--texture", "off"});
   for (const char* name : {"/meas_0001.dat", "/meas_0012.dat"})
     EXPECT_EQ(read_file_bytes(path(std::string("d") + name)),
               read_file_bytes(path(std::string("e") + name)));
@@ -227,6 +227,7 @@ TEST_F(SynthTest, BadArgumentsAreRefusedWithAMessage) {
       {"synth", "--out", "x", "--count", "2", "--width", "4", "--height", "4", "--spikes", "1.5"},
       {"synth", "--out", "x", "--count", "2", "--width", "4", "--height", "4", "--spikes", "101%"},
       {"synth", "--out", "x", "--count", "2", "--width", "4", "--height", "4", "--dust", "-2"},
+      {"synth", "--out", "x", "--count", "2", "--width", "4", "--height", "4", "--texture", "x"},
       {"synth", "--out", "x", "--count", "2", "--width", "4", "--height", "4", "--spike-size",
        "0.5"}};
   for (const std::vector<std::string>& args : cases) {
