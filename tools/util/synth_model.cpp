@@ -168,14 +168,14 @@ void add_outliers(const SynthSettings& s, int32_t index, double counts_per_metre
   }
 }
 
-// The texture at camera position (px, py): waves of amplitude texture / 2 each, so that their sum
-// has about `texture` rms. Exactly 0 without a texture.
+// The texture at camera position (px, py): waves of amplitude texture * sqrt(2 / waves) each, so
+// that their sum has `texture` rms. Exactly 0 without a texture.
 double texture(const SynthSettings& s, const SurfaceModel& m, double px, double py) {
   if (!(s.texture > 0.0)) return 0.0;
   double sum = 0.0;
   for (int32_t k = 0; k < TEXTURE_WAVES; ++k)
     sum += std::sin(m.texture_kx[k] * px + m.texture_ky[k] * py + m.texture_phase[k]);
-  return s.texture / 2.0 * sum;
+  return s.texture * std::sqrt(2.0 / TEXTURE_WAVES) * sum;
 }
 
 }  // namespace
@@ -193,7 +193,8 @@ SurfaceModel make_surface_model(uint64_t seed) {
   Prng t = side_stream(seed, 0x7E7E7E7E7E7E7E7Eull, 0);
   for (int32_t k = 0; k < TEXTURE_WAVES; ++k) {
     const double wavelength = prng_range(t, 6.0, 60.0);
-    const double angle = prng_range(t, 0.0, 2.0 * PI_VALUE);
+    // Spread so that no direction lacks detail, which would leave a shift along it untold.
+    const double angle = PI_VALUE * (k + prng_range(t, 0.0, 1.0)) / TEXTURE_WAVES;
     m.texture_kx[k] = 2.0 * PI_VALUE / wavelength * std::cos(angle);
     m.texture_ky[k] = 2.0 * PI_VALUE / wavelength * std::sin(angle);
     m.texture_phase[k] = prng_range(t, 0.0, 2.0 * PI_VALUE);

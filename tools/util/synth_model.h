@@ -62,10 +62,11 @@ struct MeasurementTruth {
 };
 
 // Waves of the fine texture.
-constexpr int32_t TEXTURE_WAVES = 8;
+constexpr int32_t TEXTURE_WAVES = 12;
 
 // The common surface, in metres over coordinates running from -1 to 1 across the camera, and a
-// texture of waves over camera pixels (random directions, wavelengths of 6 to 60 pixels), which
+// texture of waves over camera pixels (directions spread evenly over the half turn, each with
+// some play, and random wavelengths of 6 to 60 pixels), which
 // gives the surface detail to align on: its form alone looks the same, less a plane, wherever it
 // is moved to.
 struct SurfaceModel {
