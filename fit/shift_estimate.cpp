@@ -22,7 +22,7 @@ constexpr int32_t MIN_LEVEL_SIDE = 32;        // pixels a side the coarsest leve
 constexpr int32_t COARSE_REACH = 3;           // the bound at the coarsest level, in its pixels
 // Rows are thinned out beyond this many pixels at the levels below the coarsest: enough for a
 // sub-pixel estimate far finer than asked, at a bounded cost whatever the map's size.
-constexpr int64_t MAX_SCORED_PIXELS = 16384;
+constexpr int64_t MAX_SCORED_PIXELS = 8192;
 constexpr int64_t MIN_SCORED_OVERLAP = 16;    // pixels in common below which a shift is not scored
 constexpr int32_t PEAK_EXCLUSION = 2;  // coarsest-level pixels around the best where no rival counts
 constexpr int32_t MAX_CLIMB = 16;             // steps a finer level may climb
