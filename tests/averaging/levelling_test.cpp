@@ -67,7 +67,7 @@ TEST_P(FitLevel, RecoversThePlaneAndLeavesOutTheSpikes) {
       input.cell(i, r) = int32_t(std::lround(v));
     }
   }
-  input.cell(1, 1) = TEST_PHASE_INVALID;
+  if (c.window.height > 1) input.cell(1, 1) = TEST_PHASE_INVALID;
   InputLevel level;
   fit_level(input.m, c.factor, average.m, c.mode, level);
   ASSERT_EQ(level.levelled, c.levelled);
