@@ -11,6 +11,7 @@
 #include "averaging/input_sums.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 
@@ -118,16 +119,35 @@ void add_squares(const Sums& s, const PhaseMap& map, RowRange rows) {
   }
 }
 
-// remove_best_fit over the camera field holding the input alone, for the robust plane: it works
-// on the field itself, placed in the scratch map. A fit that fails leaves the values as they
-// were; only a lack of memory ends the run.
-ErrorCode remove_robust_plane(WorkingMaps& maps, PhaseMap& input) {
-  PhaseMap& field = maps.work;
-  map_fill(field, PHASE_INVALID);
-  ErrorCode rc = phase_map_copy_window(input, input.window, field, input.window);
-  if (rc == NO_ERROR) rc = remove_best_fit(field, ROBUST_PLANE, nullptr, maps.robust);
-  if (rc == NO_ERROR) rc = phase_map_copy_window(field, input.window, input, input.window);
+// remove_best_fit over the camera field holding the input alone, for the robust plane, in the
+// scratch of `band`: it works on the input's own window. A fit that fails leaves the values as
+// they were; only a lack of memory ends the run.
+ErrorCode remove_robust_plane(WorkingMaps& maps, PhaseMap& input, int32_t band) {
+  const ErrorCode rc =
+      remove_best_fit_in_frame(input, maps.camera, ROBUST_PLANE, nullptr, maps.robust[band]);
   return rc == ERR_NO_MEM ? rc : NO_ERROR;
+}
+
+// Removes the robust plane of every input of the batch, the inputs shared among the team one at
+// a time; the first failure in input order, with its position.
+ErrorCode remove_robust_planes(WorkingMaps& maps, InputBatch& batch, int32_t count,
+                               BandTeam& team) {
+  ErrorCode codes[MAX_BATCH_INPUTS];
+  std::atomic<int32_t> next{0};
+  auto fit = [&](int32_t band) {
+    for (int32_t k = next.fetch_add(1, std::memory_order_relaxed); k < count;
+         k = next.fetch_add(1, std::memory_order_relaxed)) {
+      codes[k] = remove_robust_plane(maps, *batch.inputs[k], band);
+    }
+  };
+  team.run(fit);
+  for (int32_t k = 0; k < count; ++k) {
+    if (codes[k] != NO_ERROR) {
+      batch.failed = k;
+      return codes[k];
+    }
+  }
+  return NO_ERROR;
 }
 
 bool least_squares_mode(int32_t mode) {
@@ -165,6 +185,7 @@ bool input_batch_full(const InputBatch& batch) {
 
 ErrorCode queue_input(WorkingMaps& maps, InputBatch& batch, PhaseMap& input, double f,
                       RemovalMode remove_mode, BandTeam& team, const InputLevel* level) {
+  batch.failed = -1;
   const Window& w = input.window;
   if (w.width < 1 || w.height < 1 || !window_within(w, maps.camera)) return ERR_IMPROPER_WINDOW;
   // Finite positive factors always give a finite positive F. Should a factor that is not a
@@ -176,10 +197,7 @@ ErrorCode queue_input(WorkingMaps& maps, InputBatch& batch, PhaseMap& input, dou
   const bool deviation = maps.with_deviation;
   const bool removal = deviation && remove_mode != RemovalMode::NONE;
   const int32_t mode = removal ? removal_fit_mode(remove_mode) : -1;
-  // The robust plane works in the one scratch map, and may fail: one input at a time.
-  if ((scaled && f > SAFE_FACTOR) || (removal && !least_squares_mode(mode))) {
-    batch.one_at_a_time = true;
-  }
+  if (scaled && f > SAFE_FACTOR) batch.one_at_a_time = true;
   const bool separate = deviation && (scaled || removal) && !maps.separate_deviation;
   if (batch.count > 0 && (separate || input_batch_full(batch))) {
     const ErrorCode rc = add_batch(maps, batch, remove_mode, team);
@@ -217,6 +235,7 @@ void add_plain_rows(WorkingMaps& maps, PhaseMap& map, RowRange rows) {
 ErrorCode add_batch(WorkingMaps& maps, InputBatch& batch, RemovalMode remove_mode, BandTeam& team) {
   const int32_t count = batch.count;
   batch.count = 0;
+  batch.failed = -1;
   if (count == 0) return NO_ERROR;
   static_assert(MAX_BANDS <= MAX_FIT_PARTS, "a fit part for every band");
   const int32_t bands = team.bands();
@@ -234,7 +253,10 @@ ErrorCode add_batch(WorkingMaps& maps, InputBatch& batch, RemovalMode remove_mod
     const ErrorCode rc = fit_parts_begin(map_view(*batch.inputs[k]), maps.camera,
                                          static_cast<FitType>(mode), FitOptions{.residual = false},
                                          bands, batch.workspaces[k], &fits[k], &surfaces[k]);
-    if (rc == ERR_NO_MEM) return rc;
+    if (rc == ERR_NO_MEM) {
+      batch.failed = k;
+      return rc;
+    }
     fitting[k] = rc == NO_ERROR;  // a fit that cannot be made removes nothing
   }
 
@@ -254,17 +276,22 @@ ErrorCode add_batch(WorkingMaps& maps, InputBatch& batch, RemovalMode remove_mod
   };
   team.run(first_pass);
   ErrorCode rc = first_error(codes, bands);
+  if (rc != NO_ERROR) batch.failed = 0;  // only an input added on its own can fail here
   if (rc != NO_ERROR || !removal) return rc;
 
   SubtractionPlan subtractions[MAX_BATCH_INPUTS];
   bool subtracting[MAX_BATCH_INPUTS] = {};
-  for (int32_t k = 0; k < count; ++k) {
-    if (!least_squares_mode(mode)) {
-      if ((rc = remove_robust_plane(maps, *batch.inputs[k])) != NO_ERROR) return rc;
-    } else if (fitting[k] && fit_parts_finish(fits[k], &surfaces[k]) == NO_ERROR) {
+  if (!least_squares_mode(mode) && (rc = remove_robust_planes(maps, batch, count, team)) != NO_ERROR) {
+    return rc;
+  }
+  for (int32_t k = 0; k < count && least_squares_mode(mode); ++k) {
+    if (fitting[k] && fit_parts_finish(fits[k], &surfaces[k]) == NO_ERROR) {
       rc = subtraction_begin(map_view(*batch.inputs[k]), maps.camera, surfaces[k], bands,
                              batch.workspaces[k], &subtractions[k]);
-      if (rc == ERR_NO_MEM) return rc;
+      if (rc == ERR_NO_MEM) {
+        batch.failed = k;
+        return rc;
+      }
       subtracting[k] = rc == NO_ERROR;
     }
   }

@@ -65,13 +65,17 @@ ErrorCode for_band_chunks(const Window& camera, int32_t bands, int32_t band, Chu
 // the batch's inputs are added to them.
 //
 // Everything that can fail is done when an input is queued, so a batch of several inputs is
-// added without failing: an input whose scaled values could make a sum overflow, or one whose
-// surface is the robust plane, is added on its own (and so is every input after the first such
-// input), and may fail there.
+// added without failing, but for the robust plane's working storage: an input whose scaled
+// values could make a sum overflow is added on its own (and so is every input after the first
+// such input), and may fail there. The robust planes of a batch are fitted side by side, each
+// input by one thread with scratch of its own; a failure is that of the first input, in input
+// order, that fails.
 struct InputBatch {
   int32_t capacity = 1;  // inputs before the batch is full, 1 .. MAX_BATCH_INPUTS
   int32_t count = 0;
   bool one_at_a_time = false;  // from an input whose scaled sums could overflow on
+  int32_t failed = -1;  // after a failure: the position of the input that failed, -1 for the
+                        // input queue_input was given
   PhaseMap* inputs[MAX_BATCH_INPUTS] = {};
   double factors[MAX_BATCH_INPUTS] = {};
   const InputLevel* levels[MAX_BATCH_INPUTS] = {};  // each input's level, or nullptr
@@ -95,16 +99,17 @@ bool input_batch_full(const InputBatch& batch);
 //   ERR_PARAM_OUT_OF_RANGE  f is not a positive finite number (checked after the window)
 //   ERR_NO_MEM              the deviation's own sums, or the working storage of the surface
 //                           removal, cannot be had
-//   and the codes of add_batch, for the inputs added before
+//   and the codes of add_batch, for the inputs added before (batch.failed tells which)
 ErrorCode queue_input(WorkingMaps& maps, InputBatch& batch, PhaseMap& input, double f,
                       RemovalMode remove_mode, BandTeam& team,
                       const InputLevel* level = nullptr);
 
-// Adds every queued input and empties the batch. A batch of several inputs cannot fail; one
-// input added on its own may:
+// Adds every queued input and empties the batch. One input added on its own may fail, and a
+// batch with the robust plane for want of its working storage:
 //   ERR_FP_OVERFLOW         a scaled value or an average sum reaches +-REAL_INVALID
 //   ERR_NO_MEM              the robust plane's working storage
-// After a failure the sums are left part-way and only good for releasing.
+// batch.failed then tells the position in the batch of the input that failed (the first of
+// them, in input order); after a failure the sums are left part-way and only good for releasing.
 ErrorCode add_batch(WorkingMaps& maps, InputBatch& batch, RemovalMode remove_mode, BandTeam& team);
 
 // True when an input with factor f goes to the sums plainly: no surface removed (remove_mode

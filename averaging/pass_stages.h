@@ -32,6 +32,9 @@ bool sums_feed(RunState& run, int32_t i);
 // Queues input `i` (`map`, scaled by f) as sums_feed does.
 bool sums_add_map(RunState& run, PhaseMap& map, double f, int32_t i);
 
+// Adds the inputs queued for the sums (add_batch); a failure names the input that failed.
+bool sums_add_queued(RunState& run);
+
 // Rejection: clears the pass's tally.
 void rejection_begin(RunState& run);
 

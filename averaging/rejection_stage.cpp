@@ -44,10 +44,7 @@ bool rejection_add(RunState& run, const RejectionPass& pass, PhaseMap& map, doub
     if (pass.mark && !plain && !sums_add_map(run, *queue.inputs[m], queue.factors[m], index))
       return false;
   }
-  if (run.batch.count > 0) {
-    const ErrorCode added = add_batch(run.maps, run.batch, removal, *run.team);
-    if (added != NO_ERROR) return fail(run, RunStep::ACCUMULATE, added, name);
-  }
+  if (run.batch.count > 0 && !sums_add_queued(run)) return false;
   run.reader->release(std::size_t(i) + 1);
   return true;
 }

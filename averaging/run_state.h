@@ -49,6 +49,7 @@ struct RunState {
   BandTeam* team;            // the threads of the passes
   InputReader* reader;       // the current pass's inputs, each in its own window, in order
   InputBatch batch;          // inputs read and checked, not yet added
+  int32_t batch_index[MAX_BATCH_INPUTS];  // the index of each of them
   RejectionBatch rejecting;  // inputs read and checked, not yet through the rejection pass
   int32_t rejecting_index[MAX_BATCH_INPUTS];  // the index of each of them
   RejectionTally tally;                       // the current rejection pass's

@@ -24,7 +24,7 @@ void working_maps_init(WorkingMaps& maps) {
   maps.with_deviation = false;
   maps.deviation_type = DeviationType::POPULATION;
   maps.separate_deviation = false;
-  maps.robust = SurfaceWorkspace{};
+  for (SurfaceWorkspace& ws : maps.robust) ws = SurfaceWorkspace{};
 }
 
 namespace {
@@ -106,7 +106,7 @@ void working_maps_free(WorkingMaps& maps) {
   map_free(maps.low);
   map_free(maps.high);
   map_free(maps.median);
-  surface_workspace_free(maps.robust);
+  for (SurfaceWorkspace& ws : maps.robust) surface_workspace_free(ws);
   maps.separate_deviation = false;
 }
 

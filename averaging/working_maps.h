@@ -40,7 +40,9 @@ struct WorkingMaps {
   bool with_deviation;
   DeviationType deviation_type;  // the deviation output's divisor
   bool separate_deviation;
-  SurfaceWorkspace robust;  // the robust plane's scratch maps, kept from input to input
+  // The robust plane's slope maps, one workspace for each band of the team (the inputs of a
+  // batch are fitted side by side), kept from input to input.
+  SurfaceWorkspace robust[MAX_BANDS];
 };
 
 // Bytes the run holds at most per camera pixel: three double maps, two 16-bit count maps and

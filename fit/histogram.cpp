@@ -8,9 +8,11 @@
 // window about the top until it is wider than k standard deviations of the weight inside it.
 #include "fit/histogram.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
+#include "base/vector_clones.h"
 #include "maps/storage.h"
 
 namespace harnix {
@@ -29,6 +31,107 @@ ErrorCode alloc_bins(FloatPairArray& a, int32_t n) {
   return NO_ERROR;
 }
 
+// Values binned a block at a time: the divisions and conversions of a block run on vector
+// registers, and only the additions to the bins, which must keep their order, one at a time.
+constexpr std::size_t HISTOGRAM_BLOCK = 256;
+
+// The bin b of each of the m values (-1 for a value left out: invalid, outside [low, high], or
+// whose bin lies outside the histogram) and its share f = u - b. (v - start) is exact in double,
+// as it is in 64-bit integers.
+HARNIX_VECTOR_CLONES void bin_block(const int32_t* values, std::size_t m, double start, double w,
+                                    int32_t n, int32_t low, int32_t high, int32_t* bin,
+                                    float* share) {
+  const double last = n;
+  for (std::size_t i = 0; i < m; ++i) {
+    const int32_t v = values[i];
+    const float u = static_cast<float>((static_cast<double>(v) - start) / w);
+    const bool keep = (v < PHASE_INVALID) & (v >= low) & (v <= high) & (u > -1.0f) &
+                      (static_cast<double>(u) < last);
+    const float g = keep ? u : 0.0f;  // only bins in range are converted
+    const int32_t b = static_cast<int32_t>(g);
+    bin[i] = keep ? b : -1;
+    share[i] = g - static_cast<float>(b);
+  }
+}
+
+// What one value of a table's range adds: `lower` to bin `first`, `upper` to bin `second`. Bins n
+// and n + 1 stand for "nowhere" (a value left out, or the bin above the last), so that every
+// value takes the same steps.
+struct BinShares {
+  int32_t first;
+  int32_t second;
+  float lower;
+  float upper;
+};
+
+// The table of the range [low, high] (high below PHASE_INVALID) in `scratch`, after n + 2
+// floats: each value's bins and shares as bin_block gives them, and one more entry for every
+// value outside the range.
+const BinShares* make_table(int32_t start, double w, int32_t low, int32_t high, int32_t n,
+                            void* scratch) {
+  const auto span = static_cast<uint32_t>(int64_t(high) - low);
+  BinShares* table = reinterpret_cast<BinShares*>(static_cast<float*>(scratch) + n + 2);
+  int32_t v[HISTOGRAM_BLOCK];
+  int32_t bin[HISTOGRAM_BLOCK];
+  float share[HISTOGRAM_BLOCK];
+  for (uint64_t first = 0; first <= span; first += HISTOGRAM_BLOCK) {
+    const auto m = static_cast<std::size_t>(std::min<uint64_t>(span - first + 1, HISTOGRAM_BLOCK));
+    for (std::size_t i = 0; i < m; ++i) v[i] = static_cast<int32_t>(int64_t(low) + int64_t(first + i));
+    bin_block(v, m, static_cast<double>(start), w, n, low, high, bin, share);
+    for (std::size_t i = 0; i < m; ++i) {
+      const int32_t b = bin[i];
+      const float f = share[i];
+      table[first + i] = b < 0 ? BinShares{n, n + 1, 0.0f, 0.0f}
+                               : BinShares{b, b + 1 < n ? b + 1 : n + 1, 1.0f - f, f};
+    }
+  }
+  table[std::size_t(span) + 1] = BinShares{n, n + 1, 0.0f, 0.0f};
+  return table;
+}
+
+// The weights of `weights` as n + 2 floats in `scratch` (the last two taking what goes
+// nowhere), to add to in the order of the values and give back with give_sums.
+float* take_sums(const FloatPair* weights, int32_t n, void* scratch) {
+  float* sums = static_cast<float*>(scratch);
+  for (int32_t i = 0; i < n; ++i) sums[i] = weights[i].b;
+  sums[n] = 0.0f;
+  sums[n + 1] = 0.0f;
+  return sums;
+}
+
+void give_sums(const float* sums, int32_t n, FloatPair* weights) {
+  for (int32_t i = 0; i < n; ++i) weights[i].b = sums[i];
+}
+
+// The entry of value v in the table of [base, base + span]: unsigned, values below the range
+// wrap round above it.
+inline const BinShares& entry(const BinShares* table, uint32_t base, uint32_t span, int32_t v) {
+  const uint32_t k = static_cast<uint32_t>(v) - base;
+  return table[k <= span ? k : span + 1];
+}
+
+// histogram_add_values through a table of the range [low, high] (high below PHASE_INVALID).
+void add_through_table(const int32_t* values, std::size_t count, int32_t start, double w,
+                       int32_t low, int32_t high, int32_t n, FloatPair* weights, void* scratch) {
+  const BinShares* table = make_table(start, w, low, high, n, scratch);
+  float* sums = take_sums(weights, n, scratch);
+  const auto base = static_cast<uint32_t>(low);
+  const auto span = static_cast<uint32_t>(int64_t(high) - low);
+  for (std::size_t i = 0; i < count; ++i) {
+    const BinShares& e = entry(table, base, span, values[i]);
+    sums[e.first] += e.lower;
+    sums[e.second] += e.upper;
+  }
+  give_sums(sums, n, weights);
+}
+
+// Whether h bins through a table: its range, clipped below the marker, in its scratch.
+bool through_table(HistogramValues& h) {
+  if (h.high >= PHASE_INVALID) h.high = PHASE_INVALID - 1;
+  return h.low <= h.high && h.scratch != nullptr &&
+         histogram_table_bytes(h.hist->count, int64_t(h.high) - h.low + 1) <= h.scratch_bytes;
+}
+
 }  // namespace
 
 ErrorCode value_histogram(const PhaseMap& map, int32_t n, int32_t start, double w,
@@ -44,20 +147,73 @@ ErrorCode value_histogram(const PhaseMap& map, int32_t n, int32_t start, double 
   if (rc != NO_ERROR) return rc;
   if (w == 0.0) return NO_ERROR;
 
-  FloatPair* bins = hist.data;
-  const double last = n;
-  for (std::size_t i = 0; i < count; ++i) {
-    const int32_t v = map.matrix[i];
-    if (!phase_valid(v)) continue;
-    // The difference is exact in 64 bits, where 32 bits could overflow.
-    const float u = static_cast<float>(static_cast<double>(static_cast<int64_t>(v) - start) / w);
-    if (!(u > -1.0f && static_cast<double>(u) < last)) continue;  // bin outside, or NaN
-    const int32_t b = static_cast<int32_t>(u);
-    const float f = u - static_cast<float>(b);
-    bins[b].b += 1.0f - f;
-    if (b + 1 < n) bins[b + 1].b += f;
-  }
+  histogram_add_values(map.matrix, count, start, w, INT32_MIN, INT32_MAX, hist);
   return NO_ERROR;
+}
+
+std::size_t histogram_table_bytes(int32_t bins, int64_t range) {
+  if (bins < 1 || range < 1) return 0;
+  return (std::size_t(bins) + 2) * sizeof(float) + (std::size_t(range) + 1) * sizeof(BinShares);
+}
+
+void histogram_add_value_pairs(const HistogramValues& first, const HistogramValues& second,
+                               std::size_t count) {
+  HistogramValues a = first;
+  HistogramValues b = second;
+  if (!through_table(a) || !through_table(b)) {
+    histogram_add_values(first.values, count, first.start, first.w, first.low, first.high,
+                         *first.hist, first.scratch, first.scratch_bytes);
+    histogram_add_values(second.values, count, second.start, second.w, second.low, second.high,
+                         *second.hist, second.scratch, second.scratch_bytes);
+    return;
+  }
+  const int32_t na = a.hist->count;
+  const int32_t nb = b.hist->count;
+  const BinShares* ta = make_table(a.start, a.w, a.low, a.high, na, a.scratch);
+  const BinShares* tb = make_table(b.start, b.w, b.low, b.high, nb, b.scratch);
+  float* sa = take_sums(a.hist->data, na, a.scratch);
+  float* sb = take_sums(b.hist->data, nb, b.scratch);
+  const auto base_a = static_cast<uint32_t>(a.low);
+  const auto span_a = static_cast<uint32_t>(int64_t(a.high) - a.low);
+  const auto base_b = static_cast<uint32_t>(b.low);
+  const auto span_b = static_cast<uint32_t>(int64_t(b.high) - b.low);
+  for (std::size_t i = 0; i < count; ++i) {
+    const BinShares& ea = entry(ta, base_a, span_a, a.values[i]);
+    const BinShares& eb = entry(tb, base_b, span_b, b.values[i]);
+    sa[ea.first] += ea.lower;
+    sb[eb.first] += eb.lower;
+    sa[ea.second] += ea.upper;
+    sb[eb.second] += eb.upper;
+  }
+  give_sums(sa, na, a.hist->data);
+  give_sums(sb, nb, b.hist->data);
+}
+
+void histogram_add_values(const int32_t* values, std::size_t count, int32_t start, double w,
+                          int32_t low, int32_t high, FloatPairArray& hist, void* scratch,
+                          std::size_t scratch_bytes) {
+  const int32_t n = hist.count;
+  FloatPair* weights = hist.data;
+  // Values at or above the marker are never valid: a range ending below it bins the same.
+  HistogramValues h{values, start, w, low, high, &hist, scratch, scratch_bytes};
+  if (through_table(h)) {
+    add_through_table(values, count, start, w, h.low, h.high, n, weights, scratch);
+    return;
+  }
+  int32_t bin[HISTOGRAM_BLOCK];
+  float share[HISTOGRAM_BLOCK];
+  for (std::size_t first = 0; first < count; first += HISTOGRAM_BLOCK) {
+    const std::size_t m = count - first < HISTOGRAM_BLOCK ? count - first : HISTOGRAM_BLOCK;
+    bin_block(values + first, m, static_cast<double>(start), w, n, low, high, bin, share);
+    // Each bin receives its weights in the order of the values, as one loop over them gives.
+    for (std::size_t i = 0; i < m; ++i) {
+      const int32_t b = bin[i];
+      if (b < 0) continue;
+      const float f = share[i];
+      weights[b].b += 1.0f - f;
+      if (b + 1 < n) weights[b + 1].b += f;
+    }
+  }
 }
 
 ErrorCode histogram_derivative(const FloatPairArray& hist, FloatPairArray& deriv, int32_t length) {

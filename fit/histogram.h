@@ -12,6 +12,7 @@
 #ifndef HARNIX_FIT_HISTOGRAM_H_
 #define HARNIX_FIT_HISTOGRAM_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "base/error_codes.h"
@@ -29,6 +30,39 @@ namespace harnix {
 // ERR_INVALID_PARAM (hist untouched).
 ErrorCode value_histogram(const PhaseMap& map, int32_t n, int32_t start, double w,
                           FloatPairArray& hist);
+
+// Adds to the weights of `hist` (its count of bins, bin 0 at `start`, width `w`) the `count`
+// values at `values` that are valid and lie in [low, high], one after the other, each as
+// value_histogram adds it: what value_histogram gives over those values alone. Needs hist to
+// hold storage for its bins. With `scratch` of at least histogram_table_bytes(bins, range)
+// bytes, where the range [low, high] holds `range` integers, every value's bins and shares come
+// from a table made once for the range rather than from a division per value; the weights are
+// the same. Never fails.
+void histogram_add_values(const int32_t* values, std::size_t count, int32_t start, double w,
+                          int32_t low, int32_t high, FloatPairArray& hist,
+                          void* scratch = nullptr, std::size_t scratch_bytes = 0);
+
+// One histogram's part in histogram_add_value_pairs: the arguments of histogram_add_values.
+struct HistogramValues {
+  const int32_t* values;
+  int32_t start;
+  double w;
+  int32_t low;
+  int32_t high;
+  FloatPairArray* hist;
+  void* scratch;
+  std::size_t scratch_bytes;
+};
+
+// histogram_add_values for two histograms of `count` values each, in one sweep over both when
+// both bin through tables (the sums of one histogram wait on each other, not on the other's),
+// else one after the other: the weights of the two calls either way.
+void histogram_add_value_pairs(const HistogramValues& a, const HistogramValues& b,
+                               std::size_t count);
+
+// Bytes of the scratch histogram_add_values bins through for `bins` bins and a range of `range`
+// integers.
+std::size_t histogram_table_bytes(int32_t bins, int64_t range);
 
 // Allocates `deriv` with the count n of `hist` (n < 1: ERR_PARAM_OUT_OF_RANGE, deriv untouched;
 // ERR_NO_MEM), all zero, then fills D[k] for k = h .. n - h - 1 with h = (length - 1) / 2, the

@@ -32,6 +32,14 @@ ErrorCode remove_best_fit(PhaseMap& map, int32_t mode, SurfaceFit* fit_out);
 ErrorCode remove_best_fit(PhaseMap& map, int32_t mode, SurfaceFit* fit_out,
                           SurfaceWorkspace& robust_storage);
 
+// What remove_best_fit does to the pixels of `map` over a field of `frame` holding the map's
+// values and invalid values elsewhere (the fit and its subtraction in the frame's coordinates),
+// reading and writing only the map's own window, which must lie in the frame. The codes are
+// those of remove_best_fit, ERR_IMPROPER_WINDOW also for a window outside the frame; on failure
+// the map keeps its values.
+ErrorCode remove_best_fit_in_frame(PhaseMap& map, const Window& frame, int32_t mode,
+                                   SurfaceFit* fit_out, SurfaceWorkspace& robust_storage);
+
 }  // namespace harnix
 
 #endif  // HARNIX_FIT_REMOVE_H_

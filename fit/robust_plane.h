@@ -49,7 +49,7 @@ ErrorCode derivative_limits(const PhaseMap& src, PhaseMap& dst, SgKind kind,
 // plane: x_coef and y_coef the most frequent slopes (phase units per pixel), offset the mean of
 // the map minus that tilt, rms the spread about the plane, center_x/center_y the window's centre,
 // npoints the valid pixels in the window; the other coefficients 0. When every slope left on an
-// axis has one value, that value is the slope. The map is only read; three scratch maps of the
+// axis has one value, that value is the slope. The map is only read; two scratch maps of the
 // window's size are held during the call.
 //   ERR_IMPROPER_WINDOW     window not the map's nor inside it (a zero width or height always)
 //   ERR_INVALID_PARAM       the map has no storage
@@ -63,10 +63,18 @@ ErrorCode derivative_limits(const PhaseMap& src, PhaseMap& dst, SgKind kind,
 ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit* fit,
                            int32_t bins);
 
-// The same with the three scratch maps in `storage` (12 bytes a pixel of the window), which the
-// caller keeps from call to call; ERR_NO_MEM also when it cannot grow to them.
+// The same with its scratch maps in `storage` (8 bytes a pixel of the window), which the caller
+// keeps from call to call; ERR_NO_MEM also when it cannot grow to them.
 ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit* fit,
                            int32_t bins, SurfaceWorkspace& storage);
+
+// The robust plane of `map` over its own window in the coordinates of `frame`, which must hold
+// that window (else ERR_IMPROPER_WINDOW): bit for bit the fit over the frame of a frame-sized
+// field holding the map's values and invalid values everywhere else, while only the map's pixels
+// are read and only its window's scratch (8 bytes a pixel, in `storage`) is held. Codes as
+// fit_robust_plane.
+ErrorCode fit_robust_plane_in_frame(const PhaseMap& map, const Window& frame, SurfaceFit* fit,
+                                    int32_t bins, SurfaceWorkspace& storage);
 
 }  // namespace harnix
 
