@@ -3,16 +3,17 @@
 #
 #   bench/run_bench.sh [ROUNDS]      (default 11 rounds)
 #
-# Builds the optimised harnix, harnix-util, harnix-reference-loop and harnix-whole-run, generates
-# (once) 64 measurements of 1024 x 1024 and 256 of 640 x 480 with `harnix-util synth` under
-# build/bench/data, reads them once so that the page cache holds them, and then, for each set,
-# runs in alternation the reference loop and `harnix -AvgOut -SdevOut -CountOut` with
-# -SdevRemove None, Plane and Sphere, each with -Threads 1 and with every core, reporting medians
-# and their ratios to the reference loop. Then, on the 1024 x 1024 set, rejection with one and
-# three rounds, the per-input report, the Robust removal and -Level Plane, against the same
-# reference loop, and the extremes (-MinOut -MaxOut -RangeOut) and the sample deviation with the
-# uncertainty of the mean against the plain run, and the median in memory and in 8 bands; peak
-# memory by N and by the median's budget.
+# Builds the optimised harnix, harnix-util, harnix-reference-loop, harnix-tight-loop and
+# harnix-whole-run, generates (once) 64 measurements of 1024 x 1024 and 256 of 640 x 480 with
+# `harnix-util synth` under build/bench/data, reads them once so that the page cache holds them,
+# and then, for each set, runs in alternation the two yardsticks (the reference loop and the
+# tight loop) and `harnix -AvgOut -SdevOut -CountOut` with -SdevRemove None, Plane and Sphere,
+# each with -Threads 1 and with every core, reporting medians and their ratios to the faster
+# yardstick (marked *). Then, on the 1024 x 1024 set, rejection with one and three rounds, the
+# per-input report, the Plane and Robust removals and -Level Plane, the extremes (-MinOut
+# -MaxOut -RangeOut) and the sample deviation with the uncertainty of the mean beside the plain
+# run, and the median in memory and in 8 bands, against the same yardsticks; peak memory by N
+# and by the median's budget.
 # Then cold rounds (twice as many: a disk's pace wanders more than the processors') on the
 # 1024 x 1024 set: the page cache dropped before every run (only as root; otherwise the script
 # says so and skips them), with `cat` of the same files as the yardstick.
@@ -26,7 +27,7 @@ synth_options=${SYNTH_OPTIONS:-}
 
 cmake --preset release >/dev/null
 cmake --build --preset release -j2 --target harnix harnix-util harnix-reference-loop \
-  harnix-whole-run >/dev/null
+  harnix-tight-loop harnix-whole-run >/dev/null
 
 bin=build/release
 data=build/bench/data${synth_options:+-$(echo "$synth_options" | tr -c 'a-z0-9' '_')}
@@ -67,9 +68,12 @@ harnix_args() {  # LIST REMOVE THREADS
     -SdevRemove $2 -Threads $3 @$1"
 }
 
-# The reference loop, then harnix in each removal mode with 1 thread and with every core.
+# The two yardsticks, then harnix in each removal mode with 1 thread and with every core.
+yardsticks() {  # LIST COUNT
+  echo "-- reference $bin/bench/harnix-reference-loop $2 $1 -- tight-loop $bin/bench/harnix-tight-loop $1"
+}
 programs() {  # LIST COUNT
-  echo "-- reference $bin/bench/harnix-reference-loop $2 $1"
+  yardsticks "$1" "$2"
   for remove in None Plane Sphere; do
     echo "-- $remove-1 $(harnix_args "$1" "$remove" 1)"
     echo "-- $remove-$cores $(harnix_args "$1" "$remove" "$cores")"
@@ -84,28 +88,29 @@ for set in cam1024 cam640; do
   echo
   echo "== $set: $n inputs ($(du -sh "$data/$set" | cut -f1)), $rounds rounds, warm page cache"
   # shellcheck disable=SC2046
-  "$bin/bench/harnix-whole-run" "$rounds" $(programs "$list" "$n")
+  "$bin/bench/harnix-whole-run" --yardsticks 2 "$rounds" $(programs "$list" "$n")
 done
 
 list=$data/cam1024/list.txt
 echo
 echo "== cam1024: rejection, the per-input report, the Robust removal and levelling, warm page cache"
 # shellcheck disable=SC2046
-"$bin/bench/harnix-whole-run" "$rounds" \
-  -- reference "$bin/bench/harnix-reference-loop" 64 "$list" \
+"$bin/bench/harnix-whole-run" --yardsticks 2 "$rounds" $(yardsticks "$list" 64) \
   -- plain-$cores $(harnix_args "$list" None "$cores") \
   -- reject-1-round-1 $(harnix_args "$list" None 1) -Reject 3 \
   -- reject-1-round-$cores $(harnix_args "$list" None "$cores") -Reject 3 \
   -- reject-3-rounds-$cores $(harnix_args "$list" None "$cores") -Reject 3 -RejectIter 3 \
   -- input-report-$cores $(harnix_args "$list" None "$cores") -InputReport "$out/report.csv" \
-  -- remove-Robust-$cores $(harnix_args "$list" Robust "$cores") \
+  -- Plane-$cores $(harnix_args "$list" Plane "$cores") \
+  -- Robust-1 $(harnix_args "$list" Robust 1) \
+  -- Robust-$cores $(harnix_args "$list" Robust "$cores") \
   -- level-Plane-$cores $(harnix_args "$list" None "$cores") -Level Plane
 
 echo
-echo "== cam1024: the extremes and the uncertainty against the plain run, warm page cache"
+echo "== cam1024: the extremes and the uncertainty beside the plain run, warm page cache"
 extremes="-MinOut $out/min.dat -MaxOut $out/max.dat -RangeOut $out/range.dat"
 # shellcheck disable=SC2046,SC2086
-"$bin/bench/harnix-whole-run" "$rounds" \
+"$bin/bench/harnix-whole-run" --yardsticks 2 "$rounds" $(yardsticks "$list" 64) \
   -- plain-1 $(harnix_args "$list" None 1) \
   -- extremes-1 $(harnix_args "$list" None 1) $extremes \
   -- plain-$cores $(harnix_args "$list" None "$cores") \
@@ -114,10 +119,10 @@ extremes="-MinOut $out/min.dat -MaxOut $out/max.dat -RangeOut $out/range.dat"
   -UncertOut "$out/uncert.dat"
 
 echo
-echo "== cam1024: the median in memory and in 8 bands against the plain run, warm page cache"
+echo "== cam1024: the median in memory and in 8 bands beside the plain run, warm page cache"
 # 64 inputs x 1024 columns x 4 bytes = 256 KiB a row: 32 MiB holds 128 rows, 8 bands.
 # shellcheck disable=SC2046
-"$bin/bench/harnix-whole-run" "$rounds" \
+"$bin/bench/harnix-whole-run" --yardsticks 2 "$rounds" $(yardsticks "$list" 64) \
   -- plain-$cores $(harnix_args "$list" None "$cores") \
   -- median-$cores $(harnix_args "$list" None "$cores") -Combine Median \
   -- median-8-bands-$cores $(harnix_args "$list" None "$cores") -Combine Median -MemoryLimit 32

@@ -1,10 +1,12 @@
 // Times whole programs run after run in alternation and reports, for each, the median wall
-// time and its ratio to the first program's median, the median processor time (user and
-// system, from wait4) and its ratio, the median of its per-round ratios to the first program
-// (each round's wall time over the first program's in that round: "paired") and the peak
-// resident memory of the process.
+// time and its ratio to the yardstick's median, the median processor time (user and system,
+// from wait4) and its ratio, the median of its per-round ratios to the yardstick (each round's
+// wall time over the yardstick's in that round: "paired") and the peak resident memory of the
+// process. The yardstick is the fastest (by median wall time) of the first K programs, K = 1
+// unless --yardsticks K says otherwise, and is marked with a star.
 //
-// usage: harnix-whole-run [--cold] ROUNDS -- NAME PROGRAM ARG... [-- NAME PROGRAM ARG...]...
+// usage: harnix-whole-run [--cold] [--yardsticks K] ROUNDS -- NAME PROGRAM ARG...
+//                         [-- NAME PROGRAM ARG...]...
 //
 // With --cold the page cache is dropped before every run (sync, then 3 written to
 // /proc/sys/vm/drop_caches), so that every program reads its files from the disk; that needs
@@ -99,15 +101,25 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
   using namespace harnix;
-  const bool cold = argc > 1 && std::strcmp(argv[1], "--cold") == 0;
-  if (cold) {
-    --argc;
-    ++argv;
+  bool cold = false;
+  int yardsticks = 1;
+  for (;;) {
+    if (argc > 1 && std::strcmp(argv[1], "--cold") == 0) {
+      cold = true;
+      --argc;
+      ++argv;
+    } else if (argc > 2 && std::strcmp(argv[1], "--yardsticks") == 0) {
+      yardsticks = std::max(1, std::atoi(argv[2]));
+      argc -= 2;
+      argv += 2;
+    } else {
+      break;
+    }
   }
   if (argc < 5 || std::strcmp(argv[2], "--") != 0) {
     std::fputs(
-        "usage: harnix-whole-run [--cold] ROUNDS -- NAME PROGRAM ARG... [-- NAME PROGRAM "
-        "ARG...]...\n",
+        "usage: harnix-whole-run [--cold] [--yardsticks K] ROUNDS -- NAME PROGRAM ARG... "
+        "[-- NAME PROGRAM ARG...]...\n",
         stderr);
     return 1;
   }
@@ -131,9 +143,14 @@ int main(int argc, char** argv) {
     for (std::size_t k = 0; k < programs.size(); ++k)
       run_once(programs[(std::size_t(r) + k) % programs.size()], cold);
   }
-  const double base = median(programs.front().seconds);
-  const double cpu_base = median(programs.front().cpu_seconds);
-  std::printf("%-16s %9s %9s %9s %7s %9s %7s %7s %9s\n", "program", "median s", "min s",
+  std::size_t yardstick = 0;
+  for (std::size_t k = 1; k < std::min<std::size_t>(std::size_t(yardsticks), programs.size()); ++k) {
+    if (median(programs[k].seconds) < median(programs[yardstick].seconds)) yardstick = k;
+  }
+  const Program& y = programs[yardstick];
+  const double base = median(y.seconds);
+  const double cpu_base = median(y.cpu_seconds);
+  std::printf("%-17s %9s %9s %9s %7s %9s %7s %7s %9s\n", "program", "median s", "min s",
               "max s", "ratio", "cpu s", "ratio", "paired", "peak MiB");
   for (const Program& p : programs) {
     const double m = median(p.seconds);
@@ -142,8 +159,9 @@ int main(int argc, char** argv) {
     // round weighs on both sides of the ratio.
     std::vector<double> ratios;
     for (std::size_t r = 0; r < p.seconds.size(); ++r)
-      ratios.push_back(p.seconds[r] / programs.front().seconds[r]);
-    std::printf("%-16s %9.4f %9.4f %9.4f %7.2f %9.4f %7.2f %7.2f %9.1f\n", p.name.c_str(), m,
+      ratios.push_back(p.seconds[r] / y.seconds[r]);
+    const std::string name = &p == &y ? p.name + "*" : p.name;
+    std::printf("%-17s %9.4f %9.4f %9.4f %7.2f %9.4f %7.2f %7.2f %9.1f\n", name.c_str(), m,
                 *std::min_element(p.seconds.begin(), p.seconds.end()),
                 *std::max_element(p.seconds.begin(), p.seconds.end()), m / base, cpu,
                 cpu / cpu_base, median(ratios), double(p.peak_kib) / 1024.0);
