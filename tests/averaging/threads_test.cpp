@@ -220,6 +220,13 @@ INSTANTIATE_TEST_SUITE_P(
                      nullptr},
         ThreadedCase{
             "RobustRejectOneRound", {"--windows"}, RemovalMode::ROBUST, 1.5, 1, false, nullptr},
+        ThreadedCase{"MixedWindowsRobustDamaged",
+                     {"--mixed", "--windows"},
+                     RemovalMode::ROBUST,
+                     0.0,
+                     0,
+                     true,
+                     "Planoryx?"},
         ThreadedCase{
             "NoneDropoutsReport", {"--invalid", "40"}, RemovalMode::NONE, 0.0, 0, true, nullptr, 8},
         ThreadedCase{"MixedPistonRejectDropouts",

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "maps/storage.h"
@@ -221,6 +222,73 @@ TEST(PeakExtent, PeakWithoutWeightOrOutsideIsRefused) {
   EXPECT_EQ(ERR_PARAM_OUT_OF_RANGE, peak_extent(h.a, -1, 2.0, &first, &last));
   EXPECT_EQ(-1, first);
   EXPECT_EQ(-1, last);
+}
+
+// The weights the header describes, one value after the other, for those in [low, high].
+std::vector<float> plain_weights(const std::vector<int32_t>& values, int32_t n, int32_t start,
+                                 double w, int32_t low, int32_t high) {
+  std::vector<float> bins(static_cast<std::size_t>(n), 0.0f);
+  for (const int32_t v : values) {
+    if (v >= PHASE_INVALID || v < low || v > high) continue;
+    const float u = static_cast<float>(static_cast<double>(static_cast<int64_t>(v) - start) / w);
+    if (!(u > -1.0f && static_cast<double>(u) < n)) continue;
+    const auto b = static_cast<int32_t>(u);
+    const float f = u - static_cast<float>(b);
+    bins[static_cast<std::size_t>(b)] += 1.0f - f;
+    if (b + 1 < n) bins[static_cast<std::size_t>(b) + 1] += f;
+  }
+  return bins;
+}
+
+struct SweepCase {
+  const char* what;
+  int32_t n, start;
+  double w;
+  int32_t low, high;
+};
+
+// Binned value by value, through a table of the range, or two histograms in one sweep, every
+// weight is the same float: the sums of a bin keep their order.
+TEST(HistogramAddValues, EveryWayOfBinningGivesTheSameWeights) {
+  std::mt19937 rng(11);
+  std::vector<int32_t> values(5000);
+  for (int32_t& v : values) {
+    v = static_cast<int32_t>(rng() % 700) - 350 + static_cast<int32_t>(rng() % 3);
+    if (rng() % 50 == 0) v = PHASE_INVALID;
+  }
+  const SweepCase cases[] = {
+      {"wide bins over the whole range", 300, -420, 2.9, -360, 360},
+      {"unit bins", 500, -300, 1.0, -300, 199},
+      {"a range cut short at both ends", 120, -100, 1.7, -60, 90},
+      {"values past the last bin", 50, -350, 3.3, -350, 350},
+      {"values below bin 0 within one bin", 40, -330, 9.5, -340, 340},
+      {"a range reaching the marker", 80, -351, 9.0, -351, PHASE_INVALID},
+      {"downwards", 90, 360, -8.1, -350, 350},
+  };
+  std::vector<unsigned char> scratch(2 * histogram_table_bytes(500, 800));
+  for (const SweepCase& c : cases) {
+    const std::vector<float> want = plain_weights(values, c.n, c.start, c.w, c.low, c.high);
+    Bins plain(std::vector<float>(static_cast<std::size_t>(c.n), 0.0f));
+    Bins table(std::vector<float>(static_cast<std::size_t>(c.n), 0.0f));
+    histogram_add_values(values.data(), values.size(), c.start, c.w, c.low, c.high, plain.a);
+    histogram_add_values(values.data(), values.size(), c.start, c.w, c.low, c.high, table.a,
+                         scratch.data(), scratch.size() / 2);
+    EXPECT_EQ(want, plain.weights()) << c.what;
+    EXPECT_EQ(want, table.weights()) << c.what;
+    // Paired with the first case, each sweeping its own values.
+    const SweepCase& o = cases[0];
+    std::vector<int32_t> other(values.rbegin(), values.rend());
+    Bins a(std::vector<float>(static_cast<std::size_t>(c.n), 0.0f));
+    Bins b(std::vector<float>(static_cast<std::size_t>(o.n), 0.0f));
+    histogram_add_value_pairs(
+        HistogramValues{values.data(), c.start, c.w, c.low, c.high, &a.a, scratch.data(),
+                        scratch.size() / 2},
+        HistogramValues{other.data(), o.start, o.w, o.low, o.high, &b.a,
+                        scratch.data() + scratch.size() / 2, scratch.size() / 2},
+        values.size());
+    EXPECT_EQ(want, a.weights()) << c.what;
+    EXPECT_EQ(plain_weights(other, o.n, o.start, o.w, o.low, o.high), b.weights()) << c.what;
+  }
 }
 
 }  // namespace

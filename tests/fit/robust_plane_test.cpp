@@ -9,6 +9,7 @@
 #include "fit/least_squares.h"
 #include "fit/remove.h"
 #include "fit/sg_filter.h"
+#include "maps/storage.h"
 #include "support/fit_calls.h"
 #include "support/test_maps.h"
 
@@ -266,6 +267,109 @@ TEST(RemoveBestFit, RobustPlaneFailureLeavesTheMap) {
   EXPECT_EQ(ERR_ALL_BAD_DATA, remove_best_fit(map.m, ROBUST_PLANE, &f));
   EXPECT_EQ(before, map.values());
   EXPECT_EQ(42.0, f.offset);
+}
+
+// A noisy plane of +-spread with a raised block and scattered invalid pixels, over the window.
+struct NoisyPlane {
+  const char* what;
+  Window window;
+  int32_t spread, step, base;
+  double sx, sy;
+  SurfaceFit fit;  // the fit expected, to the bit: type, slopes, offset, rms, points
+};
+
+void fill_noisy(OwnedPhase& map, const NoisyPlane& c) {
+  std::mt19937 rng(97);
+  const Window& w = map.m.window;
+  for (int r = 0; r < w.height; ++r) {
+    for (int col = 0; col < w.width; ++col) {
+      const int n = static_cast<int>(rng() % static_cast<unsigned>(2 * c.spread + 1)) - c.spread;
+      const bool hole = rng() % 40 == 0;
+      const bool raised = col > w.width / 2 && r > w.height / 3;
+      const double v = c.base + c.sx * (w.x + col) + c.sy * (w.y + r) + n + (raised ? c.step : 0);
+      map.cell(col, r) = hole ? PHASE_INVALID : static_cast<int32_t>(std::lround(v));
+    }
+  }
+}
+
+SurfaceFit plane_fit(double x, double y, double offset, double rms, int32_t points) {
+  SurfaceFit f{};
+  f.x_coef = x;
+  f.y_coef = y;
+  f.offset = offset;
+  f.rms = rms;
+  f.npoints = points;
+  return f;
+}
+
+const NoisyPlane NOISY_PLANES[] = {
+    {"wide bins", {3, 2, 160, 120}, 400, 0, 20000, 2.7, -1.3,
+     plane_fit(-0x1.d2cbp+2, -0x1.259p+1, 0x1.3ad27ae21e93dp+14, 0x1.030d6c629dbdfp+9, 18737)},
+    {"unit bins", {0, 0, 150, 100}, 3, 0, -500, 0.4, 7.6,
+     plane_fit(0x1.d3e8p-2, 0x1.f6af4p+2, -0x1.889849fa17757p+6, 0x1.ff9f32f999d78p+2, 14645)},
+    {"a step", {0, 0, 200, 90}, 60, 250000, 100, -4.2, 0.9,
+     plane_fit(-0x1.0d544p+2, 0x1.fbc2p-1, 0x1.3c0799bcab809p+16, 0x1.c94aa838a3684p+16, 17566)},
+    {"near the top of the range", {5, 5, 90, 140}, 2000, -3000000, 2000000000, 31.0, -17.5,
+     plane_fit(0x1.5d57p+4, -0x1.c848p+4, 0x1.dc9add252841cp+30, 0x1.56e5b13f6b1ffp+20, 12305)},
+};
+
+// Every fit stays what it has been, to the bit: the slopes, the offset and the spread come from
+// single-precision histogram sums whose order is part of the result.
+TEST(FitRobustPlane, KeepsEveryFitToTheBit) {
+  for (const NoisyPlane& c : NOISY_PLANES) {
+    OwnedPhase map(c.window);
+    fill_noisy(map, c);
+    SurfaceFit f{};
+    ASSERT_EQ(NO_ERROR, fit_robust_plane(map.m, nullptr, &f, ROBUST_PLANE_BINS)) << c.what;
+    EXPECT_EQ(c.fit.x_coef, f.x_coef) << c.what;
+    EXPECT_EQ(c.fit.y_coef, f.y_coef) << c.what;
+    EXPECT_EQ(c.fit.offset, f.offset) << c.what;
+    EXPECT_EQ(c.fit.rms, f.rms) << c.what;
+    EXPECT_EQ(c.fit.npoints, f.npoints) << c.what;
+  }
+}
+
+struct FrameCase {
+  const char* what;
+  Window frame, window;
+};
+
+// A map within a frame is fitted and removed as the frame-sized field holding it would be:
+// slopes need neighbours inside the window, and a frame line of 3 samples has none.
+TEST(RemoveBestFitInFrame, GivesWhatTheFieldGives) {
+  const FrameCase cases[] = {
+      {"inside", {0, 0, 120, 90}, {17, 9, 70, 50}},
+      {"on the frame's corner", {0, 0, 120, 90}, {0, 0, 60, 90}},
+      {"three columns wide", {0, 0, 120, 90}, {40, 5, 3, 70}},
+      {"three rows high", {0, 0, 120, 90}, {4, 30, 100, 3}},
+      {"a frame three rows high", {0, 0, 120, 3}, {10, 0, 90, 3}},
+  };
+  for (const int32_t mode : {ROBUST_PLANE, static_cast<int32_t>(FitType::sphere)}) {
+    for (const FrameCase& c : cases) {
+      OwnedPhase map(c.window);
+      fill_noisy(map, NOISY_PLANES[0]);
+      OwnedPhase field(c.frame, PHASE_INVALID);
+      for (int r = 0; r < c.window.height; ++r)
+        for (int col = 0; col < c.window.width; ++col)
+          field.at(c.window.x + col, c.window.y + r) = map.cell(col, r);
+      SurfaceFit want{}, got{};
+      SurfaceWorkspace ws;
+      const ErrorCode rc = remove_best_fit(field.m, mode, &want);
+      EXPECT_EQ(rc, remove_best_fit_in_frame(map.m, c.frame, mode, &got, ws)) << c.what;
+      surface_workspace_free(ws);
+      EXPECT_EQ(want.x_coef, got.x_coef) << c.what;
+      EXPECT_EQ(want.offset, got.offset) << c.what;
+      EXPECT_EQ(want.center_x, got.center_x) << c.what;
+      for (int r = 0; r < c.window.height; ++r)
+        for (int col = 0; col < c.window.width; ++col)
+          ASSERT_EQ(field.at(c.window.x + col, c.window.y + r), map.cell(col, r))
+              << c.what << " at " << col << ", " << r;
+    }
+  }
+  OwnedPhase map(Window{50, 0, 80, 10});
+  SurfaceWorkspace ws;
+  EXPECT_EQ(ERR_IMPROPER_WINDOW,
+            remove_best_fit_in_frame(map.m, Window{0, 0, 120, 10}, ROBUST_PLANE, nullptr, ws));
 }
 
 }  // namespace
