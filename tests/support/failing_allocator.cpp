@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
 
 #include "base/allocation.h"
 
@@ -9,6 +10,8 @@ namespace harnix {
 
 namespace {
 
+// The team's threads allocate at the same time: the counts are kept under one lock.
+std::mutex counting;
 int fail_from = 0;
 bool fail_once = false;
 int request_count = 0;
@@ -16,6 +19,7 @@ int release_count = 0;
 std::size_t largest_request = 0;
 
 bool next_fails(std::size_t bytes) {
+  const std::lock_guard<std::mutex> lock(counting);
   ++request_count;
   largest_request = std::max(largest_request, bytes);
   return fail_from > 0 && (fail_once ? request_count == fail_from : request_count >= fail_from);
@@ -31,7 +35,10 @@ void* counted_allocate_zeroed(std::size_t count, std::size_t each) {
   return next_fails(count * each) ? nullptr : std::calloc(count, each);
 }
 void counted_release(void* block) {
-  if (block != nullptr) ++release_count;
+  if (block != nullptr) {
+    const std::lock_guard<std::mutex> lock(counting);
+    ++release_count;
+  }
   std::free(block);
 }
 
