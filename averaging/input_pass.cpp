@@ -1,7 +1,9 @@
 // A pass over the inputs. Between passes every input must keep its device, inode, size and
-// modification time. With more than one thread each pass reads its inputs ahead
-// (averaging/input_reader.h), and the first inputs are read by the whole team before the pass
-// begins.
+// modification time. Each is stamped by the thread that reads it, from the file it has open,
+// before and after reading it: an input read ahead and rewritten before its turn comes is then
+// the file read, not the one its name leads to by the time it is used. With more than one
+// thread each pass reads its inputs ahead (averaging/input_reader.h), and the first inputs are
+// read by the whole team before the pass begins.
 #include "averaging/input_pass.h"
 
 #include <algorithm>
@@ -31,13 +33,24 @@ bool check_geometry(RunState& run, const char* name) {
   return fail(run, RunStep::MISMATCHED_INPUT, ERR_INVALID_PARAM, name, mismatched);
 }
 
-// Reads one input and checks it; on success input_map holds its phase map. Only the first pass
-// tells the observer (with the bounding window of its valid values).
+// The stamps of input i's read: steady through the read and, after the first pass, those the
+// first pass recorded (a change explains a read that failed, so it is told first).
+bool stamps_hold(RunState& run, int32_t i, const char* name, const ReadStamps& stamps,
+                 bool first_pass) {
+  const bool held =
+      read_was_steady(stamps) && (first_pass || read_unchanged(name, stamps, run.stamps[i]));
+  return held || fail(run, RunStep::INPUT_CHANGED, ERR_CORRUPT_DATA_FILE, name);
+}
+
+// Reads one input and checks it; on success input_map holds its phase map. The first pass
+// records its stamp (when run.stamps has room for it) and tells the observer (with the bounding
+// window of its valid values).
 bool read_input(int32_t index, const char* name, RunState& run, bool first_pass) {
   if (first_pass) run.observer->input_started(index, name);
   ReadInput& input = run.reader->next();
   run.attributes = input.attributes;
   run.input_map = &input.map;
+  if (!stamps_hold(run, index - 1, name, input.stamps, first_pass)) return false;
   ErrorCode rc = input.code;
   if (rc != NO_ERROR) return fail(run, RunStep::READ_INPUT, rc, name);
   // A file without a phase block leaves the record with an empty window (and the storage of
@@ -52,6 +65,10 @@ bool read_input(int32_t index, const char* name, RunState& run, bool first_pass)
   if (rc == ERR_ALL_BAD_DATA) return fail(run, RunStep::NO_VALID_DATA, rc, name);
   if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
   if (!first_pass) return true;
+  if (run.stamps != nullptr) {
+    if (!input.stamps.stamped) return fail(run, RunStep::INPUT_CHANGED, ERR_CANT_OPEN_FILE, name);
+    run.stamps[index - 1] = input.stamps.before;
+  }
   const DataAttributes& a = run.attributes;
   if (a.TimeStamp > run.latest_stamp) run.latest_stamp = a.TimeStamp;
   run.observer->input_read(a, input.valid);
@@ -88,9 +105,9 @@ bool create_maps(RunState& run) {
   return rc == NO_ERROR || fail(run, RunStep::ACCUMULATE, rc);
 }
 
-// The first reading of input `i`: checked against the first input (which gives the camera and
-// the maps), and its stamp recorded for the later passes.
-bool check_first_read(RunState& run, int32_t i, const char* name) {
+// The first reading of an input: checked against the first input (which gives the camera and
+// the maps).
+bool check_first_read(RunState& run, const char* name) {
   if (!run.have_reference) {
     run.reference = run.attributes;
     run.have_reference = true;
@@ -102,16 +119,7 @@ bool check_first_read(RunState& run, int32_t i, const char* name) {
   } else if (!check_geometry(run, name)) {
     return false;
   }
-  if (run.stamps != nullptr && !file_stamp(name, &run.stamps[i]))
-    return fail(run, RunStep::INPUT_CHANGED, ERR_CANT_OPEN_FILE, name);
   return true;
-}
-
-// Input `i` unchanged since the first pass.
-bool check_unchanged(RunState& run, int32_t i, const char* name) {
-  FileStamp now;
-  return (file_stamp(name, &now) && same_contents_stamp(now, run.stamps[i])) ||
-         fail(run, RunStep::INPUT_CHANGED, ERR_CORRUPT_DATA_FILE, name);
 }
 
 // A pass's reader: with more than one thread, with room for the inputs read ahead.
@@ -158,10 +166,8 @@ bool input_pass(RunState& run, const PlannedPass& pass, InputFeed feed) {
   const auto count = int32_t(run.inputs->names.size());
   for (int32_t i = 0; i < count; ++i) {
     const char* name = run.inputs->names[std::size_t(i)].c_str();
-    if (!pass.first_read && !check_unchanged(run, i, name)) return false;
     if (!read_input(i + 1, name, run, pass.first_read)) return false;
-    if (!(pass.first_read ? check_first_read(run, i, name) : check_unchanged(run, i, name)))
-      return false;
+    if (pass.first_read && !check_first_read(run, name)) return false;
     if (!feed(run, pass, i)) return false;
     run.observer->input_passed(run.pass, i + 1, count);
   }

@@ -16,8 +16,9 @@ using InputFeed = bool (*)(RunState& run, const PlannedPass& pass, int32_t i);
 
 // Walks every input once for `pass`, telling the observer. A pass with first_read checks each
 // input against the first, makes the run's maps from the first (and records each input's stamp
-// when run.stamps has room for it); any other pass checks that each input is unchanged since,
-// before and after it is read. Stops at the first failure, recorded in run.result, and returns
+// when run.stamps has room for it); any other pass checks that the file each input's read had
+// open was the one stamped then, unchanged before and after the read. In every pass an input
+// that changed while it was read ends the run. Stops at the first failure, recorded in run.result, and returns
 // false; inputs still queued then are dropped with the pass's reader.
 bool input_pass(RunState& run, const PlannedPass& pass, InputFeed feed);
 

@@ -54,7 +54,7 @@ InputReader::~InputReader() {
 
 void InputReader::read_into(std::size_t index, ReadInput& slot) {
   slot.code = read_data_file_reusing(inputs_.names[index].c_str(), &slot.origin, &slot.attributes,
-                                     &slot.map);
+                                     &slot.map, &slot.stamps);
   slot.valid = Window{};
   slot.valid_code = ERR_ALL_BAD_DATA;
   if (slot.code == NO_ERROR && slot.map.window.width > 0 && slot.map.window.height > 0)

@@ -24,6 +24,7 @@
 
 #include "averaging/settings.h"
 #include "base/error_codes.h"
+#include "datafile/data_file.h"
 #include "datafile/attributes.h"
 #include "maps/map_types.h"
 
@@ -39,6 +40,7 @@ struct ReadInput {
   PhaseMap map{};  // storage kept from input to input
   Window valid{};
   ErrorCode valid_code = ERR_ALL_BAD_DATA;
+  ReadStamps stamps{};  // of the file read, taken by the thread that read it
 };
 
 class InputReader {

@@ -56,16 +56,13 @@ uint64_t median_budget(const RunSettings& settings) {
 // Input i's camera rows [first, first + count) and its factor; run by any thread of the team.
 BandRead read_band(RunState& run, MedianStorage& s, int32_t i, int32_t first, int32_t count) {
   const char* name = run.inputs->names[std::size_t(i)].c_str();
-  FileStamp now;
-  const auto unchanged = [&] {
-    return file_stamp(name, &now) && same_contents_stamp(now, run.stamps[i]);
-  };
-  if (!unchanged()) return {RunStep::INPUT_CHANGED, ERR_CORRUPT_DATA_FILE};
   DataAttributes a;
   PhaseMap& rows = s.rows[i];
-  const ErrorCode rc = read_phase_rows_reusing(name, &a, first, count, &rows);
+  ReadStamps stamps;  // of the file this thread had open
+  const ErrorCode rc = read_phase_rows_reusing(name, &a, first, count, &rows, &stamps);
+  if (!read_unchanged(name, stamps, run.stamps[i]))
+    return {RunStep::INPUT_CHANGED, ERR_CORRUPT_DATA_FILE};
   if (rc != NO_ERROR) return {RunStep::READ_INPUT, rc};
-  if (!unchanged()) return {RunStep::INPUT_CHANGED, ERR_CORRUPT_DATA_FILE};
   // The first pass took this very file; a window or factor it would have refused ends the run.
   const double f = phase_scale_factor(a, run.reference, run.out_counts);
   if (rows.window.height > 0 && !window_within(rows.window, run.maps.camera))

@@ -91,6 +91,11 @@ void modified_since_1970(const FileStatus& status, int64_t* seconds, int32_t* na
 // alone, when there is no such file or it cannot be examined.
 bool file_status(const char* name, FileStatus* status);
 
+// The status of the file open as `stream` (the file the stream reads, whatever has since
+// become of its name), and in *regular whether it is a regular file. False, leaving both alone,
+// when it cannot be examined (a memory stream; on Windows, anything but a file on a disk).
+bool open_file_status(std::FILE* stream, FileStatus* status, bool* regular);
+
 // Creates and opens for binary writing a new file named `name` followed by ".tmp-" and a unique
 // suffix, with the permissions any new file of the process would get; its name in *temp_name.
 // nullptr with errno set when no such file can be created. The name is remembered until

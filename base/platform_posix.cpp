@@ -144,12 +144,29 @@ bool cut_file_at_position(std::FILE* stream) {
   return status.st_size <= end || ::ftruncate(fd, end) == 0;
 }
 
-bool file_status(const char* name, FileStatus* out) {
-  struct stat status {};
-  if (stat(name, &status) != 0) return false;
+namespace {
+
+void status_of(const struct stat& status, FileStatus* out) {
   out->identity = FileIdentity{uint64_t(status.st_dev), uint64_t(status.st_ino)};
   out->size = int64_t(status.st_size);
   out->modified = int64_t(status.st_mtim.tv_sec) * 1000000000 + int64_t(status.st_mtim.tv_nsec);
+}
+
+}  // namespace
+
+bool file_status(const char* name, FileStatus* out) {
+  struct stat status {};
+  if (stat(name, &status) != 0) return false;
+  status_of(status, out);
+  return true;
+}
+
+bool open_file_status(std::FILE* stream, FileStatus* out, bool* regular) {
+  const int fd = ::fileno(stream);
+  struct stat status {};
+  if (fd < 0 || ::fstat(fd, &status) != 0) return false;
+  status_of(status, out);
+  *regular = S_ISREG(status.st_mode);
   return true;
 }
 

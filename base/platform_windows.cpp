@@ -248,14 +248,35 @@ bool replace_file(const char* from, const char* to) {
   return false;
 }
 
-bool file_status(const char* name, FileStatus* out) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!query_file(name, &info)) return false;
+namespace {
+
+void status_of(const BY_HANDLE_FILE_INFORMATION& info, FileStatus* out) {
   out->identity = FileIdentity{info.dwVolumeSerialNumber,
                                uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
   out->size = int64_t(uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow);
   out->modified = int64_t(uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32 |
                           info.ftLastWriteTime.dwLowDateTime);
+}
+
+}  // namespace
+
+bool file_status(const char* name, FileStatus* out) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!query_file(name, &info)) return false;
+  status_of(info, out);
+  return true;
+}
+
+bool open_file_status(std::FILE* stream, FileStatus* out, bool* regular) {
+  const int fd = _fileno(stream);
+  if (fd < 0) return false;
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK ||
+      GetFileInformationByHandle(handle, &info) == 0)
+    return false;
+  status_of(info, out);
+  *regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   return true;
 }
 

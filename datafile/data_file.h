@@ -41,6 +41,7 @@
 #include <cstdio>
 
 #include "base/error_codes.h"
+#include "base/platform.h"
 #include "datafile/attributes.h"
 #include "maps/map_types.h"
 #include "maps/map_view.h"
@@ -54,15 +55,26 @@ ErrorCode read_data_file(const char* path, OriginInfo* origin, DataAttributes* a
 ErrorCode read_data_stream(std::FILE* stream, OriginInfo* origin, DataAttributes* attributes,
                            IntensityMap* intensity, PhaseMap* phase);
 
+// What a reader saw of the file it had open: its status once opened, before any byte was read,
+// and after the last byte it needed, both taken from the open file on the thread that read it
+// (so that a name replaced meanwhile does not hide the file actually read). `stamped` is false
+// when the file could not be opened or examined.
+struct ReadStamps {
+  bool stamped = false;
+  bool regular = false;  // a regular file (a pipe or a device changes as it is read)
+  FileStatus before{};
+  FileStatus after{};
+};
+
 // read_data_file without an intensity map, for a caller that reads many files one after the
 // other into one record: *phase may hold storage from an earlier call (or none). Storage of at
 // least width x height values is reused as it is; smaller storage is released and replaced. On
 // return the record has the file's phase window, or an all-zero window when the file has no
 // phase block or on failure; the storage stays with the record either way, for the caller to
 // reuse or release with map_free. Codes as read_data_file; ERR_INVALID_PARAM for a nullptr path
-// or record.
+// or record. With `stamps`, the stamps of the file read are left there, whatever the code.
 ErrorCode read_data_file_reusing(const char* path, OriginInfo* origin, DataAttributes* attributes,
-                                 PhaseMap* phase);
+                                 PhaseMap* phase, ReadStamps* stamps = nullptr);
 
 // read_data_file_reusing of the phase rows that lie in camera rows [first_row, first_row +
 // row_count) only, for a caller that goes through the camera a band of rows at a time: the phase
@@ -71,9 +83,10 @@ ErrorCode read_data_file_reusing(const char* path, OriginInfo* origin, DataAttri
 // no value read, when none of them lies in it). The whole block is checked against the header
 // and the file's size as a full read checks it, so a file gives the same code whatever rows are
 // asked for, but for a block ending early after the rows read. ERR_INVALID_PARAM also for a
-// negative first_row or row_count.
+// negative first_row or row_count. `stamps` as read_data_file_reusing leaves them.
 ErrorCode read_phase_rows_reusing(const char* path, DataAttributes* attributes, int32_t first_row,
-                                  int32_t row_count, PhaseMap* phase);
+                                  int32_t row_count, PhaseMap* phase,
+                                  ReadStamps* stamps = nullptr);
 
 // ERR_CANT_CREATE_FILE, ERR_INVALID_PARAM (no map with storage), ERR_CANT_WRITE_FILE, ERR_NO_MEM.
 ErrorCode write_data_file(const char* path, const OriginInfo* origin,

@@ -194,7 +194,8 @@ namespace {
 
 // read_data_file_reusing, of the camera rows `rows` or (nullptr) the whole block.
 ErrorCode read_reusing(const char* path, OriginInfo* origin, DataAttributes* attributes,
-                       PhaseMap* phase, const WindowRows* rows) {
+                       PhaseMap* phase, const WindowRows* rows, ReadStamps* stamps) {
+  if (stamps != nullptr) *stamps = ReadStamps{};
   if (path == nullptr || phase == nullptr) return ERR_INVALID_PARAM;
   // Only the storage outlives the call before: the window and the rest start zero.
   int32_t* const storage = phase->matrix;
@@ -204,7 +205,11 @@ ErrorCode read_reusing(const char* path, OriginInfo* origin, DataAttributes* att
   phase->size = size;
   std::FILE* stream = open_file(path, "rb");
   if (stream == nullptr) return ERR_CANT_OPEN_FILE;
+  if (stamps != nullptr)
+    stamps->stamped = open_file_status(stream, &stamps->before, &stamps->regular);
   const ErrorCode rc = read_parts(stream, origin, attributes, nullptr, phase, rows);
+  if (stamps != nullptr && stamps->stamped)
+    stamps->stamped = open_file_status(stream, &stamps->after, &stamps->regular);
   std::fclose(stream);
   if (rc != NO_ERROR) phase->window = Window{};
   return rc;
@@ -213,15 +218,16 @@ ErrorCode read_reusing(const char* path, OriginInfo* origin, DataAttributes* att
 }  // namespace
 
 ErrorCode read_data_file_reusing(const char* path, OriginInfo* origin, DataAttributes* attributes,
-                                 PhaseMap* phase) {
-  return read_reusing(path, origin, attributes, phase, nullptr);
+                                 PhaseMap* phase, ReadStamps* stamps) {
+  return read_reusing(path, origin, attributes, phase, nullptr, stamps);
 }
 
 ErrorCode read_phase_rows_reusing(const char* path, DataAttributes* attributes, int32_t first_row,
-                                  int32_t row_count, PhaseMap* phase) {
+                                  int32_t row_count, PhaseMap* phase, ReadStamps* stamps) {
+  if (stamps != nullptr) *stamps = ReadStamps{};
   if (first_row < 0 || row_count < 0) return ERR_INVALID_PARAM;
   const WindowRows rows{first_row, row_count};
-  return read_reusing(path, nullptr, attributes, phase, &rows);
+  return read_reusing(path, nullptr, attributes, phase, &rows, stamps);
 }
 
 }  // namespace harnix

@@ -10,7 +10,10 @@
 #include <vector>
 
 #include "averaging/averaging_run.h"
+#include "averaging/file_stamp.h"
 #include "cli/run_messages.h"
+#include "datafile/data_file.h"
+#include "maps/storage.h"
 #include "support/in_process_run.h"
 #include "support/planoryx_bytes.h"
 #include "support/run_directory.h"
@@ -150,6 +153,39 @@ TEST_F(RunResultTest, InputChangedBetweenPassesEndsTheRunNamingIt) {
                 capture_stderr([&] { print_run_failure(r); }));
     }
   }
+}
+
+// The stamps one read leaves, and how a read is judged against the first pass's stamp: from the
+// file it had open, or by the name when it opened none.
+TEST_F(RunResultTest, ReadStampsJudgeTheFileRead) {
+  const std::string name = path("1.dat");
+  write_file_bytes(name, encode_test_file(full_field(2, 1, {3, 4})));
+  PhaseMap map;
+  map_init(map);
+  ReadStamps stamps;
+  ASSERT_EQ(NO_ERROR, read_data_file_reusing(name.c_str(), nullptr, nullptr, &map, &stamps));
+  map_free(map);
+  EXPECT_TRUE(stamps.stamped && stamps.regular && read_was_steady(stamps));
+  FileStamp recorded;
+  ASSERT_TRUE(file_stamp(name.c_str(), &recorded));
+  FileStamp grown = recorded, moved = recorded;
+  ++grown.size;
+  ++moved.identity.file;
+  ReadStamps unopened, changing = stamps;
+  changing.after = grown;
+  const struct {
+    const ReadStamps* read;
+    const FileStamp* against;
+    bool steady, unchanged;
+  } cases[] = {{&stamps, &recorded, true, true},  {&stamps, &grown, true, false},
+               {&stamps, &moved, true, false},    {&changing, &recorded, false, false},
+               {&unopened, &recorded, true, true}, {&unopened, &grown, true, false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.steady, read_was_steady(*c.read));
+    EXPECT_EQ(c.unchanged, read_unchanged(name.c_str(), *c.read, *c.against));
+  }
+  std::remove(name.c_str());
+  EXPECT_FALSE(read_unchanged(name.c_str(), unopened, recorded));
 }
 
 }  // namespace

@@ -2,10 +2,15 @@
 // run against the one-thread run.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <utility>
 #include <vector>
 
+#include "averaging/averaging_run.h"
 #include "averaging/band_team.h"
 #include "averaging/input_reader.h"
 #include "averaging/working_maps.h"
@@ -269,6 +274,86 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ThreadedCase>& info) {
       return std::string(info.param.name);
     });
+
+// The first of 32 inputs rewritten once its first read is done (later inputs are read ahead
+// then with several threads): the pass that next reads it ends the run, whichever it is.
+struct LaterPass {
+  const char* name;
+  void (*set)(RunSettings&, const char* report);
+};
+
+void PrintTo(const LaterPass& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// Rewrites the first input when the observer hears it was read.
+class Rewriter : public RunObserver {
+ public:
+  explicit Rewriter(std::function<void()> change) : change_(std::move(change)) {}
+  void input_read(const DataAttributes&, const Window&) override {
+    if (reads_++ == 0) change_();
+  }
+
+ private:
+  std::function<void()> change_;
+  int reads_ = 0;
+};
+
+class StampedRead : public RunDirectory, public ::testing::WithParamInterface<LaterPass> {};
+
+TEST_P(StampedRead, InputRewrittenAfterItsReadIsCaught) {
+  InputList inputs;
+  for (int i = 0; i < 32; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "m%02d.dat", i);
+    inputs.names.push_back(path(name));
+    write_file_bytes(inputs.names.back(),
+                     encode_test_file(full_field(16, 8, std::vector<int32_t>(128, i % 7))));
+  }
+  const std::string first = inputs.names[0];
+  const std::string bytes = read_file_bytes(first);
+  const std::pair<const char*, std::function<void()>> changes[] = {
+      {"time",
+       [&] {
+         const auto time = std::filesystem::last_write_time(first);
+         std::filesystem::last_write_time(first, time + std::chrono::hours(1));
+       }},
+      {"byte appended", [&] { write_file_bytes(first, bytes + "x"); }},
+      {"renamed over",
+       [&] {
+         write_file_bytes(first + ".new", bytes);
+         std::filesystem::rename(first + ".new", first);
+       }},
+  };
+  const std::string avg = path("a.dat"), report = path("r.csv");
+  for (int32_t threads : {1, 2}) {
+    for (const auto& [what, change] : changes) {
+      write_file_bytes(first, bytes);
+      RunSettings settings;
+      settings.AvgOutFile = avg.c_str();
+      settings.MinValidCnt = 1;
+      settings.Threads = threads;
+      GetParam().set(settings, report.c_str());
+      Rewriter rewriter(change);
+      const RunResult r = run_averaging(settings, inputs, &rewriter);
+      EXPECT_EQ(RunStep::INPUT_CHANGED, r.step) << what << ", threads " << threads;
+      EXPECT_EQ(first, r.file != nullptr ? r.file : "") << what;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Passes, StampedRead,
+    ::testing::Values(
+        LaterPass{"Rejection", [](RunSettings& s, const char*) { s.Reject = 3; }},
+        LaterPass{"InputReport", [](RunSettings& s, const char* r) { s.InputReportFile = r; }},
+        LaterPass{"Levelling", [](RunSettings& s, const char*) { s.Level = LevelMode::PLANE; }},
+        LaterPass{"MedianBands",
+                  [](RunSettings& s, const char*) {
+                    s.Combine = CombineMode::MEDIAN;
+                    s.MemoryLimit = 32.0 * 16 * 4 * 2 / 1048576.0;  // bands of two rows
+                  }}),
+    [](const ::testing::TestParamInfo<LaterPass>& info) { return std::string(info.param.name); });
 
 TEST(MemoryBound, CountsTheMapsReadAhead) {
   EXPECT_EQ(NO_ERROR, check_memory_bound(100, 10, 40000, 0));
