@@ -391,6 +391,73 @@ bool level_without_median(const RunSettings& settings) {
   return false;
 }
 
+// The checks of a command line read whole, before the run: false after the error's message,
+// with *step naming the check that refused it, as the run record names it.
+bool command_checked(RunSettings& settings, const InputList& inputs, const char* list_file,
+                     const char** step) {
+  *step = "check options";
+  if (!rejection_options_complete(settings) || !memory_limit_with_median(settings) ||
+      !level_without_median(settings))
+    return false;
+  *step = "check inputs";
+  if (inputs.names.empty()) {
+    print_error_line("%s\nERROR: No input files specified\n", PROGRAM_NAME);
+    return false;
+  }
+  for (const std::string& name : inputs.names) {
+    if (!is_regular_file(name.c_str())) {
+      print_error_line("%s\nERROR: Cannot access input file \"%s\"\n", PROGRAM_NAME, name.c_str());
+      return false;
+    }
+  }
+  *step = "check outputs";
+  bool any_output = settings.InputReportFile != nullptr;
+  for (const OutputDescriptor& output : output_descriptors())
+    any_output = any_output || output_file(settings, output) != nullptr;
+  if (!any_output) {
+    print_error_line("%s\nERROR: No output file specified\n", PROGRAM_NAME);
+    return false;
+  }
+  *step = "check options";
+  if (!resolve_min_valid_count(&settings, static_cast<int32_t>(inputs.names.size()))) {
+    print_error_line("%s\nERROR: MinValidCnt is out of range [1,NumInputFiles]\n", PROGRAM_NAME);
+    return false;
+  }
+  *step = "check outputs";
+  const char* const record[] = {settings.RunRecordFile, nullptr};
+  if (!outputs_apart(settings, list_file, record)) return false;
+  // Written by renaming at the end, a record named as an input would replace it.
+  if (settings.RunRecordFile != nullptr && names_an_input(settings.RunRecordFile, inputs)) {
+    print_error_line("%s\nERROR: Cannot create output file \"%s\"\n", PROGRAM_NAME,
+                     settings.RunRecordFile);
+    return false;
+  }
+  *step = "confirm overwrite";
+  return confirm_overwrites(settings);
+}
+
+// The record of a run refused before it began, when -RunRecord names a file it may write: no
+// output, list file or input, and no existing file unless -Overwrite is given (a refused run asks
+// no question).
+void record_refusal(const RunSettings& settings, const InputList& inputs, const char* list_file,
+                    CommandArguments command, const char* step) {
+  const char* record = settings.RunRecordFile;
+  if (record == nullptr || (!settings.Overwrite && is_regular_file(record)) ||
+      names_an_input(record, inputs) || (list_file != nullptr && name_one_file(record, list_file)))
+    return;
+  for (const OutputDescriptor& output : output_descriptors()) {
+    const char* name = output_file(settings, output);
+    if (name != nullptr && name_one_file(record, name)) return;
+  }
+  if (settings.InputReportFile != nullptr && name_one_file(record, settings.InputReportFile))
+    return;
+  const std::string text = last_error_text();
+  RunRecorder recorder(settings, inputs, command, nullptr);
+  std::string message;
+  if (!recorder.write_refusal(step, text.c_str(), &message))
+    print_error_line("%s\nERROR: Cannot create output file \"%s\"\n", PROGRAM_NAME, record);
+}
+
 // The whole command: every status but that of a written standard output stream.
 int run_command_line(int argc, char** argv) {
   // -Version is the one option that makes a command on its own.
@@ -401,40 +468,11 @@ int run_command_line(int argc, char** argv) {
   const char* list_file = nullptr;
   int status = walk_arguments(argc, argv, &settings, &inputs, &list_file);
   if (status >= 0) return status;
-  if (!rejection_options_complete(settings) || !memory_limit_with_median(settings) ||
-      !level_without_median(settings))
-    return EXIT_FAILED;
-
-  if (inputs.names.empty()) {
-    print_error_line("%s\nERROR: No input files specified\n", PROGRAM_NAME);
+  const char* step = nullptr;
+  if (!command_checked(settings, inputs, list_file, &step)) {
+    record_refusal(settings, inputs, list_file, CommandArguments{argc, argv}, step);
     return EXIT_FAILED;
   }
-  for (const std::string& name : inputs.names) {
-    if (!is_regular_file(name.c_str())) {
-      print_error_line("%s\nERROR: Cannot access input file \"%s\"\n", PROGRAM_NAME, name.c_str());
-      return EXIT_FAILED;
-    }
-  }
-  bool any_output = settings.InputReportFile != nullptr;
-  for (const OutputDescriptor& output : output_descriptors())
-    any_output = any_output || output_file(settings, output) != nullptr;
-  if (!any_output) {
-    print_error_line("%s\nERROR: No output file specified\n", PROGRAM_NAME);
-    return EXIT_FAILED;
-  }
-  if (!resolve_min_valid_count(&settings, static_cast<int32_t>(inputs.names.size()))) {
-    print_error_line("%s\nERROR: MinValidCnt is out of range [1,NumInputFiles]\n", PROGRAM_NAME);
-    return EXIT_FAILED;
-  }
-  const char* const record[] = {settings.RunRecordFile, nullptr};
-  if (!outputs_apart(settings, list_file, record)) return EXIT_FAILED;
-  // Written by renaming at the end, a record named as an input would replace it.
-  if (settings.RunRecordFile != nullptr && names_an_input(settings.RunRecordFile, inputs)) {
-    print_error_line("%s\nERROR: Cannot create output file \"%s\"\n", PROGRAM_NAME,
-                     settings.RunRecordFile);
-    return EXIT_FAILED;
-  }
-  if (!confirm_overwrites(settings)) return EXIT_FAILED;
 
   if (!run_on_console(settings, inputs, CommandArguments{argc, argv})) return EXIT_FAILED;
   if (settings.Verbose) print_output_line("Done\n");

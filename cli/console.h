@@ -18,6 +18,10 @@ constexpr const char* PROGRAM_NAME = "Harnix";
 [[gnu::format(printf, 1, 2)]] void print_output_line(const char* format, ...);
 [[gnu::format(printf, 2, 3)]] void print_to_stream(std::FILE* stream, const char* format, ...);
 
+// The text of the last error printed (after its "ERROR: ", without its line end), for the run
+// record; empty before any.
+const char* last_error_text();
+
 // True when everything printed on the standard output stream so far reached it (flushed, no
 // write error); clears the stream's error flag, so that each call judges what came after the last.
 bool standard_output_written();

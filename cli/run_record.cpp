@@ -164,12 +164,15 @@ RunRecorder::RunRecorder(const RunSettings& settings, const InputList& inputs,
     outputs_.push_back(OutputSeen{nullptr, settings.InputReportFile});
 }
 
-void RunRecorder::run_started(const RunSettings& settings) {
-  // The inputs as the run is about to read them; the run itself refuses any that change.
+void RunRecorder::stamp_inputs() {
   stamps_.resize(inputs_.names.size());
   stamped_.resize(inputs_.names.size());
   for (std::size_t i = 0; i < inputs_.names.size(); ++i)
     stamped_[i] = file_stamp(inputs_.names[i].c_str(), &stamps_[i]);
+}
+
+void RunRecorder::run_started(const RunSettings& settings) {
+  stamp_inputs();  // as the run is about to read them; the run itself refuses any that change
   if (inner_ != nullptr) inner_->run_started(settings);
 }
 
@@ -234,8 +237,13 @@ std::string RunRecorder::record(const RunResult& result) const {
 
   json.key("result");
   json.begin_object();
-  json.field("ok", result.ok());
-  if (!result.ok()) {
+  json.field("ok", refused_step_ == nullptr && result.ok());
+  if (refused_step_ != nullptr) {
+    json.field("failed_at", refused_step_);
+    json.field("file", nullptr);
+    json.field("code", nullptr);
+    json.field("detail", refused_text_);
+  } else if (!result.ok()) {
     json.field("failed_at", step_name(result.step));
     json.field("file", result.file);
     json.field("code", error_name(result.code));
@@ -296,6 +304,13 @@ std::string RunRecorder::record(const RunResult& result) const {
   json.end_array();
   json.end_object();
   return json.text();
+}
+
+bool RunRecorder::write_refusal(const char* step, const char* text, std::string* message) {
+  refused_step_ = step;
+  refused_text_ = text;
+  stamp_inputs();
+  return write(RunResult{}, message);
 }
 
 bool RunRecorder::write(const RunResult& result, std::string* message) const {

@@ -6,7 +6,8 @@
 //     per-input report its figures;
 //   outputs: each output asked for, its option and name, whether it was written, its window on
 //     the camera and its number of valid points;
-//   result: ok, or the step that failed, the file concerned, the code and any detail.
+//   result: ok, or the step that failed, the file concerned, the code and any detail (for a run
+//     refused before it began: the check that refused it and the error's text).
 #ifndef HARNIX_CLI_RUN_RECORD_H_
 #define HARNIX_CLI_RUN_RECORD_H_
 
@@ -59,6 +60,10 @@ class RunRecorder : public RunObserver {
   // set when it cannot be written.
   bool write(const RunResult& result, std::string* message) const;
 
+  // Writes, as write does, the record of a run refused before it began: stopped at `step` (the
+  // words the record names it by) with the error `text`, its inputs stamped now.
+  bool write_refusal(const char* step, const char* text, std::string* message);
+
  private:
   struct OutputSeen {
     const OutputDescriptor* output = nullptr;  // nullptr: the per-input report
@@ -78,6 +83,10 @@ class RunRecorder : public RunObserver {
   std::vector<InputFigures> figures_;
   std::vector<OutputSeen> outputs_;
   int32_t first_phase_res_ = -1;  // the first input's, once read
+  const char* refused_step_ = nullptr;  // a run refused before it began
+  std::string refused_text_;
+
+  void stamp_inputs();
 };
 
 }  // namespace harnix

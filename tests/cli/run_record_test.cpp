@@ -76,6 +76,46 @@ TEST_F(RunRecordTest, FailureSaysWhereItStopped) {
   EXPECT_TRUE(j["outputs"][0]["valid_points"].is_null());
 }
 
+// A run refused once its command line is read is recorded with the check that refused it; one
+// whose command line cannot be read, or whose record would replace a file unasked, is not.
+TEST_F(RunRecordTest, RefusedRunsSayWhichCheckRefusedThem) {
+  write_input("a.dat", full_field(3, 2, {5, 6, 7, 8, 9, 10}));
+  const struct {
+    std::vector<std::string> args;
+    const char* failed_at;  // nullptr: no record
+    std::string detail;
+  } cases[] = {
+      {{"-AvgOut", "o.dat", "m.dat"}, "check inputs", "Cannot access input file \"m.dat\""},
+      {{"-AvgOut", "o.dat", "-SdevOut", "o.dat", "a.dat"}, "check outputs",
+       "Output files \"o.dat\" and \"o.dat\" are one file"},
+      {{"-Overwrite", "a.dat"}, "check outputs", "No output file specified"},
+      {{"-AvgOut", "o.dat", "-RejectIter", "2", "a.dat"}, "check options",
+       "RejectIter needs the Reject option"},
+      {{"-AvgOut", "o.dat", "-MinValidCnt", "2", "a.dat"}, "check options",
+       "MinValidCnt is out of range [1,NumInputFiles]"},
+      {{"-AvgOut", "o.dat", "-Threads", "x", "a.dat"}, nullptr, ""},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(path("run.json"));
+    std::vector<std::string> args = {"-RunRecord", "run.json"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(1, harnix(args).status);
+    ASSERT_EQ(c.failed_at != nullptr, std::filesystem::exists(path("run.json"))) << c.detail;
+    if (c.failed_at == nullptr) continue;
+    const json j = record("run.json");
+    EXPECT_FALSE(j["result"]["ok"]);
+    EXPECT_EQ(c.failed_at, j["result"]["failed_at"]);
+    EXPECT_EQ(c.detail, j["result"]["detail"]);
+    EXPECT_EQ(args.back(), j["command_line"].back());
+  }
+  // An earlier record stays unless -Overwrite is given.
+  write_file_bytes(path("run.json"), "earlier");
+  EXPECT_EQ(1, harnix({"-RunRecord", "run.json", "-AvgOut", "o.dat", "m.dat"}).status);
+  EXPECT_EQ("earlier", read_file_bytes(path("run.json")));
+  EXPECT_EQ(1, harnix({"-Overwrite", "-RunRecord", "run.json", "-AvgOut", "o.dat", "m.dat"}).status);
+  EXPECT_EQ("check inputs", record("run.json")["result"]["failed_at"]);
+}
+
 // The record is written by renaming at the end: as an input, another output or the list file it
 // would replace that file.
 TEST_F(RunRecordTest, NamesItMayNotTake) {
