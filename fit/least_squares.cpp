@@ -140,24 +140,44 @@ constexpr bool has_columns(FitType type) {
 }
 
 // Piston needs only the count, sum z and sum z^2: a plain scan without runs, where an invalid
-// pixel adds zeros instead of taking a branch.
+// pixel adds zeros instead of taking a branch. A row's squares (each below 2^62) are summed in
+// two 64-bit halves, their high and low 32 bits, which no row of a 16-bit window can overflow:
+// the row's exact sum without a carry per pixel, so the loop runs in vector lanes.
 // The scans read rows first_row .. end_row - 1 of the view and write their row totals.
+HARNIX_VECTOR_CLONES RowTotals piston_row(const int32_t* px, int32_t cols, SquareSum* s) {
+  int64_t n = 0;
+  int64_t z = 0;
+  if (s == nullptr) {
+    for (int32_t c = 0; c < cols; ++c) {
+      const bool valid = px[c] < PHASE_INVALID;
+      n += valid;
+      z += valid ? px[c] : 0;
+    }
+    return RowTotals{n, 0, 0.0, z, 0};
+  }
+  uint64_t high = 0;
+  uint64_t low = 0;
+  for (int32_t c = 0; c < cols; ++c) {
+    const bool valid = px[c] < PHASE_INVALID;
+    const int32_t v = valid ? px[c] : 0;
+    n += valid;
+    z += v;
+    const auto sq = static_cast<uint64_t>(static_cast<int64_t>(v) * v);
+    high += sq >> 32;
+    low += sq & 0xFFFFFFFFu;
+  }
+  const uint64_t shifted = high << 32;
+  const uint64_t lo = shifted + low;
+  s->merge(SquareSum{lo, (high >> 32) + (lo < shifted)});
+  return RowTotals{n, 0, 0.0, z, 0};
+}
+
 template <bool SQUARES>
 void scan_piston(ConstPhaseView view, int32_t first_row, int32_t end_row, RowTotals* rows,
                  SquareSum* s) {
   const int32_t cols = view.window.width;
   for (int32_t r = first_row; r < end_row; ++r) {
-    const int32_t* px = view.row(r);
-    int64_t n = 0;
-    int64_t z = 0;
-    for (int32_t c = 0; c < cols; ++c) {
-      const bool valid = px[c] < PHASE_INVALID;
-      const int32_t v = valid ? px[c] : 0;
-      n += valid;
-      z += v;
-      if constexpr (SQUARES) s->add(v);
-    }
-    rows[r] = RowTotals{n, 0, 0.0, z, 0};
+    rows[r] = piston_row(view.row(r), cols, SQUARES ? s : nullptr);
   }
 }
 

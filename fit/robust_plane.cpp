@@ -54,6 +54,8 @@ constexpr double MAX_MARGIN = 4294967296.0;
 constexpr std::size_t MIN_TABLE_RANGE = 4096;
 constexpr std::size_t MAX_TABLE_RANGE = 65536;
 constexpr int32_t MAX_TABLE_BINS = 4096;
+// Values of a chunk of rows de-tilted and gathered for the offset at a time: 64 KiB.
+constexpr std::size_t OFFSET_CHUNK_VALUES = 16384;
 
 int32_t clamp_to_int32(int64_t v) {
   if (v < INT32_MIN) return INT32_MIN;
@@ -177,21 +179,32 @@ struct Slopes {
   bool found;
 };
 
-// The range of the values of `d`.
-HARNIX_VECTOR_CLONES Slopes range_of(const SlopeValues& d) {
-  int32_t lo = INT32_MAX;
-  int32_t hi = INT32_MIN;
-  const int32_t* p = d.values;
-  const std::size_t n = d.count;
-  const int32_t low = d.low;
-  const int32_t high = d.high;
+// The ranges of the values of `a` and of `b` (as many as a's), in one sweep over both.
+HARNIX_VECTOR_CLONES void ranges_of(const SlopeValues& a, const SlopeValues& b, Slopes* a_range,
+                                    Slopes* b_range) {
+  int32_t a_lo = INT32_MAX;
+  int32_t a_hi = INT32_MIN;
+  int32_t b_lo = INT32_MAX;
+  int32_t b_hi = INT32_MIN;
+  const int32_t* p = a.values;
+  const int32_t* q = b.values;
+  const std::size_t n = a.count;
+  const int32_t a_low = a.low;
+  const int32_t a_high = a.high;
+  const int32_t b_low = b.low;
+  const int32_t b_high = b.high;
   for (std::size_t i = 0; i < n; ++i) {
     const int32_t v = p[i];
-    const bool keep = (v >= low) & (v <= high) & (v < PHASE_INVALID);
-    lo = std::min(lo, blend(keep, v, INT32_MAX));
-    hi = std::max(hi, blend(keep, v, INT32_MIN));
+    const bool keep_a = (v >= a_low) & (v <= a_high) & (v < PHASE_INVALID);
+    a_lo = std::min(a_lo, blend(keep_a, v, INT32_MAX));
+    a_hi = std::max(a_hi, blend(keep_a, v, INT32_MIN));
+    const int32_t u = q[i];
+    const bool keep_b = (u >= b_low) & (u <= b_high) & (u < PHASE_INVALID);
+    b_lo = std::min(b_lo, blend(keep_b, u, INT32_MAX));
+    b_hi = std::max(b_hi, blend(keep_b, u, INT32_MIN));
   }
-  return Slopes{lo, hi, lo <= hi};
+  *a_range = Slopes{a_lo, a_hi, a_lo <= a_hi};
+  *b_range = Slopes{b_lo, b_hi, b_lo <= b_hi};
 }
 
 // The slope of one output sample from the three under the filter, and its validity.
@@ -298,17 +311,15 @@ ErrorCode begin_first_level(SlopeHistogram& h, const SlopeValues& g, const Slope
   return histogram_begin(h, all, range.lo, range.hi, LIMIT_BINS, LIMIT_DERIVATIVE);
 }
 
-// The slopes of one axis kept after its first level is gathered: the range of those within the
-// main peak.
-ErrorCode trimmed_slopes(SlopeHistogram& h, Slopes* slopes) {
+// The slopes of one axis kept after its first level is gathered: those within the main peak.
+ErrorCode kept_slopes(SlopeHistogram& h, SlopeValues* kept) {
   int32_t low = 0;
   int32_t high = 0;
   const ErrorCode rc = peak_limits(h, SLOPE_SIGMAS, &low, &high);
   if (rc != NO_ERROR) return rc;
-  SlopeValues kept = h.d;
-  kept.low = low;
-  kept.high = high;
-  *slopes = range_of(kept);
+  *kept = h.d;
+  kept->low = low;
+  kept->high = high;
   return NO_ERROR;
 }
 
@@ -445,8 +456,11 @@ ErrorCode fit_in_frame(ConstPhaseView src, const Window& frame, SurfaceFit* fit,
     const ErrorCode y_begun = begin_first_level(hy, y_slopes, y_range);
     histogram_gather(hx, y_begun == NO_ERROR ? &hy : nullptr);
     if (y_begun == ERR_NO_MEM) return y_begun;
-    if ((rc = trimmed_slopes(hx, &xs)) != NO_ERROR) return rc;
-    if ((rc = y_begun) != NO_ERROR || (rc = trimmed_slopes(hy, &ys)) != NO_ERROR) return rc;
+    SlopeValues x_kept{};
+    SlopeValues y_kept{};
+    if ((rc = kept_slopes(hx, &x_kept)) != NO_ERROR) return rc;
+    if ((rc = y_begun) != NO_ERROR || (rc = kept_slopes(hy, &y_kept)) != NO_ERROR) return rc;
+    ranges_of(x_kept, y_kept, &xs, &ys);
   }
   const int32_t e = final_derivative_length(bins);
   {
@@ -464,27 +478,43 @@ ErrorCode fit_in_frame(ConstPhaseView src, const Window& frame, SurfaceFit* fit,
   }
 
   // The offset: a piston fitted to a copy of the map with the tilt taken off, in the slope maps'
-  // storage.
+  // storage. Each chunk of rows is copied, de-tilted and gathered while it is in the cache; the
+  // fit's row totals and sum of squares are exact, so chunks give the fit of the whole copy.
   PhaseMap a;
   map_init(a);
   a.window = w;
   a.size = uint32_t(pixels);
   a.matrix = gx;
-  for (int32_t r = 0; r < w.height; ++r) {
-    std::memcpy(gx + std::size_t(r) * std::size_t(w.width), src.row(r),
-                std::size_t(w.width) * sizeof(int32_t));
-  }
-  SurfaceWorkspace ws;  // a plane and a piston: only the fit's row totals
+  SurfaceWorkspace tilt_ws;  // a plane: no tables
+  SurfaceWorkspace ws;       // a piston: only the fit's row totals
   fit->x_coef = x_slope;
   fit->y_coef = y_slope;
   fit->offset = 0.0;
-  rc = remove_surface(map_view(a), frame, *fit, ws);
-  if (rc == NO_ERROR) rc = fit_surface(map_view(a), frame, FitType::piston, FitOptions{}, ws, fit);
+  SubtractionPlan tilt{};
+  FitParts piston{};
+  rc = subtraction_begin(map_view(a), frame, *fit, 1, tilt_ws, &tilt);
+  if (rc == NO_ERROR) {
+    rc = fit_parts_begin(map_view(a), frame, FitType::piston, FitOptions{}, 1, ws, &piston, fit);
+  }
+  if (rc == NO_ERROR) {
+    const auto width = std::size_t(w.width);
+    const int32_t chunk = std::max<int32_t>(1, int32_t(OFFSET_CHUNK_VALUES / width));
+    for (int32_t r = 0; r < w.height; r += chunk) {
+      const int32_t rows = std::min(chunk, w.height - r);
+      for (int32_t k = r; k < r + rows; ++k) {
+        std::memcpy(gx + std::size_t(k) * width, src.row(k), width * sizeof(int32_t));
+      }
+      subtract_rows(tilt, 0, r, rows);
+      fit_parts_gather(piston, 0, r, rows);
+    }
+    rc = fit_parts_finish(piston, fit);
+  }
   if (rc == NO_ERROR) {
     fit->type = FitType::plane;
     fit->x_coef = x_slope;
     fit->y_coef = y_slope;
   }
+  surface_workspace_free(tilt_ws);
   surface_workspace_free(ws);
   return rc;
 }

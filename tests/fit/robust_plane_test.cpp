@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "fit/least_squares.h"
 #include "fit/remove.h"
 #include "fit/sg_filter.h"
+#include "fit/subtract.h"
 #include "maps/storage.h"
 #include "support/fit_calls.h"
 #include "support/test_maps.h"
@@ -326,6 +328,37 @@ TEST(FitRobustPlane, KeepsEveryFitToTheBit) {
     EXPECT_EQ(c.fit.offset, f.offset) << c.what;
     EXPECT_EQ(c.fit.rms, f.rms) << c.what;
     EXPECT_EQ(c.fit.npoints, f.npoints) << c.what;
+  }
+}
+
+// The offset and the spread are, to the bit, the piston of the whole map less the tilt found,
+// however the rows fall into the pieces that are de-tilted and summed at a time: one row wider
+// than a piece, rows that leave a remainder, and values near both ends of the range.
+TEST(FitRobustPlane, OffsetIsThePistonOfTheWholeDetiltedMap) {
+  const NoisyPlane cases[] = {
+      {"rows wider than a piece", {0, 0, 20000, 4}, 300, 0, 1000, 0.8, -2.1, {}},
+      {"a remainder of rows", {2, 1, 257, 131}, 40, 9000, -700, 1.6, 0.3, {}},
+      {"large values", {0, 0, 300, 70}, 2000, -2000000000, 2000000000, 25.0, -9.5, {}},
+  };
+  for (const NoisyPlane& c : cases) {
+    OwnedPhase map(c.window);
+    fill_noisy(map, c);
+    SurfaceFit f{};
+    ASSERT_EQ(NO_ERROR, fit_robust_plane(map.m, nullptr, &f, ROBUST_PLANE_BINS)) << c.what;
+    OwnedPhase detilted(c.window);
+    std::copy(map.m.matrix, map.m.matrix + map.values().size(), detilted.m.matrix);
+    SurfaceFit tilt = f;
+    tilt.offset = 0.0;
+    SurfaceWorkspace ws;
+    ASSERT_EQ(NO_ERROR, remove_surface(map_view(detilted.m), c.window, tilt, ws)) << c.what;
+    SurfaceFit piston{};
+    ASSERT_EQ(NO_ERROR, fit_surface(map_view(detilted.m), c.window, FitType::piston, FitOptions{},
+                                    ws, &piston))
+        << c.what;
+    surface_workspace_free(ws);
+    EXPECT_EQ(piston.offset, f.offset) << c.what;
+    EXPECT_EQ(piston.rms, f.rms) << c.what;
+    EXPECT_EQ(piston.npoints, f.npoints) << c.what;
   }
 }
 
