@@ -20,6 +20,9 @@
 # Last, the peak memory of each program for N = 10, 100 and 1000 inputs (the 640 x 480 files
 # named over and over), with 1 thread and every core. Extra synth options (for instance
 # "--mixed --windows") can be given in SYNTH_OPTIONS; they name a separate data directory.
+# BASELINE=PATH names another harnix (an earlier build, say): every timed harnix run then also
+# runs with it, named NAME@base, in the same rounds, so that before and after meet the same
+# spells of a shared machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-11}
@@ -63,9 +66,27 @@ done
 
 cores=$(nproc)
 
+baseline=${BASELINE:-}
+if [[ -n $baseline && ! -x $baseline ]]; then
+  echo "run_bench.sh: BASELINE $baseline is not a program" >&2
+  exit 1
+fi
+
 harnix_args() {  # LIST REMOVE THREADS
   echo "$bin/harnix -Overwrite -AvgOut $out/avg.dat -SdevOut $out/sdev.dat -CountOut $out/count.dat \
     -SdevRemove $2 -Threads $3 @$1"
+}
+
+# "-- NAME ARG..." for a harnix run, and with BASELINE the same run of the baseline beside it.
+run() {  # NAME ARG...
+  local name=$1
+  shift
+  echo "-- $name $*"
+  if [[ -n $baseline ]]; then
+    local args=("$@")
+    args[0]=$baseline
+    echo "-- $name@base ${args[*]}"
+  fi
 }
 
 # The two yardsticks, then harnix in each removal mode with 1 thread and with every core.
@@ -75,8 +96,8 @@ yardsticks() {  # LIST COUNT
 programs() {  # LIST COUNT
   yardsticks "$1" "$2"
   for remove in None Plane Sphere; do
-    echo "-- $remove-1 $(harnix_args "$1" "$remove" 1)"
-    echo "-- $remove-$cores $(harnix_args "$1" "$remove" "$cores")"
+    run "$remove-1" $(harnix_args "$1" "$remove" 1)
+    run "$remove-$cores" $(harnix_args "$1" "$remove" "$cores")
   done
 }
 
@@ -96,15 +117,15 @@ echo
 echo "== cam1024: rejection, the per-input report, the Robust removal and levelling, warm page cache"
 # shellcheck disable=SC2046
 "$bin/bench/harnix-whole-run" --yardsticks 2 "$rounds" $(yardsticks "$list" 64) \
-  -- plain-$cores $(harnix_args "$list" None "$cores") \
-  -- reject-1-round-1 $(harnix_args "$list" None 1) -Reject 3 \
-  -- reject-1-round-$cores $(harnix_args "$list" None "$cores") -Reject 3 \
-  -- reject-3-rounds-$cores $(harnix_args "$list" None "$cores") -Reject 3 -RejectIter 3 \
-  -- input-report-$cores $(harnix_args "$list" None "$cores") -InputReport "$out/report.csv" \
-  -- Plane-$cores $(harnix_args "$list" Plane "$cores") \
-  -- Robust-1 $(harnix_args "$list" Robust 1) \
-  -- Robust-$cores $(harnix_args "$list" Robust "$cores") \
-  -- level-Plane-$cores $(harnix_args "$list" None "$cores") -Level Plane
+  $(run "plain-$cores" $(harnix_args "$list" None "$cores")) \
+  $(run reject-1-round-1 $(harnix_args "$list" None 1) -Reject 3) \
+  $(run "reject-1-round-$cores" $(harnix_args "$list" None "$cores") -Reject 3) \
+  $(run "reject-3-rounds-$cores" $(harnix_args "$list" None "$cores") -Reject 3 -RejectIter 3) \
+  $(run "input-report-$cores" $(harnix_args "$list" None "$cores") -InputReport "$out/report.csv") \
+  $(run "Plane-$cores" $(harnix_args "$list" Plane "$cores")) \
+  $(run Robust-1 $(harnix_args "$list" Robust 1)) \
+  $(run "Robust-$cores" $(harnix_args "$list" Robust "$cores")) \
+  $(run "level-Plane-$cores" $(harnix_args "$list" None "$cores") -Level Plane)
 
 echo
 echo "== cam1024: the extremes and the uncertainty beside the plain run, warm page cache"
@@ -134,8 +155,8 @@ if [[ $(id -u) -eq 0 ]]; then
   # shellcheck disable=SC2046
   "$bin/bench/harnix-whole-run" --cold $((2 * rounds)) -- cat cat $(cat "$list") \
     -- reference "$bin/bench/harnix-reference-loop" 64 "$list" \
-    -- None-1 $(harnix_args "$list" None 1) -- None-$cores $(harnix_args "$list" None "$cores") \
-    -- Plane-$cores $(harnix_args "$list" Plane "$cores")
+    $(run None-1 $(harnix_args "$list" None 1)) $(run "None-$cores" $(harnix_args "$list" None "$cores")) \
+    $(run "Plane-$cores" $(harnix_args "$list" Plane "$cores"))
 else
   echo "== cold rounds skipped: dropping the page cache needs root"
 fi
