@@ -84,8 +84,9 @@ void add_clusters(const SynthSettings& s, double percent, Prng& p, PhaseMap& map
   }
 }
 
-// A generator for file `index` apart from its main one: seed and index are each mixed before they
-// are combined, so that no two files' streams are the same stream a few draws apart.
+// A generator for file `index`, one per salt (its main one and one per kind of extra draw): seed
+// and index are each mixed before they are combined, so that no two files' streams are the same
+// stream a few draws apart.
 Prng side_stream(uint64_t seed, uint64_t salt, int32_t index) {
   Prng a{seed ^ salt};
   Prng b{uint64_t(index) ^ ~salt};
@@ -204,7 +205,9 @@ SurfaceModel make_surface_model(uint64_t seed) {
 
 ErrorCode make_measurement(const SynthSettings& s, const SurfaceModel& surface, int32_t index,
                            DataAttributes* attributes, PhaseMap* phase, MeasurementTruth* truth) {
-  Prng p{s.seed * 0x2545F4914F6CDD1Dull + uint64_t(index) * 0x9E3779B97F4A7C15ull};
+  // Seed and index mixed apart (a plain sum of multiples would make file i+1's stream file i's one
+  // draw later, and neighbouring files' noise would be correlated).
+  Prng p = side_stream(s.seed, 0x3A1F0C5B9D27E864ull, index);
   const Acquisition acq = choose_acquisition(s.mixed, p);
   const Window window = choose_window(s, p);
   const double piston = prng_range(p, -s.piston, s.piston);

@@ -152,6 +152,29 @@ TEST_F(SynthTest, PistonTiltAndNoiseSwitchOffAndTheTruthIsWritten) {
   EXPECT_NE(level[0].values, level[1].values);
 }
 
+// Each file's noise (its values less the noiseless surface) is independent of its neighbour's:
+// a shared stream a draw apart once correlated them at about 0.58.
+TEST_F(SynthTest, NeighbouringFilesHaveUncorrelatedNoise) {
+  const std::vector<std::string> flat = {"--piston", "off", "--tilt", "off", "--invalid", "0"};
+  std::vector<std::string> bare_options = flat;
+  bare_options.insert(bare_options.end(), {"--noise", "off"});
+  const auto noisy = synth("n", flat);
+  const auto bare = synth("b", bare_options);
+  const std::vector<int32_t>& surface = bare[0].values;
+  for (std::size_t i = 0; i + 1 < noisy.size(); ++i) {
+    double sab = 0.0, saa = 0.0, sbb = 0.0;
+    for (std::size_t k = 0; k < surface.size(); ++k) {
+      const double a = double(noisy[i].values[k] - surface[k]);
+      const double b = double(noisy[i + 1].values[k] - surface[k]);
+      sab += a * b;
+      saa += a * a;
+      sbb += b * b;
+    }
+    ASSERT_GT(saa, 0.0);
+    EXPECT_LT(std::fabs(sab / std::sqrt(saa * sbb)), 0.1) << "files " << i + 1 << ", " << i + 2;
+  }
+}
+
 TEST_F(SynthTest, SpikesAndDustRaiseExactlyThePixelsListed) {
   const auto plain = synth("p", {"--windows"});
   const auto spiked =
