@@ -28,7 +28,9 @@
 // enters the sums above, so that every result comes from the same code and a stack without
 // outliers gives the plain results. The per-input report takes one more pass. Between passes
 // every input must keep its device, inode, size and modification time. With -Level every input
-// is first levelled to the stack (averaging/levelling.h), which takes one pass more.
+// is first levelled to the stack (averaging/levelling.h), which takes one pass more. With -Align
+// every input is moved on the camera by its shift from the first (averaging/align_stage.h),
+// estimated in the first pass, before any stage sees it.
 //
 // With more than one thread each pass reads its inputs ahead (averaging/input_reader.h), adds
 // them in batches (averaging/input_sums.h) and shares every other per-input step among the
@@ -198,7 +200,8 @@ bool run_passes(RunState& run) {
   // Inputs are read again after the first pass only when the plan holds more than one.
   if (!allocate_records(run, plan.count > 1, count, &run.stamps) ||
       !allocate_records(run, report, count, &run.figures) ||
-      !allocate_records(run, settings.Level != LevelMode::NONE, count, &run.levels))
+      !allocate_records(run, settings.Level != LevelMode::NONE, count, &run.levels) ||
+      !align_prepare(run))
     return false;
   for (int32_t p = 0; p < plan.count; ++p) {
     const PlannedPass& pass = plan.passes[p];
@@ -238,6 +241,7 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
   stack_init(run.stack);
   for (PhaseMap& m : run.spares) map_init(m);
   map_init(run.average);
+  align_init(run.align);
   run.out_code = settings.PhaseRes;
   if (settings.PhaseRes != PHASE_RES_FROM_INPUT)
     run.out_counts = phase_res_counts(settings.PhaseRes);
@@ -256,6 +260,7 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
   for (PhaseMap& m : run.spares) map_free(m);
   input_batch_free(run.batch);
   map_free(run.average);
+  align_free(run.align);
   mem_release(run.report_rows.u);
   mem_release(run.report_rows.skip);
   mem_release(run.stamps);

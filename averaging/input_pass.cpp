@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "averaging/align_stage.h"
 #include "averaging/tolerance.h"
 #include "base/memory_limit.h"
 #include "datafile/validate.h"
@@ -94,6 +95,7 @@ bool create_maps(RunState& run) {
   if (settings.InputReportFile != nullptr) per_pixel += sizeof(double);
   const bool levelling = settings.Level != LevelMode::NONE;
   if (levelling) per_pixel += STACK_BYTES_PER_PIXEL;
+  per_pixel += align_bytes_per_pixel(run);
   ErrorCode rc = NO_ERROR;
   if (width > 0 && height > 0)
     rc = check_memory_need(uint64_t(width) * uint64_t(height) * per_pixel, memory_limit_bytes());
@@ -166,9 +168,14 @@ bool input_pass(RunState& run, const PlannedPass& pass, InputFeed feed) {
   const auto count = int32_t(run.inputs->names.size());
   for (int32_t i = 0; i < count; ++i) {
     const char* name = run.inputs->names[std::size_t(i)].c_str();
-    if (!read_input(i + 1, name, run, pass.first_read)) return false;
-    if (pass.first_read && !check_first_read(run, name)) return false;
-    if (!feed(run, pass, i)) return false;
+    if (!read_input(i + 1, name, run, pass.first_read) ||
+        (pass.first_read && !check_first_read(run, name))) {
+      // An earlier input still waiting for its shift fails first, as it would on one thread.
+      const RunResult failed = run.result;
+      if (align_flush(run, pass, feed)) run.result = failed;
+      return false;
+    }
+    if (!align_feed(run, pass, i, feed)) return false;
     run.observer->input_passed(run.pass, i + 1, count);
   }
   return true;

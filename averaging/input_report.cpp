@@ -202,7 +202,8 @@ void compare_with_average(const PhaseMap& input, double f, const RealMap& averag
 }
 
 ErrorCode write_input_report(std::FILE* stream, const InputList& inputs,
-                             const InputFigures* figures, bool levelled) {
+                             const InputFigures* figures, bool levelled,
+                             const InputShift* shifts) {
   const std::size_t count = inputs.names.size();
   auto* rms = static_cast<double*>(mem_allocate(std::max<std::size_t>(count, 1) * sizeof(double)));
   if (rms == nullptr) return ERR_NO_MEM;
@@ -221,8 +222,10 @@ ErrorCode write_input_report(std::FILE* stream, const InputList& inputs,
       "index,file,valid_pixels,rejected_pixels,compared_pixels,mean_diff_m,tilt_x,tilt_y,"
       "rms_diff_m,outlier",
       stream);
-  std::fputs(levelled ? ",level_piston_m,level_tilt_x,level_tilt_y,level_left_out\r\n" : "\r\n",
-             stream);
+  if (levelled) std::fputs(",level_piston_m,level_tilt_x,level_tilt_y,level_left_out", stream);
+  if (shifts != nullptr)
+    std::fputs(",shift_x_px,shift_y_px,rest_x_px,rest_y_px,peak_score,overlap", stream);
+  std::fputs("\r\n", stream);
   for (std::size_t i = 0; i < count; ++i) {
     const InputFigures& g = figures[i];
     std::fprintf(stream, "%zu,", i + 1);
@@ -252,6 +255,14 @@ ErrorCode write_input_report(std::FILE* stream, const InputList& inputs,
       std::fprintf(stream, ",%lld", static_cast<long long>(g.level.left_out));
     } else if (levelled) {
       std::fputs(",,,,", stream);  // left unlevelled: too few points for its fit
+    }
+    if (shifts != nullptr) {
+      const InputShift& s = shifts[i];
+      std::fprintf(stream, ",%d,%d", int(s.x), int(s.y));
+      put_number(stream, s.rest_x);
+      put_number(stream, s.rest_y);
+      put_number(stream, s.score);
+      put_number(stream, s.overlap);
     }
     std::fputs("\r\n", stream);
   }

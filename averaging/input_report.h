@@ -40,6 +40,17 @@ struct InputFigures {
   LevelFigures level;  // with -Level
 };
 
+// An input's lateral alignment (-Align): the whole-pixel shift applied (the input moved by minus
+// it on the camera) and what the estimate said about it.
+struct InputShift {
+  int32_t x;
+  int32_t y;
+  double rest_x;   // sub-pixel remainder, estimated and not applied
+  double rest_y;
+  double score;    // the correlation peak, -1..1
+  double overlap;  // share of the input's valid pixels on valid pixels of the first input
+};
+
 struct ReportScale {
   double metres_per_count;  // IntfScaleFactor x WavelengthIn / counts per fringe of the output
   double spacing_m;         // CameraRes, or PixelWidth when CameraRes is 0
@@ -68,10 +79,13 @@ void compare_with_average(const PhaseMap& input, double f, const RealMap& averag
 // for inputs.names[i]), fields quoted as RFC 4180 asks, lines ending in CR LF, numbers with a
 // dot. An input is an outlier when its rms is above 3 times the median rms of the inputs
 // compared. With `levelled`, each row ends with the level taken off (level_piston_m,
-// level_tilt_x, level_tilt_y, level_left_out; empty for an input left unlevelled).
-// ERR_NO_MEM (nothing written) or ERR_CANT_WRITE_FILE (the stream's error flag set).
+// level_tilt_x, level_tilt_y, level_left_out; empty for an input left unlevelled). With `shifts`
+// (one per input, from alignment) each row then ends in the shift applied, the remainder, the
+// peak score and the overlap. ERR_NO_MEM (nothing written) or ERR_CANT_WRITE_FILE (the stream's
+// error flag set).
 ErrorCode write_input_report(std::FILE* stream, const InputList& inputs,
-                             const InputFigures* figures, bool levelled = false);
+                             const InputFigures* figures, bool levelled = false,
+                             const InputShift* shifts = nullptr);
 
 }  // namespace harnix
 

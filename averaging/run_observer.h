@@ -28,6 +28,8 @@ class RunObserver {
   virtual void input_started(int32_t /*index*/, const char* /*name*/) {}
   // The input just started has been read and checked; `valid` bounds its valid values.
   virtual void input_read(const DataAttributes&, const Window& /*valid*/) {}
+  // With -Align: input `index` (from 1) of the first pass is to be moved by `shift`.
+  virtual void input_aligned(int32_t /*index*/, const InputShift& /*shift*/) {}
   // Input `index` of `count` is through pass `pass`.
   virtual void input_passed(int32_t /*pass*/, int32_t /*index*/, int32_t /*count*/) {}
   // Input `index` (from 1) has been levelled to the stack, with -Level, as `level` says.

@@ -25,14 +25,15 @@ enum class RunStep {
   EMPTY_RESULT,      // an extreme, range, uncertainty or sample deviation has no valid value
   MEDIAN_BUDGET,     // the median's budget holds no row of every input; detail: MiB a row takes
   WRITE_OUTPUT,      // forming or writing an output failed; code says why
+  ALIGN_INPUT,       // an input's shift from the first cannot be told; detail: the reason
 };
 
 struct RunResult {
   ErrorCode code = NO_ERROR;
   RunStep step = RunStep::DONE;
   const char* file = nullptr;          // points into the run's settings or inputs
-  char detail[RUN_DETAIL_BYTES] = "";  // text for CHECK_ATTRIBUTES, MISMATCHED_INPUT and
-                                       // MEDIAN_BUDGET
+  char detail[RUN_DETAIL_BYTES] = "";  // text for CHECK_ATTRIBUTES, MISMATCHED_INPUT,
+                                       // MEDIAN_BUDGET and ALIGN_INPUT
 
   bool ok() const { return step == RunStep::DONE; }
 };

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "averaging/align_stage.h"
 #include "averaging/band_team.h"
 #include "averaging/file_stamp.h"
 #include "averaging/input_reader.h"
@@ -72,6 +73,11 @@ struct RunState {
   RealMap average;         // the report's average, over the camera
   ReportRows report_rows;  // its scratch rows, a pair for each band
   OutputFile report;       // the report's temporary file
+  // With -Align: align.shifts[i] is input i's applied whole-pixel shift (x, y), known once the
+  // first pass is through and fixed after it. Every later pass sees input i moved by it: camera
+  // pixel (x, y) holds the file's value at (x + shifts[i].x, y + shifts[i].y), none where that is
+  // off the file's window; a band reader takes camera row r from file row r + shifts[i].y.
+  AlignState align;
   PhaseMap spares[MAX_SPARE_MAPS];  // the last pass's input maps, for the next or the results
   RunObserver* observer;            // never null
   RunResult result;

@@ -50,6 +50,16 @@ enum class LevelMode : int32_t {
   PLANE = 2,
 };
 
+// Lateral alignment before averaging (-Align): none, or each input moved on the camera by its
+// whole-pixel shift from the first input.
+enum class AlignMode : int32_t {
+  NONE = 0,
+  SHIFT = 1,
+};
+
+constexpr int32_t DEFAULT_ALIGN_MAX = 16;  // pixels each way
+constexpr int32_t MAX_ALIGN_MAX = 512;
+
 struct RunSettings {
   const char* AvgOutFile = nullptr;  // output names refer to the argument texts themselves
   const char* SdevOutFile = nullptr;
@@ -74,7 +84,14 @@ struct RunSettings {
   bool Overwrite = false;
   bool Verbose = false;
   int32_t Threads = 1;  // threads that add the inputs; 0: every core the process may use
+  AlignMode Align = AlignMode::NONE;
+  int32_t AlignMax = 0;  // the largest shift searched, 1..MAX_ALIGN_MAX; 0: DEFAULT_ALIGN_MAX
 };
+
+// AlignMax, resolved.
+inline int32_t align_max_of(const RunSettings& settings) {
+  return settings.AlignMax > 0 ? settings.AlignMax : DEFAULT_ALIGN_MAX;
+}
 
 // Input data file names in the order given; each a private copy. Its length is NumInputFiles.
 struct InputList {

@@ -12,8 +12,9 @@
 # yardstick (marked *). Then, on the 1024 x 1024 set, rejection with one and three rounds, the
 # per-input report, the Plane and Robust removals and -Level Plane, the extremes (-MinOut
 # -MaxOut -RangeOut) and the sample deviation with the uncertainty of the mean beside the plain
-# run, and the median in memory and in 8 bands, against the same yardsticks; peak memory by N
-# and by the median's budget.
+# run, and the median in memory and in 8 bands, against the same yardsticks; on a set of 64
+# moved 1024 x 1024 measurements with a texture, -Align Shift beside the plain run; peak memory
+# by N (with -Align on moved 640 x 480 measurements too) and by the median's budget.
 # Then cold rounds (twice as many: a disk's pace wanders more than the processors') on the
 # 1024 x 1024 set: the page cache dropped before every run (only as root; otherwise the script
 # says so and skips them), with `cat` of the same files as the yardstick.
@@ -37,7 +38,7 @@ data=build/bench/data${synth_options:+-$(echo "$synth_options" | tr -c 'a-z0-9' 
 out=build/bench/out
 mkdir -p "$data" "$out"
 
-# Generates a set once: NAME COUNT WIDTH HEIGHT.
+# Generates a set once: NAME COUNT WIDTH HEIGHT [SYNTH OPTIONS...].
 make_set() {
   local dir=$data/$1
   if [[ -f $dir/list.txt && $(wc -l <"$dir/list.txt") -eq $2 ]]; then return; fi
@@ -52,16 +53,21 @@ make_set() {
   rm -rf "$dir"
   # shellcheck disable=SC2086
   "$bin/tools/harnix-util" synth --out "$dir" --count "$2" --width "$3" --height "$4" --seed 9 \
-    $synth_options >/dev/null
+    $synth_options "${@:5}" >/dev/null
 }
 
 make_set cam1024 64 1024 1024
 make_set cam640 256 640 480
+# Moved measurements with a texture to align on, for -Align.
+make_set moved1024 64 1024 1024 --shift 6 --whole-shifts --texture 10
+make_set moved640 16 640 480 --shift 6 --whole-shifts --texture 10
 
 # The 640 x 480 files named over and over, N names in all.
 for n in 10 100 1000; do
   awk -v n="$n" '{ name[NR] = $0 } END { for (i = 0; i < n; ++i) print name[i % NR + 1] }' \
     "$data/cam640/list.txt" >"$data/cam640/list_$n.txt"
+  awk -v n="$n" '{ name[NR] = $0 } END { for (i = 0; i < n; ++i) print name[i % NR + 1] }' \
+    "$data/moved640/list.txt" >"$data/moved640/list_$n.txt"
 done
 
 cores=$(nproc)
@@ -149,6 +155,18 @@ echo "== cam1024: the median in memory and in 8 bands beside the plain run, warm
   -- median-8-bands-$cores $(harnix_args "$list" None "$cores") -Combine Median -MemoryLimit 32
 
 echo
+echo "== moved1024: lateral alignment beside the plain run of the same inputs, warm page cache"
+list=$data/moved1024/list.txt
+cat $(cat "$list") >/dev/null
+# shellcheck disable=SC2046
+"$bin/bench/harnix-whole-run" --yardsticks 2 "$rounds" $(yardsticks "$list" 64) \
+  -- plain-1 $(harnix_args "$list" None 1) \
+  -- align-1 $(harnix_args "$list" None 1) -Align Shift \
+  -- plain-$cores $(harnix_args "$list" None "$cores") \
+  -- align-$cores $(harnix_args "$list" None "$cores") -Align Shift \
+  -- align-level-Plane-$cores $(harnix_args "$list" Plane "$cores") -Align Shift -Level Plane
+
+echo
 list=$data/cam1024/list.txt
 if [[ $(id -u) -eq 0 ]]; then
   echo "== cam1024, $((2 * rounds)) rounds, page cache dropped before every run (ratios to cat)"
@@ -172,7 +190,8 @@ for n in 10 100 1000; do
     -- None-1 $(harnix_args "$list" None 1) -- None-$cores $(harnix_args "$list" None "$cores") \
     -- Plane-$cores $(harnix_args "$list" Plane "$cores") \
     -- extremes-$cores $(harnix_args "$list" None "$cores") $extremes \
-    -- median-64MiB-$cores $(harnix_args "$list" None "$cores") -Combine Median -MemoryLimit 64 |
+    -- median-64MiB-$cores $(harnix_args "$list" None "$cores") -Combine Median -MemoryLimit 64 \
+    -- align-$cores $(harnix_args "$data/moved640/list_$n.txt" None "$cores") -Align Shift |
     awk '{ print $1, $NF }' | column -t
 done
 

@@ -45,6 +45,8 @@ enum class Option {
   INPUT_REPORT,
   RUN_RECORD,
   THREADS,
+  ALIGN,
+  ALIGN_MAX,
   OVERWRITE,
   VERBOSE,
   VERSION,
@@ -70,6 +72,8 @@ constexpr OptionEntry OPTIONS[] = {
     {"inputreport", Option::INPUT_REPORT, true},
     {"runrecord", Option::RUN_RECORD, true},
     {"threads", Option::THREADS, true},
+    {"align", Option::ALIGN, true},
+    {"alignmax", Option::ALIGN_MAX, true},
     {"overwrite", Option::OVERWRITE, false},
     {"verbose", Option::VERBOSE, false},
     {"version", Option::VERSION, false},
@@ -89,6 +93,7 @@ constexpr const char* COMBINE_VALUES[] = {"mean", "median"};
 // Level values in the order of LevelMode.
 constexpr const char* LEVEL_VALUES[] = {"none", "piston", "plane"};
 constexpr LevelMode LEVEL_MODES[] = {LevelMode::NONE, LevelMode::PISTON, LevelMode::PLANE};
+constexpr const char* ALIGN_VALUES[] = {"none", "shift"};  // in the order of AlignMode
 
 std::string lower_case(const char* text) {
   std::string lower(text);
@@ -257,6 +262,18 @@ int apply_value(Option option, const char* value, RunSettings* settings) {
     case Option::THREADS:
       if (!read_count("Threads", value, usable_cores(), &settings->Threads)) return EXIT_FAILED;
       break;
+    case Option::ALIGN: {
+      const int index = find_value(value, ALIGN_VALUES);
+      if (index < 0) {
+        print_error_line("%s\nERROR: Unknown Align value \"%s\"\n", PROGRAM_NAME, value);
+        return fail_with_usage();
+      }
+      settings->Align = index == 0 ? AlignMode::NONE : AlignMode::SHIFT;
+      break;
+    }
+    case Option::ALIGN_MAX:
+      if (!read_count("AlignMax", value, MAX_ALIGN_MAX, &settings->AlignMax)) return EXIT_FAILED;
+      break;
     case Option::OVERWRITE:
     case Option::VERBOSE:
     case Option::VERSION:
@@ -391,13 +408,27 @@ bool level_without_median(const RunSettings& settings) {
   return false;
 }
 
+// -AlignMax only with -Align Shift, and no alignment with the median, which reads its bands of
+// rows from the files themselves, where no shift is applied.
+bool align_options_complete(const RunSettings& settings) {
+  if (settings.AlignMax != 0 && settings.Align == AlignMode::NONE) {
+    print_error_line("%s\nERROR: AlignMax needs the Align Shift option\n", PROGRAM_NAME);
+    return false;
+  }
+  if (settings.Align != AlignMode::NONE && settings.Combine == CombineMode::MEDIAN) {
+    print_error_line("%s\nERROR: Align Shift cannot be used with Combine Median\n", PROGRAM_NAME);
+    return false;
+  }
+  return true;
+}
+
 // The checks of a command line read whole, before the run: false after the error's message,
 // with *step naming the check that refused it, as the run record names it.
 bool command_checked(RunSettings& settings, const InputList& inputs, const char* list_file,
                      const char** step) {
   *step = "check options";
   if (!rejection_options_complete(settings) || !memory_limit_with_median(settings) ||
-      !level_without_median(settings))
+      !level_without_median(settings) || !align_options_complete(settings))
     return false;
   *step = "check inputs";
   if (inputs.names.empty()) {

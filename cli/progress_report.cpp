@@ -62,6 +62,10 @@ void report_settings(const RunSettings& settings) {
     print_output_line("%-*s = %g\n", REPORT_LABEL_WIDTH, "Reject", settings.Reject);
     report_int("RejectIter", settings.RejectIter == 0 ? 1 : settings.RejectIter);
   }
+  if (settings.Align != AlignMode::NONE) {
+    print_output_line("%-*s = Shift\n", REPORT_LABEL_WIDTH, "Align");
+    report_int("AlignMax", align_max_of(settings));
+  }
 }
 
 const char* level_label(LevelMode mode) {
@@ -182,6 +186,14 @@ void VerboseReport::output_written(const char* name) {
 
 void VerboseReport::input_levelled(int32_t index, const LevelFigures& level) {
   report_level(index, level);
+}
+
+void VerboseReport::input_aligned(int32_t index, const InputShift& s) {
+  char label[32];
+  std::snprintf(label, sizeof label, "Shift[%04d]", int(index));
+  print_output_line("%-*s = %d %d px (rest %+.3f %+.3f px, score %.6f, overlap %.1f %%)\n",
+                    REPORT_LABEL_WIDTH, label, int(s.x), int(s.y), s.rest_x + 0.0,
+                    s.rest_y + 0.0, s.score, 100.0 * s.overlap);
 }
 
 void VerboseReport::rejection_round(int32_t round, int64_t rejected) {

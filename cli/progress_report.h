@@ -26,6 +26,7 @@ class VerboseReport : public RunObserver {
   void output_written(const char* name) override;
   void rejection_round(int32_t round, int64_t rejected) override;
   void input_levelled(int32_t index, const LevelFigures& level) override;
+  void input_aligned(int32_t index, const InputShift& shift) override;
 };
 
 // "None", "Piston" or "Plane" for a Level setting.
@@ -39,7 +40,8 @@ const char* sdev_remove_label(RemovalMode mode);
 
 // The three output names (quoted, or None), the rejection count output and the per-input report
 // when given, MinValidCnt and, with a deviation output, SdevRemove, then with levelling the
-// Level, then with rejection the Reject and RejectIter values.
+// Level, then with rejection the Reject and RejectIter values, and with -Align its mode and
+// AlignMax.
 void report_settings(const RunSettings& settings);
 
 // "Output PhaseRes" and "Output OvikRes" of a phase resolution chosen on the command line.

@@ -46,6 +46,11 @@ void print_run_failure(const RunResult& result) {
       print_error_line("%s\nERROR: Input file \"%s\" changed during the run\n", PROGRAM_NAME, file);
       with_code = false;
       break;
+    case RunStep::ALIGN_INPUT:
+      print_error_line("%s\nERROR: Cannot align input file \"%s\": %s\n", PROGRAM_NAME, file,
+                       result.detail);
+      with_code = false;
+      break;
     case RunStep::EMPTY_AVERAGE:
       print_error_line("%s\nERROR: Height average map contains no valid data points\n",
                        PROGRAM_NAME);

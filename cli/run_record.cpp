@@ -71,6 +71,17 @@ void put_figures(JsonWriter& json, const InputFigures& f) {
   json.end_object();
 }
 
+void put_shift(JsonWriter& json, const InputShift& s) {
+  json.begin_object();
+  json.field("x", s.x);
+  json.field("y", s.y);
+  json.field("rest_x", s.rest_x);
+  json.field("rest_y", s.rest_y);
+  json.field("peak_score", s.score);
+  json.field("overlap", s.overlap);
+  json.end_object();
+}
+
 // The words of a run step, as the record names where a run stopped.
 const char* step_name(RunStep step) {
   switch (step) {
@@ -100,6 +111,8 @@ const char* step_name(RunStep step) {
       return "median budget";
     case RunStep::WRITE_OUTPUT:
       return "write output";
+    case RunStep::ALIGN_INPUT:
+      return "align input";
   }
   return "unknown";
 }
@@ -145,6 +158,10 @@ void record_settings(const RunSettings& s, JsonWriter& json) {
   json.key("RejectIter");
   rejecting ? json.integer(s.RejectIter == 0 ? 1 : s.RejectIter) : json.null();
   json.field("Threads", s.Threads > 0 ? s.Threads : usable_cores());
+  if (s.Align != AlignMode::NONE) {  // a record without alignment keeps its lines
+    json.field("Align", "Shift");
+    json.field("AlignMax", align_max_of(s));
+  }
   json.field("Overwrite", s.Overwrite);
   json.field("Verbose", s.Verbose);
   json.end_object();
@@ -195,6 +212,14 @@ void RunRecorder::input_passed(int32_t pass, int32_t index, int32_t count) {
 
 void RunRecorder::input_levelled(int32_t index, const LevelFigures& level) {
   if (inner_ != nullptr) inner_->input_levelled(index, level);
+}
+
+void RunRecorder::input_aligned(int32_t index, const InputShift& shift) {
+  if (index >= 1 && std::size_t(index) <= inputs_.names.size()) {
+    if (shifts_.size() < inputs_.names.size()) shifts_.resize(inputs_.names.size());
+    shifts_[std::size_t(index - 1)] = Shifted{true, shift};
+  }
+  if (inner_ != nullptr) inner_->input_aligned(index, shift);
 }
 
 void RunRecorder::rejection_round(int32_t round, int64_t rejected) {
@@ -280,6 +305,10 @@ std::string RunRecorder::record(const RunResult& result) const {
     if (i < figures_.size()) {
       json.key("figures");
       put_figures(json, figures_[i]);
+    }
+    if (i < shifts_.size() && shifts_[i].known) {
+      json.key("shift");
+      put_shift(json, shifts_[i].shift);
     }
     json.end_object();
   }

@@ -3,7 +3,7 @@
 //   program, version, command_line (the arguments as given), started and ended (UTC, ISO 8601);
 //   settings: every resolved setting of the run (record_settings, one line each);
 //   inputs: each input's name as given, size in bytes and modification time, and with the
-//     per-input report its figures;
+//     per-input report its figures, and with -Align its shift once estimated;
 //   outputs: each output asked for, its option and name, whether it was written, its window on
 //     the camera and its number of valid points;
 //   result: ok, or the step that failed, the file concerned, the code and any detail (for a run
@@ -48,6 +48,7 @@ class RunRecorder : public RunObserver {
   void input_read(const DataAttributes& attributes, const Window& valid) override;
   void input_passed(int32_t pass, int32_t index, int32_t count) override;
   void input_levelled(int32_t index, const LevelFigures& level) override;
+  void input_aligned(int32_t index, const InputShift& shift) override;
   void rejection_round(int32_t round, int64_t rejected) override;
   void inputs_compared(const InputFigures* figures, int32_t count) override;
   void result_formed(const OutputDescriptor& output, const Window& window) override;
@@ -81,6 +82,11 @@ class RunRecorder : public RunObserver {
   std::vector<FileStatus> stamps_;
   std::vector<bool> stamped_;
   std::vector<InputFigures> figures_;
+  struct Shifted {
+    bool known = false;
+    InputShift shift{};
+  };
+  std::vector<Shifted> shifts_;  // with -Align, each input's once estimated
   std::vector<OutputSeen> outputs_;
   int32_t first_phase_res_ = -1;  // the first input's, once read
   const char* refused_step_ = nullptr;  // a run refused before it began

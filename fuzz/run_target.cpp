@@ -199,5 +199,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   for (const auto& entry : std::filesystem::directory_iterator(p.dir))
     files += entry.path().filename().string().rfind("report.csv", 0) == 0;
   FUZZ_CHECK(files == (ok && in.report ? 1u : 0u));
+  // Aligned, the same inputs end in a result or a recorded failure, with every allocation given
+  // back; a run that failed without alignment fails with it too.
+  {
+    const AllocationBalance balance(RUN_ALLOCATION_CAP);
+    settings.Threads = 1;
+    settings.Align = AlignMode::SHIFT;
+    settings.AlignMax = 3;
+    const RunResult aligned = run_averaging(settings, inputs, nullptr);
+    FUZZ_CHECK(ok || !aligned.ok());
+    balance.check();
+  }
   return 0;
 }

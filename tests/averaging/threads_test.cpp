@@ -95,6 +95,7 @@ struct ThreadedCase {
   bool combinations = false;  // the extremes, range and uncertainty, the sample deviation
   bool median = false;        // the median, in bands of 5 rows
   LevelMode level = LevelMode::NONE;
+  bool align = false;  // -Align Shift -AlignMax 4
 };
 
 void PrintTo(const ThreadedCase& c, std::ostream* os) {
@@ -133,6 +134,10 @@ class ThreadCount : public RunDirectory, public ::testing::WithParamInterface<Th
     }
     settings.MinValidCnt = c.min_count;
     settings.Level = c.level;
+    if (c.align) {
+      settings.Align = AlignMode::SHIFT;
+      settings.AlignMax = 4;
+    }
     settings.Verbose = true;
     settings.Threads = threads;
     ::testing::internal::CaptureStdout();
@@ -270,6 +275,30 @@ INSTANTIATE_TEST_SUITE_P(
                      nullptr,
                      3,
                      false,
+                     true},
+        ThreadedCase{"AlignLevelPlaneRejectReport",
+                     {"--windows", "--shift", "2", "--texture", "20"},
+                     RemovalMode::PLANE,
+                     3.0,
+                     2,
+                     true,
+                     nullptr,
+                     2,
+                     true,
+                     false,
+                     LevelMode::PLANE,
+                     true},
+        ThreadedCase{"AlignDamagedFifthInput",
+                     {"--windows", "--shift", "2", "--texture", "20"},
+                     RemovalMode::NONE,
+                     0.0,
+                     0,
+                     true,
+                     "Planoryx?",
+                     2,
+                     false,
+                     false,
+                     LevelMode::NONE,
                      true}),
     [](const ::testing::TestParamInfo<ThreadedCase>& info) {
       return std::string(info.param.name);

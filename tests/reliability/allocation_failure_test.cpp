@@ -43,6 +43,33 @@ std::vector<MeasurementFile> small_inputs() {
   return files;
 }
 
+// Three inputs of a 16 x 12 camera with a random texture, to align: the second shows the first
+// moved by a pixel to the right, the third by one up, on a window.
+std::vector<MeasurementFile> textured_inputs() {
+  constexpr int W = 16, H = 12;
+  std::vector<int32_t> surface(std::size_t(W + 2) * (H + 2));
+  uint32_t state = 12345;
+  for (int32_t& v : surface) {
+    state = state * 1664525u + 1013904223u;
+    v = int32_t(state >> 22);
+  }
+  std::vector<MeasurementFile> files(3);
+  const int offsets[3][2] = {{1, 1}, {0, 1}, {1, 2}};  // where each input's pixel 0 lies
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    MeasurementFile& f = files[i];
+    f.camera_width = W;
+    f.camera_height = H;
+    f.y = i == 2 ? 1 : 0;
+    f.width = W;
+    f.height = int16_t(i == 2 ? H - 2 : H);
+    for (int y = 0; y < f.height; ++y)
+      for (int x = 0; x < W; ++x)
+        f.values.push_back(surface[std::size_t(y + f.y + offsets[i][1]) * (W + 2) + std::size_t(x + offsets[i][0])]);
+  }
+  files[0].values[17] = X;
+  return files;
+}
+
 struct SweepCase {
   const char* name;
   bool average, deviation, count;
@@ -52,6 +79,7 @@ struct SweepCase {
   bool combinations = false;  // the extremes, range and uncertainty, the sample deviation
   bool median = false;        // the median, in bands of two rows
   LevelMode level = LevelMode::NONE;
+  bool align = false;  // -Align Shift on textured_inputs
 };
 
 std::ostream& operator<<(std::ostream& os, const SweepCase& c) {
@@ -61,13 +89,17 @@ std::ostream& operator<<(std::ostream& os, const SweepCase& c) {
 class AllocationFailureTest : public ::testing::TestWithParam<SweepCase> {
  protected:
   void SetUp() override {
-    const std::vector<MeasurementFile> files = small_inputs();
+    const SweepCase& c = GetParam();
+    const std::vector<MeasurementFile> files = c.align ? textured_inputs() : small_inputs();
     for (std::size_t i = 0; i < files.size(); ++i) {
       const std::string name = "in" + std::to_string(i) + ".dat";
       dir_.write(name, encode_test_file(files[i]));
       inputs_.names.push_back(dir_.file(name));
     }
-    const SweepCase& c = GetParam();
+    if (c.align) {
+      settings_.Align = AlignMode::SHIFT;
+      settings_.AlignMax = 2;
+    }
     avg_ = dir_.file("avg.dat");
     sdev_ = dir_.file("sdev.dat");
     count_ = dir_.file("count.dat");
@@ -197,7 +229,11 @@ INSTANTIATE_TEST_SUITE_P(
         SweepCase{"LevelledRejectionAndReport", true, true, true, RemovalMode::PLANE, true, true,
                   false, false, LevelMode::PLANE},
         SweepCase{"LevelledPistonOnly", true, false, false, RemovalMode::NONE, false, false,
-                  false, false, LevelMode::PISTON}),
+                  false, false, LevelMode::PISTON},
+        SweepCase{"AlignedLevelledRejectionAndReport", true, true, true, RemovalMode::PLANE, true,
+                  true, false, false, LevelMode::PLANE, true},
+        SweepCase{"AlignedAverageOnly", true, false, false, RemovalMode::NONE, false, false,
+                  false, false, LevelMode::NONE, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The program entry turns the refusal into exit status 1, at the first request (the first
