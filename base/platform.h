@@ -116,8 +116,9 @@ enum class OutputTarget {
 
 // Examines `name` (UTF-8): its kind in *kind and in *target the name a file put in its place must
 // take: `name` itself, or when `name` is a symbolic link the name its chain of links ends at, in
-// the folder of the last link (so that replacing it leaves the links as they were). False with
-// errno set when it cannot be examined (a loop of links, a folder that cannot be searched).
+// the folder of the last link (so that replacing it leaves the links as they were; on Windows,
+// the full name of the file the links lead to). False with errno set when it cannot be examined
+// (a loop of links, a folder that cannot be searched; on Windows, a link to nothing).
 bool resolve_output_name(const char* name, std::string* target, OutputTarget* kind);
 
 // Hands the written data of `stream` to the storage device; false with errno set on failure.

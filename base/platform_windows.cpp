@@ -215,8 +215,18 @@ void forget_temporary_file(const std::string& temp_name) {
 // Symbolic links are rare on Windows and are not followed: the name is its own target.
 bool resolve_output_name(const char* name, std::string* target, OutputTarget* kind) {
   *target = name;
+  std::wstring wide;
+  // The name's own attributes: those of a symbolic link (a reparse point), not of its target.
+  const DWORD own =
+      to_wide(name, &wide) ? GetFileAttributesW(wide.c_str()) : INVALID_FILE_ATTRIBUTES;
+  const bool link = own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   const HANDLE handle = open_for_query(name);
   if (handle == INVALID_HANDLE_VALUE) {
+    // A link to nothing would be replaced by the file written: refused, the link left as it is.
+    if (link) {
+      errno = ENOENT;
+      return false;
+    }
     // Nothing there, or nothing this process may examine: writing it tells which.
     *kind = OutputTarget::MISSING;
     return true;
@@ -229,8 +239,30 @@ bool resolve_output_name(const char* name, std::string* target, OutputTarget* ki
     *kind = OutputTarget::DIRECTORY;
   else
     *kind = OutputTarget::REGULAR;
+  bool known = true;
+  if (link && *kind == OutputTarget::REGULAR) {
+    // The file the links lead to is replaced in its own folder, and the links stay links.
+    std::wstring path(MAX_PATH, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(handle, path.data(), DWORD(path.size()), 0);
+    if (length >= path.size()) {
+      path.assign(length + 1, L'\0');
+      length = GetFinalPathNameByHandleW(handle, path.data(), DWORD(path.size()), 0);
+    }
+    known = length > 0 && length < path.size();
+    if (known) {
+      path.resize(length);
+      // "\\?\C:\..." and "\\?\UNC\server\..." as the names the user would write.
+      if (path.rfind(L"\\\\?\\UNC\\", 0) == 0)
+        path = L"\\\\" + path.substr(8);
+      else if (path.rfind(L"\\\\?\\", 0) == 0 && path.size() > 6 && path[5] == L':')
+        path = path.substr(4);
+      *target = to_utf8(path.c_str());
+    } else {
+      errno = EACCES;
+    }
+  }
   CloseHandle(handle);
-  return true;
+  return known;
 }
 
 bool sync_file(std::FILE* stream) {
