@@ -206,8 +206,6 @@ bool run_passes(RunState& run) {
   for (int32_t p = 0; p < plan.count; ++p) {
     const PlannedPass& pass = plan.passes[p];
     if (pass.stage == PassStage::MEDIAN) {
-      // The median's bands read the inputs unlevelled: refused with levelling.
-      if (run.levels != nullptr) return fail(run, RunStep::ACCUMULATE, ERR_INVALID_PARAM);
       if (!median_stage(run, marking_of(plan))) return false;
       continue;
     }

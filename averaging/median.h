@@ -1,6 +1,7 @@
 // The median combination: each pixel's median of the values the average adds, x = F v (v for an
-// input added unscaled), the mean of the two middle values for an even count, rounded half away
-// from zero like the average; a pixel with fewer than max(1, k) values is a dropout.
+// input added unscaled; with levelling x = F v - p, p the input's level), the mean of the two
+// middle values for an even count, rounded half away from zero like the average; a pixel with
+// fewer than max(1, k) values is a dropout.
 //
 // The median needs every value of a pixel at once. The run reads the camera in bands of rows:
 // each band's rows of every input (a partial read of each file), then the medians of the band.
@@ -12,6 +13,7 @@
 #include <cstdint>
 
 #include "averaging/band_team.h"
+#include "averaging/levelling.h"
 #include "base/error_codes.h"
 #include "maps/map_types.h"
 
@@ -35,11 +37,13 @@ double median_of(double* v, std::size_t n, double* spare);
 // The medians of camera rows [from, to) into `out` (a camera map of `width` columns, row 0 at
 // offset 0), from `count` inputs each holding those of its rows in `rows[i]` (a map whose window
 // is the input's window cut to the band; height 0 when it has none there), input i's values x =
-// v factors[i] when |factors[i] - 1| > SCALE_FACTOR_EPSILON, else v. `scratch` holds
+// v factors[i] when |factors[i] - 1| > SCALE_FACTOR_EPSILON, else v, less levels[i] when
+// `levels` is given (x = v f - p, formed as the sums form it). `scratch` holds
 // median_scratch_bytes(count) bytes. Every pixel on its own: the medians are the same for any
 // bands and rows.
-void median_rows(const PhaseMap* rows, const double* factors, int32_t count, int32_t width,
-                 int32_t from, int32_t to, int16_t min_count, double* scratch, int32_t* out);
+void median_rows(const PhaseMap* rows, const double* factors, const InputLevel* levels,
+                 int32_t count, int32_t width, int32_t from, int32_t to, int16_t min_count,
+                 double* scratch, int32_t* out);
 
 }  // namespace harnix
 

@@ -1,9 +1,10 @@
 // The median stage: the camera a band of rows at a time, as many rows as the budget holds of
 // every input. Each band is read from every input (its rows only, the team reading different
-// inputs at once), each file unchanged since the first pass before and after; the values the
-// marking pass took out are taken out again by the same decisions; then the medians of the
-// band's rows, shared among the team (averaging/median.h). Every pixel's median is its own, so
-// the result is the same for any budget and any team.
+// inputs at once) into one block taken once for every band, each file unchanged since the first
+// pass before and after; the values the marking pass took out are taken out again by the same
+// decisions; then the medians of the band's rows, shared among the team (averaging/median.h),
+// of the levelled values with -Level. Every pixel's median is its own, so the result is the same
+// for any budget and any team.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "averaging/median.h"
 #include "averaging/pass_stages.h"
 #include "base/allocation.h"
+#include "base/platform.h"
 #include "base/memory_limit.h"
 #include "datafile/data_file.h"
 #include "maps/storage.h"
@@ -29,15 +31,22 @@ struct BandRead {
 // The storage of the stage, released on every way out.
 struct MedianStorage {
   std::size_t count = 0;
-  PhaseMap* rows = nullptr;    // each input's rows of the band under way
+  int32_t* block = nullptr;    // the inputs' rows the run's spare maps do not hold
+  PhaseMap* rows = nullptr;    // each input's rows of the band under way, in a spare or the block
   double* factors = nullptr;   // their factors
   BandRead* reads = nullptr;   // how reading each went
   double* scratch = nullptr;   // each thread's
+  // Input i's rows go to `storage`, `size` values.
+  void placed_in(std::size_t i, int32_t* storage, uint32_t size) {
+    map_init(rows[i]);
+    rows[i].matrix = storage;
+    rows[i].size = size;
+  }
   MedianStorage() = default;
   MedianStorage(const MedianStorage&) = delete;
   MedianStorage& operator=(const MedianStorage&) = delete;
   ~MedianStorage() {
-    for (std::size_t i = 0; rows != nullptr && i < count; ++i) map_free(rows[i]);
+    mem_release(block);
     mem_release(rows);
     mem_release(factors);
     mem_release(reads);
@@ -59,7 +68,7 @@ BandRead read_band(RunState& run, MedianStorage& s, int32_t i, int32_t first, in
   DataAttributes a;
   PhaseMap& rows = s.rows[i];
   ReadStamps stamps;  // of the file this thread had open
-  const ErrorCode rc = read_phase_rows_reusing(name, &a, first, count, &rows, &stamps);
+  const ErrorCode rc = read_phase_rows_into(name, &a, first, count, &rows, &stamps);
   if (!read_unchanged(name, stamps, run.stamps[i]))
     return {RunStep::INPUT_CHANGED, ERR_CORRUPT_DATA_FILE};
   if (rc != NO_ERROR) return {RunStep::READ_INPUT, rc};
@@ -83,7 +92,8 @@ bool mark_band(RunState& run, MedianStorage& s, const RejectionPass& marking) {
     PhaseMap& rows = s.rows[i];
     if (rows.window.height > 0) {
       const ErrorCode rc =
-          rejection_queue(run.rejection, queue, rows, s.factors[i], marking, *run.team);
+          rejection_queue(run.rejection, queue, rows, s.factors[i], marking, *run.team,
+                          level_of(run, i));
       if (rc != NO_ERROR)
         return fail(run, RunStep::ACCUMULATE, rc, run.inputs->names[std::size_t(i)].c_str());
     }
@@ -122,12 +132,30 @@ bool median_stage(RunState& run, const RejectionPass* marking) {
   MedianStorage s;
   s.count = std::size_t(count);
   s.rows = static_cast<PhaseMap*>(mem_allocate_zeroed(s.count, sizeof(PhaseMap)));
+  if (s.rows == nullptr) return fail(run, RunStep::ACCUMULATE, ERR_NO_MEM);
+  // Every band's rows go where the first pass's input maps were (their pages already taken),
+  // as many inputs as each holds, and the rest into one block taken once for every band (large
+  // pages where the system offers them): fresh pages cost a fault and their clearing each, a
+  // fair part of the whole stage when taken a band or a small page at a time.
+  const auto per_input = uint32_t(rows) * uint32_t(camera.width);
+  std::size_t placed = 0;
+  for (PhaseMap& spare : run.spares) {
+    for (uint32_t used = 0; spare.matrix != nullptr && spare.size - used >= per_input &&
+                            placed < s.count;
+         used += per_input)
+      s.placed_in(placed++, spare.matrix + used, per_input);
+  }
+  const std::size_t block_bytes = (s.count - placed) * per_input * sizeof(int32_t);
+  if (placed < s.count) s.block = static_cast<int32_t*>(mem_allocate(block_bytes));
   s.factors = static_cast<double*>(mem_allocate_zeroed(s.count, sizeof(double)));
   s.reads = static_cast<BandRead*>(mem_allocate_zeroed(s.count, sizeof(BandRead)));
-  s.scratch = static_cast<double*>(mem_allocate_zeroed(std::size_t(bands) * scratch, 8));
-  if (s.rows == nullptr || s.factors == nullptr || s.reads == nullptr || s.scratch == nullptr)
+  s.scratch = static_cast<double*>(mem_allocate(std::size_t(bands) * scratch * 8));
+  if ((placed < s.count && s.block == nullptr) || s.factors == nullptr || s.reads == nullptr ||
+      s.scratch == nullptr)
     return fail(run, RunStep::ACCUMULATE, ERR_NO_MEM);
-  for (std::size_t i = 0; i < s.count; ++i) map_init(s.rows[i]);
+  if (s.block != nullptr) advise_large_pages(s.block, block_bytes);
+  for (std::size_t i = placed; i < s.count; ++i)
+    s.placed_in(i, s.block + (i - placed) * per_input, per_input);
   const int16_t min_count = min_count_of(*run.settings);
   for (int32_t first = 0; first < camera.height; first += rows) {
     const int32_t n = std::min(rows, camera.height - first);
@@ -145,7 +173,7 @@ bool median_stage(RunState& run, const RejectionPass* marking) {
     if (marking != nullptr && !mark_band(run, s, *marking)) return false;
     auto medians = [&](int32_t b) {
       const RowRange part = band_rows(n, bands, b);
-      median_rows(s.rows, s.factors, count, camera.width, first + part.first,
+      median_rows(s.rows, s.factors, run.levels, count, camera.width, first + part.first,
                   first + part.first + part.count, min_count, s.scratch + std::size_t(b) * scratch,
                   run.maps.median.matrix);
     };

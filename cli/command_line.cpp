@@ -400,14 +400,6 @@ bool memory_limit_with_median(const RunSettings& settings) {
   return false;
 }
 
-// The median reads the inputs as they are, band by band: levelling does not reach it yet. True
-// unless both are asked for.
-bool level_without_median(const RunSettings& settings) {
-  if (settings.Level == LevelMode::NONE || settings.Combine != CombineMode::MEDIAN) return true;
-  print_error_line("%s\nERROR: Level does not go with Combine Median\n", PROGRAM_NAME);
-  return false;
-}
-
 // -AlignMax only with -Align Shift, and no alignment with the median, which reads its bands of
 // rows from the files themselves, where no shift is applied.
 bool align_options_complete(const RunSettings& settings) {
@@ -428,7 +420,7 @@ bool command_checked(RunSettings& settings, const InputList& inputs, const char*
                      const char** step) {
   *step = "check options";
   if (!rejection_options_complete(settings) || !memory_limit_with_median(settings) ||
-      !level_without_median(settings) || !align_options_complete(settings))
+      !align_options_complete(settings))
     return false;
   *step = "check inputs";
   if (inputs.names.empty()) {

@@ -101,7 +101,7 @@ constexpr const char* USAGE_LINES[] = {
     "from it, and that piston or plane is taken off the input. The levelled",
     "inputs then feed rejection, every result and the input report.",
     "An input with fewer than 16 points to fit is left as it is.",
-    "It cannot be used with Combine Median. The default is None.",
+    "The median of Combine Median takes the levelled values. The default is None.",
     "",
     "-MinValidCnt N",
     "-MinValidPct P",

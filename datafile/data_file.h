@@ -88,6 +88,12 @@ ErrorCode read_phase_rows_reusing(const char* path, DataAttributes* attributes, 
                                   int32_t row_count, PhaseMap* phase,
                                   ReadStamps* stamps = nullptr);
 
+// read_phase_rows_reusing into storage the caller keeps (a part of a larger block, for
+// instance): the record's storage is never released nor replaced, and rows that need more values
+// than its size give ERR_IMPROPER_WINDOW.
+ErrorCode read_phase_rows_into(const char* path, DataAttributes* attributes, int32_t first_row,
+                               int32_t row_count, PhaseMap* phase, ReadStamps* stamps = nullptr);
+
 // ERR_CANT_CREATE_FILE, ERR_INVALID_PARAM (no map with storage), ERR_CANT_WRITE_FILE, ERR_NO_MEM.
 ErrorCode write_data_file(const char* path, const OriginInfo* origin,
                           const DataAttributes* attributes, const IntensityMap* intensity,

@@ -58,7 +58,7 @@ WindowRows rows_in(int16_t y, int16_t height, int32_t from, int32_t count) {
 // read: every check of the whole block is made first, then the rows before them are skipped.
 ErrorCode read_parts(std::FILE* stream, OriginInfo* origin, DataAttributes* attributes,
                      IntensityMap* intensity, PhaseMap* phase,
-                     const WindowRows* camera_rows = nullptr) {
+                     const WindowRows* camera_rows = nullptr, bool fixed_storage = false) {
   uint8_t bytes[HEADER_SIZE_LONG];
   if (std::fread(bytes, 1, 4, stream) != 4) return ERR_PREMATURE_EOF;
   const int32_t header_size = header_size_for_magic(load_be32(bytes));
@@ -142,6 +142,7 @@ ErrorCode read_parts(std::FILE* stream, OriginInfo* origin, DataAttributes* attr
     if (phase != nullptr) {
       // Storage a reusing caller left in the record serves when it is large enough.
       if (phase->matrix == nullptr || phase->size < part_count) {
+        if (fixed_storage) return ERR_IMPROPER_WINDOW;
         ErrorCode rc = map_alloc(*phase);  // releases what the record held first
         if (rc != NO_ERROR) return rc;
       }
@@ -194,7 +195,8 @@ namespace {
 
 // read_data_file_reusing, of the camera rows `rows` or (nullptr) the whole block.
 ErrorCode read_reusing(const char* path, OriginInfo* origin, DataAttributes* attributes,
-                       PhaseMap* phase, const WindowRows* rows, ReadStamps* stamps) {
+                       PhaseMap* phase, const WindowRows* rows, ReadStamps* stamps,
+                       bool fixed_storage = false) {
   if (stamps != nullptr) *stamps = ReadStamps{};
   if (path == nullptr || phase == nullptr) return ERR_INVALID_PARAM;
   // Only the storage outlives the call before: the window and the rest start zero.
@@ -207,7 +209,7 @@ ErrorCode read_reusing(const char* path, OriginInfo* origin, DataAttributes* att
   if (stream == nullptr) return ERR_CANT_OPEN_FILE;
   if (stamps != nullptr)
     stamps->stamped = open_file_status(stream, &stamps->before, &stamps->regular);
-  const ErrorCode rc = read_parts(stream, origin, attributes, nullptr, phase, rows);
+  const ErrorCode rc = read_parts(stream, origin, attributes, nullptr, phase, rows, fixed_storage);
   if (stamps != nullptr && stamps->stamped)
     stamps->stamped = open_file_status(stream, &stamps->after, &stamps->regular);
   std::fclose(stream);
@@ -228,6 +230,14 @@ ErrorCode read_phase_rows_reusing(const char* path, DataAttributes* attributes, 
   if (first_row < 0 || row_count < 0) return ERR_INVALID_PARAM;
   const WindowRows rows{first_row, row_count};
   return read_reusing(path, nullptr, attributes, phase, &rows, stamps);
+}
+
+ErrorCode read_phase_rows_into(const char* path, DataAttributes* attributes, int32_t first_row,
+                               int32_t row_count, PhaseMap* phase, ReadStamps* stamps) {
+  if (stamps != nullptr) *stamps = ReadStamps{};
+  if (first_row < 0 || row_count < 0) return ERR_INVALID_PARAM;
+  const WindowRows rows{first_row, row_count};
+  return read_reusing(path, nullptr, attributes, phase, &rows, stamps, true);
 }
 
 }  // namespace harnix

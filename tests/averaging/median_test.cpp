@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "averaging/median.h"
@@ -104,6 +106,114 @@ INSTANTIATE_TEST_SUITE_P(
         MedianCase{.name = "SixMixedRejected", .count = 6, .synth = {"--mixed"}, .reject = 1.5},
         MedianCase{.name = "TwoInputs", .count = 2, .synth = {"--invalid", "10"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// One or two levelled inputs: the median of one value is that value and that of two their mean,
+// so the levelled median must give the levelled average's values exactly, for every level mode
+// and band height (1, 2, 7 and 21 bands).
+class LevelledMedianTest : public RunDirectory,
+                           public ::testing::WithParamInterface<std::tuple<int, const char*>> {};
+
+TEST_P(LevelledMedianTest, EqualsTheLevelledAverage) {
+  const auto [count, level] = GetParam();
+  ASSERT_EQ(0, util({"synth", "--out", "set", "--count", std::to_string(count), "--width",
+                     std::to_string(WIDTH), "--height", std::to_string(HEIGHT), "--seed", "5",
+                     "--mixed", "--windows", "--invalid", "6"})
+                   .status);
+  const ProgramResult mean =
+      harnix({"-AvgOut", "a", "-Level", level, "-MinValidCnt", "1", "@set/list.txt"});
+  ASSERT_EQ(0, mean.status) << mean.err;
+  const std::vector<int32_t> want = read_output("a").values;
+  for (const int rows : {HEIGHT, 11, 3, 1}) {
+    char budget[32];
+    std::snprintf(budget, sizeof budget, "%.9f", (double(count) * WIDTH * 4 * rows + 16) / 1048576.0);
+    const ProgramResult r = harnix({"-AvgOut", "m", "-Overwrite", "-Level", level, "-MinValidCnt",
+                                    "1", "-Combine", "Median", "-MemoryLimit", budget,
+                                    "@set/list.txt"});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(want, read_output("m").values) << rows << " rows a band";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, LevelledMedianTest,
+                         ::testing::Combine(::testing::Values(1, 2),
+                                            ::testing::Values("Piston", "Plane")));
+
+// The medians of the band functions against the slow way, for counts on both sides of the
+// sorting network's reach: each input in a window of its own (or none in the rows), a factor or
+// none, levelled by a plane or not, values with ties and invalid points, the rows in two bands.
+// Reference: each pixel's values x = F v - p (p = c0 + cy (Y - yc) + cx (X - xc)) in double,
+// fully sorted, the middle one or the mean of the two middle ones, rounded half away from zero;
+// a dropout below max(1, k) values.
+class MedianRowsTest : public ::testing::TestWithParam<std::tuple<int, bool>> {};
+
+TEST_P(MedianRowsTest, EqualTheSlowWay) {
+  const auto [count, levelled] = GetParam();
+  constexpr int32_t W = 37, H = 5;  // groups of pixels cut short at the row's end
+  constexpr int16_t MIN_COUNT = 2;
+  std::mt19937_64 random(std::uint64_t(count) * 2 + levelled);
+  std::vector<std::vector<int32_t>> values(static_cast<std::size_t>(count));
+  std::vector<PhaseMap> rows(static_cast<std::size_t>(count));
+  std::vector<double> factors(static_cast<std::size_t>(count));
+  std::vector<InputLevel> levels(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    const int16_t x = int16_t(random() % 9), y = int16_t(random() % 3);
+    Window w{x, y, int16_t(W - x - random() % 5), int16_t(H - y - random() % 2)};
+    if (i % 11 == 10) w.height = 0;  // none of its rows in the band
+    auto& v = values[std::size_t(i)];
+    v.resize(std::size_t(std::max<int>(w.width * w.height, 1)));
+    for (int32_t& a : v) {
+      a = random() % 10 == 0 ? TEST_PHASE_INVALID : int32_t(random() % 41) * 25 - 500;
+    }
+    rows[std::size_t(i)] = PhaseMap{uint32_t(v.size()), w, 0, 0, v.data()};
+    factors[std::size_t(i)] = i % 3 == 0 ? 1.0 : 0.5 + double(random() % 1000) / 700.0;
+    InputLevel& l = levels[std::size_t(i)];
+    l = InputLevel{};
+    l.xc = W / 2;
+    l.yc = H / 2;
+    l.levelled = i % 4 != 3;
+    if (l.levelled) {
+      l.c0 = double(int64_t(random() % 20001) - 10000) / 97.0;
+      l.cx = double(int64_t(random() % 2001) - 1000) / 331.0;
+      l.cy = double(int64_t(random() % 2001) - 1000) / 257.0;
+    }
+  }
+  std::vector<double> scratch(median_scratch_bytes(count) / sizeof(double));
+  std::vector<int32_t> got(std::size_t(W) * H, 0);
+  const InputLevel* with = levelled ? levels.data() : nullptr;
+  median_rows(rows.data(), factors.data(), with, count, W, 0, 2, MIN_COUNT, scratch.data(),
+              got.data());
+  median_rows(rows.data(), factors.data(), with, count, W, 2, H, MIN_COUNT, scratch.data(),
+              got.data());
+  for (int32_t py = 0; py < H; ++py) {
+    for (int32_t px = 0; px < W; ++px) {
+      std::vector<double> xs;
+      for (int i = 0; i < count; ++i) {
+        const Window& w = rows[std::size_t(i)].window;
+        if (px < w.x || px >= w.x + w.width || py < w.y || py >= w.y + w.height) continue;
+        const int32_t v = values[std::size_t(i)][std::size_t((py - w.y) * w.width + px - w.x)];
+        if (v == TEST_PHASE_INVALID) continue;
+        // In double, as every combination takes it.
+        const double f = factors[std::size_t(i)];
+        double x = double(v) * (f != 1.0 ? f : 1.0);
+        const InputLevel& l = levels[std::size_t(i)];
+        if (levelled) x -= (l.c0 + l.cy * (py - l.yc)) + l.cx * (px - l.xc);
+        xs.push_back(x);
+      }
+      int32_t want = TEST_PHASE_INVALID;
+      if (xs.size() >= std::size_t(MIN_COUNT)) {
+        std::sort(xs.begin(), xs.end());
+        const std::size_t n = xs.size();
+        const double m = n % 2 == 1 ? xs[n / 2] : (xs[n / 2 - 1] + xs[n / 2]) / 2;
+        want = int32_t(std::llround(m));
+      }
+      ASSERT_EQ(want, got[std::size_t(py * W + px)]) << px << "," << py;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, MedianRowsTest,
+                         ::testing::Combine(::testing::Values(1, 2, 7, 64, 65, 256, 300),
+                                            ::testing::Bool()));
 
 // The selection against a full sort, on random values with few or many ties, every size up to
 // well past the sorted ranges: the middle value, or the mean of the two middle ones.

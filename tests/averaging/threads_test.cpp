@@ -299,7 +299,19 @@ INSTANTIATE_TEST_SUITE_P(
                      false,
                      false,
                      LevelMode::NONE,
-                     true}),
+                     true},
+        ThreadedCase{"MedianLevelledBandsRejectReport",
+                     {"--mixed", "--windows", "--invalid", "5"},
+                     RemovalMode::NONE,
+                     1.5,
+                     2,
+                     true,
+                     nullptr,
+                     3,
+                     false,
+                     true,
+                     LevelMode::PLANE,
+                     false}),
     [](const ::testing::TestParamInfo<ThreadedCase>& info) {
       return std::string(info.param.name);
     });

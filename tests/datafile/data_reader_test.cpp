@@ -217,6 +217,15 @@ TEST_F(ReaderTest, PartialRowsAreThoseOfTheFullRead) {
   const std::string q = dir_.write("cut.dat", cut.bytes);
   EXPECT_EQ(ERR_CORRUPT_DATA_FILE, read_phase_rows_reusing(q.c_str(), &attributes_, 0, 1, &phase_));
   EXPECT_EQ(ERR_INVALID_PARAM, read_phase_rows_reusing(p.c_str(), &attributes_, -1, 1, &phase_));
+  // Into storage the caller keeps: two rows (8 values) fit, three do not and leave it in place.
+  int32_t kept[8];
+  PhaseMap into{8, {}, 0, 0, kept};
+  ASSERT_EQ(NO_ERROR, read_phase_rows_into(p.c_str(), &attributes_, 11, 2, &into));
+  EXPECT_EQ(std::vector<int32_t>(values.begin() + 4, values.begin() + 12),
+            std::vector<int32_t>(kept, kept + 8));
+  EXPECT_EQ(ERR_IMPROPER_WINDOW, read_phase_rows_into(p.c_str(), &attributes_, 11, 3, &into));
+  EXPECT_EQ(kept, into.matrix);
+  EXPECT_EQ(8u, into.size);
 }
 
 // The phase byte count only says whether the block exists: width x height values are read.

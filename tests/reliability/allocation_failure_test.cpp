@@ -233,7 +233,9 @@ INSTANTIATE_TEST_SUITE_P(
         SweepCase{"AlignedLevelledRejectionAndReport", true, true, true, RemovalMode::PLANE, true,
                   true, false, false, LevelMode::PLANE, true},
         SweepCase{"AlignedAverageOnly", true, false, false, RemovalMode::NONE, false, false,
-                  false, false, LevelMode::NONE, true}),
+                  false, false, LevelMode::NONE, true},
+        SweepCase{"LevelledMedianRejection", true, true, false, RemovalMode::NONE, true, false,
+                  false, true, LevelMode::PLANE, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The program entry turns the refusal into exit status 1, at the first request (the first

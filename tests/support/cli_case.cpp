@@ -101,7 +101,7 @@ const char* const USAGE_TEXT =
     "from it, and that piston or plane is taken off the input. The levelled\n"
     "inputs then feed rejection, every result and the input report.\n"
     "An input with fewer than 16 points to fit is left as it is.\n"
-    "It cannot be used with Combine Median. The default is None.\n"
+    "The median of Combine Median takes the levelled values. The default is None.\n"
     "\n"
     "-MinValidCnt N\n"
     "-MinValidPct P\n"
