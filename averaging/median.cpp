@@ -204,7 +204,7 @@ HARNIX_VECTOR_CLONES void network_rows_medians(const PhaseMap* rows, const doubl
         for (std::size_t l = 0; l < len; ++l) {
           const std::size_t c = valid[g * LANES + l];
           const double upper = values[(c / 2) * LANES + l];
-          medians[l] = c < minimum     ? REAL_INVALID
+          medians[l] = c < minimum  ? REAL_INVALID
                        : c % 2 == 1 ? upper
                                     : (values[(c / 2 - 1) * LANES + l] + upper) / 2.0;
         }
@@ -216,9 +216,9 @@ HARNIX_VECTOR_CLONES void network_rows_medians(const PhaseMap* rows, const doubl
 }
 
 // The selection's medians of rows [from, to).
-void selection_rows_medians(const PhaseMap* rows, const double* factors,
-                            const InputLevel* levels, int32_t count, int32_t width, int32_t from,
-                            int32_t to, std::size_t minimum, double* scratch, int32_t* out) {
+void selection_rows_medians(const PhaseMap* rows, const double* factors, const InputLevel* levels,
+                            int32_t count, int32_t width, int32_t from, int32_t to,
+                            std::size_t minimum, double* scratch, int32_t* out) {
   const std::size_t chunk = chunk_pixels(count);
   const auto n = std::size_t(count);
   double medians[64];
@@ -295,7 +295,8 @@ double median_of(double* v, std::size_t n, double* spare) {
 
 std::size_t median_scratch_bytes(int32_t inputs) {
   // The network's rows, or the chunk's values and one pixel's spare room.
-  if (inputs <= NETWORK_INPUTS) return network_rows(inputs) * network_pixels(inputs) * sizeof(double);
+  if (inputs <= NETWORK_INPUTS)
+    return network_rows(inputs) * network_pixels(inputs) * sizeof(double);
   return (chunk_pixels(inputs) + 1) * std::size_t(inputs) * sizeof(double);
 }
 

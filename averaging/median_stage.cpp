@@ -12,8 +12,8 @@
 #include "averaging/median.h"
 #include "averaging/pass_stages.h"
 #include "base/allocation.h"
-#include "base/platform.h"
 #include "base/memory_limit.h"
+#include "base/platform.h"
 #include "datafile/data_file.h"
 #include "maps/storage.h"
 #include "maps/window.h"
@@ -31,11 +31,11 @@ struct BandRead {
 // The storage of the stage, released on every way out.
 struct MedianStorage {
   std::size_t count = 0;
-  int32_t* block = nullptr;    // the inputs' rows the run's spare maps do not hold
-  PhaseMap* rows = nullptr;    // each input's rows of the band under way, in a spare or the block
-  double* factors = nullptr;   // their factors
-  BandRead* reads = nullptr;   // how reading each went
-  double* scratch = nullptr;   // each thread's
+  int32_t* block = nullptr;   // the inputs' rows the run's spare maps do not hold
+  PhaseMap* rows = nullptr;   // each input's rows of the band under way, in a spare or the block
+  double* factors = nullptr;  // their factors
+  BandRead* reads = nullptr;  // how reading each went
+  double* scratch = nullptr;  // each thread's
   // Input i's rows go to `storage`, `size` values.
   void placed_in(std::size_t i, int32_t* storage, uint32_t size) {
     map_init(rows[i]);
@@ -91,9 +91,8 @@ bool mark_band(RunState& run, MedianStorage& s, const RejectionPass& marking) {
   for (int32_t i = 0; i < count; ++i) {
     PhaseMap& rows = s.rows[i];
     if (rows.window.height > 0) {
-      const ErrorCode rc =
-          rejection_queue(run.rejection, queue, rows, s.factors[i], marking, *run.team,
-                          level_of(run, i));
+      const ErrorCode rc = rejection_queue(run.rejection, queue, rows, s.factors[i], marking,
+                                           *run.team, level_of(run, i));
       if (rc != NO_ERROR)
         return fail(run, RunStep::ACCUMULATE, rc, run.inputs->names[std::size_t(i)].c_str());
     }
@@ -124,8 +123,8 @@ bool median_stage(RunState& run, const RejectionPass* marking) {
   // the scratch of every thread.
   const uint64_t pixels = uint64_t(camera.width) * uint64_t(camera.height);
   const uint64_t band = uint64_t(count) * uint64_t(rows) * uint64_t(camera.width) * 4;
-  ErrorCode rc = check_memory_need(4 * pixels + band + uint64_t(bands) * scratch * 8,
-                                   memory_limit_bytes());
+  ErrorCode rc =
+      check_memory_need(4 * pixels + band + uint64_t(bands) * scratch * 8, memory_limit_bytes());
   run.maps.median.window = camera;
   if (rc == NO_ERROR) rc = map_alloc(run.maps.median);
   if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc);
@@ -140,8 +139,8 @@ bool median_stage(RunState& run, const RejectionPass* marking) {
   const auto per_input = uint32_t(rows) * uint32_t(camera.width);
   std::size_t placed = 0;
   for (PhaseMap& spare : run.spares) {
-    for (uint32_t used = 0; spare.matrix != nullptr && spare.size - used >= per_input &&
-                            placed < s.count;
+    for (uint32_t used = 0;
+         spare.matrix != nullptr && spare.size - used >= per_input && placed < s.count;
          used += per_input)
       s.placed_in(placed++, spare.matrix + used, per_input);
   }

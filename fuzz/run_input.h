@@ -8,7 +8,8 @@
 //               rounds, with the rejection count output), bit 7 the per-input report
 //   bytes 1..4  length L of the first file, big-endian, taken modulo (bytes left + 1); its top
 //               bit also asks for the sample deviation and the uncertainty of the mean, and
-//               the two bits below it for Level (0 None, 1 Piston, 2 Plane, 3 None)
+//               the two bits below it for Level (0 None, 1 Piston, 2 Plane, 3 None), and the
+//               bit below those for the median in bands of a few rows (-MemoryLimit 0.01)
 //   then        L bytes of the first file, every byte after them the second file
 // Inputs shorter than five bytes have settings 0 and an empty first file.
 #ifndef HARNIX_FUZZ_RUN_INPUT_H_
@@ -31,12 +32,13 @@ struct RunInput {
   bool report;
   bool sample;  // the sample deviation and the uncertainty
   LevelMode level;
+  bool median;
   std::string first;
   std::string second;
 };
 
 inline RunInput split_run_input(const uint8_t* data, std::size_t size) {
-  RunInput in{RemovalMode::NONE, -1, false, 2, false, false, false, LevelMode::NONE, {}, {}};
+  RunInput in{RemovalMode::NONE, -1, false, 2, false, false, false, LevelMode::NONE, false, {}, {}};
   if (size < 5) {
     in.second.assign(reinterpret_cast<const char*>(data), size);
     return in;
@@ -57,6 +59,7 @@ inline RunInput split_run_input(const uint8_t* data, std::size_t size) {
   constexpr LevelMode LEVELS[] = {LevelMode::NONE, LevelMode::PISTON, LevelMode::PLANE,
                                   LevelMode::NONE};
   in.level = LEVELS[(stated >> 29) & 3];
+  in.median = ((stated >> 28) & 1) != 0;
   const std::size_t left = size - 5;
   const std::size_t first = std::size_t(stated) % (left + 1);
   in.first.assign(reinterpret_cast<const char*>(data + 5), first);

@@ -153,6 +153,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   settings.Verbose = in.verbose;
   settings.MinValidCnt = in.min_valid_count;
   settings.Level = in.level;
+  if (in.median) {
+    settings.Combine = CombineMode::MEDIAN;
+    settings.MemoryLimit = 0.01;
+  }
   settings.Overwrite = true;
   if (in.reject) {
     settings.Reject = 1.5;

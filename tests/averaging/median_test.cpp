@@ -1,6 +1,8 @@
 // The median combination end to end, on generated sets, against the slow reference
 // (reference/combination_reference.h): odd and even counts, invalid points, windows, mixed
 // scales, rejection and the minimum count; the same bytes for every budget.
+#include "averaging/median.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +14,6 @@
 #include <tuple>
 #include <vector>
 
-#include "averaging/median.h"
 #include "reference/combination_reference.h"
 #include "reference/rejection_reference.h"
 #include "support/planoryx_bytes.h"
@@ -49,10 +50,17 @@ class MedianTest : public RunDirectory, public ::testing::WithParamInterface<Med
 
 TEST_P(MedianTest, EqualsTheReferenceForEveryBudget) {
   const MedianCase& c = GetParam();
-  std::vector<std::string> synth = {"synth",  "--out",    "set",
-                                    "--count", std::to_string(c.count), "--width",
-                                    std::to_string(WIDTH), "--height", std::to_string(HEIGHT),
-                                    "--seed", "23"};
+  std::vector<std::string> synth = {"synth",
+                                    "--out",
+                                    "set",
+                                    "--count",
+                                    std::to_string(c.count),
+                                    "--width",
+                                    std::to_string(WIDTH),
+                                    "--height",
+                                    std::to_string(HEIGHT),
+                                    "--seed",
+                                    "23"};
   synth.insert(synth.end(), c.synth.begin(), c.synth.end());
   ASSERT_EQ(0, util(synth).status);
   std::vector<MeasurementFile> files(std::size_t(c.count));
@@ -62,8 +70,9 @@ TEST_P(MedianTest, EqualsTheReferenceForEveryBudget) {
     std::getline(list, name);
     ASSERT_TRUE(decode_test_file(read_file_bytes(path(name)), &f)) << name;
   }
-  std::vector<std::string> common = {"-Combine", "Median", "-MinValidCnt",
-                                     std::to_string(c.min_count), "-Overwrite", "@set/list.txt"};
+  std::vector<std::string> common = {"-Combine",     "Median",
+                                     "-MinValidCnt", std::to_string(c.min_count),
+                                     "-Overwrite",   "@set/list.txt"};
   std::vector<MeasurementFile> kept = files;
   if (c.reject > 0) {
     std::ostringstream k;
@@ -125,10 +134,11 @@ TEST_P(LevelledMedianTest, EqualsTheLevelledAverage) {
   const std::vector<int32_t> want = read_output("a").values;
   for (const int rows : {HEIGHT, 11, 3, 1}) {
     char budget[32];
-    std::snprintf(budget, sizeof budget, "%.9f", (double(count) * WIDTH * 4 * rows + 16) / 1048576.0);
-    const ProgramResult r = harnix({"-AvgOut", "m", "-Overwrite", "-Level", level, "-MinValidCnt",
-                                    "1", "-Combine", "Median", "-MemoryLimit", budget,
-                                    "@set/list.txt"});
+    std::snprintf(budget, sizeof budget, "%.9f",
+                  (double(count) * WIDTH * 4 * rows + 16) / 1048576.0);
+    const ProgramResult r =
+        harnix({"-AvgOut", "m", "-Overwrite", "-Level", level, "-MinValidCnt", "1", "-Combine",
+                "Median", "-MemoryLimit", budget, "@set/list.txt"});
     ASSERT_EQ(0, r.status) << r.err;
     EXPECT_EQ(want, read_output("m").values) << rows << " rows a band";
   }
@@ -227,8 +237,7 @@ TEST(MedianOf, EqualsTheSortedMiddle) {
       for (double& v : values) v = double(random() % distinct) * 0.25 - 7.0;
       std::vector<double> sorted = values;
       std::sort(sorted.begin(), sorted.end());
-      const double want =
-          n % 2 == 1 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2.0;
+      const double want = n % 2 == 1 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2.0;
       EXPECT_EQ(want, median_of(values.data(), n, spare.data())) << n << " of " << distinct;
     }
   }
@@ -248,8 +257,8 @@ TEST_F(MedianPairTest, ResultsAndRefusalsAsWorkedOut) {
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ((std::vector<int32_t>{5, 2, -2, 4, 8}), read_output("m").values);
   // Fewer bytes than one row of every input (3 x 5 x 4 = 60) is refused by name.
-  const ProgramResult small = harnix(
-      {"-AvgOut", "m", "-Overwrite", "-Combine", "Median", "-MemoryLimit", "0.00005", "1", "2", "3"});
+  const ProgramResult small = harnix({"-AvgOut", "m", "-Overwrite", "-Combine", "Median",
+                                      "-MemoryLimit", "0.00005", "1", "2", "3"});
   EXPECT_EQ(1, small.status);
   EXPECT_EQ("Harnix\nERROR: MemoryLimit holds less than one row of every input (5.72205e-05 MiB)\n",
             small.err);
