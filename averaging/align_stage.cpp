@@ -11,11 +11,8 @@
 
 namespace harnix {
 
-namespace {
-
-// Moves `map` by (-dx, -dy) on a camera of width x height, dropping what leaves it: the rows
-// and columns kept slide down to the start of the storage, row after row, so no value is
-// overwritten before it is moved. False when nothing is left on the camera.
+// The rows and columns kept slide down to the start of the storage, row after row, so no value
+// is overwritten before it is moved.
 bool move_on_camera(PhaseMap& map, int32_t dx, int32_t dy, int32_t width, int32_t height) {
   const Window& w = map.window;
   const int32_t x0 = w.x - dx, y0 = w.y - dy;  // the window moved
@@ -36,6 +33,8 @@ bool move_on_camera(PhaseMap& map, int32_t dx, int32_t dy, int32_t width, int32_
   return true;
 }
 
+namespace {
+
 int32_t levels_of(const RunState& run) {
   return shift_levels(align_max_of(*run.settings), run.reference.CameraWidth,
                       run.reference.CameraHeight);
@@ -44,8 +43,7 @@ int32_t levels_of(const RunState& run) {
 // Moves input `i` (in run.input_map) by its shift and hands it on.
 bool move_and_feed(RunState& run, const PlannedPass& pass, int32_t i, AlignedFeed feed) {
   const InputShift& s = run.align.shifts[i];
-  if ((s.x != 0 || s.y != 0) && !move_on_camera(*run.input_map, s.x, s.y,
-                                                run.reference.CameraWidth,
+  if ((s.x != 0 || s.y != 0) && !move_on_camera(*run.input_map, s.x, s.y, run.reference.CameraWidth,
                                                 run.reference.CameraHeight))
     return fail(run, RunStep::ALIGN_INPUT, ERR_INVALID_PARAM,
                 run.inputs->names[std::size_t(i)].c_str(), "moved wholly off the camera");
@@ -121,9 +119,6 @@ void align_free(AlignState& a) {
 
 bool align_prepare(RunState& run) {
   if (run.settings->Align == AlignMode::NONE) return true;
-  // The median reads its rows from the files themselves, unmoved.
-  if (run.settings->Combine == CombineMode::MEDIAN)
-    return fail(run, RunStep::ACCUMULATE, ERR_INVALID_PARAM);
   AlignState& a = run.align;
   const std::size_t count = std::max<std::size_t>(run.inputs->names.size(), 1);
   a.shifts = static_cast<InputShift*>(mem_allocate_zeroed(count, sizeof(InputShift)));
@@ -149,8 +144,7 @@ bool align_feed(RunState& run, const PlannedPass& pass, int32_t i, AlignedFeed f
   const auto count = int32_t(run.inputs->names.size());
   if (i == 0) {
     const ErrorCode rc = shift_pyramid_build(*run.input_map, levels_of(run), &a.reference);
-    if (rc != NO_ERROR)
-      return fail(run, RunStep::ACCUMULATE, rc, run.inputs->names[0].c_str());
+    if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, run.inputs->names[0].c_str());
     a.shifts[0] = InputShift{0, 0, 0.0, 0.0, 1.0, 1.0};
     if (count == 1) {
       free_pyramids(a);

@@ -64,12 +64,16 @@ void align_init(AlignState& a);
 void align_free(AlignState& a);
 
 // With -Align: the per-input records and one pyramid per estimator. False after recording
-// ERR_NO_MEM, or ERR_INVALID_PARAM with the median combination (which reads its rows unmoved).
+// ERR_NO_MEM.
 bool align_prepare(RunState& run);
 
 // Camera bytes a pixel the alignment takes, for the memory check: the first input's pyramid and
 // one per estimator. 0 without -Align.
 uint64_t align_bytes_per_pixel(const RunState& run);
+
+// Moves `map` by (-dx, -dy) on a camera of width x height, dropping what leaves it. False when
+// nothing is left on the camera (the map then unchanged).
+bool move_on_camera(PhaseMap& map, int32_t dx, int32_t dy, int32_t width, int32_t height);
 
 using AlignedFeed = bool (*)(RunState& run, const PlannedPass& pass, int32_t i);
 

@@ -3,8 +3,9 @@
 // inputs at once) into one block taken once for every band, each file unchanged since the first
 // pass before and after; the values the marking pass took out are taken out again by the same
 // decisions; then the medians of the band's rows, shared among the team (averaging/median.h),
-// of the levelled values with -Level. Every pixel's median is its own, so the result is the same
-// for any budget and any team.
+// of the levelled values with -Level, and with -Align each input's rows read from the file rows
+// that land in the band and moved by its shift as every pass moves it. Every pixel's median is its
+// own, so the result is the same for any budget and any team.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -67,11 +68,18 @@ BandRead read_band(RunState& run, MedianStorage& s, int32_t i, int32_t first, in
   const char* name = run.inputs->names[std::size_t(i)].c_str();
   DataAttributes a;
   PhaseMap& rows = s.rows[i];
+  // Aligned, camera row r holds the file's row r + shift y: the band's rows come from there.
+  const InputShift shift = run.align.shifts != nullptr ? run.align.shifts[i] : InputShift{};
+  const int32_t from = std::max(0, first + shift.y);
+  const int32_t end = std::max(from, first + count + shift.y);
   ReadStamps stamps;  // of the file this thread had open
-  const ErrorCode rc = read_phase_rows_into(name, &a, first, count, &rows, &stamps);
+  const ErrorCode rc = read_phase_rows_into(name, &a, from, end - from, &rows, &stamps);
   if (!read_unchanged(name, stamps, run.stamps[i]))
     return {RunStep::INPUT_CHANGED, ERR_CORRUPT_DATA_FILE};
   if (rc != NO_ERROR) return {RunStep::READ_INPUT, rc};
+  if (rows.window.height > 0 && (shift.x != 0 || shift.y != 0) &&
+      !move_on_camera(rows, shift.x, shift.y, run.maps.camera.width, run.maps.camera.height))
+    rows.window.height = 0;  // what it holds of these rows lands off the camera
   // The first pass took this very file; a window or factor it would have refused ends the run.
   const double f = phase_scale_factor(a, run.reference, run.out_counts);
   if (rows.window.height > 0 && !window_within(rows.window, run.maps.camera))

@@ -152,8 +152,7 @@ bool read_count(const char* name, const char* value, int32_t most, int32_t* out)
     return false;
   }
   if (!(number >= 1 && number <= most)) {
-    print_error_line("%s\nERROR: %s value is out of range [1,%d]\n", PROGRAM_NAME, name,
-                     int(most));
+    print_error_line("%s\nERROR: %s value is out of range [1,%d]\n", PROGRAM_NAME, name, int(most));
     return false;
   }
   *out = int32_t(number);
@@ -400,18 +399,11 @@ bool memory_limit_with_median(const RunSettings& settings) {
   return false;
 }
 
-// -AlignMax only with -Align Shift, and no alignment with the median, which reads its bands of
-// rows from the files themselves, where no shift is applied.
+// -AlignMax only with -Align Shift.
 bool align_options_complete(const RunSettings& settings) {
-  if (settings.AlignMax != 0 && settings.Align == AlignMode::NONE) {
-    print_error_line("%s\nERROR: AlignMax needs the Align Shift option\n", PROGRAM_NAME);
-    return false;
-  }
-  if (settings.Align != AlignMode::NONE && settings.Combine == CombineMode::MEDIAN) {
-    print_error_line("%s\nERROR: Align Shift cannot be used with Combine Median\n", PROGRAM_NAME);
-    return false;
-  }
-  return true;
+  if (settings.AlignMax == 0 || settings.Align != AlignMode::NONE) return true;
+  print_error_line("%s\nERROR: AlignMax needs the Align Shift option\n", PROGRAM_NAME);
+  return false;
 }
 
 // The checks of a command line read whole, before the run: false after the error's message,

@@ -148,6 +148,30 @@ INSTANTIATE_TEST_SUITE_P(Inputs, LevelledMedianTest,
                          ::testing::Combine(::testing::Values(1, 2),
                                             ::testing::Values("Piston", "Plane")));
 
+// Two aligned inputs, moved by whole pixels: their median is their mean wherever both land, so
+// the aligned median must give the aligned average's values, for bands of 96, 40, 13 and 1 rows.
+class AlignedMedianTest : public RunDirectory {};
+
+TEST_F(AlignedMedianTest, PairEqualsTheAlignedAverage) {
+  ASSERT_EQ(0,
+            util({"synth", "--out", "set", "--count", "2", "--width", "120", "--height", "96",
+                  "--shift", "6", "--whole-shifts", "--texture", "10", "--windows", "--seed", "3"})
+                .status);
+  const ProgramResult mean =
+      harnix({"-AvgOut", "a", "-Align", "Shift", "-MinValidCnt", "1", "@set/list.txt"});
+  ASSERT_EQ(0, mean.status) << mean.err;
+  const std::vector<int32_t> want = read_output("a").values;
+  for (const int rows : {96, 40, 13, 1}) {
+    char budget[32];
+    std::snprintf(budget, sizeof budget, "%.9f", (2.0 * 120 * 4 * rows + 16) / 1048576.0);
+    const ProgramResult r =
+        harnix({"-AvgOut", "m", "-Overwrite", "-Align", "Shift", "-MinValidCnt", "1", "-Combine",
+                "Median", "-MemoryLimit", budget, "@set/list.txt"});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(want, read_output("m").values) << rows << " rows a band";
+  }
+}
+
 // The medians of the band functions against the slow way, for counts on both sides of the
 // sorting network's reach: each input in a window of its own (or none in the rows), a factor or
 // none, levelled by a plane or not, values with ties and invalid points, the rows in two bands.
