@@ -26,50 +26,62 @@ struct Fit {
   double c0 = 0, cx = 0, cy = 0;
 };
 
+// Four doubles, the lanes of the row sums: lane l takes the pixels i = l mod 4 (and the tail
+// lane 0), combined as (0 + 1) + (2 + 3), the same bits with any instruction set.
+typedef double Lanes __attribute__((vector_size(32)));
+typedef int64_t LaneMask __attribute__((vector_size(32)));
+typedef int32_t LaneInts __attribute__((vector_size(16)));
+
 // Adds row y of an input (its values `v` and the average `a` over `width` pixels from column
-// X = x0, with `u` and `keep` scratch rows) to the sums: the compared pixels whose residual from
-// `fit` lies within `clip` (every compared pixel with an infinite clip). First every u = d - d0
-// (0 where not kept) in a loop that vectorises; the count and the sums of i = X - x0 and i^2 are
-// whole numbers (exact in any order), those of u and i u run in four interleaved sets.
+// X = x0) to the sums: the compared pixels whose residual from `fit` lies within `clip` (every
+// compared pixel with an infinite clip), u = d - d0. One pass, four pixels at a time: the count
+// and the sums of i = X - x0 and i^2 are whole numbers below 2^53 (exact in any order), those of
+// u and i u run in the four lanes.
 HARNIX_VECTOR_CLONES void add_row(const int32_t* __restrict v, const double* __restrict a,
                                   int32_t width, double factor, double x0, double y, double d0,
-                                  Fit fit, double clip, double* __restrict u,
-                                  uint8_t* __restrict keep, FitSums& s) {
+                                  Fit fit, double clip, FitSums& s) {
   const double base = fit.c0 + fit.cy * y + fit.cx * x0;
-  for (int32_t i = 0; i < width; ++i) {
-    const double d = double(v[i]) * factor - a[i];
-    const double r = d - (base + fit.cx * double(i));
-    const bool k = (v[i] < PHASE_INVALID) & (a[i] == a[i]) & (std::fabs(r) <= clip);
-    u[i] = k ? d - d0 : 0.0;
-    keep[i] = k;
-  }
-  int64_t n = 0, si = 0, sii = 0;
-  for (int32_t i = 0; i < width; ++i) {
-    const int64_t k = keep[i];
-    n += k;
-    si += k * i;
-    sii += k * i * i;
-  }
   constexpr int32_t LANES = 4;
-  double su[LANES] = {}, siu[LANES] = {};
+  const Lanes step = {0.0, 1.0, 2.0, 3.0};
+  Lanes n = {}, si = {}, sii = {}, su = {}, siu = {};
   int32_t i = 0;
   for (; i + LANES <= width; i += LANES) {
-    for (int32_t l = 0; l < LANES; ++l) {
-      su[l] += u[i + l];
-      siu[l] += double(i + l) * u[i + l];
-    }
+    LaneInts vi;
+    Lanes ai;
+    __builtin_memcpy(&vi, v + i, sizeof vi);
+    __builtin_memcpy(&ai, a + i, sizeof ai);
+    const Lanes col = double(i) + step;
+    const Lanes d = __builtin_convertvector(vi, Lanes) * factor - ai;
+    const Lanes r = d - (base + fit.cx * col);
+    const Lanes ar = r < 0.0 ? -r : r;
+    const LaneMask k = (__builtin_convertvector(vi < PHASE_INVALID, LaneMask) != 0) &
+                       (ai == ai) & (ar <= clip);
+    const Lanes one = k ? Lanes{1.0, 1.0, 1.0, 1.0} : Lanes{};
+    const Lanes u = k ? d - d0 : Lanes{};
+    n += one;
+    si += one * col;
+    sii += one * (col * col);
+    su += u;
+    siu += col * u;
   }
   for (; i < width; ++i) {
-    su[0] += u[i];
-    siu[0] += double(i) * u[i];
+    const double d = double(v[i]) * factor - a[i];
+    const double r = d - (base + fit.cx * double(i));
+    if ((v[i] < PHASE_INVALID) & (a[i] == a[i]) & (std::fabs(r) <= clip)) {
+      n[0] += 1.0;
+      si[0] += double(i);
+      sii[0] += double(i) * double(i);
+      su[0] += d - d0;
+      siu[0] += double(i) * (d - d0);
+    }
   }
-  const double row_u = (su[0] + su[1]) + (su[2] + su[3]);
-  const double row_iu = (siu[0] + siu[1]) + (siu[2] + siu[3]);
-  const double count = double(n);
-  const double x = count * x0 + double(si);  // sum of X over the row's kept pixels
+  const auto total = [](const Lanes& l) { return (l[0] + l[1]) + (l[2] + l[3]); };
+  const double count = total(n), row_i = total(si), row_ii = total(sii);
+  const double row_u = total(su), row_iu = total(siu);
+  const double x = count * x0 + row_i;  // sum of X over the row's kept pixels
   s.n += count;
   s.x += x;
-  s.xx += count * x0 * x0 + 2.0 * x0 * double(si) + double(sii);
+  s.xx += count * x0 * x0 + 2.0 * x0 * row_i + row_ii;
   s.y += count * y;
   s.yy += count * y * y;
   s.xy += x * y;
@@ -78,16 +90,16 @@ HARNIX_VECTOR_CLONES void add_row(const int32_t* __restrict v, const double* __r
   s.yu += y * row_u;
 }
 
-// The sums over the kept pixels of `input`, row by row.
+// The sums over the kept pixels of every `row_step`-th row of `input` from its first.
 FitSums gather(const PhaseMap& input, double factor, const RealMap& average, int32_t xc,
-               int32_t yc, double d0, const Fit& fit, double clip, double* u, uint8_t* keep) {
+               int32_t yc, double d0, const Fit& fit, double clip, int32_t row_step) {
   const Window& w = input.window;
   const auto stride = std::size_t(average.window.width);
   FitSums s;
-  for (int32_t r = 0; r < w.height; ++r) {
+  for (int32_t r = 0; r < w.height; r += row_step) {
     add_row(input.matrix + std::size_t(r) * std::size_t(w.width),
             average.matrix + std::size_t(w.y + r) * stride + std::size_t(w.x), w.width, factor,
-            double(w.x - xc), double(w.y + r - yc), d0, fit, clip, u, keep, s);
+            double(w.x - xc), double(w.y + r - yc), d0, fit, clip, s);
   }
   return s;
 }
@@ -165,7 +177,8 @@ double clip_of(const PhaseMap& input, double factor, const RealMap& average, int
 LevelFigures level_figures(const InputLevel& level, double metres_per_count, double spacing_m) {
   const double slope = spacing_m > 0.0 ? metres_per_count / spacing_m : 0.0;
   return LevelFigures{level.c0 * metres_per_count + 0.0, level.cx * slope + 0.0,
-                      level.cy * slope + 0.0, level.compared, level.left_out, level.levelled};
+                      level.cy * slope + 0.0, level.compared, level.refit_points, level.left_out,
+                      level.levelled};
 }
 
 void stack_init(StackMaps& maps) {
@@ -243,27 +256,30 @@ void fit_level(const PhaseMap& input, double f, const RealMap& average, LevelMod
   // Unscaled values are multiplied by 1, which changes none.
   const double factor = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON ? f : 1.0;
   const int32_t xc = average.window.width / 2, yc = average.window.height / 2;
-  level = InputLevel{0.0, 0.0, 0.0, xc, yc, 0, 0, false};
-  // Scratch rows of the input's width: at most the camera's, 2^15 pixels.
-  double u[32768];
-  uint8_t keep[32768];
+  level = InputLevel{0.0, 0.0, 0.0, xc, yc, 0, 0, 0, false};
   double d0 = 0.0;  // the shift: the first compared d
   if (!first_compared(input, factor, average, &d0)) return;
-  const FitSums all = gather(input, factor, average, xc, yc, d0, Fit{}, INFINITY, u, keep);
+  const FitSums all = gather(input, factor, average, xc, yc, d0, Fit{}, INFINITY, 1);
   level.compared = int64_t(all.n);
   Fit fit;
   if (!solve(all, d0, mode, fit)) return;
   const std::size_t pixels = std::size_t(input.window.width) * std::size_t(input.window.height);
   const std::size_t stride =
       std::max<std::size_t>(1, pixels / std::size_t(LEVEL_SPREAD_SAMPLE));
+  // The refits read every row_step-th row: at least LEVEL_REFIT_SAMPLE pixels of the window
+  // (every row of a smaller one), and at least two rows of a window of two or more.
+  const auto row_step = int32_t(std::max<std::size_t>(1, pixels / LEVEL_REFIT_SAMPLE));
+  const FitSums rows =
+      row_step == 1 ? all : gather(input, factor, average, xc, yc, d0, Fit{}, INFINITY, row_step);
+  level.refit_points = int64_t(rows.n);
   double sample[LEVEL_SPREAD_SAMPLE];
   for (int32_t k = 0; k < LEVEL_REFITS; ++k) {
     const double clip = clip_of(input, factor, average, xc, yc, fit, stride, sample);
-    const FitSums kept = gather(input, factor, average, xc, yc, d0, fit, clip, u, keep);
+    const FitSums kept = gather(input, factor, average, xc, yc, d0, fit, clip, row_step);
     Fit refit;
     if (!solve(kept, d0, mode, refit)) break;
     fit = refit;
-    level.left_out = level.compared - int64_t(kept.n);
+    level.left_out = level.refit_points - int64_t(kept.n);
   }
   level.c0 = fit.c0;
   level.cx = fit.cx;

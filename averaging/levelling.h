@@ -12,7 +12,11 @@
 // s = max(1.4826 MAD, LEVEL_SPREAD_FLOOR) and MAD is the median of |r| over up to
 // LEVEL_SPREAD_SAMPLE compared pixels taken at a fixed stride through the input's window
 // (1.4826 MAD is the standard deviation of Gaussian residuals; the floor keeps a noiseless stack,
-// whose residuals are rounding alone, from leaving pixels out). A spike, a dust particle or a
+// whose residuals are rounding alone, from leaving pixels out). The first fit is made over every
+// compared pixel; the refits over those of every k-th row of the window from its first,
+// k = max(1, floor(pixels of the window / LEVEL_REFIT_SAMPLE)): every row of a window of fewer
+// than twice LEVEL_REFIT_SAMPLE pixels, and at least that many pixels of a larger one, whose
+// fit that many points already fix far below the noise. A spike, a dust particle or a
 // defect in one input lies beyond the clip and leaves its fit. Every later step of the run sees
 // x - p, formed in double precision, instead of x.
 //
@@ -38,6 +42,7 @@ constexpr int32_t LEVEL_REFITS = 2;
 constexpr double LEVEL_CLIP = 3.0;
 constexpr double LEVEL_SPREAD_FLOOR = 0.5;  // counts: half the rounding step
 constexpr int32_t LEVEL_SPREAD_SAMPLE = 4096;
+constexpr std::size_t LEVEL_REFIT_SAMPLE = 65536;
 constexpr int64_t LEVEL_MIN_POINTS = 16;
 constexpr double MAD_TO_SIGMA = 1.4826;
 
@@ -49,8 +54,9 @@ struct InputLevel {
   double cy;
   int32_t xc;         // the camera's centre pixel
   int32_t yc;
-  int64_t compared;   // compared pixels
-  int64_t left_out;   // compared pixels the last fit left out
+  int64_t compared;      // compared pixels
+  int64_t refit_points;  // compared pixels of the rows the refits read
+  int64_t left_out;      // of those, the pixels the last refit left out
   bool levelled;      // false: too few points, p = 0
 };
 
@@ -76,7 +82,8 @@ struct LevelFigures {
   double tilt_x;
   double tilt_y;
   int64_t compared;
-  int64_t left_out;  // compared pixels the robust fit left out
+  int64_t refit_points;  // compared pixels of the rows the robust refits read
+  int64_t left_out;      // of those, the pixels the robust fit left out
   bool levelled;     // false: too few points for its fit, left as it was
 };
 

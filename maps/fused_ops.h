@@ -44,7 +44,8 @@ ErrorCode accumulate_scaled_span(const int32_t* values, std::size_t n, double f,
 void extremes_span(const int32_t* values, std::size_t n, double f, double* low, double* high);
 
 // A levelled input: as accumulate_scaled_span with h = v f - (base + cx (dx + i)) at element i,
-// the level of the input taken off in double precision (f = 1 for an unscaled input).
+// the level of the input taken off in double precision (f = 1 for an unscaled input); n, a row's
+// width, below 2^31.
 ErrorCode accumulate_levelled_span(const int32_t* values, std::size_t n, double f, double base,
                                    double cx, double dx, double* sum, int16_t* count,
                                    int32_t* out);
