@@ -13,7 +13,8 @@ bool stack_feed(RunState& run, int32_t i) {
 }
 
 void stack_end(RunState& run) {
-  stack_finish(run.stack, min_count_of(*run.settings), *run.team);
+  stack_finish(run.stack, stack_min_count(min_count_of(*run.settings), run.inputs->names.size()),
+               *run.team);
 }
 
 bool levels_feed(RunState& run, const PlannedPass& pass, int32_t i) {

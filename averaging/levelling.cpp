@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "averaging/input_sums.h"
 #include "base/vector_clones.h"
@@ -231,6 +232,11 @@ ErrorCode stack_add(StackMaps& maps, const PhaseMap& input, double f, BandTeam& 
   for (int32_t b = 0; b < bands; ++b)
     if (codes[b] != NO_ERROR) return codes[b];
   return NO_ERROR;
+}
+
+int16_t stack_min_count(int16_t min_count, std::size_t inputs) {
+  const std::size_t half = std::min<std::size_t>(INT16_MAX, inputs / 2 + inputs % 2);
+  return std::max({int16_t{1}, min_count, int16_t(half)});
 }
 
 void stack_finish(StackMaps& maps, int16_t min_count, BandTeam& team) {

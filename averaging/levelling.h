@@ -1,7 +1,8 @@
 // Levelling every input to the stack (-Level Piston or Plane).
 //
 // A first pass forms the plain average a of the scaled values x = F v, unrounded, valid where
-// at least max(1, MinValidCnt) inputs are valid (as the average result is). At an input's
+// at least max(MinValidCnt, ceil(N / 2)) of the N inputs are valid: where fewer meet (along
+// window edges), a leans towards the few, whose differences from it would pull their fits. At an input's
 // compared pixels, where the input and a are both valid, its difference d = x - a gets a
 // least-squares piston p = c0 or plane p = c0 + cx X + cy Y, with X and Y the camera column and
 // row less the camera's centre pixel (CameraWidth / 2, CameraHeight / 2). The common form of the
@@ -112,6 +113,9 @@ ErrorCode stack_create(StackMaps& maps, int16_t width, int16_t height, BandTeam&
 // ERR_PARAM_OUT_OF_RANGE for a factor that is not positive and finite, ERR_FP_OVERFLOW for a
 // value or sum reaching REAL_INVALID (sums then only good for releasing).
 ErrorCode stack_add(StackMaps& maps, const PhaseMap& input, double f, BandTeam& team);
+
+// The count stack_finish needs for a stack of `inputs`: max(1, min_count, ceil(inputs / 2)).
+int16_t stack_min_count(int16_t min_count, std::size_t inputs);
 
 // Turns the sums into a: sum / count where count >= max(1, min_count), NaN elsewhere; releases
 // the counts.

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -221,6 +223,153 @@ TEST_F(LevelledRun, InputTooSmallToFitIsLeftAsItWas) {
   const std::string csv = read_file_bytes(report_);
   EXPECT_NE(csv.find(inputs.names[3] + ",9,0,9,"), std::string::npos) << csv;
   EXPECT_EQ(csv.substr(csv.size() - 6), ",,,,\r\n");
+}
+
+// Generated sets whose truth is known (20 inputs of 320 x 240, 1.5 nm noise): levelled, a
+// windowed stack with a piston and tilt of its own per input behaves as its aligned twins do.
+class GeneratedLevelling : public RunDirectory {
+ public:
+  struct Outcome {
+    MeasurementFile avg, sdev, count, rejected;
+    std::vector<double> share;  // rejected over valid values, by input
+    double rejected_share;      // over every input
+  };
+
+  void synth(const std::string& out, std::vector<std::string> options) {
+    std::vector<std::string> args = {"synth",    "--out", out,   "--count", "20",     "--width",
+                                     "320",      "--height", "240", "--seed",  "5"};
+    args.insert(args.end(), options.begin(), options.end());
+    const ProgramResult r = util(args);
+    ASSERT_EQ(0, r.status) << r.err;
+  }
+
+  Outcome run(const std::string& set, std::vector<std::string> options) {
+    std::vector<std::string> args = {"-AvgOut", "a.dat", "-SdevOut",     "s.dat",      "-CountOut",
+                                     "n.dat",   "-InputReport", "r.csv", "-Overwrite", "@" + set + "/list.txt"};
+    const bool reject = std::find(options.begin(), options.end(), "-Reject") != options.end();
+    if (reject) args.insert(args.end(), {"-RejectOut", "x.dat"});
+    args.insert(args.end(), options.begin(), options.end());
+    const ProgramResult r = harnix(args);
+    EXPECT_EQ(0, r.status) << r.err;
+    Outcome o{read_output("a.dat"), read_output("s.dat"), read_output("n.dat"), {}, {}, 0.0};
+    if (reject) o.rejected = read_output("x.dat");
+    std::istringstream csv(read_file_bytes(path("r.csv")));
+    std::string line;
+    std::getline(csv, line);
+    double valid = 0.0, rejected = 0.0;
+    while (std::getline(csv, line)) {
+      std::vector<std::string> fields;
+      std::stringstream row(line);
+      for (std::string field; std::getline(row, field, ',');) fields.push_back(field);
+      valid += std::stod(fields[2]);
+      rejected += std::stod(fields[3]);
+      o.share.push_back(std::stod(fields[3]) / std::stod(fields[2]));
+    }
+    o.rejected_share = rejected / valid;
+    return o;
+  }
+};
+
+// The value of `f` at camera pixel (x, y), or the invalid marker outside its window.
+int32_t value_at(const MeasurementFile& f, int x, int y) {
+  if (x < f.x || y < f.y || x >= f.x + f.width || y >= f.y + f.height) return TEST_PHASE_INVALID;
+  return f.values[std::size_t(y - f.y) * f.width + std::size_t(x - f.x)];
+}
+
+double mean_of_valid(const MeasurementFile& f) {
+  double sum = 0.0, n = 0.0;
+  for (int32_t v : f.values)
+    if (v != TEST_PHASE_INVALID) sum += v, n += 1.0;
+  return sum / n;
+}
+
+// The share rejected at the pixels where `values` meet (rejected + kept), optionally only those
+// within 16 pixels of the camera's edge.
+double share_where(const GeneratedLevelling::Outcome& o, int values, bool edge_band) {
+  double rejected = 0.0, all = 0.0;
+  const MeasurementFile& n = o.count;
+  for (int r = 0; r < n.height; ++r)
+    for (int c = 0; c < n.width; ++c) {
+      const std::size_t k = std::size_t(r) * n.width + c;
+      const int x = n.x + c, y = n.y + r;
+      const bool band = x < 16 || y < 16 || x >= 320 - 16 || y >= 240 - 16;
+      const int32_t kept = n.values[k], out = value_at(o.rejected, x, y);
+      const int32_t met = (kept == TEST_PHASE_INVALID ? 0 : kept) +
+                          (out == TEST_PHASE_INVALID ? 0 : out);
+      if ((values > 0 && met != values) || (edge_band && !band)) continue;
+      rejected += met - (kept == TEST_PHASE_INVALID ? 0 : kept);
+      all += met;
+    }
+  return rejected / all;
+}
+
+TEST_F(GeneratedLevelling, WindowedTiltedStackMeetsItsAlignedTwins) {
+  synth("clean", {"--piston", "off", "--tilt", "off"});
+  synth("twin", {"--windows", "--piston", "off", "--tilt", "off"});
+  synth("tilted", {"--windows"});
+  synth("spiked", {"--windows", "--spikes", "0.1%"});
+  // The deviation, levelled, against the set without windows, piston and tilt.
+  const double clean = mean_of_valid(run("clean", {}).sdev);
+  const std::vector<std::string> level = {"-Level", "Plane", "-MinValidCnt", "10"};
+  EXPECT_NEAR(mean_of_valid(run("tilted", level).sdev) / clean, 1.0, 0.05);
+  EXPECT_NEAR(mean_of_valid(run("spiked", level).sdev) / clean, 1.0, 0.10);
+
+  // Rejection: where as many values meet, as often as without windows, piston and tilt; as often
+  // as the aligned windowed twin overall and along the window edges; no input singled out.
+  const std::vector<std::string> reject = {"-Level",      "Plane", "-Reject",     "3",
+                                           "-RejectIter", "3",     "-MinValidCnt", "1"};
+  const Outcome aligned = run("clean", reject), twin = run("twin", reject);
+  const Outcome tilted = run("tilted", reject);
+  EXPECT_LE(share_where(tilted, 20, false), 1.2 * share_where(aligned, 20, false));
+  EXPECT_NEAR(tilted.rejected_share / twin.rejected_share, 1.0, 0.2);
+  EXPECT_NEAR(share_where(tilted, 0, true) / share_where(twin, 0, true), 1.0, 0.2);
+  double mean_share = 0.0;
+  for (double s : tilted.share) mean_share += s / double(tilted.share.size());
+  for (double s : tilted.share) EXPECT_LE(s, 3.0 * mean_share);
+
+  // Spikes of 20 noise deviations: each one kept would move its pixel's average by 1/n of it;
+  // rejected, the average is the unspiked set's to within the noise. The other values are
+  // rejected as on the unspiked set.
+  const Outcome spiked = run("spiked", reject);
+  std::istringstream csv(read_file_bytes(path("spiked/list.spikes.csv")));
+  std::string line;
+  std::getline(csv, line);
+  double found = 0.0;
+  const MeasurementFile& n = tilted.count;
+  while (std::getline(csv, line)) {
+    int input = 0, x = 0, y = 0;
+    double height = 0.0;
+    ASSERT_EQ(4, std::sscanf(line.c_str(), "%d,%d,%d,%lf", &input, &x, &y, &height)) << line;
+    const int32_t met = value_at(n, x, y) + value_at(tilted.rejected, x, y);
+    if (value_at(n, x, y) == TEST_PHASE_INVALID || met < 3) continue;  // fewer are not judged
+    const double moved =
+        std::fabs(double(value_at(spiked.avg, x, y)) - double(value_at(tilted.avg, x, y)));
+    EXPECT_LT(moved, 0.5 * std::fabs(height) / (0.5 * 6.328e-7 / test_phase_counts(1)) / met)
+        << line;
+    EXPECT_GE(value_at(spiked.rejected, x, y), 1) << line;
+    found += 1.0;
+  }
+  EXPECT_GT(found, 800.0);
+  double all_spiked = 0.0, all_tilted = 0.0;
+  for (int32_t v : spiked.rejected.values) all_spiked += v == TEST_PHASE_INVALID ? 0 : v;
+  for (int32_t v : tilted.rejected.values) all_tilted += v == TEST_PHASE_INVALID ? 0 : v;
+  EXPECT_NEAR((all_spiked - found) / all_tilted, 1.0, 0.02);
+}
+
+// One surface, a piston and plane of its own per input, no noise: nothing deviates beyond the
+// rounding of the levelled values.
+TEST_F(GeneratedLevelling, NoiselessStackLevelsToNoDeviation) {
+  for (const bool windows : {false, true}) {
+    const std::string set = windows ? "windowed" : "field";
+    std::vector<std::string> options = {"--noise", "off", "--piston", "40", "--tilt", "60"};
+    if (windows) options.push_back("--windows");
+    synth(set, options);
+    const Outcome o = run(set, {"-Level", "Plane"});
+    int32_t most = 0;
+    for (int32_t v : o.sdev.values)
+      if (v != TEST_PHASE_INVALID) most = std::max(most, v);
+    EXPECT_LE(most, 1) << set;
+  }
 }
 
 }  // namespace
