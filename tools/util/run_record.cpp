@@ -85,9 +85,13 @@ bool read_run_record(const char* name, RunRecordSummary* out, std::string* messa
   out->ended = value_text(j.value("ended", json()));
   const json& result = j["result"];
   out->ok = result.value("ok", false);
-  if (!out->ok)
-    out->failure = value_text(result.value("failed_at", json())) + " (" +
-                   value_text(result.value("file", json())) + ")";
+  if (!out->ok) {
+    // A run refused before it began names no file: its error's text says what was refused.
+    const json file = result.value("file", json()), detail = result.value("detail", json());
+    out->failure = value_text(result.value("failed_at", json()));
+    if (!file.is_null()) out->failure += " (" + value_text(file) + ")";
+    else if (detail.is_string()) out->failure += ": " + detail.get<std::string>();
+  }
   for (const auto& [key, value] : j["settings"].items()) {
     if (key == "SdevRemove" && value.is_string()) out->removal = value.get<std::string>();
     if (key == "Level" && value.is_string()) out->level = value.get<std::string>();
@@ -101,7 +105,7 @@ std::string deviation_meaning(const RunRecordSummary& run) {
     return "The record does not state the removal behind the standard deviation map.";
   std::string text = "Each pixel's standard deviation of the inputs about their average, " +
                      removal_clause(run.removal) + ".";
-  if (!run.level.empty())
+  if (!run.level.empty() && run.level != "None")
     text += " The inputs were levelled (" + run.level + ") before they were averaged.";
   if (run.removal == "Plane" || run.removal == "Robust" || run.removal == "Sphere" ||
       run.removal == "Cylinder")

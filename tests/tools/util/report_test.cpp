@@ -233,14 +233,23 @@ TEST_F(Report, RunRecordNamesWhatTheDeviationMeans) {
           "settings": {"AvgOut": "avg.dat", "MinValidCnt": 3, "SdevRemove": "Plane",
                        "Reject": null, "Threads": 2, "Verbose": false}})";
   dir.write("run.json", record);
+  // A refused run, not levelled: its error stands for the file it names none of.
+  std::string refused = record;
+  refused.replace(refused.find(R"({"ok": true})"), 12,
+                  R"({"ok": false, "failed_at": "check inputs", "file": null, "detail": "No input"})");
+  refused.replace(refused.find(R"("Reject")"), 0, R"("Level": "None", )");
+  dir.write("refused.json", refused);
   dir.write("bad.json", "{\"settings\": 1");
   const struct {
     std::vector<std::string> run;
     const char* meaning;  // found in the deviation's meaning
     const char* setting;  // the summary's SdevRemove row, or "" for none
+    const char* found;    // anywhere in the page
   } cases[] = {
-      {{"--run", dir.file("run.json")}, "least-squares plane was removed", "Plane"},
-      {{}, "Without the run's record (--run)", ""},
+      {{"--run", dir.file("run.json")}, "least-squares plane was removed", "Plane", "succeeded"},
+      {{"--run", dir.file("refused.json")}, "not part of it. Its RMS", "Plane",
+       "failed at check inputs: No input"},
+      {{}, "Without the run's record (--run)", "", ""},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.run;
@@ -256,6 +265,8 @@ TEST_F(Report, RunRecordNamesWhatTheDeviationMeans) {
     EXPECT_EQ(c.run.empty() ? 0u : 1u, page.count("//tr[th='MinValidCnt'][td='3']"));
     EXPECT_EQ(0u, page.count("//tr[th='AvgOut'] | //tr[th='Verbose']")) << "files and console";
     EXPECT_EQ(c.run.empty(), html.find("repeatability of") == std::string::npos);
+    EXPECT_NE(std::string::npos, html.find(c.found)) << c.found;
+    EXPECT_EQ(std::string::npos, html.find("levelled (")) << "no levelling to tell of";
   }
   const ProgramResult bad = report({"--run", dir.file("bad.json"), results[1]});
   EXPECT_EQ(1, bad.status);
