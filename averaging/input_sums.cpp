@@ -1,7 +1,8 @@
 // A batch into the sums: one pass over the inputs' rows for the average and, when nothing comes
 // between, the deviation; with a surface to remove, the fits gathered in the same pass, then a
-// second pass that removes each surface and adds the deviation. Row r of an input lies in the
-// camera maps at offset (y + r) * CameraWidth + x.
+// second pass that removes each surface and adds the deviation (the robust plane, which needs
+// the whole input, is fitted between the two, the inputs side by side on the team's threads).
+// Row r of an input lies in the camera maps at offset (y + r) * CameraWidth + x.
 //
 // Each pass is cut into bands of camera rows, one per thread of the team, and each band into
 // chunks, every input of the batch added to a chunk before the next chunk. Every pixel's sums
@@ -17,6 +18,7 @@
 
 #include "fit/least_squares.h"
 #include "fit/remove.h"
+#include "fit/robust_plane.h"
 #include "fit/subtract.h"
 #include "maps/element_ops.h"
 #include "maps/fused_ops.h"
@@ -119,25 +121,28 @@ void add_squares(const Sums& s, const PhaseMap& map, RowRange rows) {
   }
 }
 
-// remove_best_fit over the camera field holding the input alone, for the robust plane, in the
-// scratch of `band`: it works on the input's own window. A fit that fails leaves the values as
-// they were; only a lack of memory ends the run.
-ErrorCode remove_robust_plane(WorkingMaps& maps, PhaseMap& input, int32_t band) {
+// The robust plane of the input in the camera field holding it alone, in the scratch of `band`:
+// it works on the input's own window. *fitted tells whether there is a plane to take off (a fit
+// that fails leaves the values as they were); only a lack of memory ends the run.
+ErrorCode fit_robust_plane_of(WorkingMaps& maps, PhaseMap& input, int32_t band, SurfaceFit* fit,
+                              bool* fitted) {
   const ErrorCode rc =
-      remove_best_fit_in_frame(input, maps.camera, ROBUST_PLANE, nullptr, maps.robust[band]);
+      fit_robust_plane_in_frame(input, maps.camera, fit, ROBUST_PLANE_BINS, maps.robust[band]);
+  *fitted = rc == NO_ERROR;
   return rc == ERR_NO_MEM ? rc : NO_ERROR;
 }
 
-// Removes the robust plane of every input of the batch, the inputs shared among the team one at
-// a time; the first failure in input order, with its position.
-ErrorCode remove_robust_planes(WorkingMaps& maps, InputBatch& batch, int32_t count,
-                               BandTeam& team) {
+// Fits the robust plane of every input of the batch, the inputs shared among the team one at a
+// time; the first failure in input order, with its position. The planes are taken off in the
+// pass that adds the squares, a chunk of rows at a time while it is in the cache.
+ErrorCode fit_robust_planes(WorkingMaps& maps, InputBatch& batch, int32_t count, BandTeam& team,
+                            SurfaceFit* fits, bool* fitted) {
   ErrorCode codes[MAX_BATCH_INPUTS];
   std::atomic<int32_t> next{0};
   auto fit = [&](int32_t band) {
     for (int32_t k = next.fetch_add(1, std::memory_order_relaxed); k < count;
          k = next.fetch_add(1, std::memory_order_relaxed)) {
-      codes[k] = remove_robust_plane(maps, *batch.inputs[k], band);
+      codes[k] = fit_robust_plane_of(maps, *batch.inputs[k], band, &fits[k], &fitted[k]);
     }
   };
   team.run(fit);
@@ -281,11 +286,12 @@ ErrorCode add_batch(WorkingMaps& maps, InputBatch& batch, RemovalMode remove_mod
 
   SubtractionPlan subtractions[MAX_BATCH_INPUTS];
   bool subtracting[MAX_BATCH_INPUTS] = {};
-  if (!least_squares_mode(mode) && (rc = remove_robust_planes(maps, batch, count, team)) != NO_ERROR) {
+  const bool robust = !least_squares_mode(mode);
+  if (robust && (rc = fit_robust_planes(maps, batch, count, team, surfaces, fitting)) != NO_ERROR) {
     return rc;
   }
-  for (int32_t k = 0; k < count && least_squares_mode(mode); ++k) {
-    if (fitting[k] && fit_parts_finish(fits[k], &surfaces[k]) == NO_ERROR) {
+  for (int32_t k = 0; k < count; ++k) {
+    if (fitting[k] && (robust || fit_parts_finish(fits[k], &surfaces[k]) == NO_ERROR)) {
       rc = subtraction_begin(map_view(*batch.inputs[k]), maps.camera, surfaces[k], bands,
                              batch.workspaces[k], &subtractions[k]);
       if (rc == ERR_NO_MEM) {
