@@ -261,6 +261,7 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
   align_free(run.align);
   mem_release(run.report_rows.u);
   mem_release(run.report_rows.skip);
+  mem_release(run.report_parts);
   mem_release(run.stamps);
   mem_release(run.figures);
   mem_release(run.levels);

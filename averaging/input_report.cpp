@@ -19,15 +19,22 @@ struct ShiftedSums {
   double n = 0, u = 0, x = 0, y = 0, xx = 0, xy = 0, yy = 0, xu = 0, yu = 0, uu = 0;
 };
 
-// Adds one row (Y = y) to the sums: `values` and the average `a` over `width` pixels from column
-// X = x0, with `u` and `skip` scratch rows. First every u = d - d0 (0 where not compared) in a
-// loop that vectorises. The count and the sums of i = X - x0 and i^2 are those of the whole row
-// less the few pixels not compared (whole numbers below 2^53: exact); the sums of u, i u and u^2
-// run in four interleaved sets, so that the additions for neighbouring pixels need not wait for
-// each other. X and Y enter through the row's totals.
-void add_row(const int32_t* __restrict values, const double* __restrict a, int32_t width,
-             double factor, double x0, double y, double d0, const LevelRow* p,
-             double* __restrict u, uint8_t* __restrict skip, ShiftedSums& s) {
+// The valid values of a row.
+HARNIX_VECTOR_CLONES int64_t valid_count(const int32_t* values, int32_t width) {
+  int64_t n = 0;
+  for (int32_t i = 0; i < width; ++i) n += values[i] < PHASE_INVALID;
+  return n;
+}
+
+// One row's part of the sums, from `values` and the average `a` over `width` pixels, with `u`
+// and `skip` scratch rows. First every u = d - d0 (0 where not compared) in a loop that
+// vectorises. The count and the sums of i = X - x0 and i^2 are those of the whole row less the
+// few pixels not compared (whole numbers below 2^53: exact); the sums of u, i u and u^2 run in
+// four interleaved sets, so that the additions for neighbouring pixels need not wait for each
+// other.
+ReportRowPart row_part(const int32_t* __restrict values, const double* __restrict a,
+                       int32_t width, double factor, double d0, const LevelRow* p,
+                       double* __restrict u, uint8_t* __restrict skip) {
   if (p == nullptr) {
     for (int32_t i = 0; i < width; ++i) {
       const bool c = (values[i] < PHASE_INVALID) & (a[i] == a[i]);  // NaN: no average there
@@ -68,14 +75,28 @@ void add_row(const int32_t* __restrict values, const double* __restrict a, int32
     siu[0] += double(i) * u[i];
     suu[0] += u[i] * u[i];
   }
-  const double row_u = (su[0] + su[1]) + (su[2] + su[3]);
-  const double x = count * x0 + i1;  // sum of X over the row
+  return ReportRowPart{count,
+                       i1,
+                       ii,
+                       (su[0] + su[1]) + (su[2] + su[3]),
+                       siu[0] + siu[1],
+                       siu[2] + siu[3],
+                       (suu[0] + suu[1]) + (suu[2] + suu[3]),
+                       valid_count(values, width)};
+}
+
+// Adds one row's part (Y = y, its first column at X = x0) to the sums: X and Y enter through
+// the row's totals.
+void add_part(const ReportRowPart& part, double x0, double y, ShiftedSums& s) {
+  const double count = part.count;
+  const double row_u = part.u;
+  const double x = count * x0 + part.i1;  // sum of X over the row
   s.n += count;
   s.u += row_u;
   s.x += x;
-  s.xx += count * x0 * x0 + 2.0 * x0 * i1 + ii;
-  s.xu += x0 * row_u + (siu[0] + siu[1]) + (siu[2] + siu[3]);
-  s.uu += (suu[0] + suu[1]) + (suu[2] + suu[3]);
+  s.xx += count * x0 * x0 + 2.0 * x0 * part.i1 + part.ii;
+  s.xu += x0 * row_u + part.iu_low + part.iu_high;
+  s.uu += part.uu;
   s.y += count * y;
   s.yy += count * y * y;
   s.xy += x * y;
@@ -119,57 +140,67 @@ void average_for_report(const WorkingMaps& maps, int16_t min_count, std::size_t 
 
 namespace {
 
-// The valid values of a row.
-HARNIX_VECTOR_CLONES int64_t valid_count(const int32_t* values, int32_t width) {
-  int64_t n = 0;
-  for (int32_t i = 0; i < width; ++i) n += values[i] < PHASE_INVALID;
-  return n;
+// The input's row r and the average's row beside it.
+const int32_t* input_row(const PhaseMap& input, int32_t r) {
+  return input.matrix + std::size_t(r) * std::size_t(input.window.width);
+}
+
+const double* average_row(const RealMap& average, const Window& w, int32_t r) {
+  return average.matrix + std::size_t(w.y + r) * std::size_t(average.window.width) +
+         std::size_t(w.x);
+}
+
+// Unscaled values are multiplied by 1, which changes none.
+double factor_of(double f) {
+  return std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON ? f : 1.0;
 }
 
 }  // namespace
 
-void compare_with_average(const PhaseMap& input, double f, const RealMap& average,
-                          const ReportScale& scale, ReportRows& scratch, InputFigures& figures,
-                          const InputLevel* level) {
+bool report_shift(const PhaseMap& input, double f, const RealMap& average,
+                  const InputLevel* level, double* d0) {
   const Window& w = input.window;
-  // Unscaled values are multiplied by 1, which changes none.
-  const double factor = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON ? f : 1.0;
-  const std::size_t stride = std::size_t(average.window.width);
-  const double cx = (average.window.width - 1) / 2.0, cy = (average.window.height - 1) / 2.0;
-  const auto row_of = [&](int32_t r) {
-    return input.matrix + std::size_t(r) * std::size_t(w.width);
-  };
-  const auto average_of = [&](int32_t r) {
-    return average.matrix + std::size_t(w.y + r) * stride + std::size_t(w.x);
-  };
-  // The shift: the first compared d.
-  double d0 = 0.0;
-  bool found = false;
-  for (int32_t r = 0; r < w.height && !found; ++r) {
-    for (int32_t i = 0; i < w.width && !found; ++i) {
-      const double a = average_of(r)[i];
-      found = row_of(r)[i] < PHASE_INVALID && a == a;
-      if (found) {
-        const double x = double(row_of(r)[i]) * factor;
-        d0 = level != nullptr ? (x - level_at(level_row(*level, w.x, w.y + r), std::size_t(i))) - a
-                              : x - a;
+  const double factor = factor_of(f);
+  *d0 = 0.0;
+  for (int32_t r = 0; r < w.height; ++r) {
+    const int32_t* values = input_row(input, r);
+    const double* a = average_row(average, w, r);
+    for (int32_t i = 0; i < w.width; ++i) {
+      if (values[i] < PHASE_INVALID && a[i] == a[i]) {
+        const double x = double(values[i]) * factor;
+        *d0 = level != nullptr
+                  ? (x - level_at(level_row(*level, w.x, w.y + r), std::size_t(i))) - a[i]
+                  : x - a[i];
+        return true;
       }
     }
   }
+  return false;
+}
+
+void report_row_parts(const PhaseMap& input, double f, const RealMap& average,
+                      const InputLevel* level, double d0, RowRange rows, ReportRows& scratch,
+                      ReportRowPart* parts) {
+  const Window& w = input.window;
+  const double factor = factor_of(f);
+  for (int32_t r = rows.first; r < rows.first + rows.count; ++r) {
+    const LevelRow p = level != nullptr ? level_row(*level, w.x, w.y + r) : LevelRow{};
+    parts[r] = row_part(input_row(input, r), average_row(average, w, r), w.width, factor, d0,
+                        level != nullptr ? &p : nullptr, scratch.u, scratch.skip);
+  }
+}
+
+void report_figures(const PhaseMap& input, const RealMap& average, const ReportScale& scale,
+                    bool found, double d0, const ReportRowPart* parts, InputFigures& figures) {
+  const Window& w = input.window;
+  const double cx = (average.window.width - 1) / 2.0, cy = (average.window.height - 1) / 2.0;
   figures.has_tilt_x = figures.has_tilt_y = false;
   figures.compared_pixels = 0;
   figures.valid_pixels = 0;
-  if (!found) {
-    for (int32_t r = 0; r < w.height; ++r) figures.valid_pixels += valid_count(row_of(r), w.width);
-    return;
-  }
+  for (int32_t r = 0; r < w.height; ++r) figures.valid_pixels += parts[r].valid;
+  if (!found) return;
   ShiftedSums s;
-  for (int32_t r = 0; r < w.height; ++r) {
-    const LevelRow p = level != nullptr ? level_row(*level, w.x, w.y + r) : LevelRow{};
-    add_row(row_of(r), average_of(r), w.width, factor, w.x - cx, w.y + r - cy, d0,
-            level != nullptr ? &p : nullptr, scratch.u, scratch.skip, s);
-    figures.valid_pixels += valid_count(row_of(r), w.width);  // the row is still in the cache
-  }
+  for (int32_t r = 0; r < w.height; ++r) add_part(parts[r], w.x - cx, w.y + r - cy, s);
   figures.compared_pixels = int64_t(s.n);
 
   // Centred moments from the shifted sums.

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "averaging/band_team.h"
 #include "averaging/levelling.h"
 #include "averaging/settings.h"
 #include "averaging/working_maps.h"
@@ -62,18 +63,33 @@ struct ReportScale {
 void average_for_report(const WorkingMaps& maps, int16_t min_count, std::size_t from,
                         std::size_t count, RealMap& average);
 
-// Two scratch rows of the camera's width for compare_with_average.
+// Two scratch rows of the camera's width for report_row_parts.
 struct ReportRows {
   double* u;
   uint8_t* skip;
 };
 
-// Compares `input` (a phase map in its own window on the camera, host order, scaled by f as the
-// average adds it, less `level` when given) with `average` (from average_for_report) and sets
-// every figure but rejected_pixels and the level's.
-void compare_with_average(const PhaseMap& input, double f, const RealMap& average,
-                          const ReportScale& scale, ReportRows& scratch, InputFigures& figures,
-                          const InputLevel* level = nullptr);
+// One row's part of an input's comparison: its compared pixels' count, sums of the column index
+// i and of i^2, sums of u = d - d0, of i u (in two halves) and of u^2, and its valid pixels.
+struct ReportRowPart {
+  double count, i1, ii, u, iu_low, iu_high, uu;
+  int64_t valid;
+};
+
+// An input is compared with `average` (from average_for_report) as `input` (a phase map in its
+// own window on the camera, host order, scaled by f as the average adds it, less `level` when
+// given) in three steps: report_shift finds the shift d0 (the first compared d; false when no
+// pixel is compared), report_row_parts forms the parts of any rows on their own, in any order
+// and on any thread (parts[r] for row r of the input's window), and report_figures adds every
+// row's part in row order and sets every figure but rejected_pixels and the level's. The
+// figures are those of one sweep over the rows, bit for bit.
+bool report_shift(const PhaseMap& input, double f, const RealMap& average,
+                  const InputLevel* level, double* d0);
+void report_row_parts(const PhaseMap& input, double f, const RealMap& average,
+                      const InputLevel* level, double d0, RowRange rows, ReportRows& scratch,
+                      ReportRowPart* parts);
+void report_figures(const PhaseMap& input, const RealMap& average, const ReportScale& scale,
+                    bool found, double d0, const ReportRowPart* parts, InputFigures& figures);
 
 // Writes the report to `stream`: a header row, then one row per input in order (`figures[i]`
 // for inputs.names[i]), fields quoted as RFC 4180 asks, lines ending in CR LF, numbers with a

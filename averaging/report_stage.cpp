@@ -2,6 +2,7 @@
 // and the report written once the results are.
 #include <string>
 
+#include "averaging/input_sums.h"
 #include "averaging/pass_stages.h"
 #include "base/allocation.h"
 #include "datafile/file_name.h"
@@ -17,7 +18,11 @@ bool report_begin(RunState& run) {
   const auto bands = std::size_t(run.team->bands());
   run.report_rows.u = static_cast<double*>(mem_allocate(width * bands * sizeof(double)));
   run.report_rows.skip = static_cast<uint8_t*>(mem_allocate(width * bands));
-  if (run.report_rows.u == nullptr || run.report_rows.skip == nullptr)
+  const auto height = std::size_t(run.maps.camera.height);
+  run.report_parts = static_cast<ReportRowPart*>(
+      mem_allocate(height * std::size_t(run.batch.capacity) * sizeof(ReportRowPart)));
+  if (run.report_rows.u == nullptr || run.report_rows.skip == nullptr ||
+      run.report_parts == nullptr)
     return fail(run, RunStep::ACCUMULATE, ERR_NO_MEM);
   const int16_t min_count = min_count_of(*run.settings);
   run_on_band_elements(*run.team, run.maps.camera.width, run.maps.camera.height,
@@ -33,20 +38,37 @@ bool report_feed(RunState& run, int32_t i) {
   const auto count = int32_t(run.inputs->names.size());
   run.pending[run.pending_count++] = PendingInput{i, run.input_map, input_factor(run)};
   if (run.pending_count < run.batch.capacity && i + 1 < count) return true;
-  // Each input's figures come from one thread, in the one order of its pixels; the inputs of a
-  // batch are shared among the team, each thread with scratch rows of its own, so the figures
-  // are those of one thread.
+  // The team shares the camera's rows: each band compares every input of the batch with a
+  // chunk of the average's rows while the chunk is in the cache, into the inputs' row parts.
+  // Each input's figures then add its parts in row order, as one sweep over its rows would.
   const auto width = std::size_t(run.maps.camera.width);
+  const auto height = std::size_t(run.maps.camera.height);
+  double shifts[MAX_BATCH_INPUTS];
+  bool found[MAX_BATCH_INPUTS];
+  for (int32_t k = 0; k < run.pending_count; ++k) {
+    const PendingInput& p = run.pending[k];
+    found[k] = report_shift(*p.map, p.f, run.average, level_of(run, p.index), &shifts[k]);
+  }
   auto compare = [&](int32_t band) {
     ReportRows rows{run.report_rows.u + std::size_t(band) * width,
                     run.report_rows.skip + std::size_t(band) * width};
-    for (int32_t k = band; k < run.pending_count; k += run.team->bands()) {
-      const PendingInput& p = run.pending[k];
-      compare_with_average(*p.map, p.f, run.average, scale, rows, run.figures[p.index],
-                           level_of(run, p.index));
-    }
+    (void)for_band_chunks(run.maps.camera, run.team->bands(), band, [&](int32_t from, int32_t to) {
+      for (int32_t k = 0; k < run.pending_count; ++k) {
+        const PendingInput& p = run.pending[k];
+        const RowRange within = rows_within(*p.map, from, to);
+        if (within.count == 0) continue;
+        report_row_parts(*p.map, p.f, run.average, level_of(run, p.index), shifts[k], within,
+                         rows, run.report_parts + std::size_t(k) * height);
+      }
+      return NO_ERROR;
+    });
   };
   run.team->run(compare);
+  for (int32_t k = 0; k < run.pending_count; ++k) {
+    const PendingInput& p = run.pending[k];
+    report_figures(*p.map, run.average, scale, found[k], shifts[k],
+                   run.report_parts + std::size_t(k) * height, run.figures[p.index]);
+  }
   run.pending_count = 0;
   run.reader->release(std::size_t(i) + 1);
   return true;

@@ -4,11 +4,14 @@
 // file names that need CSV quoting, with and without CameraRes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "averaging/input_report.h"
+#include "maps/storage.h"
 #include "reference/report_reference.h"
 #include "support/planoryx_bytes.h"
 #include "support/run_directory.h"
@@ -122,6 +125,51 @@ TEST_P(InputReportTest, RowsMatchTheReference) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Spacing, InputReportTest, ::testing::Values(7.4e-6f, 0.0f));
+
+// The row parts of an input, formed a few rows at a time in any order, give the figures of one
+// sweep over its rows to the bit: a window inside the camera, invalid pixels and an average with
+// gaps, with and without a scale factor.
+TEST(InputReportParts, AnyRowsInAnyOrderGiveTheFiguresOfOneSweep) {
+  std::mt19937 rng(11);
+  RealMap average;
+  map_init(average);
+  average.window = Window{0, 0, 37, 29};
+  ASSERT_EQ(NO_ERROR, map_alloc(average));
+  for (std::size_t i = 0; i < std::size_t(37 * 29); ++i)
+    average.matrix[i] = rng() % 17 == 0 ? NAN : 1000.0 + double(rng() % 5000) / 7.0;
+  PhaseMap input;
+  map_init(input);
+  input.window = Window{5, 3, 30, 23};
+  ASSERT_EQ(NO_ERROR, map_alloc(input));
+  for (std::size_t i = 0; i < std::size_t(30 * 23); ++i)
+    input.matrix[i] = rng() % 13 == 0 ? PHASE_INVALID : int32_t(900 + rng() % 400 + i % 30 * 3);
+  std::vector<double> u(37);
+  std::vector<uint8_t> skip(37);
+  ReportRows rows{u.data(), skip.data()};
+  const ReportScale scale{1e-9, 7.4e-6};
+  for (double f : {1.0, 1.25}) {
+    double d0 = 0.0;
+    ASSERT_TRUE(report_shift(input, f, average, nullptr, &d0));
+    std::vector<ReportRowPart> whole(23), pieces(23);
+    report_row_parts(input, f, average, nullptr, d0, RowRange{0, 23}, rows, whole.data());
+    for (int32_t first = 20; first >= 0; first -= 4)
+      report_row_parts(input, f, average, nullptr, d0, RowRange{first, std::min(4, 23 - first)},
+                       rows, pieces.data());
+    report_row_parts(input, f, average, nullptr, d0, RowRange{0, 0}, rows, pieces.data());
+    InputFigures a{}, b{};
+    report_figures(input, average, scale, true, d0, whole.data(), a);
+    report_figures(input, average, scale, true, d0, pieces.data(), b);
+    EXPECT_GT(a.compared_pixels, 0);
+    EXPECT_EQ(a.compared_pixels, b.compared_pixels);
+    EXPECT_EQ(a.valid_pixels, b.valid_pixels);
+    EXPECT_EQ(a.mean_diff_m, b.mean_diff_m) << f;
+    EXPECT_EQ(a.tilt_x, b.tilt_x) << f;
+    EXPECT_EQ(a.tilt_y, b.tilt_y) << f;
+    EXPECT_EQ(a.rms_diff_m, b.rms_diff_m) << f;
+  }
+  map_free(input);
+  map_free(average);
+}
 
 }  // namespace
 
