@@ -203,16 +203,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   for (const auto& entry : std::filesystem::directory_iterator(p.dir))
     files += entry.path().filename().string().rfind("report.csv", 0) == 0;
   FUZZ_CHECK(files == (ok && in.report ? 1u : 0u));
-  // Aligned, the same inputs end in a result or a recorded failure, with every allocation given
-  // back; a run that failed without alignment fails with it too.
-  {
+  // Aligned, the same inputs end the same way and leave the same bytes on one thread and on
+  // three, with every allocation given back.
+  settings.Align = AlignMode::SHIFT;
+  settings.AlignMax = 3;
+  RunResult aligned[2];
+  std::string aligned_bytes[2][std::size(outputs)];
+  for (int k = 0; k < 2; ++k) {
+    std::filesystem::remove(p.report);
     const AllocationBalance balance(RUN_ALLOCATION_CAP);
-    settings.Threads = 1;
-    settings.Align = AlignMode::SHIFT;
-    settings.AlignMax = 3;
-    const RunResult aligned = run_averaging(settings, inputs, nullptr);
-    FUZZ_CHECK(ok || !aligned.ok());
+    settings.Threads = k == 0 ? 1 : 3;
+    aligned[k] = run_averaging(settings, inputs, nullptr);
     balance.check();
+    for (std::size_t j = 0; j < std::size(outputs); ++j)
+      aligned_bytes[k][j] = contents(*outputs[j]);
   }
+  FUZZ_CHECK(aligned[0].code == aligned[1].code && aligned[0].step == aligned[1].step);
+  for (std::size_t j = 0; j < std::size(outputs); ++j)
+    FUZZ_CHECK(aligned_bytes[0][j] == aligned_bytes[1][j]);
   return 0;
 }
