@@ -21,7 +21,8 @@ constexpr std::size_t FORM_CHUNK_ELEMENTS = 16384;
 
 struct Result {
   const OutputDescriptor* output;
-  const char* name;
+  const char* name;  // nullptr: kept in memory only
+  KeptResult* keep;  // nullptr: written only
   PhaseMap* map;  // formed over the camera
   ErrorCode form_codes[MAX_BANDS];
   ErrorCode window_codes[MAX_BANDS];
@@ -103,17 +104,35 @@ ErrorCode merged_window(Result& r, int32_t bands) {
   return NO_ERROR;
 }
 
-// Whether every result names a file of its own: existing files (every output was created empty
-// when the run began) compared by identity, so that links and two spellings are caught too.
+// Whether every result names a file of its own (or none): existing files (every output was
+// created empty when the run began) compared by identity, so that links and two spellings are
+// caught too.
 bool distinct_files(const Result* results, std::size_t count) {
   FileStamp stamps[OUTPUT_COUNT];
   for (std::size_t j = 0; j < count; ++j) {
+    if (results[j].name == nullptr) continue;
     if (!file_stamp(results[j].name, &stamps[j])) return false;
     for (std::size_t i = 0; i < j; ++i)
-      if (std::strcmp(results[i].name, results[j].name) == 0 || same_file(stamps[i], stamps[j]))
+      if (results[i].name != nullptr && (std::strcmp(results[i].name, results[j].name) == 0 ||
+                                         same_file(stamps[i], stamps[j])))
         return false;
   }
   return true;
+}
+
+// A copy of the result's window for the caller, with the attributes its file carries.
+ErrorCode keep_result(const Result& r) {
+  KeptResult& k = *r.keep;
+  map_free(k.map);
+  k.map.window = r.window;
+  const ErrorCode rc = map_alloc(k.map);
+  if (rc != NO_ERROR) return rc;
+  const auto width = std::size_t(r.window.width);
+  for (int32_t row = 0; row < r.window.height; ++row)
+    std::copy_n(r.cut.row(row), width, k.map.matrix + std::size_t(row) * width);
+  k.attributes = r.attributes;
+  k.formed = true;
+  return NO_ERROR;
 }
 
 // Maps of their own for every result: the spares whose storage holds the camera, then the work
@@ -205,8 +224,9 @@ bool form_and_write(WorkingMaps& maps, BandTeam& team, int16_t min_count, Result
 
   auto write = [&](int32_t band) {
     for (std::size_t j = std::size_t(band); j < ready; j += std::size_t(bands))
-      group[j].write_code = write_data_file_in_place(group[j].name, nullptr, &group[j].attributes,
-                                                     nullptr, group[j].cut);
+      if (group[j].name != nullptr)
+        group[j].write_code = write_data_file_in_place(group[j].name, nullptr,
+                                                       &group[j].attributes, nullptr, group[j].cut);
   };
   if (ready > 1) {
     team.run(write);
@@ -217,17 +237,37 @@ bool form_and_write(WorkingMaps& maps, BandTeam& team, int16_t min_count, Result
   for (std::size_t j = 0; j < ready; ++j) {
     Result& r = group[j];
     observer.result_formed(*r.output, r.window);
+    if (r.write_code == NO_ERROR && r.keep != nullptr) r.write_code = keep_result(r);
     if (r.write_code != NO_ERROR) {
       // Written one by one, the files after this one would not have been touched.
-      for (std::size_t later = j + 1; later < ready; ++later) (void)make_empty(group[later].name);
+      for (std::size_t later = j + 1; later < ready; ++later)
+        if (group[later].name != nullptr) (void)make_empty(group[later].name);
       return fail(result, RunStep::WRITE_OUTPUT, r.write_code, r.name);
     }
-    observer.output_written(r.name);
+    if (r.name != nullptr) observer.output_written(r.name);
   }
   return step == RunStep::DONE || fail(result, step, code, group[ready].name);
 }
 
 }  // namespace
+
+ResultSink::~ResultSink() {
+  for (KeptResult& k : results) map_free(k.map);
+}
+
+bool output_asked(const RunSettings& settings, const OutputDescriptor& output) {
+  if (output_file(settings, output) != nullptr) return true;
+  // The rejection counts exist only in a rejecting run.
+  if (settings.Sink == nullptr || (output.kind == OutputKind::REJECTED && !(settings.Reject > 0)))
+    return false;
+  return settings.Sink->want[std::size_t(&output - output_descriptors().data())];
+}
+
+bool output_asked(const RunSettings& settings, OutputKind kind) {
+  for (const OutputDescriptor& output : output_descriptors())
+    if (output.kind == kind) return output_asked(settings, output);
+  return false;
+}
 
 bool write_results(const RunSettings& settings, WorkingMaps& maps, BandTeam& team,
                    const DataAttributes& attributes, int32_t n_inputs, int16_t min_count,
@@ -236,11 +276,13 @@ bool write_results(const RunSettings& settings, WorkingMaps& maps, BandTeam& tea
   Result results[OUTPUT_COUNT];
   std::size_t count = 0;
   for (const OutputDescriptor& output : output_descriptors()) {
-    const char* name = output_file(settings, output);
-    if (name == nullptr) continue;
+    if (!output_asked(settings, output)) continue;
+    const std::size_t index = std::size_t(&output - output_descriptors().data());
     Result& r = results[count++];
     r.output = &output;
-    r.name = name;
+    r.name = output_file(settings, output);
+    r.keep = settings.Sink != nullptr && settings.Sink->want[index] ? &settings.Sink->results[index]
+                                                                     : nullptr;
     r.map = &maps.work;
     r.attributes = attributes;
     set_comment(r.attributes, output_comment_format(output, settings), n_inputs);

@@ -3,7 +3,13 @@
 #ifndef HARNIX_AVERAGING_RUN_RESULT_H_
 #define HARNIX_AVERAGING_RUN_RESULT_H_
 
+#include <vector>
+
+#include "averaging/input_report.h"
+#include "averaging/outputs.h"
 #include "base/error_codes.h"
+#include "datafile/attributes.h"
+#include "maps/map_types.h"
 
 namespace harnix {
 
@@ -26,6 +32,7 @@ enum class RunStep {
   MEDIAN_BUDGET,     // the median's budget holds no row of every input; detail: MiB a row takes
   WRITE_OUTPUT,      // forming or writing an output failed; code says why
   ALIGN_INPUT,       // an input's shift from the first cannot be told; detail: the reason
+  STOPPED,           // RunSettings::Stop was set; code NO_ERROR, nothing more written
 };
 
 struct RunResult {
@@ -37,6 +44,44 @@ struct RunResult {
 
   bool ok() const { return step == RunStep::DONE; }
 };
+
+// A result handed over in memory: its window of the camera and the attributes its file carries.
+struct KeptResult {
+  bool formed = false;
+  PhaseMap map{};  // storage the sink's, released by its destructor
+  DataAttributes attributes{};
+};
+
+// What the caller asks to keep in memory (RunSettings::Sink) and what the run leaves there. A
+// result or the figures asked for are formed whether or not a file is named for them; the
+// deviation follows -SdevRemove as its file would. Formed results are those a run writing every
+// file would have written before it stopped.
+struct ResultSink {
+  bool want[OUTPUT_COUNT] = {};  // by the order of output_descriptors()
+  bool want_figures = false;     // the per-input report's figures
+  KeptResult results[OUTPUT_COUNT];
+  std::vector<InputFigures> figures;  // one per input once the report's pass is done
+
+  ResultSink() = default;
+  ResultSink(const ResultSink&) = delete;
+  ResultSink& operator=(const ResultSink&) = delete;
+  ~ResultSink();
+};
+
+// Whether the run forms `output`: its file is named or the sink asks for it.
+bool output_asked(const RunSettings& settings, const OutputDescriptor& output);
+bool output_asked(const RunSettings& settings, OutputKind kind);
+
+// Whether the run forms the per-input figures: the report is named or the sink asks for them.
+inline bool figures_asked(const RunSettings& settings) {
+  return settings.InputReportFile != nullptr ||
+         (settings.Sink != nullptr && settings.Sink->want_figures);
+}
+
+// True once another thread has asked the run to stop.
+inline bool stop_asked(const RunSettings& settings) {
+  return settings.Stop != nullptr && settings.Stop->load(std::memory_order_relaxed);
+}
 
 }  // namespace harnix
 

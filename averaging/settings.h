@@ -3,11 +3,14 @@
 #ifndef HARNIX_AVERAGING_SETTINGS_H_
 #define HARNIX_AVERAGING_SETTINGS_H_
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace harnix {
+
+struct ResultSink;  // averaging/run_result.h
 
 constexpr int32_t MAX_INPUT_FILES = 10000;
 constexpr int32_t PHASE_RES_FROM_INPUT = -1;
@@ -86,6 +89,10 @@ struct RunSettings {
   int32_t Threads = 1;  // threads that add the inputs; 0: every core the process may use
   AlignMode Align = AlignMode::NONE;
   int32_t AlignMax = 0;  // the largest shift searched, 1..MAX_ALIGN_MAX; 0: DEFAULT_ALIGN_MAX
+  // Where the caller takes results in memory, besides the files named above (nullptr: none).
+  ResultSink* Sink = nullptr;
+  // Set by another thread to end the run after the input being added (step STOPPED).
+  const std::atomic<bool>* Stop = nullptr;
 };
 
 // AlignMax, resolved.

@@ -1,0 +1,249 @@
+// average: the engine over a list of inputs, its results handed over in memory.
+//
+// The run goes on a thread of its own with the GIL released; the caller's thread waits for it,
+// calls the progress callback and looks for signals about every 50 ms, and on Ctrl-C (or an
+// exception from the callback) asks the run to stop, which it does after the input at hand.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "averaging/averaging_run.h"
+#include "averaging/band_team.h"
+#include "averaging/input_report.h"
+#include "maps/storage.h"
+#include "python/errors.h"
+#include "python/measurement.h"
+
+namespace harnix {
+
+namespace py = pybind11;
+
+namespace {
+
+constexpr auto WAIT_STEP = std::chrono::milliseconds(50);
+
+struct RemovalName {
+  const char* name;
+  RemovalMode mode;
+};
+constexpr RemovalName REMOVALS[] = {{"none", RemovalMode::NONE},     {"piston", RemovalMode::PISTON},
+                                    {"plane", RemovalMode::PLANE},   {"sphere", RemovalMode::SPHERE},
+                                    {"cylinder", RemovalMode::CYLINDER}, {"robust", RemovalMode::ROBUST}};
+constexpr const char* PHASE_RES_NAMES[] = {"normal", "high", "super"};
+
+// Where the run is, for the caller's thread; written by the run's thread.
+class Progress : public RunObserver {
+ public:
+  void pass_started(int32_t pass) override {
+    pass_.store(pass);
+    changed();
+  }
+  void input_passed(int32_t /*pass*/, int32_t index, int32_t count) override {
+    index_.store(index);
+    count_.store(count);
+    changed();
+  }
+  void finished() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    wake_.notify_all();
+  }
+  // Waits until something changed, the run ended or a step passed; true once the run ended.
+  bool wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait_for(lock, WAIT_STEP, [this] { return done_ || news_; });
+    news_ = false;
+    return done_;
+  }
+  int32_t pass() const { return pass_.load(); }
+  int32_t index() const { return index_.load(); }
+  int32_t count() const { return count_.load(); }
+
+ private:
+  void changed() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      news_ = true;
+    }
+    wake_.notify_all();
+  }
+  std::atomic<int32_t> pass_{0}, index_{0}, count_{0};
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool news_ = false;
+  bool done_ = false;
+};
+
+RemovalMode removal_argument(const std::string& text) {
+  for (const RemovalName& r : REMOVALS)
+    if (text == r.name) return r.mode;
+  throw py::value_error("remove must be one of none, piston, plane, sphere, cylinder, robust, "
+                        "not \"" + text + "\"");
+}
+
+int32_t phase_res_argument(const py::object& value) {
+  if (value.is_none()) return PHASE_RES_FROM_INPUT;
+  if (py::isinstance<py::str>(value)) {
+    const std::string text = value.cast<std::string>();
+    for (int32_t i = 0; i < 3; ++i)
+      if (text == PHASE_RES_NAMES[i]) return i;
+    throw py::value_error("phase_res must be normal, high or super, not \"" + text + "\"");
+  }
+  throw py::type_error("phase_res must be None or a str (normal, high, super)");
+}
+
+int32_t int_argument(const char* name, const py::object& value, int32_t lo, int32_t hi) {
+  if (!py::isinstance<py::int_>(value) || py::isinstance<py::bool_>(value))
+    throw py::type_error(std::string(name) + " must be an int");
+  const long long v = value.cast<long long>();
+  if (v < lo || v > hi)
+    throw py::value_error(std::string(name) + " must lie in [" + std::to_string(lo) + ", " +
+                          std::to_string(hi) + "], not " + std::to_string(v));
+  return int32_t(v);
+}
+
+double real_argument(const char* name, const py::object& value) {
+  if (!py::isinstance<py::int_>(value) && !py::isinstance<py::float_>(value))
+    throw py::type_error(std::string(name) + " must be a number");
+  return value.cast<double>();
+}
+
+// The minimum count of valid inputs, resolved as the command line resolves it.
+int32_t min_count_argument(const py::object& count, const py::object& percent, int32_t n) {
+  if (!percent.is_none()) {
+    if (!count.is_none()) throw py::value_error("give min_count or min_percent, not both");
+    const double pct = real_argument("min_percent", percent);
+    if (!(pct > 0 && pct <= 100)) throw py::value_error("min_percent must lie in (0, 100]");
+    double c = std::ceil(n * pct / 100.0);
+    if (!(c >= 1)) c = 1;
+    if (c > n) c = n;
+    return int32_t(c);
+  }
+  if (count.is_none()) return n;
+  return int_argument("min_count", count, 1, n);
+}
+
+py::object kept_measurement(KeptResult& k) {
+  if (!k.formed) return py::none();
+  auto m = std::make_unique<Measurement>();
+  map_init(m->intensity);
+  m->phase = k.map;  // the storage passes to the measurement
+  map_init(k.map);
+  m->attributes = k.attributes;
+  return py::cast(std::move(m));
+}
+
+// The per-input report as the command line writes it.
+py::bytes report_bytes(const InputList& inputs, const std::vector<InputFigures>& figures) {
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::FILE* stream = open_memstream(&text, &size);
+  if (stream == nullptr) raise_error(ERR_NO_MEM, "", error_name(ERR_NO_MEM));
+  const ErrorCode rc = write_input_report(stream, inputs, figures.data());
+  std::fclose(stream);
+  py::bytes out(text != nullptr ? text : "", size);
+  std::free(text);
+  if (rc != NO_ERROR) raise_error(rc, "", error_name(rc));
+  return out;
+}
+
+py::dict average(const std::vector<py::object>& paths, const std::string& remove,
+                 const py::object& min_count, const py::object& min_percent,
+                 const py::object& phase_res, const py::object& reject,
+                 const py::object& reject_rounds, const py::object& threads, bool report,
+                 const py::object& progress) {
+  if (paths.empty()) throw py::value_error("average needs at least one input");
+  if (paths.size() > std::size_t(MAX_INPUT_FILES))
+    throw py::value_error("average takes at most " + std::to_string(MAX_INPUT_FILES) + " inputs");
+  if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
+    throw py::type_error("progress must be callable");
+  InputList inputs;
+  for (const py::object& p : paths) inputs.names.push_back(path_argument(p));
+  const auto n = int32_t(inputs.names.size());
+
+  RunSettings settings;
+  settings.SdevRemove = removal_argument(remove);
+  settings.MinValidCnt = min_count_argument(min_count, min_percent, n);
+  settings.PhaseRes = phase_res_argument(phase_res);
+  if (!reject.is_none()) {
+    settings.Reject = real_argument("reject", reject);
+    if (!(settings.Reject > 0 && std::isfinite(settings.Reject)))
+      throw py::value_error("reject must be a positive number");
+  }
+  if (!reject_rounds.is_none()) {
+    if (reject.is_none()) throw py::value_error("reject_rounds needs reject");
+    settings.RejectIter = int_argument("reject_rounds", reject_rounds, 1, MAX_REJECT_ROUNDS);
+  }
+  settings.Threads =
+      threads.is_none() ? 0 : int_argument("threads", threads, 1, std::max(1, usable_cores()));
+  ResultSink sink;
+  for (bool& w : sink.want) w = true;
+  sink.want_figures = report;
+  settings.Sink = &sink;
+  std::atomic<bool> stop{false};
+  settings.Stop = &stop;
+
+  Progress observer;
+  RunResult result;
+  {
+    py::gil_scoped_release unlocked;
+    std::thread run([&] {
+      result = run_averaging(settings, inputs, &observer);
+      observer.finished();
+    });
+    bool done = false;
+    int32_t shown_pass = -1, shown_index = -1;
+    try {
+      while (!done) {
+        done = observer.wait();
+        py::gil_scoped_acquire locked;
+        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        if (!progress.is_none() &&
+            (observer.pass() != shown_pass || observer.index() != shown_index)) {
+          shown_pass = observer.pass();
+          shown_index = observer.index();
+          progress(shown_pass, shown_index, n);
+        }
+      }
+    } catch (...) {
+      stop.store(true);
+      run.join();
+      throw;
+    }
+    run.join();
+  }
+  raise_for_run(result);
+
+  py::dict out;
+  const char* keys[] = {"average", "deviation", "count", "rejected"};
+  for (std::size_t i = 0; i < OUTPUT_COUNT; ++i) out[keys[i]] = kept_measurement(sink.results[i]);
+  out["report"] = report ? py::object(report_bytes(inputs, sink.figures)) : py::object(py::none());
+  out["min_count"] = settings.MinValidCnt;
+  return out;
+}
+
+}  // namespace
+
+void define_average(py::module_& module) {
+  module.def("average", &average, py::arg("paths"), py::kw_only(), py::arg("remove") = "none",
+             py::arg("min_count") = py::none(), py::arg("min_percent") = py::none(),
+             py::arg("phase_res") = py::none(), py::arg("reject") = py::none(),
+             py::arg("reject_rounds") = py::none(), py::arg("threads") = py::none(),
+             py::arg("report") = false, py::arg("progress") = py::none(),
+             "The engine over a list of paths; see harnix.average.");
+}
+
+}  // namespace harnix
