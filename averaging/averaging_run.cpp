@@ -194,7 +194,7 @@ bool allocate_records(RunState& run, bool wanted, std::size_t count, T** records
 // Walks the plan, pass after pass, then writes the results and the report.
 bool run_passes(RunState& run) {
   const RunSettings& settings = *run.settings;
-  const bool report = settings.InputReportFile != nullptr;
+  const bool report = figures_asked(settings);
   const std::size_t count = run.inputs->names.size();
   PassPlan plan = make_pass_plan(settings);
   // Inputs are read again after the first pass only when the plan holds more than one.
@@ -215,7 +215,9 @@ bool run_passes(RunState& run) {
     end_stage(run, plan, p);
   }
   if (!write_results(int32_t(count), run)) return false;
-  return !report || report_write(run);
+  if (report && settings.Sink != nullptr && settings.Sink->want_figures)
+    settings.Sink->figures.assign(run.figures, run.figures + count);
+  return settings.InputReportFile == nullptr || report_write(run);
 }
 
 }  // namespace

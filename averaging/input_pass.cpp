@@ -84,7 +84,7 @@ bool create_maps(RunState& run) {
   // Rejection and the report are refused before any allocation, as working_maps_create does for
   // the plain run: the rejection counts and sums, the report's average and the inputs read ahead.
   SumsLayout layout{keeps_deviation(settings), removal_of(settings) != RemovalMode::NONE,
-                    settings.RejectOutFile != nullptr, run.reader->maps_ahead()};
+                    output_asked(settings, OutputKind::REJECTED), run.reader->maps_ahead()};
   layout.low = keeps_low(settings);
   layout.high = keeps_high(settings);
   layout.deviation_type = settings.SdevType;
@@ -92,7 +92,7 @@ bool create_maps(RunState& run) {
                        extreme_bytes_per_pixel(layout);
   if (rejecting(settings))
     per_pixel += sizeof(int16_t) + rejection_bytes_per_pixel(reject_rounds(settings));
-  if (settings.InputReportFile != nullptr) per_pixel += sizeof(double);
+  if (figures_asked(settings)) per_pixel += sizeof(double);
   const bool levelling = settings.Level != LevelMode::NONE;
   if (levelling) per_pixel += STACK_BYTES_PER_PIXEL;
   per_pixel += align_bytes_per_pixel(run);
@@ -177,6 +177,7 @@ bool input_pass(RunState& run, const PlannedPass& pass, InputFeed feed) {
     }
     if (!align_feed(run, pass, i, feed)) return false;
     run.observer->input_passed(run.pass, i + 1, count);
+    if (stop_asked(*run.settings)) return fail(run, RunStep::STOPPED, NO_ERROR);
   }
   return true;
 }

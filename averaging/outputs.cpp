@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "averaging/file_stamp.h"
+#include "averaging/run_result.h"
 #include "datafile/file_name.h"
 #include "maps/fused_ops.h"
 
@@ -159,15 +160,16 @@ const char* output_comment_format(const OutputDescriptor& output, const RunSetti
 }
 
 bool keeps_deviation(const RunSettings& settings) {
-  return settings.SdevOutFile != nullptr || settings.UncertOutFile != nullptr;
+  return output_asked(settings, OutputKind::DEVIATION) ||
+         output_asked(settings, OutputKind::UNCERTAINTY);
 }
 
 bool keeps_low(const RunSettings& settings) {
-  return settings.MinOutFile != nullptr || settings.RangeOutFile != nullptr;
+  return output_asked(settings, OutputKind::MINIMUM) || output_asked(settings, OutputKind::RANGE);
 }
 
 bool keeps_high(const RunSettings& settings) {
-  return settings.MaxOutFile != nullptr || settings.RangeOutFile != nullptr;
+  return output_asked(settings, OutputKind::MAXIMUM) || output_asked(settings, OutputKind::RANGE);
 }
 
 const char* create_empty_outputs(const RunSettings& settings, const InputList& inputs) {

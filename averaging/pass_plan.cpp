@@ -1,5 +1,7 @@
 #include "averaging/pass_plan.h"
 
+#include "averaging/run_result.h"
+
 namespace harnix {
 
 namespace {
@@ -46,7 +48,7 @@ PassPlan make_pass_plan(const RunSettings& settings) {
       add(plan, rejection_pass(RejectionPass{k, !last, last}, k));
     }
   }
-  if (settings.InputReportFile != nullptr) {
+  if (figures_asked(settings)) {
     PlannedPass report;
     report.stage = PassStage::REPORT;
     add(plan, report);

@@ -14,6 +14,7 @@ void print_run_failure(const RunResult& result) {
   bool with_code = true;
   switch (result.step) {
     case RunStep::DONE:
+    case RunStep::STOPPED:  // asked for by the caller, who knows why
       return;
     case RunStep::CREATE_OUTPUT:
       print_error_line("%s\nERROR: Cannot create output file \"%s\"\n", PROGRAM_NAME, file);

@@ -190,7 +190,8 @@ py::dict average(const std::vector<py::object>& paths, const std::string& remove
   settings.Threads =
       threads.is_none() ? 0 : int_argument("threads", threads, 1, std::max(1, usable_cores()));
   ResultSink sink;
-  for (bool& w : sink.want) w = true;
+  // The average, deviation, count and (with reject) rejection maps: the first four outputs.
+  for (std::size_t i = 0; i < 4; ++i) sink.want[i] = true;
   sink.want_figures = report;
   settings.Sink = &sink;
   std::atomic<bool> stop{false};
@@ -229,7 +230,7 @@ py::dict average(const std::vector<py::object>& paths, const std::string& remove
 
   py::dict out;
   const char* keys[] = {"average", "deviation", "count", "rejected"};
-  for (std::size_t i = 0; i < OUTPUT_COUNT; ++i) out[keys[i]] = kept_measurement(sink.results[i]);
+  for (std::size_t i = 0; i < 4; ++i) out[keys[i]] = kept_measurement(sink.results[i]);
   out["report"] = report ? py::object(report_bytes(inputs, sink.figures)) : py::object(py::none());
   out["min_count"] = settings.MinValidCnt;
   return out;

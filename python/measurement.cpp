@@ -8,7 +8,10 @@
 #include <limits>
 #include <memory>
 
+#include "datafile/byte_order.h"
 #include "datafile/data_file.h"
+#include "datafile/file_name.h"
+#include "datafile/header_layout.h"
 #include "datafile/output_file.h"
 #include "maps/storage.h"
 #include "python/errors.h"
@@ -125,6 +128,15 @@ py::object optional_length(double v) {
   return v > 0 && std::isfinite(v) ? py::object(py::float_(v)) : py::object(py::none());
 }
 
+// The memo bytes of a long header as the file holds them; false when they cannot be read.
+bool read_stored_memo(const std::string& path, uint8_t memo[2]) {
+  std::FILE* f = open_file(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  const bool ok = std::fseek(f, OFFSET_FORMAT_MEMO, SEEK_SET) == 0 && std::fread(memo, 1, 2, f) == 2;
+  std::fclose(f);
+  return ok;
+}
+
 std::unique_ptr<Measurement> read(const py::handle& path_object) {
   const std::string path = path_argument(path_object);
   auto m = std::make_unique<Measurement>();
@@ -135,6 +147,8 @@ std::unique_ptr<Measurement> read(const py::handle& path_object) {
   {
     py::gil_scoped_release unlocked;
     rc = read_data_file(path.c_str(), &m->origin, &m->attributes, &m->intensity, &m->phase);
+    if (rc == NO_ERROR && load_le16(m->attributes.other + OFFSET_FORMAT_MEMO) == FORMAT_MEMO_LONG)
+      m->stored_memo_known = read_stored_memo(path, m->stored_memo);
   }
   if (rc != NO_ERROR) raise_read_error(rc, m->path);
   m->has_origin = true;
@@ -159,6 +173,8 @@ void write(const py::handle& path_object, const Measurement& m) {
   const std::string shown = path_text(path_object);
   if (m.phase.matrix == nullptr && m.intensity.matrix == nullptr)
     throw py::value_error("the measurement holds no map to write");
+  DataAttributes attributes = m.attributes;
+  if (m.stored_memo_known) std::memcpy(attributes.other + OFFSET_FORMAT_MEMO, m.stored_memo, 2);
   OutputFile out;
   std::string message;
   ErrorCode rc = NO_ERROR;
@@ -167,7 +183,7 @@ void write(const py::handle& path_object, const Measurement& m) {
     if (!output_open(path.c_str(), &out, &message)) {
       rc = ERR_CANT_CREATE_FILE;
     } else {
-      rc = write_data_stream(out.stream, m.has_origin ? &m.origin : nullptr, &m.attributes,
+      rc = write_data_stream(out.stream, m.has_origin ? &m.origin : nullptr, &attributes,
                              m.intensity.matrix != nullptr ? &m.intensity : nullptr,
                              m.phase.matrix != nullptr ? &m.phase : nullptr);
       if (rc != NO_ERROR)

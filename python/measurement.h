@@ -19,6 +19,10 @@ struct Measurement {
   DataAttributes attributes{};
   IntensityMap intensity{};  // storage when the file holds intensity planes
   PhaseMap phase{};          // storage when the file holds a phase block
+  // The header-format memo as the file stored it, which the reader replaces in `attributes`
+  // (see datafile/data_file.h): written back, the file's own bytes come out again.
+  bool stored_memo_known = false;
+  uint8_t stored_memo[2] = {};
 
   Measurement() = default;
   Measurement(const Measurement&) = delete;
