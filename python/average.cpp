@@ -21,6 +21,8 @@
 #include "averaging/averaging_run.h"
 #include "averaging/band_team.h"
 #include "averaging/input_report.h"
+#include "base/platform.h"
+#include "datafile/file_name.h"
 #include "maps/storage.h"
 #include "python/errors.h"
 #include "python/measurement.h"
@@ -171,7 +173,15 @@ py::dict average(const std::vector<py::object>& paths, const std::string& remove
   if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
     throw py::type_error("progress must be callable");
   InputList inputs;
-  for (const py::object& p : paths) inputs.names.push_back(path_argument(p));
+  for (const py::object& p : paths) {
+    inputs.names.push_back(path_argument(p));
+    // As the command line does, before anything is read.
+    std::string name;
+    if (!platform_file_name(inputs.names.back().c_str(), &name) ||
+        !is_regular_file_utf8(name.c_str()))
+      raise_error(ERR_CANT_OPEN_FILE, path_text(p),
+                  "Cannot access input file \"" + path_text(p) + "\"");
+  }
   const auto n = int32_t(inputs.names.size());
 
   RunSettings settings;

@@ -1,0 +1,138 @@
+"""harnix.average against the command line's bytes, its errors, Ctrl-C and the GIL."""
+
+import _thread
+import subprocess
+import threading
+import time
+
+import pytest
+
+import harnix
+from conftest import HARNIX
+
+OUTPUTS = {"average": "-AvgOut", "deviation": "-SdevOut", "count": "-CountOut",
+           "rejected": "-RejectOut", "report": "-InputReport"}
+
+
+def command_line(paths, folder, options, outputs):
+    args = [HARNIX, *options]
+    for name in outputs:
+        args += [OUTPUTS[name], str(folder / f"cli-{name}")]
+    return subprocess.run(args + paths, capture_output=True, text=True)
+
+
+CASES = [  # set, keyword arguments, the command line's options
+    ("plain", {}, []),
+    ("plain", {"remove": "piston", "threads": 1}, ["-SdevRemove", "piston", "-Threads", "1"]),
+    ("windows", {"remove": "plane", "min_count": 2}, ["-SdevRemove", "plane", "-MinValidCnt", "2"]),
+    ("windows", {"remove": "sphere", "min_percent": 50}, ["-SdevRemove", "sphere",
+                                                          "-MinValidPct", "50"]),
+    ("mixed", {"remove": "cylinder", "min_count": 1, "phase_res": "high"},
+     ["-SdevRemove", "cylinder", "-MinValidCnt", "1", "-PhaseRes", "high"]),
+    ("mixed", {"remove": "robust", "min_count": 3, "threads": 2},
+     ["-SdevRemove", "robust", "-MinValidCnt", "3", "-Threads", "2"]),
+    ("spikes", {"reject": 3.0, "min_count": 3}, ["-Reject", "3", "-MinValidCnt", "3"]),
+    ("spikes", {"reject": 2.5, "reject_rounds": 3, "remove": "plane", "threads": 2},
+     ["-Reject", "2.5", "-RejectIter", "3", "-SdevRemove", "plane", "-Threads", "2"]),
+]
+
+
+@pytest.mark.parametrize("name, kwargs, options", CASES)
+def test_saved_files_are_the_command_lines_bytes(sets, tmp_path, name, kwargs, options):
+    paths = sets[name]
+    outputs = ["average", "deviation", "count", "report"] + (["rejected"] if "reject" in kwargs
+                                                            else [])
+    done = command_line(paths, tmp_path, options, outputs)
+    assert done.returncode == 0, done.stderr
+    r = harnix.average(iter(paths), report=True, **kwargs)  # a one-pass iterator
+    r.save(**{n: tmp_path / f"py-{n}" for n in outputs})
+    for n in outputs:
+        assert (tmp_path / f"py-{n}").read_bytes() == (tmp_path / f"cli-{n}").read_bytes(), n
+    assert len(r.inputs) == len(paths) and r.worst() in r.inputs
+    assert tuple(r.average.window) == tuple(harnix.read(tmp_path / "cli-average").window)
+
+
+def test_a_generator_is_read_once_even_for_several_passes(sets):
+    taken = []
+
+    def paths():
+        for p in sets["spikes"]:
+            taken.append(p)
+            yield p
+
+    r = harnix.average(paths(), reject=3.0, report=True)
+    assert taken == sets["spikes"] and r.rejected is not None
+
+
+@pytest.mark.parametrize("second", ["missing", "other camera", "not a data file"])
+def test_failures_carry_the_command_lines_message(sets, tmp_path, second):
+    paths = [sets["plain"][0], str(tmp_path / "missing.dat")]
+    if second == "other camera":
+        paths[1] = sets["other camera"][0]
+    elif second == "not a data file":
+        (tmp_path / "missing.dat").write_bytes(b"\0" * 900)
+    done = command_line(paths, tmp_path, [], ["average"])
+    with pytest.raises(harnix.HarnixError) as e:
+        harnix.average(paths)
+    lines = [ln[len("ERROR: "):] for ln in done.stderr.splitlines() if ln.startswith("ERROR")]
+    assert e.value.message == "\n".join(ln for ln in lines if ln != e.value.code)
+    assert e.value.file == paths[1] and e.value.code.startswith("ERR_")
+    assert list(tmp_path.glob("cli-*")) in ([], [tmp_path / "cli-average"])
+
+
+@pytest.mark.parametrize("kwargs, error", [
+    ({"remove": "wavy"}, ValueError), ({"min_count": 0}, ValueError),
+    ({"min_count": 2, "min_percent": 50}, ValueError), ({"min_percent": 120}, ValueError),
+    ({"reject": -1}, ValueError), ({"reject_rounds": 2}, ValueError),
+    ({"threads": "4"}, TypeError), ({"phase_res": 2}, TypeError), ({"progress": 3}, TypeError),
+])
+def test_wrong_arguments(sets, kwargs, error):
+    with pytest.raises(error):
+        harnix.average(sets["plain"], **kwargs)
+
+
+def test_wrong_inputs():
+    for inputs, error in (("one.dat", TypeError), (42, TypeError), ([], ValueError)):
+        with pytest.raises(error):
+            harnix.average(inputs)
+
+
+@pytest.fixture(scope="module")
+def long_list(sets):
+    """Enough inputs for a run of several seconds (one file named many times)."""
+    return sets["large"] * 600
+
+
+def test_ctrl_c_stops_the_run_within_a_second_and_writes_nothing(long_list, tmp_path):
+    seen, asked = [], []
+
+    def progress(pass_, index, count):
+        seen.append(index)
+        if not asked:
+            asked.append(time.monotonic())
+            _thread.interrupt_main()  # as Ctrl-C does
+
+    with pytest.raises(KeyboardInterrupt):
+        harnix.average(long_list, progress=progress, threads=1)
+    assert time.monotonic() - asked[0] < 1.0
+    assert seen[-1] < len(long_list) and list(tmp_path.iterdir()) == []
+
+
+def test_the_gil_is_released_while_averaging(long_list):
+    ticks = []
+    stop = threading.Event()
+
+    def count():
+        while not stop.is_set():
+            ticks.append(time.monotonic())
+            time.sleep(0.001)
+
+    counter = threading.Thread(target=count)
+    counter.start()
+    start = time.monotonic()
+    harnix.average(long_list[:200], threads=1)
+    end = time.monotonic()
+    stop.set()
+    counter.join()
+    during = [t for t in ticks if start < t < end]
+    assert end - start > 0.2 and len(during) > (end - start) * 100
