@@ -38,6 +38,18 @@ bin=$prefix/bin
 "$bin/harnix-util" report --level plane avg.dat sdev.dat count.dat -o report.html
 [ "$(grep -c '<img src="data:image/png;base64,' report.html)" = 3 ] || fail "report.html lacks its previews"
 
+# The Python module from the prefix's Python directory, by Debian's Python, away from the tree.
+if [ -f "$build/python/harnix/__init__.py" ]; then
+  site=$(/usr/bin/python3 -c 'import sys; print("lib/python%d.%d/dist-packages" % sys.version_info[:2])')
+  [ -f "$prefix/$site/harnix/py.typed" ] || fail "the Python module is not under $prefix/$site"
+  PYTHONPATH=$prefix/$site /usr/bin/python3 -c '
+import harnix, sys
+m = harnix.average(["avg.dat", "avg.dat"]).average
+assert m.window == harnix.read("avg.dat").window, "harnix.average"
+assert harnix.__file__.startswith(sys.argv[1]), harnix.__file__
+' "$prefix" || fail "the installed Python module does not work"
+fi
+
 # Manual pages: no warning from groff or man, and man finds each page by name from the PATH.
 for page in harnix harnix-util; do
   file=$prefix/share/man/man1/$page.1
@@ -98,4 +110,11 @@ for program in "$scratch"/unpacked/usr/bin/*; do
   done
 done
 "$scratch/unpacked/usr/bin/harnix" -Version >/dev/null || fail "the packaged harnix does not run"
+if [ -f "$build/python/harnix/__init__.py" ]; then
+  ls "$scratch"/unpacked/usr/lib/python3/dist-packages/harnix/_core.*.so >/dev/null 2>&1 ||
+    fail "the package lacks the Python module in /usr/lib/python3/dist-packages"
+  declared python3-numpy || fail "Depends lacks python3-numpy"
+  PYTHONPATH=$scratch/unpacked/usr/lib/python3/dist-packages /usr/bin/python3 -c 'import harnix' ||
+    fail "the packaged Python module does not import"
+fi
 echo "check-install: installation, manual pages, completions and package are in order"

@@ -17,10 +17,12 @@ packages=(g++ cmake pkg-config libcairo2-dev libfontconfig-dev fonts-dejavu-core
 # The tests check the X3P archives with xmllint, unzip and md5sum; they parse the HTML report with
 # libxml2 and open it in headless Chromium. clang and its fuzzer runtime, pinned to one version
 # (the fuzz preset names clang++-14), build the fuzz targets; groff and man check the manual
-# pages; GoogleTest and Google Benchmark run the tests and benchmarks.
+# pages; GoogleTest and Google Benchmark run the tests and benchmarks. The Python module is built
+# with pybind11 for Debian's Python and numpy, and tested with pytest.
 if [ "$mode" != build ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev libxml2-utils unzip clang-14
-    libclang-rt-14-dev groff-base man-db libxml2-dev chromium)
+    libclang-rt-14-dev groff-base man-db libxml2-dev chromium python3-dev pybind11-dev
+    python3-pybind11 python3-numpy python3-pytest)
 fi
 # The cross-build's GoogleTest is built from the sources libgtest-dev ships; iconv (libc-bin)
 # writes the check's UTF-16 list file.
