@@ -51,6 +51,11 @@ std::string run_failure_message(const RunResult& result) {
       return "Input file \"" + file + "\" changed during the run";
     case RunStep::EMPTY_AVERAGE:
       return "Height average map contains no valid data points";
+    case RunStep::EMPTY_RESULT:
+      return "Output file \"" + file + "\" would contain no valid data points";
+    case RunStep::MEDIAN_BUDGET:
+      return std::string("MemoryLimit holds less than one row of every input (") + result.detail +
+             " MiB)";
     case RunStep::ACCUMULATE:
     case RunStep::WRITE_OUTPUT:
       break;
