@@ -113,6 +113,8 @@ const char* step_name(RunStep step) {
       return "write output";
     case RunStep::ALIGN_INPUT:
       return "align input";
+    case RunStep::STOPPED:
+      return "stopped";
   }
   return "unknown";
 }
