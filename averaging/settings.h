@@ -44,6 +44,8 @@ enum class CombineMode : int32_t {
 // that are no faster, their storage being handed out by the system page by page.
 constexpr uint64_t MEDIAN_MEMORY_SHARE = 4;  // a quarter
 constexpr uint64_t MEDIAN_DEFAULT_BYTES = uint64_t{64} << 20;
+// The largest -MemoryLimit in MiB, 2^40: its bytes stay far inside 64 bits.
+constexpr double MAX_MEMORY_LIMIT_MIB = 1099511627776.0;
 
 // The level taken off each input, fitted to its difference from the stack, before anything else
 // sees it (-Level): none, a piston or a plane (averaging/levelling.h).

@@ -28,8 +28,6 @@ namespace {
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
 
-constexpr double MAX_MEMORY_LIMIT_MIB = 1099511627776.0;  // 2^40
-
 // The options besides the outputs' (averaging/outputs.h).
 enum class Option {
   SDEV_REMOVE,

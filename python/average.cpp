@@ -8,12 +8,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <cctype>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,14 +37,42 @@ namespace {
 
 constexpr auto WAIT_STEP = std::chrono::milliseconds(50);
 
-struct RemovalName {
-  const char* name;
-  RemovalMode mode;
-};
-constexpr RemovalName REMOVALS[] = {{"none", RemovalMode::NONE},     {"piston", RemovalMode::PISTON},
-                                    {"plane", RemovalMode::PLANE},   {"sphere", RemovalMode::SPHERE},
-                                    {"cylinder", RemovalMode::CYLINDER}, {"robust", RemovalMode::ROBUST}};
+// The words of a choice, as the command line spells its values (any case), in the order of
+// the setting's values.
+constexpr const char* REMOVAL_NAMES[] = {"none",   "piston",   "plane",
+                                         "sphere", "cylinder", "robust"};
+constexpr RemovalMode REMOVALS[] = {RemovalMode::NONE,   RemovalMode::PISTON,
+                                    RemovalMode::PLANE,  RemovalMode::SPHERE,
+                                    RemovalMode::CYLINDER, RemovalMode::ROBUST};
 constexpr const char* PHASE_RES_NAMES[] = {"normal", "high", "super"};
+constexpr const char* LEVEL_NAMES[] = {"none", "piston", "plane"};
+constexpr const char* COMBINE_NAMES[] = {"mean", "median"};
+constexpr const char* SDEV_TYPE_NAMES[] = {"population", "sample"};
+// The outputs besides the first four that a run may keep, in the order of output_descriptors().
+constexpr std::size_t FIRST_EXTRA = 4;
+constexpr const char* EXTRA_NAMES[] = {"minimum", "maximum", "range", "uncertainty"};
+constexpr const char* RESULT_NAMES[OUTPUT_COUNT] = {"average", "deviation", "count", "rejected",
+                                                    "minimum", "maximum", "range", "uncertainty"};
+
+std::string joined(std::span<const char* const> names) {
+  std::string text;
+  for (const char* name : names) text += (text.empty() ? "" : ", ") + std::string(name);
+  return text;
+}
+
+// The index of `value` (a str, any case) among `names`; TypeError or ValueError otherwise.
+template <std::size_t N>
+int32_t choice_argument(const char* what, const py::object& value, const char* const (&names)[N]) {
+  if (!py::isinstance<py::str>(value))
+    throw py::type_error(std::string(what) + " must be a str (" + joined(names) + ")");
+  std::string text = value.cast<std::string>();
+  std::string lower = text;
+  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+  for (std::size_t i = 0; i < N; ++i)
+    if (lower == names[i]) return int32_t(i);
+  throw py::value_error(std::string(what) + " must be one of " + joined(names) + ", not \"" +
+                        text + "\"");
+}
 
 // Where the run is, for the caller's thread; written by the run's thread.
 class Progress : public RunObserver {
@@ -89,22 +119,9 @@ class Progress : public RunObserver {
   bool done_ = false;
 };
 
-RemovalMode removal_argument(const std::string& text) {
-  for (const RemovalName& r : REMOVALS)
-    if (text == r.name) return r.mode;
-  throw py::value_error("remove must be one of none, piston, plane, sphere, cylinder, robust, "
-                        "not \"" + text + "\"");
-}
-
 int32_t phase_res_argument(const py::object& value) {
   if (value.is_none()) return PHASE_RES_FROM_INPUT;
-  if (py::isinstance<py::str>(value)) {
-    const std::string text = value.cast<std::string>();
-    for (int32_t i = 0; i < 3; ++i)
-      if (text == PHASE_RES_NAMES[i]) return i;
-    throw py::value_error("phase_res must be normal, high or super, not \"" + text + "\"");
-  }
-  throw py::type_error("phase_res must be None or a str (normal, high, super)");
+  return choice_argument("phase_res", value, PHASE_RES_NAMES);
 }
 
 int32_t int_argument(const char* name, const py::object& value, int32_t lo, int32_t hi) {
@@ -162,16 +179,48 @@ py::bytes report_bytes(const InputList& inputs, const std::vector<InputFigures>&
   return out;
 }
 
-py::dict average(const std::vector<py::object>& paths, const std::string& remove,
+// The outputs besides the first four that `outputs` (an iterable of their names) asks for.
+void extra_outputs(const py::object& outputs, ResultSink* sink) {
+  if (outputs.is_none()) return;
+  if (py::isinstance<py::str>(outputs))
+    throw py::type_error("outputs must be an iterable of names, not a single str");
+  for (const py::handle item : py::iter(outputs))
+    sink->want[FIRST_EXTRA + choice_argument("outputs", py::reinterpret_borrow<py::object>(item),
+                                             EXTRA_NAMES)] = true;
+}
+
+py::dict average(const std::vector<py::object>& paths, const py::object& remove,
                  const py::object& min_count, const py::object& min_percent,
                  const py::object& phase_res, const py::object& reject,
-                 const py::object& reject_rounds, const py::object& threads, bool report,
-                 const py::object& progress) {
+                 const py::object& reject_rounds, const py::object& level,
+                 const py::object& combine, const py::object& memory_limit,
+                 const py::object& sdev_type, const py::object& outputs,
+                 const py::object& threads, bool report, const py::object& progress) {
   if (paths.empty()) throw py::value_error("average needs at least one input");
   if (paths.size() > std::size_t(MAX_INPUT_FILES))
     throw py::value_error("average takes at most " + std::to_string(MAX_INPUT_FILES) + " inputs");
   if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
     throw py::type_error("progress must be callable");
+  RunSettings settings;
+  settings.SdevRemove = REMOVALS[choice_argument("remove", remove, REMOVAL_NAMES)];
+  settings.Level = LevelMode(choice_argument("level", level, LEVEL_NAMES));
+  settings.Combine = CombineMode(choice_argument("combine", combine, COMBINE_NAMES));
+  settings.SdevType = DeviationType(choice_argument("sdev_type", sdev_type, SDEV_TYPE_NAMES));
+  if (!memory_limit.is_none()) {
+    if (settings.Combine != CombineMode::MEDIAN)
+      throw py::value_error("memory_limit needs combine=\"median\"");
+    settings.MemoryLimit = real_argument("memory_limit", memory_limit);
+    if (!(settings.MemoryLimit > 0 && settings.MemoryLimit <= MAX_MEMORY_LIMIT_MIB))
+      throw py::value_error("memory_limit must lie in (0, 2**40] MiB");
+  }
+  if (settings.Level != LevelMode::NONE && settings.Combine == CombineMode::MEDIAN)
+    throw py::value_error("level does not go with combine=\"median\"");
+  ResultSink sink;
+  // The average, deviation, count and (with reject) rejection maps, and the others asked for.
+  for (std::size_t i = 0; i < FIRST_EXTRA; ++i) sink.want[i] = true;
+  extra_outputs(outputs, &sink);
+  sink.want_figures = report;
+
   InputList inputs;
   for (const py::object& p : paths) {
     inputs.names.push_back(path_argument(p));
@@ -184,8 +233,6 @@ py::dict average(const std::vector<py::object>& paths, const std::string& remove
   }
   const auto n = int32_t(inputs.names.size());
 
-  RunSettings settings;
-  settings.SdevRemove = removal_argument(remove);
   settings.MinValidCnt = min_count_argument(min_count, min_percent, n);
   settings.PhaseRes = phase_res_argument(phase_res);
   if (!reject.is_none()) {
@@ -199,10 +246,6 @@ py::dict average(const std::vector<py::object>& paths, const std::string& remove
   }
   settings.Threads =
       threads.is_none() ? 0 : int_argument("threads", threads, 1, std::max(1, usable_cores()));
-  ResultSink sink;
-  // The average, deviation, count and (with reject) rejection maps: the first four outputs.
-  for (std::size_t i = 0; i < 4; ++i) sink.want[i] = true;
-  sink.want_figures = report;
   settings.Sink = &sink;
   std::atomic<bool> stop{false};
   settings.Stop = &stop;
@@ -239,8 +282,8 @@ py::dict average(const std::vector<py::object>& paths, const std::string& remove
   raise_for_run(result);
 
   py::dict out;
-  const char* keys[] = {"average", "deviation", "count", "rejected"};
-  for (std::size_t i = 0; i < 4; ++i) out[keys[i]] = kept_measurement(sink.results[i]);
+  for (std::size_t i = 0; i < OUTPUT_COUNT; ++i)
+    out[RESULT_NAMES[i]] = kept_measurement(sink.results[i]);
   out["report"] = report ? py::object(report_bytes(inputs, sink.figures)) : py::object(py::none());
   out["min_count"] = settings.MinValidCnt;
   return out;
@@ -252,7 +295,10 @@ void define_average(py::module_& module) {
   module.def("average", &average, py::arg("paths"), py::kw_only(), py::arg("remove") = "none",
              py::arg("min_count") = py::none(), py::arg("min_percent") = py::none(),
              py::arg("phase_res") = py::none(), py::arg("reject") = py::none(),
-             py::arg("reject_rounds") = py::none(), py::arg("threads") = py::none(),
+             py::arg("reject_rounds") = py::none(), py::arg("level") = "none",
+             py::arg("combine") = "mean", py::arg("memory_limit") = py::none(),
+             py::arg("sdev_type") = "population", py::arg("outputs") = py::none(),
+             py::arg("threads") = py::none(),
              py::arg("report") = false, py::arg("progress") = py::none(),
              "The engine over a list of paths; see harnix.average.");
 }

@@ -1,5 +1,7 @@
 #include "python/errors.h"
 
+#include "averaging/run_failure.h"
+
 namespace harnix {
 
 namespace py = pybind11;
@@ -30,37 +32,8 @@ void raise_error(ErrorCode code, const std::string& file, const std::string& mes
 }
 
 std::string run_failure_message(const RunResult& result) {
-  const std::string file = result.file != nullptr ? result.file : "";
-  switch (result.step) {
-    case RunStep::DONE:
-    case RunStep::STOPPED:
-      return "";
-    case RunStep::CREATE_OUTPUT:
-      return "Cannot create output file \"" + file + "\"";
-    case RunStep::READ_INPUT:
-      return "Error reading input file \"" + file + "\"";
-    case RunStep::CHECK_ATTRIBUTES:
-      return "Invalid attribute information in input file \"" + file + "\"\n" + result.detail;
-    case RunStep::NO_HEIGHT_DATA:
-      return "Input file \"" + file + "\" contains no height data";
-    case RunStep::NO_VALID_DATA:
-      return "Input file \"" + file + "\" contains no valid data points";
-    case RunStep::MISMATCHED_INPUT:
-      return "Input file \"" + file + "\" has mismatched " + result.detail;
-    case RunStep::INPUT_CHANGED:
-      return "Input file \"" + file + "\" changed during the run";
-    case RunStep::EMPTY_AVERAGE:
-      return "Height average map contains no valid data points";
-    case RunStep::EMPTY_RESULT:
-      return "Output file \"" + file + "\" would contain no valid data points";
-    case RunStep::MEDIAN_BUDGET:
-      return std::string("MemoryLimit holds less than one row of every input (") + result.detail +
-             " MiB)";
-    case RunStep::ACCUMULATE:
-    case RunStep::WRITE_OUTPUT:
-      break;
-  }
-  return error_name(result.code);
+  const RunFailureText failure = run_failure_text(result);
+  return failure.text.empty() && failure.names_code ? error_name(result.code) : failure.text;
 }
 
 void raise_for_run(const RunResult& result) {

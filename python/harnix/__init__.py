@@ -6,6 +6,7 @@
     r.average.heights, r.deviation.heights    # numpy arrays, NaN where invalid
     r.inputs                                  # one row per input, as the report's CSV
     r.save(average="avg.dat")                 # the bytes harnix -AvgOut writes
+    harnix.average(paths, combine="median", outputs=["range"]).range
 
 Every failure raises HarnixError, which carries the error code's name (`code`), the file
 concerned (`file`) and the command line's text (`message`).
@@ -72,12 +73,16 @@ def _write_whole(path: "os.PathLike[str] | str", data: bytes) -> None:
         raise
 
 
+_EXTRA_OUTPUTS = ("minimum", "maximum", "range", "uncertainty")
+
+
 class Result:
     """The results of one run of harnix.average.
 
     average, deviation, count, rejected: Measurement (None when not formed: `rejected` needs
-    reject). Their `phase` holds counts (the average and deviation in phase counts, the count and
-    rejection maps as whole numbers) and their `attributes` are those of the files harnix writes.
+    reject). minimum, maximum, range, uncertainty: Measurement when average(outputs=...) named
+    them, else None. Their `phase` holds counts (the count and rejection maps as whole numbers,
+    the others in phase counts) and their `attributes` are those of the files harnix writes.
     inputs: one dict per input with the report's columns (index, file, valid_pixels,
     rejected_pixels, compared_pixels, mean_diff_m, tilt_x, tilt_y, rms_diff_m, outlier), or None
     without report=True. report_csv: the report's bytes.
@@ -88,6 +93,10 @@ class Result:
         self.deviation: Optional[Measurement] = parts["deviation"]
         self.count: Optional[Measurement] = parts["count"]
         self.rejected: Optional[Measurement] = parts["rejected"]
+        self.minimum: Optional[Measurement] = parts["minimum"]
+        self.maximum: Optional[Measurement] = parts["maximum"]
+        self.range: Optional[Measurement] = parts["range"]
+        self.uncertainty: Optional[Measurement] = parts["uncertainty"]
         self.report_csv: Optional[bytes] = parts["report"]
         self.min_count: int = parts["min_count"]
         self.paths = paths
@@ -102,18 +111,20 @@ class Result:
         rows = [r for r in (self.inputs or []) if r["rms_diff_m"] is not None]
         return max(rows, key=lambda r: r["rms_diff_m"]) if rows else None
 
-    def save(self, *, average=None, deviation=None, count=None, rejected=None,
-             report=None) -> None:
+    def save(self, *, average=None, deviation=None, count=None, rejected=None, minimum=None,
+             maximum=None, range=None, uncertainty=None, report=None) -> None:
         """Writes the files named, each with exactly the bytes the command line writes
-        (-AvgOut, -SdevOut, -CountOut, -RejectOut, -InputReport) for the same inputs and
-        options; each appears whole or not at all."""
+        (-AvgOut, -SdevOut, -CountOut, -RejectOut, -MinOut, -MaxOut, -RangeOut, -UncertOut,
+        -InputReport) for the same inputs and options; each appears whole or not at all."""
         for name, path in (("average", average), ("deviation", deviation), ("count", count),
-                           ("rejected", rejected)):
+                           ("rejected", rejected), ("minimum", minimum), ("maximum", maximum),
+                           ("range", range), ("uncertainty", uncertainty)):
             if path is None:
                 continue
             m = getattr(self, name)
             if m is None:
-                raise ValueError(f"the run formed no {name} map")
+                hint = " (average(..., outputs=[...]))" if name in _EXTRA_OUTPUTS else ""
+                raise ValueError(f"the run formed no {name} map{hint}")
             write(path, m)
         if report is not None:
             if self.report_csv is None:
@@ -132,8 +143,9 @@ class Result:
 def average(inputs: Iterable["os.PathLike[str] | str"], *, remove: str = "none",
             min_count: Optional[int] = None, min_percent: Optional[float] = None,
             phase_res: Optional[str] = None, reject: Optional[float] = None,
-            reject_rounds: Optional[int] = None, threads: Optional[int] = None,
-            report: bool = False,
+            reject_rounds: Optional[int] = None, level: str = "none", combine: str = "mean",
+            memory_limit: Optional[float] = None, sdev_type: str = "population",
+            outputs: Iterable[str] = (), threads: Optional[int] = None, report: bool = False,
             progress: Optional[Callable[[int, int, int], Any]] = None) -> Result:
     """Averages the measurements `inputs` (any iterable of paths, a generator included, taken
     once) pixel by pixel, as harnix does.
@@ -142,9 +154,15 @@ def average(inputs: Iterable["os.PathLike[str] | str"], *, remove: str = "none",
     piston, plane, sphere, cylinder, robust). min_count or min_percent: valid inputs a pixel
     needs (-MinValidCnt, -MinValidPct; default every input). phase_res: normal, high or super
     (-PhaseRes; default the first input's). reject: K of the outlier test (-Reject), with
-    reject_rounds at most (-RejectIter). threads: threads that add the inputs (-Threads; default
-    every core). report: form the per-input report (-InputReport). progress: called on the
-    caller's thread as progress(pass, input, inputs) while the run goes on.
+    reject_rounds at most (-RejectIter). level: none, piston or plane, fitted to each input's
+    difference from the stack and taken off first (-Level). combine: mean or median, what the
+    average holds (-Combine); memory_limit: MiB the median's bands may hold (-MemoryLimit).
+    sdev_type: population or sample, the deviation's divisor n or n - 1 (-SdevType). outputs:
+    the maps to form besides the average, deviation, count and rejection maps, any of minimum,
+    maximum, range and uncertainty (-MinOut, -MaxOut, -RangeOut, -UncertOut). Choices may be
+    spelt in any case, as on the command line. threads: threads that add the inputs (-Threads;
+    default every core). report: form the per-input report (-InputReport). progress: called on
+    the caller's thread as progress(pass, input, inputs) while the run goes on.
 
     The GIL is released while the files are read and averaged; Ctrl-C stops the run within
     about a second with KeyboardInterrupt. Nothing is written: Result.save writes files.
@@ -158,5 +176,6 @@ def average(inputs: Iterable["os.PathLike[str] | str"], *, remove: str = "none",
             from None
     parts = _core.average(paths, remove=remove, min_count=min_count, min_percent=min_percent,
                           phase_res=phase_res, reject=reject, reject_rounds=reject_rounds,
-                          threads=threads, report=report, progress=progress)
+                          level=level, combine=combine, memory_limit=memory_limit,
+                          sdev_type=sdev_type, outputs=outputs, threads=threads, report=report, progress=progress)
     return Result(parts, paths)

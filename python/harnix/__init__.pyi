@@ -52,6 +52,10 @@ class Result:
     deviation: Optional[Measurement]
     count: Optional[Measurement]
     rejected: Optional[Measurement]
+    minimum: Optional[Measurement]
+    maximum: Optional[Measurement]
+    range: Optional[Measurement]
+    uncertainty: Optional[Measurement]
     report_csv: Optional[bytes]
     inputs: Optional[list[dict[str, Any]]]
     min_count: int
@@ -59,6 +63,8 @@ class Result:
     def worst(self) -> Optional[dict[str, Any]]: ...
     def save(self, *, average: Optional[_Path] = ..., deviation: Optional[_Path] = ...,
              count: Optional[_Path] = ..., rejected: Optional[_Path] = ...,
+             minimum: Optional[_Path] = ..., maximum: Optional[_Path] = ...,
+             range: Optional[_Path] = ..., uncertainty: Optional[_Path] = ...,
              report: Optional[_Path] = ...) -> None: ...
     def _repr_html_(self) -> str: ...
 
@@ -72,5 +78,7 @@ def export(path: _Path, measurement: Measurement, *, format: str = ..., level: s
 def average(inputs: Iterable[_Path], *, remove: str = ..., min_count: Optional[int] = ...,
             min_percent: Optional[float] = ..., phase_res: Optional[str] = ...,
             reject: Optional[float] = ..., reject_rounds: Optional[int] = ...,
+            level: str = ..., combine: str = ..., memory_limit: Optional[float] = ...,
+            sdev_type: str = ..., outputs: Iterable[str] = ...,
             threads: Optional[int] = ..., report: bool = ...,
             progress: Optional[Callable[[int, int, int], Any]] = ...) -> Result: ...

@@ -11,7 +11,8 @@ import harnix
 from conftest import HARNIX
 
 OUTPUTS = {"average": "-AvgOut", "deviation": "-SdevOut", "count": "-CountOut",
-           "rejected": "-RejectOut", "report": "-InputReport"}
+           "rejected": "-RejectOut", "minimum": "-MinOut", "maximum": "-MaxOut",
+           "range": "-RangeOut", "uncertainty": "-UncertOut", "report": "-InputReport"}
 
 
 def command_line(paths, folder, options, outputs):
@@ -34,14 +35,21 @@ CASES = [  # set, keyword arguments, the command line's options
     ("spikes", {"reject": 3.0, "min_count": 3}, ["-Reject", "3", "-MinValidCnt", "3"]),
     ("spikes", {"reject": 2.5, "reject_rounds": 3, "remove": "plane", "threads": 2},
      ["-Reject", "2.5", "-RejectIter", "3", "-SdevRemove", "plane", "-Threads", "2"]),
+    ("plain", {"combine": "median", "outputs": ["minimum", "maximum"]}, ["-Combine", "median"]),
+    ("mixed", {"combine": "Median", "memory_limit": 1, "outputs": ("range",), "min_count": 2},
+     ["-Combine", "Median", "-MemoryLimit", "1", "-MinValidCnt", "2"]),
+    ("windows", {"level": "plane", "sdev_type": "sample", "outputs": ["range", "uncertainty"]},
+     ["-Level", "plane", "-SdevType", "sample"]),
+    ("spikes", {"level": "Piston", "reject": 3.0, "outputs": OUTPUTS.keys() - {
+        "average", "deviation", "count", "rejected", "report"}}, ["-Level", "Piston", "-Reject", "3"]),
 ]
 
 
 @pytest.mark.parametrize("name, kwargs, options", CASES)
 def test_saved_files_are_the_command_lines_bytes(sets, tmp_path, name, kwargs, options):
     paths = sets[name]
-    outputs = ["average", "deviation", "count", "report"] + (["rejected"] if "reject" in kwargs
-                                                            else [])
+    outputs = ["average", "deviation", "count", "report", *kwargs.get("outputs", ())] + (
+        ["rejected"] if "reject" in kwargs else [])
     done = command_line(paths, tmp_path, options, outputs)
     assert done.returncode == 0, done.stderr
     r = harnix.average(iter(paths), report=True, **kwargs)  # a one-pass iterator
@@ -64,19 +72,24 @@ def test_a_generator_is_read_once_even_for_several_passes(sets):
     assert taken == sets["spikes"] and r.rejected is not None
 
 
-@pytest.mark.parametrize("second", ["missing", "other camera", "not a data file"])
+@pytest.mark.parametrize("second", ["missing", "other camera", "not a data file", "budget"])
 def test_failures_carry_the_command_lines_message(sets, tmp_path, second):
     paths = [sets["plain"][0], str(tmp_path / "missing.dat")]
+    kwargs, options = {}, []
     if second == "other camera":
         paths[1] = sets["other camera"][0]
     elif second == "not a data file":
         (tmp_path / "missing.dat").write_bytes(b"\0" * 900)
-    done = command_line(paths, tmp_path, [], ["average"])
+    elif second == "budget":
+        paths[1] = sets["plain"][1]
+        kwargs, options = {"combine": "median", "memory_limit": 1e-6}, ["-Combine", "median",
+                                                                         "-MemoryLimit", "1e-6"]
+    done = command_line(paths, tmp_path, options, ["average"])
     with pytest.raises(harnix.HarnixError) as e:
-        harnix.average(paths)
+        harnix.average(paths, **kwargs)
     lines = [ln[len("ERROR: "):] for ln in done.stderr.splitlines() if ln.startswith("ERROR")]
-    assert e.value.message == "\n".join(ln for ln in lines if ln != e.value.code)
-    assert e.value.file == paths[1] and e.value.code.startswith("ERR_")
+    assert lines and e.value.message == "\n".join(ln for ln in lines if ln != e.value.code)
+    assert e.value.file == ("" if kwargs else paths[1]) and e.value.code.startswith("ERR_")
     assert list(tmp_path.glob("cli-*")) in ([], [tmp_path / "cli-average"])
 
 
@@ -85,6 +98,10 @@ def test_failures_carry_the_command_lines_message(sets, tmp_path, second):
     ({"min_count": 2, "min_percent": 50}, ValueError), ({"min_percent": 120}, ValueError),
     ({"reject": -1}, ValueError), ({"reject_rounds": 2}, ValueError),
     ({"threads": "4"}, TypeError), ({"phase_res": 2}, TypeError), ({"progress": 3}, TypeError),
+    ({"level": "tilt"}, ValueError), ({"combine": "median", "level": "plane"}, ValueError),
+    ({"memory_limit": 8}, ValueError), ({"combine": "median", "memory_limit": 0}, ValueError),
+    ({"sdev_type": None}, TypeError), ({"outputs": ["median"]}, ValueError),
+    ({"outputs": "range"}, TypeError),
 ])
 def test_wrong_arguments(sets, kwargs, error):
     with pytest.raises(error):
