@@ -53,7 +53,7 @@ PassPlan make_pass_plan(const RunSettings& settings) {
     report.stage = PassStage::REPORT;
     add(plan, report);
   }
-  if (settings.Combine == CombineMode::MEDIAN && settings.AvgOutFile != nullptr) {
+  if (settings.Combine == CombineMode::MEDIAN && output_asked(settings, OutputKind::AVERAGE)) {
     PlannedPass median;
     median.stage = PassStage::MEDIAN;
     add(plan, median);
