@@ -215,8 +215,12 @@ bool run_passes(RunState& run) {
     end_stage(run, plan, p);
   }
   if (!write_results(int32_t(count), run)) return false;
-  if (report && settings.Sink != nullptr && settings.Sink->want_figures)
+  if (report && settings.Sink != nullptr && settings.Sink->want_figures) {
     settings.Sink->figures.assign(run.figures, run.figures + count);
+    settings.Sink->levelled = run.levels != nullptr;
+    if (run.align.shifts != nullptr)
+      settings.Sink->shifts.assign(run.align.shifts, run.align.shifts + count);
+  }
   return settings.InputReportFile == nullptr || report_write(run);
 }
 

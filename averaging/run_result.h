@@ -61,6 +61,8 @@ struct ResultSink {
   bool want_figures = false;     // the per-input report's figures
   KeptResult results[OUTPUT_COUNT];
   std::vector<InputFigures> figures;  // one per input once the report's pass is done
+  bool levelled = false;              // with figures: the report tells each input's level
+  std::vector<InputShift> shifts;     // with figures and alignment: one per input, else empty
 
   ResultSink() = default;
   ResultSink(const ResultSink&) = delete;

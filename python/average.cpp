@@ -48,6 +48,7 @@ constexpr const char* PHASE_RES_NAMES[] = {"normal", "high", "super"};
 constexpr const char* LEVEL_NAMES[] = {"none", "piston", "plane"};
 constexpr const char* COMBINE_NAMES[] = {"mean", "median"};
 constexpr const char* SDEV_TYPE_NAMES[] = {"population", "sample"};
+constexpr const char* ALIGN_NAMES[] = {"none", "shift"};
 // The outputs besides the first four that a run may keep, in the order of output_descriptors().
 constexpr std::size_t FIRST_EXTRA = 4;
 constexpr const char* EXTRA_NAMES[] = {"minimum", "maximum", "range", "uncertainty"};
@@ -166,12 +167,13 @@ py::object kept_measurement(KeptResult& k) {
 }
 
 // The per-input report as the command line writes it.
-py::bytes report_bytes(const InputList& inputs, const std::vector<InputFigures>& figures) {
+py::bytes report_bytes(const InputList& inputs, const ResultSink& sink) {
   char* text = nullptr;
   std::size_t size = 0;
   std::FILE* stream = open_memstream(&text, &size);
   if (stream == nullptr) raise_error(ERR_NO_MEM, "", error_name(ERR_NO_MEM));
-  const ErrorCode rc = write_input_report(stream, inputs, figures.data());
+  const ErrorCode rc = write_input_report(stream, inputs, sink.figures.data(), sink.levelled,
+                                             sink.shifts.empty() ? nullptr : sink.shifts.data());
   std::fclose(stream);
   py::bytes out(text != nullptr ? text : "", size);
   std::free(text);
@@ -194,7 +196,8 @@ py::dict average(const std::vector<py::object>& paths, const py::object& remove,
                  const py::object& phase_res, const py::object& reject,
                  const py::object& reject_rounds, const py::object& level,
                  const py::object& combine, const py::object& memory_limit,
-                 const py::object& sdev_type, const py::object& outputs,
+                 const py::object& sdev_type, const py::object& align,
+                 const py::object& align_max, const py::object& outputs,
                  const py::object& threads, bool report, const py::object& progress) {
   if (paths.empty()) throw py::value_error("average needs at least one input");
   if (paths.size() > std::size_t(MAX_INPUT_FILES))
@@ -215,6 +218,14 @@ py::dict average(const std::vector<py::object>& paths, const py::object& remove,
   }
   if (settings.Level != LevelMode::NONE && settings.Combine == CombineMode::MEDIAN)
     throw py::value_error("level does not go with combine=\"median\"");
+  settings.Align = AlignMode(choice_argument("align", align, ALIGN_NAMES));
+  if (!align_max.is_none()) {
+    if (settings.Align == AlignMode::NONE)
+      throw py::value_error("align_max needs align=\"shift\"");
+    settings.AlignMax = int_argument("align_max", align_max, 1, MAX_ALIGN_MAX);
+  }
+  if (settings.Align != AlignMode::NONE && settings.Combine == CombineMode::MEDIAN)
+    throw py::value_error("align does not go with combine=\"median\"");
   ResultSink sink;
   // The average, deviation, count and (with reject) rejection maps, and the others asked for.
   for (std::size_t i = 0; i < FIRST_EXTRA; ++i) sink.want[i] = true;
@@ -284,7 +295,7 @@ py::dict average(const std::vector<py::object>& paths, const py::object& remove,
   py::dict out;
   for (std::size_t i = 0; i < OUTPUT_COUNT; ++i)
     out[RESULT_NAMES[i]] = kept_measurement(sink.results[i]);
-  out["report"] = report ? py::object(report_bytes(inputs, sink.figures)) : py::object(py::none());
+  out["report"] = report ? py::object(report_bytes(inputs, sink)) : py::object(py::none());
   out["min_count"] = settings.MinValidCnt;
   return out;
 }
@@ -297,7 +308,8 @@ void define_average(py::module_& module) {
              py::arg("phase_res") = py::none(), py::arg("reject") = py::none(),
              py::arg("reject_rounds") = py::none(), py::arg("level") = "none",
              py::arg("combine") = "mean", py::arg("memory_limit") = py::none(),
-             py::arg("sdev_type") = "population", py::arg("outputs") = py::none(),
+             py::arg("sdev_type") = "population", py::arg("align") = "none",
+             py::arg("align_max") = py::none(), py::arg("outputs") = py::none(),
              py::arg("threads") = py::none(),
              py::arg("report") = false, py::arg("progress") = py::none(),
              "The engine over a list of paths; see harnix.average.");

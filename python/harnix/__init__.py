@@ -50,7 +50,8 @@ def _report_value(name: str, text: str) -> Any:
         return None if text == "" else text == "yes"
     if text == "":
         return None
-    if name in ("index", "valid_pixels", "rejected_pixels", "compared_pixels"):
+    if name in ("index", "valid_pixels", "rejected_pixels", "compared_pixels", "level_left_out",
+                "shift_x_px", "shift_y_px"):
         return int(text)
     return float(text)
 
@@ -84,8 +85,9 @@ class Result:
     them, else None. Their `phase` holds counts (the count and rejection maps as whole numbers,
     the others in phase counts) and their `attributes` are those of the files harnix writes.
     inputs: one dict per input with the report's columns (index, file, valid_pixels,
-    rejected_pixels, compared_pixels, mean_diff_m, tilt_x, tilt_y, rms_diff_m, outlier), or None
-    without report=True. report_csv: the report's bytes.
+    rejected_pixels, compared_pixels, mean_diff_m, tilt_x, tilt_y, rms_diff_m, outlier, and
+    with level or align the report's columns of each input's level and shift), or None without
+    report=True. report_csv: the report's bytes.
     """
 
     def __init__(self, parts: dict, paths: list) -> None:
@@ -145,7 +147,7 @@ def average(inputs: Iterable["os.PathLike[str] | str"], *, remove: str = "none",
             phase_res: Optional[str] = None, reject: Optional[float] = None,
             reject_rounds: Optional[int] = None, level: str = "none", combine: str = "mean",
             memory_limit: Optional[float] = None, sdev_type: str = "population",
-            outputs: Iterable[str] = (), threads: Optional[int] = None, report: bool = False,
+            align: str = "none", align_max: Optional[int] = None, outputs: Iterable[str] = (), threads: Optional[int] = None, report: bool = False,
             progress: Optional[Callable[[int, int, int], Any]] = None) -> Result:
     """Averages the measurements `inputs` (any iterable of paths, a generator included, taken
     once) pixel by pixel, as harnix does.
@@ -157,7 +159,9 @@ def average(inputs: Iterable["os.PathLike[str] | str"], *, remove: str = "none",
     reject_rounds at most (-RejectIter). level: none, piston or plane, fitted to each input's
     difference from the stack and taken off first (-Level). combine: mean or median, what the
     average holds (-Combine); memory_limit: MiB the median's bands may hold (-MemoryLimit).
-    sdev_type: population or sample, the deviation's divisor n or n - 1 (-SdevType). outputs:
+    sdev_type: population or sample, the deviation's divisor n or n - 1 (-SdevType). align:
+    none or shift, each input moved by its whole-pixel offset from the first (-Align), searched
+    up to align_max pixels each way (-AlignMax; default 16). outputs:
     the maps to form besides the average, deviation, count and rejection maps, any of minimum,
     maximum, range and uncertainty (-MinOut, -MaxOut, -RangeOut, -UncertOut). Choices may be
     spelt in any case, as on the command line. threads: threads that add the inputs (-Threads;
@@ -177,5 +181,6 @@ def average(inputs: Iterable["os.PathLike[str] | str"], *, remove: str = "none",
     parts = _core.average(paths, remove=remove, min_count=min_count, min_percent=min_percent,
                           phase_res=phase_res, reject=reject, reject_rounds=reject_rounds,
                           level=level, combine=combine, memory_limit=memory_limit,
-                          sdev_type=sdev_type, outputs=outputs, threads=threads, report=report, progress=progress)
+                          sdev_type=sdev_type, align=align, align_max=align_max,
+                          outputs=outputs, threads=threads, report=report, progress=progress)
     return Result(parts, paths)

@@ -79,6 +79,7 @@ def average(inputs: Iterable[_Path], *, remove: str = ..., min_count: Optional[i
             min_percent: Optional[float] = ..., phase_res: Optional[str] = ...,
             reject: Optional[float] = ..., reject_rounds: Optional[int] = ...,
             level: str = ..., combine: str = ..., memory_limit: Optional[float] = ...,
-            sdev_type: str = ..., outputs: Iterable[str] = ...,
+            sdev_type: str = ..., align: str = ..., align_max: Optional[int] = ...,
+            outputs: Iterable[str] = ...,
             threads: Optional[int] = ..., report: bool = ...,
             progress: Optional[Callable[[int, int, int], Any]] = ...) -> Result: ...

@@ -45,6 +45,8 @@ def sets(tmp_path_factory):
                           "spikes": ["--spikes", "2%", "--dust", "2"]}.items():
         folder = root / name
         made[name] = synth(folder, "--seed", str(len(made) + 3), *options)
+    made["shifted"] = synth(root / "shifted", "--seed", "9", "--texture", "20", "--shift", "3",
+                            width=64, height=64)
     made["other camera"] = synth(root / "other", count=1, width=20, height=10)
     # Inputs of a few ms each, for runs long enough to interrupt.
     made["large"] = synth(root / "large", count=2, width=512, height=512)

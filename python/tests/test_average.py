@@ -42,6 +42,8 @@ CASES = [  # set, keyword arguments, the command line's options
      ["-Level", "plane", "-SdevType", "sample"]),
     ("spikes", {"level": "Piston", "reject": 3.0, "outputs": OUTPUTS.keys() - {
         "average", "deviation", "count", "rejected", "report"}}, ["-Level", "Piston", "-Reject", "3"]),
+    ("shifted", {"align": "Shift", "align_max": 5, "level": "plane"},
+     ["-Align", "shift", "-AlignMax", "5", "-Level", "plane"]),
 ]
 
 
@@ -101,7 +103,8 @@ def test_failures_carry_the_command_lines_message(sets, tmp_path, second):
     ({"level": "tilt"}, ValueError), ({"combine": "median", "level": "plane"}, ValueError),
     ({"memory_limit": 8}, ValueError), ({"combine": "median", "memory_limit": 0}, ValueError),
     ({"sdev_type": None}, TypeError), ({"outputs": ["median"]}, ValueError),
-    ({"outputs": "range"}, TypeError),
+    ({"outputs": "range"}, TypeError), ({"align_max": 4}, ValueError),
+    ({"align": "shift", "combine": "median"}, ValueError),
 ])
 def test_wrong_arguments(sets, kwargs, error):
     with pytest.raises(error):
