@@ -215,6 +215,7 @@ bool run_passes(RunState& run) {
     end_stage(run, plan, p);
   }
   if (!write_results(int32_t(count), run)) return false;
+  if (report) run.observer->inputs_compared(run.figures, int32_t(count));
   if (report && settings.Sink != nullptr && settings.Sink->want_figures) {
     settings.Sink->figures.assign(run.figures, run.figures + count);
     settings.Sink->levelled = run.levels != nullptr;

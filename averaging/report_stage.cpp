@@ -85,7 +85,6 @@ bool report_open(RunState& run) {
 
 bool report_write(RunState& run) {
   const char* name = run.settings->InputReportFile;
-  run.observer->inputs_compared(run.figures, int32_t(run.inputs->names.size()));
   const ErrorCode rc = write_input_report(run.report.stream, *run.inputs, run.figures,
                                           run.levels != nullptr, run.align.shifts);
   if (rc != NO_ERROR) return fail(run, RunStep::WRITE_OUTPUT, rc, name);

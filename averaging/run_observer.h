@@ -36,7 +36,8 @@ class RunObserver {
   virtual void input_levelled(int32_t /*index*/, const LevelFigures& /*level*/) {}
   // Rejection round `round` (from 1) is over, having rejected `rejected` values.
   virtual void rejection_round(int32_t /*round*/, int64_t /*rejected*/) {}
-  // The per-input report's figures, `count` of them in input order, are about to be written.
+  // The per-input figures, `count` of them in input order, are made (and about to be written
+  // when the report is named).
   virtual void inputs_compared(const InputFigures* /*figures*/, int32_t /*count*/) {}
   // The result of `output` lies on `window` of the camera and is about to be written.
   virtual void result_formed(const OutputDescriptor&, const Window& /*window*/) {}

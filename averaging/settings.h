@@ -65,6 +65,9 @@ enum class AlignMode : int32_t {
 constexpr int32_t DEFAULT_ALIGN_MAX = 16;  // pixels each way
 constexpr int32_t MAX_ALIGN_MAX = 512;
 
+// The program's name: in every message of the command line and in the record of every run.
+constexpr const char* PROGRAM_NAME = "Harnix";
+
 struct RunSettings {
   const char* AvgOutFile = nullptr;  // output names refer to the argument texts themselves
   const char* SdevOutFile = nullptr;
@@ -101,6 +104,12 @@ struct RunSettings {
 inline int32_t align_max_of(const RunSettings& settings) {
   return settings.AlignMax > 0 ? settings.AlignMax : DEFAULT_ALIGN_MAX;
 }
+
+// "None", "Piston", "Plane", "Sphere", "Cylinder" or "Robust" for an SdevRemove setting.
+const char* sdev_remove_label(RemovalMode mode);
+
+// "None", "Piston" or "Plane" for a Level setting.
+const char* level_label(LevelMode mode);
 
 // Input data file names in the order given; each a private copy. Its length is NumInputFiles.
 struct InputList {

@@ -467,7 +467,8 @@ void record_refusal(const RunSettings& settings, const InputList& inputs, const 
   const std::string text = last_error_text();
   RunRecorder recorder(settings, inputs, command, nullptr);
   std::string message;
-  if (!recorder.write_refusal(step, text.c_str(), &message))
+  recorder.refuse(step, text.c_str());
+  if (!write_run_record(recorder, RunResult{}, &message))
     print_error_line("%s\nERROR: Cannot create output file \"%s\"\n", PROGRAM_NAME, record);
 }
 

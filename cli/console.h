@@ -9,10 +9,11 @@
 
 #include <cstdio>
 
+#include "averaging/settings.h"
+
 namespace harnix {
 
-// The program name printed in every message and in the usage text.
-constexpr const char* PROGRAM_NAME = "Harnix";
+// PROGRAM_NAME (averaging/settings.h) is printed in every message and in the usage text.
 
 [[gnu::format(printf, 1, 2)]] void print_error_line(const char* format, ...);
 [[gnu::format(printf, 1, 2)]] void print_output_line(const char* format, ...);

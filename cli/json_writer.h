@@ -11,43 +11,30 @@
 #include <cstdint>
 #include <string>
 
+#include "averaging/record_writer.h"
+
 namespace harnix {
 
-class JsonWriter {
+class JsonWriter final : public RecordWriter {
  public:
   // Containers: inside an object each value follows key(); begin/end must pair.
-  void begin_object();
-  void end_object();
-  void begin_array();
-  void end_array();
-  void key(const char* name);
+  void begin_object() override;
+  void end_object() override;
+  void begin_array() override;
+  void end_array() override;
+  void key(const char* name) override;
 
-  void string(const std::string& text);
-  void string(const char* text);  // nullptr writes null
-  void integer(int64_t value);
-  void number(double value);  // shortest text that reads back as the same double
-  void boolean(bool value);
-  void null();
-
-  // A member of the current object: key(name) and the value.
-  template <typename T>
-  void field(const char* name, const T& value) {
-    key(name);
-    put(value);
-  }
+  void string(const std::string& text) override;
+  void string(const char* text) override;  // nullptr writes null
+  void integer(int64_t value) override;
+  void number(double value) override;  // shortest text that reads back as the same double
+  void boolean(bool value) override;
+  void null() override;
 
   // The text written so far, with a final line feed once every container is closed.
   const std::string& text() const { return text_; }
 
  private:
-  void put(const std::string& v) { string(v); }
-  void put(const char* v) { string(v); }
-  void put(std::nullptr_t) { null(); }
-  void put(bool v) { boolean(v); }
-  void put(int32_t v) { integer(v); }
-  void put(int64_t v) { integer(v); }
-  void put(double v) { number(v); }
-
   void before_value();
   void open(char bracket);   // a container's first bracket
   void close(char bracket);  // and its last

@@ -9,24 +9,6 @@
 
 namespace harnix {
 
-const char* sdev_remove_label(RemovalMode mode) {
-  switch (mode) {
-    case RemovalMode::PISTON:
-      return "Piston";
-    case RemovalMode::PLANE:
-      return "Plane";
-    case RemovalMode::SPHERE:
-      return "Sphere";
-    case RemovalMode::CYLINDER:
-      return "Cylinder";
-    case RemovalMode::ROBUST:
-      return "Robust";
-    case RemovalMode::NONE:
-      break;
-  }
-  return "None";
-}
-
 static void report_name_or_none(const char* label, const char* name) {
   if (name != nullptr)
     print_output_line("%-*s = \"%s\"\n", REPORT_LABEL_WIDTH, label, name);
@@ -66,18 +48,6 @@ void report_settings(const RunSettings& settings) {
     print_output_line("%-*s = Shift\n", REPORT_LABEL_WIDTH, "Align");
     report_int("AlignMax", align_max_of(settings));
   }
-}
-
-const char* level_label(LevelMode mode) {
-  switch (mode) {
-    case LevelMode::PISTON:
-      return "Piston";
-    case LevelMode::PLANE:
-      return "Plane";
-    case LevelMode::NONE:
-      break;
-  }
-  return "None";
 }
 
 void report_level(int32_t index, const LevelFigures& level) {

@@ -29,14 +29,8 @@ class VerboseReport : public RunObserver {
   void input_aligned(int32_t index, const InputShift& shift) override;
 };
 
-// "None", "Piston" or "Plane" for a Level setting.
-const char* level_label(LevelMode mode);
-
 // "Level[%04d]" and the level taken off input `index` (from 1), or that it was left as it was.
 void report_level(int32_t index, const LevelFigures& level);
-
-// "None", "Piston", "Plane", "Sphere", "Cylinder" or "Robust" for an SdevRemove setting.
-const char* sdev_remove_label(RemovalMode mode);
 
 // The three output names (quoted, or None), the rejection count output and the per-input report
 // when given, MinValidCnt and, with a deviation output, SdevRemove, then with levelling the

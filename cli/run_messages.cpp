@@ -36,7 +36,7 @@ bool run_on_console(const RunSettings& settings, const InputList& inputs,
   progress.finish();
   print_run_failure(result);
   std::string message;
-  if (!recorder.write(result, &message)) {
+  if (!write_run_record(recorder, result, &message)) {
     print_error_line("%s\nERROR: Cannot create output file \"%s\"\n", PROGRAM_NAME,
                      settings.RunRecordFile);
     return false;

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -23,6 +24,8 @@
 #include "averaging/averaging_run.h"
 #include "averaging/band_team.h"
 #include "averaging/input_report.h"
+#include "averaging/record_writer.h"
+#include "averaging/run_record.h"
 #include "base/platform.h"
 #include "datafile/file_name.h"
 #include "maps/storage.h"
@@ -74,6 +77,54 @@ int32_t choice_argument(const char* what, const py::object& value, const char* c
   throw py::value_error(std::string(what) + " must be one of " + joined(names) + ", not \"" +
                         text + "\"");
 }
+
+// The run's record as Python values: dicts (members in order), lists, str, int, float, bool and
+// None; text taken as UTF-8, undecodable bytes replaced, as the JSON record replaces them.
+class DictWriter final : public RecordWriter {
+ public:
+  void begin_object() override { open(py::dict()); }
+  void end_object() override { stack_.pop_back(); }
+  void begin_array() override { open(py::list()); }
+  void end_array() override { stack_.pop_back(); }
+  void key(const char* name) override { key_ = name; }
+  void string(const std::string& text) override { put(text_of(text.data(), text.size())); }
+  void string(const char* text) override {
+    put(text != nullptr ? text_of(text, std::strlen(text)) : py::none());
+  }
+  void integer(int64_t value) override { put(py::int_(value)); }
+  void number(double value) override {
+    put(std::isfinite(value) ? py::object(py::float_(value)) : py::none());
+  }
+  void boolean(bool value) override { put(py::bool_(value)); }
+  void null() override { put(py::none()); }
+
+  const py::object& value() const { return root_; }
+
+ private:
+  static py::object text_of(const char* text, std::size_t size) {
+    PyObject* s = PyUnicode_DecodeUTF8(text, Py_ssize_t(size), "replace");
+    if (s == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(s);
+  }
+  void put(const py::object& value) {
+    if (stack_.empty()) {
+      root_ = value;
+    } else if (PyDict_Check(stack_.back().ptr())) {
+      if (PyDict_SetItemString(stack_.back().ptr(), key_.c_str(), value.ptr()) != 0)
+        throw py::error_already_set();
+    } else if (PyList_Append(stack_.back().ptr(), value.ptr()) != 0) {
+      throw py::error_already_set();
+    }
+  }
+  void open(const py::object& container) {
+    put(container);
+    stack_.push_back(container);
+  }
+
+  std::vector<py::object> stack_;  // the containers open, innermost last
+  std::string key_;                // the member the next value is for
+  py::object root_;
+};
 
 // Where the run is, for the caller's thread; written by the run's thread.
 class Progress : public RunObserver {
@@ -262,11 +313,12 @@ py::dict average(const std::vector<py::object>& paths, const py::object& remove,
   settings.Stop = &stop;
 
   Progress observer;
+  RunRecorder recorder(settings, inputs, CommandArguments{}, &observer);
   RunResult result;
   {
     py::gil_scoped_release unlocked;
     std::thread run([&] {
-      result = run_averaging(settings, inputs, &observer);
+      result = run_averaging(settings, inputs, &recorder);
       observer.finished();
     });
     bool done = false;
@@ -293,6 +345,9 @@ py::dict average(const std::vector<py::object>& paths, const py::object& remove,
   raise_for_run(result);
 
   py::dict out;
+  DictWriter record;  // told before the kept maps pass to their measurements
+  recorder.record(result, record);
+  out["record"] = record.value();
   for (std::size_t i = 0; i < OUTPUT_COUNT; ++i)
     out[RESULT_NAMES[i]] = kept_measurement(sink.results[i]);
   out["report"] = report ? py::object(report_bytes(inputs, sink)) : py::object(py::none());

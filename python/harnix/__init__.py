@@ -16,6 +16,7 @@ from __future__ import annotations
 
 import csv
 import io
+import json
 import os
 import tempfile
 from typing import Any, Callable, Iterable, Optional
@@ -87,7 +88,10 @@ class Result:
     inputs: one dict per input with the report's columns (index, file, valid_pixels,
     rejected_pixels, compared_pixels, mean_diff_m, tilt_x, tilt_y, rms_diff_m, outlier, and
     with level or align the report's columns of each input's level and shift), or None without
-    report=True. report_csv: the report's bytes.
+    report=True. report_csv: the report's bytes. record: the run's record as a dict, the
+    content of harnix -RunRecord's JSON (program, version, command_line, which is empty here,
+    started, ended, result, settings, output_phase_res, inputs with their sizes, times and
+    figures, outputs with their windows and valid points; results kept in memory have no name).
     """
 
     def __init__(self, parts: dict, paths: list) -> None:
@@ -101,6 +105,7 @@ class Result:
         self.uncertainty: Optional[Measurement] = parts["uncertainty"]
         self.report_csv: Optional[bytes] = parts["report"]
         self.min_count: int = parts["min_count"]
+        self.record: dict = parts["record"]
         self.paths = paths
         self.inputs: Optional[list] = None
         if self.report_csv is not None:
@@ -114,10 +119,11 @@ class Result:
         return max(rows, key=lambda r: r["rms_diff_m"]) if rows else None
 
     def save(self, *, average=None, deviation=None, count=None, rejected=None, minimum=None,
-             maximum=None, range=None, uncertainty=None, report=None) -> None:
+             maximum=None, range=None, uncertainty=None, report=None, record=None) -> None:
         """Writes the files named, each with exactly the bytes the command line writes
         (-AvgOut, -SdevOut, -CountOut, -RejectOut, -MinOut, -MaxOut, -RangeOut, -UncertOut,
-        -InputReport) for the same inputs and options; each appears whole or not at all."""
+        -InputReport) for the same inputs and options, and `record` the run's record as JSON;
+        each appears whole or not at all."""
         for name, path in (("average", average), ("deviation", deviation), ("count", count),
                            ("rejected", rejected), ("minimum", minimum), ("maximum", maximum),
                            ("range", range), ("uncertainty", uncertainty)):
@@ -132,6 +138,9 @@ class Result:
             if self.report_csv is None:
                 raise ValueError("the run formed no report (average(..., report=True))")
             _write_whole(report, self.report_csv)
+        if record is not None:
+            text = json.dumps(self.record, indent=2, ensure_ascii=False) + "\n"
+            _write_whole(record, text.encode("utf-8", "surrogateescape"))
 
     def __repr__(self) -> str:
         a = self.average

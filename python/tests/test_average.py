@@ -1,6 +1,7 @@
 """harnix.average against the command line's bytes, its errors, Ctrl-C and the GIL."""
 
 import _thread
+import json
 import subprocess
 import threading
 import time
@@ -157,3 +158,32 @@ def test_the_gil_is_released_while_averaging(long_list):
     during = [t for t in ticks if start < t < end]
     # Held throughout, the GIL would let the counter in at most once in each 50 ms wait.
     assert end - start > 0.2 and len(during) > (end - start) * 40
+
+
+def comparable(record):
+    """A record less what differs between the two front ends: times, the command line, file
+    names and whether they were written."""
+    kept = {k: v for k, v in record.items() if k not in ("started", "ended", "command_line")}
+    kept["settings"] = {k: v for k, v in record["settings"].items()
+                        if not (k.endswith("Out") or k in ("InputReport", "RunRecord"))}
+    kept["outputs"] = [{k: o[k] for k in ("option", "window", "valid_points")}
+                       for o in record["outputs"] if o["option"] != "InputReport"]
+    return kept
+
+
+@pytest.mark.parametrize("name, kwargs, options", [CASES[7], CASES[-1]])
+def test_the_record_holds_what_the_command_lines_record_holds(sets, tmp_path, name, kwargs,
+                                                              options):
+    paths = sets[name]
+    outputs = ["average", "deviation", "count", "rejected"] if "reject" in kwargs else [
+        "average", "deviation", "count"]
+    done = command_line(paths, tmp_path, options + ["-InputReport", str(tmp_path / "r.csv"),
+                                                    "-RunRecord", str(tmp_path / "cli.json")],
+                        outputs)
+    assert done.returncode == 0, done.stderr
+    r = harnix.average(paths, report=True, **kwargs)
+    r.save(record=tmp_path / "py.json")
+    cli = json.loads((tmp_path / "cli.json").read_text())
+    assert comparable(r.record) == comparable(cli)
+    assert json.loads((tmp_path / "py.json").read_text()) == r.record
+    assert r.record["command_line"] == [] and r.record["started"] <= r.record["ended"]
