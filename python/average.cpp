@@ -275,8 +275,6 @@ py::dict average(const std::vector<py::object>& paths, const py::object& remove,
       throw py::value_error("align_max needs align=\"shift\"");
     settings.AlignMax = int_argument("align_max", align_max, 1, MAX_ALIGN_MAX);
   }
-  if (settings.Align != AlignMode::NONE && settings.Combine == CombineMode::MEDIAN)
-    throw py::value_error("align does not go with combine=\"median\"");
   ResultSink sink;
   // The average, deviation, count and (with reject) rejection maps, and the others asked for.
   for (std::size_t i = 0; i < FIRST_EXTRA; ++i) sink.want[i] = true;
