@@ -35,10 +35,20 @@ def short_header_copy(source, target, intensity=False):
     return str(target)
 
 
-@pytest.fixture(scope="session")
+_SETS = {}
+
+
+@pytest.fixture(scope="module")
 def sets(tmp_path_factory):
-    """Named input sets: plain, windowed and mixed attributes with dropouts, spiked."""
-    root = tmp_path_factory.mktemp("sets")
+    """Named input sets: plain, windowed and mixed attributes with dropouts, spiked.
+
+    Generated once for the whole test run and shared by every test."""
+    if not _SETS:
+        _SETS.update(_make_sets(tmp_path_factory.mktemp("sets")))
+    return _SETS
+
+
+def _make_sets(root):
     made = {}
     for name, options in {"plain": [], "windows": ["--windows", "--invalid", "8"],
                           "mixed": ["--mixed", "--invalid", "20"],
