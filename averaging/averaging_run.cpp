@@ -266,8 +266,6 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
   input_batch_free(run.batch);
   map_free(run.average);
   align_free(run.align);
-  mem_release(run.report_rows.u);
-  mem_release(run.report_rows.skip);
   mem_release(run.report_parts);
   mem_release(run.stamps);
   mem_release(run.figures);

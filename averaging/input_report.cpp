@@ -19,70 +19,70 @@ struct ShiftedSums {
   double n = 0, u = 0, x = 0, y = 0, xx = 0, xy = 0, yy = 0, xu = 0, yu = 0, uu = 0;
 };
 
-// The valid values of a row.
-HARNIX_VECTOR_CLONES int64_t valid_count(const int32_t* values, int32_t width) {
-  int64_t n = 0;
-  for (int32_t i = 0; i < width; ++i) n += values[i] < PHASE_INVALID;
-  return n;
-}
+// Four doubles, the lanes of a row's sums: lane l takes the pixels i = l mod 4 (and the tail
+// lane 0), the same bits with any instruction set.
+typedef double Lanes __attribute__((vector_size(32)));
+typedef int64_t LaneMask __attribute__((vector_size(32)));
+typedef int32_t LaneInts __attribute__((vector_size(16)));
 
-// One row's part of the sums, from `values` and the average `a` over `width` pixels, with `u`
-// and `skip` scratch rows. First every u = d - d0 (0 where not compared) in a loop that
-// vectorises. The count and the sums of i = X - x0 and i^2 are those of the whole row less the
-// few pixels not compared (whole numbers below 2^53: exact); the sums of u, i u and u^2 run in
-// four interleaved sets, so that the additions for neighbouring pixels need not wait for each
-// other.
-ReportRowPart row_part(const int32_t* __restrict values, const double* __restrict a,
-                       int32_t width, double factor, double d0, const LevelRow* p,
-                       double* __restrict u, uint8_t* __restrict skip) {
-  if (p == nullptr) {
-    for (int32_t i = 0; i < width; ++i) {
-      const bool c = (values[i] < PHASE_INVALID) & (a[i] == a[i]);  // NaN: no average there
-      const double d = double(values[i]) * factor - a[i] - d0;
-      u[i] = c ? d : 0.0;
-      skip[i] = !c;
-    }
-  } else {
-    const LevelRow row = *p;
-    for (int32_t i = 0; i < width; ++i) {
-      const bool c = (values[i] < PHASE_INVALID) & (a[i] == a[i]);
-      const double d =
-          (double(values[i]) * factor - level_at(row, std::size_t(i))) - a[i] - d0;
-      u[i] = c ? d : 0.0;
-      skip[i] = !c;
-    }
-  }
-  const auto last = double(width - 1);
-  double count = width, i1 = last * (last + 1) / 2, ii = last * (last + 1) * (2 * last + 1) / 6;
-  for (int32_t i = 0; i < width; ++i) {
-    if (skip[i] == 0) continue;
-    count -= 1;
-    i1 -= i;
-    ii -= double(i) * i;
-  }
+// One row's part of the sums, from `values` and the average `a` over `width` pixels, levelled by
+// `p` when given. One pass, four pixels at a time, u = d - d0 (0 where not compared): the counts
+// and the sums of i = X - x0 and i^2 are whole numbers below 2^53 (exact in any order); those of
+// u, i u and u^2 run in the four lanes, so that the additions for neighbouring pixels need not
+// wait for each other, and are combined as (0 + 1) + (2 + 3), i u as its halves 0 + 1 and 2 + 3.
+HARNIX_VECTOR_CLONES ReportRowPart row_part(const int32_t* __restrict values,
+                                            const double* __restrict a, int32_t width,
+                                            double factor, double d0, const LevelRow* p) {
+  const bool levelled = p != nullptr;
+  const LevelRow row = levelled ? *p : LevelRow{};
   constexpr int32_t LANES = 4;
-  double su[LANES] = {}, siu[LANES] = {}, suu[LANES] = {};
+  const Lanes step = {0.0, 1.0, 2.0, 3.0};
+  Lanes n = {}, si = {}, sii = {}, su = {}, siu = {}, suu = {};
+  LaneMask valid = {};
   int32_t i = 0;
   for (; i + LANES <= width; i += LANES) {
-    for (int32_t k = 0; k < LANES; ++k) {
-      su[k] += u[i + k];
-      siu[k] += double(i + k) * u[i + k];
-      suu[k] += u[i + k] * u[i + k];
-    }
+    LaneInts vi;
+    Lanes ai;
+    __builtin_memcpy(&vi, values + i, sizeof vi);
+    __builtin_memcpy(&ai, a + i, sizeof ai);
+    const Lanes col = double(i) + step;
+    const LaneMask ok = __builtin_convertvector(vi < PHASE_INVALID, LaneMask);
+    const LaneMask c = ok & (ai == ai);  // NaN: no average there
+    Lanes x = __builtin_convertvector(vi, Lanes) * factor;
+    if (levelled) x = x - (row.base + row.cx * (row.dx + col));
+    const Lanes u = c ? (x - ai) - d0 : Lanes{};
+    const Lanes one = c ? Lanes{1.0, 1.0, 1.0, 1.0} : Lanes{};
+    valid -= ok;
+    n += one;
+    si += one * col;
+    sii += one * (col * col);
+    su += u;
+    siu += col * u;
+    suu += u * u;
   }
   for (; i < width; ++i) {
-    su[0] += u[i];
-    siu[0] += double(i) * u[i];
-    suu[0] += u[i] * u[i];
+    const bool ok = values[i] < PHASE_INVALID;
+    valid[0] += ok;
+    if (!ok || a[i] != a[i]) continue;
+    double x = double(values[i]) * factor;
+    if (levelled) x = x - level_at(row, std::size_t(i));
+    const double u = (x - a[i]) - d0;
+    n[0] += 1.0;
+    si[0] += double(i);
+    sii[0] += double(i) * double(i);
+    su[0] += u;
+    siu[0] += double(i) * u;
+    suu[0] += u * u;
   }
-  return ReportRowPart{count,
-                       i1,
-                       ii,
-                       (su[0] + su[1]) + (su[2] + su[3]),
+  const auto total = [](const Lanes& l) { return (l[0] + l[1]) + (l[2] + l[3]); };
+  return ReportRowPart{total(n),
+                       total(si),
+                       total(sii),
+                       total(su),
                        siu[0] + siu[1],
                        siu[2] + siu[3],
-                       (suu[0] + suu[1]) + (suu[2] + suu[3]),
-                       valid_count(values, width)};
+                       total(suu),
+                       (valid[0] + valid[1]) + (valid[2] + valid[3])};
 }
 
 // Adds one row's part (Y = y, its first column at X = x0) to the sums: X and Y enter through
@@ -179,14 +179,13 @@ bool report_shift(const PhaseMap& input, double f, const RealMap& average,
 }
 
 void report_row_parts(const PhaseMap& input, double f, const RealMap& average,
-                      const InputLevel* level, double d0, RowRange rows, ReportRows& scratch,
-                      ReportRowPart* parts) {
+                      const InputLevel* level, double d0, RowRange rows, ReportRowPart* parts) {
   const Window& w = input.window;
   const double factor = factor_of(f);
   for (int32_t r = rows.first; r < rows.first + rows.count; ++r) {
     const LevelRow p = level != nullptr ? level_row(*level, w.x, w.y + r) : LevelRow{};
     parts[r] = row_part(input_row(input, r), average_row(average, w, r), w.width, factor, d0,
-                        level != nullptr ? &p : nullptr, scratch.u, scratch.skip);
+                        level != nullptr ? &p : nullptr);
   }
 }
 

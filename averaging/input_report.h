@@ -63,12 +63,6 @@ struct ReportScale {
 void average_for_report(const WorkingMaps& maps, int16_t min_count, std::size_t from,
                         std::size_t count, RealMap& average);
 
-// Two scratch rows of the camera's width for report_row_parts.
-struct ReportRows {
-  double* u;
-  uint8_t* skip;
-};
-
 // One row's part of an input's comparison: its compared pixels' count, sums of the column index
 // i and of i^2, sums of u = d - d0, of i u (in two halves) and of u^2, and its valid pixels.
 struct ReportRowPart {
@@ -86,8 +80,7 @@ struct ReportRowPart {
 bool report_shift(const PhaseMap& input, double f, const RealMap& average,
                   const InputLevel* level, double* d0);
 void report_row_parts(const PhaseMap& input, double f, const RealMap& average,
-                      const InputLevel* level, double d0, RowRange rows, ReportRows& scratch,
-                      ReportRowPart* parts);
+                      const InputLevel* level, double d0, RowRange rows, ReportRowPart* parts);
 void report_figures(const PhaseMap& input, const RealMap& average, const ReportScale& scale,
                     bool found, double d0, const ReportRowPart* parts, InputFigures& figures);
 

@@ -14,16 +14,10 @@ bool report_begin(RunState& run) {
   run.average.window = run.maps.camera;
   const ErrorCode rc = map_alloc(run.average);
   if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc);
-  const auto width = std::size_t(run.maps.camera.width);
-  const auto bands = std::size_t(run.team->bands());
-  run.report_rows.u = static_cast<double*>(mem_allocate(width * bands * sizeof(double)));
-  run.report_rows.skip = static_cast<uint8_t*>(mem_allocate(width * bands));
   const auto height = std::size_t(run.maps.camera.height);
   run.report_parts = static_cast<ReportRowPart*>(
       mem_allocate(height * std::size_t(run.batch.capacity) * sizeof(ReportRowPart)));
-  if (run.report_rows.u == nullptr || run.report_rows.skip == nullptr ||
-      run.report_parts == nullptr)
-    return fail(run, RunStep::ACCUMULATE, ERR_NO_MEM);
+  if (run.report_parts == nullptr) return fail(run, RunStep::ACCUMULATE, ERR_NO_MEM);
   const int16_t min_count = min_count_of(*run.settings);
   run_on_band_elements(*run.team, run.maps.camera.width, run.maps.camera.height,
                        [&](int32_t, std::size_t first, std::size_t n) {
@@ -41,7 +35,6 @@ bool report_feed(RunState& run, int32_t i) {
   // The team shares the camera's rows: each band compares every input of the batch with a
   // chunk of the average's rows while the chunk is in the cache, into the inputs' row parts.
   // Each input's figures then add its parts in row order, as one sweep over its rows would.
-  const auto width = std::size_t(run.maps.camera.width);
   const auto height = std::size_t(run.maps.camera.height);
   double shifts[MAX_BATCH_INPUTS];
   bool found[MAX_BATCH_INPUTS];
@@ -50,15 +43,13 @@ bool report_feed(RunState& run, int32_t i) {
     found[k] = report_shift(*p.map, p.f, run.average, level_of(run, p.index), &shifts[k]);
   }
   auto compare = [&](int32_t band) {
-    ReportRows rows{run.report_rows.u + std::size_t(band) * width,
-                    run.report_rows.skip + std::size_t(band) * width};
     (void)for_band_chunks(run.maps.camera, run.team->bands(), band, [&](int32_t from, int32_t to) {
       for (int32_t k = 0; k < run.pending_count; ++k) {
         const PendingInput& p = run.pending[k];
         const RowRange within = rows_within(*p.map, from, to);
         if (within.count == 0) continue;
         report_row_parts(*p.map, p.f, run.average, level_of(run, p.index), shifts[k], within,
-                         rows, run.report_parts + std::size_t(k) * height);
+                         run.report_parts + std::size_t(k) * height);
       }
       return NO_ERROR;
     });

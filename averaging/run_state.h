@@ -71,7 +71,6 @@ struct RunState {
   FileStamp* stamps;       // each input's after the first pass; only with more than one pass
   InputFigures* figures;   // each input's, for the report
   RealMap average;         // the report's average, over the camera
-  ReportRows report_rows;  // its scratch rows, a pair for each band
   ReportRowPart* report_parts;  // the row parts of each input of a batch, a camera height each
   OutputFile report;       // the report's temporary file
   // With -Align: align.shifts[i] is input i's applied whole-pixel shift (x, y), known once the

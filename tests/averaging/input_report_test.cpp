@@ -143,19 +143,16 @@ TEST(InputReportParts, AnyRowsInAnyOrderGiveTheFiguresOfOneSweep) {
   ASSERT_EQ(NO_ERROR, map_alloc(input));
   for (std::size_t i = 0; i < std::size_t(30 * 23); ++i)
     input.matrix[i] = rng() % 13 == 0 ? PHASE_INVALID : int32_t(900 + rng() % 400 + i % 30 * 3);
-  std::vector<double> u(37);
-  std::vector<uint8_t> skip(37);
-  ReportRows rows{u.data(), skip.data()};
   const ReportScale scale{1e-9, 7.4e-6};
   for (double f : {1.0, 1.25}) {
     double d0 = 0.0;
     ASSERT_TRUE(report_shift(input, f, average, nullptr, &d0));
     std::vector<ReportRowPart> whole(23), pieces(23);
-    report_row_parts(input, f, average, nullptr, d0, RowRange{0, 23}, rows, whole.data());
+    report_row_parts(input, f, average, nullptr, d0, RowRange{0, 23}, whole.data());
     for (int32_t first = 20; first >= 0; first -= 4)
       report_row_parts(input, f, average, nullptr, d0, RowRange{first, std::min(4, 23 - first)},
-                       rows, pieces.data());
-    report_row_parts(input, f, average, nullptr, d0, RowRange{0, 0}, rows, pieces.data());
+                       pieces.data());
+    report_row_parts(input, f, average, nullptr, d0, RowRange{0, 0}, pieces.data());
     InputFigures a{}, b{};
     report_figures(input, average, scale, true, d0, whole.data(), a);
     report_figures(input, average, scale, true, d0, pieces.data(), b);
