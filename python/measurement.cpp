@@ -4,6 +4,7 @@
 #include <pybind11/stl.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -128,13 +129,11 @@ py::object optional_length(double v) {
   return v > 0 && std::isfinite(v) ? py::object(py::float_(v)) : py::object(py::none());
 }
 
-// The memo bytes of a long header as the file holds them; false when they cannot be read.
-bool read_stored_memo(const std::string& path, uint8_t memo[2]) {
-  std::FILE* f = open_file(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  const bool ok = std::fseek(f, OFFSET_FORMAT_MEMO, SEEK_SET) == 0 && std::fread(memo, 1, 2, f) == 2;
-  std::fclose(f);
-  return ok;
+// The memo bytes of a long header as the file holds them, from `stream`, which has just been
+// read whole; false when they cannot be read again (a pipe).
+bool read_stored_memo(std::FILE* stream, uint8_t memo[2]) {
+  return std::fseek(stream, OFFSET_FORMAT_MEMO, SEEK_SET) == 0 &&
+         std::fread(memo, 1, 2, stream) == 2;
 }
 
 std::unique_ptr<Measurement> read(const py::handle& path_object) {
@@ -146,9 +145,15 @@ std::unique_ptr<Measurement> read(const py::handle& path_object) {
   ErrorCode rc;
   {
     py::gil_scoped_release unlocked;
-    rc = read_data_file(path.c_str(), &m->origin, &m->attributes, &m->intensity, &m->phase);
+    // One opening for the maps and the memo: opening a file costs as much as reading a
+    // megabyte of it.
+    std::FILE* stream = open_file(path.c_str(), "rb");
+    rc = stream == nullptr ? ERR_CANT_OPEN_FILE
+                           : read_data_stream(stream, &m->origin, &m->attributes, &m->intensity,
+                                              &m->phase);
     if (rc == NO_ERROR && load_le16(m->attributes.other + OFFSET_FORMAT_MEMO) == FORMAT_MEMO_LONG)
-      m->stored_memo_known = read_stored_memo(path, m->stored_memo);
+      m->stored_memo_known = read_stored_memo(stream, m->stored_memo);
+    if (stream != nullptr) std::fclose(stream);
   }
   if (rc != NO_ERROR) raise_read_error(rc, m->path);
   m->has_origin = true;
