@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cli/json_writer.h"
+#include "averaging/json_writer.h"
 #include "datafile/file_name.h"
 #include "datafile/output_file.h"
 

@@ -7,6 +7,7 @@
 #include <pybind11/stl.h>
 
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cctype>
 #include <cmath>
@@ -24,9 +25,11 @@
 #include "averaging/averaging_run.h"
 #include "averaging/band_team.h"
 #include "averaging/input_report.h"
+#include "averaging/json_writer.h"
 #include "averaging/record_writer.h"
 #include "averaging/run_record.h"
 #include "base/platform.h"
+#include "datafile/attributes.h"
 #include "datafile/file_name.h"
 #include "maps/storage.h"
 #include "python/errors.h"
@@ -79,7 +82,8 @@ int32_t choice_argument(const char* what, const py::object& value, const char* c
 }
 
 // The run's record as Python values: dicts (members in order), lists, str, int, float, bool and
-// None; text taken as UTF-8, undecodable bytes replaced, as the JSON record replaces them.
+// None; text taken as UTF-8 with undecodable bytes kept as os.fsdecode keeps them, so that an
+// input's name is the str the caller gave (the JSON record writes such bytes as U+FFFD).
 class DictWriter final : public RecordWriter {
  public:
   void begin_object() override { open(py::dict()); }
@@ -102,7 +106,7 @@ class DictWriter final : public RecordWriter {
 
  private:
   static py::object text_of(const char* text, std::size_t size) {
-    PyObject* s = PyUnicode_DecodeUTF8(text, Py_ssize_t(size), "replace");
+    PyObject* s = PyUnicode_DecodeUTF8(text, Py_ssize_t(size), "surrogateescape");
     if (s == nullptr) throw py::error_already_set();
     return py::reinterpret_steal<py::object>(s);
   }
@@ -125,6 +129,95 @@ class DictWriter final : public RecordWriter {
   std::string key_;                // the member the next value is for
   py::object root_;
 };
+
+// Tells `out` the Python value `value` (dicts with str keys, lists, tuples, str, int, float, bool
+// and None): a record as DictWriter made it, or as a caller changed it. Text goes back to the
+// bytes it was made of (os.fsencode's way), which the JSON writer treats as the command line's
+// record treats them.
+void tell_value(const py::handle& value, RecordWriter& out) {
+  auto text = [](const py::handle& s) {
+    PyObject* b = PyUnicode_AsEncodedString(s.ptr(), "utf-8", "surrogateescape");
+    if (b == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::bytes>(b).cast<std::string>();
+  };
+  if (value.is_none()) {
+    out.null();
+  } else if (PyBool_Check(value.ptr())) {
+    out.boolean(value.ptr() == Py_True);
+  } else if (PyLong_Check(value.ptr())) {
+    out.integer(value.cast<int64_t>());
+  } else if (PyFloat_Check(value.ptr())) {
+    out.number(value.cast<double>());
+  } else if (PyUnicode_Check(value.ptr())) {
+    out.string(text(value));
+  } else if (PyDict_Check(value.ptr())) {
+    out.begin_object();
+    for (const auto item : py::reinterpret_borrow<py::dict>(value)) {
+      if (!PyUnicode_Check(item.first.ptr())) throw py::type_error("a record's keys must be str");
+      out.key(text(item.first).c_str());
+      tell_value(item.second, out);
+    }
+    out.end_object();
+  } else if (PyList_Check(value.ptr()) || PyTuple_Check(value.ptr())) {
+    out.begin_array();
+    for (const py::handle item : value) tell_value(item, out);
+    out.end_array();
+  } else {
+    throw py::type_error("a record holds no " +
+                         std::string(py::str(value.get_type().attr("__name__"))));
+  }
+}
+
+// The record as the command line writes its -RunRecord file.
+py::bytes record_json(const py::handle& record) {
+  JsonWriter json;
+  tell_value(record, json);
+  return py::bytes(json.text());
+}
+
+// The shortest text that reads back as `value` ("50", "2.5", "1e-06"), as a person would type
+// it on the command line.
+std::string option_number(double value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
+}
+
+// The harnix command that makes the same run: the options whose values differ from the command
+// line's defaults, spelt as its record spells settings, then the inputs (outputs aside: a run
+// in memory names none).
+std::vector<std::string> equivalent_command(const RunSettings& s, const InputList& inputs,
+                                            bool min_count_given) {
+  std::vector<std::string> args = {"harnix"};
+  auto option = [&args](const char* name, const std::string& value) {
+    args.push_back(std::string("-") + name);
+    args.push_back(value);
+  };
+  if (s.SdevRemove != RemovalMode::NONE) option("SdevRemove", sdev_remove_label(s.SdevRemove));
+  if (s.MinValidPct > 0)
+    option("MinValidPct", option_number(s.MinValidPct));
+  else if (min_count_given)
+    option("MinValidCnt", std::to_string(s.MinValidCnt));
+  if (s.PhaseRes != PHASE_RES_FROM_INPUT) option("PhaseRes", phase_res_label(s.PhaseRes));
+  if (s.Reject > 0) option("Reject", option_number(s.Reject));
+  if (s.RejectIter > 0) option("RejectIter", std::to_string(s.RejectIter));
+  if (s.Level != LevelMode::NONE) option("Level", level_label(s.Level));
+  if (s.Combine == CombineMode::MEDIAN) option("Combine", "Median");
+  if (s.MemoryLimit > 0) option("MemoryLimit", option_number(s.MemoryLimit));
+  if (s.SdevType == DeviationType::SAMPLE) option("SdevType", "Sample");
+  if (s.Align == AlignMode::SHIFT) option("Align", "Shift");
+  if (s.AlignMax > 0) option("AlignMax", std::to_string(s.AlignMax));
+  if (s.Threads > 0) option("Threads", std::to_string(s.Threads));
+  args.insert(args.end(), inputs.names.begin(), inputs.names.end());
+  return args;
+}
+
+// The record of a run as a dict.
+py::object record_dict(const RunRecorder& recorder, const RunResult& result) {
+  DictWriter dict;
+  recorder.record(result, dict);
+  return dict.value();
+}
 
 // Where the run is, for the caller's thread; written by the run's thread.
 class Progress : public RunObserver {
@@ -192,8 +285,10 @@ double real_argument(const char* name, const py::object& value) {
   return value.cast<double>();
 }
 
-// The minimum count of valid inputs, resolved as the command line resolves it.
-int32_t min_count_argument(const py::object& count, const py::object& percent, int32_t n) {
+// The minimum count of valid inputs, resolved as the command line resolves it, into `settings`
+// (with the percentage, when given, as the command line keeps it for the record).
+void min_count_argument(const py::object& count, const py::object& percent, int32_t n,
+                        RunSettings* settings) {
   if (!percent.is_none()) {
     if (!count.is_none()) throw py::value_error("give min_count or min_percent, not both");
     const double pct = real_argument("min_percent", percent);
@@ -201,10 +296,11 @@ int32_t min_count_argument(const py::object& count, const py::object& percent, i
     double c = std::ceil(n * pct / 100.0);
     if (!(c >= 1)) c = 1;
     if (c > n) c = n;
-    return int32_t(c);
+    settings->MinValidPct = pct;
+    settings->MinValidCnt = int32_t(c);
+    return;
   }
-  if (count.is_none()) return n;
-  return int_argument("min_count", count, 1, n);
+  settings->MinValidCnt = count.is_none() ? n : int_argument("min_count", count, 1, n);
 }
 
 py::object kept_measurement(KeptResult& k) {
@@ -282,18 +378,10 @@ py::dict average(const std::vector<py::object>& paths, const py::object& remove,
   sink.want_figures = report;
 
   InputList inputs;
-  for (const py::object& p : paths) {
-    inputs.names.push_back(path_argument(p));
-    // As the command line does, before anything is read.
-    std::string name;
-    if (!platform_file_name(inputs.names.back().c_str(), &name) ||
-        !is_regular_file_utf8(name.c_str()))
-      raise_error(ERR_CANT_OPEN_FILE, path_text(p),
-                  "Cannot access input file \"" + path_text(p) + "\"");
-  }
+  for (const py::object& p : paths) inputs.names.push_back(path_argument(p));
   const auto n = int32_t(inputs.names.size());
 
-  settings.MinValidCnt = min_count_argument(min_count, min_percent, n);
+  min_count_argument(min_count, min_percent, n, &settings);
   settings.PhaseRes = phase_res_argument(phase_res);
   if (!reject.is_none()) {
     settings.Reject = real_argument("reject", reject);
@@ -310,8 +398,26 @@ py::dict average(const std::vector<py::object>& paths, const py::object& remove,
   std::atomic<bool> stop{false};
   settings.Stop = &stop;
 
+  const std::vector<std::string> command_text =
+      equivalent_command(settings, inputs, !min_count.is_none());
+  std::vector<char*> command_values;
+  for (const std::string& arg : command_text) command_values.push_back(const_cast<char*>(arg.c_str()));
+  const CommandArguments command{int(command_values.size()), command_values.data()};
+
+  // As the command line does, before anything is read; the record is that of a refused run.
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    std::string name;
+    if (platform_file_name(inputs.names[i].c_str(), &name) && is_regular_file_utf8(name.c_str()))
+      continue;
+    const std::string shown = path_text(paths[i]);
+    const std::string text = "Cannot access input file \"" + shown + "\"";
+    RunRecorder refused(settings, inputs, command, nullptr);
+    refused.refuse("check inputs", text.c_str());
+    raise_error(ERR_CANT_OPEN_FILE, shown, text, record_dict(refused, RunResult{}));
+  }
+
   Progress observer;
-  RunRecorder recorder(settings, inputs, CommandArguments{}, &observer);
+  RunRecorder recorder(settings, inputs, command, &observer);
   RunResult result;
   {
     py::gil_scoped_release unlocked;
@@ -340,12 +446,12 @@ py::dict average(const std::vector<py::object>& paths, const py::object& remove,
     }
     run.join();
   }
-  raise_for_run(result);
+  // Told before the kept maps pass to their measurements.
+  py::object record = record_dict(recorder, result);
+  raise_for_run(result, record);
 
   py::dict out;
-  DictWriter record;  // told before the kept maps pass to their measurements
-  recorder.record(result, record);
-  out["record"] = record.value();
+  out["record"] = record;
   for (std::size_t i = 0; i < OUTPUT_COUNT; ++i)
     out[RESULT_NAMES[i]] = kept_measurement(sink.results[i]);
   out["report"] = report ? py::object(report_bytes(inputs, sink)) : py::object(py::none());
@@ -366,6 +472,8 @@ void define_average(py::module_& module) {
              py::arg("threads") = py::none(),
              py::arg("report") = false, py::arg("progress") = py::none(),
              "The engine over a list of paths; see harnix.average.");
+  module.def("record_json", &record_json, py::arg("record"),
+             "A run's record as the bytes of the command line's -RunRecord file.");
 }
 
 }  // namespace harnix

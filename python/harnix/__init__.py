@@ -9,14 +9,14 @@
     harnix.average(paths, combine="median", outputs=["range"]).range
 
 Every failure raises HarnixError, which carries the error code's name (`code`), the file
-concerned (`file`) and the command line's text (`message`).
+concerned (`file`), the command line's text (`message`) and, from average, the record of the
+run that failed (`record`, else None).
 """
 
 from __future__ import annotations
 
 import csv
 import io
-import json
 import os
 import tempfile
 from typing import Any, Callable, Iterable, Optional
@@ -89,9 +89,11 @@ class Result:
     rejected_pixels, compared_pixels, mean_diff_m, tilt_x, tilt_y, rms_diff_m, outlier, and
     with level or align the report's columns of each input's level and shift), or None without
     report=True. report_csv: the report's bytes. record: the run's record as a dict, the
-    content of harnix -RunRecord's JSON (program, version, command_line, which is empty here,
-    started, ended, result, settings, output_phase_res, inputs with their sizes, times and
-    figures, outputs with their windows and valid points; results kept in memory have no name).
+    content of harnix -RunRecord's JSON (program, version, command_line, started, ended,
+    result, settings, output_phase_res, inputs with their sizes, times and figures, outputs
+    with their windows and valid points; results kept in memory have no name). Its
+    command_line is the harnix command of the same run, output options aside: "harnix", the
+    options given whose values differ from the defaults, then the inputs.
     """
 
     def __init__(self, parts: dict, paths: list) -> None:
@@ -122,8 +124,9 @@ class Result:
              maximum=None, range=None, uncertainty=None, report=None, record=None) -> None:
         """Writes the files named, each with exactly the bytes the command line writes
         (-AvgOut, -SdevOut, -CountOut, -RejectOut, -MinOut, -MaxOut, -RangeOut, -UncertOut,
-        -InputReport) for the same inputs and options, and `record` the run's record as JSON;
-        each appears whole or not at all."""
+        -InputReport) for the same inputs and options, and `record` the run's record as JSON,
+        written as -RunRecord writes it (the same text for the same content); each appears
+        whole or not at all."""
         for name, path in (("average", average), ("deviation", deviation), ("count", count),
                            ("rejected", rejected), ("minimum", minimum), ("maximum", maximum),
                            ("range", range), ("uncertainty", uncertainty)):
@@ -139,8 +142,7 @@ class Result:
                 raise ValueError("the run formed no report (average(..., report=True))")
             _write_whole(report, self.report_csv)
         if record is not None:
-            text = json.dumps(self.record, indent=2, ensure_ascii=False) + "\n"
-            _write_whole(record, text.encode("utf-8", "surrogateescape"))
+            _write_whole(record, _core.record_json(self.record))
 
     def __repr__(self) -> str:
         a = self.average
@@ -178,7 +180,9 @@ def average(inputs: Iterable["os.PathLike[str] | str"], *, remove: str = "none",
     the caller's thread as progress(pass, input, inputs) while the run goes on.
 
     The GIL is released while the files are read and averaged; Ctrl-C stops the run within
-    about a second with KeyboardInterrupt. Nothing is written: Result.save writes files.
+    about a second with KeyboardInterrupt. Nothing is written: Result.save writes files. A run
+    that fails, or is refused because an input cannot be reached, raises HarnixError with the
+    run's record in its `record`, as harnix -RunRecord records a failed or refused run.
     """
     if isinstance(inputs, (str, bytes, os.PathLike)):
         raise TypeError("inputs must be an iterable of paths, not a single path")

@@ -12,6 +12,7 @@ class HarnixError(RuntimeError):
     code: str
     file: str
     message: str
+    record: Optional[dict[str, Any]]
 
 class Window:
     @property

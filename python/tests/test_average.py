@@ -2,6 +2,8 @@
 
 import _thread
 import json
+import os
+import shutil
 import subprocess
 import threading
 import time
@@ -88,13 +90,17 @@ def test_failures_carry_the_command_lines_message(sets, tmp_path, second):
         paths[1] = sets["plain"][1]
         kwargs, options = {"combine": "median", "memory_limit": 1e-6}, ["-Combine", "median",
                                                                          "-MemoryLimit", "1e-6"]
-    done = command_line(paths, tmp_path, options, ["average"])
+    done = command_line(paths, tmp_path, options + ["-RunRecord", str(tmp_path / "run.json")],
+                        ["average"])
     with pytest.raises(harnix.HarnixError) as e:
         harnix.average(paths, **kwargs)
     lines = [ln[len("ERROR: "):] for ln in done.stderr.splitlines() if ln.startswith("ERROR")]
     assert lines and e.value.message == "\n".join(ln for ln in lines if ln != e.value.code)
     assert e.value.file == ("" if kwargs else paths[1]) and e.value.code.startswith("ERR_")
     assert list(tmp_path.glob("cli-*")) in ([], [tmp_path / "cli-average"])
+    cli = json.loads((tmp_path / "run.json").read_text())
+    assert e.value.record["result"] == cli["result"] and not cli["result"]["ok"]
+    assert e.value.record["inputs"] == cli["inputs"]
 
 
 @pytest.mark.parametrize("kwargs, error", [
@@ -171,7 +177,7 @@ def comparable(record):
     return kept
 
 
-@pytest.mark.parametrize("name, kwargs, options", [CASES[7], CASES[-2]])
+@pytest.mark.parametrize("name, kwargs, options", [CASES[7], CASES[-2], CASES[3], CASES[4]])
 def test_the_record_holds_what_the_command_lines_record_holds(sets, tmp_path, name, kwargs,
                                                               options):
     paths = sets[name]
@@ -182,8 +188,31 @@ def test_the_record_holds_what_the_command_lines_record_holds(sets, tmp_path, na
                         outputs)
     assert done.returncode == 0, done.stderr
     r = harnix.average(paths, report=True, **kwargs)
-    r.save(record=tmp_path / "py.json")
-    cli = json.loads((tmp_path / "cli.json").read_text())
+    r.save(record=tmp_path / "py.json", average=tmp_path / "py-average")
+    text = (tmp_path / "cli.json").read_bytes()
+    cli = json.loads(text)
     assert comparable(r.record) == comparable(cli)
-    assert json.loads((tmp_path / "py.json").read_text()) == r.record
-    assert r.record["command_line"] == [] and r.record["started"] <= r.record["ended"]
+    assert json.loads((tmp_path / "py.json").read_bytes()) == r.record
+    # Written as the command line writes its record: the same content, the same bytes.
+    assert harnix._core.record_json(cli) == text
+    saved = (tmp_path / "py.json").read_bytes()
+    assert harnix._core.record_json(json.loads(saved)) == saved
+    assert r.record["started"] <= r.record["ended"]
+    # The record's command line makes the same run.
+    again = subprocess.run([HARNIX, *r.record["command_line"][1:], "-AvgOut",
+                            str(tmp_path / "again")], capture_output=True, text=True)
+    assert again.returncode == 0, again.stderr
+    assert (tmp_path / "again").read_bytes() == (tmp_path / "py-average").read_bytes()
+
+
+def test_an_undecodable_input_name_is_recorded_as_the_command_line_records_it(sets, tmp_path):
+    name = os.path.join(os.fsencode(tmp_path), b"m\xff.dat")
+    shutil.copy(sets["plain"][0], name)
+    r = harnix.average([os.fsdecode(name)])
+    assert r.record["inputs"][0]["name"] == os.fsdecode(name)
+    r.save(record=tmp_path / "py.json")
+    subprocess.run([os.fsencode(HARNIX), b"-AvgOut", os.fsencode(tmp_path / "a.dat"), b"-RunRecord",
+                    os.fsencode(tmp_path / "cli.json"), name], check=True, capture_output=True)
+    lines = [[ln for ln in (tmp_path / f).read_bytes().splitlines() if b"m\\ufffd.dat" in ln]
+             for f in ("py.json", "cli.json")]
+    assert lines[0] and lines[0] == lines[1]

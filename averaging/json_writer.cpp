@@ -1,4 +1,4 @@
-#include "cli/json_writer.h"
+#include "averaging/json_writer.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,11 +1,12 @@
 // A small JSON writer for the run record: objects, arrays, strings, numbers, booleans and null,
-// written into a string with two-space indentation.
+// written into a string with two-space indentation. The command line's record file and the one
+// the Python module saves are both its text, so that the same content gives the same bytes.
 //
 // Strings are taken as UTF-8 and escaped as JSON asks (quote, backslash, control characters);
 // a byte that does not belong to a valid UTF-8 sequence (a POSIX file name may hold any) becomes
 // U+FFFD, so that the text stays valid JSON. A number that is not finite is written as null.
-#ifndef HARNIX_CLI_JSON_WRITER_H_
-#define HARNIX_CLI_JSON_WRITER_H_
+#ifndef HARNIX_AVERAGING_JSON_WRITER_H_
+#define HARNIX_AVERAGING_JSON_WRITER_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -49,4 +50,4 @@ class JsonWriter final : public RecordWriter {
 
 }  // namespace harnix
 
-#endif  // HARNIX_CLI_JSON_WRITER_H_
+#endif  // HARNIX_AVERAGING_JSON_WRITER_H_

@@ -1,6 +1,6 @@
 // The run record's JSON: escaping that keeps any file name valid JSON text, and numbers that read
 // back as the values written.
-#include "cli/json_writer.h"
+#include "averaging/json_writer.h"
 
 #include <gtest/gtest.h>
 
