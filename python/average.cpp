@@ -134,7 +134,11 @@ class DictWriter final : public RecordWriter {
 // and None): a record as DictWriter made it, or as a caller changed it. Text goes back to the
 // bytes it was made of (os.fsencode's way), which the JSON writer treats as the command line's
 // record treats them.
-void tell_value(const py::handle& value, RecordWriter& out) {
+// A value nested deeper than MAX_RECORD_DEPTH (a dict that holds itself, say) is a ValueError.
+constexpr int MAX_RECORD_DEPTH = 64;
+
+void tell_value(const py::handle& value, RecordWriter& out, int depth = 0) {
+  if (depth > MAX_RECORD_DEPTH) throw py::value_error("a record nests too deep");
   auto text = [](const py::handle& s) {
     PyObject* b = PyUnicode_AsEncodedString(s.ptr(), "utf-8", "surrogateescape");
     if (b == nullptr) throw py::error_already_set();
@@ -145,7 +149,10 @@ void tell_value(const py::handle& value, RecordWriter& out) {
   } else if (PyBool_Check(value.ptr())) {
     out.boolean(value.ptr() == Py_True);
   } else if (PyLong_Check(value.ptr())) {
-    out.integer(value.cast<int64_t>());
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+    if (overflow != 0) throw py::value_error("a record's int must fit 64 bits");
+    out.integer(v);
   } else if (PyFloat_Check(value.ptr())) {
     out.number(value.cast<double>());
   } else if (PyUnicode_Check(value.ptr())) {
@@ -155,12 +162,12 @@ void tell_value(const py::handle& value, RecordWriter& out) {
     for (const auto item : py::reinterpret_borrow<py::dict>(value)) {
       if (!PyUnicode_Check(item.first.ptr())) throw py::type_error("a record's keys must be str");
       out.key(text(item.first).c_str());
-      tell_value(item.second, out);
+      tell_value(item.second, out, depth + 1);
     }
     out.end_object();
   } else if (PyList_Check(value.ptr()) || PyTuple_Check(value.ptr())) {
     out.begin_array();
-    for (const py::handle item : value) tell_value(item, out);
+    for (const py::handle item : value) tell_value(item, out, depth + 1);
     out.end_array();
   } else {
     throw py::type_error("a record holds no " +
@@ -401,7 +408,8 @@ py::dict average(const std::vector<py::object>& paths, const py::object& remove,
   const std::vector<std::string> command_text =
       equivalent_command(settings, inputs, !min_count.is_none());
   std::vector<char*> command_values;
-  for (const std::string& arg : command_text) command_values.push_back(const_cast<char*>(arg.c_str()));
+  for (const std::string& arg : command_text)
+    command_values.push_back(const_cast<char*>(arg.c_str()));
   const CommandArguments command{int(command_values.size()), command_values.data()};
 
   // As the command line does, before anything is read; the record is that of a refused run.

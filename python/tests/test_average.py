@@ -216,3 +216,13 @@ def test_an_undecodable_input_name_is_recorded_as_the_command_line_records_it(se
     lines = [[ln for ln in (tmp_path / f).read_bytes().splitlines() if b"m\\ufffd.dat" in ln]
              for f in ("py.json", "cli.json")]
     assert lines[0] and lines[0] == lines[1]
+
+
+@pytest.mark.parametrize("bad, error", [("itself", ValueError), (object(), TypeError),
+                                        (2 ** 70, ValueError)])
+def test_a_record_that_cannot_be_written_leaves_no_file(sets, tmp_path, bad, error):
+    r = harnix.average(sets["plain"])
+    r.record["extra"] = r.record if bad == "itself" else bad
+    with pytest.raises(error):
+        r.save(record=tmp_path / "run.json")
+    assert list(tmp_path.iterdir()) == []
