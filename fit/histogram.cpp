@@ -35,16 +35,17 @@ ErrorCode alloc_bins(FloatPairArray& a, int32_t n) {
 // registers, and only the additions to the bins, which must keep their order, one at a time.
 constexpr std::size_t HISTOGRAM_BLOCK = 256;
 
-// The bin b of each of the m values (-1 for a value left out: invalid, outside [low, high], or
-// whose bin lies outside the histogram) and its share f = u - b. (v - start) is exact in double,
-// as it is in 64-bit integers.
-HARNIX_VECTOR_CLONES void bin_block(const int32_t* values, std::size_t m, double start, double w,
-                                    int32_t n, int32_t low, int32_t high, int32_t* bin,
-                                    float* share) {
+}  // namespace
+
+// (v - start) is exact in double, as it is in 64-bit integers.
+HARNIX_VECTOR_CLONES void histogram_shares(const int32_t* values, std::size_t m, int32_t start,
+                                           double w, int32_t n, int32_t low, int32_t high,
+                                           int32_t* bin, float* share) {
   const double last = n;
+  const double origin = start;
   for (std::size_t i = 0; i < m; ++i) {
     const int32_t v = values[i];
-    const float u = static_cast<float>((static_cast<double>(v) - start) / w);
+    const float u = static_cast<float>((static_cast<double>(v) - origin) / w);
     const bool keep = (v < PHASE_INVALID) & (v >= low) & (v <= high) & (u > -1.0f) &
                       (static_cast<double>(u) < last);
     const float g = keep ? u : 0.0f;  // only bins in range are converted
@@ -53,6 +54,8 @@ HARNIX_VECTOR_CLONES void bin_block(const int32_t* values, std::size_t m, double
     share[i] = g - static_cast<float>(b);
   }
 }
+
+namespace {
 
 // What one value of a table's range adds: `lower` to bin `first`, `upper` to bin `second`. Bins n
 // and n + 1 stand for "nowhere" (a value left out, or the bin above the last), so that every
@@ -65,7 +68,7 @@ struct BinShares {
 };
 
 // The table of the range [low, high] (high below PHASE_INVALID) in `scratch`, after n + 2
-// floats: each value's bins and shares as bin_block gives them, and one more entry for every
+// floats: each value's bins and shares as histogram_shares gives them, and one more entry for every
 // value outside the range.
 const BinShares* make_table(int32_t start, double w, int32_t low, int32_t high, int32_t n,
                             void* scratch) {
@@ -77,7 +80,7 @@ const BinShares* make_table(int32_t start, double w, int32_t low, int32_t high, 
   for (uint64_t first = 0; first <= span; first += HISTOGRAM_BLOCK) {
     const auto m = static_cast<std::size_t>(std::min<uint64_t>(span - first + 1, HISTOGRAM_BLOCK));
     for (std::size_t i = 0; i < m; ++i) v[i] = static_cast<int32_t>(int64_t(low) + int64_t(first + i));
-    bin_block(v, m, static_cast<double>(start), w, n, low, high, bin, share);
+    histogram_shares(v, m, start, w, n, low, high, bin, share);
     for (std::size_t i = 0; i < m; ++i) {
       const int32_t b = bin[i];
       const float f = share[i];
@@ -204,7 +207,7 @@ void histogram_add_values(const int32_t* values, std::size_t count, int32_t star
   float share[HISTOGRAM_BLOCK];
   for (std::size_t first = 0; first < count; first += HISTOGRAM_BLOCK) {
     const std::size_t m = count - first < HISTOGRAM_BLOCK ? count - first : HISTOGRAM_BLOCK;
-    bin_block(values + first, m, static_cast<double>(start), w, n, low, high, bin, share);
+    histogram_shares(values + first, m, start, w, n, low, high, bin, share);
     // Each bin receives its weights in the order of the values, as one loop over them gives.
     for (std::size_t i = 0; i < m; ++i) {
       const int32_t b = bin[i];

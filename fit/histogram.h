@@ -64,6 +64,12 @@ void histogram_add_value_pairs(const HistogramValues& a, const HistogramValues& 
 // integers.
 std::size_t histogram_table_bytes(int32_t bins, int64_t range);
 
+// The bin b of each of the m values, as value_histogram forms it for n bins from `start` and
+// `w`, and its share f = u - b (bin b gains 1 - f, bin b + 1 gains f); b is -1 for a value left
+// out: invalid, outside [low, high], or whose bin lies outside the histogram.
+void histogram_shares(const int32_t* values, std::size_t m, int32_t start, double w, int32_t n,
+                      int32_t low, int32_t high, int32_t* bin, float* share);
+
 // Allocates `deriv` with the count n of `hist` (n < 1: ERR_PARAM_OUT_OF_RANGE, deriv untouched;
 // ERR_NO_MEM), all zero, then fills D[k] for k = h .. n - h - 1 with h = (length - 1) / 2, the
 // weights summed in increasing order from -h. An even length acts as length - 1. A length not

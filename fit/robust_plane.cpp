@@ -7,6 +7,8 @@
 // First level: 300 bins, e = 19, and the main peak's extent at k = 2 standard deviations gives
 // the slopes to keep. Second level: B bins and e = max(5, (B / 4) | 1) over the kept slopes give
 // the slope of each axis. The offset and rms are those of a piston fit to the map de-tilted.
+// The weights are exact (fit/exact_histogram.h): each axis's slopes are counted value by value
+// in one sweep over the map, and both levels are formed from the counts.
 //
 // The slopes are whole numbers. In bins narrower than half a unit they fall into isolated teeth
 // with empty bins between them: the derivative then turns into a saw whose many zero crossings
@@ -25,7 +27,9 @@
 #include <cstddef>
 #include <cstring>
 
+#include "base/allocation.h"
 #include "base/vector_clones.h"
+#include "fit/exact_histogram.h"
 #include "fit/histogram.h"
 #include "fit/least_squares.h"
 #include "fit/sg_filter.h"
@@ -48,12 +52,19 @@ constexpr double SLOPE_SIGMAS = 2.0;
 constexpr float MIN_UNIT_BIN_WIDTH = 0.5f;
 // A widening margin beyond this spans every 32-bit value anyway.
 constexpr double MAX_MARGIN = 4294967296.0;
-// The histograms bin through a table of their value range (histogram_add_values) when it holds
-// at most as many values as the map, or MIN_TABLE_RANGE, up to MAX_TABLE_RANGE, and the bins
-// are at most MAX_TABLE_BINS: two tables of at most 1 MiB each besides the slope maps.
-constexpr std::size_t MIN_TABLE_RANGE = 4096;
-constexpr std::size_t MAX_TABLE_RANGE = 65536;
-constexpr int32_t MAX_TABLE_BINS = 4096;
+// The robust plane counts each axis's slopes value by value in a window of COUNT_SPAN + 1
+// values about the median slope of one row, and lists the few valid ones outside it, up to a
+// quarter of the window's pixels (at least MIN_OUTLIERS): the counts and lists of both axes then
+// fit in the 4 bytes a pixel that the offset's copy of the map takes afterwards. An axis with
+// more is gathered value by value in sweeps of its own. The counts of a value are spread over
+// COUNT_LANES lanes, as many as a surface's slopes need so that equal neighbours do not wait on
+// each other's counts.
+constexpr std::size_t COUNT_SLOTS = 4096;
+constexpr uint32_t COUNT_SPAN = COUNT_SLOTS - 3;  // the window: [base, base + COUNT_SPAN]
+constexpr uint32_t INVALID_SLOT = COUNT_SPAN + 1;
+constexpr uint32_t OUTSIDE_SLOT = COUNT_SPAN + 2;
+constexpr std::size_t COUNT_LANES = 8;
+constexpr std::size_t MIN_OUTLIERS = 4096;
 // Values of a chunk of rows de-tilted and gathered for the offset at a time: 64 KiB.
 constexpr std::size_t OFFSET_CHUNK_VALUES = 16384;
 
@@ -78,26 +89,26 @@ struct Peak {
   float position;  // peak position in value units
 };
 
-// The values of a slope map (window-sized, row after row) that take part in a histogram: the
-// valid ones within [low, high].
+// The values of a map (window-sized, row after row) that take part in derivative_limits's
+// histogram: the valid ones within [low, high].
 struct SlopeValues {
   const int32_t* values;
   std::size_t count;
   int32_t low;
   int32_t high;
-  void* scratch = nullptr;  // for histogram_add_values
-  std::size_t scratch_bytes = 0;
 };
 
-// One histogram of slopes, from its bounds to its peak; it releases its arrays.
+// One histogram, from its bounds to its peak; it releases its arrays. The robust plane's
+// weights are exact (fit/exact_histogram.h), gathered in `totals`.
 struct SlopeHistogram {
-  SlopeValues d{};
   int32_t e = 0;
   int32_t wlo = 0;
   int32_t whi = 0;
   float w = 0.0f;
   FloatPairArray hist{};
   FloatPairArray deriv{};
+  void* totals = nullptr;
+  ExactHistogram exact{};
 
   SlopeHistogram() = default;
   SlopeHistogram(const SlopeHistogram&) = delete;
@@ -105,14 +116,14 @@ struct SlopeHistogram {
   ~SlopeHistogram() {
     array_free(hist);
     array_free(deriv);
+    mem_release(totals);
   }
 };
 
-// The histogram of the values of d over their range [lo, hi] widened for a derivative of length
-// e, its bins made empty. Bins narrower than half a unit become unit bins centred on the data
-// (see the top of the file).
-ErrorCode histogram_begin(SlopeHistogram& h, const SlopeValues& d, int32_t lo, int32_t hi,
-                          int32_t bins, int32_t e) {
+// The histogram of values over their range [lo, hi] widened for a derivative of length e, its
+// bins made empty. Bins narrower than half a unit become unit bins centred on the data (see the
+// top of the file).
+ErrorCode histogram_begin(SlopeHistogram& h, int32_t lo, int32_t hi, int32_t bins, int32_t e) {
   const int64_t middle = static_cast<int64_t>(bins) - 2 * static_cast<int64_t>(e) + 1;
   if (middle < 1 || bins < 2 || e < 1) return ERR_PARAM_OUT_OF_RANGE;
   const float q = static_cast<float>(static_cast<int64_t>(hi) - lo) / static_cast<float>(middle);
@@ -131,7 +142,6 @@ ErrorCode histogram_begin(SlopeHistogram& h, const SlopeValues& d, int32_t lo, i
     whi = clamp_to_int32(static_cast<int64_t>(wlo) + span);
     w = 1.0f;
   }
-  h.d = d;
   h.e = e;
   h.wlo = wlo;
   h.whi = whi;
@@ -142,26 +152,19 @@ ErrorCode histogram_begin(SlopeHistogram& h, const SlopeValues& d, int32_t lo, i
   return value_histogram(none, bins, wlo, w, h.hist);
 }
 
-HistogramValues values_of(SlopeHistogram& h, void* scratch, std::size_t bytes) {
-  return HistogramValues{h.d.values, h.wlo, h.w, h.d.low, h.d.high, &h.hist, scratch, bytes};
+// histogram_begin for the values in [lo, hi], with exact totals for them (ERR_NO_MEM).
+ErrorCode exact_begin(SlopeHistogram& h, int32_t lo, int32_t hi, int32_t bins, int32_t e) {
+  ErrorCode rc = histogram_begin(h, lo, hi, bins, e);
+  if (rc != NO_ERROR) return rc;
+  h.totals = mem_allocate(exact_histogram_bytes(bins));
+  if (h.totals == nullptr) return ERR_NO_MEM;
+  h.exact = exact_histogram_begin(bins, h.wlo, h.w, lo, hi, h.totals);
+  return NO_ERROR;
 }
 
-// Gathers the values of `a`, and of `b` when given, in one sweep (value_histogram: nothing for
-// a zero bin width). b's values are as many as a's.
-void histogram_gather(SlopeHistogram& a, SlopeHistogram* b) {
-  const bool with_a = a.w != 0.0f;
-  const bool with_b = b != nullptr && b->w != 0.0f;
-  // Two histograms at once share the scratch, half each.
-  const std::size_t half = a.d.scratch_bytes / 2;
-  auto* upper = static_cast<unsigned char*>(a.d.scratch) + half;
-  if (with_a && with_b) {
-    histogram_add_value_pairs(values_of(a, a.d.scratch, half), values_of(*b, upper, half),
-                              a.d.count);
-  } else if (with_a || with_b) {
-    SlopeHistogram& h = with_a ? a : *b;
-    histogram_add_values(h.d.values, h.d.count, h.wlo, h.w, h.d.low, h.d.high, h.hist,
-                         h.d.scratch, h.d.scratch_bytes);
-  }
+// Whether the values are gathered at all: value_histogram gathers nothing for a zero bin width.
+bool gathers(const SlopeHistogram& h) {
+  return h.w != 0.0f;
 }
 
 // The derivative and the peak of a gathered histogram.
@@ -179,34 +182,6 @@ struct Slopes {
   bool found;
 };
 
-// The ranges of the values of `a` and of `b` (as many as a's), in one sweep over both.
-HARNIX_VECTOR_CLONES void ranges_of(const SlopeValues& a, const SlopeValues& b, Slopes* a_range,
-                                    Slopes* b_range) {
-  int32_t a_lo = INT32_MAX;
-  int32_t a_hi = INT32_MIN;
-  int32_t b_lo = INT32_MAX;
-  int32_t b_hi = INT32_MIN;
-  const int32_t* p = a.values;
-  const int32_t* q = b.values;
-  const std::size_t n = a.count;
-  const int32_t a_low = a.low;
-  const int32_t a_high = a.high;
-  const int32_t b_low = b.low;
-  const int32_t b_high = b.high;
-  for (std::size_t i = 0; i < n; ++i) {
-    const int32_t v = p[i];
-    const bool keep_a = (v >= a_low) & (v <= a_high) & (v < PHASE_INVALID);
-    a_lo = std::min(a_lo, blend(keep_a, v, INT32_MAX));
-    a_hi = std::max(a_hi, blend(keep_a, v, INT32_MIN));
-    const int32_t u = q[i];
-    const bool keep_b = (u >= b_low) & (u <= b_high) & (u < PHASE_INVALID);
-    b_lo = std::min(b_lo, blend(keep_b, u, INT32_MAX));
-    b_hi = std::max(b_hi, blend(keep_b, u, INT32_MIN));
-  }
-  *a_range = Slopes{a_lo, a_hi, a_lo <= a_hi};
-  *b_range = Slopes{b_lo, b_hi, b_lo <= b_hi};
-}
-
 // The slope of one output sample from the three under the filter, and its validity.
 inline int32_t slope(int32_t before, int32_t at, int32_t after) {
   const bool valid = (before < PHASE_INVALID) & (at < PHASE_INVALID) & (after < PHASE_INVALID);
@@ -214,7 +189,7 @@ inline int32_t slope(int32_t before, int32_t at, int32_t after) {
   return blend(valid, sample_to_phase(s / 2.0f), PHASE_INVALID);
 }
 
-// Per slope map: the smallest and largest valid slope so far.
+// Per axis: the smallest and largest valid slope so far.
 struct SlopeRange {
   int32_t lo = INT32_MAX;
   int32_t hi = INT32_MIN;
@@ -255,34 +230,174 @@ HARNIX_VECTOR_CLONES void column_slopes(const int32_t* above, const int32_t* row
   range.hi = hi;
 }
 
+// The range of the valid values of one row that lie in [low, high], added to *range.
+HARNIX_VECTOR_CLONES void kept_row_range(const int32_t* p, int32_t n, int32_t low, int32_t high,
+                                         SlopeRange& range) {
+  int32_t lo = range.lo;
+  int32_t hi = range.hi;
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t v = p[i];
+    const bool keep = (v >= low) & (v <= high) & (v < PHASE_INVALID);
+    lo = std::min(lo, blend(keep, v, INT32_MAX));
+    hi = std::max(hi, blend(keep, v, INT32_MIN));
+  }
+  range.lo = lo;
+  range.hi = hi;
+}
+
 HARNIX_VECTOR_CLONES int32_t count_valid_span(const int32_t* p, int32_t n) {
   int32_t valid = 0;
   for (int32_t i = 0; i < n; ++i) valid += p[i] < PHASE_INVALID;
   return valid;
 }
 
-// Both slope maps of `src` in `frame` into gx and gy (window-sized), their ranges and the valid
-// pixels of src, in one pass over its rows.
-void slope_maps(ConstPhaseView src, const Window& frame, int32_t* gx, int32_t* gy,
-                SlopeRange* x_range, SlopeRange* y_range, int32_t* valid) {
+// The slopes of `src` in `frame`, row after row: each row's x slopes into `x` and y slopes into
+// `y` (window-wide), their ranges added to *x_range and *y_range, then f(row, has_x, has_y),
+// has_x and has_y telling whether the row has slopes of that direction at all (else the row
+// buffer's contents are not the row's). The slopes are formed anew in every sweep, from the map
+// alone: cheaper than keeping maps of them.
+template <typename F>
+void sweep_slopes(ConstPhaseView src, const Window& frame, int32_t* x, int32_t* y,
+                  SlopeRange* x_range, SlopeRange* y_range, F&& f) {
   const int32_t width = src.window.width;
   const int32_t height = src.window.height;
-  const auto w = static_cast<std::size_t>(width);
   const bool no_x = frame.width <= SLOPE_FILTER_LENGTH;
   const bool no_y = frame.height <= SLOPE_FILTER_LENGTH;
-  int32_t count = 0;
   for (int32_t r = 0; r < height; ++r) {
-    int32_t* ox = gx + static_cast<std::size_t>(r) * w;
-    int32_t* oy = gy + static_cast<std::size_t>(r) * w;
-    row_slopes(src.row(r), width, no_x, ox, *x_range);
-    if (no_y || r == 0 || r == height - 1) {
-      for (int32_t c = 0; c < width; ++c) oy[c] = PHASE_INVALID;
-    } else {
-      column_slopes(src.row(r - 1), src.row(r), src.row(r + 1), width, oy, *y_range);
-    }
-    count += count_valid_span(src.row(r), width);
+    row_slopes(src.row(r), width, no_x, x, *x_range);
+    const bool has_y = !no_y && r > 0 && r < height - 1;
+    if (has_y) column_slopes(src.row(r - 1), src.row(r), src.row(r + 1), width, y, *y_range);
+    f(r, !no_x, has_y);
   }
-  *valid = count;
+}
+
+// One axis's slopes counted value by value in the window [base, base + COUNT_SPAN] (slot
+// INVALID_SLOT takes the invalid slopes, OUTSIDE_SLOT the others), the valid ones outside the
+// window listed in `outliers`. Counts are integers, exact whatever their order, so the lanes
+// take values in turn and are added afterwards.
+struct SlopeCounts {
+  uint32_t* lanes;  // COUNT_LANES lanes of COUNT_SLOTS counts
+  int32_t base;
+  int32_t* outliers;
+  std::size_t outside;   // slopes listed
+  std::size_t capacity;  // of the list
+  bool full;             // the list could not hold them all: the axis is not counted
+};
+
+// The slot of each of the n slopes of a row in lane i mod COUNT_LANES, as an index into the
+// lanes, and the number of valid slopes outside the window.
+HARNIX_VECTOR_CLONES uint32_t slots_of(const int32_t* s, int32_t n, uint32_t base,
+                                       uint32_t* slots) {
+  uint32_t outside = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t v = s[i];
+    const uint32_t k = static_cast<uint32_t>(v) - base;  // values below the base wrap round above
+    const bool inside = k <= COUNT_SPAN;
+    const bool invalid = v >= PHASE_INVALID;  // never inside: the window stops below
+    const auto other = static_cast<int32_t>(invalid ? INVALID_SLOT : OUTSIDE_SLOT);
+    const auto slot = static_cast<uint32_t>(blend(inside, static_cast<int32_t>(k), other));
+    slots[i] = (static_cast<uint32_t>(i) % COUNT_LANES) * COUNT_SLOTS + slot;
+    outside += static_cast<uint32_t>(!inside & !invalid);
+  }
+  return outside;
+}
+
+// Counts the n slopes of one row: their slots formed on vector registers, then one addition to
+// memory each, without a branch on the values. A row with slopes outside the window (rare) is
+// read again for them. `slots` is a row buffer.
+void count_row(const int32_t* s, int32_t n, SlopeCounts& c, uint32_t* slots) {
+  if (c.full) return;
+  const auto base = static_cast<uint32_t>(c.base);
+  const uint32_t outside = slots_of(s, n, base, slots);
+  uint32_t* lanes = c.lanes;
+  for (int32_t i = 0; i < n; ++i) ++lanes[slots[i]];
+  if (outside == 0) return;
+  if (outside > c.capacity - c.outside) {
+    c.full = true;
+    return;
+  }
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t v = s[i];
+    if (static_cast<uint32_t>(v) - base > COUNT_SPAN && v < PHASE_INVALID) {
+      c.outliers[c.outside++] = v;
+    }
+  }
+}
+
+// The lanes added into the first.
+void merge_lanes(const SlopeCounts& c) {
+  uint32_t* a = c.lanes;
+  for (std::size_t l = 1; l < COUNT_LANES; ++l) {
+    const uint32_t* b = c.lanes + l * COUNT_SLOTS;
+    for (std::size_t k = 0; k < COUNT_SLOTS; ++k) a[k] += b[k];
+  }
+}
+
+// The part [from, to] of [low, high] within the window (from > to: none).
+struct WindowPart {
+  int64_t from;
+  int64_t to;
+};
+
+WindowPart window_part(const SlopeCounts& c, int32_t low, int32_t high) {
+  return WindowPart{std::max<int64_t>(low, c.base),
+                    std::min<int64_t>(high, int64_t(c.base) + COUNT_SPAN)};
+}
+
+// The range of the counted and listed values that lie in [low, high] (merged lanes).
+Slopes counted_range(const SlopeCounts& c, int32_t low, int32_t high) {
+  SlopeRange r;
+  kept_row_range(c.outliers, int32_t(c.outside), low, high, r);
+  const WindowPart part = window_part(c, low, high);
+  int64_t first = part.from;
+  while (first <= part.to && c.lanes[first - c.base] == 0) ++first;
+  if (first <= part.to) {
+    int64_t last = part.to;
+    while (c.lanes[last - c.base] == 0) --last;
+    r.lo = std::min(r.lo, clamp_to_int32(first));
+    r.hi = std::max(r.hi, clamp_to_int32(last));
+  }
+  return Slopes{r.lo, r.hi, r.lo <= r.hi};
+}
+
+// One axis of the fit: the range of all its slopes, and their counts.
+struct Axis {
+  SlopeRange range;
+  SlopeCounts counts{};
+  bool counted() const { return !counts.full; }
+};
+
+// The median of the valid slopes of the first row from the middle down, then from the top, that
+// has any (0 when none has): the window's centre, about which nearly every slope of a surface
+// lies. `s` is a row buffer, `x` whether the axis is x.
+int32_t central_slope(ConstPhaseView src, const Window& frame, bool x, int32_t* s) {
+  const int32_t width = src.window.width;
+  const int32_t height = src.window.height;
+  if ((x ? frame.width : frame.height) <= SLOPE_FILTER_LENGTH) return 0;
+  for (int32_t k = 0; k < height; ++k) {
+    const int32_t r = (height / 2 + k) % height;
+    SlopeRange range;
+    if (x) {
+      row_slopes(src.row(r), width, false, s, range);
+    } else if (r > 0 && r < height - 1) {
+      column_slopes(src.row(r - 1), src.row(r), src.row(r + 1), width, s, range);
+    }
+    if (range.lo > range.hi) continue;
+    int32_t* end = std::remove(s, s + width, PHASE_INVALID);
+    int32_t* mid = s + (end - s) / 2;
+    std::nth_element(s, mid, end);
+    return *mid;
+  }
+  return 0;
+}
+
+// Counts for the axis in `lanes` (COUNT_LANES lanes of COUNT_SLOTS counts, made 0) in a window
+// about `centre` that stops below PHASE_INVALID, and a list of `capacity` slopes.
+void place_counts(Axis& a, uint32_t* lanes, int32_t centre, int32_t* list, std::size_t capacity) {
+  const int64_t top = int64_t(PHASE_INVALID) - 1 - COUNT_SPAN;
+  const int64_t base = std::clamp<int64_t>(int64_t(centre) - COUNT_SPAN / 2, INT32_MIN, top);
+  a.counts = SlopeCounts{lanes, int32_t(base), list, 0, capacity, false};
+  std::fill(lanes, lanes + COUNT_LANES * COUNT_SLOTS, 0u);
 }
 
 // The extent [low, high] of the main peak of a gathered first-level histogram at k standard
@@ -301,33 +416,17 @@ ErrorCode peak_limits(SlopeHistogram& h, double k, int32_t* low, int32_t* high) 
 }
 
 // The first level of one axis: its histogram over all its valid slopes, whose range is `range`,
-// begun (codes of histogram_begin; ERR_ALL_BAD_DATA without a valid slope, as
-// phase_map_min_max).
-ErrorCode begin_first_level(SlopeHistogram& h, const SlopeValues& g, const SlopeRange& range) {
+// begun (codes of exact_begin; ERR_ALL_BAD_DATA without a valid slope, as phase_map_min_max).
+ErrorCode begin_first_level(SlopeHistogram& h, const SlopeRange& range) {
   if (range.lo > range.hi) return ERR_ALL_BAD_DATA;
-  SlopeValues all = g;  // every valid slope lies in its range
-  all.low = range.lo;
-  all.high = range.hi;
-  return histogram_begin(h, all, range.lo, range.hi, LIMIT_BINS, LIMIT_DERIVATIVE);
-}
-
-// The slopes of one axis kept after its first level is gathered: those within the main peak.
-ErrorCode kept_slopes(SlopeHistogram& h, SlopeValues* kept) {
-  int32_t low = 0;
-  int32_t high = 0;
-  const ErrorCode rc = peak_limits(h, SLOPE_SIGMAS, &low, &high);
-  if (rc != NO_ERROR) return rc;
-  *kept = h.d;
-  kept->low = low;
-  kept->high = high;
-  return NO_ERROR;
+  return exact_begin(h, range.lo, range.hi, LIMIT_BINS, LIMIT_DERIVATIVE);
 }
 
 // The second level of one axis: the histogram of its kept slopes s (within [s.lo, s.hi]) of
 // `bins` bins and a derivative of length e, begun; *single when every kept slope has one value
 // (no histogram: that value is the slope).
-ErrorCode begin_second_level(SlopeHistogram& h, const SlopeValues& g, const Slopes& s,
-                             int32_t bins, int32_t e, bool* single) {
+ErrorCode begin_second_level(SlopeHistogram& h, const Slopes& s, int32_t bins, int32_t e,
+                             bool* single) {
   *single = false;
   if (!s.found) return ERR_ALL_BAD_DATA;
   if (static_cast<int64_t>(bins) - 2 * static_cast<int64_t>(e) + 1 < 1) {
@@ -337,10 +436,7 @@ ErrorCode begin_second_level(SlopeHistogram& h, const SlopeValues& g, const Slop
     *single = true;
     return NO_ERROR;
   }
-  SlopeValues kept = g;
-  kept.low = s.lo;
-  kept.high = s.hi;
-  return histogram_begin(h, kept, s.lo, s.hi, bins, e);
+  return exact_begin(h, s.lo, s.hi, bins, e);
 }
 
 // The most frequent slope: the peak of the gathered second level, or the one value.
@@ -359,6 +455,72 @@ ErrorCode most_frequent(SlopeHistogram& h, const Slopes& s, bool single, float* 
 int32_t final_derivative_length(int32_t bins) {
   const int32_t e = (bins / 4) | 1;
   return e > 5 ? e : 5;
+}
+
+// The sweeps of a fit over its map: the map, its frame, two window-wide row buffers.
+struct SlopeSweep {
+  ConstPhaseView src;
+  const Window& frame;
+  int32_t* x;
+  int32_t* y;
+};
+
+// Gathers one level of both axes into hx and hy (nullptr: that axis not at all; a histogram of
+// zero bin width gathers nothing): from the counts and the list of a counted axis, from one
+// sweep over the map for the others.
+void gather_level(const SlopeSweep& s, const Axis& x, SlopeHistogram* hx, const Axis& y,
+                  SlopeHistogram* hy) {
+  const bool with_x = hx != nullptr && gathers(*hx);
+  const bool with_y = hy != nullptr && gathers(*hy);
+  const bool direct_x = with_x && !x.counted();
+  const bool direct_y = with_y && !y.counted();
+  if (direct_x || direct_y) {
+    const auto width = static_cast<std::size_t>(s.src.window.width);
+    SlopeRange xr;
+    SlopeRange yr;
+    sweep_slopes(s.src, s.frame, s.x, s.y, &xr, &yr, [&](int32_t, bool has_x, bool has_y) {
+      if (direct_x && has_x) exact_histogram_add_values(hx->exact, s.x, width);
+      if (direct_y && has_y) exact_histogram_add_values(hy->exact, s.y, width);
+    });
+  }
+  // The counts of the histogram's own range [low, high] within the window, and the list.
+  const auto add_counts = [](SlopeHistogram& h, const SlopeCounts& c) {
+    const WindowPart part = window_part(c, h.exact.low, h.exact.high);
+    if (part.from <= part.to) {
+      exact_histogram_add_counts(h.exact, c.lanes + (part.from - c.base), int32_t(part.from),
+                                 int32_t(part.to));
+    }
+    exact_histogram_add_values(h.exact, c.outliers, c.outside);
+  };
+  if (with_x) {
+    if (x.counted()) add_counts(*hx, x.counts);
+    exact_histogram_finish(hx->exact, hx->hist);
+  }
+  if (with_y) {
+    if (y.counted()) add_counts(*hy, y.counts);
+    exact_histogram_finish(hy->exact, hy->hist);
+  }
+}
+
+// The ranges of the slopes of each axis within its [low, high]: from the counts and list of a
+// counted axis, from one sweep over the map for the others.
+void kept_ranges(const SlopeSweep& s, const Axis& x, int32_t x_low, int32_t x_high,
+                 const Axis& y, int32_t y_low, int32_t y_high, Slopes* xs, Slopes* ys) {
+  SlopeRange xr;
+  SlopeRange yr;
+  if (!x.counted() || !y.counted()) {
+    const int32_t width = s.src.window.width;
+    SlopeRange ux;
+    SlopeRange uy;
+    sweep_slopes(s.src, s.frame, s.x, s.y, &ux, &uy, [&](int32_t, bool has_x, bool has_y) {
+      if (!x.counted() && has_x) kept_row_range(s.x, width, x_low, x_high, xr);
+      if (!y.counted() && has_y) kept_row_range(s.y, width, y_low, y_high, yr);
+    });
+  }
+  *xs = x.counted() ? counted_range(x.counts, x_low, x_high)
+                    : Slopes{xr.lo, xr.hi, xr.lo <= xr.hi};
+  *ys = y.counted() ? counted_range(y.counts, y_low, y_high)
+                    : Slopes{yr.lo, yr.hi, yr.lo <= yr.hi};
 }
 
 }  // namespace
@@ -395,10 +557,9 @@ ErrorCode derivative_limits(const PhaseMap& src, PhaseMap& dst, SgKind kind,
   if (rc != NO_ERROR) return rc;
   const std::size_t count = std::size_t(dst.window.width) * std::size_t(dst.window.height);
   SlopeHistogram h;
-  rc = histogram_begin(h, SlopeValues{dst.matrix, count, lo, hi}, lo, hi, LIMIT_BINS,
-                       LIMIT_DERIVATIVE);
+  rc = histogram_begin(h, lo, hi, LIMIT_BINS, LIMIT_DERIVATIVE);
   if (rc != NO_ERROR) return rc;
-  histogram_gather(h, nullptr);
+  if (gathers(h)) histogram_add_values(dst.matrix, count, h.wlo, h.w, lo, hi, h.hist);
   return peak_limits(h, k, low, high);
 }
 
@@ -421,46 +582,63 @@ ErrorCode fit_in_frame(ConstPhaseView src, const Window& frame, SurfaceFit* fit,
   window_center(frame, &fit->center_x, &fit->center_y);
   const Window& w = src.window;
 
-  // The two slope maps and the histograms' tables lie in the caller's storage, kept from call to
-  // call: maps of this size, made and released for every call, would cost their pages' first
-  // touch every time.
+  // The counts and lists of both axes, and afterwards the offset's copy of the map, lie in the
+  // caller's storage, kept from call to call: storage of this size, made and released for every
+  // call, would cost its pages' first touch every time. Three row buffers follow: the slopes
+  // of both axes and their slots.
   const std::size_t pixels = std::size_t(w.width) * std::size_t(w.height);
-  const std::size_t table_bytes =
-      bins <= MAX_TABLE_BINS
-          ? 2 * histogram_table_bytes(std::max(bins, LIMIT_BINS),
-                                      int64_t(std::clamp<std::size_t>(pixels, MIN_TABLE_RANGE,
-                                                                      MAX_TABLE_RANGE)))
-          : 0;
-  ErrorCode rc = surface_workspace_reserve(storage, 2 * pixels * sizeof(int32_t) + table_bytes);
+  const auto width = std::size_t(w.width);
+  const std::size_t lanes = COUNT_LANES * COUNT_SLOTS;
+  const std::size_t capacity = std::max(MIN_OUTLIERS, pixels / 4);
+  const std::size_t area = std::max(pixels, 2 * (lanes + capacity)) * sizeof(int32_t);
+  ErrorCode rc = surface_workspace_reserve(storage, area + 3 * width * sizeof(int32_t));
   if (rc != NO_ERROR) return rc;
   int32_t* gx = static_cast<int32_t*>(storage.storage);
-  int32_t* gy = gx + pixels;
-  void* table = gy + pixels;
-  SlopeRange x_range;
-  SlopeRange y_range;
-  slope_maps(src, frame, gx, gy, &x_range, &y_range, &fit->npoints);
+  auto* counts = static_cast<uint32_t*>(storage.storage);
+  int32_t* lists = gx + 2 * lanes;
+  const SlopeSweep sweep{src, frame, gx + area / sizeof(int32_t),
+                         gx + area / sizeof(int32_t) + width};
+  auto* slots = reinterpret_cast<uint32_t*>(sweep.y + width);
+  Axis x;
+  Axis y;
+  place_counts(x, counts, central_slope(src, frame, true, sweep.x), lists, capacity);
+  place_counts(y, counts + lanes, central_slope(src, frame, false, sweep.y), lists + capacity,
+               capacity);
+  // One sweep: the slopes' ranges and counts, and the valid pixels.
+  int32_t valid = 0;
+  sweep_slopes(src, frame, sweep.x, sweep.y, &x.range, &y.range,
+               [&](int32_t r, bool has_x, bool has_y) {
+                 valid += count_valid_span(src.row(r), w.width);
+                 if (has_x) count_row(sweep.x, w.width, x.counts, slots);
+                 if (has_y) count_row(sweep.y, w.width, y.counts, slots);
+               });
+  fit->npoints = valid;
+  merge_lanes(x.counts);
+  merge_lanes(y.counts);
 
   float x_slope = 0.0f;
   float y_slope = 0.0f;
   Slopes xs{};
   Slopes ys{};
-  const SlopeValues x_slopes{gx, pixels, INT32_MIN, INT32_MAX, table, table_bytes};
-  const SlopeValues y_slopes{gy, pixels, INT32_MIN, INT32_MAX, table, table_bytes};
-  // Each level gathers both axes in one sweep; the outcome is that of the x axis's first level,
-  // the y axis's, then the x axis's second level and the y axis's, but that a refused request
-  // for the y axis's bins, made before the x axis's outcome is known, is never hidden.
+  // Each level gathers both axes together; the outcome is that of the x axis's first level, the
+  // y axis's, then the x axis's second level and the y axis's, but that a refused request for
+  // the y axis's bins, made before the x axis's outcome is known, is never hidden.
   {
     SlopeHistogram hx;
     SlopeHistogram hy;
-    if ((rc = begin_first_level(hx, x_slopes, x_range)) != NO_ERROR) return rc;
-    const ErrorCode y_begun = begin_first_level(hy, y_slopes, y_range);
-    histogram_gather(hx, y_begun == NO_ERROR ? &hy : nullptr);
+    if ((rc = begin_first_level(hx, x.range)) != NO_ERROR) return rc;
+    const ErrorCode y_begun = begin_first_level(hy, y.range);
+    gather_level(sweep, x, &hx, y, y_begun == NO_ERROR ? &hy : nullptr);
     if (y_begun == ERR_NO_MEM) return y_begun;
-    SlopeValues x_kept{};
-    SlopeValues y_kept{};
-    if ((rc = kept_slopes(hx, &x_kept)) != NO_ERROR) return rc;
-    if ((rc = y_begun) != NO_ERROR || (rc = kept_slopes(hy, &y_kept)) != NO_ERROR) return rc;
-    ranges_of(x_kept, y_kept, &xs, &ys);
+    int32_t x_low = 0;
+    int32_t x_high = 0;
+    int32_t y_low = 0;
+    int32_t y_high = 0;
+    if ((rc = peak_limits(hx, SLOPE_SIGMAS, &x_low, &x_high)) != NO_ERROR) return rc;
+    if ((rc = y_begun) != NO_ERROR ||
+        (rc = peak_limits(hy, SLOPE_SIGMAS, &y_low, &y_high)) != NO_ERROR)
+      return rc;
+    kept_ranges(sweep, x, x_low, x_high, y, y_low, y_high, &xs, &ys);
   }
   const int32_t e = final_derivative_length(bins);
   {
@@ -468,17 +646,18 @@ ErrorCode fit_in_frame(ConstPhaseView src, const Window& frame, SurfaceFit* fit,
     SlopeHistogram hy;
     bool x_single = false;
     bool y_single = false;
-    if ((rc = begin_second_level(hx, x_slopes, xs, bins, e, &x_single)) != NO_ERROR) return rc;
-    const ErrorCode y_begun = begin_second_level(hy, y_slopes, ys, bins, e, &y_single);
-    histogram_gather(hx, y_begun == NO_ERROR && !y_single ? &hy : nullptr);
+    if ((rc = begin_second_level(hx, xs, bins, e, &x_single)) != NO_ERROR) return rc;
+    const ErrorCode y_begun = begin_second_level(hy, ys, bins, e, &y_single);
+    gather_level(sweep, x, x_single ? nullptr : &hx, y,
+                 y_begun == NO_ERROR && !y_single ? &hy : nullptr);
     if (y_begun == ERR_NO_MEM) return y_begun;
     if ((rc = most_frequent(hx, xs, x_single, &x_slope)) != NO_ERROR) return rc;
     if ((rc = y_begun) != NO_ERROR || (rc = most_frequent(hy, ys, y_single, &y_slope)) != NO_ERROR)
       return rc;
   }
 
-  // The offset: a piston fitted to a copy of the map with the tilt taken off, in the slope maps'
-  // storage. Each chunk of rows is copied, de-tilted and gathered while it is in the cache; the
+  // The offset: a piston fitted to a copy of the map with the tilt taken off, in the storage the
+  // counts are done with. Each chunk of rows is copied, de-tilted and gathered while it is in the cache; the
   // fit's row totals and sum of squares are exact, so chunks give the fit of the whole copy.
   PhaseMap a;
   map_init(a);
@@ -497,7 +676,6 @@ ErrorCode fit_in_frame(ConstPhaseView src, const Window& frame, SurfaceFit* fit,
     rc = fit_parts_begin(map_view(a), frame, FitType::piston, FitOptions{}, 1, ws, &piston, fit);
   }
   if (rc == NO_ERROR) {
-    const auto width = std::size_t(w.width);
     const int32_t chunk = std::max<int32_t>(1, int32_t(OFFSET_CHUNK_VALUES / width));
     for (int32_t r = 0; r < w.height; r += chunk) {
       const int32_t rows = std::min(chunk, w.height - r);

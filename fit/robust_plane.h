@@ -49,8 +49,9 @@ ErrorCode derivative_limits(const PhaseMap& src, PhaseMap& dst, SgKind kind,
 // plane: x_coef and y_coef the most frequent slopes (phase units per pixel), offset the mean of
 // the map minus that tilt, rms the spread about the plane, center_x/center_y the window's centre,
 // npoints the valid pixels in the window; the other coefficients 0. When every slope left on an
-// axis has one value, that value is the slope. The map is only read; two scratch maps of the
-// window's size are held during the call.
+// axis has one value, that value is the slope. The histograms' weights are exact sums of the
+// slopes' shares, rounded once, so the fit depends on the slopes alone, not on their order. The
+// map is only read; scratch of 4 bytes a pixel of the window is held during the call.
 //   ERR_IMPROPER_WINDOW     window not the map's nor inside it (a zero width or height always)
 //   ERR_INVALID_PARAM       the map has no storage
 //   ERR_ALL_BAD_DATA        a slope map without valid values (window under 4 pixels wide or
@@ -63,15 +64,16 @@ ErrorCode derivative_limits(const PhaseMap& src, PhaseMap& dst, SgKind kind,
 ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit* fit,
                            int32_t bins);
 
-// The same with its scratch maps in `storage` (8 bytes a pixel of the window), which the caller
-// keeps from call to call; ERR_NO_MEM also when it cannot grow to them.
+// The same with its scratch in `storage` (4 bytes a pixel and 12 a column of the window, at
+// least 288 KiB), which the caller keeps from call to call; ERR_NO_MEM also when it cannot grow
+// to it.
 ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit* fit,
                            int32_t bins, SurfaceWorkspace& storage);
 
 // The robust plane of `map` over its own window in the coordinates of `frame`, which must hold
 // that window (else ERR_IMPROPER_WINDOW): bit for bit the fit over the frame of a frame-sized
 // field holding the map's values and invalid values everywhere else, while only the map's pixels
-// are read and only its window's scratch (8 bytes a pixel, in `storage`) is held. Codes as
+// are read and only its window's scratch (as above, in `storage`) is held. Codes as
 // fit_robust_plane.
 ErrorCode fit_robust_plane_in_frame(const PhaseMap& map, const Window& frame, SurfaceFit* fit,
                                     int32_t bins, SurfaceWorkspace& storage);

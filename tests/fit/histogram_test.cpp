@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <random>
 #include <vector>
 
+#include "fit/exact_histogram.h"
 #include "maps/storage.h"
 #include "support/test_maps.h"
 
@@ -288,6 +291,80 @@ TEST(HistogramAddValues, EveryWayOfBinningGivesTheSameWeights) {
         values.size());
     EXPECT_EQ(want, a.weights()) << c.what;
     EXPECT_EQ(plain_weights(other, o.n, o.start, o.w, o.low, o.high), b.weights()) << c.what;
+  }
+}
+
+// The weights, from the shares value_histogram defines, summed in long double (exact here: the
+// shares' last places and the totals span fewer than 64 bits) and rounded once.
+std::vector<float> reference_weights(const std::vector<int32_t>& values, int32_t n, int32_t start,
+                                     double w, int32_t low, int32_t high) {
+  std::vector<long double> sums(static_cast<std::size_t>(n));
+  for (const int32_t v : values) {
+    if (v >= PHASE_INVALID || v < low || v > high) continue;
+    const float u = static_cast<float>((static_cast<double>(v) - start) / w);
+    if (!(u > -1.0f) || !(static_cast<double>(u) < n)) continue;
+    const auto b = static_cast<int32_t>(u);
+    const float f = u - static_cast<float>(b);
+    sums[static_cast<std::size_t>(b)] += 1.0f - f;
+    if (b + 1 < n) sums[static_cast<std::size_t>(b) + 1] += f;
+  }
+  return std::vector<float>(sums.begin(), sums.end());
+}
+
+struct ExactCase {
+  const char* what;
+  int32_t first, last;  // the values drawn
+  int32_t n, start;
+  double w;
+  int32_t low, high;
+  std::size_t count;
+};
+
+// Values one by one in two orders, and as counts of each value, all give the long double sums
+// rounded once; single-precision additions one by one do not.
+TEST(ExactHistogram, WeightsAreTheExactSumsRoundedOnce) {
+  const ExactCase cases[] = {
+      {"wide bins", -700, 900, 300, -760, 5.6, -700, 900, 200000},
+      {"unit bins", 10, 400, 500, -40, 1.0, 10, 400, 100000},
+      {"a part of the values, values before the start", -50, 50, 100, -20, 0.7, -30, 40, 50000},
+      {"a million values on a few bins", 0, 3, 10, 0, 0.75, 0, 3, 1000000},
+  };
+  for (const ExactCase& c : cases) {
+    std::mt19937 rng(5);
+    std::vector<int32_t> values(c.count);
+    const auto spread = static_cast<uint32_t>(int64_t(c.last) - c.first + 1);
+    for (int32_t& v : values) v = rng() % 50 == 0 ? PHASE_INVALID : c.first + int32_t(rng() % spread);
+    const std::vector<float> want = reference_weights(values, c.n, c.start, c.w, c.low, c.high);
+
+    std::vector<unsigned char> scratch(exact_histogram_bytes(c.n) + 16);
+    void* at = scratch.data() + (16 - reinterpret_cast<std::uintptr_t>(scratch.data()) % 16) % 16;
+    const std::vector<float> unset(static_cast<std::size_t>(c.n), -1.0f);
+    Bins by_value(unset), shuffled(unset), by_count(unset), one_by_one(unset);
+    ExactHistogram h = exact_histogram_begin(c.n, c.start, c.w, c.low, c.high, at);
+    exact_histogram_add_values(h, values.data(), values.size());
+    exact_histogram_finish(h, by_value.a);
+    EXPECT_EQ(want, by_value.weights()) << c.what;
+
+    std::vector<int32_t> other = values;
+    std::shuffle(other.begin(), other.end(), rng);
+    h = exact_histogram_begin(c.n, c.start, c.w, c.low, c.high, at);
+    exact_histogram_add_values(h, other.data(), other.size() / 3);
+    exact_histogram_add_values(h, other.data() + other.size() / 3, other.size() - other.size() / 3);
+    exact_histogram_finish(h, shuffled.a);
+    EXPECT_EQ(want, shuffled.weights()) << c.what;
+
+    std::vector<uint32_t> counts(spread);
+    for (const int32_t v : values)
+      if (v != PHASE_INVALID) ++counts[static_cast<std::size_t>(int64_t(v) - c.first)];
+    h = exact_histogram_begin(c.n, c.start, c.w, c.low, c.high, at);
+    exact_histogram_add_counts(h, counts.data(), c.first, c.last);
+    exact_histogram_finish(h, by_count.a);
+    EXPECT_EQ(want, by_count.weights()) << c.what;
+
+    if (c.count < 1000000) continue;
+    for (int32_t i = 0; i < c.n; ++i) one_by_one.a.data[i].b = 0.0f;
+    histogram_add_values(values.data(), values.size(), c.start, c.w, c.low, c.high, one_by_one.a);
+    EXPECT_NE(want, one_by_one.weights()) << c.what << ": single precision drifts";
   }
 }
 
