@@ -226,9 +226,12 @@ py::object record_dict(const RunRecorder& recorder, const RunResult& result) {
   return dict.value();
 }
 
-// Where the run is, for the caller's thread; written by the run's thread.
+// Where the run is, for the caller's thread; written by the run's thread. Without a callback to
+// tell, the caller's thread is woken only when the run ends: news of each input would wake it
+// (and take the GIL) for nothing.
 class Progress : public RunObserver {
  public:
+  explicit Progress(bool told) : told_(told) {}
   void pass_started(int32_t pass) override {
     pass_.store(pass);
     changed();
@@ -258,12 +261,14 @@ class Progress : public RunObserver {
 
  private:
   void changed() {
+    if (!told_) return;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       news_ = true;
     }
     wake_.notify_all();
   }
+  const bool told_;
   std::atomic<int32_t> pass_{0}, index_{0}, count_{0};
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -424,7 +429,7 @@ py::dict average(const std::vector<py::object>& paths, const py::object& remove,
     raise_error(ERR_CANT_OPEN_FILE, shown, text, record_dict(refused, RunResult{}));
   }
 
-  Progress observer;
+  Progress observer(!progress.is_none());
   RunRecorder recorder(settings, inputs, command, &observer);
   RunResult result;
   {
