@@ -522,6 +522,22 @@ void fit_parts_gather(const FitParts& plan, int32_t part, int32_t first_row, int
   }
 }
 
+void fit_parts_gather_rows(const FitParts& plan, int32_t part, int32_t first_row,
+                           ConstPhaseView rows) {
+  // The scans index the totals and the coordinates by the rows they read: those of `rows` are
+  // the plan's rows from first_row on.
+  RowTotals* totals = row_totals(plan) + first_row;
+  const int32_t y_first = plan.y_first + first_row;
+  const int32_t count = rows.window.height;
+  const ColumnTotals columns = part_columns(plan, part);
+  SquareSum* s = part_squares(plan, part);
+  if (plan.options.residual) {
+    scan<true>(plan.type, rows, 0, count, plan.x_first, y_first, totals, columns, s);
+  } else {
+    scan<false>(plan.type, rows, 0, count, plan.x_first, y_first, totals, columns, s);
+  }
+}
+
 ErrorCode accumulate_fit_sums(ConstPhaseView view, int32_t x_first, int32_t y_first, FitType type,
                               const FitOptions& options, SurfaceWorkspace& ws, FitSums* sums) {
   FitParts plan{};

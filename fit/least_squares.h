@@ -86,6 +86,13 @@ ErrorCode fit_parts_begin(ConstPhaseView view, const Window& frame, FitType type
 // on different threads, one part by one thread at a time. Never fails.
 void fit_parts_gather(const FitParts& plan, int32_t part, int32_t first_row, int32_t rows);
 
+// fit_parts_gather of the plan's rows first_row .. first_row + rows.window.height - 1 whose
+// values lie elsewhere, in `rows`: a view of those rows alone, as wide as the plan's view. The
+// totals are those of gathering the plan's view holding the same values, so a caller may form
+// the values a piece at a time in a small buffer. Never fails.
+void fit_parts_gather_rows(const FitParts& plan, int32_t part, int32_t first_row,
+                           ConstPhaseView rows);
+
 // Solves the fit from the gathered parts; codes and the record as fit_surface.
 ErrorCode fit_parts_finish(const FitParts& plan, SurfaceFit* fit);
 

@@ -54,8 +54,8 @@ constexpr float MIN_UNIT_BIN_WIDTH = 0.5f;
 constexpr double MAX_MARGIN = 4294967296.0;
 // The robust plane counts each axis's slopes value by value in a window of COUNT_SPAN + 1
 // values about the median slope of one row, and lists the few valid ones outside it, up to a
-// quarter of the window's pixels (at least MIN_OUTLIERS): the counts and lists of both axes then
-// fit in the 4 bytes a pixel that the offset's copy of the map takes afterwards. An axis with
+// quarter of the window's pixels (at least MIN_OUTLIERS): the counts and lists of both axes take
+// about 2 bytes a pixel, room that holds the offset's chunks of rows afterwards. An axis with
 // more is gathered value by value in sweeps of its own. The counts of a value are spread over
 // COUNT_LANES lanes, as many as a surface's slopes need so that equal neighbours do not wait on
 // each other's counts.
@@ -582,7 +582,7 @@ ErrorCode fit_in_frame(ConstPhaseView src, const Window& frame, SurfaceFit* fit,
   window_center(frame, &fit->center_x, &fit->center_y);
   const Window& w = src.window;
 
-  // The counts and lists of both axes, and afterwards the offset's copy of the map, lie in the
+  // The counts and lists of both axes, and afterwards the offset's chunks of the map, lie in the
   // caller's storage, kept from call to call: storage of this size, made and released for every
   // call, would cost its pages' first touch every time. Three row buffers follow: the slopes
   // of both axes and their slots.
@@ -590,7 +590,7 @@ ErrorCode fit_in_frame(ConstPhaseView src, const Window& frame, SurfaceFit* fit,
   const auto width = std::size_t(w.width);
   const std::size_t lanes = COUNT_LANES * COUNT_SLOTS;
   const std::size_t capacity = std::max(MIN_OUTLIERS, pixels / 4);
-  const std::size_t area = std::max(pixels, 2 * (lanes + capacity)) * sizeof(int32_t);
+  const std::size_t area = 2 * (lanes + capacity) * sizeof(int32_t);
   ErrorCode rc = surface_workspace_reserve(storage, area + 3 * width * sizeof(int32_t));
   if (rc != NO_ERROR) return rc;
   int32_t* gx = static_cast<int32_t*>(storage.storage);
@@ -656,37 +656,40 @@ ErrorCode fit_in_frame(ConstPhaseView src, const Window& frame, SurfaceFit* fit,
       return rc;
   }
 
-  // The offset: a piston fitted to a copy of the map with the tilt taken off, in the storage the
-  // counts are done with. Each chunk of rows is copied, de-tilted and gathered while it is in the cache; the
-  // fit's row totals and sum of squares are exact, so chunks give the fit of the whole copy.
-  PhaseMap a;
-  map_init(a);
-  a.window = w;
-  a.size = uint32_t(pixels);
-  a.matrix = gx;
+  // The offset: a piston fitted to the map with the tilt taken off, a chunk of rows at a time
+  // copied into the storage the counts are done with, de-tilted and gathered while it is in the
+  // cache. The subtraction gives every pixel the integer its place in the frame gives it, and
+  // the fit's row totals and sum of squares are exact, so chunks give the fit of the whole
+  // de-tilted map.
   SurfaceWorkspace tilt_ws;  // a plane: no tables
   SurfaceWorkspace ws;       // a piston: only the fit's row totals
   fit->x_coef = x_slope;
   fit->y_coef = y_slope;
   fit->offset = 0.0;
+  const int32_t chunk = std::max<int32_t>(1, int32_t(OFFSET_CHUNK_VALUES / width));
+  const auto chunk_view = [&](int32_t r) {
+    const Window rows{w.x, int16_t(w.y + r), w.width, int16_t(std::min(chunk, w.height - r))};
+    return PhaseView{gx, std::ptrdiff_t(width), rows};
+  };
+  const SurfaceFit tilt_fit = *fit;  // fit_parts_begin makes *fit the piston's record
   SubtractionPlan tilt{};
   FitParts piston{};
-  rc = subtraction_begin(map_view(a), frame, *fit, 1, tilt_ws, &tilt);
+  rc = subtraction_begin(chunk_view(0), frame, tilt_fit, 1, tilt_ws, &tilt);
   if (rc == NO_ERROR) {
-    rc = fit_parts_begin(map_view(a), frame, FitType::piston, FitOptions{}, 1, ws, &piston, fit);
+    rc = fit_parts_begin(src, frame, FitType::piston, FitOptions{}, 1, ws, &piston, fit);
   }
-  if (rc == NO_ERROR) {
-    const int32_t chunk = std::max<int32_t>(1, int32_t(OFFSET_CHUNK_VALUES / width));
-    for (int32_t r = 0; r < w.height; r += chunk) {
-      const int32_t rows = std::min(chunk, w.height - r);
-      for (int32_t k = r; k < r + rows; ++k) {
-        std::memcpy(gx + std::size_t(k) * width, src.row(k), width * sizeof(int32_t));
-      }
-      subtract_rows(tilt, 0, r, rows);
-      fit_parts_gather(piston, 0, r, rows);
+  for (int32_t r = 0; rc == NO_ERROR && r < w.height; r += chunk) {
+    const PhaseView rows = chunk_view(r);
+    for (int32_t k = 0; k < rows.window.height; ++k) {
+      std::memcpy(rows.row(k), src.row(r + k), width * sizeof(int32_t));
     }
-    rc = fit_parts_finish(piston, fit);
+    // The checks passed for the first chunk: the same for every chunk of the map.
+    if (r > 0) rc = subtraction_begin(rows, frame, tilt_fit, 1, tilt_ws, &tilt);
+    if (rc != NO_ERROR) break;
+    subtract_rows(tilt, 0, 0, rows.window.height);
+    fit_parts_gather_rows(piston, 0, r, rows);
   }
+  if (rc == NO_ERROR) rc = fit_parts_finish(piston, fit);
   if (rc == NO_ERROR) {
     fit->type = FitType::plane;
     fit->x_coef = x_slope;

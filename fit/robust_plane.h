@@ -51,7 +51,7 @@ ErrorCode derivative_limits(const PhaseMap& src, PhaseMap& dst, SgKind kind,
 // npoints the valid pixels in the window; the other coefficients 0. When every slope left on an
 // axis has one value, that value is the slope. The histograms' weights are exact sums of the
 // slopes' shares, rounded once, so the fit depends on the slopes alone, not on their order. The
-// map is only read; scratch of 4 bytes a pixel of the window is held during the call.
+// map is only read; scratch of 2 bytes a pixel of the window is held during the call.
 //   ERR_IMPROPER_WINDOW     window not the map's nor inside it (a zero width or height always)
 //   ERR_INVALID_PARAM       the map has no storage
 //   ERR_ALL_BAD_DATA        a slope map without valid values (window under 4 pixels wide or
@@ -64,7 +64,7 @@ ErrorCode derivative_limits(const PhaseMap& src, PhaseMap& dst, SgKind kind,
 ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit* fit,
                            int32_t bins);
 
-// The same with its scratch in `storage` (4 bytes a pixel and 12 a column of the window, at
+// The same with its scratch in `storage` (2 bytes a pixel and 12 a column of the window, at
 // least 288 KiB), which the caller keeps from call to call; ERR_NO_MEM also when it cannot grow
 // to it.
 ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit* fit,

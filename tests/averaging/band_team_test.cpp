@@ -65,8 +65,9 @@ TEST(BandTeam, SideJobFollowsEveryBandsShareUntilCleared) {
   }
 }
 
-// A fit gathered in parts, rows split at random and gathered in a shuffled order, is the fit
-// made in one piece, bit for bit; so is a subtraction done in random ranges.
+// A fit gathered in parts, rows split at random and gathered in a shuffled order, from the map or
+// from copies of its pieces, is the fit made in one piece, bit for bit; so is a subtraction done
+// in random ranges.
 TEST(FitAndSubtractionInParts, EqualTheWholeBitForBit) {
   std::mt19937_64 rng(8);
   auto draw = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
@@ -103,6 +104,27 @@ TEST(FitAndSubtractionInParts, EqualTheWholeBitForBit) {
       }
       ASSERT_EQ(fit_parts_finish(plan, &in_parts), NO_ERROR);
       EXPECT_EQ(std::memcmp(&in_parts, &whole, sizeof whole), 0) << type << " trial " << trial;
+
+      // The same rows gathered from copies of each piece alone.
+      SurfaceWorkspace copies_ws;
+      FitParts copies{};
+      SurfaceFit from_copies{};
+      ASSERT_EQ(fit_parts_begin(map_view(t.map), frame, type, FitOptions{}, parts, copies_ws,
+                                &copies, &from_copies),
+                NO_ERROR);
+      for (int32_t i : order) {
+        const auto at = static_cast<std::size_t>(i);
+        const int32_t first = cuts[at];
+        const int32_t rows = cuts[at + 1] - first;
+        const auto begin = t.values().begin() + std::ptrdiff_t(first) * w.width;
+        const std::vector<int32_t> piece(begin, begin + std::ptrdiff_t(rows) * w.width);
+        const Window part{w.x, static_cast<int16_t>(w.y + first), w.width,
+                          static_cast<int16_t>(rows)};
+        fit_parts_gather_rows(copies, i % parts, first, ConstPhaseView{piece.data(), w.width, part});
+      }
+      ASSERT_EQ(fit_parts_finish(copies, &from_copies), NO_ERROR);
+      EXPECT_EQ(std::memcmp(&from_copies, &whole, sizeof whole), 0) << type << " trial " << trial;
+      surface_workspace_free(copies_ws);
 
       TestMap whole_map(t);
       ASSERT_EQ(remove_surface(map_view(whole_map.map), frame, whole, whole_ws), NO_ERROR);
