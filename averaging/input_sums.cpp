@@ -91,6 +91,14 @@ ErrorCode add_rows(const Sums& s, PhaseMap& map, double f, RowRange rows,
       extremes_levelled_span(row, n, scaled ? f : 1.0, p.base, p.cx, p.dx, low, high);
     else if (low != nullptr || high != nullptr)
       extremes_span(row, n, scaled ? f : 1.0, low, high);
+    if (level != nullptr && s.deviation && !s.removal) {
+      // Nothing comes between: the deviation's sums in the same pass.
+      const ErrorCode rc = accumulate_levelled_squares_span(
+          row, n, scaled ? f : 1.0, p.base, p.cx, p.dx, s.sum_avg + at, s.count_avg + at,
+          s.sum_dev + at, s.count_dev + at, s.sum_sq + at, row);
+      if (rc != NO_ERROR) return rc;
+      continue;
+    }
     if (level != nullptr) {
       const ErrorCode rc =
           accumulate_levelled_span(row, n, scaled ? f : 1.0, p.base, p.cx, p.dx, s.sum_avg + at,

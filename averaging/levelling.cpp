@@ -178,7 +178,7 @@ double clip_of(const PhaseMap& input, double factor, const RealMap& average, int
 LevelFigures level_figures(const InputLevel& level, double metres_per_count, double spacing_m) {
   const double slope = spacing_m > 0.0 ? metres_per_count / spacing_m : 0.0;
   return LevelFigures{level.c0 * metres_per_count + 0.0, level.cx * slope + 0.0,
-                      level.cy * slope + 0.0, level.compared, level.refit_points, level.left_out,
+                      level.cy * slope + 0.0, level.compared, level.left_out,
                       level.levelled};
 }
 
@@ -262,22 +262,26 @@ void fit_level(const PhaseMap& input, double f, const RealMap& average, LevelMod
   // Unscaled values are multiplied by 1, which changes none.
   const double factor = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON ? f : 1.0;
   const int32_t xc = average.window.width / 2, yc = average.window.height / 2;
-  level = InputLevel{0.0, 0.0, 0.0, xc, yc, 0, 0, 0, false};
+  level = InputLevel{0.0, 0.0, 0.0, xc, yc, 0, 0, false};
   double d0 = 0.0;  // the shift: the first compared d
   if (!first_compared(input, factor, average, &d0)) return;
-  const FitSums all = gather(input, factor, average, xc, yc, d0, Fit{}, INFINITY, 1);
-  level.compared = int64_t(all.n);
-  Fit fit;
-  if (!solve(all, d0, mode, fit)) return;
   const std::size_t pixels = std::size_t(input.window.width) * std::size_t(input.window.height);
   const std::size_t stride =
       std::max<std::size_t>(1, pixels / std::size_t(LEVEL_SPREAD_SAMPLE));
-  // The refits read every row_step-th row: at least LEVEL_REFIT_SAMPLE pixels of the window
-  // (every row of a smaller one), and at least two rows of a window of two or more.
-  const auto row_step = int32_t(std::max<std::size_t>(1, pixels / LEVEL_REFIT_SAMPLE));
-  const FitSums rows =
-      row_step == 1 ? all : gather(input, factor, average, xc, yc, d0, Fit{}, INFINITY, row_step);
-  level.refit_points = int64_t(rows.n);
+  // Every fit reads every row_step-th row: at least LEVEL_REFIT_SAMPLE pixels of the window
+  // (every row of a smaller one). Should those rows not carry the fit (the compared pixels
+  // lying between them), every row is read instead.
+  auto row_step = int32_t(std::max<std::size_t>(1, pixels / LEVEL_REFIT_SAMPLE));
+  FitSums rows = gather(input, factor, average, xc, yc, d0, Fit{}, INFINITY, row_step);
+  Fit fit;
+  bool fitted = solve(rows, d0, mode, fit);
+  if (!fitted && row_step > 1) {
+    row_step = 1;
+    rows = gather(input, factor, average, xc, yc, d0, Fit{}, INFINITY, row_step);
+    fitted = solve(rows, d0, mode, fit);
+  }
+  level.compared = int64_t(rows.n);
+  if (!fitted) return;
   double sample[LEVEL_SPREAD_SAMPLE];
   for (int32_t k = 0; k < LEVEL_REFITS; ++k) {
     const double clip = clip_of(input, factor, average, xc, yc, fit, stride, sample);
@@ -285,7 +289,7 @@ void fit_level(const PhaseMap& input, double f, const RealMap& average, LevelMod
     Fit refit;
     if (!solve(kept, d0, mode, refit)) break;
     fit = refit;
-    level.left_out = level.refit_points - int64_t(kept.n);
+    level.left_out = level.compared - int64_t(kept.n);
   }
   level.c0 = fit.c0;
   level.cx = fit.cx;

@@ -13,13 +13,14 @@
 // s = max(1.4826 MAD, LEVEL_SPREAD_FLOOR) and MAD is the median of |r| over up to
 // LEVEL_SPREAD_SAMPLE compared pixels taken at a fixed stride through the input's window
 // (1.4826 MAD is the standard deviation of Gaussian residuals; the floor keeps a noiseless stack,
-// whose residuals are rounding alone, from leaving pixels out). The first fit is made over every
-// compared pixel; the refits over those of every k-th row of the window from its first,
+// whose residuals are rounding alone, from leaving pixels out). The first fit and the refits
+// are made over the compared pixels of every k-th row of the window from its first,
 // k = max(1, floor(pixels of the window / LEVEL_REFIT_SAMPLE)): every row of a window of fewer
 // than twice LEVEL_REFIT_SAMPLE pixels, and at least that many pixels of a larger one, whose
-// fit that many points already fix far below the noise. A spike, a dust particle or a
-// defect in one input lies beyond the clip and leaves its fit. Every later step of the run sees
-// x - p, formed in double precision, instead of x.
+// fit that many points already fix far below the noise; should those rows not carry the first
+// fit, every row is read instead. A spike, a dust particle or a defect in one input lies beyond
+// the clip and leaves its fit. Every later step of the run sees x - p, formed in double
+// precision, instead of x.
 //
 // An input with fewer than LEVEL_MIN_POINTS compared pixels, or (for the plane) whose compared
 // pixels do not span both directions, is left unlevelled (p = 0) and the report and -Verbose say
@@ -55,9 +56,8 @@ struct InputLevel {
   double cy;
   int32_t xc;         // the camera's centre pixel
   int32_t yc;
-  int64_t compared;      // compared pixels
-  int64_t refit_points;  // compared pixels of the rows the refits read
-  int64_t left_out;      // of those, the pixels the last refit left out
+  int64_t compared;   // compared pixels of the rows the fits read (every row if unlevelled)
+  int64_t left_out;   // of those, the pixels the last refit left out
   bool levelled;      // false: too few points, p = 0
 };
 
@@ -82,9 +82,8 @@ struct LevelFigures {
   double piston_m;  // the level at the camera's centre pixel
   double tilt_x;
   double tilt_y;
-  int64_t compared;
-  int64_t refit_points;  // compared pixels of the rows the robust refits read
-  int64_t left_out;      // of those, the pixels the robust fit left out
+  int64_t compared;  // compared pixels of the rows the fits read (every row if unlevelled)
+  int64_t left_out;  // of those, the pixels the robust fit left out
   bool levelled;     // false: too few points for its fit, left as it was
 };
 

@@ -61,7 +61,7 @@ void report_level(int32_t index, const LevelFigures& level) {
   print_output_line("%-*s = piston %g m, tilt %g, %g m/m, %lld of %lld points left out\n",
                     REPORT_LABEL_WIDTH, label, level.piston_m, level.tilt_x, level.tilt_y,
                     static_cast<long long>(level.left_out),
-                    static_cast<long long>(level.refit_points));
+                    static_cast<long long>(level.compared));
 }
 
 void report_output_phase_res(int32_t code) {

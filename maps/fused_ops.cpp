@@ -9,6 +9,7 @@
 //   squares:     s += v, q += v * v, c += 1       (v valid)
 //   scaled:      h = v f; s += h; c += 1; out = round(h) in [-2^26, 2^26 - 1], else the marker
 //   levelled:    h = v f - p, p = base + cx (dx + i) the input's level; then as scaled
+//   levelled with its deviation: levelled, then squares of its rounded values
 //   average:     round(s / c)                     (s < L and c >= k)
 //   deviation:   round(sqrt(max(0, (q - s^2 / c) / c)))   (each step as its element operation)
 //   sample:      round(sqrt(max(0, (q - s^2 / c) / (c - 1))))            (c >= 2)
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "base/vector_clones.h"
 #include "maps/map_types.h"
@@ -152,6 +154,89 @@ HARNIX_VECTOR_CLONES ErrorCode accumulate_levelled_span(const int32_t* values, s
     }
   }
   return over != 0 ? ERR_FP_OVERFLOW : NO_ERROR;
+}
+
+namespace {
+
+// Four elements at a time, as GNU vectors, for the levelled deviation step: as one plain loop the
+// compiler vectorises none of its chain, and as a loop a step it reads and writes the values five
+// times. Every lane takes the scalar step's operations in its order. The 16-bit counts, whose
+// masks GNU vectors narrow element by element, are raised in loops of their own.
+typedef double Lanes __attribute__((vector_size(32)));
+typedef int64_t LaneMask __attribute__((vector_size(32)));
+typedef int32_t LaneInts __attribute__((vector_size(16)));
+constexpr std::size_t LANES = 4;
+
+// The marker as a double: exact, and converted back to itself.
+constexpr double INVALID_AS_REAL = PHASE_INVALID;
+
+}  // namespace
+
+HARNIX_VECTOR_CLONES ErrorCode accumulate_levelled_squares_span(
+    const int32_t* values, std::size_t n, double f, double base, double cx, double dx,
+    double* sum, int16_t* count, double* dev_sum, int16_t* dev_count, double* sum_sq,
+    int32_t* out) {
+  // Per element: h = v f - (base + cx (dx + i)); the average's sum and count take h where v is
+  // valid; q = to_phase(h) where v is valid, else the marker, goes to out; the deviation's sum,
+  // square and count take q where it is valid. The counts from v first: out may be `values`.
+  for (std::size_t i = 0; i < n; ++i) count[i] = raised(count[i], values[i] < PHASE_INVALID);
+  const Lanes none = {};
+  const Lanes half = none + 0.5;
+  const LaneMask sign = LaneMask{} + INT64_MIN;
+  // The columns dx + i, whole numbers far below 2^53: stepped by 4, exactly as converted.
+  Lanes x = Lanes{0.0, 1.0, 2.0, 3.0} + dx;
+  // The largest |h| and |t| of the valid elements, against LIMIT at the end: a NaN, which no
+  // comparison with LIMIT would flag, leaves them as they are.
+  Lanes worst_h = none, worst_t = none;
+  std::size_t i = 0;
+  for (; i + LANES <= n; i += LANES, x += 4.0) {
+    LaneInts v;
+    Lanes s, ds, dq;
+    __builtin_memcpy(&v, values + i, sizeof v);
+    __builtin_memcpy(&s, sum + i, sizeof s);
+    __builtin_memcpy(&ds, dev_sum + i, sizeof ds);
+    __builtin_memcpy(&dq, sum_sq + i, sizeof dq);
+    const Lanes value = __builtin_convertvector(v, Lanes);
+    const Lanes h = value * f - (base + cx * x);
+    const LaneMask valid = value < INVALID_AS_REAL;
+    const Lanes added = valid ? h : none;
+    const Lanes t = s + added;
+    const Lanes abs_h = (Lanes)((LaneMask)added & ~sign);
+    const Lanes abs_t = (Lanes)((LaneMask)(valid ? t : none) & ~sign);
+    worst_h = abs_h > worst_h ? abs_h : worst_h;
+    worst_t = abs_t > worst_t ? abs_t : worst_t;
+    // to_phase: the marker outside [-2^26, 2^26 - 1] and for NaN; half away from zero inside,
+    // h + 0.5 or h - 0.5 as the sign of h says (-0.0 takes -0.5, and still truncates to 0).
+    const LaneMask kept = valid & (h >= PHASE_MIN_VALUE) & (h <= PHASE_MAX_VALUE);
+    const Lanes rounded = h + (Lanes)(((LaneMask)h & sign) | (LaneMask)half);
+    const LaneInts o = __builtin_convertvector(kept ? rounded : none + INVALID_AS_REAL, LaneInts);
+    const Lanes d = kept ? __builtin_convertvector(o, Lanes) : none;
+    s = t;
+    ds += d;
+    dq += d * d;
+    __builtin_memcpy(sum + i, &s, sizeof s);
+    __builtin_memcpy(dev_sum + i, &ds, sizeof ds);
+    __builtin_memcpy(sum_sq + i, &dq, sizeof dq);
+    __builtin_memcpy(out + i, &o, sizeof o);
+  }
+  const LaneMask over = (worst_h >= LIMIT) | (worst_t > LIMIT);
+  bool tail_over = false;
+  for (; i < n; ++i) {
+    const int32_t v = values[i];
+    const bool valid = v < PHASE_INVALID;
+    const double h = static_cast<double>(v) * f - (base + cx * (dx + column(i)));
+    const double t = sum[i] + (valid ? h : 0.0);
+    tail_over |= valid & ((std::fabs(h) >= LIMIT) | (std::fabs(t) > LIMIT));
+    sum[i] = t;
+    const int32_t q = valid ? to_phase(h) : PHASE_INVALID;
+    const double d = q < PHASE_INVALID ? static_cast<double>(q) : 0.0;
+    dev_sum[i] += d;
+    sum_sq[i] += d * d;
+    out[i] = q;
+  }
+  for (std::size_t k = 0; k < n; ++k) dev_count[k] = raised(dev_count[k], out[k] < PHASE_INVALID);
+  const bool any = tail_over || ((over[0] | over[1]) | (over[2] | over[3])) != 0;
+  return any ? ERR_FP_OVERFLOW : NO_ERROR;
 }
 
 HARNIX_VECTOR_CLONES void extremes_levelled_span(const int32_t* values, std::size_t n, double f,

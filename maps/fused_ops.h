@@ -50,6 +50,14 @@ ErrorCode accumulate_levelled_span(const int32_t* values, std::size_t n, double 
                                    double cx, double dx, double* sum, int16_t* count,
                                    int32_t* out);
 
+// A levelled input and its deviation in one pass: accumulate_levelled_span into sum and count
+// with out, then accumulate_phase_squares_span of out into dev_sum, dev_count and sum_sq. out
+// (required) may be `values` itself; the same values, bit for bit, and the same failure.
+ErrorCode accumulate_levelled_squares_span(const int32_t* values, std::size_t n, double f,
+                                           double base, double cx, double dx, double* sum,
+                                           int16_t* count, double* dev_sum, int16_t* dev_count,
+                                           double* sum_sq, int32_t* out);
+
 // The extremes of a levelled input: as extremes_span with h = v f - (base + cx (dx + i)), the
 // levelled value accumulate_levelled_span adds.
 void extremes_levelled_span(const int32_t* values, std::size_t n, double f, double base,

@@ -106,6 +106,59 @@ INSTANTIATE_TEST_SUITE_P(
         FitCase{"PlaneOnOneRow", LevelMode::PLANE, {10.0, 1.0, 0.0}, {0, 20, W, 1}, 1.0, 0, false}),
     [](const ::testing::TestParamInfo<FitCase>& info) { return info.param.name; });
 
+// A window of 2 x LEVEL_REFIT_SAMPLE pixels or more is fitted on every k-th row; when those
+// rows hold too few compared pixels (here: none), on every row.
+struct RowsCase {
+  const char* name;
+  bool only_odd_rows_compared;  // the stack valid on the odd rows of the window alone
+  int64_t compared;
+  int64_t left_out;
+};
+
+void PrintTo(const RowsCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class FitLevelRows : public ::testing::TestWithParam<RowsCase> {};
+
+TEST_P(FitLevelRows, LargeWindowIsFittedOnEveryKthRow) {
+  const RowsCase& c = GetParam();
+  constexpr int16_t CW = 520, CH = 260;
+  const Window window{4, 2, 512, 256};  // 131072 pixels: every second row
+  const Plane truth{-41.5, 0.25, -0.125};
+  auto plane = [&](int x, int y) {
+    return truth.c0 + truth.cx * (x - CW / 2) + truth.cy * (y - CH / 2);
+  };
+  OwnedMap<RealMap, double> average(Window{0, 0, CW, CH}, NAN);
+  for (int y = 0; y < CH; ++y) {
+    const int r = y - window.y;
+    if (c.only_odd_rows_compared && r % 2 == 0) continue;
+    for (int x = 0; x < CW; ++x) average.at(x, y) = surface(x % W, y % H);
+  }
+  OwnedMap<PhaseMap, int32_t> input(window);
+  for (int r = 0; r < window.height; ++r)
+    for (int i = 0; i < window.width; ++i) {
+      const int x = window.x + i, y = window.y + r;
+      // A spike on every 100th pixel of rows 0, 2 and 3: the fit reads two of those rows.
+      const double spike = (r == 0 || r == 2 || r == 3) && i % 100 == 7 ? 900.0 : 0.0;
+      input.cell(i, r) = int32_t(std::lround(surface(x % W, y % H) + plane(x, y) + spike));
+    }
+  InputLevel level;
+  fit_level(input.m, 1.0, average.m, LevelMode::PLANE, level);
+  ASSERT_TRUE(level.levelled);
+  EXPECT_EQ(level.compared, c.compared);
+  EXPECT_EQ(level.left_out, c.left_out);
+  EXPECT_NEAR(level.c0, truth.c0, 0.05);
+  EXPECT_NEAR(level.cx, truth.cx, 0.005);
+  EXPECT_NEAR(level.cy, truth.cy, 0.005);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, FitLevelRows,
+    ::testing::Values(RowsCase{"EverySecondRow", false, 128 * 512, 2 * 6},
+                      RowsCase{"EveryRowWhenThoseHoldNone", true, 128 * 512, 6}),
+    [](const ::testing::TestParamInfo<RowsCase>& info) { return info.param.name; });
+
 // Stacks of one surface, each input with a plane of its own in whole counts, and no noise.
 class LevelledRun : public RunDirectory {
  protected:

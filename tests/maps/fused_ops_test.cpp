@@ -147,6 +147,72 @@ INSTANTIATE_TEST_SUITE_P(
         AddCase{"SumLeavesTheLimit", 1e29, 2000000000, 3.4e38, true}),
     [](const ::testing::TestParamInfo<AddCase>& info) { return std::string(info.param.name); });
 
+struct LevelledCase {
+  const char* name;
+  double factor;
+  double base, cx, dx;  // the level: base + cx (dx + i) at element i
+  int32_t spread;       // of the phase values
+  double magnitude;     // of the earlier average sums
+  bool overflows;
+};
+
+void PrintTo(const LevelledCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class FusedLevelledDeviation : public ::testing::TestWithParam<LevelledCase> {};
+
+// The one pass of a levelled input with its deviation gives the bits of the two spans it
+// stands for: the levelled average's sums, the rounded values written back, then their
+// deviation sums. With out in place of the values, as a run adds them, and beside them.
+TEST_P(FusedLevelledDeviation, EqualsTheLevelledSpanThenTheSquares) {
+  const LevelledCase& c = GetParam();
+  std::mt19937_64 rng(static_cast<uint64_t>(c.spread) + static_cast<uint64_t>(c.magnitude));
+  for (int trial = 0; trial < 10; ++trial) {
+    const std::vector<int32_t> values = random_phase(rng, 0.1, c.spread);
+    const Sums avg = random_sums(rng, c.magnitude), dev = random_sums(rng, 1e12);
+    std::vector<double> squares = dev.fused;
+    for (double& v : squares) v = v * v;
+    std::vector<double> want_sum = avg.fused, want_dev = dev.fused, want_sq = squares;
+    std::vector<int16_t> want_count = avg.count, want_dev_count = dev.count;
+    std::vector<int32_t> want_out = values;
+    const ErrorCode want_rc =
+        accumulate_levelled_span(values.data(), N, c.factor, c.base, c.cx, c.dx, want_sum.data(),
+                                 want_count.data(), want_out.data());
+    ASSERT_EQ(c.overflows, want_rc == ERR_FP_OVERFLOW) << "trial " << trial;
+    accumulate_phase_squares_span(want_out.data(), N, want_dev.data(), want_dev_count.data(),
+                                  want_sq.data());
+    for (const bool in_place : {true, false}) {
+      std::vector<double> sum = avg.fused, dev_sum = dev.fused, sq = squares;
+      std::vector<int16_t> count = avg.count, dev_count = dev.count;
+      std::vector<int32_t> in = values, separate(N, 7);
+      int32_t* out = in_place ? in.data() : separate.data();
+      ASSERT_EQ(want_rc, accumulate_levelled_squares_span(in.data(), N, c.factor, c.base, c.cx,
+                                                          c.dx, sum.data(), count.data(),
+                                                          dev_sum.data(), dev_count.data(),
+                                                          sq.data(), out));
+      if (want_rc != NO_ERROR) continue;
+      EXPECT_EQ(want_out, std::vector<int32_t>(out, out + N)) << in_place;
+      expect_same_sums(want_sum, want_count, sum, count);
+      expect_same_sums(want_dev, want_dev_count, dev_sum, dev_count);
+      expect_same_sums(want_sq, want_dev_count, sq, dev_count);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spans, FusedLevelledDeviation,
+    ::testing::Values(
+        LevelledCase{"Unscaled", 1.0, -37.25, 0.0078125, -498.0, 3000000, 1e15, false},
+        // A level of whole and half counts: levelled values land on halves of either sign.
+        LevelledCase{"LevelOnHalves", 1.0, 0.5, -0.5, -12.0, 40, 1e9, false},
+        LevelledCase{"ScaledAndTilted", 0.3071, 1234.567, -2.75, 3.0, 3000000, 1e9, false},
+        // Levelled values beyond +-2^26 stay in the average and are markers for the deviation.
+        LevelledCase{"BeyondThePhaseRange", 32.0, -6.5e7, 1e5, 0.0, 200000000, 1e9, false},
+        LevelledCase{"LevelReachesTheLimit", 1.0, 0.0, 1e36, 100.0, 1000, 1e9, true},
+        LevelledCase{"SumLeavesTheLimit", 1e29, 0.0, 0.0, 0.0, 2000000000, 3.4e38, true}),
+    [](const ::testing::TestParamInfo<LevelledCase>& info) { return std::string(info.param.name); });
+
 // Results: sums and counts as the run leaves them (marker-filled for the chain, zeros for the
 // spans where nothing was counted), with counts on both sides of the minimum, sums exactly at
 // the limit, and sums of squares that make the variance round below zero.
