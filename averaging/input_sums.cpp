@@ -43,6 +43,7 @@ struct Sums {
   double* sum_sq;
   double* low;   // nullptr when not kept
   double* high;  // nullptr when not kept
+  bool extremes_in_counts;  // low and high hold int32 counts (averaging/working_maps.h)
   bool deviation;
   bool shared;  // the deviation shares the average's sums: one span adds the values to both
   bool removal;
@@ -59,6 +60,7 @@ Sums sums_of(WorkingMaps& maps, bool removal) {
               deviation ? maps.sum_sq.matrix : nullptr,
               maps.low.matrix,
               maps.high.matrix,
+              maps.extremes_in_counts,
               deviation,
               deviation && !maps.separate_deviation,
               removal};
@@ -87,10 +89,18 @@ ErrorCode add_rows(const Sums& s, PhaseMap& map, double f, RowRange rows,
                                         : LevelRow{};
     double* const low = s.low != nullptr ? s.low + at : nullptr;
     double* const high = s.high != nullptr ? s.high + at : nullptr;
-    if ((low != nullptr || high != nullptr) && level != nullptr)
+    if ((low != nullptr || high != nullptr) && s.extremes_in_counts) {
+      // Only unscaled, unlevelled inputs come here while the extremes are counts (queue_input).
+      // A camera row's counts lie in the first half of its storage.
+      const auto x = static_cast<std::size_t>(map.window.x);
+      extremes_counts_span(
+          row, n, low != nullptr ? reinterpret_cast<int32_t*>(low - x) + x : nullptr,
+          high != nullptr ? reinterpret_cast<int32_t*>(high - x) + x : nullptr);
+    } else if ((low != nullptr || high != nullptr) && level != nullptr) {
       extremes_levelled_span(row, n, scaled ? f : 1.0, p.base, p.cx, p.dx, low, high);
-    else if (low != nullptr || high != nullptr)
+    } else if (low != nullptr || high != nullptr) {
       extremes_span(row, n, scaled ? f : 1.0, low, high);
+    }
     if (level != nullptr && s.deviation && !s.removal) {
       // Nothing comes between: the deviation's sums in the same pass.
       const ErrorCode rc = accumulate_levelled_squares_span(
@@ -211,6 +221,9 @@ ErrorCode queue_input(WorkingMaps& maps, InputBatch& batch, PhaseMap& input, dou
   const bool removal = deviation && remove_mode != RemovalMode::NONE;
   const int32_t mode = removal ? removal_fit_mode(remove_mode) : -1;
   if (scaled && f > SAFE_FACTOR) batch.one_at_a_time = true;
+  // Extremes of values that are no longer counts are kept as doubles from here on; the inputs
+  // queued so far are added to those too, with the same result.
+  if (scaled) working_maps_extremes_to_real(maps, team);
   const bool separate = deviation && (scaled || removal) && !maps.separate_deviation;
   if (batch.count > 0 && (separate || input_batch_full(batch))) {
     const ErrorCode rc = add_batch(maps, batch, remove_mode, team);

@@ -46,25 +46,45 @@ ErrorCode form_uncertainty(WorkingMaps& m, int16_t min_count, std::size_t first,
   return form_spread(SpreadKind::MEAN_UNCERTAINTY, m, min_count, first, n, result);
 }
 
-// The extremes, where the average has its minimum count of values.
+// The extremes, where the average has its minimum count of values. Kept in counts, they are
+// formed row by row (`first` and `n` cover whole rows), each from the first half of its storage.
+ErrorCode form_extreme(const RealMap& v, WorkingMaps& m, int16_t min_count, std::size_t first,
+                       std::size_t n, int32_t* result) {
+  if (!m.extremes_in_counts) {
+    extreme_to_phase_span(v.matrix + first, m.count_avg.matrix + first, min_count, n,
+                          result + first);
+    return NO_ERROR;
+  }
+  const auto w = std::size_t(m.camera.width);
+  for (std::size_t at = first; at < first + n; at += w)
+    extreme_counts_to_phase_span(extremes_counts_row(v, int32_t(at / w)), m.count_avg.matrix + at,
+                                 min_count, w, result + at);
+  return NO_ERROR;
+}
+
 ErrorCode form_minimum(WorkingMaps& m, int16_t min_count, std::size_t first, std::size_t n,
                        int32_t* result) {
-  extreme_to_phase_span(m.low.matrix + first, m.count_avg.matrix + first, min_count, n,
-                        result + first);
-  return NO_ERROR;
+  return form_extreme(m.low, m, min_count, first, n, result);
 }
 
 ErrorCode form_maximum(WorkingMaps& m, int16_t min_count, std::size_t first, std::size_t n,
                        int32_t* result) {
-  extreme_to_phase_span(m.high.matrix + first, m.count_avg.matrix + first, min_count, n,
-                        result + first);
-  return NO_ERROR;
+  return form_extreme(m.high, m, min_count, first, n, result);
 }
 
 ErrorCode form_range(WorkingMaps& m, int16_t min_count, std::size_t first, std::size_t n,
                      int32_t* result) {
-  range_to_phase_span(m.low.matrix + first, m.high.matrix + first, m.count_avg.matrix + first,
-                      min_count, n, result + first);
+  if (!m.extremes_in_counts) {
+    range_to_phase_span(m.low.matrix + first, m.high.matrix + first, m.count_avg.matrix + first,
+                        min_count, n, result + first);
+    return NO_ERROR;
+  }
+  const auto w = std::size_t(m.camera.width);
+  for (std::size_t at = first; at < first + n; at += w) {
+    const auto r = int32_t(at / w);
+    range_counts_to_phase_span(extremes_counts_row(m.low, r), extremes_counts_row(m.high, r),
+                               m.count_avg.matrix + at, min_count, w, result + at);
+  }
   return NO_ERROR;
 }
 

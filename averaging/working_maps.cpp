@@ -22,6 +22,7 @@ void working_maps_init(WorkingMaps& maps) {
   map_init(maps.high);
   map_init(maps.median);
   maps.with_deviation = false;
+  maps.extremes_in_counts = false;
   maps.deviation_type = DeviationType::POPULATION;
   maps.separate_deviation = false;
   for (SurfaceWorkspace& ws : maps.robust) ws = SurfaceWorkspace{};
@@ -59,14 +60,21 @@ ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height,
   if (layout.deviation && (rc = create_over(maps.sum_sq, camera)) != NO_ERROR) return rc;
   if (layout.low && (rc = create_over(maps.low, camera)) != NO_ERROR) return rc;
   if (layout.high && (rc = create_over(maps.high, camera)) != NO_ERROR) return rc;
-  constexpr double INFINITE = std::numeric_limits<double>::infinity();
+  maps.extremes_in_counts = layout.low || layout.high;
   run_on_band_elements(team, width, height, [&](int32_t, std::size_t first, std::size_t n) {
     std::fill_n(maps.sum_avg.matrix + first, n, 0.0);
     std::fill_n(maps.count_avg.matrix + first, n, int16_t{0});
     if (layout.rejected_counts) std::fill_n(maps.rejected.matrix + first, n, int16_t{0});
     if (layout.deviation) std::fill_n(maps.sum_sq.matrix + first, n, 0.0);
-    if (layout.low) std::fill_n(maps.low.matrix + first, n, INFINITE);
-    if (layout.high) std::fill_n(maps.high.matrix + first, n, -INFINITE);
+    const auto w = std::size_t(width);
+    for (std::size_t r = first / w; r < (first + n) / w; ++r) {
+      if (layout.low)
+        std::fill_n(extremes_counts_row(maps.low, int32_t(r)), w,
+                    std::numeric_limits<int32_t>::max());
+      if (layout.high)
+        std::fill_n(extremes_counts_row(maps.high, int32_t(r)), w,
+                    std::numeric_limits<int32_t>::min());
+    }
   });
   if (!layout.deviation) return NO_ERROR;
   return layout.separate_deviation ? working_maps_separate_deviation(maps, team) : NO_ERROR;
@@ -85,6 +93,46 @@ ErrorCode working_maps_separate_deviation(WorkingMaps& maps, BandTeam& team) {
   });
   maps.separate_deviation = true;
   return NO_ERROR;
+}
+
+namespace {
+
+// Row r's counts of `extreme` as doubles over the same storage, `none` where count is 0. Taken
+// from the end a stretch at a time: the doubles of a stretch cover only counts already taken
+// (those from twice its start on) or those of the stretch itself, copied out before. The bytes
+// move by memcpy alone, which ends the counts' lifetime and begins the doubles'.
+void counts_row_to_real(RealMap& extreme, const int16_t* count, int32_t r, double none) {
+  constexpr std::size_t STRETCH = 512;
+  const auto w = std::size_t(extreme.window.width);
+  unsigned char* const row = reinterpret_cast<unsigned char*>(extreme.matrix + std::size_t(r) * w);
+  int32_t counts[STRETCH];
+  double values[STRETCH];
+  for (std::size_t end = w; end > 0;) {
+    const std::size_t first = end > STRETCH ? end - STRETCH : 0;
+    const std::size_t n = end - first;
+    std::memcpy(counts, row + first * sizeof(int32_t), n * sizeof(int32_t));
+    for (std::size_t i = 0; i < n; ++i)
+      values[i] = count[first + i] > 0 ? static_cast<double>(counts[i]) : none;
+    std::memcpy(row + first * sizeof(double), values, n * sizeof(double));
+    end = first;
+  }
+}
+
+}  // namespace
+
+void working_maps_extremes_to_real(WorkingMaps& maps, BandTeam& team) {
+  if (!maps.extremes_in_counts) return;
+  constexpr double INFINITE = std::numeric_limits<double>::infinity();
+  const auto w = std::size_t(maps.camera.width);
+  run_on_band_elements(team, maps.camera.width, maps.camera.height,
+                       [&](int32_t, std::size_t first, std::size_t n) {
+    for (std::size_t r = first / w; r < (first + n) / w; ++r) {
+      const int16_t* count = maps.count_avg.matrix + r * w;
+      if (maps.low.matrix != nullptr) counts_row_to_real(maps.low, count, int32_t(r), INFINITE);
+      if (maps.high.matrix != nullptr) counts_row_to_real(maps.high, count, int32_t(r), -INFINITE);
+    }
+  });
+  maps.extremes_in_counts = false;
 }
 
 RealMap& deviation_sum(WorkingMaps& maps) {
@@ -108,6 +156,7 @@ void working_maps_free(WorkingMaps& maps) {
   map_free(maps.median);
   for (SurfaceWorkspace& ws : maps.robust) surface_workspace_free(ws);
   maps.separate_deviation = false;
+  maps.extremes_in_counts = false;
 }
 
 ErrorCode check_memory_bound(int32_t width, int32_t height, uint64_t limit_bytes,

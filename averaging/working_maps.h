@@ -9,12 +9,17 @@
 // holds each result in phase counts, and serves as camera-sized scratch before. `rejected`
 // counts the values rejection took out at each pixel (with -RejectOut only). `low` and `high`
 // hold the least and greatest value each pixel's average has received (each only when an output
-// needs it), from +-infinity. `median` holds the median of -Combine Median, made by its own
+// needs it), from +-infinity; while every input so far was added unscaled and unlevelled
+// (extremes_in_counts), they hold the extremes of its counts as int32 instead (exact, a
+// fraction of the traffic): camera row r's counts fill the first half of row r's storage, so
+// that each band keeps to its own rows, and working_maps_extremes_to_real turns them into
+// doubles where they lie. `median` holds the median of -Combine Median, made by its own
 // passes after the sums (averaging/median.h). Every map lies on the camera window (0, 0, CameraWidth,
 // CameraHeight) of the first input.
 #ifndef HARNIX_AVERAGING_WORKING_MAPS_H_
 #define HARNIX_AVERAGING_WORKING_MAPS_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "averaging/band_team.h"
@@ -38,6 +43,7 @@ struct WorkingMaps {
   RealMap high;        // storage only with a maximum or range output
   PhaseMap median;     // storage only with the median: the average output, in phase counts
   bool with_deviation;
+  bool extremes_in_counts;  // low and high hold int32 counts (extremes_counts_row)
   DeviationType deviation_type;  // the deviation output's divisor
   bool separate_deviation;
   // The robust plane's slope maps, one workspace for each band of the team (the inputs of a
@@ -73,7 +79,7 @@ uint64_t extreme_bytes_per_pixel(const SumsLayout& layout);
 
 // Creates the maps over (0, 0, width, height): work (unfilled), sum_avg and count_avg, and as
 // `layout` asks sum_sq, sum_dev/count_dev, `rejected`, `low` and `high`; sums and counts filled
-// with 0 (the extremes with +-infinity), band by
+// with 0 (the extremes kept in counts, from INT32_MAX and INT32_MIN), band by
 // band by the team, so that every page is first written by the thread that adds to it (a page
 // first read would be copied again on its first write, which stops every thread).
 // ERR_NO_MEM before any allocation when the run would not fit in the machine's physical memory
@@ -90,6 +96,17 @@ ErrorCode working_maps_separate_deviation(WorkingMaps& maps, BandTeam& team);
 // The deviation's sum and count: its own once separate, else the average's.
 RealMap& deviation_sum(WorkingMaps& maps);
 CountMap& deviation_count(WorkingMaps& maps);
+
+// Row r of an extreme map kept in counts (low or high, with storage, extremes_in_counts).
+inline int32_t* extremes_counts_row(const RealMap& extreme, int32_t r) {
+  return reinterpret_cast<int32_t*>(extreme.matrix +
+                                    std::size_t(r) * std::size_t(extreme.window.width));
+}
+
+// Turns extremes kept in counts into doubles in place, band by band by the team: a pixel's counts
+// become their values, +-infinity where the average has no value yet. Nothing when the extremes
+// are doubles already. Cannot fail.
+void working_maps_extremes_to_real(WorkingMaps& maps, BandTeam& team);
 
 // Releases every map; safe on records without storage and repeatedly.
 void working_maps_free(WorkingMaps& maps);

@@ -2,10 +2,12 @@
 // element operations over whole maps beside the fused span that gives the same values. Bytes
 // processed are those of the phase values read (the input) or of the sums read (the result).
 // A levelled input's step is timed as a run adds it: rows of 1024 into sums a chunk of rows at a
-// time, the chunk's sums in the cache, as two spans beside the one that fuses them.
+// time, the chunk's sums in the cache, as two spans beside the one that fuses them. The extremes
+// of a chunk's values are timed as doubles and in counts beside its deviation step.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -135,6 +137,56 @@ void BM_levelled_step_fused(benchmark::State& state) {
   });
 }
 BENCHMARK(BM_levelled_step_fused)->Unit(benchmark::kMillisecond);
+
+// A chunk of rows the run keeps in the cache while a batch's inputs are added to it: one input's
+// deviation step, and the extremes of the same values as doubles and in counts.
+constexpr std::size_t CHUNK_PIXELS = 16 * 1024;
+
+struct Chunk {
+  std::vector<int32_t> phase = std::vector<int32_t>(CHUNK_PIXELS);
+  std::vector<double> sum = std::vector<double>(CHUNK_PIXELS, 0.0);
+  std::vector<double> sum_sq = std::vector<double>(CHUNK_PIXELS, 0.0);
+  std::vector<int16_t> count = std::vector<int16_t>(CHUNK_PIXELS, 0);
+  std::vector<double> low = std::vector<double>(CHUNK_PIXELS, 1e300);
+  std::vector<double> high = std::vector<double>(CHUNK_PIXELS, -1e300);
+  std::vector<int32_t> low_counts = std::vector<int32_t>(CHUNK_PIXELS, INT32_MAX);
+  std::vector<int32_t> high_counts = std::vector<int32_t>(CHUNK_PIXELS, INT32_MIN);
+
+  Chunk() {
+    std::copy_n(field().phase.matrix, CHUNK_PIXELS, phase.begin());
+  }
+};
+
+void BM_chunk_deviation_step(benchmark::State& state) {
+  Chunk c;
+  for (auto _ : state) {
+    accumulate_phase_squares_span(c.phase.data(), CHUNK_PIXELS, c.sum.data(), c.count.data(),
+                                  c.sum_sq.data());
+    benchmark::ClobberMemory();
+  }
+  finish(state, CHUNK_PIXELS * sizeof(int32_t));
+}
+BENCHMARK(BM_chunk_deviation_step);
+
+void BM_chunk_extremes_as_doubles(benchmark::State& state) {
+  Chunk c;
+  for (auto _ : state) {
+    extremes_span(c.phase.data(), CHUNK_PIXELS, 1.0, c.low.data(), c.high.data());
+    benchmark::ClobberMemory();
+  }
+  finish(state, CHUNK_PIXELS * sizeof(int32_t));
+}
+BENCHMARK(BM_chunk_extremes_as_doubles);
+
+void BM_chunk_extremes_in_counts(benchmark::State& state) {
+  Chunk c;
+  for (auto _ : state) {
+    extremes_counts_span(c.phase.data(), CHUNK_PIXELS, c.low_counts.data(), c.high_counts.data());
+    benchmark::ClobberMemory();
+  }
+  finish(state, CHUNK_PIXELS * sizeof(int32_t));
+}
+BENCHMARK(BM_chunk_extremes_in_counts);
 
 }  // namespace
 

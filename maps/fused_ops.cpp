@@ -15,11 +15,15 @@
 //   sample:      round(sqrt(max(0, (q - s^2 / c) / (c - 1))))            (c >= 2)
 //   uncertainty: round(sqrt(max(0, (q - s^2 / c) / (c - 1) / c)))        (c >= 2)
 //   extremes:    low = min(low, v f), high = max(high, v f); round(low), round(high - low)
+//   in counts:   low = min(low, v), high = max(high, v) on integers; for an integer x,
+//                round(x) is x, and high - low of counts below 2^31 is exact in a double, so
+//                the results are those of the same extremes held as doubles
 #include "maps/fused_ops.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "base/vector_clones.h"
 #include "maps/map_types.h"
@@ -120,6 +124,24 @@ HARNIX_VECTOR_CLONES void extremes_span(const int32_t* values, std::size_t n, do
       const double h = static_cast<double>(values[i]) * f;
       high[i] = (values[i] < PHASE_INVALID) & (h > high[i]) ? h : high[i];
     }
+  }
+}
+
+HARNIX_VECTOR_CLONES void extremes_counts_span(const int32_t* values, std::size_t n,
+                                               int32_t* low, int32_t* high) {
+  constexpr int32_t NONE = std::numeric_limits<int32_t>::min();
+  // An invalid value needs no select for the minimum: it is above every valid one.
+  if (low != nullptr && high != nullptr) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const int32_t v = values[i];
+      low[i] = std::min(low[i], v);
+      high[i] = std::max(high[i], v < PHASE_INVALID ? v : NONE);
+    }
+  } else if (low != nullptr) {
+    for (std::size_t i = 0; i < n; ++i) low[i] = std::min(low[i], values[i]);
+  } else if (high != nullptr) {
+    for (std::size_t i = 0; i < n; ++i)
+      high[i] = std::max(high[i], values[i] < PHASE_INVALID ? values[i] : NONE);
   }
 }
 
@@ -367,6 +389,37 @@ HARNIX_VECTOR_CLONES void range_to_phase_span(const double* low, const double* h
   const int16_t minimum = k < 1 ? int16_t{1} : k;
   for (std::size_t i = 0; i < n; ++i) {
     const int32_t q = to_phase(high[i] - low[i]);
+    out[i] = count[i] >= minimum ? q : PHASE_INVALID;
+  }
+}
+
+namespace {
+
+// to_phase of an integer: itself within [-2^26, 2^26 - 1].
+inline int32_t count_to_phase(int64_t v) {
+  constexpr auto lowest = static_cast<int64_t>(PHASE_MIN_VALUE);
+  constexpr auto highest = static_cast<int64_t>(PHASE_MAX_VALUE);
+  const bool in_range = (v >= lowest) & (v <= highest);
+  return in_range ? static_cast<int32_t>(v) : PHASE_INVALID;
+}
+
+}  // namespace
+
+HARNIX_VECTOR_CLONES void extreme_counts_to_phase_span(const int32_t* v, const int16_t* count,
+                                                       int16_t k, std::size_t n, int32_t* out) {
+  const int16_t minimum = k < 1 ? int16_t{1} : k;
+  for (std::size_t i = 0; i < n; ++i) {
+    const int32_t q = count_to_phase(v[i]);
+    out[i] = count[i] >= minimum ? q : PHASE_INVALID;
+  }
+}
+
+HARNIX_VECTOR_CLONES void range_counts_to_phase_span(const int32_t* low, const int32_t* high,
+                                                     const int16_t* count, int16_t k,
+                                                     std::size_t n, int32_t* out) {
+  const int16_t minimum = k < 1 ? int16_t{1} : k;
+  for (std::size_t i = 0; i < n; ++i) {
+    const int32_t q = count_to_phase(int64_t{high[i]} - int64_t{low[i]});
     out[i] = count[i] >= minimum ? q : PHASE_INVALID;
   }
 }

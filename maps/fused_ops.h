@@ -43,6 +43,13 @@ ErrorCode accumulate_scaled_span(const int32_t* values, std::size_t n, double f,
 // not kept. Extremes start at +-infinity, so that the first value replaces them.
 void extremes_span(const int32_t* values, std::size_t n, double f, double* low, double* high);
 
+// The extremes of an unscaled input kept in its own counts: low = min(low, v) over every v (an
+// invalid v, at or above PHASE_INVALID, is above every valid one, so low reads at or above
+// PHASE_INVALID until the first valid value), high = max(high, v) over the valid v. Exact: the
+// extremes of the values v f for one common factor f > 0 are those of the counts times f. Either
+// map may be nullptr when not kept; low starts at INT32_MAX, high at INT32_MIN.
+void extremes_counts_span(const int32_t* values, std::size_t n, int32_t* low, int32_t* high);
+
 // A levelled input: as accumulate_scaled_span with h = v f - (base + cx (dx + i)) at element i,
 // the level of the input taken off in double precision (f = 1 for an unscaled input); n, a row's
 // width, below 2^31.
@@ -95,6 +102,13 @@ void extreme_to_phase_span(const double* v, const int16_t* count, int16_t k, std
 // extremes.
 void range_to_phase_span(const double* low, const double* high, const int16_t* count, int16_t k,
                          std::size_t n, int32_t* out);
+
+// extreme_to_phase_span and range_to_phase_span of extremes kept in counts (extremes_counts_span):
+// the same outputs as for the same extremes held as doubles.
+void extreme_counts_to_phase_span(const int32_t* v, const int16_t* count, int16_t k,
+                                  std::size_t n, int32_t* out);
+void range_counts_to_phase_span(const int32_t* low, const int32_t* high, const int16_t* count,
+                                int16_t k, std::size_t n, int32_t* out);
 
 // real_to_phase of each value: rounded half away from zero, PHASE_INVALID for an invalid value or
 // one outside [-2^26, 2^26 - 1].

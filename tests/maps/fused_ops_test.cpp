@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -268,6 +269,42 @@ TEST(FusedResults, EqualTheChainsOfElementOperations) {
 
       count_to_phase_span(count.data(), N, got.data());
       for (int i = 0; i < N; ++i) EXPECT_EQ(count[i] != 0 ? count[i] : PHASE_INVALID, got[i]);
+    }
+  }
+}
+
+// Extremes kept in counts against the same values through extremes_span: the same extremes
+// wherever a value was counted, and the same minimum, maximum and range results, for spans of
+// small values and of values anywhere in 32 bits (beyond the results' range, INT32_MIN too).
+TEST(ExtremesInCounts, EqualThoseHeldAsDoubles) {
+  std::mt19937_64 rng(43);
+  constexpr double INF = std::numeric_limits<double>::infinity();
+  for (int32_t spread : {1000, INT32_MAX - 8}) {
+    std::vector<int32_t> low(N, INT32_MAX), high(N, INT32_MIN);
+    std::vector<double> low_real(N, INF), high_real(N, -INF);
+    std::vector<int16_t> count(N, 0);
+    for (int input = 0; input < 4; ++input) {
+      const std::vector<int32_t> v = random_phase(rng, 0.3, spread);
+      extremes_counts_span(v.data(), N, low.data(), high.data());
+      extremes_span(v.data(), N, 1.0, low_real.data(), high_real.data());
+      for (int i = 0; i < N; ++i) count[i] = int16_t(count[i] + (v[i] < PHASE_INVALID));
+    }
+    for (int i = 0; i < N; ++i) {
+      if (count[i] == 0) continue;
+      ASSERT_EQ(low_real[i], double(low[i])) << "element " << i;
+      ASSERT_EQ(high_real[i], double(high[i])) << "element " << i;
+    }
+    for (int16_t k : {int16_t{0}, int16_t{1}, int16_t{3}}) {
+      std::vector<int32_t> want(N), got(N);
+      extreme_to_phase_span(low_real.data(), count.data(), k, N, want.data());
+      extreme_counts_to_phase_span(low.data(), count.data(), k, N, got.data());
+      EXPECT_EQ(want, got) << "minimum, spread " << spread << ", k " << k;
+      extreme_to_phase_span(high_real.data(), count.data(), k, N, want.data());
+      extreme_counts_to_phase_span(high.data(), count.data(), k, N, got.data());
+      EXPECT_EQ(want, got) << "maximum, spread " << spread << ", k " << k;
+      range_to_phase_span(low_real.data(), high_real.data(), count.data(), k, N, want.data());
+      range_counts_to_phase_span(low.data(), high.data(), count.data(), k, N, got.data());
+      EXPECT_EQ(want, got) << "range, spread " << spread << ", k " << k;
     }
   }
 }
