@@ -13,7 +13,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
+#include <type_traits>
 
 #include "averaging/input_sums.h"
 #include "base/vector_clones.h"
@@ -29,6 +33,20 @@ constexpr std::size_t LANES = 16;
 constexpr int32_t NETWORK_INPUTS = 256;
 
 constexpr double ABSENT = std::numeric_limits<double>::infinity();
+
+// While every input is taken unscaled and unlevelled, its values are its counts: the network
+// sorts them as int32 (twice the lanes of a vector, no conversion), an invalid one as INT32_MAX,
+// above every valid count. The middle counts then give the same median as the same values in
+// double: each count is exact as a double, and so is the sum of two.
+constexpr int32_t ABSENT_COUNT = std::numeric_limits<int32_t>::max();
+
+template <typename T>
+constexpr T absent() {
+  if constexpr (std::is_same_v<T, double>)
+    return ABSENT;
+  else
+    return ABSENT_COUNT;
+}
 
 // Rows of the network for `count` inputs: the power of two at or above it.
 std::size_t network_rows(int32_t count) {
@@ -99,6 +117,16 @@ inline double value_at(const InputRow& r, std::size_t i) {
 
 // The values of a row's LANES columns from its column `at` into `lane`, ABSENT where invalid,
 // each valid one counted in `valid`.
+// Counts go as they are: an invalid one, at or above PHASE_INVALID, sorts after every valid one
+// as ABSENT_COUNT would.
+template <bool Levelled>
+inline void gather_lanes(const InputRow& r, std::size_t at, int32_t* __restrict lane,
+                         uint32_t* __restrict valid) {
+  const int32_t* __restrict values = r.values + at;
+  std::memcpy(lane, values, LANES * sizeof(int32_t));
+  for (std::size_t l = 0; l < LANES; ++l) valid[l] += uint32_t(values[l] < PHASE_INVALID);
+}
+
 template <bool Levelled>
 inline void gather_lanes(const InputRow& r, std::size_t at, double* __restrict lane,
                          uint32_t* __restrict valid) {
@@ -120,22 +148,57 @@ inline void gather_lanes(const InputRow& r, std::size_t at, double* __restrict l
   }
 }
 
+// The value of a column as the network takes it: as value_at, or the count itself.
+inline void value_into(const InputRow& r, std::size_t at, double* x) {
+  *x = value_at(r, at);
+}
+inline void value_into(const InputRow& r, std::size_t at, int32_t* x) {
+  *x = r.values[at];
+}
+
+// The counts of a row of the network, one a lane, as one vector of the compiler's: the
+// comparators on counts are then vector minima and maxima (left to itself the compiler makes
+// them scalar).
+constexpr std::size_t COUNTS_A_VECTOR = 8;
+using CountLanes = int32_t __attribute__((vector_size(COUNTS_A_VECTOR * sizeof(int32_t))));
+
+// Rows a and b, the lesser values to a when `up`, else to b.
+[[gnu::always_inline]] inline void compare_rows(double* __restrict a, double* __restrict b,
+                                                bool up) {
+  for (std::size_t l = 0; l < LANES; ++l) {
+    const double lo = std::min(a[l], b[l]), hi = std::max(a[l], b[l]);
+    a[l] = up ? lo : hi;
+    b[l] = up ? hi : lo;
+  }
+}
+
+[[gnu::always_inline]] inline void compare_rows(int32_t* a, int32_t* b, bool up) {
+  static_assert(LANES % COUNTS_A_VECTOR == 0, "whole vectors of lanes");
+  for (std::size_t l = 0; l < LANES; l += COUNTS_A_VECTOR) {
+    CountLanes x, y;
+    std::memcpy(&x, a + l, sizeof x);
+    std::memcpy(&y, b + l, sizeof y);
+    const CountLanes lo = x < y ? x : y, hi = x < y ? y : x;
+    if (up) {
+      std::memcpy(a + l, &lo, sizeof lo);
+      std::memcpy(b + l, &hi, sizeof hi);
+    } else {
+      std::memcpy(a + l, &hi, sizeof hi);
+      std::memcpy(b + l, &lo, sizeof lo);
+    }
+  }
+}
+
 // Sorts each lane of v (p rows of LANES values, p a power of two) into ascending order.
-HARNIX_VECTOR_CLONES void sort_lanes(double* v, std::size_t p) {
+template <typename T>
+[[gnu::always_inline]] inline void sort_lanes(T* v, std::size_t p) {
   for (std::size_t k = 2; k <= p; k *= 2) {
     for (std::size_t j = k / 2; j > 0; j /= 2) {
       for (std::size_t i0 = 0; i0 < p; i0 += 2 * j) {
         // Within a block of 2j rows the direction is that of bit k of the row.
         const bool up = (i0 & k) == 0;
-        for (std::size_t i = i0; i < i0 + j; ++i) {
-          double* a = v + i * LANES;
-          double* b = a + j * LANES;
-          for (std::size_t l = 0; l < LANES; ++l) {
-            const double lo = std::min(a[l], b[l]), hi = std::max(a[l], b[l]);
-            a[l] = up ? lo : hi;
-            b[l] = up ? hi : lo;
-          }
-        }
+        for (std::size_t i = i0; i < i0 + j; ++i)
+          compare_rows(v + i * LANES, v + (i + j) * LANES, up);
       }
     }
   }
@@ -150,11 +213,13 @@ std::size_t network_pixels(int32_t count) {
 
 // The network's medians of rows [from, to): a stretch of a row at a time, each input's values
 // along it gathered in one sweep (one stream of its row, not one stream an input), group after
-// group of LANES pixels, then each group sorted.
-HARNIX_VECTOR_CLONES void network_rows_medians(const PhaseMap* rows, const double* factors,
-                                               const InputLevel* levels, int32_t count,
-                                               int32_t width, int32_t from, int32_t to,
-                                               std::size_t minimum, double* v, int32_t* out) {
+// group of LANES pixels, then each group sorted; T is double, or int32_t for counts.
+template <typename T>
+[[gnu::always_inline]] inline void network_medians(const PhaseMap* rows, const double* factors,
+                                                   const InputLevel* levels, int32_t count,
+                                                   int32_t width, int32_t from, int32_t to,
+                                                   std::size_t minimum, T* v, int32_t* out) {
+  constexpr T NONE = absent<T>();
   const std::size_t p = network_rows(count);
   const std::size_t group = p * LANES;  // doubles of a group
   const auto stretch = int32_t(network_pixels(count));
@@ -173,7 +238,7 @@ HARNIX_VECTOR_CLONES void network_rows_medians(const PhaseMap* rows, const doubl
         const InputRow r =
             in_row ? input_row(rows[i], factors[i], level_of(levels, i), y) : InputRow{};
         for (std::size_t g = 0; g < groups; ++g) {
-          double* lane = v + g * group + std::size_t(i) * LANES;
+          T* lane = v + g * group + std::size_t(i) * LANES;
           const int32_t g0 = x0 + int32_t(g * LANES);
           uint32_t* counted = valid + g * LANES;
           if (g0 >= left && g0 + int32_t(LANES) <= right) {
@@ -184,35 +249,69 @@ HARNIX_VECTOR_CLONES void network_rows_medians(const PhaseMap* rows, const doubl
               gather_lanes<false>(r, std::size_t(g0 - w.x), lane, counted);
             continue;
           }
-          std::fill_n(lane, LANES, ABSENT);
+          std::fill_n(lane, LANES, NONE);
           const int32_t from_x = std::max(g0, left), to_x = std::min(g0 + int32_t(LANES), right);
           for (int32_t x = from_x; x < to_x; ++x) {
             const auto at = std::size_t(x - w.x);
             const bool ok = r.values[at] < PHASE_INVALID;
             const auto l = std::size_t(x - g0);
-            lane[l] = ok ? value_at(r, at) : ABSENT;
+            value_into(r, at, &lane[l]);
+            lane[l] = ok ? lane[l] : NONE;
             counted[l] += uint32_t(ok);
           }
         }
       }
       for (std::size_t g = 0; g < groups; ++g) {
-        double* values = v + g * group;
-        std::fill(values + std::size_t(count) * LANES, values + group, ABSENT);
+        T* values = v + g * group;
+        std::fill(values + std::size_t(count) * LANES, values + group, NONE);
         sort_lanes(values, p);
         const int32_t g0 = x0 + int32_t(g * LANES);
         const auto len = std::size_t(std::min(int32_t(LANES), end - g0));
         for (std::size_t l = 0; l < len; ++l) {
           const std::size_t c = valid[g * LANES + l];
-          const double upper = values[(c / 2) * LANES + l];
+          // Row k of lane l, as a double (a count is exact in one); the lower middle row is
+          // read only for an even count of at least the minimum, so at least 2.
+          auto row = [&](std::size_t k) { return static_cast<double>(values[k * LANES + l]); };
           medians[l] = c < minimum  ? REAL_INVALID
-                       : c % 2 == 1 ? upper
-                                    : (values[(c / 2 - 1) * LANES + l] + upper) / 2.0;
+                       : c % 2 == 1 ? row(c / 2)
+                                    : (row(c / 2 - 1) + row(c / 2)) / 2.0;
         }
         real_to_phase_span(medians, len,
                            out + std::size_t(y) * std::size_t(width) + std::size_t(g0));
       }
     }
   }
+}
+
+HARNIX_VECTOR_CLONES void network_rows_medians(const PhaseMap* rows, const double* factors,
+                                               const InputLevel* levels, int32_t count,
+                                               int32_t width, int32_t from, int32_t to,
+                                               std::size_t minimum, double* v, int32_t* out) {
+  network_medians(rows, factors, levels, count, width, from, to, minimum, v, out);
+}
+
+HARNIX_VECTOR_CLONES void network_rows_medians(const PhaseMap* rows, const double* factors,
+                                               int32_t count, int32_t width, int32_t from,
+                                               int32_t to, std::size_t minimum, int32_t* v,
+                                               int32_t* out) {
+  network_medians(rows, factors, nullptr, count, width, from, to, minimum, v, out);
+}
+
+// The scratch as `n` values of T: their lifetime begun over its storage (no code), whatever it
+// held before.
+template <typename T>
+T* scratch_as(void* scratch, std::size_t n) {
+  T* v = static_cast<T*>(scratch);
+  std::uninitialized_default_construct_n(v, n);
+  return std::launder(v);
+}
+
+// True when every input is taken as its counts: unscaled and unlevelled.
+bool takes_counts(const double* factors, const InputLevel* levels, int32_t count) {
+  if (levels != nullptr) return false;
+  for (int32_t i = 0; i < count; ++i)
+    if (std::fabs(factors[i] - 1.0) > SCALE_FACTOR_EPSILON) return false;
+  return true;
 }
 
 // The selection's medians of rows [from, to).
@@ -309,12 +408,18 @@ int32_t median_band_rows(uint64_t budget_bytes, int32_t inputs, int32_t width, i
 
 void median_rows(const PhaseMap* rows, const double* factors, const InputLevel* levels,
                  int32_t count, int32_t width, int32_t from, int32_t to, int16_t min_count,
-                 double* scratch, int32_t* out) {
+                 void* scratch, int32_t* out) {
   const std::size_t minimum = std::size_t(std::max<int16_t>(min_count, 1));
-  if (count <= NETWORK_INPUTS)
-    network_rows_medians(rows, factors, levels, count, width, from, to, minimum, scratch, out);
+  const std::size_t bytes = median_scratch_bytes(count);
+  if (count <= NETWORK_INPUTS && takes_counts(factors, levels, count))
+    network_rows_medians(rows, factors, count, width, from, to, minimum,
+                         scratch_as<int32_t>(scratch, bytes / sizeof(int32_t)), out);
+  else if (count <= NETWORK_INPUTS)
+    network_rows_medians(rows, factors, levels, count, width, from, to, minimum,
+                         scratch_as<double>(scratch, bytes / sizeof(double)), out);
   else
-    selection_rows_medians(rows, factors, levels, count, width, from, to, minimum, scratch, out);
+    selection_rows_medians(rows, factors, levels, count, width, from, to, minimum,
+                           scratch_as<double>(scratch, bytes / sizeof(double)), out);
 }
 
 }  // namespace harnix

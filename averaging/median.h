@@ -39,11 +39,11 @@ double median_of(double* v, std::size_t n, double* spare);
 // is the input's window cut to the band; height 0 when it has none there), input i's values x =
 // v factors[i] when |factors[i] - 1| > SCALE_FACTOR_EPSILON, else v, less levels[i] when
 // `levels` is given (x = v f - p, formed as the sums form it). `scratch` holds
-// median_scratch_bytes(count) bytes. Every pixel on its own: the medians are the same for any
-// bands and rows.
+// median_scratch_bytes(count) bytes aligned for a double; what it holds is overwritten. Every
+// pixel on its own: the medians are the same for any bands and rows.
 void median_rows(const PhaseMap* rows, const double* factors, const InputLevel* levels,
                  int32_t count, int32_t width, int32_t from, int32_t to, int16_t min_count,
-                 double* scratch, int32_t* out);
+                 void* scratch, int32_t* out);
 
 }  // namespace harnix
 
