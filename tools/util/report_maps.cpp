@@ -110,6 +110,12 @@ const char* result_kind_title(ResultKind kind) {
   }
 }
 
+const char* result_title(const ResultSection& section) {
+  const bool median = section.comment.rfind("Height average map (median)", 0) == 0;
+  if (section.kind == RESULT_AVERAGE && median) return "Height median";
+  return result_kind_title(section.kind);
+}
+
 int64_t stated_inputs(const std::string& comment) {
   const std::string before = "computed from ";
   const std::string after = " input data files";

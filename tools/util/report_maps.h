@@ -81,6 +81,10 @@ struct ResultSection {
   Histogram histogram;
 };
 
+// What `section` holds, as a title: result_kind_title of its kind, but "Height median" for an
+// average map whose comment says it holds the median ("Height average map (median) ...").
+const char* result_title(const ResultSection& section);
+
 // The report's map previews are drawn at most this many pixels on the longer side, so that a
 // page of several maps stays small enough to send; smaller maps are drawn as the export draws
 // them.

@@ -69,7 +69,7 @@ std::string preview_image(const ResultSection& s) {
     size = " width=\"" + std::to_string(load_be32(reinterpret_cast<const uint8_t*>(&s.png[16]))) +
            "\" height=\"" +
            std::to_string(load_be32(reinterpret_cast<const uint8_t*>(&s.png[20]))) + "\"";
-  std::string alt = std::string(result_kind_title(s.kind)) + " map of " + base_name(s.name);
+  std::string alt = std::string(result_title(s)) + " map of " + base_name(s.name);
   if (std::string(s.levelling) != "none") alt += std::string(", ") + s.levelling + " removed";
   return "<figure class=\"preview\"><img src=\"" + data_uri("image/png", s.png) + "\" alt=\"" +
          html_escaped(alt) + "\"" + size + "/></figure>\n";
@@ -151,7 +151,7 @@ std::string histogram_figure(const ResultSection& s) {
 std::string result_section(const ResultSection& s, std::size_t number,
                            const RunRecordSummary* run) {
   std::string h = "<section id=\"result-" + std::to_string(number) + "\" class=\"result " +
-                  kind_class(s.kind) + "\">\n<h2>" + result_kind_title(s.kind) +
+                  kind_class(s.kind) + "\">\n<h2>" + result_title(s) +
                   " <span class=\"file\">" + html_escaped(s.name) + "</span></h2>\n";
   if (!s.comment.empty()) h += text_element("p", s.comment, "comment");
   if (s.png.empty())

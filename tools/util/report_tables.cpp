@@ -108,7 +108,7 @@ std::string summary_section(const ReportContent& c) {
   std::string files;
   for (const ResultSection& s : c.results)
     files += (files.empty() ? "" : ", ") + base_name(s.name) + " (" +
-             lower_first(result_kind_title(s.kind)) + ")";
+             lower_first(result_title(s)) + ")";
   rows += fact_row("Result files", files);
   rows += fact_row("Camera", std::to_string(a.CameraWidth) + " \xC3\x97 " +
                                  std::to_string(a.CameraHeight) + " px");

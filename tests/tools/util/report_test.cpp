@@ -301,7 +301,8 @@ TEST_F(Report, FilesWithoutAPictureOrScaleStillMakeAPage) {
                     .find("The result files differ in time stamp:"));
 }
 
-// The extremes, range and uncertainty maps are told by their comments and named in the summary.
+// The extremes, range and uncertainty maps, and the median as the average, are told by their
+// comments and named in the summary.
 TEST_F(Report, EveryResultKindIsNamedByItsComment) {
   const struct {
     const char* comment;
@@ -315,6 +316,8 @@ TEST_F(Report, EveryResultKindIsNamedByItsComment) {
        "uncertainty of the height average"},
       {"Height standard deviation map (n - 1) computed from 3 input data files", "deviation",
        "height standard deviation"},
+      {"Height average map (median) computed from 3 input data files", "average", "height median"},
+      {"Height average map computed from 3 input data files", "average", "height average"},
   };
   std::vector<std::string> args;
   std::string files;
