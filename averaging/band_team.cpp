@@ -69,8 +69,8 @@ void BandTeam::serve(int32_t band) {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stopping_) return;
     }
-    call_(job_, band);
     call_side(band);
+    call_(job_, band);
     if (pending_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
       { std::lock_guard<std::mutex> lock(mutex_); }
       done_.notify_one();
@@ -80,8 +80,8 @@ void BandTeam::serve(int32_t band) {
 
 void BandTeam::run_erased(void* job, Call call) {
   if (bands_ == 1) {
-    call(job, 0);
     call_side(0);
+    call(job, 0);
     return;
   }
   {
@@ -92,8 +92,8 @@ void BandTeam::run_erased(void* job, Call call) {
     generation_.fetch_add(1, std::memory_order_release);
   }
   work_.notify_all();
-  call(job, 0);
   call_side(0);
+  call(job, 0);
   auto finished = [&] { return pending_.load(std::memory_order_acquire) == 0; };
   if (!spin_until(finished)) {
     std::unique_lock<std::mutex> lock(mutex_);

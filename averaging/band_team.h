@@ -6,8 +6,10 @@
 // returns when every call has returned. Every band's work is fixed by its index alone, never by
 // which thread is faster, so what a pass computes does not depend on the number of bands
 // wherever its bands write disjoint data. A team of one band starts no thread: run(f) is f(0).
-// A side job, while one is set, is work any band may take a share of once its own is done (the
-// inputs read ahead): every band calls it after f, and run returns once those calls have too.
+// A side job, while one is set, is work any band may take a share of before its own (the inputs
+// read ahead): every band calls it before f, so that work the bands share out as they go (chunks
+// of rows taken by whichever band is free) evens out what the side job left uneven; run returns
+// once every call has returned.
 #ifndef HARNIX_AVERAGING_BAND_TEAM_H_
 #define HARNIX_AVERAGING_BAND_TEAM_H_
 
@@ -43,7 +45,7 @@ class BandTeam {
     run_erased(&f, [](void* job, int32_t band) { (*static_cast<F*>(job))(band); });
   }
 
-  // From the next run on, every band calls side(band) after its share, until clear_side_job.
+  // From the next run on, every band calls side(band) before its share, until clear_side_job.
   // Both are called between runs, by the thread that calls run; `side` must outlive its use
   // and must not throw.
   template <typename F>

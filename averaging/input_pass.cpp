@@ -156,7 +156,7 @@ bool input_pass(RunState& run, const PlannedPass& pass, InputFeed feed) {
   (void)reader.take_storage(run.spares, MAX_SPARE_MAPS);
   for (PhaseMap& m : run.spares) map_free(m);
   run.reader = &reader;
-  // With several threads, every run of the team reads the next inputs once a band is done, and
+  // With several threads, every run of the team reads the next inputs before its own work, and
   // the first inputs are read by all of them at once before the pass begins.
   auto read_ahead = [&reader](int32_t) { reader.read_ahead(); };
   const Ending ending{run};

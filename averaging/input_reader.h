@@ -1,5 +1,5 @@
 // The inputs read in order and, with a team of threads, ahead of their use by the team itself:
-// once a band has done its share of a run, it reads the next inputs, so that copying the files
+// before a band does its share of a run, it reads the next inputs, so that copying the files
 // from the system and converting them to host order is shared by the threads that add them, and
 // no thread of the run ever waits for another to be given a processor.
 //

@@ -4,11 +4,13 @@
 // the whole input, is fitted between the two, the inputs side by side on the team's threads).
 // Row r of an input lies in the camera maps at offset (y + r) * CameraWidth + x.
 //
-// Each pass is cut into bands of camera rows, one per thread of the team, and each band into
-// chunks, every input of the batch added to a chunk before the next chunk. Every pixel's sums
-// receive the inputs in input order whatever the bands and batches, the fit's parts are exact
-// and combined in a fixed order (fit/least_squares.h), and the subtraction gives every row the
-// same integers in any range (fit/subtract.h): the sums are the same, bit for bit, for any team.
+// Each pass is cut into chunks of camera rows, every input of the batch added to a chunk before
+// the next chunk. A pass that gathers a fit gives each thread of the team a band of rows of its
+// own, chunk after chunk; otherwise each thread takes the next chunk left, so that none waits
+// for another that the reading, or the system, held up. Every pixel's sums receive the inputs
+// in input order whatever the bands and batches, the fit's parts are exact and combined in a
+// fixed order (fit/least_squares.h), and the subtraction gives every row the same integers in
+// any range (fit/subtract.h): the sums are the same, bit for bit, for any team.
 #include "averaging/input_sums.h"
 
 #include <algorithm>
@@ -287,8 +289,10 @@ ErrorCode add_batch(WorkingMaps& maps, InputBatch& batch, RemovalMode remove_mod
   }
 
   ErrorCode codes[MAX_BANDS];
+  // Without a fit, whose parts are a band's, the chunks go to whichever band is free.
+  std::atomic<int32_t> next_chunk{0};
   auto first_pass = [&](int32_t band) {
-    codes[band] = for_band_chunks(maps.camera, bands, band, [&](int32_t from, int32_t to) {
+    auto add_chunk = [&](int32_t from, int32_t to) {
       for (int32_t k = 0; k < count; ++k) {
         PhaseMap& map = *batch.inputs[k];
         const RowRange rows = rows_within(map, from, to);
@@ -298,7 +302,9 @@ ErrorCode add_batch(WorkingMaps& maps, InputBatch& batch, RemovalMode remove_mod
         if (fitting[k]) fit_parts_gather(fits[k], band, rows.first, rows.count);
       }
       return NO_ERROR;
-    });
+    };
+    codes[band] = least_squares_mode(mode) ? for_band_chunks(maps.camera, bands, band, add_chunk)
+                                           : for_claimed_chunks(maps.camera, next_chunk, add_chunk);
   };
   team.run(first_pass);
   ErrorCode rc = first_error(codes, bands);

@@ -3,6 +3,7 @@
 #define HARNIX_AVERAGING_INPUT_SUMS_H_
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -34,19 +35,40 @@ inline RowRange rows_within(const PhaseMap& map, int32_t from, int32_t to) {
   return RowRange{first - map.window.y, std::max(0, end - first)};
 }
 
+// Camera rows in a chunk: about CHUNK_SUM_BYTES of sums.
+inline int32_t chunk_rows(const Window& camera) {
+  const std::size_t row_bytes = static_cast<std::size_t>(camera.width) * 28;
+  return static_cast<int32_t>(
+      std::clamp<std::size_t>(CHUNK_SUM_BYTES / std::max<std::size_t>(row_bytes, 1), 1, 64));
+}
+
 // Calls chunk(from, to) for the camera rows of `band`, a chunk at a time, until it returns an
 // error; returns that error or NO_ERROR.
 template <typename Chunk>
 ErrorCode for_band_chunks(const Window& camera, int32_t bands, int32_t band, Chunk chunk) {
-  const std::size_t row_bytes = static_cast<std::size_t>(camera.width) * 28;
-  const auto rows = static_cast<int32_t>(
-      std::clamp<std::size_t>(CHUNK_SUM_BYTES / std::max<std::size_t>(row_bytes, 1), 1, 64));
+  const int32_t rows = chunk_rows(camera);
   const RowRange range = band_rows(camera.height, bands, band);
   for (int32_t r = range.first; r < range.first + range.count; r += rows) {
     const ErrorCode rc = chunk(r, std::min(r + rows, range.first + range.count));
     if (rc != NO_ERROR) return rc;
   }
   return NO_ERROR;
+}
+
+// Calls chunk(from, to) for chunks of the camera's rows claimed one at a time from `next` (0
+// before the team's run, shared by its bands), until none is left or chunk returns an error;
+// returns that error or NO_ERROR. For work whose rows may be done by any thread: the bands end
+// within a chunk of each other whatever else delayed one of them.
+template <typename Chunk>
+ErrorCode for_claimed_chunks(const Window& camera, std::atomic<int32_t>& next, Chunk chunk) {
+  const int32_t rows = chunk_rows(camera);
+  for (;;) {
+    // Each band claims once past the end, so the count stays within the chunks and the bands.
+    const int32_t r = next.fetch_add(1, std::memory_order_relaxed) * rows;
+    if (r >= camera.height) return NO_ERROR;
+    const ErrorCode rc = chunk(r, std::min<int32_t>(r + rows, camera.height));
+    if (rc != NO_ERROR) return rc;
+  }
 }
 
 // Inputs queued to be added together. Each input is added to the sums of `maps` exactly as this

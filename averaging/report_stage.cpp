@@ -1,5 +1,6 @@
 // The report stage: every input compared with the final average (averaging/input_report.h),
 // and the report written once the results are.
+#include <atomic>
 #include <string>
 
 #include "averaging/input_sums.h"
@@ -32,9 +33,10 @@ bool report_feed(RunState& run, int32_t i) {
   const auto count = int32_t(run.inputs->names.size());
   run.pending[run.pending_count++] = PendingInput{i, run.input_map, input_factor(run)};
   if (run.pending_count < run.batch.capacity && i + 1 < count) return true;
-  // The team shares the camera's rows: each band compares every input of the batch with a
-  // chunk of the average's rows while the chunk is in the cache, into the inputs' row parts.
-  // Each input's figures then add its parts in row order, as one sweep over its rows would.
+  // The team shares the camera's rows: a band compares every input of the batch with a chunk
+  // of the average's rows while the chunk is in the cache, into the inputs' row parts, and
+  // takes the next chunk left (any band may form any row's part). Each input's figures then
+  // add its parts in row order, as one sweep over its rows would.
   const auto height = std::size_t(run.maps.camera.height);
   double shifts[MAX_BATCH_INPUTS];
   bool found[MAX_BATCH_INPUTS];
@@ -42,8 +44,9 @@ bool report_feed(RunState& run, int32_t i) {
     const PendingInput& p = run.pending[k];
     found[k] = report_shift(*p.map, p.f, run.average, level_of(run, p.index), &shifts[k]);
   }
-  auto compare = [&](int32_t band) {
-    (void)for_band_chunks(run.maps.camera, run.team->bands(), band, [&](int32_t from, int32_t to) {
+  std::atomic<int32_t> next_chunk{0};
+  auto compare = [&](int32_t) {
+    (void)for_claimed_chunks(run.maps.camera, next_chunk, [&](int32_t from, int32_t to) {
       for (int32_t k = 0; k < run.pending_count; ++k) {
         const PendingInput& p = run.pending[k];
         const RowRange within = rows_within(*p.map, from, to);

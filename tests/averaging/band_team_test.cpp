@@ -40,8 +40,8 @@ TEST(BandTeam, RunsEveryBandOncePerPassAndCutsRowsInOrder) {
   EXPECT_GE(usable_cores(), 1);
 }
 
-// A side job runs on every band after its share of each run, and the run waits for it.
-TEST(BandTeam, SideJobFollowsEveryBandsShareUntilCleared) {
+// A side job runs on every band before its share of each run, and the run waits for it.
+TEST(BandTeam, SideJobPrecedesEveryBandsShareUntilCleared) {
   for (int32_t bands : {1, 3}) {
     BandTeam team(bands);
     std::vector<std::atomic<int>> shares(static_cast<std::size_t>(bands));
@@ -49,7 +49,7 @@ TEST(BandTeam, SideJobFollowsEveryBandsShareUntilCleared) {
     std::atomic<int> sides{0};
     auto pass = [&](int32_t band) { shares[static_cast<std::size_t>(band)].fetch_add(1); };
     auto side = [&](int32_t band) {
-      if (shares[static_cast<std::size_t>(band)].load() != sides.load() / bands + 1)
+      if (shares[static_cast<std::size_t>(band)].load() != sides.load() / bands)
         out_of_order.fetch_add(1);
       sides.fetch_add(1);
     };
