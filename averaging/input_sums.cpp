@@ -289,8 +289,16 @@ ErrorCode add_batch(WorkingMaps& maps, InputBatch& batch, RemovalMode remove_mod
   }
 
   ErrorCode codes[MAX_BANDS];
-  // Without a fit, whose parts are a band's, the chunks go to whichever band is free.
+  // Without a fit, whose parts are a band's, the chunks go to whichever band is free. Levelled
+  // inputs with the deviation touch all five sums and their own rows in the one pass: the chunk
+  // holds those rows too, so that the sums stay in the cache while the batch goes through them.
   std::atomic<int32_t> next_chunk{0};
+  bool levelled = false;
+  for (int32_t k = 0; k < count; ++k) levelled |= batch.levels[k] != nullptr;
+  const int32_t claimed_rows =
+      levelled && deviation && !removal
+          ? chunk_rows(maps.camera, 28 + sizeof(int32_t) * std::size_t(count))
+          : 0;
   auto first_pass = [&](int32_t band) {
     auto add_chunk = [&](int32_t from, int32_t to) {
       for (int32_t k = 0; k < count; ++k) {
@@ -304,7 +312,8 @@ ErrorCode add_batch(WorkingMaps& maps, InputBatch& batch, RemovalMode remove_mod
       return NO_ERROR;
     };
     codes[band] = least_squares_mode(mode) ? for_band_chunks(maps.camera, bands, band, add_chunk)
-                                           : for_claimed_chunks(maps.camera, next_chunk, add_chunk);
+                                           : for_claimed_chunks(maps.camera, next_chunk, add_chunk,
+                                                                claimed_rows);
   };
   team.run(first_pass);
   ErrorCode rc = first_error(codes, bands);

@@ -35,9 +35,10 @@ inline RowRange rows_within(const PhaseMap& map, int32_t from, int32_t to) {
   return RowRange{first - map.window.y, std::max(0, end - first)};
 }
 
-// Camera rows in a chunk: about CHUNK_SUM_BYTES of sums.
-inline int32_t chunk_rows(const Window& camera) {
-  const std::size_t row_bytes = static_cast<std::size_t>(camera.width) * 28;
+// Camera rows in a chunk: about CHUNK_SUM_BYTES of sums (28 bytes a pixel), or of whatever a
+// pass touches, `pixel_bytes` a pixel.
+inline int32_t chunk_rows(const Window& camera, std::size_t pixel_bytes = 28) {
+  const std::size_t row_bytes = static_cast<std::size_t>(camera.width) * pixel_bytes;
   return static_cast<int32_t>(
       std::clamp<std::size_t>(CHUNK_SUM_BYTES / std::max<std::size_t>(row_bytes, 1), 1, 64));
 }
@@ -58,10 +59,12 @@ ErrorCode for_band_chunks(const Window& camera, int32_t bands, int32_t band, Chu
 // Calls chunk(from, to) for chunks of the camera's rows claimed one at a time from `next` (0
 // before the team's run, shared by its bands), until none is left or chunk returns an error;
 // returns that error or NO_ERROR. For work whose rows may be done by any thread: the bands end
-// within a chunk of each other whatever else delayed one of them.
+// within a chunk of each other whatever else delayed one of them. `rows` (when above 0) sets
+// the rows of a chunk.
 template <typename Chunk>
-ErrorCode for_claimed_chunks(const Window& camera, std::atomic<int32_t>& next, Chunk chunk) {
-  const int32_t rows = chunk_rows(camera);
+ErrorCode for_claimed_chunks(const Window& camera, std::atomic<int32_t>& next, Chunk chunk,
+                             int32_t rows = 0) {
+  if (rows < 1) rows = chunk_rows(camera);
   for (;;) {
     // Each band claims once past the end, so the count stays within the chunks and the bands.
     const int32_t r = next.fetch_add(1, std::memory_order_relaxed) * rows;
