@@ -93,11 +93,9 @@ ErrorCode add_rows(const Sums& s, PhaseMap& map, double f, RowRange rows,
     double* const high = s.high != nullptr ? s.high + at : nullptr;
     if ((low != nullptr || high != nullptr) && s.extremes_in_counts) {
       // Only unscaled, unlevelled inputs come here while the extremes are counts (queue_input).
-      // A camera row's counts lie in the first half of its storage.
-      const auto x = static_cast<std::size_t>(map.window.x);
-      extremes_counts_span(
-          row, n, low != nullptr ? reinterpret_cast<int32_t*>(low - x) + x : nullptr,
-          high != nullptr ? reinterpret_cast<int32_t*>(high - x) + x : nullptr);
+      extremes_counts_span(row, n,
+                           s.low != nullptr ? reinterpret_cast<int32_t*>(s.low) + at : nullptr,
+                           s.high != nullptr ? reinterpret_cast<int32_t*>(s.high) + at : nullptr);
     } else if ((low != nullptr || high != nullptr) && level != nullptr) {
       extremes_levelled_span(row, n, scaled ? f : 1.0, p.base, p.cx, p.dx, low, high);
     } else if (low != nullptr || high != nullptr) {

@@ -46,8 +46,7 @@ ErrorCode form_uncertainty(WorkingMaps& m, int16_t min_count, std::size_t first,
   return form_spread(SpreadKind::MEAN_UNCERTAINTY, m, min_count, first, n, result);
 }
 
-// The extremes, where the average has its minimum count of values. Kept in counts, they are
-// formed row by row (`first` and `n` cover whole rows), each from the first half of its storage.
+// The extremes, where the average has its minimum count of values, from counts or doubles.
 ErrorCode form_extreme(const RealMap& v, WorkingMaps& m, int16_t min_count, std::size_t first,
                        std::size_t n, int32_t* result) {
   if (!m.extremes_in_counts) {
@@ -55,10 +54,8 @@ ErrorCode form_extreme(const RealMap& v, WorkingMaps& m, int16_t min_count, std:
                           result + first);
     return NO_ERROR;
   }
-  const auto w = std::size_t(m.camera.width);
-  for (std::size_t at = first; at < first + n; at += w)
-    extreme_counts_to_phase_span(extremes_counts_row(v, int32_t(at / w)), m.count_avg.matrix + at,
-                                 min_count, w, result + at);
+  extreme_counts_to_phase_span(extremes_counts(v) + first, m.count_avg.matrix + first, min_count,
+                               n, result + first);
   return NO_ERROR;
 }
 
@@ -79,12 +76,8 @@ ErrorCode form_range(WorkingMaps& m, int16_t min_count, std::size_t first, std::
                         min_count, n, result + first);
     return NO_ERROR;
   }
-  const auto w = std::size_t(m.camera.width);
-  for (std::size_t at = first; at < first + n; at += w) {
-    const auto r = int32_t(at / w);
-    range_counts_to_phase_span(extremes_counts_row(m.low, r), extremes_counts_row(m.high, r),
-                               m.count_avg.matrix + at, min_count, w, result + at);
-  }
+  range_counts_to_phase_span(extremes_counts(m.low) + first, extremes_counts(m.high) + first,
+                             m.count_avg.matrix + first, min_count, n, result + first);
   return NO_ERROR;
 }
 

@@ -66,15 +66,10 @@ ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height,
     std::fill_n(maps.count_avg.matrix + first, n, int16_t{0});
     if (layout.rejected_counts) std::fill_n(maps.rejected.matrix + first, n, int16_t{0});
     if (layout.deviation) std::fill_n(maps.sum_sq.matrix + first, n, 0.0);
-    const auto w = std::size_t(width);
-    for (std::size_t r = first / w; r < (first + n) / w; ++r) {
-      if (layout.low)
-        std::fill_n(extremes_counts_row(maps.low, int32_t(r)), w,
-                    std::numeric_limits<int32_t>::max());
-      if (layout.high)
-        std::fill_n(extremes_counts_row(maps.high, int32_t(r)), w,
-                    std::numeric_limits<int32_t>::min());
-    }
+    if (layout.low)
+      std::fill_n(extremes_counts(maps.low) + first, n, std::numeric_limits<int32_t>::max());
+    if (layout.high)
+      std::fill_n(extremes_counts(maps.high) + first, n, std::numeric_limits<int32_t>::min());
   });
   if (!layout.deviation) return NO_ERROR;
   return layout.separate_deviation ? working_maps_separate_deviation(maps, team) : NO_ERROR;
@@ -97,24 +92,22 @@ ErrorCode working_maps_separate_deviation(WorkingMaps& maps, BandTeam& team) {
 
 namespace {
 
-// Row r's counts of `extreme` as doubles over the same storage, `none` where count is 0. Taken
-// from the end a stretch at a time: the doubles of a stretch cover only counts already taken
-// (those from twice its start on) or those of the stretch itself, copied out before. The bytes
-// move by memcpy alone, which ends the counts' lifetime and begins the doubles'.
-void counts_row_to_real(RealMap& extreme, const int16_t* count, int32_t r, double none) {
+// Pixels [first, first + n) of `extreme`'s counts as doubles over the same storage, `none` where
+// the count is 0, for counts that lie wholly before or wholly after the doubles they become (or
+// a single pixel). The bytes move by memcpy alone, which ends the counts' lifetime and begins
+// the doubles'.
+void counts_to_real(const RealMap& extreme, const int16_t* count, std::size_t first,
+                    std::size_t n, double none) {
   constexpr std::size_t STRETCH = 512;
-  const auto w = std::size_t(extreme.window.width);
-  unsigned char* const row = reinterpret_cast<unsigned char*>(extreme.matrix + std::size_t(r) * w);
+  unsigned char* const bytes = reinterpret_cast<unsigned char*>(extreme.matrix);
   int32_t counts[STRETCH];
   double values[STRETCH];
-  for (std::size_t end = w; end > 0;) {
-    const std::size_t first = end > STRETCH ? end - STRETCH : 0;
-    const std::size_t n = end - first;
-    std::memcpy(counts, row + first * sizeof(int32_t), n * sizeof(int32_t));
-    for (std::size_t i = 0; i < n; ++i)
-      values[i] = count[first + i] > 0 ? static_cast<double>(counts[i]) : none;
-    std::memcpy(row + first * sizeof(double), values, n * sizeof(double));
-    end = first;
+  for (std::size_t at = first; at < first + n; at += STRETCH) {
+    const std::size_t m = std::min(STRETCH, first + n - at);
+    std::memcpy(counts, bytes + at * sizeof(int32_t), m * sizeof(int32_t));
+    for (std::size_t i = 0; i < m; ++i)
+      values[i] = count[at + i] > 0 ? static_cast<double>(counts[i]) : none;
+    std::memcpy(bytes + at * sizeof(double), values, m * sizeof(double));
   }
 }
 
@@ -123,15 +116,35 @@ void counts_row_to_real(RealMap& extreme, const int16_t* count, int32_t r, doubl
 void working_maps_extremes_to_real(WorkingMaps& maps, BandTeam& team) {
   if (!maps.extremes_in_counts) return;
   constexpr double INFINITE = std::numeric_limits<double>::infinity();
-  const auto w = std::size_t(maps.camera.width);
-  run_on_band_elements(team, maps.camera.width, maps.camera.height,
-                       [&](int32_t, std::size_t first, std::size_t n) {
-    for (std::size_t r = first / w; r < (first + n) / w; ++r) {
-      const int16_t* count = maps.count_avg.matrix + r * w;
-      if (maps.low.matrix != nullptr) counts_row_to_real(maps.low, count, int32_t(r), INFINITE);
-      if (maps.high.matrix != nullptr) counts_row_to_real(maps.high, count, int32_t(r), -INFINITE);
+  const std::size_t total = std::size_t(maps.camera.width) * std::size_t(maps.camera.height);
+  auto convert = [&](std::size_t first, std::size_t n) {
+    if (maps.low.matrix != nullptr)
+      counts_to_real(maps.low, maps.count_avg.matrix, first, n, INFINITE);
+    if (maps.high.matrix != nullptr)
+      counts_to_real(maps.high, maps.count_avg.matrix, first, n, -INFINITE);
+  };
+  // The counts fill the first half of the storage. Pixels [h/2, h) become doubles at bytes
+  // [8(h/2), 8h), past the counts of every pixel still to come ([0, 4(h/2))) and past their own
+  // ([4(h/2), 4h)) but for the last pixel's when h is odd: that pixel goes alone, first, and the
+  // rest of the step goes to the bands in any order. Then the same for h/2, down to pixel 0.
+  for (std::size_t end = total; end > 0;) {
+    const std::size_t first = end / 2;
+    if (end % 2 == 1) {
+      convert(end - 1, 1);
+      --end;
     }
-  });
+    const std::size_t n = end - first;
+    if (n > 0) {
+      const auto bands = std::size_t(team.bands());
+      auto step = [&](int32_t band) {
+        const std::size_t from = first + n * std::size_t(band) / bands;
+        const std::size_t to = first + n * (std::size_t(band) + 1) / bands;
+        convert(from, to - from);
+      };
+      team.run(step);
+    }
+    end = first;
+  }
   maps.extremes_in_counts = false;
 }
 

@@ -11,9 +11,9 @@
 // hold the least and greatest value each pixel's average has received (each only when an output
 // needs it), from +-infinity; while every input so far was added unscaled and unlevelled
 // (extremes_in_counts), they hold the extremes of its counts as int32 instead (exact, a
-// fraction of the traffic): camera row r's counts fill the first half of row r's storage, so
-// that each band keeps to its own rows, and working_maps_extremes_to_real turns them into
-// doubles where they lie. `median` holds the median of -Combine Median, made by its own
+// fraction of the traffic): pixel i's count is the i-th int32 of the storage, so that the
+// counts touch only its first half, and working_maps_extremes_to_real turns them into doubles
+// in place. `median` holds the median of -Combine Median, made by its own
 // passes after the sums (averaging/median.h). Every map lies on the camera window (0, 0, CameraWidth,
 // CameraHeight) of the first input.
 #ifndef HARNIX_AVERAGING_WORKING_MAPS_H_
@@ -97,10 +97,10 @@ ErrorCode working_maps_separate_deviation(WorkingMaps& maps, BandTeam& team);
 RealMap& deviation_sum(WorkingMaps& maps);
 CountMap& deviation_count(WorkingMaps& maps);
 
-// Row r of an extreme map kept in counts (low or high, with storage, extremes_in_counts).
-inline int32_t* extremes_counts_row(const RealMap& extreme, int32_t r) {
-  return reinterpret_cast<int32_t*>(extreme.matrix +
-                                    std::size_t(r) * std::size_t(extreme.window.width));
+// The counts of an extreme map kept in counts (low or high, with storage, extremes_in_counts),
+// pixel after pixel as the map's own.
+inline int32_t* extremes_counts(const RealMap& extreme) {
+  return reinterpret_cast<int32_t*>(extreme.matrix);
 }
 
 // Turns extremes kept in counts into doubles in place, band by band by the team: a pixel's counts

@@ -62,8 +62,8 @@ TEST(ExtremesToReal, GiveTheExtremesOfTheCounts) {
             row[x] = v > 2000 || r == 3 ? PHASE_INVALID : v;  // row 3 has no value at all
           }
           const std::size_t at = std::size_t(r) * std::size_t(width);
-          extremes_counts_span(row.data(), row.size(), extremes_counts_row(maps.low, r),
-                               extremes_counts_row(maps.high, r));
+          extremes_counts_span(row.data(), row.size(), extremes_counts(maps.low) + at,
+                               extremes_counts(maps.high) + at);
           extremes_span(row.data(), row.size(), 1.0, low.data() + at, high.data() + at);
           accumulate_phase_span(row.data(), row.size(), maps.sum_avg.matrix + at,
                                 maps.count_avg.matrix + at);
