@@ -54,6 +54,23 @@ def test_read_matches_the_reader_and_writes_back_the_same_bytes(variants, varian
     assert (tmp_path / "back.dat").read_bytes() == open(path, "rb").read()
 
 
+@pytest.mark.parametrize("target", ["new", "existing", "link"])
+def test_write_replaces_whole_and_leaves_no_temporary(sets, tmp_path, target):
+    source = sets["plain"][0]
+    real = tmp_path / "out.dat"
+    name = real
+    if target != "new":
+        real.write_bytes(b"old contents")
+    if target == "link":
+        name = tmp_path / "link.dat"
+        name.symlink_to(real)
+    harnix.write(name, harnix.read(source))
+    assert real.read_bytes() == open(source, "rb").read()
+    assert name.is_symlink() == (target == "link")
+    assert sorted(p.name for p in tmp_path.iterdir()) == \
+        sorted({"out.dat", name.name})
+
+
 def test_arrays_outlive_their_measurement(sets):
     m = harnix.read(sets["plain"][0])
     phase, expected = m.phase, m.phase.copy()
