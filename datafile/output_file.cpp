@@ -44,12 +44,12 @@ bool output_open(const char* name, OutputFile* out, std::string* message) {
   return true;
 }
 
-bool output_commit(OutputFile* out, std::string* message) {
+bool output_commit(OutputFile* out, std::string* message, bool sync) {
   const bool in_place = out->temp_name.empty();
   errno = 0;
   int error = 0;
   if (std::fflush(out->stream) != 0 || std::ferror(out->stream)) error = errno ? errno : EIO;
-  if (error == 0 && !in_place && !sync_file(out->stream)) error = errno;
+  if (error == 0 && !in_place && sync && !sync_file(out->stream)) error = errno;
   const int closed = std::fclose(out->stream);
   out->stream = nullptr;
   if (error == 0 && closed != 0) error = errno;

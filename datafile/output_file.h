@@ -27,10 +27,10 @@ struct OutputFile {
 // "Is a directory") and nothing created.
 bool output_open(const char* name, OutputFile* out, std::string* message);
 
-// Flushes, synchronises and closes the stream, then renames the temporary file to the target
-// (written in place: flushes and closes). On failure removes the temporary file and returns
-// false with `*message` set.
-bool output_commit(OutputFile* out, std::string* message);
+// Flushes, synchronises (unless `sync` is false) and closes the stream, then renames the
+// temporary file to the target (written in place: flushes and closes). On failure removes the
+// temporary file and returns false with `*message` set.
+bool output_commit(OutputFile* out, std::string* message, bool sync = true);
 
 // Closes the stream and removes the temporary file; safe after a failed open or commit.
 void output_discard(OutputFile* out);

@@ -9,7 +9,6 @@
 #include <limits>
 #include <memory>
 
-#include "base/platform.h"
 #include "datafile/byte_order.h"
 #include "datafile/data_file.h"
 #include "datafile/file_name.h"
@@ -174,23 +173,6 @@ py::dict info(const py::handle& path_object) {
   return attribute_dict(attributes);
 }
 
-// Closes `out` and renames it over its name, as output_commit does but without handing the data
-// to the device first: the command line writes its maps without waiting for the device either,
-// and that wait cost more than the writing. Readers still see the old file or the whole new one.
-bool commit_unsynced(OutputFile* out) {
-  const bool written = std::fflush(out->stream) == 0 && !std::ferror(out->stream);
-  const bool closed = std::fclose(out->stream) == 0;
-  out->stream = nullptr;
-  if (written && closed &&
-      (out->temp_name.empty() || replace_file(out->temp_name.c_str(), out->target.c_str()))) {
-    if (!out->temp_name.empty()) forget_temporary_file(out->temp_name);
-    out->temp_name.clear();
-    return true;
-  }
-  output_discard(out);
-  return false;
-}
-
 void write(const py::handle& path_object, const Measurement& m) {
   const std::string path = path_argument(path_object);
   const std::string shown = path_text(path_object);
@@ -211,7 +193,9 @@ void write(const py::handle& path_object, const Measurement& m) {
                              m.phase.matrix != nullptr ? &m.phase : nullptr);
       if (rc != NO_ERROR)
         output_discard(&out);
-      else if (!commit_unsynced(&out))
+      // Not handed to the device before the rename: the command line writes its maps without
+      // that wait too, and it cost more than the writing. Readers see the old file or the new.
+      else if (!output_commit(&out, &message, false))
         rc = ERR_CANT_WRITE_FILE;
     }
   }
