@@ -6,6 +6,7 @@
 
 #include "averaging/band_team.h"
 #include "averaging/file_stamp.h"
+#include "averaging/option_words.h"
 #include "averaging/outputs.h"
 #include "base/error_codes.h"
 #include "datafile/attributes.h"
@@ -148,8 +149,8 @@ void record_settings(const RunSettings& s, RecordWriter& json) {
   json.key("MinValidPct");
   s.MinValidPct > 0 ? json.number(s.MinValidPct) : json.null();
   json.field("SdevRemove", sdev_remove_label(s.SdevRemove));
-  json.field("SdevType", s.SdevType == DeviationType::SAMPLE ? "Sample" : "Population");
-  json.field("Combine", s.Combine == CombineMode::MEDIAN ? "Median" : "Mean");
+  json.field("SdevType", option_label(s.SdevType, DEVIATION_TYPE_WORDS));
+  json.field("Combine", option_label(s.Combine, COMBINE_WORDS));
   json.field("Level", level_label(s.Level));
   json.key("MemoryLimit");
   s.MemoryLimit > 0 ? json.number(s.MemoryLimit) : json.null();
@@ -161,7 +162,7 @@ void record_settings(const RunSettings& s, RecordWriter& json) {
   rejecting ? json.integer(s.RejectIter == 0 ? 1 : s.RejectIter) : json.null();
   json.field("Threads", s.Threads > 0 ? s.Threads : usable_cores());
   if (s.Align != AlignMode::NONE) {  // a record without alignment keeps its lines
-    json.field("Align", "Shift");
+    json.field("Align", option_label(s.Align, ALIGN_WORDS));
     json.field("AlignMax", align_max_of(s));
   }
   json.field("Overwrite", s.Overwrite);

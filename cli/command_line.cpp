@@ -10,6 +10,7 @@
 #include <string>
 
 #include "averaging/band_team.h"
+#include "averaging/option_words.h"
 #include "averaging/outputs.h"
 #include "averaging/settings.h"
 #include "cli/console.h"
@@ -77,22 +78,6 @@ constexpr OptionEntry OPTIONS[] = {
     {"version", Option::VERSION, false},
 };
 
-// Enumerated option values: SdevRemove in the order of RemovalMode, PhaseRes in code order 0..2.
-constexpr const char* SDEV_REMOVE_VALUES[] = {"none",   "piston",   "plane",
-                                              "sphere", "cylinder", "robust"};
-constexpr RemovalMode SDEV_REMOVE_MODES[] = {RemovalMode::NONE,     RemovalMode::PISTON,
-                                             RemovalMode::PLANE,    RemovalMode::SPHERE,
-                                             RemovalMode::CYLINDER, RemovalMode::ROBUST};
-constexpr const char* PHASE_RES_VALUES[] = {"normal", "high", "super"};
-// SdevType in the order of DeviationType.
-constexpr const char* SDEV_TYPE_VALUES[] = {"population", "sample"};
-// Combine in the order of CombineMode.
-constexpr const char* COMBINE_VALUES[] = {"mean", "median"};
-// Level values in the order of LevelMode.
-constexpr const char* LEVEL_VALUES[] = {"none", "piston", "plane"};
-constexpr LevelMode LEVEL_MODES[] = {LevelMode::NONE, LevelMode::PISTON, LevelMode::PLANE};
-constexpr const char* ALIGN_VALUES[] = {"none", "shift"};  // in the order of AlignMode
-
 std::string lower_case(const char* text) {
   std::string lower(text);
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -102,16 +87,6 @@ std::string lower_case(const char* text) {
 int fail_with_usage() {
   print_usage();
   return EXIT_FAILED;
-}
-
-// Index of `value` (lower-cased) among `values`, or -1.
-template <std::size_t N>
-int find_value(const char* value, const char* const (&values)[N]) {
-  std::string lower = lower_case(value);
-  for (std::size_t i = 0; i < N; ++i) {
-    if (lower == values[i]) return static_cast<int>(i);
-  }
-  return -1;
 }
 
 // Reads an integer like strtol: leading blanks and a sign, then as many digits as fit. A value
@@ -161,30 +136,30 @@ bool read_count(const char* name, const char* value, int32_t most, int32_t* out)
 int apply_value(Option option, const char* value, RunSettings* settings) {
   switch (option) {
     case Option::SDEV_REMOVE: {
-      int index = find_value(value, SDEV_REMOVE_VALUES);
-      if (index < 0) {
+      const auto* word = find_option_word(value, REMOVAL_WORDS);
+      if (word == nullptr) {
         print_error_line("%s\nERROR: Unknown SdevRemove value \"%s\"\n", PROGRAM_NAME, value);
         return fail_with_usage();
       }
-      settings->SdevRemove = SDEV_REMOVE_MODES[index];
+      settings->SdevRemove = word->value;
       break;
     }
     case Option::SDEV_TYPE: {
-      const int index = find_value(value, SDEV_TYPE_VALUES);
-      if (index < 0) {
+      const auto* word = find_option_word(value, DEVIATION_TYPE_WORDS);
+      if (word == nullptr) {
         print_error_line("%s\nERROR: Unknown SdevType value \"%s\"\n", PROGRAM_NAME, value);
         return fail_with_usage();
       }
-      settings->SdevType = static_cast<DeviationType>(index);
+      settings->SdevType = word->value;
       break;
     }
     case Option::COMBINE: {
-      const int index = find_value(value, COMBINE_VALUES);
-      if (index < 0) {
+      const auto* word = find_option_word(value, COMBINE_WORDS);
+      if (word == nullptr) {
         print_error_line("%s\nERROR: Unknown Combine value \"%s\"\n", PROGRAM_NAME, value);
         return fail_with_usage();
       }
-      settings->Combine = static_cast<CombineMode>(index);
+      settings->Combine = word->value;
       break;
     }
     case Option::MEMORY_LIMIT: {
@@ -203,12 +178,12 @@ int apply_value(Option option, const char* value, RunSettings* settings) {
       break;
     }
     case Option::LEVEL: {
-      int index = find_value(value, LEVEL_VALUES);
-      if (index < 0) {
+      const auto* word = find_option_word(value, LEVEL_WORDS);
+      if (word == nullptr) {
         print_error_line("%s\nERROR: Unknown Level value \"%s\"\n", PROGRAM_NAME, value);
         return fail_with_usage();
       }
-      settings->Level = LEVEL_MODES[index];
+      settings->Level = word->value;
       break;
     }
     case Option::MIN_VALID_CNT:
@@ -225,12 +200,12 @@ int apply_value(Option option, const char* value, RunSettings* settings) {
       break;
     }
     case Option::PHASE_RES: {
-      int index = find_value(value, PHASE_RES_VALUES);
-      if (index < 0) {
+      const auto* word = find_option_word(value, PHASE_RES_WORDS);
+      if (word == nullptr) {
         print_error_line("%s\nERROR: Unknown PhaseRes value \"%s\"\n", PROGRAM_NAME, value);
         return fail_with_usage();
       }
-      settings->PhaseRes = index;
+      settings->PhaseRes = word->value;
       break;
     }
     case Option::REJECT: {
@@ -260,12 +235,12 @@ int apply_value(Option option, const char* value, RunSettings* settings) {
       if (!read_count("Threads", value, usable_cores(), &settings->Threads)) return EXIT_FAILED;
       break;
     case Option::ALIGN: {
-      const int index = find_value(value, ALIGN_VALUES);
-      if (index < 0) {
+      const auto* word = find_option_word(value, ALIGN_WORDS);
+      if (word == nullptr) {
         print_error_line("%s\nERROR: Unknown Align value \"%s\"\n", PROGRAM_NAME, value);
         return fail_with_usage();
       }
-      settings->Align = index == 0 ? AlignMode::NONE : AlignMode::SHIFT;
+      settings->Align = word->value;
       break;
     }
     case Option::ALIGN_MAX:

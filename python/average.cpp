@@ -9,7 +9,6 @@
 #include <atomic>
 #include <charconv>
 #include <chrono>
-#include <cctype>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -17,7 +16,6 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +24,7 @@
 #include "averaging/band_team.h"
 #include "averaging/input_report.h"
 #include "averaging/json_writer.h"
+#include "averaging/option_words.h"
 #include "averaging/record_writer.h"
 #include "averaging/run_record.h"
 #include "base/platform.h"
@@ -43,41 +42,40 @@ namespace {
 
 constexpr auto WAIT_STEP = std::chrono::milliseconds(50);
 
-// The words of a choice, as the command line spells its values (any case), in the order of
-// the setting's values.
-constexpr const char* REMOVAL_NAMES[] = {"none",   "piston",   "plane",
-                                         "sphere", "cylinder", "robust"};
-constexpr RemovalMode REMOVALS[] = {RemovalMode::NONE,   RemovalMode::PISTON,
-                                    RemovalMode::PLANE,  RemovalMode::SPHERE,
-                                    RemovalMode::CYLINDER, RemovalMode::ROBUST};
-constexpr const char* PHASE_RES_NAMES[] = {"normal", "high", "super"};
-constexpr const char* LEVEL_NAMES[] = {"none", "piston", "plane"};
-constexpr const char* COMBINE_NAMES[] = {"mean", "median"};
-constexpr const char* SDEV_TYPE_NAMES[] = {"population", "sample"};
-constexpr const char* ALIGN_NAMES[] = {"none", "shift"};
 // The outputs besides the first four that a run may keep, in the order of output_descriptors().
 constexpr std::size_t FIRST_EXTRA = 4;
 constexpr const char* EXTRA_NAMES[] = {"minimum", "maximum", "range", "uncertainty"};
 constexpr const char* RESULT_NAMES[OUTPUT_COUNT] = {"average", "deviation", "count", "rejected",
                                                     "minimum", "maximum", "range", "uncertainty"};
 
-std::string joined(std::span<const char* const> names) {
+// The word of a plain name, or of an entry of an option's table.
+const char* word_of(const char* name) {
+  return name;
+}
+template <typename Value>
+const char* word_of(const OptionWord<Value>& entry) {
+  return entry.word;
+}
+
+// The words of `choices` (option words or plain names), as a list in a message.
+template <typename Choice, std::size_t N>
+std::string joined(const Choice (&choices)[N]) {
   std::string text;
-  for (const char* name : names) text += (text.empty() ? "" : ", ") + std::string(name);
+  for (const Choice& c : choices) text += (text.empty() ? "" : ", ") + std::string(word_of(c));
   return text;
 }
 
-// The index of `value` (a str, any case) among `names`; TypeError or ValueError otherwise.
-template <std::size_t N>
-int32_t choice_argument(const char* what, const py::object& value, const char* const (&names)[N]) {
+// The entry of `choices` that `value` (a str) names in any case; TypeError or ValueError
+// otherwise.
+template <typename Choice, std::size_t N>
+const Choice& choice_argument(const char* what, const py::object& value,
+                              const Choice (&choices)[N]) {
   if (!py::isinstance<py::str>(value))
-    throw py::type_error(std::string(what) + " must be a str (" + joined(names) + ")");
-  std::string text = value.cast<std::string>();
-  std::string lower = text;
-  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
-  for (std::size_t i = 0; i < N; ++i)
-    if (lower == names[i]) return int32_t(i);
-  throw py::value_error(std::string(what) + " must be one of " + joined(names) + ", not \"" +
+    throw py::type_error(std::string(what) + " must be a str (" + joined(choices) + ")");
+  const std::string text = value.cast<std::string>();
+  for (const Choice& c : choices)
+    if (is_option_word(text, word_of(c))) return c;
+  throw py::value_error(std::string(what) + " must be one of " + joined(choices) + ", not \"" +
                         text + "\"");
 }
 
@@ -205,14 +203,16 @@ std::vector<std::string> equivalent_command(const RunSettings& s, const InputLis
     option("MinValidPct", option_number(s.MinValidPct));
   else if (min_count_given)
     option("MinValidCnt", std::to_string(s.MinValidCnt));
-  if (s.PhaseRes != PHASE_RES_FROM_INPUT) option("PhaseRes", phase_res_label(s.PhaseRes));
+  if (s.PhaseRes != PHASE_RES_FROM_INPUT)
+    option("PhaseRes", option_label(s.PhaseRes, PHASE_RES_WORDS));
   if (s.Reject > 0) option("Reject", option_number(s.Reject));
   if (s.RejectIter > 0) option("RejectIter", std::to_string(s.RejectIter));
   if (s.Level != LevelMode::NONE) option("Level", level_label(s.Level));
-  if (s.Combine == CombineMode::MEDIAN) option("Combine", "Median");
+  if (s.Combine != CombineMode::MEAN) option("Combine", option_label(s.Combine, COMBINE_WORDS));
   if (s.MemoryLimit > 0) option("MemoryLimit", option_number(s.MemoryLimit));
-  if (s.SdevType == DeviationType::SAMPLE) option("SdevType", "Sample");
-  if (s.Align == AlignMode::SHIFT) option("Align", "Shift");
+  if (s.SdevType != DeviationType::POPULATION)
+    option("SdevType", option_label(s.SdevType, DEVIATION_TYPE_WORDS));
+  if (s.Align != AlignMode::NONE) option("Align", option_label(s.Align, ALIGN_WORDS));
   if (s.AlignMax > 0) option("AlignMax", std::to_string(s.AlignMax));
   if (s.Threads > 0) option("Threads", std::to_string(s.Threads));
   args.insert(args.end(), inputs.names.begin(), inputs.names.end());
@@ -278,7 +278,7 @@ class Progress : public RunObserver {
 
 int32_t phase_res_argument(const py::object& value) {
   if (value.is_none()) return PHASE_RES_FROM_INPUT;
-  return choice_argument("phase_res", value, PHASE_RES_NAMES);
+  return choice_argument("phase_res", value, PHASE_RES_WORDS).value;
 }
 
 int32_t int_argument(const char* name, const py::object& value, int32_t lo, int32_t hi) {
@@ -345,9 +345,11 @@ void extra_outputs(const py::object& outputs, ResultSink* sink) {
   if (outputs.is_none()) return;
   if (py::isinstance<py::str>(outputs))
     throw py::type_error("outputs must be an iterable of names, not a single str");
-  for (const py::handle item : py::iter(outputs))
-    sink->want[FIRST_EXTRA + choice_argument("outputs", py::reinterpret_borrow<py::object>(item),
-                                             EXTRA_NAMES)] = true;
+  for (const py::handle item : py::iter(outputs)) {
+    const char* const& name =
+        choice_argument("outputs", py::reinterpret_borrow<py::object>(item), EXTRA_NAMES);
+    sink->want[FIRST_EXTRA + std::size_t(&name - EXTRA_NAMES)] = true;
+  }
 }
 
 py::dict average(const std::vector<py::object>& paths, const py::object& remove,
@@ -364,10 +366,10 @@ py::dict average(const std::vector<py::object>& paths, const py::object& remove,
   if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
     throw py::type_error("progress must be callable");
   RunSettings settings;
-  settings.SdevRemove = REMOVALS[choice_argument("remove", remove, REMOVAL_NAMES)];
-  settings.Level = LevelMode(choice_argument("level", level, LEVEL_NAMES));
-  settings.Combine = CombineMode(choice_argument("combine", combine, COMBINE_NAMES));
-  settings.SdevType = DeviationType(choice_argument("sdev_type", sdev_type, SDEV_TYPE_NAMES));
+  settings.SdevRemove = choice_argument("remove", remove, REMOVAL_WORDS).value;
+  settings.Level = choice_argument("level", level, LEVEL_WORDS).value;
+  settings.Combine = choice_argument("combine", combine, COMBINE_WORDS).value;
+  settings.SdevType = choice_argument("sdev_type", sdev_type, DEVIATION_TYPE_WORDS).value;
   if (!memory_limit.is_none()) {
     if (settings.Combine != CombineMode::MEDIAN)
       throw py::value_error("memory_limit needs combine=\"median\"");
@@ -377,7 +379,7 @@ py::dict average(const std::vector<py::object>& paths, const py::object& remove,
   }
   if (settings.Level != LevelMode::NONE && settings.Combine == CombineMode::MEDIAN)
     throw py::value_error("level does not go with combine=\"median\"");
-  settings.Align = AlignMode(choice_argument("align", align, ALIGN_NAMES));
+  settings.Align = choice_argument("align", align, ALIGN_WORDS).value;
   if (!align_max.is_none()) {
     if (settings.Align == AlignMode::NONE)
       throw py::value_error("align_max needs align=\"shift\"");

@@ -118,6 +118,41 @@ def test_wrong_arguments(sets, kwargs, error):
         harnix.average(sets["plain"], **kwargs)
 
 
+@pytest.mark.parametrize("kwargs, error, text", [
+    ({"remove": "Wavy"}, ValueError, 'remove must be one of none, piston, plane, sphere, '
+                                     'cylinder, robust, not "Wavy"'),
+    ({"remove": 1}, TypeError, "remove must be a str (none, piston, plane, sphere, cylinder, "
+                               "robust)"),
+    ({"level": "tilt"}, ValueError, 'level must be one of none, piston, plane, not "tilt"'),
+    ({"combine": "mode"}, ValueError, 'combine must be one of mean, median, not "mode"'),
+    ({"sdev_type": None}, TypeError, "sdev_type must be a str (population, sample)"),
+    ({"sdev_type": "unbiased"}, ValueError,
+     'sdev_type must be one of population, sample, not "unbiased"'),
+    ({"align": "Shifts"}, ValueError, 'align must be one of none, shift, not "Shifts"'),
+    ({"phase_res": "ultra"}, ValueError, 'phase_res must be one of normal, high, super, not '
+                                         '"ultra"'),
+    ({"phase_res": 2}, TypeError, "phase_res must be a str (normal, high, super)"),
+    ({"outputs": ["median"]}, ValueError,
+     'outputs must be one of minimum, maximum, range, uncertainty, not "median"'),
+])
+def test_choice_texts(sets, kwargs, error, text):
+    with pytest.raises(error) as e:
+        harnix.average(sets["plain"], **kwargs)
+    assert str(e.value) == text
+
+
+@pytest.mark.parametrize("kwargs, setting, label", [
+    ({"remove": "PLANE"}, "SdevRemove", "Plane"), ({"remove": "Robust"}, "SdevRemove", "Robust"),
+    ({"level": "Piston"}, "Level", "Piston"), ({"combine": "MEDIAN"}, "Combine", "Median"),
+    ({"sdev_type": "Sample"}, "SdevType", "Sample"), ({"phase_res": "SUPER"}, "PhaseRes", "Super"),
+])
+def test_choices_in_any_case(sets, kwargs, setting, label):
+    record = harnix.average(sets["plain"], **kwargs).record
+    assert record["settings"][setting] == label
+    assert ["-" + setting, label] == [a for a in record["command_line"]
+                                      if a in ("-" + setting, label)]
+
+
 def test_wrong_inputs():
     for inputs, error in (("one.dat", TypeError), (42, TypeError), ([], ValueError)):
         with pytest.raises(error):
