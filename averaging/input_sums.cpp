@@ -86,17 +86,25 @@ ErrorCode add_rows(const Sums& s, PhaseMap& map, double f, RowRange rows,
     int32_t* row = map.matrix + static_cast<std::size_t>(r) * n;
     const std::size_t at = static_cast<std::size_t>(map.window.y + r) * s.stride +
                            static_cast<std::size_t>(map.window.x);
+    if (s.extremes_in_counts) {
+      // Only unscaled, unlevelled inputs come here while the extremes are counts (queue_input):
+      // the average's sums, with the squares when the deviation shares them, and the extremes
+      // in one pass over the row.
+      accumulate_phase_extremes_span(
+          row, n, s.sum_avg + at, s.count_avg + at, s.shared ? s.sum_sq + at : nullptr,
+          s.low != nullptr ? reinterpret_cast<int32_t*>(s.low) + at : nullptr,
+          s.high != nullptr ? reinterpret_cast<int32_t*>(s.high) + at : nullptr);
+      if (s.deviation && !s.shared && !s.removal) {
+        accumulate_phase_squares_span(row, n, s.sum_dev + at, s.count_dev + at, s.sum_sq + at);
+      }
+      continue;
+    }
     // The extremes of the values the average adds, before a scaled row is rounded in place.
     const LevelRow p = level != nullptr ? level_row(*level, map.window.x, map.window.y + r)
                                         : LevelRow{};
     double* const low = s.low != nullptr ? s.low + at : nullptr;
     double* const high = s.high != nullptr ? s.high + at : nullptr;
-    if ((low != nullptr || high != nullptr) && s.extremes_in_counts) {
-      // Only unscaled, unlevelled inputs come here while the extremes are counts (queue_input).
-      extremes_counts_span(row, n,
-                           s.low != nullptr ? reinterpret_cast<int32_t*>(s.low) + at : nullptr,
-                           s.high != nullptr ? reinterpret_cast<int32_t*>(s.high) + at : nullptr);
-    } else if ((low != nullptr || high != nullptr) && level != nullptr) {
+    if ((low != nullptr || high != nullptr) && level != nullptr) {
       extremes_levelled_span(row, n, scaled ? f : 1.0, p.base, p.cx, p.dx, low, high);
     } else if (low != nullptr || high != nullptr) {
       extremes_span(row, n, scaled ? f : 1.0, low, high);

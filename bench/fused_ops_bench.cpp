@@ -188,6 +188,17 @@ void BM_chunk_extremes_in_counts(benchmark::State& state) {
 }
 BENCHMARK(BM_chunk_extremes_in_counts);
 
+void BM_chunk_deviation_and_extremes_in_counts(benchmark::State& state) {
+  Chunk c;
+  for (auto _ : state) {
+    accumulate_phase_extremes_span(c.phase.data(), CHUNK_PIXELS, c.sum.data(), c.count.data(),
+                                   c.sum_sq.data(), c.low_counts.data(), c.high_counts.data());
+    benchmark::ClobberMemory();
+  }
+  finish(state, CHUNK_PIXELS * sizeof(int32_t));
+}
+BENCHMARK(BM_chunk_deviation_and_extremes_in_counts);
+
 }  // namespace
 
 }  // namespace harnix

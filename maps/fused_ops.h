@@ -50,6 +50,12 @@ void extremes_span(const int32_t* values, std::size_t n, double f, double* low, 
 // map may be nullptr when not kept; low starts at INT32_MAX, high at INT32_MIN.
 void extremes_counts_span(const int32_t* values, std::size_t n, int32_t* low, int32_t* high);
 
+// accumulate_phase_span (sum_sq nullptr) or accumulate_phase_squares_span (sum_sq given) into
+// sum and count, and extremes_counts_span into low and high, in one pass over the values: the
+// same sums, counts and extremes, bit for bit. Either extreme may be nullptr when not kept.
+void accumulate_phase_extremes_span(const int32_t* values, std::size_t n, double* sum,
+                                    int16_t* count, double* sum_sq, int32_t* low, int32_t* high);
+
 // A levelled input: as accumulate_scaled_span with h = v f - (base + cx (dx + i)) at element i,
 // the level of the input taken off in double precision (f = 1 for an unscaled input); n, a row's
 // width, below 2^31.

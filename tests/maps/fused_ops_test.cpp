@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "maps/element_ops.h"
@@ -305,6 +306,50 @@ TEST(ExtremesInCounts, EqualThoseHeldAsDoubles) {
       range_to_phase_span(low_real.data(), high_real.data(), count.data(), k, N, want.data());
       range_counts_to_phase_span(low.data(), high.data(), count.data(), k, N, got.data());
       EXPECT_EQ(want, got) << "range, spread " << spread << ", k " << k;
+    }
+  }
+}
+
+// The sums and extremes in one pass against the spans it stands for, with and without the
+// squares and with either extreme left out, over several inputs (markers, INT32_MIN and values
+// anywhere in 32 bits among them) and spans of every length modulo the vector width.
+TEST(SumsAndExtremesInCounts, EqualTheSpansOneAfterAnother) {
+  std::mt19937_64 rng(47);
+  for (const bool squares : {false, true}) {
+    for (const bool with_low : {false, true}) {
+      for (const bool with_high : {false, true}) {
+        for (const std::size_t n : {std::size_t{N}, std::size_t{3}, std::size_t{8}}) {
+          std::vector<double> want_sum(N, 0.0), sum(N, 0.0), want_sq(N, 0.0), sq(N, 0.0);
+          std::vector<int16_t> want_count(N, 0), count(N, 0);
+          std::vector<int32_t> want_low(N, INT32_MAX), low(N, INT32_MAX);
+          std::vector<int32_t> want_high(N, INT32_MIN), high(N, INT32_MIN);
+          for (int input = 0; input < 5; ++input) {
+            const std::vector<int32_t> v = random_phase(rng, 0.3, INT32_MAX - 8);
+            if (squares) {
+              accumulate_phase_squares_span(v.data(), n, want_sum.data(), want_count.data(),
+                                            want_sq.data());
+            } else {
+              accumulate_phase_span(v.data(), n, want_sum.data(), want_count.data());
+            }
+            extremes_counts_span(v.data(), n, with_low ? want_low.data() : nullptr,
+                                 with_high ? want_high.data() : nullptr);
+            accumulate_phase_extremes_span(v.data(), n, sum.data(), count.data(),
+                                           squares ? sq.data() : nullptr,
+                                           with_low ? low.data() : nullptr,
+                                           with_high ? high.data() : nullptr);
+          }
+          const std::string label = std::string(squares ? "squares" : "sums") +
+                                    (with_low ? " low" : "") + (with_high ? " high" : "") +
+                                    ", " + std::to_string(n) + " elements";
+          for (std::size_t i = 0; i < std::size_t(N); ++i) {
+            ASSERT_TRUE(same_bits(want_sum[i], sum[i])) << label << ", element " << i;
+            ASSERT_TRUE(same_bits(want_sq[i], sq[i])) << label << ", element " << i;
+          }
+          EXPECT_EQ(want_count, count) << label;
+          EXPECT_EQ(want_low, low) << label;
+          EXPECT_EQ(want_high, high) << label;
+        }
+      }
     }
   }
 }
