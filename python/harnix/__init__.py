@@ -127,6 +127,9 @@ class Result:
         -InputReport) for the same inputs and options, and `record` the run's record as JSON,
         written as -RunRecord writes it (the same text for the same content); each appears
         whole or not at all."""
+        if report is not None and self.report_csv is None:
+            raise ValueError("the run formed no report (average(..., report=True))")
+        maps = []
         for name, path in (("average", average), ("deviation", deviation), ("count", count),
                            ("rejected", rejected), ("minimum", minimum), ("maximum", maximum),
                            ("range", range), ("uncertainty", uncertainty)):
@@ -136,10 +139,10 @@ class Result:
             if m is None:
                 hint = " (average(..., outputs=[...]))" if name in _EXTRA_OUTPUTS else ""
                 raise ValueError(f"the run formed no {name} map{hint}")
+            maps.append((path, m))
+        for path, m in maps:
             write(path, m)
         if report is not None:
-            if self.report_csv is None:
-                raise ValueError("the run formed no report (average(..., report=True))")
             _write_whole(report, self.report_csv)
         if record is not None:
             _write_whole(record, _core.record_json(self.record))

@@ -261,3 +261,22 @@ def test_a_record_that_cannot_be_written_leaves_no_file(sets, tmp_path, bad, err
     with pytest.raises(error):
         r.save(record=tmp_path / "run.json")
     assert list(tmp_path.iterdir()) == []
+
+
+@pytest.mark.parametrize("threads", [1, 2])
+@pytest.mark.parametrize("bad", ["deviation", "count"])
+def test_saving_stops_at_the_first_map_that_fails(sets, tmp_path, threads, bad):
+    r = harnix.average(sets["plain"], remove="plane", threads=threads)
+    (tmp_path / "count").write_bytes(b"old")
+    names = {n: tmp_path / n for n in ("average", "deviation", "count")}
+    names[bad] = tmp_path / "missing" / bad
+    with pytest.raises(harnix.HarnixError) as e:
+        r.save(**names)
+    assert e.value.file == str(names[bad])
+    assert sorted(p.name for p in tmp_path.iterdir()) == sorted(
+        ["average", "count"] + (["deviation"] if bad == "count" else []))
+    assert (tmp_path / "count").read_bytes() == b"old"
+    r.save(**{n: tmp_path / n for n in names})
+    for n in names:
+        harnix.write(tmp_path / "one", getattr(r, n))
+        assert (tmp_path / n).read_bytes() == (tmp_path / "one").read_bytes()

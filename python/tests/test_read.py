@@ -2,6 +2,8 @@
 
 import gc
 import json
+import os
+import time
 import zipfile
 import subprocess
 
@@ -64,11 +66,19 @@ def test_write_replaces_whole_and_leaves_no_temporary(sets, tmp_path, target):
     if target == "link":
         name = tmp_path / "link.dat"
         name.symlink_to(real)
-    harnix.write(name, harnix.read(source))
+    m = harnix.read(source)
+    open_files = len(os.listdir("/proc/self/fd"))
+    for _ in range(3):
+        harnix.write(name, m)
     assert real.read_bytes() == open(source, "rb").read()
     assert name.is_symlink() == (target == "link")
     assert sorted(p.name for p in tmp_path.iterdir()) == \
         sorted({"out.dat", name.name})
+    # The files replaced are let go soon after.
+    deadline = time.monotonic() + 5
+    while len(os.listdir("/proc/self/fd")) > open_files and time.monotonic() < deadline:
+        time.sleep(0.01)
+    assert len(os.listdir("/proc/self/fd")) == open_files
 
 
 def test_arrays_outlive_their_measurement(sets):
