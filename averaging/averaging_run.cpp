@@ -137,6 +137,7 @@ const RejectionPass* marking_of(const PassPlan& plan) {
 bool begin_stage(RunState& run, const PlannedPass& pass) {
   if (pass.stage == PassStage::REJECTION) rejection_begin(run);
   run.unlevelled_count = 0;
+  run.stacking_count = 0;
   return pass.stage != PassStage::REPORT || report_begin(run);
 }
 

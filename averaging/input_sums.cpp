@@ -31,10 +31,6 @@ namespace harnix {
 
 namespace {
 
-// Scaled inputs up to this factor can never make a sum overflow: each value stays below 2^91 in
-// magnitude, and a sum of fewer than 2^36 of them below 2^127.
-constexpr double SAFE_FACTOR = 1152921504606846976.0;  // 2^60
-
 // What a batch adds: every pointer is to row 0 of the camera maps.
 struct Sums {
   std::size_t stride;  // the camera's width

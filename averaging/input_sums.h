@@ -21,6 +21,10 @@ namespace harnix {
 // the first are neither multiplied nor re-rounded.
 constexpr double SCALE_FACTOR_EPSILON = 1e-10;
 
+// Scaled inputs up to this factor can never make a sum overflow: each value stays below 2^91 in
+// magnitude, and a sum of fewer than 2^36 of them below 2^127.
+constexpr double SAFE_FACTOR = 1152921504606846976.0;  // 2^60
+
 // Most inputs a batch holds.
 constexpr int32_t MAX_BATCH_INPUTS = 16;
 

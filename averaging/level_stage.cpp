@@ -4,12 +4,45 @@
 
 namespace harnix {
 
+namespace {
+
+// Adds the inputs queued for the stack, then gives them back to the reader.
+ErrorCode stack_add_queued(RunState& run) {
+  const PhaseMap* maps[MAX_BATCH_INPUTS];
+  double factors[MAX_BATCH_INPUTS];
+  const int32_t queued = run.stacking_count;
+  for (int32_t k = 0; k < queued; ++k) {
+    maps[k] = run.stacking[k].map;
+    factors[k] = run.stacking[k].f;
+  }
+  run.stacking_count = 0;
+  if (queued == 0) return NO_ERROR;
+  const ErrorCode rc = stack_add_batch(run.stack, maps, factors, queued, *run.team);
+  if (rc == NO_ERROR) run.reader->release(std::size_t(run.stacking[queued - 1].index) + 1);
+  return rc;
+}
+
+}  // namespace
+
 bool stack_feed(RunState& run, int32_t i) {
   const char* name = run.inputs->names[std::size_t(i)].c_str();
-  const ErrorCode rc = stack_add(run.stack, *run.input_map, input_factor(run), *run.team);
+  const double f = input_factor(run);
+  ErrorCode rc = stack_check(run.stack, *run.input_map, f);
   if (rc != NO_ERROR) return fail(run, RunStep::ACCUMULATE, rc, name);
-  run.reader->release(std::size_t(i) + 1);
-  return true;
+  // Inputs go to the stack a batch at a time, so that its sums are gone through once a batch
+  // and the batch's slots are read again by the whole team. An input that could make the sums
+  // overflow is added on its own, and so is every input after it: only such an input can fail,
+  // and it is the one named. The inputs queued before it cannot fail.
+  if (stack_adds_alone(f) && !run.stack_alone) {
+    run.stack_alone = true;
+    (void)stack_add_queued(run);
+  }
+  const auto count = int32_t(run.inputs->names.size());
+  run.stacking[run.stacking_count++] = PendingInput{i, run.input_map, f};
+  const int32_t capacity = run.stack_alone ? 1 : run.batch.capacity;
+  if (run.stacking_count < capacity && i + 1 < count) return true;
+  rc = stack_add_queued(run);
+  return rc == NO_ERROR || fail(run, RunStep::ACCUMULATE, rc, name);
 }
 
 void stack_end(RunState& run) {

@@ -7,6 +7,7 @@
 #include "averaging/levelling.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 
@@ -200,36 +201,51 @@ ErrorCode stack_create(StackMaps& maps, int16_t width, int16_t height, BandTeam&
   return NO_ERROR;
 }
 
-ErrorCode stack_add(StackMaps& maps, const PhaseMap& input, double f, BandTeam& team) {
+ErrorCode stack_check(const StackMaps& maps, const PhaseMap& input, double f) {
   const Window& w = input.window;
-  const Window& camera = maps.average.window;
-  if (w.width < 1 || w.height < 1 || !window_within(w, camera)) return ERR_IMPROPER_WINDOW;
+  if (w.width < 1 || w.height < 1 || !window_within(w, maps.average.window))
+    return ERR_IMPROPER_WINDOW;
   if (!(f > 0.0) || !std::isfinite(f)) return ERR_PARAM_OUT_OF_RANGE;
-  const bool scaled = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON;
-  const auto n = std::size_t(w.width);
+  return NO_ERROR;
+}
+
+bool stack_adds_alone(double f) {
+  return std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON && f > SAFE_FACTOR;
+}
+
+ErrorCode stack_add_batch(StackMaps& maps, const PhaseMap* const* inputs, const double* factors,
+                          int32_t count, BandTeam& team) {
+  const Window& camera = maps.average.window;
   const auto stride = std::size_t(camera.width);
+  // A chunk holds the stack's rows and the batch's rows over them while every input goes
+  // through it; the chunks go to whichever thread is free.
+  const int32_t rows = chunk_rows(camera, STACK_BYTES_PER_PIXEL + sizeof(int32_t) * std::size_t(count));
+  std::atomic<int32_t> next{0};
   ErrorCode codes[MAX_BANDS] = {};
-  const int32_t bands = team.bands();
-  auto add_band = [&](int32_t band) {
-    const RowRange range = band_rows(camera.height, bands, band);
-    const RowRange rows = rows_within(input, range.first, range.first + range.count);
-    for (int32_t r = rows.first; r < rows.first + rows.count; ++r) {
-      const int32_t* row = input.matrix + std::size_t(r) * n;
-      const std::size_t at = std::size_t(w.y + r) * stride + std::size_t(w.x);
-      if (scaled) {
-        const ErrorCode rc = accumulate_scaled_span(row, n, f, maps.average.matrix + at,
-                                                    maps.count.matrix + at, nullptr);
-        if (rc != NO_ERROR) {
-          codes[band] = rc;
-          return;
+  auto add_chunk = [&](int32_t from, int32_t to) {
+    for (int32_t k = 0; k < count; ++k) {
+      const PhaseMap& input = *inputs[k];
+      const Window& w = input.window;
+      const auto n = std::size_t(w.width);
+      const bool scaled = std::fabs(factors[k] - 1.0) > SCALE_FACTOR_EPSILON;
+      const RowRange within = rows_within(input, from, to);
+      for (int32_t r = within.first; r < within.first + within.count; ++r) {
+        const int32_t* row = input.matrix + std::size_t(r) * n;
+        const std::size_t at = std::size_t(w.y + r) * stride + std::size_t(w.x);
+        if (!scaled) {
+          accumulate_phase_span(row, n, maps.average.matrix + at, maps.count.matrix + at);
+          continue;
         }
-      } else {
-        accumulate_phase_span(row, n, maps.average.matrix + at, maps.count.matrix + at);
+        const ErrorCode rc = accumulate_scaled_span(row, n, factors[k], maps.average.matrix + at,
+                                                    maps.count.matrix + at, nullptr);
+        if (rc != NO_ERROR) return rc;
       }
     }
+    return NO_ERROR;
   };
+  auto add_band = [&](int32_t band) { codes[band] = for_claimed_chunks(camera, next, add_chunk, rows); };
   team.run(add_band);
-  for (int32_t b = 0; b < bands; ++b)
+  for (int32_t b = 0; b < team.bands(); ++b)
     if (codes[b] != NO_ERROR) return codes[b];
   return NO_ERROR;
 }

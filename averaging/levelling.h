@@ -107,11 +107,21 @@ void stack_init(StackMaps& maps);
 // ERR_NO_MEM or ERR_PARAM_OUT_OF_RANGE from map_alloc (what was obtained kept for stack_free).
 ErrorCode stack_create(StackMaps& maps, int16_t width, int16_t height, BandTeam& team);
 
-// Adds the valid values of `input` (its own window on the camera), scaled by f when
-// |f - 1| > SCALE_FACTOR_EPSILON, to the sums, band by band. ERR_IMPROPER_WINDOW,
-// ERR_PARAM_OUT_OF_RANGE for a factor that is not positive and finite, ERR_FP_OVERFLOW for a
-// value or sum reaching REAL_INVALID (sums then only good for releasing).
-ErrorCode stack_add(StackMaps& maps, const PhaseMap& input, double f, BandTeam& team);
+// Checks `input` (its own window on the camera) and its factor f for stack_add_batch:
+// ERR_IMPROPER_WINDOW, then ERR_PARAM_OUT_OF_RANGE for a factor that is not positive and finite.
+ErrorCode stack_check(const StackMaps& maps, const PhaseMap& input, double f);
+
+// True when the scaled values of an input with factor f could make a sum overflow: such an input,
+// and every input after it, is added to the stack on its own.
+bool stack_adds_alone(double f);
+
+// Adds the valid values of inputs[0 .. count) (each passed by stack_check; several only when
+// none adds alone), each scaled by its factor when |f - 1| > SCALE_FACTOR_EPSILON, to the sums,
+// chunk of camera rows by chunk, each chunk taking the inputs in order: the sums of adding them
+// one after the other, bit for bit, whatever the team. ERR_FP_OVERFLOW for a value or sum
+// reaching REAL_INVALID (sums then only good for releasing).
+ErrorCode stack_add_batch(StackMaps& maps, const PhaseMap* const* inputs, const double* factors,
+                          int32_t count, BandTeam& team);
 
 // The count stack_finish needs for a stack of `inputs`: max(1, min_count, ceil(inputs / 2)).
 int16_t stack_min_count(int16_t min_count, std::size_t inputs);

@@ -61,6 +61,9 @@ struct RunState {
   PendingInput pending[MAX_BATCH_INPUTS];     // inputs waiting for the report's comparison
   int32_t pending_count;
   StackMaps stack;                            // the stack's average, until the levels are fitted
+  PendingInput stacking[MAX_BATCH_INPUTS];    // inputs checked, not yet added to the stack
+  int32_t stacking_count;
+  bool stack_alone;  // from an input whose scaled values could make the stack's sums overflow on
   InputLevel* levels;                         // each input's, with -Level
   PendingInput unlevelled[MAX_BATCH_INPUTS];  // inputs waiting for their level's fit
   int32_t unlevelled_count;
