@@ -186,6 +186,24 @@ void BM_chunk_levelled_step(benchmark::State& state) {
 }
 BENCHMARK(BM_chunk_levelled_step);
 
+void BM_chunk_levelled_two_spans(benchmark::State& state) {
+  Chunk c;
+  std::vector<double> dev(CHUNK_PIXELS, 0.0), sq(CHUNK_PIXELS, 0.0);
+  std::vector<int16_t> dev_count(CHUNK_PIXELS, 0);
+  std::vector<int32_t> out(CHUNK_PIXELS);
+  for (auto _ : state) {
+    for (std::size_t at = 0; at < CHUNK_PIXELS; at += ROW) {
+      benchmark::DoNotOptimize(accumulate_levelled_span(
+          c.phase.data() + at, ROW, 1.0, 2.5, 0.125, -512.0, c.sum.data() + at,
+          c.count.data() + at, out.data() + at));
+      accumulate_phase_squares_span(out.data() + at, ROW, dev.data() + at, dev_count.data() + at, sq.data() + at);
+    }
+    benchmark::ClobberMemory();
+  }
+  finish(state, CHUNK_PIXELS * sizeof(int32_t));
+}
+BENCHMARK(BM_chunk_levelled_two_spans);
+
 void BM_chunk_extremes_as_doubles(benchmark::State& state) {
   Chunk c;
   for (auto _ : state) {

@@ -192,6 +192,13 @@ constexpr std::size_t LANES = 4;
 // The marker as a double: exact, and converted back to itself.
 constexpr double INVALID_AS_REAL = PHASE_INVALID;
 
+// The lanes of v as doubles (exact). Built lane by lane, the compiler makes it the one vector
+// conversion; __builtin_convertvector comes out as two halves and a shuffle. (Through a
+// reference: a vector returned would change the default clone's calling convention.)
+inline void to_lanes(const LaneInts& v, Lanes& out) {
+  out = Lanes{double(v[0]), double(v[1]), double(v[2]), double(v[3])};
+}
+
 }  // namespace
 
 HARNIX_VECTOR_CLONES ErrorCode accumulate_levelled_squares_span(
@@ -218,7 +225,8 @@ HARNIX_VECTOR_CLONES ErrorCode accumulate_levelled_squares_span(
     __builtin_memcpy(&s, sum + i, sizeof s);
     __builtin_memcpy(&ds, dev_sum + i, sizeof ds);
     __builtin_memcpy(&dq, sum_sq + i, sizeof dq);
-    const Lanes value = __builtin_convertvector(v, Lanes);
+    Lanes value;
+    to_lanes(v, value);
     const Lanes h = value * f - (base + cx * x);
     const LaneMask valid = value < INVALID_AS_REAL;
     const Lanes added = valid ? h : none;
@@ -232,7 +240,9 @@ HARNIX_VECTOR_CLONES ErrorCode accumulate_levelled_squares_span(
     const LaneMask kept = valid & (h >= PHASE_MIN_VALUE) & (h <= PHASE_MAX_VALUE);
     const Lanes rounded = h + (Lanes)(((LaneMask)h & sign) | (LaneMask)half);
     const LaneInts o = __builtin_convertvector(kept ? rounded : none + INVALID_AS_REAL, LaneInts);
-    const Lanes d = kept ? __builtin_convertvector(o, Lanes) : none;
+    Lanes back;
+    to_lanes(o, back);
+    const Lanes d = kept ? back : none;
     s = t;
     ds += d;
     dq += d * d;
