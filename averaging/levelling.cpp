@@ -47,22 +47,27 @@ HARNIX_VECTOR_CLONES void add_row(const int32_t* __restrict v, const double* __r
   const Lanes step = {0.0, 1.0, 2.0, 3.0};
   Lanes n = {}, si = {}, sii = {}, su = {}, siu = {};
   int32_t i = 0;
+  const Lanes invalid = Lanes{} + double(PHASE_INVALID);
+  const LaneMask magnitude = LaneMask{} + INT64_MAX;  // all bits but the sign
+  const LaneMask ones = (LaneMask)(Lanes{} + 1.0);
   for (; i + LANES <= width; i += LANES) {
     LaneInts vi;
     Lanes ai;
     __builtin_memcpy(&vi, v + i, sizeof vi);
     __builtin_memcpy(&ai, a + i, sizeof ai);
+    // Lane by lane, the conversion is one vector instruction (__builtin_convertvector is two
+    // halves and a shuffle); the values are exact either way, and so is the comparison.
+    const Lanes value = {double(vi[0]), double(vi[1]), double(vi[2]), double(vi[3])};
     const Lanes col = double(i) + step;
-    const Lanes d = __builtin_convertvector(vi, Lanes) * factor - ai;
+    const Lanes d = value * factor - ai;
     const Lanes r = d - (base + fit.cx * col);
-    const Lanes ar = r < 0.0 ? -r : r;
-    const LaneMask k = (__builtin_convertvector(vi < PHASE_INVALID, LaneMask) != 0) &
-                       (ai == ai) & (ar <= clip);
-    const Lanes one = k ? Lanes{1.0, 1.0, 1.0, 1.0} : Lanes{};
-    const Lanes u = k ? d - d0 : Lanes{};
-    n += one;
-    si += one * col;
-    sii += one * (col * col);
+    const Lanes ar = (Lanes)((LaneMask)r & magnitude);
+    const LaneMask k = (value < invalid) & (ai == ai) & (ar <= clip);
+    // Masks instead of products by 1 and 0: the same values, fewer steps.
+    n += (Lanes)(k & ones);
+    si += (Lanes)(k & (LaneMask)col);
+    sii += (Lanes)(k & (LaneMask)(col * col));
+    const Lanes u = (Lanes)(k & (LaneMask)(d - d0));
     su += u;
     siu += col * u;
   }
@@ -150,10 +155,17 @@ double residual(const Fit& fit, double x, double y, double d) {
   return d - (fit.c0 + fit.cy * y + fit.cx * x);
 }
 
-// The clip of the residuals of `fit`: LEVEL_CLIP times the robust spread of those at every
-// `stride`-th pixel of the input's window that is compared.
-double clip_of(const PhaseMap& input, double factor, const RealMap& average, int32_t xc,
-               int32_t yc, const Fit& fit, std::size_t stride, double* sample) {
+// A compared pixel of the spread's sample: its d and camera coordinates about the centre.
+struct SamplePoint {
+  double d;
+  int32_t x;
+  int32_t y;
+};
+
+// The spread's sample: the first LEVEL_SPREAD_SAMPLE compared pixels among every `stride`-th
+// pixel of the input's window, in order; returns how many. Read once, for every refit's clip.
+std::size_t spread_sample(const PhaseMap& input, double factor, const RealMap& average,
+                          int32_t xc, int32_t yc, std::size_t stride, SamplePoint* points) {
   const Window& w = input.window;
   const auto width = std::size_t(w.width);
   const std::size_t pixels = width * std::size_t(w.height);
@@ -164,11 +176,19 @@ double clip_of(const PhaseMap& input, double factor, const RealMap& average, int
     const int32_t v = input.matrix[k];
     const double a = average.matrix[(std::size_t(w.y) + r) * a_stride + std::size_t(w.x) + i];
     if (v >= PHASE_INVALID || a != a) continue;
-    const double d = double(v) * factor - a;
-    sample[n++] = std::fabs(residual(fit, double(w.x + int32_t(i) - xc),
-                                     double(w.y + int32_t(r) - yc), d));
+    points[n++] = SamplePoint{double(v) * factor - a, w.x + int32_t(i) - xc, w.y + int32_t(r) - yc};
   }
+  return n;
+}
+
+// The clip of the residuals of `fit`: LEVEL_CLIP times the robust spread of those of the n
+// sample points.
+double clip_of(const Fit& fit, const SamplePoint* points, std::size_t n, double* sample) {
   if (n == 0) return INFINITY;
+  for (std::size_t j = 0; j < n; ++j) {
+    const SamplePoint& p = points[j];
+    sample[j] = std::fabs(residual(fit, double(p.x), double(p.y), p.d));
+  }
   std::nth_element(sample, sample + n / 2, sample + n);
   const double mad = sample[n / 2];
   return LEVEL_CLIP * std::max(MAD_TO_SIGMA * mad, LEVEL_SPREAD_FLOOR);
@@ -298,9 +318,11 @@ void fit_level(const PhaseMap& input, double f, const RealMap& average, LevelMod
   }
   level.compared = int64_t(rows.n);
   if (!fitted) return;
+  SamplePoint points[LEVEL_SPREAD_SAMPLE];
+  const std::size_t sampled = spread_sample(input, factor, average, xc, yc, stride, points);
   double sample[LEVEL_SPREAD_SAMPLE];
   for (int32_t k = 0; k < LEVEL_REFITS; ++k) {
-    const double clip = clip_of(input, factor, average, xc, yc, fit, stride, sample);
+    const double clip = clip_of(fit, points, sampled, sample);
     const FitSums kept = gather(input, factor, average, xc, yc, d0, fit, clip, row_step);
     Fit refit;
     if (!solve(kept, d0, mode, refit)) break;
