@@ -278,6 +278,25 @@ TEST_F(LevelledRun, InputTooSmallToFitIsLeftAsItWas) {
   EXPECT_EQ(csv.substr(csv.size() - 6), ",,,,\r\n");
 }
 
+// Inputs whose scaled values could overflow the stack's sums are added one at a time: the input
+// whose values take a sum past the limit is the one named, whatever the team.
+TEST_F(LevelledRun, StackSumPastTheLimitNamesItsInputWithEveryTeam) {
+  InputList inputs = write_stack(6, false);
+  for (int i : {2, 4}) {  // each value 3e7 counts scaled by 1e31: 3e38, then 6e38 in the sums
+    MeasurementFile big = full_field(W, H, std::vector<int32_t>(std::size_t(W) * H, 30000000));
+    big.scale_factor = 5e30f;
+    write_file_bytes(inputs.names[std::size_t(i)], encode_test_file(big));
+  }
+  for (int32_t threads : {1, 2, 3}) {
+    RunSettings s = settings(LevelMode::PLANE);
+    s.Threads = threads;
+    const RunResult r = run_averaging(s, inputs);
+    EXPECT_EQ(r.step, RunStep::ACCUMULATE) << threads;
+    EXPECT_EQ(r.code, ERR_FP_OVERFLOW) << threads;
+    EXPECT_EQ(std::string(r.file != nullptr ? r.file : ""), inputs.names[4]) << threads;
+  }
+}
+
 // Generated sets whose truth is known (20 inputs of 320 x 240, 1.5 nm noise): levelled, a
 // windowed stack with a piston and tilt of its own per input behaves as its aligned twins do.
 class GeneratedLevelling : public RunDirectory {
