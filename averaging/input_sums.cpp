@@ -106,10 +106,11 @@ ErrorCode add_rows(const Sums& s, PhaseMap& map, double f, RowRange rows,
       extremes_span(row, n, scaled ? f : 1.0, low, high);
     }
     if (level != nullptr && s.deviation && !s.removal) {
-      // Nothing comes between: the deviation's sums in the same pass.
+      // Nothing comes between: the deviation's sums in the same pass, the row only read (its
+      // rounded values, wanted by nothing after, would send it back to memory).
       const ErrorCode rc = accumulate_levelled_squares_span(
           row, n, scaled ? f : 1.0, p.base, p.cx, p.dx, s.sum_avg + at, s.count_avg + at,
-          s.sum_dev + at, s.count_dev + at, s.sum_sq + at, row);
+          s.sum_dev + at, s.count_dev + at, s.sum_sq + at, nullptr);
       if (rc != NO_ERROR) return rc;
       continue;
     }

@@ -86,7 +86,8 @@ ErrorCode for_claimed_chunks(const Window& camera, std::atomic<int32_t>& next, C
 // remove_best_fit, whose failure (but for a lack of memory) removes nothing, and accumulate the
 // values and their squares into the deviation sums. Only the input's window is visited: the rest
 // of the field is invalid for this input and changes nothing. The input's values become its
-// deviation values.
+// deviation values, but for a levelled input with the deviation and no surface removed, whose
+// values stay as read.
 //
 // A batch is added band by band of camera rows, each band by one thread of the team, and within
 // a band input after input: every pixel's sums receive the inputs in input order, so the sums

@@ -201,10 +201,12 @@ inline void to_lanes(const LaneInts& v, Lanes& out) {
 
 }  // namespace
 
-HARNIX_VECTOR_CLONES ErrorCode accumulate_levelled_squares_span(
-    const int32_t* values, std::size_t n, double f, double base, double cx, double dx,
-    double* sum, int16_t* count, double* dev_sum, int16_t* dev_count, double* sum_sq,
-    int32_t* out) {
+namespace {
+
+HARNIX_VECTOR_CLONES ErrorCode levelled_squares(const int32_t* values, std::size_t n, double f,
+                                                double base, double cx, double dx, double* sum,
+                                                int16_t* count, double* dev_sum,
+                                                int16_t* dev_count, double* sum_sq, int32_t* out) {
   // Per element: h = v f - (base + cx (dx + i)); the average's sum and count take h where v is
   // valid; q = to_phase(h) where v is valid, else the marker, goes to out; the deviation's sum,
   // square and count take q where it is valid. The counts from v first: out may be `values`.
@@ -269,6 +271,31 @@ HARNIX_VECTOR_CLONES ErrorCode accumulate_levelled_squares_span(
   for (std::size_t k = 0; k < n; ++k) dev_count[k] = raised(dev_count[k], out[k] < PHASE_INVALID);
   const bool any = tail_over || ((over[0] | over[1]) | (over[2] | over[3])) != 0;
   return any ? ERR_FP_OVERFLOW : NO_ERROR;
+}
+
+}  // namespace
+
+ErrorCode accumulate_levelled_squares_span(const int32_t* values, std::size_t n, double f,
+                                           double base, double cx, double dx, double* sum,
+                                           int16_t* count, double* dev_sum, int16_t* dev_count,
+                                           double* sum_sq, int32_t* out) {
+  if (out != nullptr)
+    return levelled_squares(values, n, f, base, cx, dx, sum, count, dev_sum, dev_count, sum_sq,
+                            out);
+  // The rounded values a chunk at a time in the cache, so that the input's own storage is only
+  // read. Each chunk's columns start at dx + first, the same whole number the span reaches
+  // there: every element takes the same level, bit for bit.
+  int32_t rounded[CHUNK];
+  ErrorCode rc = NO_ERROR;
+  for (std::size_t first = 0; first < n; first += CHUNK) {
+    const std::size_t len = std::min(CHUNK, n - first);
+    const ErrorCode chunk_rc =
+        levelled_squares(values + first, len, f, base, cx, dx + column(first), sum + first,
+                         count + first, dev_sum + first, dev_count + first, sum_sq + first,
+                         rounded);
+    if (chunk_rc != NO_ERROR) rc = chunk_rc;
+  }
+  return rc;
 }
 
 namespace {

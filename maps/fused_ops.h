@@ -65,7 +65,8 @@ ErrorCode accumulate_levelled_span(const int32_t* values, std::size_t n, double 
 
 // A levelled input and its deviation in one pass: accumulate_levelled_span into sum and count
 // with out, then accumulate_phase_squares_span of out into dev_sum, dev_count and sum_sq. out
-// (required) may be `values` itself; the same values, bit for bit, and the same failure.
+// may be `values` itself, or nullptr when the rounded values are not wanted (dx then a whole
+// number); the same values, bit for bit, and the same failure.
 ErrorCode accumulate_levelled_squares_span(const int32_t* values, std::size_t n, double f,
                                            double base, double cx, double dx, double* sum,
                                            int16_t* count, double* dev_sum, int16_t* dev_count,

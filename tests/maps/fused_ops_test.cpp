@@ -202,6 +202,46 @@ TEST_P(FusedLevelledDeviation, EqualsTheLevelledSpanThenTheSquares) {
   }
 }
 
+// Without the rounded values the span goes a chunk at a time: over rows longer than several
+// chunks it leaves the bits of the span that writes them, and the values as they were.
+TEST_P(FusedLevelledDeviation, WithoutRoundedValuesGivesTheSameSumsOverLongRows) {
+  const LevelledCase& c = GetParam();
+  std::mt19937_64 rng(static_cast<uint64_t>(c.spread) + 7);
+  std::vector<int32_t> values;
+  std::vector<double> sum, dev_sum;
+  std::vector<int16_t> count, dev_count;
+  for (int part = 0; part < 3; ++part) {  // 3 x 997 elements: two whole chunks and a ragged one
+    const std::vector<int32_t> v = random_phase(rng, 0.1, c.spread);
+    const Sums avg = random_sums(rng, c.magnitude), dev = random_sums(rng, 1e12);
+    values.insert(values.end(), v.begin(), v.end());
+    sum.insert(sum.end(), avg.fused.begin(), avg.fused.end());
+    count.insert(count.end(), avg.count.begin(), avg.count.end());
+    dev_sum.insert(dev_sum.end(), dev.fused.begin(), dev.fused.end());
+    dev_count.insert(dev_count.end(), dev.count.begin(), dev.count.end());
+  }
+  std::vector<double> sq = dev_sum;
+  for (double& v : sq) v = v * v;
+  const std::size_t n = values.size();
+  std::vector<double> want_sum = sum, want_dev = dev_sum, want_sq = sq;
+  std::vector<int16_t> want_count = count, want_dev_count = dev_count;
+  std::vector<int32_t> written(n);
+  const ErrorCode want_rc = accumulate_levelled_squares_span(
+      values.data(), n, c.factor, c.base, c.cx, c.dx, want_sum.data(), want_count.data(),
+      want_dev.data(), want_dev_count.data(), want_sq.data(), written.data());
+  const std::vector<int32_t> read = values;
+  ASSERT_EQ(want_rc, accumulate_levelled_squares_span(values.data(), n, c.factor, c.base, c.cx,
+                                                      c.dx, sum.data(), count.data(),
+                                                      dev_sum.data(), dev_count.data(),
+                                                      sq.data(), nullptr));
+  EXPECT_EQ(read, values);
+  if (want_rc != NO_ERROR) return;
+  EXPECT_EQ(want_count, count);
+  EXPECT_EQ(want_dev_count, dev_count);
+  EXPECT_EQ(0, std::memcmp(want_sum.data(), sum.data(), n * sizeof(double)));
+  EXPECT_EQ(0, std::memcmp(want_dev.data(), dev_sum.data(), n * sizeof(double)));
+  EXPECT_EQ(0, std::memcmp(want_sq.data(), sq.data(), n * sizeof(double)));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Spans, FusedLevelledDeviation,
     ::testing::Values(
