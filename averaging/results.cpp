@@ -28,7 +28,7 @@ struct Result {
   ErrorCode window_codes[MAX_BANDS];
   Window windows[MAX_BANDS];  // each band's bounding window of valid values
   Window window;              // the result's
-  ConstPhaseView cut;         // the result's window of its map
+  PhaseView cut;              // the result's window of its map
   DataAttributes attributes;  // with the result's comment
   ErrorCode write_code;
 };
@@ -215,7 +215,9 @@ bool form_and_write(WorkingMaps& maps, BandTeam& team, int16_t min_count, Result
       step = RunStep::EMPTY_RESULT;
       break;
     }
-    // The window is written straight from the result's map, its rows a camera row apart.
+    // The window is written straight from the result's map, its rows a camera row apart; a
+    // result not kept in memory is written from that storage itself, turned into the file's byte
+    // order there (the map is formed again, or released, before it is read once more).
     if (code != NO_ERROR || (code = region_view(*r.map, r.window, &r.cut)) != NO_ERROR) {
       step = RunStep::WRITE_OUTPUT;
       break;
@@ -225,8 +227,12 @@ bool form_and_write(WorkingMaps& maps, BandTeam& team, int16_t min_count, Result
   auto write = [&](int32_t band) {
     for (std::size_t j = std::size_t(band); j < ready; j += std::size_t(bands))
       if (group[j].name != nullptr)
-        group[j].write_code = write_data_file_in_place(group[j].name, nullptr,
-                                                       &group[j].attributes, nullptr, group[j].cut);
+        group[j].write_code =
+            group[j].keep != nullptr
+                ? write_data_file_in_place(group[j].name, nullptr, &group[j].attributes, nullptr,
+                                           group[j].cut)
+                : write_data_file_in_place_consuming(group[j].name, nullptr,
+                                                     &group[j].attributes, group[j].cut);
   };
   if (ready > 1) {
     team.run(write);

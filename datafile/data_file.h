@@ -122,6 +122,16 @@ ErrorCode write_data_file_in_place(const char* path, const OriginInfo* origin,
                                    const DataAttributes* attributes, const IntensityMap* intensity,
                                    const ConstPhaseView& phase);
 
+// write_data_file_in_place without an intensity block, taking the storage of `phase` as its
+// buffer: the window's values are turned into the file's byte order where they lie and its rows
+// moved together at the start of the view, so that the block goes to the file in one write. The
+// same bytes and codes as write_data_file_in_place with that view; the view's storage holds no
+// values to use afterwards, whatever the outcome (but for ERR_INVALID_PARAM on the view itself,
+// which leaves it untouched). For a map formed only to be written.
+ErrorCode write_data_file_in_place_consuming(const char* path, const OriginInfo* origin,
+                                             const DataAttributes* attributes,
+                                             const PhaseView& phase);
+
 // Writes n 16-bit values big-endian through one 65536-byte buffer, 32768 values a write.
 // ERR_NO_MEM, ERR_CANT_WRITE_FILE. The caller's values are not changed.
 ErrorCode write_swapped_shorts(const uint16_t* values, std::size_t n, std::FILE* stream);

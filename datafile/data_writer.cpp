@@ -1,9 +1,12 @@
 // Writing a Planoryx data file: the header in one write, the phase block and the intensity block
-// converted and written 32768 values at a time. The caller's maps stay in host order. A file
-// counts as written only when the flush and the close succeed. A named file goes to the system
-// through a 1 MiB stream buffer: writes of whole aligned mebibytes let the page cache take the
-// file in large pieces, where the stream's own 4 KiB buffer cut every piece in two unaligned
-// writes that cost four times as long.
+// converted and written 16384 (intensity 32768) values at a time. The caller's maps stay in host
+// order, but for the writer that is given the storage of the phase values, which converts them
+// where they lie and writes the whole block at once. A file counts as written only when the
+// flush and the close succeed. A named file's stream has no buffer: every piece goes to the
+// system as it is, where copying it into a stream buffer first cost more than the write (a
+// buffer of a mebibyte, freshly mapped for every file, took a page fault every 4 KiB, which on a
+// virtual machine cost more than the system's own copy of the file); the stream's default
+// 4 KiB buffer cut every piece in two unaligned writes that cost four times as long.
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -21,8 +24,9 @@ namespace harnix {
 namespace {
 
 constexpr std::size_t SHORTS_PER_WRITE = 32768;      // one 65536-byte buffer
-constexpr std::size_t WRITE_PIECE = 32768;           // phase values: one 131072-byte buffer
-constexpr std::size_t WRITE_BUFFER_BYTES = 1 << 20;  // a named file's stream buffer
+// Phase values a write: one 65536-byte buffer, which the allocator takes from storage it
+// already holds (larger ones it maps afresh, page after page to be faulted in).
+constexpr std::size_t WRITE_PIECE = 16384;
 
 // Describes a map that takes part: its window, planes and block size. The window must fit the
 // storage the map holds and the block size must fit the header's 32-bit count, else
@@ -68,26 +72,27 @@ ErrorCode write_swapped_shorts(const uint16_t* values, std::size_t n, std::FILE*
 
 namespace {
 
-// The writer proper: `phase` (nullptr: no phase block) is a view whose window the caller has
-// checked against its storage. The file is written at the stream's end, or `from_start`.
-ErrorCode write_stream(std::FILE* stream, const OriginInfo* origin,
-                       const DataAttributes* attributes, const IntensityMap* intensity,
-                       const ConstPhaseView* phase, bool from_start = false) {
+// Checks the blocks and writes the header of a file holding them, at the stream's end or
+// `from_start`; *intensity_count and *phase_count are the values of each block. `phase`
+// (nullptr: no phase block) is the window of a view the caller has checked against its storage.
+ErrorCode write_head(std::FILE* stream, const OriginInfo* origin, const DataAttributes* attributes,
+                     const IntensityMap* intensity, const Window* phase, bool from_start,
+                     std::size_t* intensity_count, std::size_t* phase_count) {
   const bool with_intensity = intensity != nullptr && intensity->matrix != nullptr;
   if (stream == nullptr || (!with_intensity && phase == nullptr)) return ERR_INVALID_PARAM;
 
   DataHeader header{};
-  std::size_t intensity_count = 0;
-  std::size_t phase_count = 0;
+  *intensity_count = 0;
+  *phase_count = 0;
   if (with_intensity) {
     const ErrorCode rc = describe(intensity->window, intensity->n_buckets, intensity->size, 2,
-                                  &header.intensity, &intensity_count);
+                                  &header.intensity, intensity_count);
     if (rc != NO_ERROR) return rc;
     header.intensity.n_buckets = intensity->n_buckets;
     header.intensity.range = intensity->range;
   }
   if (phase != nullptr) {
-    const ErrorCode rc = describe(phase->window, 1, UINT32_MAX, 4, &header.phase, &phase_count);
+    const ErrorCode rc = describe(*phase, 1, UINT32_MAX, 4, &header.phase, phase_count);
     if (rc != NO_ERROR) return rc;
   }
   if (std::fseek(stream, 0, from_start ? SEEK_SET : SEEK_END) != 0) return ERR_CANT_WRITE_FILE;
@@ -101,8 +106,22 @@ ErrorCode write_stream(std::FILE* stream, const OriginInfo* origin,
   encode_header(header, bytes);
   const auto header_bytes = static_cast<std::size_t>(header.header_size);
   if (std::fwrite(bytes, 1, header_bytes, stream) != header_bytes) return ERR_CANT_WRITE_FILE;
+  return NO_ERROR;
+}
 
-  if (with_intensity) {
+// The writer proper: `phase` (nullptr: no phase block) is a view whose window the caller has
+// checked against its storage. The file is written at the stream's end, or `from_start`.
+ErrorCode write_stream(std::FILE* stream, const OriginInfo* origin,
+                       const DataAttributes* attributes, const IntensityMap* intensity,
+                       const ConstPhaseView* phase, bool from_start = false) {
+  std::size_t intensity_count = 0;
+  std::size_t phase_count = 0;
+  const ErrorCode head = write_head(stream, origin, attributes, intensity,
+                                    phase != nullptr ? &phase->window : nullptr, from_start,
+                                    &intensity_count, &phase_count);
+  if (head != NO_ERROR) return head;
+
+  if (intensity != nullptr && intensity->matrix != nullptr) {
     const ErrorCode rc = write_swapped_shorts(intensity->matrix, intensity_count, stream);
     if (rc != NO_ERROR) return rc;
   }
@@ -154,6 +173,29 @@ bool view_usable(const ConstPhaseView& phase) {
   return phase.data != nullptr && phase.window.width >= 0 && phase.stride >= phase.window.width;
 }
 
+// The writer of a phase block given up by its owner: each row turned into the file's byte order
+// where it lies and, when the rows lie a stride apart, moved up to follow the row before, then
+// the whole block in one write, with no buffer of its own. The bytes write_stream writes.
+ErrorCode write_stream_consuming(std::FILE* stream, const OriginInfo* origin,
+                                 const DataAttributes* attributes, const PhaseView& phase,
+                                 bool from_start) {
+  if (!view_usable(phase)) return ERR_INVALID_PARAM;
+  std::size_t intensity_count = 0;
+  std::size_t phase_count = 0;
+  const ErrorCode head = write_head(stream, origin, attributes, nullptr, &phase.window,
+                                    from_start, &intensity_count, &phase_count);
+  if (head != NO_ERROR || phase_count == 0) return head;
+  const auto width = static_cast<std::size_t>(phase.window.width);
+  for (int32_t r = 0; r < phase.window.height; ++r) {
+    int32_t* row = phase.row(r);
+    convert_be32_block(row, row, width);
+    int32_t* packed = phase.data + static_cast<std::size_t>(r) * width;
+    if (packed != row) std::memmove(packed, row, 4 * width);
+  }
+  return std::fwrite(phase.data, 4, phase_count, stream) == phase_count ? NO_ERROR
+                                                                        : ERR_CANT_WRITE_FILE;
+}
+
 // write_stream with a view checked first; nothing is written for a view that is not usable.
 ErrorCode write_view_stream(std::FILE* stream, const OriginInfo* origin,
                             const DataAttributes* attributes, const IntensityMap* intensity,
@@ -188,16 +230,11 @@ namespace {
 template <typename Write>
 ErrorCode write_file(const char* path, bool in_place, Write write) {
   if (path == nullptr) return ERR_INVALID_PARAM;
-  char* buffer = static_cast<char*>(mem_allocate(WRITE_BUFFER_BYTES));
-  if (buffer == nullptr) return ERR_NO_MEM;
   std::FILE* stream = in_place ? open_file_in_place(path) : nullptr;
   const bool cut = stream != nullptr;
   if (stream == nullptr) stream = open_file(path, "wb");
-  if (stream == nullptr) {
-    mem_release(buffer);
-    return ERR_CANT_CREATE_FILE;
-  }
-  (void)std::setvbuf(stream, buffer, _IOFBF, WRITE_BUFFER_BYTES);
+  if (stream == nullptr) return ERR_CANT_CREATE_FILE;
+  (void)std::setvbuf(stream, nullptr, _IONBF, 0);
   const ErrorCode rc = write(stream, cut);
   // The last bytes may still sit in the stream's buffer: only a successful flush and close
   // prove they reached the file (a full disk or a file-size limit shows up here). Written over,
@@ -205,7 +242,6 @@ ErrorCode write_file(const char* path, bool in_place, Write write) {
   const bool flushed = std::fflush(stream) == 0 && !std::ferror(stream);
   const bool was_cut = !cut || cut_file_at_position(stream);
   const bool closed = std::fclose(stream) == 0;
-  mem_release(buffer);
   if (rc != NO_ERROR) return rc;
   return flushed && was_cut && closed ? NO_ERROR : ERR_CANT_WRITE_FILE;
 }
@@ -238,6 +274,14 @@ ErrorCode write_data_file_in_place(const char* path, const OriginInfo* origin,
                                    const DataAttributes* attributes, const IntensityMap* intensity,
                                    const ConstPhaseView& phase) {
   return write_view_file(path, true, origin, attributes, intensity, phase);
+}
+
+ErrorCode write_data_file_in_place_consuming(const char* path, const OriginInfo* origin,
+                                             const DataAttributes* attributes,
+                                             const PhaseView& phase) {
+  return write_file(path, true, [&](std::FILE* stream, bool from_start) {
+    return write_stream_consuming(stream, origin, attributes, phase, from_start);
+  });
 }
 
 }  // namespace harnix

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "datafile/data_file.h"
 #include "maps/map_view.h"
@@ -275,6 +277,59 @@ TEST_F(WriterTest, InPlaceWritesTheBytesOfAnEmptiedFile) {
   EXPECT_EQ(NO_ERROR, write_data_file_in_place("/dev/null", nullptr, nullptr, nullptr, view));
   EXPECT_EQ(ERR_CANT_WRITE_FILE,
             write_data_file_in_place("/dev/full", nullptr, nullptr, nullptr, view));
+}
+
+// Given the storage of its values, the writer leaves the bytes and codes of the ordinary one in
+// place, for a whole map and for a region of a larger field (rows a stride apart), over a file
+// that held more or less than it writes; a refused view is left as it was.
+TEST_F(WriterTest, ConsumingWriterWritesWhatTheOrdinaryOneWrites) {
+  PhaseMap field{};
+  field.window = {8, 19, 6, 4};
+  ASSERT_EQ(NO_ERROR, map_alloc(field));
+  for (uint32_t i = 0; i < field.size; ++i) field.matrix[i] = 0x01020304 * int32_t(i + 1) - 7;
+  DataAttributes long_header{};
+  long_header.other[4095] = 1;
+  const Window region = {9, 20, 4, 2};
+  const std::string want = dir_.path("want.dat"), p = dir_.path("consumed.dat");
+  for (const Window& w : {field.window, region}) {
+    const DataAttributes* headers[] = {nullptr, &long_header};
+    for (const DataAttributes* a : headers) {
+      for (std::size_t held : {std::size_t(0), std::size_t(5000)}) {
+        PhaseMap copy{};
+        copy.window = field.window;
+        ASSERT_EQ(NO_ERROR, map_alloc(copy));
+        std::copy_n(field.matrix, field.size, copy.matrix);
+        ConstPhaseView view{};
+        PhaseView given{};
+        ASSERT_EQ(NO_ERROR, region_view(static_cast<const PhaseMap&>(field), w, &view));
+        ASSERT_EQ(NO_ERROR, region_view(copy, w, &given));
+        ASSERT_EQ(NO_ERROR, write_data_file(want.c_str(), nullptr, a, nullptr, view));
+        write_file_bytes(p, std::string(held, char(0xAB)));
+        EXPECT_EQ(NO_ERROR, write_data_file_in_place_consuming(p.c_str(), nullptr, a, given));
+        EXPECT_EQ(ScratchDir::read(want).bytes, ScratchDir::read(p).bytes)
+            << w.width << " wide, " << held << " bytes held";
+        map_free(copy);
+      }
+    }
+  }
+  const PhaseView whole = map_view(field);
+  EXPECT_EQ(NO_ERROR, write_data_file_in_place_consuming("/dev/null", nullptr, nullptr, whole));
+  EXPECT_EQ(ERR_CANT_WRITE_FILE,
+            write_data_file_in_place_consuming("/dev/full", nullptr, nullptr, whole));
+
+  std::vector<int32_t> before = {1, 2, 3, 4, 5, 6};
+  std::vector<int32_t> values = before;
+  for (PhaseView bad :
+       {PhaseView{nullptr, 6, {0, 0, 3, 2}}, PhaseView{values.data(), 2, {0, 0, 3, 2}}}) {
+    write_file_bytes(p, "old");
+    EXPECT_EQ(ERR_INVALID_PARAM,
+              write_data_file_in_place_consuming(p.c_str(), nullptr, nullptr, bad));
+    EXPECT_EQ(ERR_INVALID_PARAM,
+              write_data_file_in_place(want.c_str(), nullptr, nullptr, nullptr, bad));
+    EXPECT_EQ(ScratchDir::read(want).bytes, ScratchDir::read(p).bytes);
+    EXPECT_EQ(before, values);
+  }
+  map_free(field);
 }
 
 TEST_F(WriterTest, StreamWriterAppendsAtTheEnd) {
