@@ -138,12 +138,12 @@ echo "== cam1024: the extremes and the uncertainty beside the plain run, warm pa
 extremes="-MinOut $out/min.dat -MaxOut $out/max.dat -RangeOut $out/range.dat"
 # shellcheck disable=SC2046,SC2086
 "$bin/bench/harnix-whole-run" --yardsticks 2 "$rounds" $(yardsticks "$list" 64) \
-  -- plain-1 $(harnix_args "$list" None 1) \
-  -- extremes-1 $(harnix_args "$list" None 1) $extremes \
-  -- plain-$cores $(harnix_args "$list" None "$cores") \
-  -- extremes-$cores $(harnix_args "$list" None "$cores") $extremes \
-  -- sample-uncert-$cores $(harnix_args "$list" None "$cores") -SdevType Sample \
-  -UncertOut "$out/uncert.dat"
+  $(run plain-1 $(harnix_args "$list" None 1)) \
+  $(run extremes-1 $(harnix_args "$list" None 1) $extremes) \
+  $(run "plain-$cores" $(harnix_args "$list" None "$cores")) \
+  $(run "extremes-$cores" $(harnix_args "$list" None "$cores") $extremes) \
+  $(run "sample-uncert-$cores" $(harnix_args "$list" None "$cores") -SdevType Sample \
+    -UncertOut "$out/uncert.dat")
 
 echo
 echo "== cam1024: the median in memory and in 8 bands beside the plain run, warm page cache"
