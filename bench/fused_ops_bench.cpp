@@ -3,7 +3,8 @@
 // processed are those of the phase values read (the input) or of the sums read (the result).
 // A levelled input's step is timed as a run adds it: rows of 1024 into sums a chunk of rows at a
 // time, the chunk's sums in the cache, as two spans beside the one that fuses them. The extremes
-// of a chunk's values are timed as doubles and in counts beside its deviation step.
+// of a chunk's values are timed as doubles and in counts beside its deviation step, and so is a
+// levelled input's step over a chunk held in the cache (its values too), fused and as two spans.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
