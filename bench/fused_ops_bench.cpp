@@ -169,39 +169,39 @@ void BM_chunk_deviation_step(benchmark::State& state) {
 }
 BENCHMARK(BM_chunk_deviation_step);
 
-void BM_chunk_levelled_step(benchmark::State& state) {
+// A levelled input's step over the chunk, a row of 1024 at a time, its deviation's sums and its
+// rounded values kept beside the chunk's own.
+template <typename Step>
+void chunk_levelled(benchmark::State& state, Step step) {
   Chunk c;
   std::vector<double> dev(CHUNK_PIXELS, 0.0), sq(CHUNK_PIXELS, 0.0);
   std::vector<int16_t> dev_count(CHUNK_PIXELS, 0);
   std::vector<int32_t> out(CHUNK_PIXELS);
   for (auto _ : state) {
-    for (std::size_t at = 0; at < CHUNK_PIXELS; at += ROW) {
-      benchmark::DoNotOptimize(accumulate_levelled_squares_span(
-          c.phase.data() + at, ROW, 1.0, 2.5, 0.125, -512.0, c.sum.data() + at,
-          c.count.data() + at, dev.data() + at, dev_count.data() + at, sq.data() + at,
-          out.data() + at));
-    }
+    for (std::size_t at = 0; at < CHUNK_PIXELS; at += ROW)
+      step(c.phase.data() + at, c.sum.data() + at, c.count.data() + at, dev.data() + at,
+           dev_count.data() + at, sq.data() + at, out.data() + at);
     benchmark::ClobberMemory();
   }
   finish(state, CHUNK_PIXELS * sizeof(int32_t));
 }
+
+void BM_chunk_levelled_step(benchmark::State& state) {
+  chunk_levelled(state, [](const int32_t* row, double* sum, int16_t* count, double* dev,
+                           int16_t* dev_count, double* sq, int32_t* out) {
+    benchmark::DoNotOptimize(accumulate_levelled_squares_span(
+        row, ROW, 1.0, 2.5, 0.125, -512.0, sum, count, dev, dev_count, sq, out));
+  });
+}
 BENCHMARK(BM_chunk_levelled_step);
 
 void BM_chunk_levelled_two_spans(benchmark::State& state) {
-  Chunk c;
-  std::vector<double> dev(CHUNK_PIXELS, 0.0), sq(CHUNK_PIXELS, 0.0);
-  std::vector<int16_t> dev_count(CHUNK_PIXELS, 0);
-  std::vector<int32_t> out(CHUNK_PIXELS);
-  for (auto _ : state) {
-    for (std::size_t at = 0; at < CHUNK_PIXELS; at += ROW) {
-      benchmark::DoNotOptimize(accumulate_levelled_span(
-          c.phase.data() + at, ROW, 1.0, 2.5, 0.125, -512.0, c.sum.data() + at,
-          c.count.data() + at, out.data() + at));
-      accumulate_phase_squares_span(out.data() + at, ROW, dev.data() + at, dev_count.data() + at, sq.data() + at);
-    }
-    benchmark::ClobberMemory();
-  }
-  finish(state, CHUNK_PIXELS * sizeof(int32_t));
+  chunk_levelled(state, [](const int32_t* row, double* sum, int16_t* count, double* dev,
+                           int16_t* dev_count, double* sq, int32_t* out) {
+    benchmark::DoNotOptimize(
+        accumulate_levelled_span(row, ROW, 1.0, 2.5, 0.125, -512.0, sum, count, out));
+    accumulate_phase_squares_span(out, ROW, dev, dev_count, sq);
+  });
 }
 BENCHMARK(BM_chunk_levelled_two_spans);
 
