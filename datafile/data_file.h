@@ -94,6 +94,11 @@ ErrorCode read_phase_rows_reusing(const char* path, DataAttributes* attributes, 
 ErrorCode read_phase_rows_into(const char* path, DataAttributes* attributes, int32_t first_row,
                                int32_t row_count, PhaseMap* phase, ReadStamps* stamps = nullptr);
 
+// The stream buffer the named-file writers give their stream: whole mebibytes a write let the
+// page cache take a file in large pieces. A caller writing through write_data_stream to a stream
+// of its own gives it one of this size for the same reason.
+constexpr std::size_t DATA_FILE_WRITE_BUFFER_BYTES = std::size_t{1} << 20;
+
 // ERR_CANT_CREATE_FILE, ERR_INVALID_PARAM (no map with storage), ERR_CANT_WRITE_FILE, ERR_NO_MEM.
 ErrorCode write_data_file(const char* path, const OriginInfo* origin,
                           const DataAttributes* attributes, const IntensityMap* intensity,

@@ -28,7 +28,6 @@ namespace {
 
 constexpr std::size_t SHORTS_PER_WRITE = 32768;      // one 65536-byte buffer
 constexpr std::size_t WRITE_PIECE = 32768;           // phase values: one 131072-byte buffer
-constexpr std::size_t WRITE_BUFFER_BYTES = 1 << 20;  // a named file's stream buffer
 
 // Describes a map that takes part: its window, planes and block size. The window must fit the
 // storage the map holds and the block size must fit the header's 32-bit count, else
@@ -234,7 +233,7 @@ template <typename Write>
 ErrorCode write_file(const char* path, bool in_place, Write write, bool buffered = true) {
   if (path == nullptr) return ERR_INVALID_PARAM;
   char* buffer = nullptr;
-  if (buffered && (buffer = static_cast<char*>(mem_allocate(WRITE_BUFFER_BYTES))) == nullptr)
+  if (buffered && (buffer = static_cast<char*>(mem_allocate(DATA_FILE_WRITE_BUFFER_BYTES))) == nullptr)
     return ERR_NO_MEM;
   std::FILE* stream = in_place ? open_file_in_place(path) : nullptr;
   const bool cut = stream != nullptr;
@@ -243,7 +242,8 @@ ErrorCode write_file(const char* path, bool in_place, Write write, bool buffered
     mem_release(buffer);
     return ERR_CANT_CREATE_FILE;
   }
-  (void)std::setvbuf(stream, buffer, buffered ? _IOFBF : _IONBF, buffered ? WRITE_BUFFER_BYTES : 0);
+  (void)std::setvbuf(stream, buffer, buffered ? _IOFBF : _IONBF,
+                     buffered ? DATA_FILE_WRITE_BUFFER_BYTES : 0);
   const ErrorCode rc = write(stream, cut);
   // The last bytes may still sit in the stream's buffer: only a successful flush and close
   // prove they reached the file (a full disk or a file-size limit shows up here). Written over,

@@ -178,10 +178,6 @@ py::dict info(const py::handle& path_object) {
   return attribute_dict(attributes);
 }
 
-// Whole mebibytes a write, as the command line writes its maps: the stream's own 4 KiB buffer
-// cuts every piece in two unaligned writes.
-constexpr std::size_t WRITE_STREAM_BYTES = std::size_t{1} << 20;
-
 // Closes `fd` (a file just renamed over, or -1 for none) on a thread of its own. The last close
 // of a file renamed over frees its storage, which cost more than writing the new one (3 to 7 ms
 // for 4 MiB here, within the rename), and nothing needs to wait for it: the name already leads
@@ -210,8 +206,10 @@ void write(const py::handle& path_object, const Measurement& m) {
     if (!output_open(path.c_str(), &out, &message)) {
       rc = ERR_CANT_CREATE_FILE;
     } else {
-      const auto buffer = std::make_unique<char[]>(WRITE_STREAM_BYTES);  // outlives the stream
-      (void)std::setvbuf(out.stream, buffer.get(), _IOFBF, WRITE_STREAM_BYTES);
+      // The command line's buffer size (the stream's own 4 KiB cut every piece in two unaligned
+      // writes); not zeroed first, and it outlives the stream.
+      const auto buffer = std::make_unique_for_overwrite<char[]>(DATA_FILE_WRITE_BUFFER_BYTES);
+      (void)std::setvbuf(out.stream, buffer.get(), _IOFBF, DATA_FILE_WRITE_BUFFER_BYTES);
       rc = write_data_stream(out.stream, m.has_origin ? &m.origin : nullptr, &attributes,
                              m.intensity.matrix != nullptr ? &m.intensity : nullptr,
                              m.phase.matrix != nullptr ? &m.phase : nullptr);
