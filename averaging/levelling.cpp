@@ -239,7 +239,8 @@ ErrorCode stack_add_batch(StackMaps& maps, const PhaseMap* const* inputs, const 
   const auto stride = std::size_t(camera.width);
   // A chunk holds the stack's rows and the batch's rows over them while every input goes
   // through it; the chunks go to whichever thread is free.
-  const int32_t rows = chunk_rows(camera, STACK_BYTES_PER_PIXEL + sizeof(int32_t) * std::size_t(count));
+  const int32_t rows =
+      chunk_rows(camera, STACK_BYTES_PER_PIXEL + sizeof(int32_t) * std::size_t(count));
   std::atomic<int32_t> next{0};
   ErrorCode codes[MAX_BANDS] = {};
   auto add_chunk = [&](int32_t from, int32_t to) {
@@ -263,7 +264,9 @@ ErrorCode stack_add_batch(StackMaps& maps, const PhaseMap* const* inputs, const 
     }
     return NO_ERROR;
   };
-  auto add_band = [&](int32_t band) { codes[band] = for_claimed_chunks(camera, next, add_chunk, rows); };
+  auto add_band = [&](int32_t band) {
+    codes[band] = for_claimed_chunks(camera, next, add_chunk, rows);
+  };
   team.run(add_band);
   for (int32_t b = 0; b < team.bands(); ++b)
     if (codes[b] != NO_ERROR) return codes[b];

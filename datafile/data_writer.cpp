@@ -233,7 +233,8 @@ template <typename Write>
 ErrorCode write_file(const char* path, bool in_place, Write write, bool buffered = true) {
   if (path == nullptr) return ERR_INVALID_PARAM;
   char* buffer = nullptr;
-  if (buffered && (buffer = static_cast<char*>(mem_allocate(DATA_FILE_WRITE_BUFFER_BYTES))) == nullptr)
+  if (buffered &&
+      (buffer = static_cast<char*>(mem_allocate(DATA_FILE_WRITE_BUFFER_BYTES))) == nullptr)
     return ERR_NO_MEM;
   std::FILE* stream = in_place ? open_file_in_place(path) : nullptr;
   const bool cut = stream != nullptr;
