@@ -256,8 +256,7 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
   // its own.
   BandTeam team(settings.Threads > 0 ? settings.Threads : usable_cores());
   run.team = &team;
-  const bool extremes = keeps_low(settings) || keeps_high(settings);
-  run.batch.capacity = team.bands() <= 1 ? 1 : extremes ? EXTREMES_BATCH_INPUTS : BATCH_INPUTS;
+  run.batch.capacity = team.bands() <= 1 ? 1 : BATCH_INPUTS;
   run_passes(run);
 
   output_discard(&run.report);

@@ -26,17 +26,15 @@
 namespace harnix {
 
 // With more than one thread: inputs added together, and inputs read ahead of those (the next
-// batch, read while one is added). The extremes' two maps are read and written once a batch
-// beside the sums, 8 bytes a pixel more than their 18: a run that keeps them adds its inputs
-// six at a time, so that the sums and extremes move no more bytes an input than the sums alone
-// four at a time, for two more input maps held.
+// batch, read while one is added). A run that keeps the extremes adds four at a time as well:
+// six would move fewer bytes of sums and extremes an input, but the two more input maps they
+// hold cost more in fresh pages than those bytes save.
 constexpr int32_t BATCH_INPUTS = 4;
-constexpr int32_t EXTREMES_BATCH_INPUTS = 6;
 constexpr int32_t READ_AHEAD_INPUTS = 4;
 
 // Input maps kept from the end of a pass (with more than one thread), for the next pass's reader
 // and for the results formed side by side: as many as a reader holds.
-constexpr int32_t MAX_SPARE_MAPS = EXTREMES_BATCH_INPUTS + READ_AHEAD_INPUTS;
+constexpr int32_t MAX_SPARE_MAPS = BATCH_INPUTS + READ_AHEAD_INPUTS;
 static_assert(MAX_SPARE_MAPS >= int32_t(OUTPUT_COUNT), "a spare map for every result");
 
 // An input waiting for the report's comparison, scaled by f.
