@@ -45,6 +45,7 @@ struct Sums {
   bool deviation;
   bool shared;  // the deviation shares the average's sums: one span adds the values to both
   bool removal;
+  bool checked;  // levelled sums checked against overflow: their bound does not rule it out
 };
 
 // What a batch adds to, with or without a surface removed before the deviation.
@@ -61,7 +62,20 @@ Sums sums_of(WorkingMaps& maps, bool removal) {
               maps.extremes_in_counts,
               deviation,
               deviation && !maps.separate_deviation,
-              removal};
+              removal,
+              true};
+}
+
+// The largest magnitude an input with factor f (and `level`, if any) can add to the average's
+// sums: a value below 2^31 in magnitude, scaled, less the level anywhere on the camera.
+double value_bound(const WorkingMaps& maps, double f, const InputLevel* level) {
+  const bool scaled = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON;
+  double bound = (scaled ? f : 1.0) * PLAIN_VALUE_BOUND;
+  if (level != nullptr) {
+    const double reach = double(maps.camera.width) + double(maps.camera.height);
+    bound += std::fabs(level->c0) + (std::fabs(level->cx) + std::fabs(level->cy)) * reach;
+  }
+  return bound;
 }
 
 // The first error of the bands, in band order.
@@ -110,7 +124,7 @@ ErrorCode add_rows(const Sums& s, PhaseMap& map, double f, RowRange rows,
       // rounded values, wanted by nothing after, would send it back to memory).
       const ErrorCode rc = accumulate_levelled_squares_span(
           row, n, scaled ? f : 1.0, p.base, p.cx, p.dx, s.sum_avg + at, s.count_avg + at,
-          s.sum_dev + at, s.count_dev + at, s.sum_sq + at, nullptr);
+          s.sum_dev + at, s.count_dev + at, s.sum_sq + at, nullptr, s.checked);
       if (rc != NO_ERROR) return rc;
       continue;
     }
@@ -272,8 +286,15 @@ ErrorCode add_batch(WorkingMaps& maps, InputBatch& batch, RemovalMode remove_mod
   const int32_t bands = team.bands();
   const bool deviation = maps.with_deviation;
   const bool removal = deviation && remove_mode != RemovalMode::NONE;
-  const Sums sums = sums_of(maps, removal);
+  Sums sums = sums_of(maps, removal);
   const int32_t mode = removal ? removal_fit_mode(remove_mode) : -1;
+  // The levelled step checks its sums against overflow only while their bound cannot rule it
+  // out: the same sums and the same failure, with fewer steps a pixel.
+  double batch_bound = 0.0;
+  for (int32_t k = 0; k < count; ++k)
+    batch_bound += value_bound(maps, batch.factors[k], batch.levels[k]);
+  sums.checked = !(maps.sum_bound + batch_bound < LEVELLED_SUMS_BOUND);
+  maps.sum_bound += batch_bound;
 
   // A least-squares surface is gathered in the same pass as the average, band by band. The
   // workspaces were reserved when the inputs were queued, so nothing here can run out.

@@ -142,6 +142,9 @@ ErrorCode queue_input(WorkingMaps& maps, InputBatch& batch, PhaseMap& input, dou
 // them, in input order); after a failure the sums are left part-way and only good for releasing.
 ErrorCode add_batch(WorkingMaps& maps, InputBatch& batch, RemovalMode remove_mode, BandTeam& team);
 
+// The largest magnitude of an unscaled value, for the sums' bound (WorkingMaps::sum_bound).
+constexpr double PLAIN_VALUE_BOUND = 2147483648.0;
+
 // True when an input with factor f goes to the sums plainly: no surface removed (remove_mode
 // NONE or no deviation), |f - 1| <= SCALE_FACTOR_EPSILON and the deviation, if any, still on the
 // average's sums. Such an input may be added row by row with add_plain_rows instead of through

@@ -372,6 +372,8 @@ void rejection_batch_pass(RejectionMaps& maps, RejectionBatch& batch, const Reje
       return NO_ERROR;
     });
   };
+  // The plain inputs' values join the sums' bound (averaging/working_maps.h).
+  if (pass.mark && sums != nullptr) sums->sum_bound += double(batch.count) * PLAIN_VALUE_BOUND;
   team.run(band_pass);
   for (int32_t m = 0; m < batch.count; ++m) {
     RejectionTally total{};

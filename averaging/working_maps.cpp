@@ -25,6 +25,7 @@ void working_maps_init(WorkingMaps& maps) {
   maps.extremes_in_counts = false;
   maps.deviation_type = DeviationType::POPULATION;
   maps.separate_deviation = false;
+  maps.sum_bound = 0.0;
   for (SurfaceWorkspace& ws : maps.robust) ws = SurfaceWorkspace{};
 }
 
@@ -53,6 +54,7 @@ ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height,
   maps.camera = camera;
   maps.with_deviation = layout.deviation;
   maps.deviation_type = layout.deviation_type;
+  maps.sum_bound = 0.0;
   if ((rc = create_over(maps.work, camera)) != NO_ERROR) return rc;
   if ((rc = create_over(maps.sum_avg, camera)) != NO_ERROR) return rc;
   if ((rc = create_over(maps.count_avg, camera)) != NO_ERROR) return rc;

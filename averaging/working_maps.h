@@ -46,6 +46,8 @@ struct WorkingMaps {
   bool extremes_in_counts;  // low and high hold int32 counts (extremes_counts_row)
   DeviationType deviation_type;  // the deviation output's divisor
   bool separate_deviation;
+  // No |sum_avg| exceeds this: the largest magnitudes of the values added, added up.
+  double sum_bound;
   // The robust plane's slope maps, one workspace for each band of the team (the inputs of a
   // batch are fitted side by side), kept from input to input.
   SurfaceWorkspace robust[MAX_BANDS];

@@ -203,13 +203,16 @@ inline void to_lanes(const LaneInts& v, Lanes& out) {
 
 namespace {
 
-HARNIX_VECTOR_CLONES ErrorCode levelled_squares(const int32_t* values, std::size_t n, double f,
-                                                double base, double cx, double dx, double* sum,
-                                                int16_t* count, double* dev_sum,
-                                                int16_t* dev_count, double* sum_sq, int32_t* out) {
-  // Per element: h = v f - (base + cx (dx + i)); the average's sum and count take h where v is
-  // valid; q = to_phase(h) where v is valid, else the marker, goes to out; the deviation's sum,
-  // square and count take q where it is valid. The counts from v first: out may be `values`.
+// Per element: h = v f - (base + cx (dx + i)); the average's sum and count take h where v is
+// valid; q = to_phase(h) where v is valid, else the marker, goes to out; the deviation's sum,
+// square and count take q where it is valid. The counts from v first: out may be `values`.
+// CHECKED tracks the largest |h| and |sum + h| against LIMIT; SCALED multiplies by f (v 1 is v
+// itself, so an unscaled input skips the product with the same bits).
+template <bool CHECKED, bool SCALED>
+[[gnu::always_inline]] inline ErrorCode levelled_squares_of(
+    const int32_t* values, std::size_t n, double f, double base, double cx, double dx,
+    double* sum, int16_t* count, double* dev_sum, int16_t* dev_count, double* sum_sq,
+    int32_t* out) {
   for (std::size_t i = 0; i < n; ++i) count[i] = raised(count[i], values[i] < PHASE_INVALID);
   const Lanes none = {};
   const Lanes half = none + 0.5;
@@ -229,14 +232,16 @@ HARNIX_VECTOR_CLONES ErrorCode levelled_squares(const int32_t* values, std::size
     __builtin_memcpy(&dq, sum_sq + i, sizeof dq);
     Lanes value;
     to_lanes(v, value);
-    const Lanes h = value * f - (base + cx * x);
+    const Lanes h = (SCALED ? value * f : value) - (base + cx * x);
     const LaneMask valid = value < INVALID_AS_REAL;
     const Lanes added = valid ? h : none;
     const Lanes t = s + added;
-    const Lanes abs_h = (Lanes)((LaneMask)added & ~sign);
-    const Lanes abs_t = (Lanes)((LaneMask)(valid ? t : none) & ~sign);
-    worst_h = abs_h > worst_h ? abs_h : worst_h;
-    worst_t = abs_t > worst_t ? abs_t : worst_t;
+    if constexpr (CHECKED) {
+      const Lanes abs_h = (Lanes)((LaneMask)added & ~sign);
+      const Lanes abs_t = (Lanes)((LaneMask)(valid ? t : none) & ~sign);
+      worst_h = abs_h > worst_h ? abs_h : worst_h;
+      worst_t = abs_t > worst_t ? abs_t : worst_t;
+    }
     // to_phase: the marker outside [-2^26, 2^26 - 1] and for NaN; half away from zero inside,
     // h + 0.5 or h - 0.5 as the sign of h says (-0.0 takes -0.5, and still truncates to 0).
     const LaneMask kept = valid & (h >= PHASE_MIN_VALUE) & (h <= PHASE_MAX_VALUE);
@@ -269,8 +274,24 @@ HARNIX_VECTOR_CLONES ErrorCode levelled_squares(const int32_t* values, std::size
     out[i] = q;
   }
   for (std::size_t k = 0; k < n; ++k) dev_count[k] = raised(dev_count[k], out[k] < PHASE_INVALID);
+  if constexpr (!CHECKED) return NO_ERROR;
   const bool any = tail_over || ((over[0] | over[1]) | (over[2] | over[3])) != 0;
   return any ? ERR_FP_OVERFLOW : NO_ERROR;
+}
+
+HARNIX_VECTOR_CLONES ErrorCode levelled_squares(const int32_t* values, std::size_t n, double f,
+                                                double base, double cx, double dx, double* sum,
+                                                int16_t* count, double* dev_sum,
+                                                int16_t* dev_count, double* sum_sq, int32_t* out,
+                                                bool checked) {
+  if (checked)
+    return levelled_squares_of<true, true>(values, n, f, base, cx, dx, sum, count, dev_sum,
+                                           dev_count, sum_sq, out);
+  if (f == 1.0)
+    return levelled_squares_of<false, false>(values, n, f, base, cx, dx, sum, count, dev_sum,
+                                             dev_count, sum_sq, out);
+  return levelled_squares_of<false, true>(values, n, f, base, cx, dx, sum, count, dev_sum,
+                                          dev_count, sum_sq, out);
 }
 
 }  // namespace
@@ -278,10 +299,10 @@ HARNIX_VECTOR_CLONES ErrorCode levelled_squares(const int32_t* values, std::size
 ErrorCode accumulate_levelled_squares_span(const int32_t* values, std::size_t n, double f,
                                            double base, double cx, double dx, double* sum,
                                            int16_t* count, double* dev_sum, int16_t* dev_count,
-                                           double* sum_sq, int32_t* out) {
+                                           double* sum_sq, int32_t* out, bool checked) {
   if (out != nullptr)
     return levelled_squares(values, n, f, base, cx, dx, sum, count, dev_sum, dev_count, sum_sq,
-                            out);
+                            out, checked);
   // The rounded values a chunk at a time in the cache, so that the input's own storage is only
   // read. Each chunk's columns start at dx + first, the same whole number the span reaches
   // there: every element takes the same level, bit for bit.
@@ -292,7 +313,7 @@ ErrorCode accumulate_levelled_squares_span(const int32_t* values, std::size_t n,
     const ErrorCode chunk_rc =
         levelled_squares(values + first, len, f, base, cx, dx + column(first), sum + first,
                          count + first, dev_sum + first, dev_count + first, sum_sq + first,
-                         rounded);
+                         rounded, checked);
     if (chunk_rc != NO_ERROR) rc = chunk_rc;
   }
   return rc;

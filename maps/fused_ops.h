@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "base/error_codes.h"
+#include "maps/map_types.h"
 
 namespace harnix {
 
@@ -66,11 +67,17 @@ ErrorCode accumulate_levelled_span(const int32_t* values, std::size_t n, double 
 // A levelled input and its deviation in one pass: accumulate_levelled_span into sum and count
 // with out, then accumulate_phase_squares_span of out into dev_sum, dev_count and sum_sq. out
 // may be `values` itself, or nullptr when the rounded values are not wanted (dx then a whole
-// number); the same values, bit for bit, and the same failure.
+// number); the same values, bit for bit, and the same failure. With `checked` false the caller
+// has shown that no |h| nor |sum + h| can reach REAL_INVALID (LEVELLED_SUMS_BOUND): nothing is
+// checked, and the result is NO_ERROR.
 ErrorCode accumulate_levelled_squares_span(const int32_t* values, std::size_t n, double f,
                                            double base, double cx, double dx, double* sum,
                                            int16_t* count, double* dev_sum, int16_t* dev_count,
-                                           double* sum_sq, int32_t* out);
+                                           double* sum_sq, int32_t* out, bool checked = true);
+
+// Sums and values whose magnitudes, added up, stay below this are far from REAL_INVALID
+// whatever the rounding of the steps that bound them.
+constexpr double LEVELLED_SUMS_BOUND = REAL_INVALID / 4;
 
 // The extremes of a levelled input: as extremes_span with h = v f - (base + cx (dx + i)), the
 // levelled value accumulate_levelled_span adds.
