@@ -138,6 +138,7 @@ bool begin_stage(RunState& run, const PlannedPass& pass) {
   if (pass.stage == PassStage::REJECTION) rejection_begin(run);
   run.unlevelled_count = 0;
   run.stacking_count = 0;
+  run.follow_up = pass.fit_levels ? levels_follow_up(run) : ReadFollowUp{};
   return pass.stage != PassStage::REPORT || report_begin(run);
 }
 

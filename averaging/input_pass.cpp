@@ -152,6 +152,7 @@ bool input_pass(RunState& run, const PlannedPass& pass, InputFeed feed) {
   ++run.pass;
   run.observer->pass_started(run.pass);
   InputReader reader = pass_reader(run);
+  reader.set_follow_up(run.follow_up);
   // A pass holds no more than its own reader's maps.
   (void)reader.take_storage(run.spares, MAX_SPARE_MAPS);
   for (PhaseMap& m : run.spares) map_free(m);

@@ -59,6 +59,7 @@ void InputReader::read_into(std::size_t index, ReadInput& slot) {
   slot.valid_code = ERR_ALL_BAD_DATA;
   if (slot.code == NO_ERROR && slot.map.window.width > 0 && slot.map.window.height > 0)
     slot.valid_code = phase_map_valid_window(slot.map, nullptr, &slot.valid);
+  if (follow_up_.run != nullptr) follow_up_.run(follow_up_.context, index, slot);
 }
 
 void InputReader::read_ahead() {

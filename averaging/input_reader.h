@@ -43,6 +43,14 @@ struct ReadInput {
   ReadStamps stamps{};  // of the file read, taken by the thread that read it
 };
 
+// Work on an input as soon as it is read (whether it was read or not: its code tells), by the
+// thread that read it, before next() hands it out: run(context, index, input). It must be safe
+// to run on several inputs at once.
+struct ReadFollowUp {
+  void (*run)(void* context, std::size_t index, ReadInput& input) = nullptr;
+  void* context = nullptr;
+};
+
 class InputReader {
  public:
   // `slots` (at least 1) inputs in use or read ahead at once.
@@ -61,6 +69,9 @@ class InputReader {
   // Reads inputs ahead into the free slots until none is left to claim; safe to call from
   // several threads at once.
   void read_ahead();
+
+  // Each input read from now on gets `job` (set before any is read).
+  void set_follow_up(ReadFollowUp job) { follow_up_ = job; }
 
   // Input maps the reader may hold at once besides one in use, for the memory bound.
   int32_t maps_ahead() const { return static_cast<int32_t>(slots_.size()) - 1; }
@@ -81,6 +92,7 @@ class InputReader {
   void advise(std::size_t index) const;  // input `index`, if any, will be wanted
 
   const InputList& inputs_;
+  ReadFollowUp follow_up_;
   std::vector<ReadInput> slots_;         // input i lives in slot i % slots_.size()
   std::vector<char> deferred_;           // per slot: left for next() to read
   std::vector<std::size_t> ready_;       // per slot: 1 + the input read ahead into it

@@ -1,6 +1,9 @@
 // The stack and levels stages (-Level): the first pass forms the stack's plain average, the next
-// fits each input's level to it before the input goes on to that pass's own stage.
+// fits each input's level to it before the input goes on to that pass's own stage: as the input
+// is read, by the thread that reads it, or (an input moved first) by the team, a batch at a time.
 #include "averaging/pass_stages.h"
+
+#include "datafile/validate.h"
 
 namespace harnix {
 
@@ -22,7 +25,26 @@ ErrorCode stack_add_queued(RunState& run) {
   return rc;
 }
 
+// Fits the level of input `index` as soon as it is read. Only an input the pass's checks will let
+// through is fitted here (any other ends the run when its turn comes, unfitted): read, with
+// valid values, attributes that pass, its window on the camera and a factor that scales.
+void fit_on_read(void* context, std::size_t index, ReadInput& input) {
+  RunState& run = *static_cast<RunState*>(context);
+  if (input.code != NO_ERROR || input.valid_code != NO_ERROR) return;
+  DataAttributes attributes = input.attributes;
+  char text[VALIDATION_MESSAGE_BYTES];
+  if (validate_attributes(&attributes, nullptr, &input.map, true, text) != NO_ERROR) return;
+  const double f = phase_scale_factor(attributes, run.reference, run.out_counts);
+  if (stack_check(run.stack, input.map, f) != NO_ERROR) return;
+  fit_level(input.map, f, run.stack.average, run.settings->Level, run.levels[index]);
+}
+
 }  // namespace
+
+ReadFollowUp levels_follow_up(RunState& run) {
+  if (run.settings->Align != AlignMode::NONE) return ReadFollowUp{};
+  return ReadFollowUp{fit_on_read, &run};
+}
 
 bool stack_feed(RunState& run, int32_t i) {
   const char* name = run.inputs->names[std::size_t(i)].c_str();
@@ -55,15 +77,19 @@ bool levels_feed(RunState& run, const PlannedPass& pass, int32_t i) {
   run.unlevelled[run.unlevelled_count++] = PendingInput{i, run.input_map, input_factor(run)};
   if (run.unlevelled_count < run.batch.capacity && i + 1 < count) return true;
   // Each level comes from one thread, in the one order of the input's pixels: the same bits
-  // whatever the team.
+  // whatever the team, and whether it was fitted when read or here.
   const LevelMode mode = run.settings->Level;
+  bool unfitted = false;
+  for (int32_t k = 0; k < run.unlevelled_count; ++k)
+    unfitted |= !run.levels[run.unlevelled[k].index].fitted;
   auto fit = [&](int32_t band) {
     for (int32_t k = band; k < run.unlevelled_count; k += run.team->bands()) {
       const PendingInput& p = run.unlevelled[k];
-      fit_level(*p.map, p.f, run.stack.average, mode, run.levels[p.index]);
+      if (!run.levels[p.index].fitted)
+        fit_level(*p.map, p.f, run.stack.average, mode, run.levels[p.index]);
     }
   };
-  run.team->run(fit);
+  if (unfitted) run.team->run(fit);
   const ReportScale scale = report_scale(run);
   const int32_t fitted = run.unlevelled_count;
   run.unlevelled_count = 0;

@@ -301,7 +301,7 @@ void fit_level(const PhaseMap& input, double f, const RealMap& average, LevelMod
   // Unscaled values are multiplied by 1, which changes none.
   const double factor = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON ? f : 1.0;
   const int32_t xc = average.window.width / 2, yc = average.window.height / 2;
-  level = InputLevel{0.0, 0.0, 0.0, xc, yc, 0, 0, false};
+  level = InputLevel{0.0, 0.0, 0.0, xc, yc, 0, 0, false, true};
   double d0 = 0.0;  // the shift: the first compared d
   if (!first_compared(input, factor, average, &d0)) return;
   const std::size_t pixels = std::size_t(input.window.width) * std::size_t(input.window.height);

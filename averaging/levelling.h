@@ -59,6 +59,7 @@ struct InputLevel {
   int64_t compared;   // compared pixels of the rows the fits read (every row if unlevelled)
   int64_t left_out;   // of those, the pixels the last refit left out
   bool levelled;      // false: too few points, p = 0
+  bool fitted;        // set by fit_level (an input's level is fitted once)
 };
 
 // The plane along a row of an input: at column x0 + i of camera row y, base + cx (dx + i). Every

@@ -22,6 +22,11 @@ void stack_end(RunState& run);
 // the observer, and the inputs handed in order to the stage of `pass`.
 bool levels_feed(RunState& run, const PlannedPass& pass, int32_t i);
 
+// What the levels pass does with each input as it is read: fits its level then and there, by
+// the thread that read it, while its values are in the cache (none when the inputs are moved
+// before any stage sees them: their levels are fitted once moved).
+ReadFollowUp levels_follow_up(RunState& run);
+
 // Releases the stack's average once every level is fitted.
 void levels_end(RunState& run);
 

@@ -51,6 +51,7 @@ struct RunState {
   RejectionMaps rejection;
   BandTeam* team;            // the threads of the passes
   InputReader* reader;       // the current pass's inputs, each in its own window, in order
+  ReadFollowUp follow_up;    // the current pass's work on each input as it is read
   InputBatch batch;          // inputs read and checked, not yet added
   int32_t batch_index[MAX_BATCH_INPUTS];  // the index of each of them
   RejectionBatch rejecting;  // inputs read and checked, not yet through the rejection pass
