@@ -203,6 +203,7 @@ bool run_passes(RunState& run) {
   if (!allocate_records(run, plan.count > 1, count, &run.stamps) ||
       !allocate_records(run, report, count, &run.figures) ||
       !allocate_records(run, settings.Level != LevelMode::NONE, count, &run.levels) ||
+      !allocate_records(run, settings.Level != LevelMode::NONE, count, &run.ranges) ||
       !align_prepare(run))
     return false;
   for (int32_t p = 0; p < plan.count; ++p) {
@@ -272,6 +273,7 @@ RunResult run_averaging(const RunSettings& settings, const InputList& inputs,
   mem_release(run.stamps);
   mem_release(run.figures);
   mem_release(run.levels);
+  mem_release(run.ranges);
   return run.result;
 }
 

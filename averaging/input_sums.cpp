@@ -46,6 +46,7 @@ struct Sums {
   bool shared;  // the deviation shares the average's sums: one span adds the values to both
   bool removal;
   bool checked;  // levelled sums checked against overflow: their bound does not rule it out
+  bool counted_alike;  // the deviation's own sums, but the average's count
 };
 
 // What a batch adds to, with or without a surface removed before the deviation.
@@ -63,7 +64,8 @@ Sums sums_of(WorkingMaps& maps, bool removal) {
               deviation,
               deviation && !maps.separate_deviation,
               removal,
-              true};
+              true,
+              deviation && maps.separate_deviation && !maps.separate_count};
 }
 
 // The largest magnitude an input with factor f (and `level`, if any) can add to the average's
@@ -124,7 +126,8 @@ ErrorCode add_rows(const Sums& s, PhaseMap& map, double f, RowRange rows,
       // rounded values, wanted by nothing after, would send it back to memory).
       const ErrorCode rc = accumulate_levelled_squares_span(
           row, n, scaled ? f : 1.0, p.base, p.cx, p.dx, s.sum_avg + at, s.count_avg + at,
-          s.sum_dev + at, s.count_dev + at, s.sum_sq + at, nullptr, s.checked);
+          s.sum_dev + at, s.counted_alike ? nullptr : s.count_dev + at, s.sum_sq + at, nullptr,
+          s.checked);
       if (rc != NO_ERROR) return rc;
       continue;
     }
@@ -243,13 +246,21 @@ ErrorCode queue_input(WorkingMaps& maps, InputBatch& batch, PhaseMap& input, dou
   // Extremes of values that are no longer counts are kept as doubles from here on; the inputs
   // queued so far are added to those too, with the same result.
   if (scaled) working_maps_extremes_to_real(maps, team);
-  const bool separate = deviation && (scaled || removal) && !maps.separate_deviation;
+  // The deviation's sums go apart from the average's at the first scaled or levelled input, or
+  // with a surface removed; its count too, but for a levelled input whose every value rounds
+  // within the phase range (the deviation counts just what the average counts): that count
+  // goes apart at the first input that is not so.
+  const bool counted_alike = level != nullptr && level->in_range && !removal;
+  const bool sums_apart = maps.separate_deviation || scaled || removal;
+  const bool count_apart = maps.separate_count || (sums_apart && !counted_alike);
+  const bool separate = deviation && ((sums_apart && !maps.separate_deviation) ||
+                                      (count_apart && !maps.separate_count));
   if (batch.count > 0 && (separate || input_batch_full(batch))) {
     const ErrorCode rc = add_batch(maps, batch, remove_mode, team);
     if (rc != NO_ERROR) return rc;
   }
   if (separate) {
-    const ErrorCode rc = working_maps_separate_deviation(maps, team);
+    const ErrorCode rc = working_maps_separate_deviation(maps, team, count_apart);
     if (rc != NO_ERROR) return rc;
   }
   const int32_t k = batch.count;

@@ -20,7 +20,10 @@ ErrorCode stack_add_queued(RunState& run) {
   }
   run.stacking_count = 0;
   if (queued == 0) return NO_ERROR;
-  const ErrorCode rc = stack_add_batch(run.stack, maps, factors, queued, *run.team);
+  ValueRange ranges[MAX_BATCH_INPUTS];
+  const ErrorCode rc = stack_add_batch(run.stack, maps, factors, queued, *run.team, ranges);
+  for (int32_t k = 0; k < queued && rc == NO_ERROR; ++k)
+    run.ranges[run.stacking[k].index] = ranges[k];
   if (rc == NO_ERROR) run.reader->release(std::size_t(run.stacking[queued - 1].index) + 1);
   return rc;
 }
@@ -95,6 +98,10 @@ bool levels_feed(RunState& run, const PlannedPass& pass, int32_t i) {
   run.unlevelled_count = 0;
   for (int32_t k = 0; k < fitted; ++k) {
     const PendingInput& p = run.unlevelled[k];
+    InputLevel& level = run.levels[p.index];
+    // A moved input's values are no longer those whose range the stack's pass found.
+    level.in_range = run.settings->Align == AlignMode::NONE &&
+                     level_in_range(level, p.f, run.ranges[p.index], run.maps.camera);
     const LevelFigures figures =
         level_figures(run.levels[p.index], scale.metres_per_count, scale.spacing_m);
     if (run.figures != nullptr) run.figures[p.index].level = figures;

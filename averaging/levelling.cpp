@@ -234,7 +234,7 @@ bool stack_adds_alone(double f) {
 }
 
 ErrorCode stack_add_batch(StackMaps& maps, const PhaseMap* const* inputs, const double* factors,
-                          int32_t count, BandTeam& team) {
+                          int32_t count, BandTeam& team, ValueRange* ranges) {
   const Window& camera = maps.average.window;
   const auto stride = std::size_t(camera.width);
   // A chunk holds the stack's rows and the batch's rows over them while every input goes
@@ -243,7 +243,9 @@ ErrorCode stack_add_batch(StackMaps& maps, const PhaseMap* const* inputs, const 
       chunk_rows(camera, STACK_BYTES_PER_PIXEL + sizeof(int32_t) * std::size_t(count));
   std::atomic<int32_t> next{0};
   ErrorCode codes[MAX_BANDS] = {};
-  auto add_chunk = [&](int32_t from, int32_t to) {
+  // Each band's ranges of the inputs' values over the chunks it took, combined after.
+  ValueRange parts[MAX_BANDS][MAX_BATCH_INPUTS];
+  auto add_chunk = [&](int32_t band, int32_t from, int32_t to) {
     for (int32_t k = 0; k < count; ++k) {
       const PhaseMap& input = *inputs[k];
       const Window& w = input.window;
@@ -254,7 +256,9 @@ ErrorCode stack_add_batch(StackMaps& maps, const PhaseMap* const* inputs, const 
         const int32_t* row = input.matrix + std::size_t(r) * n;
         const std::size_t at = std::size_t(w.y + r) * stride + std::size_t(w.x);
         if (!scaled) {
-          accumulate_phase_span(row, n, maps.average.matrix + at, maps.count.matrix + at);
+          ValueRange& part = parts[band][k];
+          accumulate_phase_range_span(row, n, maps.average.matrix + at, maps.count.matrix + at,
+                                      &part.low, &part.high);
           continue;
         }
         const ErrorCode rc = accumulate_scaled_span(row, n, factors[k], maps.average.matrix + at,
@@ -265,11 +269,19 @@ ErrorCode stack_add_batch(StackMaps& maps, const PhaseMap* const* inputs, const 
     return NO_ERROR;
   };
   auto add_band = [&](int32_t band) {
-    codes[band] = for_claimed_chunks(camera, next, add_chunk, rows);
+    auto add_band_chunk = [&](int32_t from, int32_t to) { return add_chunk(band, from, to); };
+    codes[band] = for_claimed_chunks(camera, next, add_band_chunk, rows);
   };
   team.run(add_band);
   for (int32_t b = 0; b < team.bands(); ++b)
     if (codes[b] != NO_ERROR) return codes[b];
+  for (int32_t k = 0; k < count; ++k) {
+    ranges[k] = ValueRange{};
+    for (int32_t b = 0; b < team.bands(); ++b) {
+      ranges[k].low = std::min(ranges[k].low, parts[b][k].low);
+      ranges[k].high = std::max(ranges[k].high, parts[b][k].high);
+    }
+  }
   return NO_ERROR;
 }
 
@@ -296,12 +308,22 @@ void stack_free(StackMaps& maps) {
   map_free(maps.count);
 }
 
+bool level_in_range(const InputLevel& level, double f, const ValueRange& range,
+                    const Window& camera) {
+  if (range.low > range.high) return false;
+  const bool scaled = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON;
+  const double magnitude = std::max(std::fabs(double(range.low)), std::fabs(double(range.high)));
+  const double reach = std::fabs(level.c0) + std::fabs(level.cx) * double(camera.width) +
+                       std::fabs(level.cy) * double(camera.height);
+  return (scaled ? f : 1.0) * magnitude + reach <= LEVELLED_RANGE_BOUND;
+}
+
 void fit_level(const PhaseMap& input, double f, const RealMap& average, LevelMode mode,
                InputLevel& level) {
   // Unscaled values are multiplied by 1, which changes none.
   const double factor = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON ? f : 1.0;
   const int32_t xc = average.window.width / 2, yc = average.window.height / 2;
-  level = InputLevel{0.0, 0.0, 0.0, xc, yc, 0, 0, false, true};
+  level = InputLevel{0.0, 0.0, 0.0, xc, yc, 0, 0, false, true, false};
   double d0 = 0.0;  // the shift: the first compared d
   if (!first_compared(input, factor, average, &d0)) return;
   const std::size_t pixels = std::size_t(input.window.width) * std::size_t(input.window.height);

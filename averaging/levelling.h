@@ -32,6 +32,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "averaging/band_team.h"
 #include "averaging/settings.h"
@@ -60,7 +61,24 @@ struct InputLevel {
   int64_t left_out;   // of those, the pixels the last refit left out
   bool levelled;      // false: too few points, p = 0
   bool fitted;        // set by fit_level (an input's level is fitted once)
+  bool in_range;      // every levelled value rounds within the phase range (level_in_range)
 };
+
+// The least and greatest valid value of an input, as the stack's pass finds them.
+struct ValueRange {
+  int32_t low = std::numeric_limits<int32_t>::max();
+  int32_t high = std::numeric_limits<int32_t>::min();
+};
+
+// Levelled values beyond this magnitude might not round within the phase range.
+constexpr double LEVELLED_RANGE_BOUND = 67108862.0;  // 2^26 - 2
+
+// True when every valid value of `range`, scaled by f and less `level` anywhere on `camera`,
+// is at most LEVELLED_RANGE_BOUND in magnitude: all of them round within the phase range, and
+// the deviation counts exactly the values the average counts. False for a range the stack's
+// pass did not find (a scaled input's).
+bool level_in_range(const InputLevel& level, double f, const ValueRange& range,
+                    const Window& camera);
 
 // The plane along a row of an input: at column x0 + i of camera row y, base + cx (dx + i). Every
 // step forms p with level_row and level_at, so that each sees the same bits.
@@ -119,10 +137,11 @@ bool stack_adds_alone(double f);
 // Adds the valid values of inputs[0 .. count) (each passed by stack_check; several only when
 // none adds alone), each scaled by its factor when |f - 1| > SCALE_FACTOR_EPSILON, to the sums,
 // chunk of camera rows by chunk, each chunk taking the inputs in order: the sums of adding them
-// one after the other, bit for bit, whatever the team. ERR_FP_OVERFLOW for a value or sum
+// one after the other, bit for bit, whatever the team. Sets ranges[k] to the range of input k's
+// valid values (left as ValueRange{} for a scaled input). ERR_FP_OVERFLOW for a value or sum
 // reaching REAL_INVALID (sums then only good for releasing).
 ErrorCode stack_add_batch(StackMaps& maps, const PhaseMap* const* inputs, const double* factors,
-                          int32_t count, BandTeam& team);
+                          int32_t count, BandTeam& team, ValueRange* ranges);
 
 // The count stack_finish needs for a stack of `inputs`: max(1, min_count, ceil(inputs / 2)).
 int16_t stack_min_count(int16_t min_count, std::size_t inputs);

@@ -64,6 +64,7 @@ struct RunState {
   int32_t stacking_count;
   bool stack_alone;  // from an input whose scaled values could make the stack's sums overflow on
   InputLevel* levels;                         // each input's, with -Level
+  ValueRange* ranges;                         // each input's values, found by the stack's pass
   PendingInput unlevelled[MAX_BATCH_INPUTS];  // inputs waiting for their level's fit
   int32_t unlevelled_count;
   PhaseMap* input_map;        // the current input's phase map, in the reader's storage

@@ -25,6 +25,7 @@ void working_maps_init(WorkingMaps& maps) {
   maps.extremes_in_counts = false;
   maps.deviation_type = DeviationType::POPULATION;
   maps.separate_deviation = false;
+  maps.separate_count = false;
   maps.sum_bound = 0.0;
   for (SurfaceWorkspace& ws : maps.robust) ws = SurfaceWorkspace{};
 }
@@ -77,18 +78,24 @@ ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height,
   return layout.separate_deviation ? working_maps_separate_deviation(maps, team) : NO_ERROR;
 }
 
-ErrorCode working_maps_separate_deviation(WorkingMaps& maps, BandTeam& team) {
-  if (maps.separate_deviation) return NO_ERROR;
+ErrorCode working_maps_separate_deviation(WorkingMaps& maps, BandTeam& team, bool count) {
+  const bool sum = !maps.separate_deviation;
+  count = count && !maps.separate_count;
+  if (!sum && !count) return NO_ERROR;
   ErrorCode rc = NO_ERROR;
-  if ((rc = create_over(maps.sum_dev, maps.camera)) != NO_ERROR) return rc;
-  if ((rc = create_over(maps.count_dev, maps.camera)) != NO_ERROR) return rc;
+  if (sum && (rc = create_over(maps.sum_dev, maps.camera)) != NO_ERROR) return rc;
+  if (count && (rc = create_over(maps.count_dev, maps.camera)) != NO_ERROR) return rc;
   const Window& camera = maps.camera;
   run_on_band_elements(team, camera.width, camera.height,
                        [&](int32_t, std::size_t first, std::size_t n) {
-    std::memcpy(maps.sum_dev.matrix + first, maps.sum_avg.matrix + first, n * sizeof(double));
-    std::memcpy(maps.count_dev.matrix + first, maps.count_avg.matrix + first, n * sizeof(int16_t));
+    if (sum)
+      std::memcpy(maps.sum_dev.matrix + first, maps.sum_avg.matrix + first, n * sizeof(double));
+    if (count)
+      std::memcpy(maps.count_dev.matrix + first, maps.count_avg.matrix + first,
+                  n * sizeof(int16_t));
   });
   maps.separate_deviation = true;
+  maps.separate_count = maps.separate_count || count;
   return NO_ERROR;
 }
 
@@ -155,7 +162,7 @@ RealMap& deviation_sum(WorkingMaps& maps) {
 }
 
 CountMap& deviation_count(WorkingMaps& maps) {
-  return maps.separate_deviation ? maps.count_dev : maps.count_avg;
+  return maps.separate_count ? maps.count_dev : maps.count_avg;
 }
 
 void working_maps_free(WorkingMaps& maps) {
@@ -171,6 +178,7 @@ void working_maps_free(WorkingMaps& maps) {
   map_free(maps.median);
   for (SurfaceWorkspace& ws : maps.robust) surface_workspace_free(ws);
   maps.separate_deviation = false;
+  maps.separate_count = false;
   maps.extremes_in_counts = false;
 }
 

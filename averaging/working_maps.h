@@ -46,6 +46,7 @@ struct WorkingMaps {
   bool extremes_in_counts;  // low and high hold int32 counts (extremes_counts_row)
   DeviationType deviation_type;  // the deviation output's divisor
   bool separate_deviation;
+  bool separate_count;  // count_dev has storage (else the deviation counts with count_avg)
   // No |sum_avg| exceeds this: the largest magnitudes of the values added, added up.
   double sum_bound;
   // The robust plane's slope maps, one workspace for each band of the team (the inputs of a
@@ -90,10 +91,12 @@ uint64_t extreme_bytes_per_pixel(const SumsLayout& layout);
 ErrorCode working_maps_create(WorkingMaps& maps, int16_t width, int16_t height,
                               const SumsLayout& layout, BandTeam& team);
 
-// Gives the deviation a sum and a count of its own, copies of the average's; nothing when it
-// has them already (copied band by band by the team). ERR_NO_MEM (maps unchanged but for
-// storage kept for working_maps_free).
-ErrorCode working_maps_separate_deviation(WorkingMaps& maps, BandTeam& team);
+// Gives the deviation a sum of its own and, with `count`, a count of its own, copies of the
+// average's; nothing for those it has already (copied band by band by the team). A deviation
+// without a count of its own keeps counting with the average's: only inputs whose every valid
+// value the deviation counts too may then be added. ERR_NO_MEM (maps unchanged but for storage
+// kept for working_maps_free).
+ErrorCode working_maps_separate_deviation(WorkingMaps& maps, BandTeam& team, bool count = true);
 
 // The deviation's sum and count: its own once separate, else the average's.
 RealMap& deviation_sum(WorkingMaps& maps);

@@ -196,16 +196,19 @@ void BM_chunk_levelled_step(benchmark::State& state) {
 BENCHMARK(BM_chunk_levelled_step);
 
 // The same step where the sums' bound rules out an overflow, for an unscaled input and a
-// scaled one.
-void chunk_levelled_bounded(benchmark::State& state, double f) {
-  chunk_levelled(state, [f](const int32_t* row, double* sum, int16_t* count, double* dev,
-                            int16_t* dev_count, double* sq, int32_t*) {
-    benchmark::DoNotOptimize(accumulate_levelled_squares_span(
-        row, ROW, f, 2.5, 0.125, -512.0, sum, count, dev, dev_count, sq, nullptr, false));
+// scaled one, and where every value rounds within the phase range (one count for both).
+void chunk_levelled_bounded(benchmark::State& state, double f, bool in_range) {
+  chunk_levelled(state, [f, in_range](const int32_t* row, double* sum, int16_t* count,
+                                      double* dev, int16_t* dev_count, double* sq, int32_t*) {
+    benchmark::DoNotOptimize(accumulate_levelled_squares_span(row, ROW, f, 2.5, 0.125, -512.0,
+                                                              sum, count, dev,
+                                                              in_range ? nullptr : dev_count, sq,
+                                                              nullptr, false));
   });
 }
-BENCHMARK_CAPTURE(chunk_levelled_bounded, unscaled, 1.0);
-BENCHMARK_CAPTURE(chunk_levelled_bounded, scaled, 1.25);
+BENCHMARK_CAPTURE(chunk_levelled_bounded, unscaled, 1.0, false);
+BENCHMARK_CAPTURE(chunk_levelled_bounded, scaled, 1.25, false);
+BENCHMARK_CAPTURE(chunk_levelled_bounded, unscaled_in_range, 1.0, true);
 
 void BM_chunk_levelled_two_spans(benchmark::State& state) {
   chunk_levelled(state, [](const int32_t* row, double* sum, int16_t* count, double* dev,

@@ -24,6 +24,11 @@ namespace harnix {
 // check is needed.
 void accumulate_phase_span(const int32_t* values, std::size_t n, double* sum, int16_t* count);
 
+// accumulate_phase_span, and *low and *high lowered and raised to the least and greatest valid
+// value of the span (left as they are when it has none).
+void accumulate_phase_range_span(const int32_t* values, std::size_t n, double* sum,
+                                 int16_t* count, int32_t* low, int32_t* high);
+
 // The deviation step: phase_to_real, real_map_accumulate into sum and count, real_map_square,
 // real_map_accumulate into sum_sq (whose count equals `count`). Squares of 32-bit values stay
 // below 2^62, far from REAL_INVALID, so neither the squaring nor the sums can fail.
@@ -69,7 +74,9 @@ ErrorCode accumulate_levelled_span(const int32_t* values, std::size_t n, double 
 // may be `values` itself, or nullptr when the rounded values are not wanted (dx then a whole
 // number); the same values, bit for bit, and the same failure. With `checked` false the caller
 // has shown that no |h| nor |sum + h| can reach REAL_INVALID (LEVELLED_SUMS_BOUND): nothing is
-// checked, and the result is NO_ERROR.
+// checked, and the result is NO_ERROR. With dev_count nullptr (and out nullptr) the caller has
+// shown that every valid h is at most 2^26 - 2 in magnitude, so that it rounds within the phase
+// range: the deviation counts what `count` counts, and `count` is raised once for both.
 ErrorCode accumulate_levelled_squares_span(const int32_t* values, std::size_t n, double f,
                                            double base, double cx, double dx, double* sum,
                                            int16_t* count, double* dev_sum, int16_t* dev_count,

@@ -156,6 +156,7 @@ struct LevelledCase {
   int32_t spread;       // of the phase values
   double magnitude;     // of the earlier average sums
   bool overflows;
+  bool in_range;  // every levelled value rounds within the phase range
 };
 
 void PrintTo(const LevelledCase& c, std::ostream* os) {
@@ -244,19 +245,46 @@ TEST_P(FusedLevelledDeviation, WithoutRoundedValuesGivesTheSameSumsOverLongRows)
   EXPECT_EQ(0, std::memcmp(want_sum.data(), sum.data(), n * sizeof(double)));
   EXPECT_EQ(0, std::memcmp(want_dev.data(), dev_sum.data(), n * sizeof(double)));
   EXPECT_EQ(0, std::memcmp(want_sq.data(), sq.data(), n * sizeof(double)));
+  if (!c.in_range) return;
+  // Every value within the phase range (the spread's values, the others made invalid): one
+  // count serves both, with the same sums.
+  for (int32_t& v : values)
+    if (v < PHASE_INVALID && (v > c.spread || v < -c.spread)) v = PHASE_INVALID;
+  sum.assign(sum.size(), 0.0);
+  dev_sum = sum;
+  sq = sum;
+  count.assign(n, 0);
+  std::vector<int16_t> counted(n, 0), dev_counted(n, 0);
+  std::vector<double> want_alone = sum, want_dev_alone = sum, want_sq_alone = sum;
+  (void)accumulate_levelled_squares_span(values.data(), n, c.factor, c.base, c.cx, c.dx,
+                                         want_alone.data(), counted.data(),
+                                         want_dev_alone.data(), dev_counted.data(),
+                                         want_sq_alone.data(), written.data());
+  ASSERT_EQ(counted, dev_counted);
+  for (const bool checked : {true, false}) {
+    std::vector<double> s = sum, d = dev_sum, q = sq;
+    std::vector<int16_t> k = count;
+    EXPECT_EQ(NO_ERROR, accumulate_levelled_squares_span(values.data(), n, c.factor, c.base, c.cx,
+                                                         c.dx, s.data(), k.data(), d.data(),
+                                                         nullptr, q.data(), nullptr, checked));
+    EXPECT_EQ(counted, k) << checked;
+    EXPECT_EQ(0, std::memcmp(want_alone.data(), s.data(), n * sizeof(double))) << checked;
+    EXPECT_EQ(0, std::memcmp(want_dev_alone.data(), d.data(), n * sizeof(double))) << checked;
+    EXPECT_EQ(0, std::memcmp(want_sq_alone.data(), q.data(), n * sizeof(double))) << checked;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Spans, FusedLevelledDeviation,
     ::testing::Values(
-        LevelledCase{"Unscaled", 1.0, -37.25, 0.0078125, -498.0, 3000000, 1e15, false},
+        LevelledCase{"Unscaled", 1.0, -37.25, 0.0078125, -498.0, 3000000, 1e15, false, true},
         // A level of whole and half counts: levelled values land on halves of either sign.
-        LevelledCase{"LevelOnHalves", 1.0, 0.5, -0.5, -12.0, 40, 1e9, false},
-        LevelledCase{"ScaledAndTilted", 0.3071, 1234.567, -2.75, 3.0, 3000000, 1e9, false},
+        LevelledCase{"LevelOnHalves", 1.0, 0.5, -0.5, -12.0, 40, 1e9, false, true},
+        LevelledCase{"ScaledAndTilted", 0.3071, 1234.567, -2.75, 3.0, 3000000, 1e9, false, true},
         // Levelled values beyond +-2^26 stay in the average and are markers for the deviation.
-        LevelledCase{"BeyondThePhaseRange", 32.0, -6.5e7, 1e5, 0.0, 200000000, 1e9, false},
-        LevelledCase{"LevelReachesTheLimit", 1.0, 0.0, 1e36, 100.0, 1000, 1e9, true},
-        LevelledCase{"SumLeavesTheLimit", 1e29, 0.0, 0.0, 0.0, 2000000000, 3.4e38, true}),
+        LevelledCase{"BeyondThePhaseRange", 32.0, -6.5e7, 1e5, 0.0, 200000000, 1e9, false, false},
+        LevelledCase{"LevelReachesTheLimit", 1.0, 0.0, 1e36, 100.0, 1000, 1e9, true, false},
+        LevelledCase{"SumLeavesTheLimit", 1e29, 0.0, 0.0, 0.0, 2000000000, 3.4e38, true, false}),
     [](const ::testing::TestParamInfo<LevelledCase>& info) { return std::string(info.param.name); });
 
 // Results: sums and counts as the run leaves them (marker-filled for the chain, zeros for the
@@ -357,6 +385,33 @@ TEST(ExtremesInCounts, EqualThoseHeldAsDoubles) {
 // The sums and extremes in one pass against the spans it stands for, with and without the
 // squares and with either extreme left out, over several inputs (markers, INT32_MIN and values
 // anywhere in 32 bits among them) and spans of every length modulo the vector width.
+// The sums with the range of the valid values: the plain span's sums, and the least and
+// greatest valid value over spans of whole vectors and ragged ones, mostly valid or not.
+TEST(SumsAndRange, EqualThePlainSpanAndTheExtremesOfTheValidValues) {
+  std::mt19937_64 rng(53);
+  for (const double invalid : {0.3, 1.0}) {
+    for (const std::size_t n : {std::size_t{N}, std::size_t{3}, std::size_t{8}, std::size_t{13}}) {
+      std::vector<double> want_sum(N, 0.0), sum(N, 0.0);
+      std::vector<int16_t> want_count(N, 0), count(N, 0);
+      int32_t want_low = INT32_MAX, want_high = INT32_MIN, low = INT32_MAX, high = INT32_MIN;
+      for (int input = 0; input < 3; ++input) {
+        const std::vector<int32_t> v = random_phase(rng, invalid, INT32_MAX - 8);
+        accumulate_phase_span(v.data(), n, want_sum.data(), want_count.data());
+        for (std::size_t i = 0; i < n; ++i)
+          if (v[i] < PHASE_INVALID) {
+            want_low = std::min(want_low, v[i]);
+            want_high = std::max(want_high, v[i]);
+          }
+        accumulate_phase_range_span(v.data(), n, sum.data(), count.data(), &low, &high);
+      }
+      EXPECT_EQ(0, std::memcmp(want_sum.data(), sum.data(), N * sizeof(double))) << n;
+      EXPECT_EQ(want_count, count) << n;
+      EXPECT_EQ(want_low, low) << n;
+      EXPECT_EQ(want_high, high) << n;
+    }
+  }
+}
+
 TEST(SumsAndExtremesInCounts, EqualTheSpansOneAfterAnother) {
   std::mt19937_64 rng(47);
   for (const bool squares : {false, true}) {
