@@ -39,9 +39,11 @@ typedef int32_t LaneInts __attribute__((vector_size(16)));
 // compared pixel with an infinite clip), u = d - d0. One pass, four pixels at a time: the count
 // and the sums of i = X - x0 and i^2 are whole numbers below 2^53 (exact in any order), those of
 // u and i u run in the four lanes.
-HARNIX_VECTOR_CLONES void add_row(const int32_t* __restrict v, const double* __restrict a,
-                                  int32_t width, double factor, double x0, double y, double d0,
-                                  Fit fit, double clip, FitSums& s) {
+template <bool CLIPPED>
+[[gnu::always_inline]] inline void add_row_of(const int32_t* __restrict v,
+                                              const double* __restrict a, int32_t width,
+                                              double factor, double x0, double y, double d0,
+                                              Fit fit, double clip, FitSums& s) {
   const double base = fit.c0 + fit.cy * y + fit.cx * x0;
   constexpr int32_t LANES = 4;
   const Lanes step = {0.0, 1.0, 2.0, 3.0};
@@ -60,9 +62,12 @@ HARNIX_VECTOR_CLONES void add_row(const int32_t* __restrict v, const double* __r
     const Lanes value = {double(vi[0]), double(vi[1]), double(vi[2]), double(vi[3])};
     const Lanes col = double(i) + step;
     const Lanes d = value * factor - ai;
-    const Lanes r = d - (base + fit.cx * col);
-    const Lanes ar = (Lanes)((LaneMask)r & magnitude);
-    const LaneMask k = (value < invalid) & (ai == ai) & (ar <= clip);
+    LaneMask k = (value < invalid) & (ai == ai);
+    if constexpr (CLIPPED) {
+      const Lanes r = d - (base + fit.cx * col);
+      const Lanes ar = (Lanes)((LaneMask)r & magnitude);
+      k &= ar <= clip;
+    }
     // Masks instead of products by 1 and 0: the same values, fewer steps.
     n += (Lanes)(k & ones);
     si += (Lanes)(k & (LaneMask)col);
@@ -95,6 +100,17 @@ HARNIX_VECTOR_CLONES void add_row(const int32_t* __restrict v, const double* __r
   s.u += row_u;
   s.xu += x0 * row_u + row_iu;
   s.yu += y * row_u;
+}
+
+// Without a clip (infinite, the fit finite) every compared pixel's residual is a number within
+// it: the clip's test is left out, with the same sums.
+HARNIX_VECTOR_CLONES void add_row(const int32_t* __restrict v, const double* __restrict a,
+                                  int32_t width, double factor, double x0, double y, double d0,
+                                  Fit fit, double clip, FitSums& s) {
+  if (clip == INFINITY && std::isfinite(fit.c0 + fit.cx + fit.cy))
+    add_row_of<false>(v, a, width, factor, x0, y, d0, fit, clip, s);
+  else
+    add_row_of<true>(v, a, width, factor, x0, y, d0, fit, clip, s);
 }
 
 // The sums over the kept pixels of every `row_step`-th row of `input` from its first.
