@@ -167,7 +167,8 @@ void add_squares(const Sums& s, const PhaseMap& map, RowRange rows) {
 ErrorCode fit_robust_plane_of(WorkingMaps& maps, PhaseMap& input, int32_t band, SurfaceFit* fit,
                               bool* fitted) {
   const ErrorCode rc =
-      fit_robust_plane_in_frame(input, maps.camera, fit, ROBUST_PLANE_BINS, maps.robust[band]);
+      fit_robust_plane_in_frame(input, maps.camera, fit, ROBUST_PLANE_BINS, maps.robust[band],
+                                FitOptions{.residual = false});
   *fitted = rc == NO_ERROR;
   return rc == ERR_NO_MEM ? rc : NO_ERROR;
 }

@@ -80,6 +80,34 @@ void BM_FitRobustPlane(benchmark::State& state) {
 }
 BENCHMARK(BM_FitRobustPlane)->Unit(benchmark::kMillisecond);
 
+// As a run fits each input: a 1024 x 1024 map in its frame, the scratch kept from fit to fit,
+// without the residual (0) or with it (1).
+void BM_FitRobustPlaneKept(benchmark::State& state) {
+  static const PhaseMap map = [] {
+    PhaseMap m;
+    map_init(m);
+    m.window = Window{0, 0, SIDE / 2, SIDE / 2};
+    if (map_alloc(m) != NO_ERROR) std::abort();
+    const PhaseMap& big = test_map();
+    for (int r = 0; r < SIDE / 2; ++r) {
+      for (int c = 0; c < SIDE / 2; ++c) {
+        m.matrix[std::size_t(r) * (SIDE / 2) + c] = big.matrix[std::size_t(r) * SIDE + c];
+      }
+    }
+    return m;
+  }();
+  SurfaceWorkspace storage;
+  SurfaceFit fit{};
+  const FitOptions options{.residual = state.range(0) != 0};
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        fit_robust_plane_in_frame(map, map.window, &fit, ROBUST_PLANE_BINS, storage, options));
+    benchmark::DoNotOptimize(fit);
+  }
+  surface_workspace_free(storage);
+}
+BENCHMARK(BM_FitRobustPlaneKept)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 void BM_LeastSquaresPlane(benchmark::State& state) {
   const PhaseMap& map = test_map();
   SurfaceWorkspace ws;

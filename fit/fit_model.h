@@ -42,6 +42,21 @@ struct SurfaceFit {
   int32_t npoints;   // valid points used
 };
 
+// Exact totals of a set of phase values: how many, their sum, and the sum of their squares in
+// 128 bits (squares_high 2^64 + squares_low). A piston fit follows from them alone.
+struct ValueTotals {
+  int64_t count = 0;
+  int64_t sum = 0;
+  uint64_t squares_low = 0;
+  uint64_t squares_high = 0;
+};
+
+// Adds the 128-bit sum high 2^64 + low to the squares of t, exactly.
+inline void value_totals_add_squares(ValueTotals& t, uint64_t low, uint64_t high) {
+  t.squares_low += low;
+  t.squares_high += high + (t.squares_low < low);
+}
+
 // Number of coefficients of a fit type (1, 3, 4, 6), or 0 for a value outside 0..3.
 int32_t fit_term_count(FitType type);
 

@@ -613,6 +613,23 @@ ErrorCode fit_parts_finish(const FitParts& plan, SurfaceFit* fit) {
   return solve_fit(plan.type, sums, plan.options, fit);
 }
 
+ErrorCode fit_piston_totals(const Window& frame, const PistonTotals& totals,
+                            const FitOptions& options, SurfaceFit* fit) {
+  *fit = SurfaceFit{};
+  fit->type = FitType::piston;
+  if (!within_field(frame)) return ERR_IMPROPER_WINDOW;
+  window_center(frame, &fit->center_x, &fit->center_y);
+  Moments t{};
+  t.n = totals.count;
+  t.z = totals.sum;
+  if (options.residual) {
+    t.s = SquareSum{totals.squares.squares_low, totals.squares.squares_high}.value();
+  }
+  FitSums sums{};
+  fill_normal_equations(FitType::piston, t, &sums);
+  return solve_fit(FitType::piston, sums, options, fit);
+}
+
 ErrorCode fit_surface(ConstPhaseView view, const Window& frame, FitType type,
                       const FitOptions& options, SurfaceWorkspace& ws, SurfaceFit* fit) {
   FitParts plan{};

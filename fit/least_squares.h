@@ -96,6 +96,27 @@ void fit_parts_gather_rows(const FitParts& plan, int32_t part, int32_t first_row
 // Solves the fit from the gathered parts; codes and the record as fit_surface.
 ErrorCode fit_parts_finish(const FitParts& plan, SurfaceFit* fit);
 
+// A piston gathered from the exact totals of its rows (ValueTotals, fit/fit_model.h), added in
+// row order with piston_totals_add_row: count and sum weighed in doubles row after row, as a fit
+// in parts weighs its row totals, the squares exact.
+struct PistonTotals {
+  double count = 0.0;
+  double sum = 0.0;
+  ValueTotals squares{};  // only its squares are used
+};
+
+inline void piston_totals_add_row(PistonTotals& p, const ValueTotals& row) {
+  p.count += static_cast<double>(row.count);
+  p.sum += static_cast<double>(row.sum);
+  value_totals_add_squares(p.squares, row.squares_low, row.squares_high);
+}
+
+// The piston of the rows gathered in `totals`, values of a view within `frame`: fit_surface's
+// piston over them in the coordinates of the frame, bit for bit, with its codes but for
+// ERR_NO_MEM (it needs no workspace) and the record it leaves on each of them.
+ErrorCode fit_piston_totals(const Window& frame, const PistonTotals& totals,
+                            const FitOptions& options, SurfaceFit* fit);
+
 // Fits a surface of `type` to the valid values of the view, in the coordinates of `frame`: the
 // origin is window_center(frame), and the view's window lies within the frame, so one call
 // serves a map over its own window (frame = the view's window) and a window of a larger field

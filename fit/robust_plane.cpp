@@ -55,18 +55,22 @@ constexpr double MAX_MARGIN = 4294967296.0;
 // The robust plane counts each axis's slopes value by value in a window of COUNT_SPAN + 1
 // values about the median slope of one row, and lists the few valid ones outside it, up to a
 // quarter of the window's pixels (at least MIN_OUTLIERS): the counts and lists of both axes take
-// about 2 bytes a pixel, room that holds the offset's chunks of rows afterwards. An axis with
-// more is gathered value by value in sweeps of its own. The counts of a value are spread over
-// COUNT_LANES lanes, as many as a surface's slopes need so that equal neighbours do not wait on
-// each other's counts.
+// about 2 bytes a pixel. An axis with more is gathered value by value in sweeps of its own. The
+// counts of a value are spread over COUNT_LANES lanes, as many as a surface's slopes need so
+// that equal neighbours do not wait on each other's counts. Lanes lie LANE_STRIDE counts apart,
+// and the y axis's lanes AXIS_COUNTS after the x axis's: one slot of two lanes, or of both axes
+// (whose slopes sit alike about their centres), is then never a multiple of 4 KiB away, where
+// the processor takes a load for one of the store before and waits for it.
 constexpr std::size_t COUNT_SLOTS = 4096;
 constexpr uint32_t COUNT_SPAN = COUNT_SLOTS - 3;  // the window: [base, base + COUNT_SPAN]
 constexpr uint32_t INVALID_SLOT = COUNT_SPAN + 1;
 constexpr uint32_t OUTSIDE_SLOT = COUNT_SPAN + 2;
 constexpr std::size_t COUNT_LANES = 8;
+constexpr std::size_t LANE_STRIDE = COUNT_SLOTS + 16;  // 64 bytes more
+constexpr std::size_t AXIS_COUNTS = COUNT_LANES * LANE_STRIDE + 512;  // 2 KiB more
 constexpr std::size_t MIN_OUTLIERS = 4096;
-// Values of a chunk of rows de-tilted and gathered for the offset at a time: 64 KiB.
-constexpr std::size_t OFFSET_CHUNK_VALUES = 16384;
+// Rows whose totals the offset gathers at a time.
+constexpr int32_t OFFSET_BLOCK_ROWS = 128;
 
 int32_t clamp_to_int32(int64_t v) {
   if (v < INT32_MIN) return INT32_MIN;
@@ -276,7 +280,7 @@ void sweep_slopes(ConstPhaseView src, const Window& frame, int32_t* x, int32_t* 
 // window listed in `outliers`. Counts are integers, exact whatever their order, so the lanes
 // take values in turn and are added afterwards.
 struct SlopeCounts {
-  uint32_t* lanes;  // COUNT_LANES lanes of COUNT_SLOTS counts
+  uint32_t* lanes;  // COUNT_LANES lanes of COUNT_SLOTS counts, LANE_STRIDE apart
   int32_t base;
   int32_t* outliers;
   std::size_t outside;   // slopes listed
@@ -296,7 +300,7 @@ HARNIX_VECTOR_CLONES uint32_t slots_of(const int32_t* s, int32_t n, uint32_t bas
     const bool invalid = v >= PHASE_INVALID;  // never inside: the window stops below
     const auto other = static_cast<int32_t>(invalid ? INVALID_SLOT : OUTSIDE_SLOT);
     const auto slot = static_cast<uint32_t>(blend(inside, static_cast<int32_t>(k), other));
-    slots[i] = (static_cast<uint32_t>(i) % COUNT_LANES) * COUNT_SLOTS + slot;
+    slots[i] = (static_cast<uint32_t>(i) % COUNT_LANES) * LANE_STRIDE + slot;
     outside += static_cast<uint32_t>(!inside & !invalid);
   }
   return outside;
@@ -305,17 +309,14 @@ HARNIX_VECTOR_CLONES uint32_t slots_of(const int32_t* s, int32_t n, uint32_t bas
 // Counts the n slopes of one row: their slots formed on vector registers, then one addition to
 // memory each, without a branch on the values. A row with slopes outside the window (rare) is
 // read again for them. `slots` is a row buffer.
-void count_row(const int32_t* s, int32_t n, SlopeCounts& c, uint32_t* slots) {
-  if (c.full) return;
-  const auto base = static_cast<uint32_t>(c.base);
-  const uint32_t outside = slots_of(s, n, base, slots);
-  uint32_t* lanes = c.lanes;
-  for (int32_t i = 0; i < n; ++i) ++lanes[slots[i]];
-  if (outside == 0) return;
+// Lists the `outside` valid slopes of s[0..n) outside the window of c, or marks the axis not
+// counted when the list cannot hold them.
+void list_outside(const int32_t* s, int32_t n, uint32_t outside, SlopeCounts& c) {
   if (outside > c.capacity - c.outside) {
     c.full = true;
     return;
   }
+  const auto base = static_cast<uint32_t>(c.base);
   for (int32_t i = 0; i < n; ++i) {
     const int32_t v = s[i];
     if (static_cast<uint32_t>(v) - base > COUNT_SPAN && v < PHASE_INVALID) {
@@ -324,11 +325,116 @@ void count_row(const int32_t* s, int32_t n, SlopeCounts& c, uint32_t* slots) {
   }
 }
 
+void count_row(const int32_t* s, int32_t n, SlopeCounts& c, uint32_t* slots) {
+  if (c.full) return;
+  const uint32_t outside = slots_of(s, n, static_cast<uint32_t>(c.base), slots);
+  uint32_t* lanes = c.lanes;
+  for (int32_t i = 0; i < n; ++i) ++lanes[slots[i]];
+  if (outside != 0) list_outside(s, n, outside, c);
+}
+
+// Samples within +-SMALL_SAMPLE are floats exactly, and so are their differences (below 2^24)
+// and the halves of those: there the single-precision slope is the integer one below.
+constexpr uint32_t SMALL_SAMPLE = 1u << 23;
+
+// 1 for a valid sample beyond +-SMALL_SAMPLE.
+inline int32_t beyond_small(int32_t v) {
+  return static_cast<int32_t>(v < PHASE_INVALID) &
+         static_cast<int32_t>(static_cast<uint32_t>(v) + SMALL_SAMPLE >= 2 * SMALL_SAMPLE);
+}
+
+// slope() for samples within +-SMALL_SAMPLE, in integers: (d + [d >= 0]) >> 1 is d / 2 rounded
+// half away from zero. Wrapping arithmetic, so that samples of other sizes give some number
+// (unused) rather than an overflow.
+inline int32_t small_slope(int32_t before, int32_t at, int32_t after) {
+  const bool valid = (before < PHASE_INVALID) & (at < PHASE_INVALID) & (after < PHASE_INVALID);
+  const uint32_t d = static_cast<uint32_t>(after) - static_cast<uint32_t>(before);
+  const uint32_t up = d + 1u + static_cast<uint32_t>(static_cast<int32_t>(d) >> 31);
+  return blend(valid, static_cast<int32_t>(up) >> 1, PHASE_INVALID);
+}
+
+// The slot of slope g in lane `lane` (slots_of), the valid ones outside the window counted.
+inline uint32_t slot_in_lane(int32_t g, uint32_t base, uint32_t lane, uint32_t& outside) {
+  const uint32_t k = static_cast<uint32_t>(g) - base;
+  const bool inside = k <= COUNT_SPAN;
+  const bool invalid = g >= PHASE_INVALID;
+  const auto other = static_cast<int32_t>(invalid ? INVALID_SLOT : OUTSIDE_SLOT);
+  outside += static_cast<uint32_t>(!inside & !invalid);
+  return lane * LANE_STRIDE + static_cast<uint32_t>(blend(inside, static_cast<int32_t>(k), other));
+}
+
+// What the slot sweeps found in a row, for one axis.
+struct RowSlots {
+  uint32_t outside;  // valid slopes outside the window
+  int32_t wide;      // a sample beyond +-SMALL_SAMPLE: nothing else holds
+  SlopeRange range;
+};
+
+// The x slopes of a row of at least 3 values as the slots of their counts, while no valid
+// sample lies beyond +-SMALL_SAMPLE; the edge columns have none. Returns the valid pixels.
+HARNIX_VECTOR_CLONES int32_t x_slots(const int32_t* row, int32_t width, uint32_t base,
+                                     uint32_t* xs, RowSlots* out) {
+  uint32_t outside = 0;
+  int32_t wide = beyond_small(row[0]) | beyond_small(row[1]);
+  int32_t valid = (row[0] < PHASE_INVALID) + (row[width - 1] < PHASE_INVALID);
+  int32_t lo = INT32_MAX;
+  int32_t hi = INT32_MIN;
+  xs[0] = slot_in_lane(PHASE_INVALID, base, 0, outside);
+  for (int32_t c = 1; c < width - 1; ++c) {
+    const int32_t r = row[c + 1];
+    wide |= beyond_small(r);
+    valid += row[c] < PHASE_INVALID;
+    const int32_t g = small_slope(row[c - 1], row[c], r);
+    lo = std::min(lo, g);  // PHASE_INVALID is above every slope
+    hi = std::max(hi, blend(g < PHASE_INVALID, g, INT32_MIN));
+    xs[c] = slot_in_lane(g, base, static_cast<uint32_t>(c) % COUNT_LANES, outside);
+  }
+  xs[width - 1] = slot_in_lane(PHASE_INVALID, base, uint32_t(width - 1) % COUNT_LANES, outside);
+  *out = RowSlots{outside, wide, SlopeRange{lo, hi}};
+  return valid;
+}
+
+// The y slopes of a row from the rows above and below it, as x_slots.
+HARNIX_VECTOR_CLONES void y_slots(const int32_t* above, const int32_t* row, const int32_t* below,
+                                  int32_t width, uint32_t base, uint32_t* ys, RowSlots* out) {
+  uint32_t outside = 0;
+  int32_t wide = 0;
+  int32_t lo = INT32_MAX;
+  int32_t hi = INT32_MIN;
+  for (int32_t c = 0; c < width; ++c) {
+    const int32_t u = above[c];
+    const int32_t b = below[c];
+    wide |= beyond_small(u) | beyond_small(b);
+    const int32_t g = small_slope(u, row[c], b);
+    lo = std::min(lo, g);
+    hi = std::max(hi, blend(g < PHASE_INVALID, g, INT32_MIN));
+    ys[c] = slot_in_lane(g, base, static_cast<uint32_t>(c) % COUNT_LANES, outside);
+  }
+  *out = RowSlots{outside, wide, SlopeRange{lo, hi}};
+}
+
+// Counts the slots of one row of both axes: one addition to memory each, the axes taking turns.
+// Not inlined: the loop then has the registers to itself.
+[[gnu::noinline]] void add_slots(const uint32_t* xs, const uint32_t* ys, int32_t n,
+                                 SlopeCounts& x, SlopeCounts& y) {
+  uint32_t* const lx = x.lanes;
+  uint32_t* const ly = y.lanes;
+  if (!x.full && !y.full) {
+    for (int32_t i = 0; i < n; ++i) {
+      ++lx[xs[i]];
+      ++ly[ys[i]];
+    }
+    return;
+  }
+  if (!x.full) for (int32_t i = 0; i < n; ++i) ++lx[xs[i]];
+  if (!y.full) for (int32_t i = 0; i < n; ++i) ++ly[ys[i]];
+}
+
 // The lanes added into the first.
 void merge_lanes(const SlopeCounts& c) {
   uint32_t* a = c.lanes;
   for (std::size_t l = 1; l < COUNT_LANES; ++l) {
-    const uint32_t* b = c.lanes + l * COUNT_SLOTS;
+    const uint32_t* b = c.lanes + l * LANE_STRIDE;
     for (std::size_t k = 0; k < COUNT_SLOTS; ++k) a[k] += b[k];
   }
 }
@@ -391,13 +497,13 @@ int32_t central_slope(ConstPhaseView src, const Window& frame, bool x, int32_t* 
   return 0;
 }
 
-// Counts for the axis in `lanes` (COUNT_LANES lanes of COUNT_SLOTS counts, made 0) in a window
+// Counts for the axis in `lanes` (AXIS_COUNTS counts, made 0) in a window
 // about `centre` that stops below PHASE_INVALID, and a list of `capacity` slopes.
 void place_counts(Axis& a, uint32_t* lanes, int32_t centre, int32_t* list, std::size_t capacity) {
   const int64_t top = int64_t(PHASE_INVALID) - 1 - COUNT_SPAN;
   const int64_t base = std::clamp<int64_t>(int64_t(centre) - COUNT_SPAN / 2, INT32_MIN, top);
   a.counts = SlopeCounts{lanes, int32_t(base), list, 0, capacity, false};
-  std::fill(lanes, lanes + COUNT_LANES * COUNT_SLOTS, 0u);
+  std::fill(lanes, lanes + AXIS_COUNTS, 0u);
 }
 
 // The extent [low, high] of the main peak of a gathered first-level histogram at k standard
@@ -573,22 +679,72 @@ ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit
 
 namespace {
 
+// The one sweep that counts: every row's slopes of both axes counted (or listed), their ranges,
+// and the valid pixels, returned. A row with rows above and below goes through slot_row while
+// its samples are small, the others through the slopes in single precision. `slots` is a row
+// buffer of 4 bytes a column.
+int32_t count_slopes(const SlopeSweep& s, Axis& x, Axis& y, uint32_t* slots) {
+  const ConstPhaseView& src = s.src;
+  const int32_t width = src.window.width;
+  const int32_t height = src.window.height;
+  const bool no_x = s.frame.width <= SLOPE_FILTER_LENGTH;
+  const bool no_y = s.frame.height <= SLOPE_FILTER_LENGTH;
+  // The slots of the x axis in `slots`, of the y axis in s.y: each row's y slopes are formed
+  // again into s.y only once its slots are counted.
+  uint32_t* xs = slots;
+  auto* ys = reinterpret_cast<uint32_t*>(s.y);
+  int32_t valid = 0;
+  for (int32_t r = 0; r < height; ++r) {
+    const bool has_y = !no_y && r > 0 && r < height - 1;
+    if (has_y && !no_x && width >= 3) {
+      RowSlots tx{};
+      RowSlots ty{};
+      const int32_t row_valid =
+          x_slots(src.row(r), width, static_cast<uint32_t>(x.counts.base), xs, &tx);
+      y_slots(src.row(r - 1), src.row(r), src.row(r + 1), width,
+              static_cast<uint32_t>(y.counts.base), ys, &ty);
+      if ((tx.wide | ty.wide) == 0) {
+        valid += row_valid;
+        x.range = SlopeRange{std::min(x.range.lo, tx.range.lo), std::max(x.range.hi, tx.range.hi)};
+        y.range = SlopeRange{std::min(y.range.lo, ty.range.lo), std::max(y.range.hi, ty.range.hi)};
+        add_slots(xs, ys, width, x.counts, y.counts);
+        // Rare: slopes outside a window, formed again to be listed.
+        SlopeRange unused;
+        if (tx.outside != 0 && !x.counts.full) {
+          row_slopes(src.row(r), width, false, s.x, unused);
+          list_outside(s.x, width, tx.outside, x.counts);
+        }
+        if (ty.outside != 0 && !y.counts.full) {
+          column_slopes(src.row(r - 1), src.row(r), src.row(r + 1), width, s.y, unused);
+          list_outside(s.y, width, ty.outside, y.counts);
+        }
+        continue;
+      }
+    }
+    row_slopes(src.row(r), width, no_x, s.x, x.range);
+    if (has_y) column_slopes(src.row(r - 1), src.row(r), src.row(r + 1), width, s.y, y.range);
+    valid += count_valid_span(src.row(r), width);
+    if (!no_x) count_row(s.x, width, x.counts, slots);
+    if (has_y) count_row(s.y, width, y.counts, slots);
+  }
+  return valid;
+}
+
 // The robust plane of the view's pixels in the coordinates of `frame`, which holds the view's
 // window; the checks are the caller's.
 ErrorCode fit_in_frame(ConstPhaseView src, const Window& frame, SurfaceFit* fit, int32_t bins,
-                       SurfaceWorkspace& storage) {
+                       SurfaceWorkspace& storage, const FitOptions& options) {
   *fit = SurfaceFit{};
   fit->type = FitType::plane;
   window_center(frame, &fit->center_x, &fit->center_y);
   const Window& w = src.window;
 
-  // The counts and lists of both axes, and afterwards the offset's chunks of the map, lie in the
-  // caller's storage, kept from call to call: storage of this size, made and released for every
-  // call, would cost its pages' first touch every time. Three row buffers follow: the slopes
-  // of both axes and their slots.
+  // The counts and lists of both axes lie in the caller's storage, kept from call to call:
+  // storage of this size, made and released for every call, would cost its pages' first touch
+  // every time. Three row buffers follow: the slopes of both axes and their slots.
   const std::size_t pixels = std::size_t(w.width) * std::size_t(w.height);
   const auto width = std::size_t(w.width);
-  const std::size_t lanes = COUNT_LANES * COUNT_SLOTS;
+  const std::size_t lanes = AXIS_COUNTS;
   const std::size_t capacity = std::max(MIN_OUTLIERS, pixels / 4);
   const std::size_t area = 2 * (lanes + capacity) * sizeof(int32_t);
   ErrorCode rc = surface_workspace_reserve(storage, area + 3 * width * sizeof(int32_t));
@@ -604,15 +760,7 @@ ErrorCode fit_in_frame(ConstPhaseView src, const Window& frame, SurfaceFit* fit,
   place_counts(x, counts, central_slope(src, frame, true, sweep.x), lists, capacity);
   place_counts(y, counts + lanes, central_slope(src, frame, false, sweep.y), lists + capacity,
                capacity);
-  // One sweep: the slopes' ranges and counts, and the valid pixels.
-  int32_t valid = 0;
-  sweep_slopes(src, frame, sweep.x, sweep.y, &x.range, &y.range,
-               [&](int32_t r, bool has_x, bool has_y) {
-                 valid += count_valid_span(src.row(r), w.width);
-                 if (has_x) count_row(sweep.x, w.width, x.counts, slots);
-                 if (has_y) count_row(sweep.y, w.width, y.counts, slots);
-               });
-  fit->npoints = valid;
+  fit->npoints = count_slopes(sweep, x, y, slots);
   merge_lanes(x.counts);
   merge_lanes(y.counts);
 
@@ -656,47 +804,32 @@ ErrorCode fit_in_frame(ConstPhaseView src, const Window& frame, SurfaceFit* fit,
       return rc;
   }
 
-  // The offset: a piston fitted to the map with the tilt taken off, a chunk of rows at a time
-  // copied into the storage the counts are done with, de-tilted and gathered while it is in the
-  // cache. The subtraction gives every pixel the integer its place in the frame gives it, and
-  // the fit's row totals and sum of squares are exact, so chunks give the fit of the whole
-  // de-tilted map.
+  // The offset: a piston fitted to the map with the tilt taken off. The tilt is not written
+  // anywhere: each row's totals are those of the integers the subtraction would leave in it,
+  // and the piston's row totals and sum of squares are exact, so they give the fit of the whole
+  // de-tilted map. Rows go a block at a time, each block's row pair stepped from the frame's
+  // first row.
   SurfaceWorkspace tilt_ws;  // a plane: no tables
-  SurfaceWorkspace ws;       // a piston: only the fit's row totals
   fit->x_coef = x_slope;
   fit->y_coef = y_slope;
   fit->offset = 0.0;
-  const int32_t chunk = std::max<int32_t>(1, int32_t(OFFSET_CHUNK_VALUES / width));
-  const auto chunk_view = [&](int32_t r) {
-    const Window rows{w.x, int16_t(w.y + r), w.width, int16_t(std::min(chunk, w.height - r))};
-    return PhaseView{gx, std::ptrdiff_t(width), rows};
-  };
-  const SurfaceFit tilt_fit = *fit;  // fit_parts_begin makes *fit the piston's record
   SubtractionPlan tilt{};
-  FitParts piston{};
-  rc = subtraction_begin(chunk_view(0), frame, tilt_fit, 1, tilt_ws, &tilt);
-  if (rc == NO_ERROR) {
-    rc = fit_parts_begin(src, frame, FitType::piston, FitOptions{}, 1, ws, &piston, fit);
+  rc = reading_plan_begin(src, frame, *fit, tilt_ws, &tilt);
+  PistonTotals piston;
+  ValueTotals rows[OFFSET_BLOCK_ROWS];
+  for (int32_t r = 0; rc == NO_ERROR && r < w.height; r += OFFSET_BLOCK_ROWS) {
+    const int32_t n = std::min(OFFSET_BLOCK_ROWS, w.height - r);
+    subtracted_totals(tilt, r, n, options.residual, rows);
+    for (int32_t k = 0; k < n; ++k) piston_totals_add_row(piston, rows[k]);
   }
-  for (int32_t r = 0; rc == NO_ERROR && r < w.height; r += chunk) {
-    const PhaseView rows = chunk_view(r);
-    for (int32_t k = 0; k < rows.window.height; ++k) {
-      std::memcpy(rows.row(k), src.row(r + k), width * sizeof(int32_t));
-    }
-    // The checks passed for the first chunk: the same for every chunk of the map.
-    if (r > 0) rc = subtraction_begin(rows, frame, tilt_fit, 1, tilt_ws, &tilt);
-    if (rc != NO_ERROR) break;
-    subtract_rows(tilt, 0, 0, rows.window.height);
-    fit_parts_gather_rows(piston, 0, r, rows);
-  }
-  if (rc == NO_ERROR) rc = fit_parts_finish(piston, fit);
+  surface_workspace_free(tilt_ws);
+  if (rc != NO_ERROR) return rc;
+  rc = fit_piston_totals(frame, piston, options, fit);
   if (rc == NO_ERROR) {
     fit->type = FitType::plane;
     fit->x_coef = x_slope;
     fit->y_coef = y_slope;
   }
-  surface_workspace_free(tilt_ws);
-  surface_workspace_free(ws);
   return rc;
 }
 
@@ -712,17 +845,18 @@ ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit
   ConstPhaseView view{};
   const ErrorCode rc = region_view(map, w, &view);
   if (rc != NO_ERROR) return rc;
-  return fit_in_frame(view, w, fit, bins, storage);
+  return fit_in_frame(view, w, fit, bins, storage, FitOptions{});
 }
 
 ErrorCode fit_robust_plane_in_frame(const PhaseMap& map, const Window& frame, SurfaceFit* fit,
-                                    int32_t bins, SurfaceWorkspace& storage) {
+                                    int32_t bins, SurfaceWorkspace& storage,
+                                    const FitOptions& options) {
   *fit = SurfaceFit{};
   fit->type = FitType::plane;
   const Window& w = map.window;
   if (w.width < 1 || w.height < 1 || !window_within(w, frame)) return ERR_IMPROPER_WINDOW;
   if (!map_holds_window(map)) return ERR_INVALID_PARAM;
-  return fit_in_frame(map_view(map), frame, fit, bins, storage);
+  return fit_in_frame(map_view(map), frame, fit, bins, storage, options);
 }
 
 }  // namespace harnix

@@ -12,6 +12,7 @@
 
 #include "base/error_codes.h"
 #include "fit/fit_model.h"
+#include "fit/least_squares.h"
 #include "fit/sg_filter.h"
 #include "fit/workspace.h"
 #include "maps/map_types.h"
@@ -65,7 +66,7 @@ ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit
                            int32_t bins);
 
 // The same with its scratch in `storage` (2 bytes a pixel and 12 a column of the window, at
-// least 288 KiB), which the caller keeps from call to call; ERR_NO_MEM also when it cannot grow
+// least 293 KiB), which the caller keeps from call to call; ERR_NO_MEM also when it cannot grow
 // to it.
 ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit* fit,
                            int32_t bins, SurfaceWorkspace& storage);
@@ -73,10 +74,12 @@ ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit
 // The robust plane of `map` over its own window in the coordinates of `frame`, which must hold
 // that window (else ERR_IMPROPER_WINDOW): bit for bit the fit over the frame of a frame-sized
 // field holding the map's values and invalid values everywhere else, while only the map's pixels
-// are read and only its window's scratch (as above, in `storage`) is held. Codes as
-// fit_robust_plane.
+// are read and only its window's scratch (as above, in `storage`) is held. Without
+// options.residual the rms stays 0, for callers that only subtract the plane; every other field
+// is the same. Codes as fit_robust_plane.
 ErrorCode fit_robust_plane_in_frame(const PhaseMap& map, const Window& frame, SurfaceFit* fit,
-                                    int32_t bins, SurfaceWorkspace& storage);
+                                    int32_t bins, SurfaceWorkspace& storage,
+                                    const FitOptions& options = FitOptions{});
 
 }  // namespace harnix
 

@@ -183,45 +183,144 @@ void remove_piston(const SubtractionPlan& plan, int32_t first, int32_t end) {
 //   R_c = Ir + c Ix + floor((T_c + HALF - [T_c < 0]) / ONE),
 // which needs no running state: the row splits into at most two spans of one sign of T, and
 // in each the floor of an arithmetic progression (b + k e) / ONE with 0 <= b, e < ONE.
-HARNIX_VECTOR_CLONES void plane_span(int32_t* px, int32_t n, int64_t a0, int64_t ia, int64_t t0,
-                                     int32_t tx, bool narrow) {
+//
+// A span's progression: R_k = r0 + k step + floor((b + k e) / ONE), 0 <= b, e < ONE.
+struct SpanSteps {
+  uint64_t b;
+  uint64_t e;
+  int64_t r0;
+  int64_t step;
+};
+
+inline SpanSteps span_steps(int64_t a0, int64_t ia, int64_t t0, int32_t tx) {
   const int64_t e_whole = tx < 0 ? -1 : 0;
-  const uint64_t e = static_cast<uint64_t>(tx - e_whole * ONE);
   const int64_t b_whole = t0 >> SURFACE_FRACTION_BITS;  // floor: arithmetic shift
-  const uint64_t b = static_cast<uint64_t>(t0 - b_whole * ONE);
-  const int64_t r0 = a0 + b_whole;
-  const int64_t step = ia + e_whole;
+  return SpanSteps{static_cast<uint64_t>(t0 - b_whole * ONE),
+                   static_cast<uint64_t>(tx - e_whole * ONE), a0 + b_whole, ia + e_whole};
+}
+
+// The narrow scheme: every R and every partial sum lies within +-2^30, in 32-bit lanes. With
+// k < 2^15 and e = 2^15 e_high + e_low (both below 2^15), A = b + k e_low < 2^31 and
+// B = k e_high < 2^30, so floor((b + k e) / ONE) = (B >> 15) + ((A + ((B mod 2^15) << 15)) >> 30),
+// every step within 32 bits unsigned. A, B and r0 + k step advance by additions, which the
+// compiler turns into vector lanes without any product.
+struct NarrowSteps {
+  uint32_t a;
+  uint32_t e_low;
+  uint32_t e_high;
+  uint32_t r;
+  uint32_t step;
+};
+
+inline NarrowSteps narrow_steps(int64_t a0, int64_t ia, int64_t t0, int32_t tx) {
+  const SpanSteps s = span_steps(a0, ia, t0, tx);
+  return NarrowSteps{static_cast<uint32_t>(s.b), static_cast<uint32_t>(s.e & 0x7FFF),
+                     static_cast<uint32_t>(s.e >> 15), static_cast<uint32_t>(s.r0),
+                     static_cast<uint32_t>(s.step)};
+}
+
+inline uint32_t narrow_carries(uint32_t a_part, uint32_t b_part) {
+  return (b_part >> 15) + ((a_part + ((b_part & 0x7FFFu) << 15)) >> SURFACE_FRACTION_BITS);
+}
+
+// The value each of the n pixels at px holds once it has lost its R_k, handed to
+// sink(k, value) in column order.
+template <typename Sink>
+[[gnu::always_inline]] inline void plane_values(const int32_t* px, int32_t n, int64_t a0,
+                                                int64_t ia, int64_t t0, int32_t tx, bool narrow,
+                                                Sink&& sink) {
   if (narrow) {
-    // Every R and every partial sum lies within +-2^30: 32-bit lanes. With k < 2^15 and
-    // e = 2^15 e_high + e_low (both below 2^15), A = b + k e_low < 2^31 and B = k e_high < 2^30,
-    // so floor((b + k e) / ONE) = (B >> 15) + ((A + ((B mod 2^15) << 15)) >> 30), every step
-    // within 32 bits unsigned. A, B and r0 + k step advance by additions, which the compiler
-    // turns into vector lanes without any product.
-    const auto e_low = static_cast<uint32_t>(e & 0x7FFF);
-    const auto e_high = static_cast<uint32_t>(e >> 15);
-    const auto step_32 = static_cast<uint32_t>(step);
-    auto a_part = static_cast<uint32_t>(b);
+    const NarrowSteps s = narrow_steps(a0, ia, t0, tx);
+    uint32_t a_part = s.a;
     uint32_t b_part = 0;
-    auto r_k = static_cast<uint32_t>(r0);
+    uint32_t r_k = s.r;
     for (int32_t k = 0; k < n; ++k) {
-      const uint32_t carries =
-          (b_part >> 15) + ((a_part + ((b_part & 0x7FFFu) << 15)) >> SURFACE_FRACTION_BITS);
-      px[k] = subtracted_narrow(px[k], static_cast<int32_t>(r_k + carries));
-      a_part += e_low;
-      b_part += e_high;
-      r_k += step_32;
+      sink(k, subtracted_narrow(px[k], static_cast<int32_t>(r_k + narrow_carries(a_part, b_part))));
+      a_part += s.e_low;
+      b_part += s.e_high;
+      r_k += s.step;
     }
     return;
   }
+  const SpanSteps s = span_steps(a0, ia, t0, tx);
   for (int32_t k = 0; k < n; ++k) {
-    const uint64_t u = b + static_cast<uint64_t>(k) * e;
-    const int64_t r = r0 + k * step + static_cast<int64_t>(u >> SURFACE_FRACTION_BITS);
-    px[k] = subtracted(px[k], r);
+    const uint64_t u = s.b + static_cast<uint64_t>(k) * s.e;
+    const int64_t r = s.r0 + k * s.step + static_cast<int64_t>(u >> SURFACE_FRACTION_BITS);
+    sink(k, subtracted(px[k], r));
   }
 }
 
-void plane_row(int32_t* px, const SubtractionPlan& plan, Pair row, Pair step) {
-  const bool narrow = plan.narrow;
+HARNIX_VECTOR_CLONES void plane_span(int32_t* px, int32_t n, int64_t a0, int64_t ia, int64_t t0,
+                                     int32_t tx, bool narrow) {
+  plane_values(px, n, a0, ia, t0, tx, narrow, [px](int32_t k, int32_t v) { px[k] = v; });
+}
+
+// The totals of the valid values plane_span would leave, added to *t; the squares in two
+// halves, their high and low 32 bits, as the piston's row scan sums them (no row of a 16-bit
+// window overflows either), and only with `squares`. The narrow scheme is written out here
+// with its own sums, which then stay in vector lanes.
+template <bool SQUARES>
+[[gnu::always_inline]] inline void plane_span_sums(const int32_t* px, int32_t n, int64_t a0,
+                                                   int64_t ia, int64_t t0, int32_t tx,
+                                                   bool narrow, ValueTotals* t) {
+  int64_t count = 0;
+  int64_t sum = 0;
+  uint64_t high = 0;
+  uint64_t low = 0;
+  // z is the value the subtraction leaves where valid (a valid value stays valid, an invalid
+  // one as it is), 0 elsewhere.
+  const auto add = [&](int32_t valid, int32_t z) {
+    count += valid;
+    sum += z;
+    if constexpr (SQUARES) {
+      const auto sq = static_cast<uint64_t>(static_cast<int64_t>(z) * z);
+      high += sq >> 32;
+      low += sq & 0xFFFFFFFFu;
+    }
+  };
+  if (narrow) {
+    // subtracted_narrow in masks, which the vectoriser takes where it refuses the selections.
+    const NarrowSteps s = narrow_steps(a0, ia, t0, tx);
+    uint32_t a_part = s.a;
+    uint32_t b_part = 0;
+    uint32_t r_k = s.r;
+    for (int32_t k = 0; k < n; ++k) {
+      const int32_t v = px[k];
+      const auto r = static_cast<int32_t>(r_k + narrow_carries(a_part, b_part));
+      const auto d = static_cast<int32_t>(static_cast<uint32_t>(v) - static_cast<uint32_t>(r));
+      const int32_t valid = v < PHASE_INVALID;
+      const int32_t kept = (((v ^ r) & (v ^ d)) >> 31) | -static_cast<int32_t>(d >= PHASE_INVALID);
+      add(valid, ((d & ~kept) | (v & kept)) & -valid);
+      a_part += s.e_low;
+      b_part += s.e_high;
+      r_k += s.step;
+    }
+  } else {
+    plane_values(px, n, a0, ia, t0, tx, false, [&](int32_t, int32_t v) {
+      const int32_t valid = v < PHASE_INVALID;
+      add(valid, valid != 0 ? v : 0);
+    });
+  }
+  t->count += count;
+  t->sum += sum;
+  const uint64_t shifted = high << 32;
+  const uint64_t lo = shifted + low;
+  value_totals_add_squares(*t, lo, (high >> 32) + (lo < shifted));
+}
+
+HARNIX_VECTOR_CLONES void plane_span_totals(const int32_t* px, int32_t n, int64_t a0, int64_t ia,
+                                            int64_t t0, int32_t tx, bool narrow, bool squares,
+                                            ValueTotals* t) {
+  if (squares) {
+    plane_span_sums<true>(px, n, a0, ia, t0, tx, narrow, t);
+  } else {
+    plane_span_sums<false>(px, n, a0, ia, t0, tx, narrow, t);
+  }
+}
+
+// The spans of one row of one sign of T, each handed to span(px, count, a0, ia, t0, tx).
+template <typename Span>
+void plane_row(int32_t* px, const SubtractionPlan& plan, Pair row, Pair step, Span&& span) {
   const int64_t fr = row.f;
   const int64_t fx = step.f;
   // [first, first + count) of the view's columns, relative to the frame, with T_c < 0.
@@ -237,28 +336,40 @@ void plane_row(int32_t* px, const SubtractionPlan& plan, Pair row, Pair step) {
     // T falls: negative from the first c with T_c < 0 on.
     neg_begin = fr < 0 ? c_begin : std::clamp(fr / -fx + 1, c_begin, c_end);
   }
-  auto span = [&](int64_t from, int64_t to, int64_t offset) {
+  auto part = [&](int64_t from, int64_t to, int64_t offset) {
     if (from >= to) return;
-    plane_span(px + (from - c_begin), static_cast<int32_t>(to - from), row.i + from * step.i,
-               step.i, fr + offset + from * fx, step.f, narrow);
+    span(px + (from - c_begin), static_cast<int32_t>(to - from), row.i + from * step.i, step.i,
+         fr + offset + from * fx, step.f);
   };
-  span(c_begin, neg_begin, HALF);
-  span(neg_begin, neg_end, HALF - 1);
-  span(neg_end, c_end, HALF);
+  part(c_begin, neg_begin, HALF);
+  part(neg_begin, neg_end, HALF - 1);
+  part(neg_end, c_end, HALF);
 }
 
-// The row pair is stepped from the frame's first row: one addition per row.
-void remove_plane(const SubtractionPlan& plan, int32_t first, int32_t end) {
+// The row pair is stepped from the frame's first row: one addition per row; row(px, row pair,
+// column step) for each row of the range.
+template <typename Row>
+void plane_rows(const SubtractionPlan& plan, int32_t first, int32_t end, Row&& each) {
   const SurfaceFit& fit = plan.fit;
   Pair row = split((plan.y0 * fit.y_coef + fit.offset) + plan.x0 * fit.x_coef);
   const Pair step_x = split(fit.x_coef);
   const Pair step_y = split(fit.y_coef);
   for (int32_t j = 0; j < plan.row + end; ++j) {
-    if (j >= plan.row + first) plane_row(plan.view.row(j - plan.row), plan, row, step_x);
+    if (j >= plan.row + first) each(plan.view.row(j - plan.row), row, step_x);
     row.f += step_y.f;
     row.i += step_y.i + row.f / ONE;
     row.f %= ONE;
   }
+}
+
+void remove_plane(const SubtractionPlan& plan, int32_t first, int32_t end) {
+  const bool narrow = plan.narrow;
+  plane_rows(plan, first, end, [&](int32_t* px, Pair row, Pair step) {
+    plane_row(px, plan, row, step,
+              [narrow](int32_t* p, int32_t n, int64_t a0, int64_t ia, int64_t t0, int32_t tx) {
+                plane_span(p, n, a0, ia, t0, tx, narrow);
+              });
+  });
 }
 
 void sphere_tables_fill(const SubtractionPlan& plan) {
@@ -436,6 +547,26 @@ void subtract_rows(const SubtractionPlan& plan, int32_t slot, int32_t first_row,
                           static_cast<std::size_t>(slot) * plan.scratch_bytes);
       break;
   }
+}
+
+void subtracted_totals(const SubtractionPlan& plan, int32_t first_row, int32_t rows, bool squares,
+                       ValueTotals* totals) {
+  const bool narrow = plan.narrow;
+  plane_rows(plan, first_row, first_row + rows, [&](int32_t* px, Pair row, Pair step) {
+    ValueTotals* t = totals++;
+    *t = ValueTotals{};
+    plane_row(px, plan, row, step,
+              [&](int32_t* p, int32_t n, int64_t a0, int64_t ia, int64_t t0, int32_t tx) {
+                plane_span_totals(p, n, a0, ia, t0, tx, narrow, squares, t);
+              });
+  });
+}
+
+ErrorCode reading_plan_begin(ConstPhaseView view, const Window& frame, const SurfaceFit& fit,
+                             SurfaceWorkspace& ws, SubtractionPlan* plan) {
+  // The plan's view is writable only for subtract_rows, which never sees this plan.
+  const PhaseView rows{const_cast<int32_t*>(view.data), view.stride, view.window};
+  return subtraction_begin(rows, frame, fit, 1, ws, plan);
 }
 
 ErrorCode remove_surface(PhaseView view, const Window& frame, const SurfaceFit& fit,

@@ -86,6 +86,18 @@ ErrorCode subtraction_begin(PhaseView view, const Window& frame, const SurfaceFi
 // same time, each with a slot of its own. Never fails.
 void subtract_rows(const SubtractionPlan& plan, int32_t slot, int32_t first_row, int32_t rows);
 
+// The totals of the valid values that rows first_row .. first_row + rows - 1 of the plan's view
+// would hold after subtract_rows, row k's in totals[k], while the view is only read: the totals
+// of the values, bit for bit, that subtract_rows would write. The squares only with `squares`
+// (else 0). Needs a plan of a plane with pixels. Never fails.
+void subtracted_totals(const SubtractionPlan& plan, int32_t first_row, int32_t rows, bool squares,
+                       ValueTotals* totals);
+
+// subtraction_begin for a view that is only read, by subtracted_totals: never give the plan to
+// subtract_rows.
+ErrorCode reading_plan_begin(ConstPhaseView view, const Window& frame, const SurfaceFit& fit,
+                             SurfaceWorkspace& ws, SubtractionPlan* plan);
+
 }  // namespace harnix
 
 #endif  // HARNIX_FIT_SUBTRACT_H_
