@@ -366,51 +366,40 @@ inline uint32_t slot_in_lane(int32_t g, uint32_t base, uint32_t lane, uint32_t& 
 // What the slot sweeps found in a row, for one axis.
 struct RowSlots {
   uint32_t outside;  // valid slopes outside the window
-  int32_t wide;      // a sample beyond +-SMALL_SAMPLE: nothing else holds
-  SlopeRange range;
+  int32_t wide;      // x_slots: a valid sample of the row beyond +-SMALL_SAMPLE
 };
 
-// The x slopes of a row of at least 3 values as the slots of their counts, while no valid
-// sample lies beyond +-SMALL_SAMPLE; the edge columns have none. Returns the valid pixels.
+// The x slopes of a row of at least 3 values as the slots of their counts, right while no valid
+// sample of the row lies beyond +-SMALL_SAMPLE (out->wide tells); the edge columns have none.
+// Returns the valid pixels.
 HARNIX_VECTOR_CLONES int32_t x_slots(const int32_t* row, int32_t width, uint32_t base,
                                      uint32_t* xs, RowSlots* out) {
   uint32_t outside = 0;
   int32_t wide = beyond_small(row[0]) | beyond_small(row[1]);
   int32_t valid = (row[0] < PHASE_INVALID) + (row[width - 1] < PHASE_INVALID);
-  int32_t lo = INT32_MAX;
-  int32_t hi = INT32_MIN;
   xs[0] = slot_in_lane(PHASE_INVALID, base, 0, outside);
   for (int32_t c = 1; c < width - 1; ++c) {
     const int32_t r = row[c + 1];
     wide |= beyond_small(r);
     valid += row[c] < PHASE_INVALID;
     const int32_t g = small_slope(row[c - 1], row[c], r);
-    lo = std::min(lo, g);  // PHASE_INVALID is above every slope
-    hi = std::max(hi, blend(g < PHASE_INVALID, g, INT32_MIN));
     xs[c] = slot_in_lane(g, base, static_cast<uint32_t>(c) % COUNT_LANES, outside);
   }
   xs[width - 1] = slot_in_lane(PHASE_INVALID, base, uint32_t(width - 1) % COUNT_LANES, outside);
-  *out = RowSlots{outside, wide, SlopeRange{lo, hi}};
+  *out = RowSlots{outside, wide};
   return valid;
 }
 
-// The y slopes of a row from the rows above and below it, as x_slots.
+// The y slopes of a row from the rows above and below it, as x_slots: right while neither of
+// those has a wide sample.
 HARNIX_VECTOR_CLONES void y_slots(const int32_t* above, const int32_t* row, const int32_t* below,
                                   int32_t width, uint32_t base, uint32_t* ys, RowSlots* out) {
   uint32_t outside = 0;
-  int32_t wide = 0;
-  int32_t lo = INT32_MAX;
-  int32_t hi = INT32_MIN;
   for (int32_t c = 0; c < width; ++c) {
-    const int32_t u = above[c];
-    const int32_t b = below[c];
-    wide |= beyond_small(u) | beyond_small(b);
-    const int32_t g = small_slope(u, row[c], b);
-    lo = std::min(lo, g);
-    hi = std::max(hi, blend(g < PHASE_INVALID, g, INT32_MIN));
+    const int32_t g = small_slope(above[c], row[c], below[c]);
     ys[c] = slot_in_lane(g, base, static_cast<uint32_t>(c) % COUNT_LANES, outside);
   }
-  *out = RowSlots{outside, wide, SlopeRange{lo, hi}};
+  *out = RowSlots{outside, 0};
 }
 
 // Counts the slots of one row of both axes: one addition to memory each, the axes taking turns.
@@ -679,54 +668,95 @@ ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit
 
 namespace {
 
-// The one sweep that counts: every row's slopes of both axes counted (or listed), their ranges,
-// and the valid pixels, returned. A row with rows above and below goes through slot_row while
-// its samples are small, the others through the slopes in single precision. `slots` is a row
-// buffer of 4 bytes a column.
-int32_t count_slopes(const SlopeSweep& s, Axis& x, Axis& y, uint32_t* slots) {
+// Row r of the counting sweep in single precision: its slopes into the row buffers, their
+// ranges, their counts (`slots` a row buffer); returns the row's valid pixels.
+int32_t count_row_slopes(const SlopeSweep& s, int32_t r, Axis& x, Axis& y, uint32_t* slots) {
+  const ConstPhaseView& src = s.src;
+  const int32_t width = src.window.width;
+  const bool no_x = s.frame.width <= SLOPE_FILTER_LENGTH;
+  const bool has_y =
+      s.frame.height > SLOPE_FILTER_LENGTH && r > 0 && r < src.window.height - 1;
+  row_slopes(src.row(r), width, no_x, s.x, x.range);
+  if (has_y) column_slopes(src.row(r - 1), src.row(r), src.row(r + 1), width, s.y, y.range);
+  if (!no_x) count_row(s.x, width, x.counts, slots);
+  if (has_y) count_row(s.y, width, y.counts, slots);
+  return count_valid_span(src.row(r), width);
+}
+
+// The one sweep that counts: every row's slopes of both axes counted (or listed), and the
+// valid pixels, returned; then each axis's range. The rows between the first and the last go
+// through the integer slopes while they and their neighbours have only small samples (each row's
+// x slots formed a row ahead, to know), the others through the slopes in single precision.
+// `rows` holds three row buffers of 4 bytes a column.
+int32_t count_slopes(const SlopeSweep& s, Axis& x, Axis& y, uint32_t* rows) {
   const ConstPhaseView& src = s.src;
   const int32_t width = src.window.width;
   const int32_t height = src.window.height;
-  const bool no_x = s.frame.width <= SLOPE_FILTER_LENGTH;
-  const bool no_y = s.frame.height <= SLOPE_FILTER_LENGTH;
-  // The slots of the x axis in `slots`, of the y axis in s.y: each row's y slopes are formed
-  // again into s.y only once its slots are counted.
-  uint32_t* xs = slots;
-  auto* ys = reinterpret_cast<uint32_t*>(s.y);
+  uint32_t* const slots = rows;
+  uint32_t* const xb[2] = {rows + width, rows + 2 * width};
+  // The y slots in the row buffer of the y slopes, which are formed there again only once the
+  // slots are counted.
+  auto* const ys = reinterpret_cast<uint32_t*>(s.y);
   int32_t valid = 0;
-  for (int32_t r = 0; r < height; ++r) {
-    const bool has_y = !no_y && r > 0 && r < height - 1;
-    if (has_y && !no_x && width >= 3) {
-      RowSlots tx{};
-      RowSlots ty{};
-      const int32_t row_valid =
-          x_slots(src.row(r), width, static_cast<uint32_t>(x.counts.base), xs, &tx);
-      y_slots(src.row(r - 1), src.row(r), src.row(r + 1), width,
-              static_cast<uint32_t>(y.counts.base), ys, &ty);
-      if ((tx.wide | ty.wide) == 0) {
-        valid += row_valid;
-        x.range = SlopeRange{std::min(x.range.lo, tx.range.lo), std::max(x.range.hi, tx.range.hi)};
-        y.range = SlopeRange{std::min(y.range.lo, ty.range.lo), std::max(y.range.hi, ty.range.hi)};
-        add_slots(xs, ys, width, x.counts, y.counts);
-        // Rare: slopes outside a window, formed again to be listed.
-        SlopeRange unused;
-        if (tx.outside != 0 && !x.counts.full) {
-          row_slopes(src.row(r), width, false, s.x, unused);
-          list_outside(s.x, width, tx.outside, x.counts);
-        }
-        if (ty.outside != 0 && !y.counts.full) {
-          column_slopes(src.row(r - 1), src.row(r), src.row(r + 1), width, s.y, unused);
-          list_outside(s.y, width, ty.outside, y.counts);
-        }
+  const bool integers = s.frame.width > SLOPE_FILTER_LENGTH &&
+                        s.frame.height > SLOPE_FILTER_LENGTH && width >= 3 && height >= 3;
+  if (!integers) {
+    for (int32_t r = 0; r < height; ++r) valid += count_row_slopes(s, r, x, y, slots);
+  } else {
+    const auto x_base = static_cast<uint32_t>(x.counts.base);
+    const auto y_base = static_cast<uint32_t>(y.counts.base);
+    valid += count_row_slopes(s, 0, x, y, slots);
+    RowSlots xt[2] = {};
+    int32_t xv[2] = {};
+    xv[0] = x_slots(src.row(0), width, x_base, xb[0], &xt[0]);  // only its wideness is used
+    xv[1] = x_slots(src.row(1), width, x_base, xb[1], &xt[1]);
+    int32_t wide_above = xt[0].wide;
+    for (int32_t r = 1; r < height - 1; ++r) {
+      const int32_t here = r & 1;
+      const int32_t next = here ^ 1;
+      const RowSlots this_row = xt[here];
+      const int32_t this_valid = xv[here];
+      xv[next] = x_slots(src.row(r + 1), width, x_base, xb[next], &xt[next]);
+      const int32_t wide = wide_above | this_row.wide | xt[next].wide;
+      wide_above = this_row.wide;
+      if (wide != 0) {
+        valid += count_row_slopes(s, r, x, y, slots);
         continue;
       }
+      RowSlots yt{};
+      y_slots(src.row(r - 1), src.row(r), src.row(r + 1), width, y_base, ys, &yt);
+      valid += this_valid;
+      add_slots(xb[here], ys, width, x.counts, y.counts);
+      // Rare: slopes outside a window, formed again to be listed.
+      SlopeRange unused;
+      if (this_row.outside != 0 && !x.counts.full) {
+        row_slopes(src.row(r), width, false, s.x, unused);
+        list_outside(s.x, width, this_row.outside, x.counts);
+      }
+      if (yt.outside != 0 && !y.counts.full) {
+        column_slopes(src.row(r - 1), src.row(r), src.row(r + 1), width, s.y, unused);
+        list_outside(s.y, width, yt.outside, y.counts);
+      }
     }
-    row_slopes(src.row(r), width, no_x, s.x, x.range);
-    if (has_y) column_slopes(src.row(r - 1), src.row(r), src.row(r + 1), width, s.y, y.range);
-    valid += count_valid_span(src.row(r), width);
-    if (!no_x) count_row(s.x, width, x.counts, slots);
-    if (has_y) count_row(s.y, width, y.counts, slots);
+    valid += count_row_slopes(s, height - 1, x, y, slots);
   }
+  // The ranges: of the counts and the list of a counted axis, which hold every valid slope, from
+  // a sweep of their own for the others.
+  merge_lanes(x.counts);
+  merge_lanes(y.counts);
+  if (!x.counted() || !y.counted()) {
+    SlopeRange xr;
+    SlopeRange yr;
+    sweep_slopes(src, s.frame, s.x, s.y, &xr, &yr, [](int32_t, bool, bool) {});
+    if (!x.counted()) x.range = xr;
+    if (!y.counted()) y.range = yr;
+  }
+  const auto counted = [](const SlopeCounts& c) {
+    const Slopes k = counted_range(c, INT32_MIN, INT32_MAX);
+    return SlopeRange{k.lo, k.hi};
+  };
+  if (x.counted()) x.range = counted(x.counts);
+  if (y.counted()) y.range = counted(y.counts);
   return valid;
 }
 
@@ -741,13 +771,14 @@ ErrorCode fit_in_frame(ConstPhaseView src, const Window& frame, SurfaceFit* fit,
 
   // The counts and lists of both axes lie in the caller's storage, kept from call to call:
   // storage of this size, made and released for every call, would cost its pages' first touch
-  // every time. Three row buffers follow: the slopes of both axes and their slots.
+  // every time. Five row buffers follow: the slopes of both axes, then those of the counting
+  // sweep (count_slopes).
   const std::size_t pixels = std::size_t(w.width) * std::size_t(w.height);
   const auto width = std::size_t(w.width);
   const std::size_t lanes = AXIS_COUNTS;
   const std::size_t capacity = std::max(MIN_OUTLIERS, pixels / 4);
   const std::size_t area = 2 * (lanes + capacity) * sizeof(int32_t);
-  ErrorCode rc = surface_workspace_reserve(storage, area + 3 * width * sizeof(int32_t));
+  ErrorCode rc = surface_workspace_reserve(storage, area + 5 * width * sizeof(int32_t));
   if (rc != NO_ERROR) return rc;
   int32_t* gx = static_cast<int32_t*>(storage.storage);
   auto* counts = static_cast<uint32_t*>(storage.storage);
@@ -761,8 +792,6 @@ ErrorCode fit_in_frame(ConstPhaseView src, const Window& frame, SurfaceFit* fit,
   place_counts(y, counts + lanes, central_slope(src, frame, false, sweep.y), lists + capacity,
                capacity);
   fit->npoints = count_slopes(sweep, x, y, slots);
-  merge_lanes(x.counts);
-  merge_lanes(y.counts);
 
   float x_slope = 0.0f;
   float y_slope = 0.0f;

@@ -65,7 +65,7 @@ ErrorCode derivative_limits(const PhaseMap& src, PhaseMap& dst, SgKind kind,
 ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit* fit,
                            int32_t bins);
 
-// The same with its scratch in `storage` (2 bytes a pixel and 12 a column of the window, at
+// The same with its scratch in `storage` (2 bytes a pixel and 20 a column of the window, at
 // least 293 KiB), which the caller keeps from call to call; ERR_NO_MEM also when it cannot grow
 // to it.
 ErrorCode fit_robust_plane(const PhaseMap& map, const Window* window, SurfaceFit* fit,
