@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -313,6 +314,12 @@ const NoisyPlane NOISY_PLANES[] = {
      plane_fit(-0x1.0d544p+2, 0x1.fbc2p-1, 0x1.3c0799bcab809p+16, 0x1.c94aa838a3684p+16, 17566)},
     {"near the top of the range", {5, 5, 90, 140}, 2000, -3000000, 2000000000, 31.0, -17.5,
      plane_fit(0x1.5d54p+4, -0x1.c848p+4, 0x1.dc9add25286c6p+30, 0x1.56e5b10eb5965p+20, 12305)},
+    // Rows with samples beyond 2^23 and their neighbours take the slopes in single precision,
+    // the others the same slopes in integers.
+    {"large samples in a block", {1, 2, 180, 110}, 30, 9000000, -200, 1.9, -0.6,
+     plane_fit(0x1.eadap+0, -0x1.3b44p-1, 0x1.68f8f7894b362p+21, 0x1.0202b96d82c99p+22, 19323)},
+    {"samples about 2^23", {0, 0, 160, 120}, 40, 0, 8388000, 0.9, 3.1,
+     plane_fit(0x1.dcaap-1, 0x1.c179p+1, 0x1.fffa7844f847dp+22, 0x1.bca1435674755p+4, 18737)},
 };
 
 // Every fit stays what it is, to the bit: the slopes come from histograms whose weights are exact
@@ -328,6 +335,25 @@ TEST(FitRobustPlane, KeepsEveryFitToTheBit) {
     EXPECT_EQ(c.fit.offset, f.offset) << c.what;
     EXPECT_EQ(c.fit.rms, f.rms) << c.what;
     EXPECT_EQ(c.fit.npoints, f.npoints) << c.what;
+  }
+}
+
+// Without the residual a fit in a frame keeps every field but the rms, which stays 0.
+TEST(FitRobustPlane, WithoutTheResidualOnlyTheRmsIsLeftOut) {
+  for (const NoisyPlane& c : NOISY_PLANES) {
+    OwnedPhase map(c.window);
+    fill_noisy(map, c);
+    const Window frame{0, 0, int16_t(c.window.x + c.window.width + 3),
+                       int16_t(c.window.y + c.window.height + 1)};
+    SurfaceWorkspace ws;
+    SurfaceFit full{}, plane{};
+    ASSERT_EQ(NO_ERROR, fit_robust_plane_in_frame(map.m, frame, &full, ROBUST_PLANE_BINS, ws));
+    ASSERT_EQ(NO_ERROR, fit_robust_plane_in_frame(map.m, frame, &plane, ROBUST_PLANE_BINS, ws,
+                                                  FitOptions{.residual = false}));
+    surface_workspace_free(ws);
+    EXPECT_EQ(0.0, plane.rms) << c.what;
+    plane.rms = full.rms;
+    EXPECT_EQ(0, std::memcmp(&full, &plane, sizeof full)) << c.what;
   }
 }
 

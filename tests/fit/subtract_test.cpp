@@ -318,7 +318,7 @@ INSTANTIATE_TEST_SUITE_P(Fit, FixedPointRemoval, testing::ValuesIn(large_cases()
 // The kernels (closed-form plane spans, 32-bit lanes below 2^29, work over a part of the
 // window) against the scheme stepped pixel by pixel over the whole window: the same integers,
 // to the last pixel, for remove_surface over a whole window and over a random part of it in the
-// window's frame. Dyadic coefficients put many pixels exactly on halves and on carry boundaries.
+// window's frame, and a plane's totals of the part's rows without writing them. Dyadic coefficients put many pixels exactly on halves and on carry boundaries.
 struct SchemeCase {
   FitType type;
   int bits;          // fraction bits of the coefficients; 0: random doubles
@@ -384,7 +384,34 @@ TEST_P(SchemeAgreement, KernelsSubtractTheIntegersOfTheSteppedScheme) {
     TestMap full(whole);
     ASSERT_EQ(remove_region(full.map, w, f), NO_ERROR);
     ASSERT_EQ(full.values(), want) << "remove_surface, trial " << trial;
+    // A plane's totals of a range of rows, read without writing them: those of the rows written.
+    const int first = draw(0, ph - 1);
+    const bool squares = trial % 2 == 0;
+    std::vector<ValueTotals> totals(static_cast<size_t>(ph - first));
+    if (c.type == plane) {
+      SubtractionPlan reading{};
+      ASSERT_EQ(reading_plan_begin(map_view(inner.map), w, f, ws, &reading), NO_ERROR);
+      subtracted_totals(reading, first, ph - first, squares, totals.data());
+    }
     ASSERT_EQ(remove_surface(map_view(inner.map), w, f, ws), NO_ERROR);
+    for (int row = first; c.type == plane && row < ph; ++row) {
+      int64_t count = 0, sum = 0;
+      uint64_t sq_low = 0, sq_high = 0;  // 128 bits
+      for (int px = part.x; px < part.x + part.width; ++px) {
+        const int32_t v = inner.at(px, part.y + row);
+        if (v >= PHASE_INVALID) continue;
+        ++count;
+        sum += v;
+        const auto square = static_cast<uint64_t>(static_cast<int64_t>(v) * v);
+        sq_low += square;
+        sq_high += sq_low < square;
+      }
+      const ValueTotals& t = totals[static_cast<size_t>(row - first)];
+      ASSERT_EQ(t.count, count) << "trial " << trial << " row " << row;
+      ASSERT_EQ(t.sum, sum) << "trial " << trial << " row " << row;
+      ASSERT_EQ(t.squares_low, squares ? sq_low : 0u) << "row " << row;
+      ASSERT_EQ(t.squares_high, squares ? sq_high : 0u) << "row " << row;
+    }
     for (int py = part.y; py < part.y + part.height; ++py)
       for (int px = part.x; px < part.x + part.width; ++px)
         ASSERT_EQ(inner.at(px, py), want[static_cast<size_t>((py - w.y) * w.width + (px - w.x))])
