@@ -56,8 +56,9 @@ constexpr double MAX_MARGIN = 4294967296.0;
 // values about the median slope of one row, and lists the few valid ones outside it, up to a
 // quarter of the window's pixels (at least MIN_OUTLIERS): the counts and lists of both axes take
 // about 2 bytes a pixel. An axis with more is gathered value by value in sweeps of its own. The
-// counts of a value are spread over COUNT_LANES lanes, as many as a surface's slopes need so
-// that equal neighbours do not wait on each other's counts. Lanes lie LANE_STRIDE counts apart,
+// counts of a value are spread over COUNT_LANES lanes, with both axes' counts taking turns as
+// many as equal neighbours need not to wait on each other's counts, and few enough that the
+// counts of widely spread slopes stay in the first-level cache. Lanes lie LANE_STRIDE counts apart,
 // and the y axis's lanes AXIS_COUNTS after the x axis's: one slot of two lanes, or of both axes
 // (whose slopes sit alike about their centres), is then never a multiple of 4 KiB away, where
 // the processor takes a load for one of the store before and waits for it.
@@ -65,7 +66,7 @@ constexpr std::size_t COUNT_SLOTS = 4096;
 constexpr uint32_t COUNT_SPAN = COUNT_SLOTS - 3;  // the window: [base, base + COUNT_SPAN]
 constexpr uint32_t INVALID_SLOT = COUNT_SPAN + 1;
 constexpr uint32_t OUTSIDE_SLOT = COUNT_SPAN + 2;
-constexpr std::size_t COUNT_LANES = 8;
+constexpr std::size_t COUNT_LANES = 4;
 constexpr std::size_t LANE_STRIDE = COUNT_SLOTS + 16;  // 64 bytes more
 constexpr std::size_t AXIS_COUNTS = COUNT_LANES * LANE_STRIDE + 512;  // 2 KiB more
 constexpr std::size_t MIN_OUTLIERS = 4096;
@@ -375,18 +376,22 @@ struct RowSlots {
 HARNIX_VECTOR_CLONES int32_t x_slots(const int32_t* row, int32_t width, uint32_t base,
                                      uint32_t* xs, RowSlots* out) {
   uint32_t outside = 0;
-  int32_t wide = beyond_small(row[0]) | beyond_small(row[1]);
+  const int32_t wide = beyond_small(row[0]) | beyond_small(row[width - 1]);
   int32_t valid = (row[0] < PHASE_INVALID) + (row[width - 1] < PHASE_INVALID);
+  // The valid samples in between, moved up by SMALL_SAMPLE, all lie below 2 SMALL_SAMPLE when
+  // their bits above it stay clear.
+  uint32_t moved = 0;
   xs[0] = slot_in_lane(PHASE_INVALID, base, 0, outside);
   for (int32_t c = 1; c < width - 1; ++c) {
-    const int32_t r = row[c + 1];
-    wide |= beyond_small(r);
-    valid += row[c] < PHASE_INVALID;
-    const int32_t g = small_slope(row[c - 1], row[c], r);
+    const int32_t m = row[c];
+    const bool here = m < PHASE_INVALID;
+    valid += here;
+    moved |= (static_cast<uint32_t>(m) + SMALL_SAMPLE) & (0u - static_cast<uint32_t>(here));
+    const int32_t g = small_slope(row[c - 1], m, row[c + 1]);
     xs[c] = slot_in_lane(g, base, static_cast<uint32_t>(c) % COUNT_LANES, outside);
   }
   xs[width - 1] = slot_in_lane(PHASE_INVALID, base, uint32_t(width - 1) % COUNT_LANES, outside);
-  *out = RowSlots{outside, wide};
+  *out = RowSlots{outside, wide | static_cast<int32_t>(moved >= 2 * SMALL_SAMPLE)};
   return valid;
 }
 
