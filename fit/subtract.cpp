@@ -219,8 +219,20 @@ inline NarrowSteps narrow_steps(int64_t a0, int64_t ia, int64_t t0, int32_t tx) 
                      static_cast<uint32_t>(s.step)};
 }
 
-inline uint32_t narrow_carries(uint32_t a_part, uint32_t b_part) {
-  return (b_part >> 15) + ((a_part + ((b_part & 0x7FFFu) << 15)) >> SURFACE_FRACTION_BITS);
+// each(k, R_k) for k = 0 .. n - 1 of the narrow scheme.
+template <typename Each>
+[[gnu::always_inline]] inline void narrow_each(int32_t n, const NarrowSteps& s, Each&& each) {
+  uint32_t a_part = s.a;
+  uint32_t b_part = 0;
+  uint32_t r_k = s.r;
+  for (int32_t k = 0; k < n; ++k) {
+    const uint32_t carries =
+        (b_part >> 15) + ((a_part + ((b_part & 0x7FFFu) << 15)) >> SURFACE_FRACTION_BITS);
+    each(k, static_cast<int32_t>(r_k + carries));
+    a_part += s.e_low;
+    b_part += s.e_high;
+    r_k += s.step;
+  }
 }
 
 // The value each of the n pixels at px holds once it has lost its R_k, handed to
@@ -230,16 +242,8 @@ template <typename Sink>
                                                 int64_t ia, int64_t t0, int32_t tx, bool narrow,
                                                 Sink&& sink) {
   if (narrow) {
-    const NarrowSteps s = narrow_steps(a0, ia, t0, tx);
-    uint32_t a_part = s.a;
-    uint32_t b_part = 0;
-    uint32_t r_k = s.r;
-    for (int32_t k = 0; k < n; ++k) {
-      sink(k, subtracted_narrow(px[k], static_cast<int32_t>(r_k + narrow_carries(a_part, b_part))));
-      a_part += s.e_low;
-      b_part += s.e_high;
-      r_k += s.step;
-    }
+    narrow_each(n, narrow_steps(a0, ia, t0, tx),
+                [&](int32_t k, int32_t r) { sink(k, subtracted_narrow(px[k], r)); });
     return;
   }
   const SpanSteps s = span_steps(a0, ia, t0, tx);
@@ -280,21 +284,13 @@ template <bool SQUARES>
   };
   if (narrow) {
     // subtracted_narrow in masks, which the vectoriser takes where it refuses the selections.
-    const NarrowSteps s = narrow_steps(a0, ia, t0, tx);
-    uint32_t a_part = s.a;
-    uint32_t b_part = 0;
-    uint32_t r_k = s.r;
-    for (int32_t k = 0; k < n; ++k) {
+    narrow_each(n, narrow_steps(a0, ia, t0, tx), [&](int32_t k, int32_t r) {
       const int32_t v = px[k];
-      const auto r = static_cast<int32_t>(r_k + narrow_carries(a_part, b_part));
       const auto d = static_cast<int32_t>(static_cast<uint32_t>(v) - static_cast<uint32_t>(r));
       const int32_t valid = v < PHASE_INVALID;
       const int32_t kept = (((v ^ r) & (v ^ d)) >> 31) | -static_cast<int32_t>(d >= PHASE_INVALID);
       add(valid, ((d & ~kept) | (v & kept)) & -valid);
-      a_part += s.e_low;
-      b_part += s.e_high;
-      r_k += s.step;
-    }
+    });
   } else {
     plane_values(px, n, a0, ia, t0, tx, false, [&](int32_t, int32_t v) {
       const int32_t valid = v < PHASE_INVALID;
