@@ -476,6 +476,18 @@ TEST(RemoveBestFitInFrame, GivesWhatTheFieldGives) {
   SurfaceWorkspace ws;
   EXPECT_EQ(ERR_IMPROPER_WINDOW,
             remove_best_fit_in_frame(map.m, Window{0, 0, 120, 10}, ROBUST_PLANE, nullptr, ws));
+  // A frame that runs past the 16-bit coordinates has no centre to fit about: the offset's
+  // piston refuses it, with the piston's empty record.
+  OwnedPhase far(Window{32000, 0, 200, 10});
+  std::mt19937 rng(5);
+  for (int r = 0; r < 10; ++r)
+    for (int col = 0; col < 200; ++col) far.cell(col, r) = 3 * col + static_cast<int>(rng() % 7);
+  SurfaceFit f{};
+  EXPECT_EQ(ERR_IMPROPER_WINDOW, fit_robust_plane_in_frame(far.m, Window{30000, 0, 3000, 10}, &f,
+                                                           ROBUST_PLANE_BINS, ws));
+  EXPECT_EQ(FitType::piston, f.type);
+  EXPECT_EQ(0, f.npoints);
+  surface_workspace_free(ws);
 }
 
 }  // namespace
