@@ -246,8 +246,11 @@ namespace {
 // valid; q = to_phase(h) where v is valid, else the marker, goes to out; the deviation's sum,
 // square and count take q where it is valid. The counts from v first: out may be `values`.
 // CHECKED tracks the largest |h| and |sum + h| against LIMIT; SCALED multiplies by f (v 1 is v
-// itself, so an unscaled input skips the product with the same bits).
-template <bool CHECKED, bool SCALED>
+// itself, so an unscaled input skips the product with the same bits). Without COUNTED every
+// valid h rounds within the phase range (the caller has shown it): `count` serves the deviation
+// too, and neither out nor dev_count is touched (a value that broke the promise would add
+// nothing to the deviation's sums, yet be counted).
+template <bool CHECKED, bool SCALED, bool COUNTED = true>
 [[gnu::always_inline]] inline ErrorCode levelled_squares_of(
     const int32_t* values, std::size_t n, double f, double base, double cx, double dx,
     double* sum, int16_t* count, double* dev_sum, int16_t* dev_count, double* sum_sq,
@@ -285,17 +288,18 @@ template <bool CHECKED, bool SCALED>
     // h + 0.5 or h - 0.5 as the sign of h says (-0.0 takes -0.5, and still truncates to 0).
     const LaneMask kept = valid & (h >= PHASE_MIN_VALUE) & (h <= PHASE_MAX_VALUE);
     const Lanes rounded = h + (Lanes)(((LaneMask)h & sign) | (LaneMask)half);
-    const LaneInts o = __builtin_convertvector(kept ? rounded : none + INVALID_AS_REAL, LaneInts);
+    const Lanes other = COUNTED ? none + INVALID_AS_REAL : none;
+    const LaneInts o = __builtin_convertvector(kept ? rounded : other, LaneInts);
     Lanes back;
     to_lanes(o, back);
-    const Lanes d = kept ? back : none;
+    const Lanes d = COUNTED ? (kept ? back : none) : back;
     s = t;
     ds += d;
     dq += d * d;
     __builtin_memcpy(sum + i, &s, sizeof s);
     __builtin_memcpy(dev_sum + i, &ds, sizeof ds);
     __builtin_memcpy(sum_sq + i, &dq, sizeof dq);
-    __builtin_memcpy(out + i, &o, sizeof o);
+    if constexpr (COUNTED) __builtin_memcpy(out + i, &o, sizeof o);
   }
   const LaneMask over = (worst_h >= LIMIT) | (worst_t > LIMIT);
   bool tail_over = false;
@@ -310,9 +314,10 @@ template <bool CHECKED, bool SCALED>
     const double d = q < PHASE_INVALID ? static_cast<double>(q) : 0.0;
     dev_sum[i] += d;
     sum_sq[i] += d * d;
-    out[i] = q;
+    if constexpr (COUNTED) out[i] = q;
   }
-  for (std::size_t k = 0; k < n; ++k) dev_count[k] = raised(dev_count[k], out[k] < PHASE_INVALID);
+  if constexpr (COUNTED)
+    for (std::size_t k = 0; k < n; ++k) dev_count[k] = raised(dev_count[k], out[k] < PHASE_INVALID);
   if constexpr (!CHECKED) return NO_ERROR;
   const bool any = tail_over || ((over[0] | over[1]) | (over[2] | over[3])) != 0;
   return any ? ERR_FP_OVERFLOW : NO_ERROR;
@@ -333,84 +338,18 @@ HARNIX_VECTOR_CLONES ErrorCode levelled_squares(const int32_t* values, std::size
                                           dev_count, sum_sq, out);
 }
 
-// levelled_squares_of for a span whose every valid levelled value rounds within the phase range,
-// counted once for the average and the deviation: no rounded values kept, nor counted again. A
-// value that broke the promise would add nothing to the deviation's sums, yet be counted.
-template <bool CHECKED, bool SCALED>
-[[gnu::always_inline]] inline ErrorCode levelled_in_range_of(const int32_t* values, std::size_t n,
-                                                            double f, double base, double cx,
-                                                            double dx, double* sum,
-                                                            int16_t* count, double* dev_sum,
-                                                            double* sum_sq) {
-  for (std::size_t i = 0; i < n; ++i) count[i] = raised(count[i], values[i] < PHASE_INVALID);
-  const Lanes none = {};
-  const Lanes half = none + 0.5;
-  const LaneMask sign = LaneMask{} + INT64_MIN;
-  Lanes x = Lanes{0.0, 1.0, 2.0, 3.0} + dx;
-  Lanes worst_h = none, worst_t = none;
-  std::size_t i = 0;
-  for (; i + LANES <= n; i += LANES, x += 4.0) {
-    LaneInts v;
-    Lanes s, ds, dq;
-    __builtin_memcpy(&v, values + i, sizeof v);
-    __builtin_memcpy(&s, sum + i, sizeof s);
-    __builtin_memcpy(&ds, dev_sum + i, sizeof ds);
-    __builtin_memcpy(&dq, sum_sq + i, sizeof dq);
-    Lanes value;
-    to_lanes(v, value);
-    const Lanes h = (SCALED ? value * f : value) - (base + cx * x);
-    const LaneMask valid = value < INVALID_AS_REAL;
-    const Lanes added = valid ? h : none;
-    const Lanes t = s + added;
-    if constexpr (CHECKED) {
-      const Lanes abs_h = (Lanes)((LaneMask)added & ~sign);
-      const Lanes abs_t = (Lanes)((LaneMask)(valid ? t : none) & ~sign);
-      worst_h = abs_h > worst_h ? abs_h : worst_h;
-      worst_t = abs_t > worst_t ? abs_t : worst_t;
-    }
-    const LaneMask kept = valid & (h >= PHASE_MIN_VALUE) & (h <= PHASE_MAX_VALUE);
-    const Lanes rounded = h + (Lanes)(((LaneMask)h & sign) | (LaneMask)half);
-    const LaneInts o = __builtin_convertvector(kept ? rounded : none, LaneInts);
-    Lanes d;
-    to_lanes(o, d);
-    s = t;
-    ds += d;
-    dq += d * d;
-    __builtin_memcpy(sum + i, &s, sizeof s);
-    __builtin_memcpy(dev_sum + i, &ds, sizeof ds);
-    __builtin_memcpy(sum_sq + i, &dq, sizeof dq);
-  }
-  const LaneMask over = (worst_h >= LIMIT) | (worst_t > LIMIT);
-  bool tail_over = false;
-  for (; i < n; ++i) {
-    const int32_t v = values[i];
-    const bool valid = v < PHASE_INVALID;
-    const double h = static_cast<double>(v) * f - (base + cx * (dx + column(i)));
-    const double t = sum[i] + (valid ? h : 0.0);
-    tail_over |= valid & ((std::fabs(h) >= LIMIT) | (std::fabs(t) > LIMIT));
-    sum[i] = t;
-    const int32_t q = valid ? to_phase(h) : PHASE_INVALID;
-    const double d = q < PHASE_INVALID ? static_cast<double>(q) : 0.0;
-    dev_sum[i] += d;
-    sum_sq[i] += d * d;
-  }
-  if constexpr (!CHECKED) return NO_ERROR;
-  const bool any = tail_over || ((over[0] | over[1]) | (over[2] | over[3])) != 0;
-  return any ? ERR_FP_OVERFLOW : NO_ERROR;
-}
-
 HARNIX_VECTOR_CLONES ErrorCode levelled_in_range(const int32_t* values, std::size_t n, double f,
                                                  double base, double cx, double dx, double* sum,
                                                  int16_t* count, double* dev_sum, double* sum_sq,
                                                  bool checked) {
   if (checked)
-    return levelled_in_range_of<true, true>(values, n, f, base, cx, dx, sum, count, dev_sum,
-                                            sum_sq);
+    return levelled_squares_of<true, true, false>(values, n, f, base, cx, dx, sum, count, dev_sum,
+                                                  nullptr, sum_sq, nullptr);
   if (f == 1.0)
-    return levelled_in_range_of<false, false>(values, n, f, base, cx, dx, sum, count, dev_sum,
-                                              sum_sq);
-  return levelled_in_range_of<false, true>(values, n, f, base, cx, dx, sum, count, dev_sum,
-                                           sum_sq);
+    return levelled_squares_of<false, false, false>(values, n, f, base, cx, dx, sum, count,
+                                                    dev_sum, nullptr, sum_sq, nullptr);
+  return levelled_squares_of<false, true, false>(values, n, f, base, cx, dx, sum, count, dev_sum,
+                                                 nullptr, sum_sq, nullptr);
 }
 
 }  // namespace
