@@ -88,7 +88,9 @@ bool levels_feed(RunState& run, const PlannedPass& pass, int32_t i) {
   auto fit = [&](int32_t band) {
     for (int32_t k = band; k < run.unlevelled_count; k += run.team->bands()) {
       const PendingInput& p = run.unlevelled[k];
-      if (!run.levels[p.index].fitted)
+      // An input off the camera (changed since the first pass, its stamps kept) is not fitted:
+      // its fit would read the stack beyond its maps, and the pass's stage refuses it.
+      if (!run.levels[p.index].fitted && stack_check(run.stack, *p.map, p.f) == NO_ERROR)
         fit_level(*p.map, p.f, run.stack.average, mode, run.levels[p.index]);
     }
   };

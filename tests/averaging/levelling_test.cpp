@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -294,6 +295,45 @@ TEST_F(LevelledRun, StackSumPastTheLimitNamesItsInputWithEveryTeam) {
     EXPECT_EQ(r.step, RunStep::ACCUMULATE) << threads;
     EXPECT_EQ(r.code, ERR_FP_OVERFLOW) << threads;
     EXPECT_EQ(std::string(r.file != nullptr ? r.file : ""), inputs.names[4]) << threads;
+  }
+}
+
+// Changes an input as pass 2 (the levels' pass) starts.
+class SecondPassChange : public RunObserver {
+ public:
+  explicit SecondPassChange(std::function<void()> change) : change_(std::move(change)) {}
+  void pass_started(int32_t pass) override {
+    if (pass == 2) change_();
+  }
+
+ private:
+  std::function<void()> change_;
+};
+
+// An input rewritten between the passes with its stamps kept, its window now beyond the run's
+// camera, is refused and named; it is not fitted, whose fit would read beyond the stack.
+TEST_F(LevelledRun, InputMovedOffTheCameraWithItsStampsKeptIsRefused) {
+  const InputList inputs = write_stack(4, false);
+  const std::string& name = inputs.names[2];
+  const std::string original = read_file_bytes(name);
+  MeasurementFile moved = full_field(W, H, std::vector<int32_t>(std::size_t(W) * H, 5));
+  moved.camera_width = int16_t(2 * W);
+  moved.x = int16_t(W);
+  const std::string bytes = encode_test_file(moved);
+  ASSERT_EQ(original.size(), bytes.size());
+  for (int32_t threads : {1, 2}) {
+    write_file_bytes(name, original);
+    SecondPassChange change([&] {
+      const auto time = std::filesystem::last_write_time(name);
+      write_file_bytes(name, bytes);
+      std::filesystem::last_write_time(name, time);
+    });
+    RunSettings s = settings(LevelMode::PLANE);
+    s.Threads = threads;
+    const RunResult r = run_averaging(s, inputs, &change);
+    EXPECT_EQ(r.step, RunStep::ACCUMULATE) << threads;
+    EXPECT_EQ(r.code, ERR_IMPROPER_WINDOW) << threads;
+    EXPECT_EQ(std::string(r.file != nullptr ? r.file : ""), name) << threads;
   }
 }
 
