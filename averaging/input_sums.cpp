@@ -72,12 +72,8 @@ Sums sums_of(WorkingMaps& maps, bool removal) {
 // sums: a value below 2^31 in magnitude, scaled, less the level anywhere on the camera.
 double value_bound(const WorkingMaps& maps, double f, const InputLevel* level) {
   const bool scaled = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON;
-  double bound = (scaled ? f : 1.0) * PLAIN_VALUE_BOUND;
-  if (level != nullptr) {
-    const double reach = double(maps.camera.width) + double(maps.camera.height);
-    bound += std::fabs(level->c0) + (std::fabs(level->cx) + std::fabs(level->cy)) * reach;
-  }
-  return bound;
+  const double bound = (scaled ? f : 1.0) * PLAIN_VALUE_BOUND;
+  return level != nullptr ? bound + level_reach(*level, maps.camera) : bound;
 }
 
 // The first error of the bands, in band order.

@@ -104,8 +104,7 @@ bool levels_feed(RunState& run, const PlannedPass& pass, int32_t i) {
     // A moved input's values are no longer those whose range the stack's pass found.
     level.in_range = run.settings->Align == AlignMode::NONE &&
                      level_in_range(level, p.f, run.ranges[p.index], run.maps.camera);
-    const LevelFigures figures =
-        level_figures(run.levels[p.index], scale.metres_per_count, scale.spacing_m);
+    const LevelFigures figures = level_figures(level, scale.metres_per_count, scale.spacing_m);
     if (run.figures != nullptr) run.figures[p.index].level = figures;
     run.observer->input_levelled(p.index + 1, figures);
     // The reader's storage of the inputs of this batch stays until the stage gives it back.

@@ -273,8 +273,8 @@ ErrorCode stack_add_batch(StackMaps& maps, const PhaseMap* const* inputs, const 
         const std::size_t at = std::size_t(w.y + r) * stride + std::size_t(w.x);
         if (!scaled) {
           ValueRange& part = parts[band][k];
-          accumulate_phase_range_span(row, n, maps.average.matrix + at, maps.count.matrix + at,
-                                      &part.low, &part.high);
+          accumulate_phase_span(row, n, maps.average.matrix + at, maps.count.matrix + at);
+          valid_range_span(row, n, &part.low, &part.high);
           continue;
         }
         const ErrorCode rc = accumulate_scaled_span(row, n, factors[k], maps.average.matrix + at,
@@ -324,14 +324,17 @@ void stack_free(StackMaps& maps) {
   map_free(maps.count);
 }
 
+double level_reach(const InputLevel& level, const Window& camera) {
+  return std::fabs(level.c0) + std::fabs(level.cx) * double(camera.width) +
+         std::fabs(level.cy) * double(camera.height);
+}
+
 bool level_in_range(const InputLevel& level, double f, const ValueRange& range,
                     const Window& camera) {
   if (range.low > range.high) return false;
   const bool scaled = std::fabs(f - 1.0) > SCALE_FACTOR_EPSILON;
   const double magnitude = std::max(std::fabs(double(range.low)), std::fabs(double(range.high)));
-  const double reach = std::fabs(level.c0) + std::fabs(level.cx) * double(camera.width) +
-                       std::fabs(level.cy) * double(camera.height);
-  return (scaled ? f : 1.0) * magnitude + reach <= LEVELLED_RANGE_BOUND;
+  return (scaled ? f : 1.0) * magnitude + level_reach(level, camera) <= LEVELLED_RANGE_BOUND;
 }
 
 void fit_level(const PhaseMap& input, double f, const RealMap& average, LevelMode mode,

@@ -70,6 +70,9 @@ struct ValueRange {
   int32_t high = std::numeric_limits<int32_t>::min();
 };
 
+// At least the largest |p| the level takes anywhere on `camera`: |c0| + |cx| W + |cy| H.
+double level_reach(const InputLevel& level, const Window& camera);
+
 // Levelled values beyond this magnitude might not round within the phase range.
 constexpr double LEVELLED_RANGE_BOUND = 67108862.0;  // 2^26 - 2
 

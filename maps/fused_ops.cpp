@@ -72,18 +72,10 @@ HARNIX_VECTOR_CLONES void accumulate_phase_span(const int32_t* values, std::size
   }
 }
 
-HARNIX_VECTOR_CLONES void accumulate_phase_range_span(const int32_t* values, std::size_t n,
-                                                      double* sum, int16_t* count, int32_t* low,
-                                                      int32_t* high) {
-  // The range in a loop of its own over the span just read, eight values at a time as GNU
-  // vectors: as one loop with the sums, whose lanes are twice as wide, or as a plain loop of its
-  // own, the compiler branches on every value.
-  for (std::size_t i = 0; i < n; ++i) {
-    const int32_t v = values[i];
-    const bool valid = v < PHASE_INVALID;
-    sum[i] += valid ? static_cast<double>(v) : 0.0;
-    count[i] = raised(count[i], valid);
-  }
+HARNIX_VECTOR_CLONES void valid_range_span(const int32_t* values, std::size_t n, int32_t* low,
+                                           int32_t* high) {
+  // Eight values at a time as GNU vectors: as a plain loop the compiler branches on every value
+  // (and as one loop with the sums, whose lanes are twice as wide, vectorises neither).
   typedef int32_t Ints __attribute__((vector_size(32)));
   constexpr int32_t MOST = std::numeric_limits<int32_t>::max();
   constexpr int32_t LEAST = std::numeric_limits<int32_t>::min();

@@ -24,10 +24,9 @@ namespace harnix {
 // check is needed.
 void accumulate_phase_span(const int32_t* values, std::size_t n, double* sum, int16_t* count);
 
-// accumulate_phase_span, and *low and *high lowered and raised to the least and greatest valid
-// value of the span (left as they are when it has none).
-void accumulate_phase_range_span(const int32_t* values, std::size_t n, double* sum,
-                                 int16_t* count, int32_t* low, int32_t* high);
+// *low and *high lowered and raised to the least and greatest valid value of the span (left as
+// they are when it has none).
+void valid_range_span(const int32_t* values, std::size_t n, int32_t* low, int32_t* high);
 
 // The deviation step: phase_to_real, real_map_accumulate into sum and count, real_map_square,
 // real_map_accumulate into sum_sq (whose count equals `count`). Squares of 32-bit values stay
